@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+namespace plenova {
+
+// One block of frame storage from the MemoryPool, and the record that carries
+// every frame and sample through the engine. Whoever holds a block owns it
+// until it gives it back (MemoryPool::PutEmptyBuffer) or destroys it
+// (DestroyPoolBuffer).
+struct PoolBuffer {
+  uint8_t* data = nullptr;  // `capacity` bytes, not initialised; null only without storage
+  int32_t len = 0;          // bytes in use; written by the holder
+  int32_t capacity = 0;     // size of `data`; the block's capacity class, never changes
+  uint64_t timestamp = 0;   // media timestamp of the data (90 kHz after the mixers)
+  uint32_t tick = 0;        // millisecond timer value when the data entered the engine
+  uint32_t extra = 0;       // one more word for the holder (video: row order, 0 or 2)
+};
+
+// Frees the block's storage, then the record. Harmless for nullptr.
+void DestroyPoolBuffer(PoolBuffer* block);
+
+}  // namespace plenova

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The whole test suite: installs the packages, builds under AddressSanitizer
+# and UndefinedBehaviorSanitizer and runs every test, then builds under
+# ThreadSanitizer and runs the threaded tests again.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+scripts/install-deps.sh
+jobs="$(nproc)"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=address \
+  -DPLENOVA_BUILD_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=thread \
+  -DPLENOVA_BUILD_BENCH=OFF
+cmake --build build-tsan -j"$jobs"
+
+status=0
+echo "== ThreadSanitizer: threaded tests"
+ctest --test-dir build-tsan -L threaded --output-on-failure -j"$jobs" || status=1
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
+ctest --test-dir build-asan --output-on-failure -j"$jobs" || status=1
+exit $status

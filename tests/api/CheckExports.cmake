@@ -1,0 +1,21 @@
+# Fails unless LIBRARY exports exactly CreatePlenova and DeletePlenova.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  # Version nodes ("A" entries) are not code.
+  if(line MATCHES " A ")
+    continue()
+  endif()
+  list(APPEND exported "${name}")
+endforeach()
+list(SORT exported)
+if(NOT exported STREQUAL "CreatePlenova;DeletePlenova")
+  message(FATAL_ERROR "unexpected exports: ${exported}")
+endif()
+message(STATUS "exports: ${exported}")
