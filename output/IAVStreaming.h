@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "api/Plenova.h"
+#include "output/AVSample.h"
+#include "output/AVStreamInitParam.h"
+
+namespace plenova {
+
+class MemoryPool;
+
+// The output dispatcher: where encoded samples leave the engine for the RTMP
+// publishers and the MP4 recorder. Operations in virtual-table order.
+class IAVStreaming {
+ public:
+  virtual ~IAVStreaming() = default;
+  // Stores the output description and starts outputs requested earlier.
+  // `p2`/`p3` are the client's sample hook and message callback. `reinit`
+  // marks a re-initialisation after a URL change.
+  virtual void IAVStreamInit(const AVStreamInitParam* param, MemoryPool* pool, void* p2, void* p3,
+                             uint8_t reinit) = 0;
+  virtual bool UninitIAVStreaming() = 0;
+  virtual int StartMp4Record(const char* path) = 0;
+  virtual int StopMp4Record() = 0;
+  virtual int SetMp4Url(const char* path) = 0;
+  virtual int SetMp4RecordCallback(int32_t streamid, Mp4RecordStateCallback callback) = 0;
+  virtual int StartRecord(const char* url) = 0;
+  virtual int StopRecord() = 0;
+  virtual int SetRecordUrl(const char* url) = 0;
+  // Routes one sample to every active output; the caller keeps the sample
+  // and its buffer. Sync controller thread.
+  virtual bool WriteData(const AVSample* sample) = 0;
+  // A change of the video parameter sets or rates. Sync controller thread.
+  virtual void IAVStreamUpdata(const uint8_t* spsPps, int32_t len, int32_t channels,
+                               int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) = 0;
+  // The first SPS/PPS of the H.264 stream (Annex B, with start codes).
+  virtual void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) = 0;
+};
+
+}  // namespace plenova
