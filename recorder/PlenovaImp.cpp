@@ -1,10 +1,42 @@
 #include "recorder/PlenovaImp.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "log/PlenovaLog.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
 
 namespace plenova {
+namespace {
 
-PlenovaImp::PlenovaImp() {
+const char* TrueFalse(bool value) { return value ? "true" : "false"; }
+
+// True when `text` is a string of at most `max` characters.
+bool FitsLength(const char* text, size_t max) {
+  return text != nullptr && strnlen(text, max + 1) <= max;
+}
+
+// Copies `text` into a fixed field, which it must fit with its terminator.
+template <size_t N>
+void CopyField(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+std::string DefaultUrl(const char* local_ip) {
+  return std::string("rtmp://") + local_ip + "/live";
+}
+
+}  // namespace
+
+PlenovaImp::PlenovaImp(PlenovaComponents components)
+    : m_audioMix(std::move(components.audio)),
+      m_streaming(std::move(components.streaming)),
+      m_synCtl(std::move(components.synCtl)),
+      m_videoMix(std::move(components.video)) {
+  m_stream_param.EnableMp4 = 1;
+  m_stream_param.EnableRtmp = 1;
   PLN_LOG_ERROR("MeetingMessage start");
   PLN_LOG_ERROR("MeetingMessage end");
 }
@@ -14,6 +46,10 @@ PlenovaImp::~PlenovaImp() {
   {
     platform::MutexLock video(m_video_layout_lock);
     platform::MutexLock audio(m_audio_layout_lock);
+    m_audioMix.reset();
+    m_videoMix.reset();
+    m_streaming.reset();
+    m_synCtl.reset();
   }
   PLN_LOG_ERROR("MeetingMessage end");
 }
@@ -34,6 +70,9 @@ int PlenovaImp::PlenovaUnint() {
   PLN_LOG_ERROR("_Plenova_ Terminate Start ");
   if (m_started) {
     m_running = false;
+    if (m_audioMix) m_audioMix->stop();
+    if (m_videoMix) m_videoMix->StopVideoMixThread();
+    if (m_synCtl) m_synCtl->StopSynThread();
     m_layout_given = false;
     m_started = false;
     m_stream_init_done = false;
@@ -44,46 +83,675 @@ int PlenovaImp::PlenovaUnint() {
   return 0;
 }
 
-// The operations below arrive with the engine components.
+// ---------------------------------------------------------------------------
+// Parameters
 
-void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate*) {
-  PLN_LOG_WARNING("not available in this build");
+bool PlenovaImp::ResolveMp4Folder(const char* filePath, std::string* folder) {
+  if (filePath != nullptr && FitsLength(filePath, 255)) {
+    *folder = filePath;
+    return true;
+  }
+  PLN_RAW_ERROR("Mp4File path is invalid,use default path");
+  const std::string current = platform::CurrentDir();
+  const std::string path = current + "/PlenovaMp4";
+  if (current.empty() || path.size() > 255) {
+    PLN_LOG_ERROR("_Plenova_ default Mp4File folder does not fit 255 characters: %s", path.c_str());
+    return false;
+  }
+  if (!platform::DirExists(path)) platform::CreateDir(path);
+  *folder = path;
+  PLN_RAW_ERROR("Default Mp4File path:=%s", path.c_str());
+  return true;
 }
-void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate*) {
-  PLN_LOG_WARNING("not available in this build");
+
+void PlenovaImp::SetAuidoParam(AudioParam* a) {
+  platform::MutexLock lock(m_param_lock);
+  PLN_LOG_ERROR("MeetingMessage");
+  const bool names_fit = a != nullptr &&
+                         (a->StreamName_1 == nullptr || FitsLength(a->StreamName_1, 255)) &&
+                         (a->StreamName_2 == nullptr || FitsLength(a->StreamName_2, 255));
+  const bool ip_fits = a != nullptr && std::memchr(a->local_Ip, '\0', sizeof(a->local_Ip)) != nullptr;
+  if (a == nullptr || a->audio_bitrate < 1 || (a->Enable_rtmp && a->local_port == 0) ||
+      a->waitMaxTime < 0 || !names_fit || !ip_fits) {
+    PLN_LOG_ERROR("'s value is illegall");
+    m_audio_param_ok = false;
+    return;
+  }
+
+  m_synctl_param.audio_bitrate = a->audio_bitrate;
+  m_stream_param.audio.audio_bitrate = a->audio_bitrate;
+  m_synctl_param.waitMaxTime = a->waitMaxTime;
+  m_stream_param.param_tag = static_cast<uint32_t>(a->param_tag);
+  m_stream_param.EnableRtmp = a->Enable_rtmp ? 1 : 0;
+  m_stream_param.EnableMp4 = a->Enable_write_mp4 ? 1 : 0;
+  m_stream_param.Localport = static_cast<uint32_t>(a->local_port);
+
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam audio_bitrate=%d", a->audio_bitrate);
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam waitMaxTime=%d", a->waitMaxTime);
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam Enable_rtmp=%s", TrueFalse(a->Enable_rtmp));
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam Enable_write_mp4=%s", TrueFalse(a->Enable_write_mp4));
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam filePath=%s", a->filePath ? a->filePath : "(null)");
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_Ip=%s", a->local_Ip);
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_port=%d", a->local_port);
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_1=%s StreamName=%s", a->url_1 ? a->url_1 : "(null)",
+                a->StreamName_1 ? a->StreamName_1 : "(null)");
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_2=%s StreamName=%s", a->url_2 ? a->url_2 : "(null)",
+                a->StreamName_2 ? a->StreamName_2 : "(null)");
+
+  std::string folder;
+  if (!ResolveMp4Folder(a->filePath, &folder)) folder.clear();
+  CopyField(m_stream_param.filePath, folder);
+
+  auto name_or_default = [](const char* name) {
+    return (name == nullptr || name[0] == '\0') ? std::string("livestream") : std::string(name);
+  };
+  const std::string name_1 = name_or_default(a->StreamName_1);
+  const std::string name_2 = name_or_default(a->StreamName_2);
+  CopyField(m_stream_param.StreamName_1, name_1);
+  CopyField(m_stream_param.StreamName_2, name_2);
+
+  auto url_or_default = [&](const char* url) {
+    return (url != nullptr && url[0] != '\0' && FitsLength(url, 255)) ? std::string(url)
+                                                                        : DefaultUrl(a->local_Ip);
+  };
+  const std::string url_1 = url_or_default(a->url_1);
+  const std::string url_2 = url_or_default(a->url_2);
+  CopyField(m_stream_param.url_1, url_1);
+  CopyField(m_stream_param.url_2, url_2);
+
+  const bool check = m_started;
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam 是否要进行推流URL变更检查 :=%s", check ? "检查" : "不检查");
+  if (check) {
+    // An engine started before any audio parameters were accepted has no
+    // URLs to compare: that counts as a change.
+    const bool changed = !m_accepted_audio.valid || url_1 != m_accepted_audio.url_1 ||
+                         url_2 != m_accepted_audio.url_2;
+    PLN_RAW_ERROR("_Plenova_ SetAuidoParam 是否需要进行URL变更 :=%s", changed ? "是！" : "否");
+    if (changed && m_streaming) m_streaming->IAVStreamInit(&m_stream_param, &m_pool, m_p2, m_p3, 1);
+  }
+
+  m_accepted_audio.valid = true;
+  m_accepted_audio.filePath = folder;
+  m_accepted_audio.url_1 = url_1;
+  m_accepted_audio.url_2 = url_2;
+  m_accepted_audio.StreamName_1 = name_1;
+  m_accepted_audio.StreamName_2 = name_2;
+  std::memcpy(m_stream_param.localIp, a->local_Ip, sizeof(m_stream_param.localIp));
+
+  m_audio_param_ok = true;
+  PLN_LOG_ERROR("MeetingMessage end");
 }
-void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate*) {
-  PLN_LOG_WARNING("not available in this build");
+
+void PlenovaImp::SetVideoParam(VideoParam* v) {
+  platform::MutexLock lock(m_param_lock);
+  PLN_LOG_ERROR("MeetingMessage start");
+  if (v == nullptr || v->target_bitrate < 1 || v->target_h < 1 || v->target_w < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    m_video_param_ok = false;
+    return;
+  }
+  m_synctl_param.video_bitrate = v->target_bitrate;
+  m_synctl_param.width = v->target_w;
+  m_synctl_param.height = v->target_h;
+  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_bitrate=%d", v->target_bitrate);
+  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_w=%d", v->target_w);
+  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_h=%d", v->target_h);
+
+  m_video_record.target_bitrate = v->target_bitrate;
+  m_video_record.target_h = v->target_h;
+  m_video_record.target_w = v->target_w;
+  m_stream_param.video_tag = static_cast<uint32_t>(v->video_tag);
+  m_stream_param.video.video_width = v->target_w;
+  m_stream_param.video.video_height = v->target_h;
+  m_stream_param.video.video_bitrate = v->target_bitrate;
+  m_accepted_video = *v;
+
+  m_video_param_ok = true;
+  PLN_LOG_WARNING("MeetingMessage end");
 }
-void PlenovaImp::SetAuidoParam(AudioParam*) { PLN_LOG_WARNING("not available in this build"); }
-void PlenovaImp::SetVideoParam(VideoParam*) { PLN_LOG_WARNING("not available in this build"); }
-int PlenovaImp::StartMp4Record(const char*) {
-  PLN_LOG_WARNING("not available in this build");
-  return -1;
+
+// ---------------------------------------------------------------------------
+// Layout updates
+
+bool PlenovaImp::AudioLayoutChanged(const AudioStreamInfoUpdate& u) const {
+  const AudioHeader header{u.target_audio_frames_per_seconds, u.target_audio_channels,
+                           u.target_audio_sampling_rate, u.target_audio_sampling_per_bits};
+  if (u.audioStreamCount != m_audio_stream_count || !(header == m_audio_header)) return true;
+  for (int i = 0; i < u.audioStreamCount; ++i) {
+    const AudioStreamInfo& in = u.astreamInfo[i];
+    const AudioEntry& have = m_audio_streams[i];
+    if (have.streamId != in.streamId || have.channel != in.channel ||
+        have.sampling_per_bits != in.sampling_per_bits || have.sampling_rate != in.sampling_rate)
+      return true;
+  }
+  return false;
 }
+
+void PlenovaImp::StoreAudioLayout(const AudioStreamInfoUpdate& u) {
+  m_audio_streams.fill(AudioEntry{});
+  m_audio_stream_count = u.audioStreamCount;
+  m_audio_header = {u.target_audio_frames_per_seconds, u.target_audio_channels,
+                    u.target_audio_sampling_rate, u.target_audio_sampling_per_bits};
+  for (int i = 0; i < u.audioStreamCount; ++i) {
+    const AudioStreamInfo& in = u.astreamInfo[i];
+    m_audio_streams[i] = {in.channel, in.sampling_per_bits, in.sampling_rate, in.streamId};
+  }
+}
+
+void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
+  PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Start");
+  platform::MutexLock lock(m_audio_layout_lock);
+  if (!m_first_audio_update && !m_layout_given) {
+    PLN_LOG_WARNING("MeetingMessage called twice,return");
+    PLN_LOG_WARNING("_Plenova_ UpdateAudioStreamInfo Finish");
+    return;
+  }
+  if (u == nullptr || u->audioStreamCount < 1 || u->audioStreamCount > kMaxAudioStreams ||
+      u->astreamInfo == nullptr || u->target_audio_frames_per_seconds < 1 ||
+      u->target_audio_sampling_per_bits < 1 || u->target_audio_sampling_rate < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish");
+    return;
+  }
+  for (int i = 0; i < u->audioStreamCount; ++i) {
+    if (u->astreamInfo[i].streamId == nullptr) {
+      PLN_LOG_ERROR("_Plenova_ asinfo->astreamInfo[%d].streamId is NULL,please check", i);
+      return;
+    }
+    if (!FitsLength(u->astreamInfo[i].streamId, kMaxIdLength)) {
+      PLN_LOG_ERROR("'s value is illegall");
+      PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish");
+      return;
+    }
+  }
+
+  PLN_LOG_ERROR("MeetingMessageParam_For_UpdateAudioStreamInfo");
+  PLN_RAW_ERROR("_Plenova_ audio->audioStreamCount=%d", u->audioStreamCount);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_channels=%d", u->target_audio_channels);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_frames_per_seconds=%d",
+                u->target_audio_frames_per_seconds);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_per_bits=%d",
+                u->target_audio_sampling_per_bits);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_rate=%d", u->target_audio_sampling_rate);
+  for (int i = 0; i < u->audioStreamCount; ++i) {
+    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].channel=%d", i, u->astreamInfo[i].channel);
+    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].sampling_per_bits=%d", i,
+                  u->astreamInfo[i].sampling_per_bits);
+    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].sampling_rate=%d", i,
+                  u->astreamInfo[i].sampling_rate);
+  }
+
+  if (!AudioLayoutChanged(*u)) {
+    PLN_LOG_ERROR("Is No need Updata");
+    PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish");
+    return;
+  }
+  StoreAudioLayout(*u);
+
+  const AudioMixUpdateParam update{u->astreamInfo, u->audioStreamCount, u->target_audio_channels,
+                                   u->target_audio_sampling_rate,
+                                   u->target_audio_sampling_per_bits};
+  if (m_first_audio_update) {
+    PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo First Call");
+    m_synBuffer.InitBuffer(&m_pool);
+    m_synctl_param.channels = u->target_audio_channels;
+    m_synctl_param.sampling_per_bits = u->target_audio_sampling_per_bits;
+    m_synctl_param.sampling_rate = u->target_audio_sampling_rate;
+    m_synctl_param.audio_frame_duration = 90000 / u->target_audio_frames_per_seconds;
+    m_first_audio_update = false;
+    m_stream_param.audio.channels = u->target_audio_channels;
+    m_stream_param.audio.sampling_per_bits = u->target_audio_sampling_per_bits;
+    m_stream_param.audio.sampling_rate = u->target_audio_sampling_rate;
+
+    const AudioMixInitParam init{u->astreamInfo,
+                                 u->audioStreamCount,
+                                 &m_pool,
+                                 &m_synBuffer,
+                                 m_synCtl.get(),
+                                 u->target_audio_frames_per_seconds,
+                                 u->target_audio_channels,
+                                 u->target_audio_sampling_rate,
+                                 u->target_audio_sampling_per_bits};
+    m_audioMix->IAudioMixInit(&init);
+    m_audioMix->UpdataAudioMixImp(&update);
+    if (m_layout_given) StartEngine();
+    m_layout_given = true;
+  } else {
+    m_audioMix->UpdataAudioMixImp(&update);
+  }
+  PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish Success");
+}
+
+void PlenovaImp::LogAndEvenEntry(int i, int32_t& fps, int32_t source_w, int32_t source_h,
+                                 int32_t& target_w, int32_t& target_h, int32_t x, int32_t y,
+                                 int32_t videoType) {
+  PLN_RAW_ERROR("video->vstreaminfo[%d].fps=%d", i, fps);
+  PLN_RAW_ERROR("video->vstreaminfo[%d].source_w=%d", i, source_w);
+  PLN_RAW_ERROR("video->vstreaminfo[%d].source_h=%d", i, source_h);
+  target_w -= target_w % 2;  // toward zero for negative odd values
+  PLN_RAW_ERROR("video->vstreaminfo[%d].target_w=%d", i, target_w);
+  target_h -= target_h % 2;
+  PLN_RAW_ERROR("video->vstreaminfo[%d].target_h=%d", i, target_h);
+  PLN_RAW_ERROR("video->vstreaminfo[%d].x_position_in_target_frame=%d", i, x);
+  PLN_RAW_ERROR("video->vstreaminfo[%d].y_position_in_target_frame=%d", i, y);
+  PLN_RAW_ERROR("video->vstreaminfo[%d].videoType=%d", i, videoType);
+}
+
+bool PlenovaImp::VideoLayoutChanged(const VideoStreamInfoUpdate& u) const {
+  if (u.InUseStreamCount != m_video_stream_count) return true;
+  for (int i = 0; i < u.InUseStreamCount; ++i) {
+    const VideoStreamInfo& in = u.vstreaminfo[i];
+    const VideoEntry& have = m_video_streams[i];
+    if (have.fps != in.fps || have.source_h != in.source_h || have.source_w != in.source_w ||
+        have.streamId != in.streamId || have.target_h != in.target_h ||
+        have.target_w != in.target_w || have.x_position != in.x_position_in_target_frame ||
+        have.y_position != in.y_position_in_target_frame || have.videoType != in.videoType)
+      return true;
+  }
+  return false;
+}
+
+void PlenovaImp::StoreVideoLayout(const VideoStreamInfoUpdate& u) {
+  m_video_streams.fill(VideoEntry{});
+  m_video_stream_count = u.InUseStreamCount;
+  for (int i = 0; i < u.InUseStreamCount; ++i) {
+    const VideoStreamInfo& in = u.vstreaminfo[i];
+    m_video_streams[i] = {in.fps,      in.source_h, in.source_w,
+                          in.streamId, in.target_h, in.target_w,
+                          in.x_position_in_target_frame, in.y_position_in_target_frame,
+                          in.videoType};
+  }
+}
+
+void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
+  PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo start");
+  platform::MutexLock lock(m_video_layout_lock);
+  if (!m_first_video_update && !m_layout_given) {
+    PLN_LOG_WARNING("MeetingMessage called twice,return");
+    PLN_LOG_WARNING("_Plenova_ UpdateVideoStreamInfo Finish");
+    return;
+  }
+  if (u == nullptr || u->InUseStreamCount < 1 || u->InUseStreamCount > kMaxVideoStreams ||
+      u->vstreaminfo == nullptr) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
+    return;
+  }
+  for (int i = 0; i < u->InUseStreamCount; ++i) {
+    if (u->vstreaminfo[i].streamId == nullptr) {
+      PLN_LOG_ERROR("_Plenova_ vsinfo->vstreaminfo[%d].streamId is NULL,please check", i);
+      return;
+    }
+    if (!FitsLength(u->vstreaminfo[i].streamId, kMaxIdLength)) {
+      PLN_LOG_ERROR("'s value is illegall");
+      PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
+      return;
+    }
+  }
+
+  PLN_LOG_ERROR("MeetingMessageParam_For_UpdateVideoStreamInfo");
+  PLN_RAW_ERROR("video->InUseStreamCount=%d", u->InUseStreamCount);
+  for (int i = 0; i < u->InUseStreamCount; ++i) {
+    VideoStreamInfo& e = u->vstreaminfo[i];
+    LogAndEvenEntry(i, e.fps, e.source_w, e.source_h, e.target_w, e.target_h,
+                    e.x_position_in_target_frame, e.y_position_in_target_frame, e.videoType);
+  }
+
+  if (!VideoLayoutChanged(*u)) {
+    PLN_LOG_ERROR("Is No need Updata");
+    PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
+    return;
+  }
+  StoreVideoLayout(*u);
+
+  m_video_record.count = u->InUseStreamCount;
+  m_video_record.streams = u->vstreaminfo;
+  m_video_record.synBuffer = &m_synBuffer;
+  m_video_record.pool = &m_pool;
+  if (m_first_video_update) {
+    m_first_video_update = false;
+    m_synBuffer.InitBuffer(&m_pool);
+    int32_t fps = m_stream_param.video.fps;
+    for (int i = 0; i < u->InUseStreamCount; ++i) fps = std::max(fps, u->vstreaminfo[i].fps);
+    m_stream_param.video.fps = fps;
+    m_synctl_param.fps = fps;
+    if (fps == 0) {
+      PLN_RAW_ERROR("Func: %s, fps is 0", "PlenovaImp::UpdateVideoStreamInfo");
+      m_synctl_param.fps = 25;
+    }
+    m_synctl_param.video_frame_duration = 90000 / m_synctl_param.fps;
+    m_video_record.streaming = m_streaming.get();
+    m_videoMix->IVideoMixInit(&m_video_record, reinterpret_cast<PlenovaCanvasCallback>(m_p1));
+    m_videoMix->UpdataVideoMixParam(&m_video_record);
+    if (m_pictures_pending) {
+      m_pictures_pending = false;
+      ApplyPictureLayout(m_pending_pictures.data(),
+                         static_cast<int32_t>(m_pending_pictures.size()));
+    }
+    if (m_layout_given) StartEngine();
+    m_layout_given = true;
+  } else {
+    m_videoMix->UpdataVideoMixParam(&m_video_record);
+  }
+  PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish Success");
+}
+
+void PlenovaImp::ApplyPictureLayout(PictureStreamInfo* entries, int32_t count) {
+  m_picture_record.target_h = m_accepted_video.target_h;
+  m_picture_record.target_w = m_accepted_video.target_w;
+  m_picture_record.count = count;
+  m_picture_record.streams = entries;
+  m_picture_record.synBuffer = &m_synBuffer;
+  m_picture_record.pool = &m_pool;
+  if (m_first_picture_update) {
+    m_first_picture_update = false;
+    m_picture_record.streaming = m_streaming.get();
+    m_videoMix->IPictureMixInit(&m_picture_record);
+  }
+  m_videoMix->UpdataPictureMixParam(&m_picture_record);
+}
+
+void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
+  PLN_LOG_ERROR("_Plenova_ UpdatePictureStreamInfo start");
+  platform::MutexLock lock(m_video_layout_lock);
+  if (u == nullptr || u->InUseStreamCount < 0 || u->InUseStreamCount > kMaxVideoStreams ||
+      (u->InUseStreamCount > 0 && u->vstreaminfo == nullptr)) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return;
+  }
+  PLN_LOG_ERROR("MeetingMessageParam_For_UpdatePictureStreamInfo");
+  PLN_RAW_ERROR("video->InUseStreamCount=%d", u->InUseStreamCount);
+  for (int i = 0; i < u->InUseStreamCount; ++i) {
+    PictureStreamInfo& e = u->vstreaminfo[i];
+    LogAndEvenEntry(i, e.fps, e.source_w, e.source_h, e.target_w, e.target_h,
+                    e.x_position_in_target_frame, e.y_position_in_target_frame, e.videoType);
+  }
+  if (m_video_stream_count == 0) {
+    // No canvas exists before the first video layout: keep a copy and paint
+    // the pictures once the video mixer is set up.
+    m_pending_pictures.assign(u->vstreaminfo, u->vstreaminfo + u->InUseStreamCount);
+    m_pictures_pending = true;
+  } else {
+    ApplyPictureLayout(u->vstreaminfo, u->InUseStreamCount);
+  }
+  PLN_LOG_ERROR("_Plenova_ UpdatePictureStreamInfo Finish Success");
+}
+
+void PlenovaImp::StartEngine() {
+  m_synctl_param.synBuffer = &m_synBuffer;
+  m_synctl_param.streaming = m_streaming.get();
+  m_synCtl->InitIAVSynCtl(&m_synctl_param, &m_pool);
+
+  platform::MutexLock lock(m_control_lock);
+  if (!m_started && !m_stream_init_done) {
+    PrintRtmpParamInfo();
+    m_streaming->IAVStreamInit(&m_stream_param, &m_pool, m_p2, m_p3, 0);
+    m_synCtl->StartSynThread();
+    m_videoMix->StartVideoMixThread();
+    m_audioMix->start();
+    m_started = true;
+    m_stream_init_done = true;
+    m_running = true;
+  }
+}
+
+void PlenovaImp::PrintRtmpParamInfo() {
+  const AVStreamInitParam& p = m_stream_param;
+  PLN_LOG_WARNING("MeetingMessageParam_For_IAVStreamInit");
+  PLN_RAW_WARNING("IAVStreamInit EnableRtmp=%s  EnableMp4=%s", TrueFalse(p.EnableRtmp),
+                  TrueFalse(p.EnableMp4));
+  PLN_RAW_WARNING("IAVStreamInit audio->sampling_rate=%d", p.audio.sampling_rate);
+  PLN_RAW_WARNING("IAVStreamInit audio->sampling_per_bits=%d", p.audio.sampling_per_bits);
+  PLN_RAW_WARNING("IAVStreamInit audio->channels=%d", p.audio.channels);
+  PLN_RAW_WARNING("IAVStreamInit audio->audio_bitrate=%d", p.audio.audio_bitrate);
+  PLN_RAW_WARNING("IAVStreamInit video->video_width=%d", p.video.video_width);
+  PLN_RAW_WARNING("IAVStreamInit video->video_height=%d", p.video.video_height);
+  PLN_RAW_WARNING("IAVStreamInit video->fps=%d", p.video.fps);
+  PLN_RAW_WARNING("IAVStreamInit video->video_bitrate=%d", p.video.video_bitrate);
+  PLN_RAW_WARNING("IAVStreamInit video->gop_size=%d", p.video.gop_size);
+  PLN_RAW_WARNING("IAVStreamInit filePath=%s", p.filePath);
+  PLN_RAW_WARNING("IAVStreamInit url_1=%s  StreamName=%s", p.url_1, p.StreamName_1);
+  PLN_RAW_WARNING("IAVStreamInit url_2=%s  StreamName=%s", p.url_2, p.StreamName_2);
+  PLN_RAW_WARNING("IAVStreamInit localIp=%s", p.localIp);
+  PLN_RAW_WARNING("IAVStreamInit Localport=%d", static_cast<int>(p.Localport));
+}
+
+// ---------------------------------------------------------------------------
+// Frame intake
+
+int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling_rate,
+                               void* buffer, int buflen, uint64_t stamptime,
+                               const char* streamId) {
+  if (channels < 1 || sampling_per_bits < 1 || sampling_rate < 1 || buflen < 1 ||
+      streamId == nullptr || buffer == nullptr || !FitsLength(streamId, kMaxIdLength)) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_RAW_ERROR("_Plenova_ PushAudioFrame channels=%d", channels);
+    PLN_RAW_ERROR("_Plenova_ PushAudioFrame sampling_rate=%d", sampling_rate);
+    PLN_RAW_ERROR("_Plenova_ PushAudioFrame sampling_per_bits=%d", sampling_per_bits);
+    PLN_RAW_ERROR("_Plenova_ PushAudioFrame Buffer_len=%d", buflen);
+    if (streamId == nullptr) PLN_RAW_ERROR("_Plenova_ PushAudioFrame streamId is NULL,return Error");
+    PLN_RAW_ERROR("_Plenova_ PushAudioFrame buf_Location=%p", buffer);
+    return -1;
+  }
+  if (!m_running) {
+    PLN_SITE_WARNING(
+        "File:%s,Line=%05d  Function: %s:Can't Push Data,Plenoav has not start or Has stoped!!!");
+    return -1;
+  }
+  if (!m_audio_param_ok) {
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s: PushAudioFrame() Failed!!! because SetAuidoParam() "
+        "Function's param set is ilegall,please check!");
+    return -1;
+  }
+
+  platform::MutexLock lock(m_audio_layout_lock);
+  if (!m_running) return -1;  // stopped while this call waited for the lock
+  PoolBuffer* block = m_pool.GetEmptyBuffer(buflen);
+  if (block == nullptr) {
+    PLN_LOG_ERROR("'s GetEmptyBuffer failed ");
+    return -1;
+  }
+  const uint64_t n = ++m_audio_frames;
+  if (n % 50 == 0) {
+    PLN_LOG_ERROR(
+        "_Plenova_ PushAudioFrame streamId:%s sampling_rate:%d sampling_per_bits:%d channels:%d "
+        "stamptime:%llu buflen:%d",
+        streamId, sampling_rate, sampling_per_bits, channels,
+        static_cast<unsigned long long>(stamptime), buflen);
+  }
+  block->len = buflen;
+  block->timestamp = stamptime;
+  block->tick = platform::TimeGetTime();
+  std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
+  const AudioMixFrame frame{block, streamId, channels, sampling_per_bits, sampling_rate, 0};
+  m_audioMix->IAudioMixPushData(&frame);
+  return 0;
+}
+
+int PlenovaImp::PushVideoFrame(int source_w, int source_h, const char* streamId, int fps,
+                               void* buffer, int buflen, uint64_t stamptime, uint32_t extra) {
+  if (source_h < 1 || source_w < 1 || buflen < 1 || streamId == nullptr || buffer == nullptr ||
+      !FitsLength(streamId, kMaxIdLength)) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_RAW_ERROR("_Plenova_ PushVideoFrame source_h=%d", source_h);
+    PLN_RAW_ERROR("_Plenova_ PushVideoFrame source_w=%d", source_w);
+    PLN_RAW_ERROR("_Plenova_ PushVideoFrame buflen=%d", buflen);
+    if (streamId == nullptr) PLN_RAW_ERROR("_Plenova_ PushVideoFrame streamId is NULL,return Error");
+    if (buffer == nullptr) PLN_RAW_ERROR("_Plenova_ PushVideoFrame buffer is Invalid,return Error");
+    return -1;
+  }
+  if (!m_running) {
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s:Can't Push Data,Plenoav has not start or Has stoped!!!");
+    return -1;
+  }
+  // 64-bit product: a huge picture must not wrap into a plausible length.
+  const int64_t expected = static_cast<int64_t>(source_w) * source_h * 3 / 2;
+  if (static_cast<int64_t>(buflen) != expected) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s:Push Video DataLen=%d is not correct!!!",
+                   buflen);
+    return -1;
+  }
+  if (!m_video_param_ok) {
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s: PushVideoFrame() Failed!!! because SetVideoParam() "
+        "Function's param set is ilegall,please check!");
+    return -1;
+  }
+
+  platform::MutexLock lock(m_video_layout_lock);
+  if (!m_running) return -1;
+  PoolBuffer* block = m_pool.GetEmptyBuffer(buflen);
+  if (block == nullptr) {
+    PLN_LOG_ERROR("'s GetEmptyBuffer failed ");
+    return -1;
+  }
+  const uint64_t n = ++m_video_frames;
+  if (n % 20 == 0) {
+    PLN_LOG_ERROR(
+        "_Plenova_ PushVideoFrame streamId:%s fps:%d source_width:%d source_height:%d "
+        "stamptime:%llu buflen:%d",
+        streamId, fps, source_w, source_h, static_cast<unsigned long long>(stamptime), buflen);
+  }
+  block->len = buflen;
+  block->timestamp = stamptime;
+  block->extra = extra;
+  block->tick = platform::TimeGetTime();
+  std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
+  const VideoMixFrame frame{block, source_h, source_w, streamId, fps, 0};
+  m_videoMix->PushVideoMixData(&frame);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Recording and streaming control
+
+int PlenovaImp::StartMp4Record(const char* path) {
+  if (m_mp4_recording) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartMp4Record has already Start");
+    return -1;
+  }
+  if (path == nullptr) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Mp4FilePath is NULL");
+    return -1;
+  }
+  if (!FitsLength(path, sizeof(m_stream_param.filePath) - 1)) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return -1;
+  }
+  if (!m_streaming) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
+    return -1;
+  }
+  CopyField(m_stream_param.filePath, path);
+  if (!m_stream_init_done) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
+    m_streaming->SetMp4Url(m_stream_param.filePath);
+    PLN_LOG_ERROR("MeetingMessage end");
+    m_mp4_recording = true;
+    return 0;
+  }
+  if (m_streaming->StartMp4Record(path) != 0) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start Mp4Record failed");
+    return -1;
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start Mp4Record success");
+  m_mp4_recording = true;
+  return 0;
+}
+
 int PlenovaImp::StopMp4Record() {
-  PLN_LOG_WARNING("not available in this build");
-  return -1;
+  if (!m_mp4_recording) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartMp4Record has already Stop");
+    return -1;
+  }
+  if (!m_streaming) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
+    return -1;
+  }
+  if (m_streaming->StopMp4Record() != 0) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Stop Mp4Record failed");
+    return -1;
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Stop Mp4Record success");
+  m_mp4_recording = false;
+  return 0;
 }
-int PlenovaImp::SetMp4RecordCallback(int, Mp4RecordStateCallback) {
-  PLN_LOG_WARNING("not available in this build");
-  return -1;
+
+int PlenovaImp::StartRecord(const char* url) {
+  if (m_rtmp_recording) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartRecord has already Start");
+    return -1;
+  }
+  PLN_LOG_ERROR("MeetingMessage start");
+  if (url == nullptr || !FitsLength(url, sizeof(m_stream_param.url_1) - 1)) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return -1;
+  }
+  if (!m_streaming) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
+    return -1;
+  }
+  CopyField(m_stream_param.url_1, url);
+  if (!m_stream_init_done) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
+    m_streaming->SetRecordUrl(m_stream_param.url_1);
+    PLN_LOG_ERROR("MeetingMessage end");
+    m_rtmp_recording = true;
+    return 0;
+  }
+  if (m_streaming->StartRecord(m_stream_param.url_1) != 0) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start StartRecord failed");
+    return -1;
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start StartRecord success");
+  m_rtmp_recording = true;
+  PLN_LOG_ERROR("MeetingMessage end");
+  return 0;
 }
-int PlenovaImp::PushAudioFrame(int, int, int, void*, int, uint64_t, const char*) {
-  PLN_SITE_WARNING("File:%s,Line=%05d  Function: %s:Can't Push Data,Plenoav has not start or Has stoped!!!");
-  return -1;
-}
-int PlenovaImp::PushVideoFrame(int, int, const char*, int, void*, int, uint64_t, uint32_t) {
-  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s:Can't Push Data,Plenoav has not start or Has stoped!!!");
-  return -1;
-}
+
 int PlenovaImp::StopRecord() {
-  PLN_LOG_WARNING("not available in this build");
-  return -1;
+  if (!m_rtmp_recording) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartRecord has already Stop");
+    return -1;
+  }
+  PLN_LOG_ERROR("MeetingMessage start");
+  if (!m_streaming) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
+    return -1;
+  }
+  if (m_streaming->StopRecord() != 0) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ StopRecord failed");
+    return -1;
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ StopRecord success");
+  m_rtmp_recording = false;
+  PLN_LOG_ERROR("MeetingMessage end");
+  return 0;
 }
-int PlenovaImp::StartRecord(const char*) {
-  PLN_LOG_WARNING("not available in this build");
-  return -1;
+
+int PlenovaImp::SetMp4RecordCallback(int streamid, Mp4RecordStateCallback callback) {
+  if (callback == nullptr || streamid < 1) {
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s  _Plenova_ StateCallback is NULL or streamid[%d] is "
+        "invalid",
+        streamid);
+    return -1;
+  }
+  if (!m_streaming) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
+    return -1;
+  }
+  m_mp4_callback = callback;
+  m_mp4_callback_streamid = streamid;
+  if (m_streaming->SetMp4RecordCallback(streamid, callback) != 0) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ SetMp4RecordCallback failed");
+    return -1;
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ SetMp4RecordCallback success");
+  PLN_LOG_ERROR("MeetingMessage end");
+  return 0;
 }
 
 }  // namespace plenova

@@ -1,19 +1,47 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "api/Plenova.h"
+#include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
+#include "output/AVStreamInitParam.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVStreaming.h"
+#include "output/IAVSynCtl.h"
 #include "platform/Mutex.h"
+#include "video/IVideoMix.h"
 
 namespace plenova {
 
-// The recorder object behind both public interfaces. It owns the memory pool
-// and the engine components, holds the client's settings and layouts, and
-// drives the components. Client calls may come from several threads.
+// The four engine components a recorder drives. Any of them may be null when
+// it could not be allocated; a recorder is only handed out complete.
+struct PlenovaComponents {
+  std::unique_ptr<IAudioMix> audio;
+  std::unique_ptr<IAVStreaming> streaming;
+  std::unique_ptr<IAVSynCtl> synCtl;
+  std::unique_ptr<IVideoMix> video;
+
+  bool complete() const { return audio && streaming && synCtl && video; }
+};
+
+// The recorder object behind both public interfaces. It owns the memory pool,
+// the A/V sync buffer and the engine components, validates and stores the
+// client's settings and layouts, starts the engine when the first audio and
+// the first video layout are known, and hands pushed frames to the mixers.
+// Client calls may come from several threads.
 class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
  public:
-  PlenovaImp();
+  static constexpr int kMaxAudioStreams = 5;
+  static constexpr int kMaxVideoStreams = 20;
+  static constexpr size_t kMaxIdLength = 255;
+
+  explicit PlenovaImp(PlenovaComponents components);
   ~PlenovaImp() override;
   PlenovaImp(const PlenovaImp&) = delete;
   PlenovaImp& operator=(const PlenovaImp&) = delete;
@@ -39,38 +67,124 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
   int StopRecord() override;
   int StartRecord(const char* url) override;
 
-  // For tests: the client pointers from PlenovaInit and the engine state.
+  // State a test or a diagnostic may read.
+  bool started() const { return m_started; }
+  bool running() const { return m_running; }
+  bool audio_param_ok() const { return m_audio_param_ok; }
+  bool video_param_ok() const { return m_video_param_ok; }
+  const AVStreamInitParam& stream_param() const { return m_stream_param; }
+  const AVSynCtlParam& synctl_param() const { return m_synctl_param; }
   void* p1() const { return m_p1; }
   void* p2() const { return m_p2; }
   void* p3() const { return m_p3; }
-  bool started() const { return m_started; }
   MemoryPool& pool() { return m_pool; }
 
  private:
-  MemoryPool m_pool;
+  struct AudioEntry {
+    int32_t channel = 0;
+    int32_t sampling_per_bits = 0;
+    int32_t sampling_rate = 0;
+    std::string streamId;
+  };
+  struct AudioHeader {
+    int32_t frames_per_second = 0;
+    int32_t channels = 0;
+    int32_t sampling_rate = 0;
+    int32_t sampling_per_bits = 0;
+    bool operator==(const AudioHeader&) const = default;
+  };
+  struct VideoEntry {
+    int32_t fps = 0;
+    int32_t source_h = 0;
+    int32_t source_w = 0;
+    std::string streamId;
+    int32_t target_h = 0;
+    int32_t target_w = 0;
+    int32_t x_position = 0;
+    int32_t y_position = 0;
+    int32_t videoType = 0;
+  };
+  // The last accepted AudioParam with its own copies of the strings.
+  struct AcceptedAudioParam {
+    bool valid = false;
+    std::string filePath, url_1, url_2, StreamName_1, StreamName_2;
+  };
 
+  bool AudioLayoutChanged(const AudioStreamInfoUpdate& u) const;
+  void StoreAudioLayout(const AudioStreamInfoUpdate& u);
+  bool VideoLayoutChanged(const VideoStreamInfoUpdate& u) const;
+  void StoreVideoLayout(const VideoStreamInfoUpdate& u);
+  // Logs a video or picture entry and makes its target size even in place.
+  void LogAndEvenEntry(int index, int32_t& fps, int32_t source_w, int32_t source_h,
+                       int32_t& target_w, int32_t& target_h, int32_t x, int32_t y,
+                       int32_t videoType);
+  void ApplyPictureLayout(PictureStreamInfo* entries, int32_t count);
+  // Initialises the sync controller and, under the control lock, the outputs,
+  // then starts every thread. Called with a layout lock held.
+  void StartEngine();
+  void PrintRtmpParamInfo();
+  bool ResolveMp4Folder(const char* filePath, std::string* folder);
+
+  // Declared first: destroyed last, after every component that borrows them.
+  MemoryPool m_pool;
+  AVSynBuffer m_synBuffer;
+
+  std::unique_ptr<IAudioMix> m_audioMix;
+  std::unique_ptr<IAVStreaming> m_streaming;
+  std::unique_ptr<IAVSynCtl> m_synCtl;
+  std::unique_ptr<IVideoMix> m_videoMix;
+
+  // Lock order: a layout lock, then the control lock; the parameter lock is
+  // taken alone.
   // Video and picture layout updates, video frame intake, destructor.
   platform::Mutex m_video_layout_lock;
   // Audio layout updates, audio frame intake, destructor.
   platform::Mutex m_audio_layout_lock;
   // SetAuidoParam and SetVideoParam.
   platform::Mutex m_param_lock;
-  // Engine start (taken inside a layout lock) and PlenovaUnint.
+  // Engine start (inside a layout update) and PlenovaUnint.
   platform::Mutex m_control_lock;
 
-  bool m_audio_param_ok = false;
-  bool m_video_param_ok = false;
-  bool m_started = false;
-  bool m_stream_init_done = false;
-  bool m_first_audio_update = true;
-  bool m_first_video_update = true;
+  AcceptedAudioParam m_accepted_audio;
+  VideoParam m_accepted_video{};
+  AVStreamInitParam m_stream_param;
+  VideoMixInitParam m_video_record;
+  VideoMixInitParam m_picture_record;
+  AVSynCtlParam m_synctl_param;
+
+  std::array<AudioEntry, kMaxAudioStreams> m_audio_streams;
+  int32_t m_audio_stream_count = 0;
+  AudioHeader m_audio_header;
+  int32_t m_video_stream_count = 0;
+  std::array<VideoEntry, kMaxVideoStreams> m_video_streams;
+  // A picture layout given before the video mixer had a canvas; applied by
+  // the first video layout.
+  std::vector<PictureStreamInfo> m_pending_pictures;
+  bool m_pictures_pending = false;
+
+  // Read by frame intake without a lock.
+  std::atomic<bool> m_audio_param_ok{false};
+  std::atomic<bool> m_video_param_ok{false};
+  std::atomic<bool> m_started{false};
+  std::atomic<bool> m_stream_init_done{false};
+  // Re-armed by PlenovaUnint under the control lock while the updates read
+  // them under their layout locks.
+  std::atomic<bool> m_first_audio_update{true};
+  std::atomic<bool> m_first_video_update{true};
   bool m_first_picture_update = true;
-  bool m_layout_given = false;
-  bool m_running = false;
+  std::atomic<bool> m_layout_given{false};
+  std::atomic<bool> m_running{false};
+
+  std::atomic<uint64_t> m_audio_frames{0};
+  std::atomic<uint64_t> m_video_frames{0};
 
   void* m_p1 = nullptr;
   void* m_p2 = nullptr;
   void* m_p3 = nullptr;
+  Mp4RecordStateCallback m_mp4_callback = nullptr;
+  int32_t m_mp4_callback_streamid = 0;
+  std::atomic<bool> m_rtmp_recording{false};
+  std::atomic<bool> m_mp4_recording{false};
 };
 
 }  // namespace plenova

@@ -1,0 +1,299 @@
+// Whole meetings through the public interface, checked as a user would: the
+// MP4 file and the RTMP server's recording are probed with ffprobe and
+// decoded, and the pictures and sounds in them are measured.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "api/Plenova.h"
+#include "tests/integration/MeetingClient.h"
+#include "tests/support/MediaInspect.h"
+
+namespace plenova::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Solid colours (Y, U, V) of the participants.
+struct Colour {
+  uint8_t y, u, v;
+};
+constexpr Colour kRed{81, 90, 240};
+constexpr Colour kGreen{145, 54, 34};
+constexpr Colour kBlue{41, 240, 110};
+constexpr Colour kYellow{210, 16, 146};
+constexpr uint8_t kPlaceholderY = 34;
+
+VideoParticipant Participant(const std::string& id, int w, int h, Colour c, int x, int y, int tw,
+                             int th, int videoType = 0, uint32_t orientation = 0) {
+  VideoParticipant p;
+  p.id = id;
+  p.width = w;
+  p.height = h;
+  p.y = c.y;
+  p.u = c.u;
+  p.v = c.v;
+  p.x = x;
+  p.yy = y;
+  p.target_w = tw;
+  p.target_h = th;
+  p.videoType = videoType;
+  p.orientation = orientation;
+  return p;
+}
+
+// The four-window meeting: a plain window, a letterboxed 4:3 camera, a
+// cropped CIF camera and a bottom-up camera whose top-right corner holds a
+// camera-off picture; two voices.
+Meeting FourWindowMeeting() {
+  Meeting m;
+  m.video = {Participant("red", 640, 360, kRed, 0, 0, 640, 360),
+             Participant("green", 640, 480, kGreen, 640, 0, 640, 360, /*videoType=*/1),
+             Participant("blue", 352, 288, kBlue, 0, 360, 640, 360),
+             Participant("yellow", 640, 360, kYellow, 640, 360, 640, 360, 0, /*orientation=*/2)};
+  m.pictures = {PictureStreamInfo{25, 360, 640, nullptr, 180, 320, 960, 360, 0}};
+  AudioParticipant low;
+  low.id = "low";
+  low.tone = 440;
+  AudioParticipant high;
+  high.id = "high";
+  high.tone = 1000;
+  m.audio = {low, high};
+  return m;
+}
+
+std::string TempFolder(const std::string& name) {
+  const fs::path dir = fs::path(::testing::TempDir()) /
+                       ("plenova_" + name + "_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+// The local RTMP server started by the test script, or empty.
+std::string RtmpUrl(const std::string& stream) {
+  const char* port = std::getenv("PLENOVA_TEST_RTMP_PORT");
+  if (port == nullptr) return {};
+  return std::string("rtmp://127.0.0.1:") + port + "/live/" + stream;
+}
+
+std::string RtmpRecording(const std::string& stream) {
+  const char* dir = std::getenv("PLENOVA_TEST_RTMP_RECORD_DIR");
+  return dir == nullptr ? std::string() : std::string(dir) + "/" + stream + ".flv";
+}
+
+void ExpectColour(const Picture& p, int x, int y, Colour c, const std::string& what) {
+  SCOPED_TRACE(what + " at " + std::to_string(x) + "," + std::to_string(y));
+  EXPECT_NEAR(p.Y(x, y), c.y, 12);
+  EXPECT_NEAR(p.U(x, y), c.u, 12);
+  EXPECT_NEAR(p.V(x, y), c.v, 12);
+}
+
+// Checks a recording of FourWindowMeeting lasting `seconds`.
+void CheckFourWindowRecording(const std::string& path, double seconds) {
+  SCOPED_TRACE(path);
+  const ProbeResult probe = Probe(path);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  const auto* video = probe.Stream("video");
+  const auto* audio = probe.Stream("audio");
+  ASSERT_NE(video, nullptr);
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(video->at("codec_name"), "h264");
+  EXPECT_EQ(video->at("width"), "1280");
+  EXPECT_EQ(video->at("height"), "720");
+  EXPECT_EQ(video->at("r_frame_rate"), "25/1");
+  EXPECT_EQ(audio->at("codec_name"), "aac");
+  EXPECT_EQ(audio->at("sample_rate"), "48000");
+  EXPECT_EQ(audio->at("channels"), "2");
+  EXPECT_NEAR(probe.duration, seconds, 0.2);
+
+  DecodeOptions options;
+  options.pictures_at = {seconds / 2};
+  const Decoded decoded = Decode(path, options);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.decode_errors, 0);
+  ASSERT_EQ(decoded.pictures.size(), 1u);
+  const Picture& p = decoded.pictures[0];
+  ExpectColour(p, 320, 180, kRed, "plain window");
+  ExpectColour(p, 960, 180, kGreen, "letterboxed window");
+  EXPECT_LT(p.Y(650, 180), 24) << "letterbox bar";
+  ExpectColour(p, 320, 540, kBlue, "cropped window");
+  ExpectColour(p, 800, 620, kYellow, "bottom-up window");
+  EXPECT_NEAR(p.Y(975, 375), kPlaceholderY, 10) << "placeholder over the bottom-up window";
+
+  const double low = ToneShare(decoded.sound, 440, 1, seconds - 1);
+  const double high = ToneShare(decoded.sound, 1000, 1, seconds - 1);
+  EXPECT_GT(low, 0.2);
+  EXPECT_GT(high, 0.2);
+}
+
+class MeetingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { folder_ = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+  std::string folder_;
+};
+
+TEST_F(MeetingTest, FourWindowsToMp4AndRtmpAtOnce) {
+  const std::string url = RtmpUrl("meeting_four");
+  if (url.empty()) GTEST_SKIP() << "no local RTMP server: run scripts/test.sh";
+  IPlenova* recorder = CreatePlenova(folder_.c_str());
+  ASSERT_NE(recorder, nullptr);
+  MeetingClient client(recorder);
+  client.Configure(FourWindowMeeting(), url);
+  const std::string mp4 = folder_ + "/four.mp4";
+  // Both outputs are asked for before the engine runs.
+  ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
+  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
+  client.DeclareLayout();
+  client.Run(10);
+  EXPECT_EQ(client.refused(), 0);
+  EXPECT_EQ(recorder->StopMp4Record(), 0);
+  EXPECT_EQ(recorder->StopRecord(), 0);
+  EXPECT_EQ(recorder->PlenovaUnint(), 0);
+  DeletePlenova(recorder);
+
+  CheckFourWindowRecording(mp4, 10);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // nginx closes its file
+  CheckFourWindowRecording(RtmpRecording("meeting_four"), 10);
+}
+
+// Measures, in a recording, the distance between each flash of the sync
+// participant and the beep that goes with it.
+void CheckSync(const std::string& path, int x, int y, int w, int h) {
+  SCOPED_TRACE(path);
+  DecodeOptions options;
+  options.probe_x = x;
+  options.probe_y = y;
+  options.probe_w = w;
+  options.probe_h = h;
+  const Decoded decoded = Decode(path, options);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  const std::vector<double> flashes = Rises(decoded.picture_times, decoded.probe_luma, 160);
+  std::vector<double> beeps = ToneOnsets(decoded.sound, MeetingClient::kBeepHz);
+  for (double& b : beeps) b += decoded.sound.start_time;
+  ASSERT_GE(flashes.size(), 4u);
+  ASSERT_GE(beeps.size(), 4u);
+  int matched = 0;
+  for (double f : flashes) {
+    double nearest = 1e9;
+    for (double b : beeps) nearest = std::min(nearest, std::fabs(b - f));
+    EXPECT_LE(nearest, 0.040) << "flash at " << f;
+    matched += nearest <= 0.040;
+  }
+  EXPECT_GE(matched, static_cast<int>(flashes.size()) - 0);
+}
+
+TEST_F(MeetingTest, FlashAndBeepStayWithin40Milliseconds) {
+  const std::string url = RtmpUrl("meeting_sync");
+  IPlenova* recorder = CreatePlenova(folder_.c_str());
+  ASSERT_NE(recorder, nullptr);
+  Meeting m;
+  VideoParticipant flash = Participant("flash", 640, 360, Colour{60, 128, 128}, 0, 0, 640, 360);
+  flash.flash = true;
+  m.video = {flash, Participant("still", 640, 360, kBlue, 640, 0, 640, 360)};
+  AudioParticipant beep;
+  beep.id = "beep";
+  beep.beep = true;
+  m.audio = {beep};
+  MeetingClient client(recorder);
+  client.Configure(m, url);
+  const std::string mp4 = folder_ + "/sync.mp4";
+  if (!url.empty()) ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
+  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
+  client.DeclareLayout();
+  client.Run(8);
+  recorder->StopMp4Record();
+  if (!url.empty()) recorder->StopRecord();
+  DeletePlenova(recorder);
+
+  CheckSync(mp4, 200, 100, 240, 160);
+  if (!url.empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    CheckSync(RtmpRecording("meeting_sync"), 200, 100, 240, 160);
+  }
+}
+
+TEST_F(MeetingTest, RecordingGoesOnAcrossARestart) {
+  IPlenova* recorder = CreatePlenova(folder_.c_str());
+  ASSERT_NE(recorder, nullptr);
+  Meeting first;
+  first.video = {Participant("red", 640, 360, kRed, 0, 0, 1280, 720)};
+  AudioParticipant voice;
+  voice.id = "voice";
+  first.audio = {voice};
+  MeetingClient client(recorder);
+  client.Configure(first);
+  const std::string mp4 = folder_ + "/restart.mp4";
+  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
+  client.DeclareLayout();
+  client.Run(3);
+  EXPECT_EQ(recorder->PlenovaUnint(), 0);
+
+  Meeting second = first;
+  second.video = {Participant("green", 640, 360, kGreen, 0, 0, 1280, 720)};
+  client.meeting() = second;
+  client.DeclareLayout();
+  client.Run(3);
+  EXPECT_EQ(client.refused(), 0);
+  EXPECT_EQ(recorder->StopMp4Record(), 0);
+  DeletePlenova(recorder);
+
+  const ProbeResult probe = Probe(mp4);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_GT(probe.duration, 5.0);
+  DecodeOptions options;
+  options.pictures_at = {1.5, probe.duration - 1.0};
+  const Decoded decoded = Decode(mp4, options);
+  ASSERT_EQ(decoded.pictures.size(), 2u);
+  ExpectColour(decoded.pictures[0], 640, 360, kRed, "first part");
+  ExpectColour(decoded.pictures[1], 640, 360, kGreen, "second part");
+}
+
+TEST_F(MeetingTest, TwoRecordersRecordTwoMeetingsAtOnce) {
+  IPlenova* a = CreatePlenova(folder_.c_str());
+  IPlenova* b = CreatePlenova(folder_.c_str());
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  Meeting red, blue;
+  red.canvas_w = blue.canvas_w = 640;
+  red.canvas_h = blue.canvas_h = 360;
+  red.video = {Participant("p", 640, 360, kRed, 0, 0, 640, 360)};
+  blue.video = {Participant("p", 640, 360, kBlue, 0, 0, 640, 360)};
+  AudioParticipant voice;
+  voice.id = "voice";
+  red.audio = blue.audio = {voice};
+  MeetingClient ca(a), cb(b);
+  ca.Configure(red);
+  cb.Configure(blue);
+  const std::string mp4a = folder_ + "/a.mp4", mp4b = folder_ + "/b.mp4";
+  ASSERT_EQ(a->StartMp4Record(mp4a.c_str()), 0);
+  ASSERT_EQ(b->StartMp4Record(mp4b.c_str()), 0);
+  ca.DeclareLayout();
+  cb.DeclareLayout();
+  std::thread ta([&] { ca.Run(4); });
+  std::thread tb([&] { cb.Run(4); });
+  ta.join();
+  tb.join();
+  a->StopMp4Record();
+  b->StopMp4Record();
+  DeletePlenova(a);
+  DeletePlenova(b);
+
+  for (const auto& [path, colour] : {std::pair{mp4a, kRed}, std::pair{mp4b, kBlue}}) {
+    DecodeOptions options;
+    options.pictures_at = {2.0};
+    const Decoded decoded = Decode(path, options);
+    ASSERT_EQ(decoded.pictures.size(), 1u) << path;
+    ExpectColour(decoded.pictures[0], 320, 180, colour, path);
+  }
+}
+
+}  // namespace
+}  // namespace plenova::testing

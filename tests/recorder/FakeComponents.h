@@ -1,0 +1,214 @@
+#pragma once
+
+// Component doubles for the recorder: each records its calls, in order, into
+// one shared journal, so tests can check what reached which component and
+// when.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/IAudioMix.h"
+#include "common/MemoryPool.h"
+#include "output/IAVStreaming.h"
+#include "output/IAVSynCtl.h"
+#include "recorder/PlenovaImp.h"
+#include "video/IVideoMix.h"
+
+namespace plenova::testing {
+
+class Journal {
+ public:
+  void Add(std::string entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
+  std::vector<std::string> Entries() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
+  }
+  int Count(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (const auto& e : entries_) n += e.rfind(prefix, 0) == 0;
+    return n;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> entries_;
+};
+
+class FakeAudioMix : public IAudioMix {
+ public:
+  explicit FakeAudioMix(Journal* journal) : journal_(journal) {}
+  ~FakeAudioMix() override { journal_->Add("audio.destroy"); }
+  bool IAudioMixInit(const AudioMixInitParam* p) override {
+    last_init = *p;
+    journal_->Add("audio.init");
+    return true;
+  }
+  bool IAudioMixPushData(const AudioMixFrame* frame) override {
+    journal_->Add("audio.push " + std::string(frame->streamId) + " " +
+                  std::to_string(frame->buffer->len));
+    last_timestamp = frame->buffer->timestamp;
+    pool->PutEmptyBuffer(frame->buffer);
+    return true;
+  }
+  void IAudioMixUnint() override { journal_->Add("audio.unint"); }
+  void start() override { journal_->Add("audio.start"); }
+  void stop() override { journal_->Add("audio.stop"); }
+  void UpdataAudioMixImp(const AudioMixUpdateParam* p) override {
+    journal_->Add("audio.update " + std::to_string(p->streamCount));
+  }
+  AudioMixInitParam last_init{};
+  uint64_t last_timestamp = 0;
+  MemoryPool* pool = nullptr;
+
+ private:
+  Journal* journal_;
+};
+
+class FakeVideoMix : public IVideoMix {
+ public:
+  explicit FakeVideoMix(Journal* journal) : journal_(journal) {}
+  ~FakeVideoMix() override { journal_->Add("video.destroy"); }
+  bool IVideoMixInit(const VideoMixInitParam* p, PlenovaCanvasCallback cb) override {
+    last_record = *p;
+    callback = cb;
+    journal_->Add("video.init " + std::to_string(p->count));
+    return true;
+  }
+  bool IPictureMixInit(const VideoMixInitParam* p) override {
+    journal_->Add("picture.init " + std::to_string(p->count));
+    return true;
+  }
+  void IVideoMixUnint() override { journal_->Add("video.unint"); }
+  void IPictureMixUnint() override { journal_->Add("picture.unint"); }
+  bool PushVideoMixData(const VideoMixFrame* frame) override {
+    journal_->Add("video.push " + std::string(frame->streamId) + " " +
+                  std::to_string(frame->frame->extra));
+    pool->PutEmptyBuffer(frame->frame);
+    return false;
+  }
+  void StartVideoMixThread() override { journal_->Add("video.start"); }
+  void StopVideoMixThread() override { journal_->Add("video.stop"); }
+  void UpdataVideoMixParam(const VideoMixInitParam* p) override {
+    last_record = *p;
+    journal_->Add("video.update " + std::to_string(p->count));
+  }
+  void UpdataPictureMixParam(const VideoMixInitParam* p) override {
+    last_picture_record = *p;
+    journal_->Add("picture.update " + std::to_string(p->count));
+  }
+  VideoMixInitParam last_record{};
+  VideoMixInitParam last_picture_record{};
+  PlenovaCanvasCallback callback = nullptr;
+  MemoryPool* pool = nullptr;
+
+ private:
+  Journal* journal_;
+};
+
+class FakeSynCtl : public IAVSynCtl {
+ public:
+  explicit FakeSynCtl(Journal* journal) : journal_(journal) {}
+  ~FakeSynCtl() override { journal_->Add("sync.destroy"); }
+  void InitIAVSynCtl(const AVSynCtlParam* p, MemoryPool*) override {
+    last_param = *p;
+    journal_->Add("sync.init");
+  }
+  void StartSynThread() override { journal_->Add("sync.start"); }
+  void StopSynThread() override { journal_->Add("sync.stop"); }
+  void SetAudioFrameDuration(int32_t d) override { journal_->Add("sync.duration " + std::to_string(d)); }
+  AVSynCtlParam last_param{};
+
+ private:
+  Journal* journal_;
+};
+
+class FakeStreaming : public IAVStreaming {
+ public:
+  explicit FakeStreaming(Journal* journal) : journal_(journal) {}
+  ~FakeStreaming() override { journal_->Add("out.destroy"); }
+  void IAVStreamInit(const AVStreamInitParam* p, MemoryPool*, void* p2, void* p3,
+                     uint8_t reinit) override {
+    last_param = *p;
+    last_p2 = p2;
+    last_p3 = p3;
+    journal_->Add("out.init " + std::to_string(reinit));
+  }
+  bool UninitIAVStreaming() override { return true; }
+  int StartMp4Record(const char* path) override {
+    journal_->Add(std::string("out.startmp4 ") + path);
+    return start_mp4_result;
+  }
+  int StopMp4Record() override {
+    journal_->Add("out.stopmp4");
+    return stop_mp4_result;
+  }
+  int SetMp4Url(const char* path) override {
+    journal_->Add(std::string("out.mp4url ") + path);
+    return 0;
+  }
+  int SetMp4RecordCallback(int32_t id, Mp4RecordStateCallback) override {
+    journal_->Add("out.callback " + std::to_string(id));
+    return 0;
+  }
+  int StartRecord(const char* url) override {
+    journal_->Add(std::string("out.startrtmp ") + url);
+    return start_rtmp_result;
+  }
+  int StopRecord() override {
+    journal_->Add("out.stoprtmp");
+    return stop_rtmp_result;
+  }
+  int SetRecordUrl(const char* url) override {
+    journal_->Add(std::string("out.rtmpurl ") + url);
+    return 0;
+  }
+  bool WriteData(const AVSample*) override { return true; }
+  void IAVStreamUpdata(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t) override {}
+  void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
+
+  AVStreamInitParam last_param{};
+  void* last_p2 = nullptr;
+  void* last_p3 = nullptr;
+  int start_mp4_result = 0, stop_mp4_result = 0, start_rtmp_result = 0, stop_rtmp_result = 0;
+
+ private:
+  Journal* journal_;
+};
+
+// A recorder built on the doubles, which stay reachable through the raw
+// pointers (owned by the recorder).
+struct FakeRecorder {
+  Journal journal;
+  FakeAudioMix* audio;
+  FakeVideoMix* video;
+  FakeSynCtl* sync;
+  FakeStreaming* out;
+  std::unique_ptr<PlenovaImp> recorder;
+
+  FakeRecorder() {
+    PlenovaComponents c;
+    c.audio = std::make_unique<FakeAudioMix>(&journal);
+    c.streaming = std::make_unique<FakeStreaming>(&journal);
+    c.synCtl = std::make_unique<FakeSynCtl>(&journal);
+    c.video = std::make_unique<FakeVideoMix>(&journal);
+    audio = static_cast<FakeAudioMix*>(c.audio.get());
+    video = static_cast<FakeVideoMix*>(c.video.get());
+    sync = static_cast<FakeSynCtl*>(c.synCtl.get());
+    out = static_cast<FakeStreaming*>(c.streaming.get());
+    recorder = std::make_unique<PlenovaImp>(std::move(c));
+    audio->pool = &recorder->pool();
+    video->pool = &recorder->pool();
+  }
+};
+
+}  // namespace plenova::testing

@@ -1,0 +1,85 @@
+#pragma once
+
+// Reading back what the engine wrote, as a user would: ffprobe for the
+// structure, libavcodec for the pixels and the samples.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace plenova::testing {
+
+// The streams and the format as ffprobe reports them: one map of key=value
+// per stream (codec_type, codec_name, width, height, r_frame_rate,
+// avg_frame_rate, sample_rate, channels, profile, nb_frames, duration), and
+// the container's duration in seconds (negative when unknown).
+struct ProbeResult {
+  bool ok = false;
+  std::string error;
+  std::vector<std::map<std::string, std::string>> streams;
+  double duration = -1;
+
+  // The first stream of `type` ("video" or "audio"), or null.
+  const std::map<std::string, std::string>* Stream(const std::string& type) const;
+};
+ProbeResult Probe(const std::string& path);
+
+// One decoded picture in planar 4:2:0.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  double time = 0;  // presentation time, seconds
+  std::vector<uint8_t> y, u, v;
+
+  uint8_t Y(int x, int yy) const { return y[static_cast<size_t>(yy) * width + x]; }
+  uint8_t U(int x, int yy) const { return u[static_cast<size_t>(yy / 2) * (width / 2) + x / 2]; }
+  uint8_t V(int x, int yy) const { return v[static_cast<size_t>(yy / 2) * (width / 2) + x / 2]; }
+  // Mean luma of a rectangle.
+  double MeanY(int x, int yy, int w, int h) const;
+};
+
+// Decoded audio as interleaved 16-bit samples.
+struct Sound {
+  int rate = 0;
+  int channels = 0;
+  std::vector<int16_t> samples;
+  double start_time = 0;  // presentation time of the first sample, seconds
+};
+
+struct Decoded {
+  bool ok = false;
+  std::string error;
+  int decode_errors = 0;
+  std::vector<Picture> pictures;  // every picture when keep_pictures, else none
+  std::vector<double> picture_times;
+  // Mean luma of `probe_rect` in every picture, in presentation order.
+  std::vector<double> probe_luma;
+  Sound sound;
+};
+
+struct DecodeOptions {
+  bool keep_pictures = false;
+  // Keep only the picture nearest each of these times (seconds).
+  std::vector<double> pictures_at;
+  // Rectangle whose mean luma is measured in every picture (w = 0: none).
+  int probe_x = 0, probe_y = 0, probe_w = 0, probe_h = 0;
+  bool audio = true;
+};
+
+// Decodes the whole file (MP4 or FLV).
+Decoded Decode(const std::string& path, const DecodeOptions& options);
+
+// Relative power of `frequency` in a mono mix of `sound` between the two
+// times (seconds): the Goertzel power over the total power, 0..1.
+double ToneShare(const Sound& sound, double frequency, double from, double to);
+
+// Times (seconds, relative to the sound's start) where the envelope of
+// `frequency` rises above half its maximum after being below it.
+std::vector<double> ToneOnsets(const Sound& sound, double frequency, double window = 0.005);
+
+// Times where `values` (sampled at `times`) rises above `threshold`.
+std::vector<double> Rises(const std::vector<double>& times, const std::vector<double>& values,
+                          double threshold);
+
+}  // namespace plenova::testing
