@@ -110,5 +110,41 @@ INSTANTIATE_TEST_SUITE_P(Targets, BitrateTest,
                          ::testing::Values(RateCase{640, 360, 500000}, RateCase{640, 360, 1500000},
                                            RateCase{1280, 720, 2500000}));
 
+// A still scene followed by a busy one: the encoder may not spend the bits
+// it saved on the still part in a burst. Over any one second the stream
+// stays within what a one-second VBV buffer at the bitrate allows.
+TEST(VbvTest, BusySceneAfterAStillOneStaysWithinTheBuffer) {
+  constexpr int kFps = 25;
+  constexpr int kBitrate = 500000;
+  EncoderPtr encoder(VideoEncodeGeneric::Create());
+  const VideoEncoderParam param = LiveParam(640, 360, kFps, kBitrate);
+  ASSERT_EQ(encoder->Open(&param, 0), 0);
+  const std::vector<uint8_t> still = SolidPicture(640, 360, 90, 120, 140);
+  std::vector<uint8_t> picture;
+  std::vector<int64_t> bits;
+  for (int i = 0; i < kFps * 8; ++i) {
+    if (i < kFps * 4) {
+      picture = still;
+    } else {
+      MovingPicture(640, 360, i, &picture);
+    }
+    const Encoded encoded = EncodeOne(encoder.get(), picture);
+    ASSERT_GE(encoded.result, 0);
+    bits.push_back(static_cast<int64_t>(encoded.bytes.size()) * 8);
+  }
+  int64_t window = 0;
+  int64_t worst = 0;
+  for (size_t i = 0; i < bits.size(); ++i) {
+    window += bits[i];
+    if (i >= kFps) {
+      window -= bits[i - kFps];
+    }
+    worst = std::max(worst, window);
+  }
+  // Buffer (one second) plus one second of input at the bitrate.
+  EXPECT_LE(worst, 2 * kBitrate);
+  RecordProperty("worst_second_bits", std::to_string(worst));
+}
+
 }  // namespace
 }  // namespace pavanel_test
