@@ -107,8 +107,8 @@ TEST_P(BitrateTest, TenSecondsLandNearTheTarget) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, BitrateTest,
-                         ::testing::Values(RateCase{640, 360, 500000}, RateCase{640, 360, 1500000},
-                                           RateCase{1280, 720, 2500000}));
+                         ::testing::Values(RateCase{320, 240, 300000}, RateCase{640, 360, 500000},
+                                           RateCase{640, 360, 1500000}));
 
 // A still scene followed by a busy one: the encoder may not spend the bits
 // it saved on the still part in a burst. Over any one second the stream
