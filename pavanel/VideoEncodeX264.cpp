@@ -1,5 +1,6 @@
 #include "pavanel/VideoEncodeX264.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <exception>
 #include <string>

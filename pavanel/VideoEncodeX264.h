@@ -5,7 +5,6 @@
 // IDR picture every two seconds with SPS and PPS in band before it; rate
 // control held to the bitrate with a one-second VBV buffer for RTMP.
 
-#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <mutex>

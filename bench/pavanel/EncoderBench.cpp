@@ -5,7 +5,8 @@
 //
 // Each run encodes ten seconds of a moving scene at 25 fps. Counters:
 // frames per second achieved, the bitrate reached, the target and their
-// ratio; real time needs fps >= 25.
+// ratio; real time needs fps >= 25. Run from a Release build without
+// sanitizers: build-bench/bin/pavanel_bench.
 
 #include <benchmark/benchmark.h>
 
