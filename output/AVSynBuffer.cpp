@@ -18,20 +18,41 @@ namespace {
 constexpr uint64_t kStatisticsEvery = 50;
 constexpr uint64_t kVideoPutLogEvery = 25;
 
-// Total capacity in KB of the blocks held by `nodes`.
+// Every kStatisticsEvery-th fetch logs where a queue stands: the fetch's
+// timestamp against the head's, then the element count and the KB held.
 template <typename Nodes>
-uint64_t TotalKb(const Nodes& nodes) {
+void LogStatistics(uint64_t calls, const Nodes& nodes, uint64_t timestamp,
+                   const char* stampFormat, const char* totalFormat) {
+  if (calls % kStatisticsEvery != 0 || nodes.empty()) return;
   uint64_t bytes = 0;
   for (const auto& node : nodes) bytes += static_cast<uint64_t>(node->buffer->capacity);
-  return bytes >> 10;
+  PLN_RAW_DEBUG(stampFormat, static_cast<unsigned long long>(timestamp),
+                static_cast<unsigned long long>(nodes.front()->buffer->timestamp));
+  PLN_RAW_DEBUG(totalFormat, static_cast<int>(nodes.size()),
+                static_cast<unsigned long long>(bytes >> 10));
+  PLN_RAW_DEBUG("\n\n");
 }
 
-// Appends `node` to `nodes` and links it behind the previous tail.
+// Appends `node` behind the tail of `nodes`, linked from it, unless the
+// queue already holds `capacity` nodes: a put into a full queue discards the
+// incoming sample and destroys its block, the older ones keep their order.
 template <typename Node>
-void Append(std::deque<std::unique_ptr<Node>>& nodes, std::unique_ptr<Node> node) {
+void AppendBounded(std::deque<std::unique_ptr<Node>>& nodes, std::unique_ptr<Node> node,
+                   int capacity) {
+  if (static_cast<int>(nodes.size()) >= capacity) {
+    DestroyPoolBuffer(node->buffer);
+    return;
+  }
   Node* raw = node.get();
   if (!nodes.empty()) nodes.back()->next = raw;
   nodes.push_back(std::move(node));
+}
+
+// Destroys every queued block (storage and record, not back to any pool).
+template <typename Node>
+void DestroyAll(std::deque<std::unique_ptr<Node>>& nodes) {
+  for (auto& node : nodes) DestroyPoolBuffer(node->buffer);
+  nodes.clear();
 }
 
 // Gives a refused sample's block back to the pool (or frees it without one).
@@ -51,8 +72,7 @@ void GiveBack(MemoryPool* pool, PoolBuffer* buffer) {
 
 AVSynBuffer::ManageInUseBuffer_A::~ManageInUseBuffer_A() {
   platform::MutexLock lock(m_mutex);
-  for (auto& node : m_nodes) DestroyPoolBuffer(node->buffer);
-  m_nodes.clear();
+  DestroyAll(m_nodes);
 }
 
 void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBuffer* buffer, int32_t channels,
@@ -71,26 +91,15 @@ void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBuffer* buffer, int32_t chann
   node->sampling_rate = sampling_rate;
 
   platform::MutexLock lock(m_mutex);
-  if (static_cast<int>(m_nodes.size()) >= kCapacity) {
-    // Full: the incoming sample is discarded, the older ones keep their order.
-    DestroyPoolBuffer(buffer);
-    return;
-  }
-  Append(m_nodes, std::move(node));
+  AppendBounded(m_nodes, std::move(node), kCapacity);
 }
 
 bool AVSynBuffer::ManageInUseBuffer_A::getdata(uint64_t timestamp) {
   platform::MutexLock lock(m_mutex);
   ++m_getCount;
-  if (m_getCount % kStatisticsEvery == 0 && !m_nodes.empty()) {
-    PLN_RAW_DEBUG("AVSynBuffer::Audio Current timestamp=%llu   Current Header timestamp=%llu",
-                  static_cast<unsigned long long>(timestamp),
-                  static_cast<unsigned long long>(m_nodes.front()->buffer->timestamp));
-    PLN_RAW_DEBUG("AVSynBuffer::Audio Total ElementsNums=%d  TotalSize=%llu KB",
-                  static_cast<int>(m_nodes.size()),
-                  static_cast<unsigned long long>(TotalKb(m_nodes)));
-    PLN_RAW_DEBUG("\n\n");
-  }
+  LogStatistics(m_getCount, m_nodes, timestamp,
+                "AVSynBuffer::Audio Current timestamp=%llu   Current Header timestamp=%llu",
+                "AVSynBuffer::Audio Total ElementsNums=%d  TotalSize=%llu KB");
   if (m_nodes.empty()) {
     m_current.state = kSampleNoneNow;
     return false;
@@ -125,8 +134,7 @@ uint64_t AVSynBuffer::ManageInUseBuffer_A::HeadTimestamp() {
 
 AVSynBuffer::ManageInUseBuffer_V::~ManageInUseBuffer_V() {
   platform::MutexLock lock(m_mutex);
-  for (auto& node : m_nodes) DestroyPoolBuffer(node->buffer);
-  m_nodes.clear();
+  DestroyAll(m_nodes);
 }
 
 void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps,
@@ -150,27 +158,16 @@ void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps,
     PLN_LOG_ERROR("'s _Plenova_ ASynBuffer push Video 成功");
   }
   ++m_putCount;
-  if (static_cast<int>(m_nodes.size()) >= kCapacity) {
-    // Full: the incoming frame is discarded, the older ones keep their order.
-    DestroyPoolBuffer(buffer);
-    return;
-  }
-  Append(m_nodes, std::move(node));
+  AppendBounded(m_nodes, std::move(node), kCapacity);
 }
 
 VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t timestamp,
                                                            int32_t* released) {
   platform::MutexLock lock(m_mutex);
   ++m_getCount;
-  if (m_getCount % kStatisticsEvery == 0 && !m_nodes.empty()) {
-    PLN_RAW_DEBUG("AVSynBuffer::Video Current timestamp=%llu  VideoHeader timestamp=%llu",
-                  static_cast<unsigned long long>(timestamp),
-                  static_cast<unsigned long long>(m_nodes.front()->buffer->timestamp));
-    PLN_RAW_DEBUG("AVSynBuffer::Video Total ElementsNums=%d  TotalSize=%llu KB",
-                  static_cast<int>(m_nodes.size()),
-                  static_cast<unsigned long long>(TotalKb(m_nodes)));
-    PLN_RAW_DEBUG("\n\n");
-  }
+  LogStatistics(m_getCount, m_nodes, timestamp,
+                "AVSynBuffer::Video Current timestamp=%llu  VideoHeader timestamp=%llu",
+                "AVSynBuffer::Video Total ElementsNums=%d  TotalSize=%llu KB");
   int32_t marked = 0;
   for (auto& node : m_nodes) {
     if (node->fps != fps) {

@@ -187,6 +187,7 @@ void AVSynCtl::OnAudio(const SynGetResult* result, uint32_t duration) {
   }
   const uint64_t written = ts >= m_audioOffset ? ts - m_audioOffset : 0;
   m_writeRecord.streamType = kStreamTypeAudio;
+  m_writeRecord.isKeyFrame = 0;  // no key frames in audio; never carry a video flag over
   m_writeRecord.buffer = block;
   block->timestamp = written;
   m_lastAudioIn = ts;

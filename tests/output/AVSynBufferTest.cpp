@@ -271,30 +271,6 @@ TEST_F(AVSynBufferTest, PeekGivesTheOldestAudioTimestampAndRemovesNothing) {
   EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{kSampleQueued}));
 }
 
-struct GetCase {
-  const char* name;
-  int32_t channels, duration, bits, rate, fps;
-};
-
-class RefusedGetTest : public SyncBufferFixture, public ::testing::WithParamInterface<GetCase> {};
-
-TEST_P(RefusedGetTest, IsLoggedAndRemovesNothing) {
-  const GetCase& c = GetParam();
-  ASSERT_TRUE(PutAudio(1920));
-  LogCapture log;
-  EXPECT_EQ(buffer_.GetData(0, c.channels, c.duration, c.bits, c.rate, 0, c.fps, 0), nullptr);
-  EXPECT_TRUE(log.Contains("Function: AVSynBuffer::GetData 's value is illegall"));
-  EXPECT_EQ(buffer_.AudioQueue()->Count(), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Arguments, RefusedGetTest,
-                         ::testing::Values(GetCase{"Channels0", 0, 1920, 16, 48000, 25},
-                                           GetCase{"NegativeDuration", 2, -1, 16, 48000, 25},
-                                           GetCase{"Bits0", 2, 1920, 0, 48000, 25},
-                                           GetCase{"Rate0", 2, 1920, 16, 0, 25},
-                                           GetCase{"Fps0", 2, 1920, 16, 48000, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(AVSynBufferTest, ReleasedataGivesTheFirstFramesBackToThePool) {
   for (uint64_t ts : {3600, 7200, 10800}) {
     ASSERT_TRUE(PutVideo(ts));

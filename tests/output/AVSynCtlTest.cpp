@@ -26,15 +26,7 @@ class AVSynCtlTest : public SyncBufferFixture {
   }
 
   void Init(int32_t fps = 25, int32_t waitMaxTime = 10) {
-    AVSynCtlParam param;
-    param.channels = kChannels;
-    param.sampling_per_bits = kBits;
-    param.sampling_rate = kRate;
-    param.fps = fps;
-    param.video_frame_duration = 90000 / fps;
-    param.synBuffer = &buffer_;
-    param.streaming = &out_;
-    param.waitMaxTime = waitMaxTime;
+    const AVSynCtlParam param = SyncParam(&buffer_, &out_, fps, waitMaxTime);
     ctl_.InitIAVSynCtl(&param, &pool_);
   }
 
@@ -331,14 +323,7 @@ struct InitCase {
 class RefusedInitTest : public AVSynCtlTest, public ::testing::WithParamInterface<InitCase> {};
 
 TEST_P(RefusedInitTest, IsLoggedAndLeavesTheControllerUnusable) {
-  AVSynCtlParam param;
-  param.channels = kChannels;
-  param.sampling_per_bits = kBits;
-  param.sampling_rate = kRate;
-  param.fps = 25;
-  param.video_frame_duration = 3600;
-  param.synBuffer = &buffer_;
-  param.streaming = &out_;
+  AVSynCtlParam param = SyncParam(&buffer_, &out_);
   GetParam().spoil(param);
   LogCapture log;
   ctl_.InitIAVSynCtl(&param, &pool_);
@@ -363,13 +348,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AVSynCtlTest, InitBeforeTheFrameDurationIsKnownIsRefused) {
   AVSynCtl fresh;
-  AVSynCtlParam param;
-  param.channels = kChannels;
-  param.sampling_per_bits = kBits;
-  param.sampling_rate = kRate;
-  param.fps = 25;
-  param.synBuffer = &buffer_;
-  param.streaming = &out_;
+  const AVSynCtlParam param = SyncParam(&buffer_, &out_);
   LogCapture log;
   fresh.InitIAVSynCtl(&param, &pool_);
   fresh.InitIAVSynCtl(nullptr, &pool_);

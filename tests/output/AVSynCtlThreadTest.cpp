@@ -25,15 +25,7 @@ class AVSynCtlThreadTest : public SyncBufferFixture {
     Init(10);
   }
   void Init(int32_t waitMaxTime) {
-    AVSynCtlParam param;
-    param.channels = kChannels;
-    param.sampling_per_bits = kBits;
-    param.sampling_rate = kRate;
-    param.fps = 25;
-    param.video_frame_duration = 3600;
-    param.synBuffer = &buffer_;
-    param.streaming = &out_;
-    param.waitMaxTime = waitMaxTime;
+    const AVSynCtlParam param = SyncParam(&buffer_, &out_, 25, waitMaxTime);
     ctl_->InitIAVSynCtl(&param, &pool_);
   }
   void TearDown() override {

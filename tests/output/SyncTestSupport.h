@@ -12,6 +12,7 @@
 
 #include "common/MemoryPool.h"
 #include "output/AVSynBuffer.h"
+#include "output/IAVSynCtl.h"
 #include "tests/support/ManualClock.h"
 
 namespace plenova::testing {
@@ -25,6 +26,21 @@ constexpr uint32_t kD = 1920;  // one AAC frame at 48 kHz, 90 kHz units
 // The parameter sets a frame of rate `fps` carries: distinct per rate.
 inline std::vector<uint8_t> SpsPpsFor(int32_t fps) {
   return {0, 0, 0, 1, 0x67, static_cast<uint8_t>(fps), 0, 0, 0, 1, 0x68, 0xCE};
+}
+
+// Controller settings that fetch from `buffer` and write to `streaming`.
+inline AVSynCtlParam SyncParam(AVSynBuffer* buffer, IAVStreaming* streaming, int32_t fps = 25,
+                               int32_t waitMaxTime = 10) {
+  AVSynCtlParam param;
+  param.channels = kChannels;
+  param.sampling_per_bits = kBits;
+  param.sampling_rate = kRate;
+  param.fps = fps;
+  param.video_frame_duration = 90000 / fps;
+  param.synBuffer = buffer;
+  param.streaming = streaming;
+  param.waitMaxTime = waitMaxTime;
+  return param;
 }
 
 struct SyncDeleter {
