@@ -126,7 +126,7 @@ TEST_F(AVSynCtlTest, EachAudioSampleIsFollowedByTheFramesReleasedWithIt) {
   EXPECT_EQ(writes[1].isKeyFrame, 0);
   // Written frames leave the queue and their blocks go back to the pool.
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
-  EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep), 5);  // the pool keeps 5 idle
+  EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep), 5);  // 2 audio and 3 video blocks
 }
 
 struct VideoGapCase {
