@@ -50,7 +50,7 @@ void OpenLogOnce(const char* dir) {
 
 PLENOVA_API IPlenova* CreatePlenova(const char* dir) {
   OpenLogOnce(dir);
-  auto* recorder = new (std::nothrow) plenova::PlenovaImp;
+  auto* recorder = new (std::nothrow) plenova::PlenovaImp(plenova::PlenovaComponents{});
   if (recorder == nullptr) return nullptr;
   return recorder;  // the IPlenova base, not the object's first address
 }

@@ -281,7 +281,9 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
                   u->astreamInfo[i].sampling_rate);
   }
 
-  if (!AudioLayoutChanged(*u)) {
+  // A first update always initialises, also when it repeats the layout the
+  // engine had before PlenovaUnint.
+  if (!m_first_audio_update && !AudioLayoutChanged(*u)) {
     PLN_LOG_ERROR("Is No need Updata");
     PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish");
     return;
@@ -397,7 +399,7 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
                     e.x_position_in_target_frame, e.y_position_in_target_frame, e.videoType);
   }
 
-  if (!VideoLayoutChanged(*u)) {
+  if (!m_first_video_update && !VideoLayoutChanged(*u)) {
     PLN_LOG_ERROR("Is No need Updata");
     PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
     return;
