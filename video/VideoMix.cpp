@@ -643,3 +643,28 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
 }
 
 }  // namespace plenova
+
+namespace plenova {
+
+int VideoMix::QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps) {
+  platform::MutexLock lock(m_mutex);
+  const int index = FindSlotLocked(streamId, width, height, fps);
+  if (index < 0) return -1;
+  const VideoMixStreamSlot& slot = m_streaminfo_current[index];
+  return slot.m_ManageInUseBuffer ? slot.m_ManageInUseBuffer->Count() : 0;
+}
+
+bool VideoMix::IsStreamActive(const char* streamId, int32_t width, int32_t height, int32_t fps) {
+  platform::MutexLock lock(m_mutex);
+  const int index = FindSlotLocked(streamId, width, height, fps);
+  if (index < 0) return false;
+  const VideoMixStreamSlot& slot = m_streaminfo_current[index];
+  return slot.iswork && slot.source_h >= 1 && slot.m_ManageInUseBuffer && slot.scaler;
+}
+
+std::vector<uint8_t> VideoMix::CanvasCopy() {
+  platform::MutexLock lock(m_mutex);
+  return m_mixedbuf;
+}
+
+}  // namespace plenova

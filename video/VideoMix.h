@@ -133,7 +133,7 @@ class VideoMix {
   uint64_t next_stamp() const { return m_nextstamp; }
   // Frames queued for the stream with these values (-1 when no slot has it).
   int QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps);
-  // Whether such a stream is in the layout and painted.
+  // Whether such a stream is painted when it has a frame.
   bool IsStreamActive(const char* streamId, int32_t width, int32_t height, int32_t fps);
   // A copy of the canvas.
   std::vector<uint8_t> CanvasCopy();
