@@ -93,6 +93,9 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
   m_canvas_w = canvas_w;
   m_mixedsize = canvas_w * canvas_h * 3 / 2;
   m_mixedbuf.assign(static_cast<size_t>(m_mixedsize), 0);
+  // Black until the first paint, so that a canvas with nothing painted on it
+  // is not green.
+  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), canvas_w, canvas_h);
 
   for (int32_t i = 0; i < count; ++i) {
     const VideoMixStreamInfo& info = list[i];
@@ -493,7 +496,7 @@ uint32_t VideoMix::VideoMixStep(uint32_t now) {
   }
   if (rate <= 0) {
     LogZeroRate();
-    return kIdleSleepMs;
+    return kZeroRateSleepMs;
   }
   m_resync.store(false);
   m_starttime = now;
@@ -513,7 +516,7 @@ void VideoMix::Advance(int32_t rate) {
 }
 
 uint32_t VideoMix::Pace(int32_t rate) {
-  if (rate <= 0) return kIdleSleepMs;
+  if (rate <= 0) return kZeroRateSleepMs;
   m_currenttime = platform::TimeGetTime();
   return VideoMixPace(m_starttime, m_currenttime, m_framecount, rate);
 }

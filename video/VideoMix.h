@@ -51,8 +51,10 @@ class VideoMix {
   static constexpr int kMaxPictures = 20;
   static constexpr int32_t kOutputRate = 25;
   static constexpr uint64_t kStampRate = 90000;
-  // Sleep between probes while nothing is queued, and while the rate is 0.
+  // Sleep between probes while nothing is queued.
   static constexpr uint32_t kIdleSleepMs = 1;
+  // Sleep per cycle while no layout has set the rate: nothing can be output.
+  static constexpr uint32_t kZeroRateSleepMs = 40;
   // Longest single wait of the pacing; longer waits are taken in pieces.
   static constexpr uint32_t kLongWaitMs = 500;
   static constexpr uint32_t kLongWaitStepMs = 50;

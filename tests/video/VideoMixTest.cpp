@@ -145,6 +145,16 @@ TEST_F(MixTest, ThirtyFpsInputFillsQueuesToElevenDroppingTheNewest) {
   EXPECT_EQ(Queued(a), 0);
 }
 
+TEST_F(MixTest, BeforeAnyUpdateTheThreadWaitsAPeriodPerCycleAndOutputsNothing) {
+  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
+  ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
+  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
+  mix_.UpdataPictureStreamInfo(&pic, 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
+  EXPECT_EQ(g_canvas_calls.load(), 0);
+  EXPECT_EQ(encode_.Count(), 0);
+}
+
 TEST_F(MixTest, CanvasesComposedAtRateZeroGoBackToThePool) {
   const VideoMixStreamInfo listed = kLeft;
   ASSERT_TRUE(mix_.VideoMixInit(&listed, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
@@ -161,7 +171,7 @@ TEST_F(MixTest, RegisteredStreamIsNotPaintedUntilAnUpdateConfirmsIt) {
   ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, nullptr));
   ASSERT_TRUE(Push(kLeft, kRed, 1000));
   Compose();
-  EXPECT_EQ(Canvas().BoxOf(kRed.y), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_TRUE(Canvas().RectIs(0, 0, kCanvasW, kCanvasH, kBlack));
   EXPECT_EQ(Queued(kLeft), 1);
   mix_.UpdataVideoStreamInfo(&kLeft, 1);
   Compose();
