@@ -121,6 +121,23 @@ void FFmpeg_Sws_cale::BuildScaler(int32_t videoType) {
   }
 }
 
+void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
+                              int32_t videoType) {
+  FreeContext();
+  m_src_w = sw;
+  m_src_h = sh;
+  target_w = tw;
+  target_h = th;
+  x_position = x;
+  y_position = y;
+  m_real_target_w = tw;
+  m_real_target_h = th;
+  m_real_x_position = x;
+  m_real_y_position = y;
+  AllocateScaled();
+  BuildScaler(videoType);
+}
+
 bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, int32_t tgt_w,
                             int32_t tgt_h, int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y,
                             int32_t videoType) {
@@ -135,21 +152,9 @@ bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, 
   PLN_RAW_ERROR("Function: %s _Plenova_ y_position=%d", function, y);
   PLN_RAW_ERROR("Function: %s _Plenova_ videoType=%d", function, videoType);
 
-  m_src_w = src_w;
-  m_src_h = src_h;
-  target_w = tgt_w;
-  target_h = tgt_h;
   canvas_w = cvs_w;
   canvas_h = cvs_h;
-  x_position = x;
-  y_position = y;
-  m_real_target_w = tgt_w;
-  m_real_target_h = tgt_h;
-  m_real_x_position = x;
-  m_real_y_position = y;
-  FreeContext();
-  AllocateScaled();
-  BuildScaler(videoType);
+  Rebuild(src_w, src_h, tgt_w, tgt_h, x, y, videoType);
   PLN_RAW_ERROR("%s, src_w[%d], src_h[%d],m_real_target_w[%d],m_real_target_h[%d]", function, m_src_w,
                 m_src_h, m_real_target_w, m_real_target_h);
   return true;
@@ -260,19 +265,7 @@ bool FFmpeg_Sws_cale::ResetIfChanged(int32_t sw, int32_t sh, int32_t tw, int32_t
     }
     return false;
   }
-  FreeContext();
-  m_src_w = sw;
-  m_src_h = sh;
-  target_w = tw;
-  target_h = th;
-  x_position = x;
-  y_position = y;
-  m_real_target_w = tw;
-  m_real_target_h = th;
-  m_real_x_position = x;
-  m_real_y_position = y;
-  AllocateScaled();
-  BuildScaler(videoType);
+  Rebuild(sw, sh, tw, th, x, y, videoType);
   return true;
 }
 

@@ -97,6 +97,9 @@ class FFmpeg_Sws_cale {
 
   bool SetUp(const char* function, int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
              int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
+  // Stores new sizes and position, then rebuilds buffers, placement and
+  // context.
+  void Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y, int32_t videoType);
   void BuildScaler(int32_t videoType);
   void AllocateScaled();
   void FreeContext();

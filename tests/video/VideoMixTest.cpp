@@ -13,21 +13,26 @@ using testing::kGreen;
 using testing::kRed;
 using testing::StreamInfo;
 
-using MixTest = testing::MixFixture;
-
 const VideoMixStreamInfo kLeft = StreamInfo("left", 320, 180, 0, 0, 320, 180);
 const VideoMixStreamInfo kRight = StreamInfo("right", 640, 480, 320, 90, 320, 180, 25, 1);
 
-// The first paint of each stream blanks the canvas, so layouts are checked
-// from the second canvas on.
+class MixTest : public testing::MixFixture {
+ protected:
+  // The first paint of each stream blanks the canvas, so layouts are
+  // checked from the second canvas on.
+  void ComposeLeftRedRightBlueTwice() {
+    for (uint64_t stamp : {1000, 4600}) {
+      ASSERT_TRUE(Push(kLeft, kRed, stamp));
+      ASSERT_TRUE(Push(kRight, kBlue, stamp));
+    }
+    Compose();
+    Compose();
+  }
+};
+
 TEST_F(MixTest, EachStreamIsPaintedInItsRectangle) {
   Layout({kLeft, kRight});
-  for (uint64_t stamp : {1000, 4600}) {
-    ASSERT_TRUE(Push(kLeft, kRed, stamp));
-    ASSERT_TRUE(Push(kRight, kBlue, stamp));
-  }
-  Compose();
-  Compose();
+  ComposeLeftRedRightBlueTwice();
   EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
   EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kBlue));  // fitted 4:3
   EXPECT_TRUE(Canvas().RectIs(320, 90, 40, 180, kBlack));
@@ -36,12 +41,7 @@ TEST_F(MixTest, EachStreamIsPaintedInItsRectangle) {
 
 TEST_F(MixTest, AStreamThatStopsKeepsItsLastPicture) {
   Layout({kLeft, kRight});
-  for (uint64_t stamp : {1000, 4600}) {
-    ASSERT_TRUE(Push(kLeft, kRed, stamp));
-    ASSERT_TRUE(Push(kRight, kBlue, stamp));
-  }
-  Compose();
-  Compose();
+  ComposeLeftRedRightBlueTwice();
   ASSERT_TRUE(Push(kRight, kGreen, 8200));
   Compose();
   Compose();
