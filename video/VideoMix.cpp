@@ -169,6 +169,10 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
   for (int32_t e = 0; e < count; ++e) {
     const VideoMixStreamInfo& info = list[e];
     const std::string id = IdOf(info);
+    if (info.source_w % 2 != 0 || info.source_h % 2 != 0) {
+      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted", id.c_str(), info.source_w,
+                    info.source_h);
+    }
     auto found = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
                               [&](const VideoMixStreamSlot& s) { return SameId(s.streamId, id.c_str()) && SameGeometry(s, info); });
     if (found != m_streaminfo_current.end()) {
@@ -412,8 +416,7 @@ void VideoMix::UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t c
 
 bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t count) {
   for (VideoMixStreamSlot& slot : m_pictureinfo) slot.streamExist = false;
-  bool complete = true;
-  for (int32_t e = 0; e < count && complete; ++e) {
+  for (int32_t e = 0; e < count; ++e) {
     const VideoMixStreamInfo& info = list[e];
     auto found = std::find_if(m_pictureinfo.begin(), m_pictureinfo.end(),
                               [&](const VideoMixStreamSlot& s) { return SameGeometry(s, info); });
@@ -603,8 +606,12 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
     }
     PoolBuffer* frame = slot.m_ManageInUseBuffer->popdata();
     if (frame == nullptr) continue;  // the stream's last picture stays
+    // Only whole I420 frames of even size are read: an odd size has no
+    // chroma plane of w * h / 4 bytes.
     const int64_t needed = int64_t{slot.source_w} * slot.source_h * 3 / 2;
-    if (slot.scaler && frame->data != nullptr && frame->len >= needed && PaintsOnCanvas(*slot.scaler)) {
+    const bool readable = frame->data != nullptr && frame->len >= needed && slot.source_w % 2 == 0 &&
+                          slot.source_h % 2 == 0;
+    if (slot.scaler && readable && PaintsOnCanvas(*slot.scaler)) {
       slot.scaler->ScaleAndDraw(frame->data, canvas, slot.source_w, slot.source_h, slot.target_h, slot.target_w,
                                 slot.x_position, slot.y_position, slot.videoType, frame->extra);
     }

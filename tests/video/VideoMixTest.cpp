@@ -204,6 +204,18 @@ TEST_F(MixTest, RemovedStreamsFramesReturnToThePool) {
   EXPECT_EQ(pool_.IdleCount(frame_class), idle + 1);
 }
 
+TEST_F(MixTest, OddSizedStreamIsRefusedPaintingWithALogLine) {
+  testing::LogCapture log;
+  const VideoMixStreamInfo odd = StreamInfo("odd", 321, 181, 0, 0, 320, 180);
+  Layout({odd});
+  EXPECT_TRUE(log.Contains("stream odd has an odd size 321x181 and is not painted"));
+  for (uint64_t stamp : {1000, 4600}) ASSERT_TRUE(PushSized("odd", 321, 181, 25, kRed, stamp));
+  Compose();
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, kCanvasW, kCanvasH, kBlack));
+  EXPECT_EQ(Queued(odd), 0);  // taken and given back all the same
+}
+
 TEST_F(MixTest, MovingAWindowDiscardsItsQueuedFrames) {
   Layout({kLeft});
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(Push(kLeft, kRed, 1000 + i * 3600));
