@@ -267,23 +267,5 @@ TEST(ScalerLibraryTest, LoadsTheInstalledVersionByFileName) {
   EXPECT_TRUE(scaler.HasContext());
 }
 
-struct BackgroundCase {
-  int mode;
-  Yuv colour;
-};
-
-class BackgroundTest : public ::testing::TestWithParam<BackgroundCase> {};
-
-TEST_P(BackgroundTest, FillsAllThreePlanes) {
-  std::vector<uint8_t> canvas(64 * 32 * 3 / 2, 0x55);
-  FFmpeg_Sws_cale::FillBackground(GetParam().mode, canvas.data(), 64, 32);
-  EXPECT_TRUE(CanvasView(canvas.data(), 64, 32).RectIs(0, 0, 64, 32, GetParam().colour));
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, BackgroundTest,
-                         ::testing::Values(BackgroundCase{1, {16, 128, 128}}, BackgroundCase{2, {0, 0, 0}},
-                                           BackgroundCase{3, {210, 16, 146}},
-                                           BackgroundCase{9, {0x55, 0x55, 0x55}}));
-
 }  // namespace
 }  // namespace plenova

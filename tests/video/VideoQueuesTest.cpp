@@ -60,14 +60,6 @@ TEST(StreamQueueTest, LateFrameInsertedWhenFullPushesOutTheNewest) {
             (std::vector<uint64_t>{0, 3000, 4500, 6000, 9000, 12000, 15000, 18000, 21000, 24000, 27000}));
 }
 
-TEST(StreamQueueTest, NullRecordIsRefused) {
-  testing::LogCapture log;
-  ManageInUseBuffer_ForVideoMix queue(nullptr);
-  EXPECT_FALSE(queue.pushdata(nullptr));
-  EXPECT_TRUE(log.Contains("ManageInUseBuffer_ForVideoMix::pushdata 's value is illegall"));
-  EXPECT_EQ(queue.Count(), 0);
-}
-
 class EncodeBufferTest : public ::testing::Test {
  protected:
   std::vector<uint64_t> Drain(int32_t rate = 25) {
