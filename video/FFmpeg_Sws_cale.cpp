@@ -134,6 +134,7 @@ void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, in
   m_real_target_h = th;
   m_real_x_position = x;
   m_real_y_position = y;
+  has_picture_ = false;
   AllocateScaled();
   BuildScaler(videoType);
 }
@@ -273,14 +274,25 @@ void FFmpeg_Sws_cale::ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32
                                    int32_t th, int32_t tw, int32_t x, int32_t y, int32_t videoType,
                                    uint32_t orientation) {
   if (source == nullptr || canvas == nullptr || sh < 1 || sw < 1 || tw < 1 || th < 1) return;
-  if (first_draw) {
-    FillBackground(background_mode, canvas, canvas_w, canvas_h);
-    first_draw = false;
-  }
-  if (ResetIfChanged(sw, sh, tw, th, x, y, videoType)) {
-    FillBackground(background_mode, canvas, canvas_w, canvas_h);
-  }
-  if (context_ == nullptr || !scaled_y) return;
+  if (PrepareDraw(sw, sh, th, tw, x, y, videoType)) FillBackground(background_mode, canvas, canvas_w, canvas_h);
+  Draw(source, canvas, videoType, orientation);
+}
+
+bool FFmpeg_Sws_cale::PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y,
+                                  int32_t videoType) {
+  if (sh < 1 || sw < 1 || tw < 1 || th < 1) return false;
+  bool blank = first_draw;
+  first_draw = false;
+  if (ResetIfChanged(sw, sh, tw, th, x, y, videoType)) blank = true;
+  return blank;
+}
+
+void FFmpeg_Sws_cale::Redraw(uint8_t* canvas) {
+  if (has_picture_) MapImage(canvas, last_orientation_);
+}
+
+void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType, uint32_t orientation) {
+  if (source == nullptr || canvas == nullptr || context_ == nullptr || !scaled_y) return;
 
   const int32_t w = m_src_w;
   const int32_t h = m_src_h;
@@ -316,6 +328,8 @@ void FFmpeg_Sws_cale::ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32
     }
     sws_scale_(context_, planes, src_strides, 0, slice_h, dst, dst_strides);
   }
+  has_picture_ = true;
+  last_orientation_ = orientation;
   MapImage(canvas, orientation);
 }
 

@@ -64,6 +64,17 @@ class FFmpeg_Sws_cale {
   void ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32_t sw, int32_t sh, int32_t th,
                     int32_t tw, int32_t x, int32_t y, int32_t videoType, uint32_t orientation);
 
+  // ScaleAndDraw in steps, for an owner painting several slots onto one
+  // canvas: PrepareDraw applies a first paint or a size change and returns
+  // whether the canvas must be blanked before anything is painted on it;
+  // Draw then scales `source` (read as PrepareDraw's sw x sh) and paints it.
+  bool PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y, int32_t videoType);
+  void Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType, uint32_t orientation);
+
+  // Paints the last scaled picture again (after the canvas was blanked);
+  // nothing when there is none since the last rebuild.
+  void Redraw(uint8_t* canvas);
+
   // Rebuilds for new sizes; true when it did. A new position alone moves the
   // painted rectangle without rebuilding or blanking.
   bool ResetIfChanged(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
@@ -131,6 +142,8 @@ class FFmpeg_Sws_cale {
   FreeContextFn sws_freeContext_ = nullptr;
   ScaleFn sws_scale_ = nullptr;
   bool first_draw = true;
+  bool has_picture_ = false;  // the scaled buffers hold a picture for this geometry
+  uint32_t last_orientation_ = kTopDown;
 };
 
 }  // namespace plenova

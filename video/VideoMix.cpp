@@ -410,6 +410,8 @@ void VideoMix::UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t c
   CheckPictureInfoExist(list, count);
   FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), m_canvas_w, m_canvas_h);
   PLN_RAW_MESSAGE("重新设置整个画布（m_mixedbuf）背景色为黑色");
+  // Streams that send no new frame come back from their last picture.
+  m_redraw_pending = true;
   m_picture_enabled = count != 0;
   if (count == 0) PLN_LOG_ERROR("'s streamcount is 0");
 }
@@ -551,12 +553,49 @@ bool VideoMix::PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const {
   return scaler.canvas_width() == m_canvas_w && scaler.canvas_height() == m_canvas_h;
 }
 
-void VideoMix::PaintPictures() {
+void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
+  uint8_t* const canvas = m_mixedbuf.data();
+  // First every slot that paints this tick applies its first paint or size
+  // change; if one of them needs a blank canvas, the blank comes before any
+  // painting and the streams without a new frame are painted again from
+  // their last picture, so nothing already on the canvas is lost.
+  bool blank = m_redraw_pending;
+  m_redraw_pending = false;
+  std::array<bool, kMaxStreams> draw{};
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    const PoolBuffer* frame = frames[i];
+    if (frame == nullptr || !slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
+    // Only whole I420 frames of even size are read: an odd size has no
+    // chroma plane of w * h / 4 bytes.
+    const int64_t needed = int64_t{slot.source_w} * slot.source_h * 3 / 2;
+    if (frame->data == nullptr || frame->len < needed || slot.source_w % 2 != 0 || slot.source_h % 2 != 0) continue;
+    draw[i] = true;
+    blank |= slot.scaler->PrepareDraw(slot.source_w, slot.source_h, slot.target_h, slot.target_w, slot.x_position,
+                                      slot.y_position, slot.videoType);
+  }
+  auto painted_picture = [this](const VideoMixStreamSlot& slot) {
+    return m_picture_enabled && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler);
+  };
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
-    if (!slot.iswork || !slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
-    slot.scaler->ScaleAndDraw(CameraOffPicture::Data(), m_mixedbuf.data(), CameraOffPicture::kWidth,
-                              CameraOffPicture::kHeight, slot.target_h, slot.target_w, slot.x_position,
-                              slot.y_position, slot.videoType, FFmpeg_Sws_cale::kTopDown);
+    if (!painted_picture(slot)) continue;
+    blank |= slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target_h,
+                                      slot.target_w, slot.x_position, slot.y_position, slot.videoType);
+  }
+  if (blank) FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w, m_canvas_h);
+
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    if (draw[i]) {
+      slot.scaler->Draw(frames[i]->data, canvas, slot.videoType, frames[i]->extra);
+    } else if (blank && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler)) {
+      slot.scaler->Redraw(canvas);
+    }
+  }
+  for (VideoMixStreamSlot& slot : m_pictureinfo) {
+    if (painted_picture(slot)) {
+      slot.scaler->Draw(CameraOffPicture::Data(), canvas, slot.videoType, FFmpeg_Sws_cale::kTopDown);
+    }
   }
 }
 
@@ -578,8 +617,6 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
   std::unique_lock<platform::Mutex> lock(m_mutex);
   if (++m_tickcount % 50 == 0) LogBufferStatistics();
   if (m_mixedbuf.empty()) return result;
-  uint8_t* const canvas = m_mixedbuf.data();
-
   if (probe) {
     for (VideoMixStreamSlot& slot : m_streaminfo_current) {
       if (!slot.iswork || !slot.m_ManageInUseBuffer) continue;
@@ -591,12 +628,12 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
     }
     if (m_picture_enabled) {
       for (const VideoMixStreamSlot& slot : m_pictureinfo) result.found |= slot.iswork;
-      PaintPictures();
+      PaintLocked({});
     }
     return result;
   }
 
-  uint32_t last_tick = 0;
+  std::array<PoolBuffer*, kMaxStreams> frames{};
   for (int i = 0; i < kMaxStreams; ++i) {
     VideoMixStreamSlot& slot = m_streaminfo_current[i];
     if (!slot.iswork || slot.source_h < 1 || !slot.streamId) continue;
@@ -604,21 +641,15 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
       PLN_LOG_ERROR("_Plenova_ m_streaminfo_current[%d].m_ManageInUseBuffer is Invalid", i);
       continue;
     }
-    PoolBuffer* frame = slot.m_ManageInUseBuffer->popdata();
-    if (frame == nullptr) continue;  // the stream's last picture stays
-    // Only whole I420 frames of even size are read: an odd size has no
-    // chroma plane of w * h / 4 bytes.
-    const int64_t needed = int64_t{slot.source_w} * slot.source_h * 3 / 2;
-    const bool readable = frame->data != nullptr && frame->len >= needed && slot.source_w % 2 == 0 &&
-                          slot.source_h % 2 == 0;
-    if (slot.scaler && readable && PaintsOnCanvas(*slot.scaler)) {
-      slot.scaler->ScaleAndDraw(frame->data, canvas, slot.source_w, slot.source_h, slot.target_h, slot.target_w,
-                                slot.x_position, slot.y_position, slot.videoType, frame->extra);
-    }
+    frames[i] = slot.m_ManageInUseBuffer->popdata();  // none: the stream's last picture stays
+  }
+  PaintLocked(frames);
+  uint32_t last_tick = 0;
+  for (PoolBuffer* frame : frames) {
+    if (frame == nullptr) continue;
     last_tick = frame->tick;
     m_pool->PutEmptyBuffer(frame);
   }
-  if (m_picture_enabled) PaintPictures();
 
   // The canvas leaves as a pool copy: the callback and the encoder see one
   // stable picture while the next tick paints the canvas again.
@@ -627,7 +658,7 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
     DestroyPoolBuffer(out);
     out = nullptr;
   }
-  if (out != nullptr) std::memcpy(out->data, canvas, static_cast<size_t>(m_mixedsize));
+  if (out != nullptr) std::memcpy(out->data, m_mixedbuf.data(), static_cast<size_t>(m_mixedsize));
   const PlenovaCanvasCallback callback = m_callback;
   VideoEncodeBuffer* const encode = m_encodebuffer;
   MemoryPool* const pool = m_pool;

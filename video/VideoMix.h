@@ -157,7 +157,9 @@ class VideoMix {
   bool IsPaintable(const VideoMixStreamSlot& slot) const;
   bool PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const;
   void ClearStreamSlot(VideoMixStreamSlot& slot);
-  void PaintPictures();
+  // Paints one tick: `frames[i]` (or nothing) for stream slot i, then the
+  // pictures when enabled.
+  void PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames);
   void LogBufferStatistics();
   void Advance(int32_t rate);
   uint32_t Pace(int32_t rate);
@@ -180,6 +182,7 @@ class VideoMix {
   VideoEncodeBuffer* m_encodebuffer = nullptr;    // borrowed; outlives the mixer
   PlenovaCanvasCallback m_callback = nullptr;
   bool m_picture_enabled = false;
+  bool m_redraw_pending = false;  // the canvas was blanked outside a tick
 
   // Written by layout updates, read by the compositing thread.
   std::atomic<int32_t> m_rate{0};

@@ -18,36 +18,48 @@ const VideoMixStreamInfo kRight = StreamInfo("right", 640, 480, 320, 90, 320, 18
 
 class MixTest : public testing::MixFixture {
  protected:
-  // The first paint of each stream blanks the canvas, so layouts are
-  // checked from the second canvas on.
-  void ComposeLeftRedRightBlueTwice() {
-    for (uint64_t stamp : {1000, 4600}) {
-      ASSERT_TRUE(Push(kLeft, kRed, stamp));
-      ASSERT_TRUE(Push(kRight, kBlue, stamp));
-    }
-    Compose();
+  void ComposeLeftRedRightBlue() {
+    ASSERT_TRUE(Push(kLeft, kRed, 1000));
+    ASSERT_TRUE(Push(kRight, kBlue, 1000));
     Compose();
   }
 };
 
 TEST_F(MixTest, EachStreamIsPaintedInItsRectangle) {
   Layout({kLeft, kRight});
-  ComposeLeftRedRightBlueTwice();
+  ComposeLeftRedRightBlue();
   EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
   EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kBlue));  // fitted 4:3
   EXPECT_TRUE(Canvas().RectIs(320, 90, 40, 180, kBlack));
   EXPECT_TRUE(Canvas().RectIs(0, 180, 320, 180, kBlack));
 }
 
+// Also through the blanks of a joining stream's first paint and of a
+// picture update.
 TEST_F(MixTest, AStreamThatStopsKeepsItsLastPicture) {
   Layout({kLeft, kRight});
-  ComposeLeftRedRightBlueTwice();
-  ASSERT_TRUE(Push(kRight, kGreen, 8200));
+  ComposeLeftRedRightBlue();
+  ASSERT_TRUE(Push(kRight, kGreen, 4600));
   Compose();
   Compose();
   EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
   EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kGreen));
-  EXPECT_EQ(Drain().size(), 4u);
+
+  const VideoMixStreamInfo joining = StreamInfo("joining", 320, 180, 0, 180, 320, 180);
+  const std::vector<VideoMixStreamInfo> layout{kLeft, kRight, joining};
+  mix_.UpdataVideoStreamInfo(layout.data(), 3);
+  ASSERT_TRUE(Push(joining, kBlue, 8200));
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(0, 180, 320, 180, kBlue));
+
+  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 400, 300, 64, 36);
+  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
+  mix_.UpdataPictureStreamInfo(&pic, 1);
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kGreen));
+  EXPECT_EQ(Drain().size(), 5u);
 }
 
 TEST_F(MixTest, ProbesCallNoCallbackThenEachCanvasCallsItOnce) {
