@@ -65,7 +65,7 @@ class VideoMix {
   };
 
   VideoMix();
-  // The thread must have been stopped; frees the canvas, every slot and
+  // Stops the thread if it still runs, then frees the canvas, every slot and
   // every queued frame.
   ~VideoMix();
   VideoMix(const VideoMix&) = delete;
@@ -74,7 +74,9 @@ class VideoMix {
   // Sets up the canvas (canvas_w x canvas_h I420) and registers list element
   // i in slot i (at most 20; more are cut with a log line). Registered
   // streams are painted only once a layout update confirms them. `pool` and
-  // `encodeBuffer` are borrowed and must outlive the mixer. False, with
+  // `encodeBuffer` are borrowed and must outlive the mixer. `callback` (may
+  // be null) gets each finished canvas on the compositing thread, outside
+  // the mixer's lock; the bytes are valid during the call only. False, with
   // nothing changed, on a null pointer, a count below 1 or a canvas size
   // below 1. Layout thread, before the thread starts.
   bool VideoMixInit(const VideoMixStreamInfo* list, int32_t count, MemoryPool* pool,
