@@ -46,6 +46,7 @@ void Reset(const Script& script) {
   state().script = script;
   state().calls.clear();
   state().key_pushes = 0;
+  state().next_id = 1;
 }
 
 void SetScript(const Script& script) {
