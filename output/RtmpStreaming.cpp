@@ -175,6 +175,12 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
   RefreshUrlValidityLocked();
   // A new connection replaces any earlier one.
   DropHandleLocked();
+  if (!HasValidUrl()) {
+    // The client left this destination empty: nothing to connect to.
+    PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting", m_settings.url);
+    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
+    return false;
+  }
   if (!AllResolvedLocked()) LoadLibraryLocked();
 
   auto fail = [&](const char* line) {

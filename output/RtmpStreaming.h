@@ -49,7 +49,9 @@ class RtmpStreaming {
   // the local address and port, copies `settings` and connects: Initialize,
   // SetLocalIP (port + 1), Start. Not full: copies `settings` and
   // reconnects (ReInitRtmp). False when a library call fails; the library is
-  // then freed so the next attempt reloads it. Client threads.
+  // then freed so the next attempt reloads it. A full initialisation with
+  // the placeholder URL (see HasValidUrl) stores the settings and returns
+  // false without connecting. Client threads.
   bool InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings, const char* localIp,
                 uint16_t localPort, void* p2, void* p3, uint8_t full);
 

@@ -159,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RtmpStreamingTest, PlaceholderUrlCountsAsNotConfigured) {
-  ASSERT_TRUE(Connect(Settings("rtmp://127.0.0.1/live")));
+  EXPECT_FALSE(Connect(Settings("rtmp://127.0.0.1/live")));
+  EXPECT_TRUE(fake_wendrel::Calls().empty());
   EXPECT_FALSE(publisher_.HasValidUrl());
   EXPECT_FALSE(PushAudio());
   EXPECT_TRUE(log_.Contains("_url invalid"));
