@@ -112,20 +112,25 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     m_pool = pool;
     m_p2 = p2;
     m_p3 = p3;
-    m_reinit = reinit != 0;
     m_mp4Active = param->EnableMp4 != 0;
     m_rtmpActive = param->EnableRtmp != 0;
     FillPublishParamLocked();
   }
 
-  bool recordUrlSet;
+  // Publishing asked for before the engine ran starts now. When the URLs
+  // change while publishing, publishing restarts on the new first URL.
+  bool startRecord;
   char recordUrl[kMaxText];
   {
     platform::MutexLock lock(m_rtmpMutex);
-    recordUrlSet = m_recordUrlSet;
-    std::memcpy(recordUrl, m_recordUrl, sizeof(recordUrl));
+    const bool publishing = m_publishing || m_rtmpStartPending;
+    startRecord = m_recordUrlSet || (reinit != 0 && publishing);
+    if (reinit != 0 && publishing)
+      CopyField(recordUrl, m_param.url_1);
+    else
+      std::memcpy(recordUrl, m_recordUrl, sizeof(recordUrl));
   }
-  if (recordUrlSet && StartRecordImpl(recordUrl, true) != 0)
+  if (startRecord && StartRecordImpl(recordUrl, true) != 0)
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
 
   bool mp4UrlSet;
@@ -158,7 +163,7 @@ bool AVStreamingImp::UninitIAVStreaming() {
   bool rtmpInUse;
   {
     platform::MutexLock lock(m_rtmpMutex);
-    rtmpInUse = m_rtmpActive || m_rtmpStartPending;
+    rtmpInUse = m_rtmpActive || m_publishing || m_rtmpStartPending;
   }
   if (rtmpInUse && StopRecord() != 0) {
     PLN_LOG_ERROR("'s _StopRecord failed");
@@ -213,7 +218,6 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
   void* p3;
   char localIp[16];
   uint16_t localPort;
-  bool reinit;
   {
     platform::MutexLock lock(m_mutex);
     if (m_pool == nullptr) {
@@ -233,16 +237,10 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
     p3 = m_p3;
     std::memcpy(localIp, m_param.localIp, sizeof(localIp));
     localPort = static_cast<uint16_t>(m_param.Localport & 0xFFFF);
-    reinit = m_reinit;
   }
 
-  if (reinit && m_rtmpActive) {
-    // New URLs for publishers that already run: they reconnect in place.
-    m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 0);
-    m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, p2, p3, 0);
-    return 0;
-  }
-
+  // A start while publishing replaces the running session.
+  if (m_publishing || m_rtmpStartPending) StopPublishersLocked();
   m_rtmp1Initialised = m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 1);
   m_rtmp2Initialised = m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, p2, p3, 1);
 
@@ -252,17 +250,26 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
       // parameter sets arrive.
       m_rtmpStartPending = true;
       m_rtmpActive = true;
+      m_recordUrlSet = true;
+      CopyField(m_recordUrl, url);
       PLN_LOG_ERROR("'s _Plenova_ StartRecord waits for SpsPps");
       return 0;
     }
     if (waits == kSpsPpsWaits) {
       PLN_LOG_ERROR("'s _Plenova_ StartRecord got SpsPps failed");
+      StopPublishersLocked();
       return -1;
     }
     platform::SleepMs(kSpsPpsWaitMs);
   }
   PLN_LOG_ERROR("'s _Plenova_ StartRecord got SpsPps Success");
-  return StartPublishersLocked();
+  if (StartPublishersLocked() != 0) {
+    StopPublishersLocked();
+    return -1;
+  }
+  m_recordUrlSet = true;
+  CopyField(m_recordUrl, url);
+  return 0;
 }
 
 int AVStreamingImp::StartPublishersLocked() {
@@ -288,19 +295,24 @@ int AVStreamingImp::StartPublishersLocked() {
   }
   PLN_LOG_ERROR("'s _Plenova_ StartRecord end");
   m_rtmpActive = true;
+  m_publishing = true;
   return 0;
+}
+
+void AVStreamingImp::StopPublishersLocked() {
+  m_publishing = false;
+  m_rtmpStartPending = false;
+  if (m_RtmpStreaming_1->IsRunning()) m_RtmpStreaming_1->stopRtmp();
+  m_RtmpStreaming_1->UnintRtmp();
+  if (m_RtmpStreaming_2->IsRunning()) m_RtmpStreaming_2->stopRtmp();
+  m_RtmpStreaming_2->UnintRtmp();
 }
 
 int AVStreamingImp::StopRecord() {
   platform::MutexLock rtmpLock(m_rtmpMutex);
   m_rtmpActive = false;
-  m_rtmpStartPending = false;
   PLN_LOG_ERROR("'s StopRecord m_RtmpStreaming_1 start");
-  m_RtmpStreaming_1->stopRtmp();
-  m_RtmpStreaming_1->UnintRtmp();
-  PLN_LOG_ERROR("'s StopRecord m_RtmpStreaming_2 start");
-  if (m_RtmpStreaming_2->IsRunning()) m_RtmpStreaming_2->stopRtmp();
-  m_RtmpStreaming_2->UnintRtmp();
+  StopPublishersLocked();
   PLN_LOG_ERROR("'s StopRecord end");
   m_recordUrlSet = false;
   return 0;
@@ -494,6 +506,7 @@ void AVStreamingImp::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len
   if (!m_rtmpStartPending) return;
   m_rtmpStartPending = false;
   if (StartPublishersLocked() != 0) {
+    StopPublishersLocked();
     m_rtmpActive = false;
     PLN_LOG_ERROR("'s _Plenova_ StartRecord Failed");
   }

@@ -82,11 +82,15 @@ class AVStreamingImp : public IAVStreaming {
  private:
   // `deferred`: called while the engine starts, before any encoder runs.
   // Without parameter sets the start is then completed by
-  // AVStreamingSetSpsPpsInfo instead of waiting.
+  // AVStreamingSetSpsPpsInfo instead of waiting. A start while publishing
+  // restarts both destinations; a failed start leaves them disconnected.
   int StartRecordImpl(const char* url, bool deferred);
   // Gives the parameter sets to the connected publishers and starts their
   // send threads. Caller holds m_rtmpMutex.
   int StartPublishersLocked();
+  // Stops the send threads and disconnects both publishers. Caller holds
+  // m_rtmpMutex.
+  void StopPublishersLocked();
   int32_t StoredSpsPpsLen();
   void FillPublishParamLocked();
   // Whether an MP4 video frame is written, and at which m_mp4VideoTime.
@@ -105,7 +109,8 @@ class AVStreamingImp : public IAVStreaming {
   platform::Mutex m_rtmpMutex;
   bool m_recordUrlSet = false;
   char m_recordUrl[kMaxText] = {};
-  bool m_rtmpStartPending = false;
+  bool m_rtmpStartPending = false;  // connected, waiting for parameter sets
+  bool m_publishing = false;        // parameter sets given, send threads started
   bool m_rtmp1Initialised = false;
   bool m_rtmp2Initialised = false;
 
@@ -119,7 +124,6 @@ class AVStreamingImp : public IAVStreaming {
   MemoryPool* m_pool = nullptr;  // borrowed
   void* m_p2 = nullptr;
   void* m_p3 = nullptr;
-  bool m_reinit = false;
   bool m_mp4Active = false;
   bool m_mp4Requested = false;
   bool m_firstSps = true;

@@ -28,6 +28,8 @@ class RtmpDataQueue {
   static constexpr size_t kMaxUnits = 41;
   // Refused takes are logged on the first and then on every 30th.
   static constexpr int32_t kRefusedLogEvery = 30;
+  // Discarded puts are logged on the first and then on every 50th.
+  static constexpr uint64_t kDropLogEvery = 50;
 
   RtmpDataQueue() = default;
   // Remaining units' storage is destroyed, not returned to the pool.
@@ -57,6 +59,7 @@ class RtmpDataQueue {
   mutable platform::Mutex mutex_;
   MemoryPool* pool_ = nullptr;  // borrowed
   std::deque<RtmpDataUnit> units_;
+  uint64_t dropped_ = 0;  // discarded puts
   // Refused takes since the last log line; send thread only.
   int32_t refused_ = 0;
 };

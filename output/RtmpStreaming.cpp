@@ -116,6 +116,15 @@ void RtmpStreaming::RefreshUrlValidityLocked() {
   m_urlValid = placeholder != m_settings.url;
 }
 
+bool RtmpStreaming::ConfiguredLocked() {
+  RefreshUrlValidityLocked();
+  if (HasValidUrl()) return true;
+  // The client left this destination empty: nothing to connect to.
+  DropHandleLocked();
+  PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting", m_settings.url);
+  return false;
+}
+
 bool RtmpStreaming::HasValidUrl() const { return m_urlValid.load(); }
 
 void RtmpStreaming::NotifyMessage(const char* text, int code) {
@@ -155,7 +164,7 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
       std::memcpy(m_settings.sps_pps, previous.sps_pps, sizeof(m_settings.sps_pps));
       m_settings.sps_pps_len = previous.sps_pps_len;
     }
-    RefreshUrlValidityLocked();
+    if (!ConfiguredLocked()) return false;
     m_sending = true;
     ReInitRtmp();
     m_sending = true;
@@ -172,15 +181,9 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
   std::memset(m_localIp, 0, sizeof(m_localIp));
   if (localIp != nullptr) std::memcpy(m_localIp, localIp, ::strnlen(localIp, sizeof(m_localIp) - 1));
   m_settings = *settings;
-  RefreshUrlValidityLocked();
   // A new connection replaces any earlier one.
   DropHandleLocked();
-  if (!HasValidUrl()) {
-    // The client left this destination empty: nothing to connect to.
-    PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting", m_settings.url);
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
-    return false;
-  }
+  if (!ConfiguredLocked()) return false;
   if (!AllResolvedLocked()) LoadLibraryLocked();
 
   auto fail = [&](const char* line) {

@@ -129,6 +129,8 @@ class RtmpStreaming {
   bool AnnounceMediaLocked();
   void LogSettingsLocked();
   void RefreshUrlValidityLocked();
+  // Refreshes the URL check; an unconfigured destination is disconnected.
+  bool ConfiguredLocked();
   bool PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, bool audio);
   void SendVideo(const RtmpDataUnit& unit);
   void ReturnUnit(std::unique_ptr<RtmpDataUnit> unit);

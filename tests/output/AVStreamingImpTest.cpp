@@ -330,6 +330,26 @@ TEST_F(AVStreamingImpTest, StartRecordOnRunningEngineWaitsTwoSecondsForParameter
   EXPECT_EQ(clock_.Sleeps(), std::vector<uint32_t>(10, 200));
   EXPECT_TRUE(log_.Contains("StartRecord got SpsPps failed"));
   EXPECT_TRUE(fake_wendrel::CallsNamed("SetMediaType").empty());
+  // The refused start leaves no connection behind.
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+}
+
+TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
+  Init();
+  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  AVStreamInitParam changed = Param(48000, 25, kUrl2);
+  std::strcpy(changed.url_1, "rtmp://127.0.0.1:1935/live/uno");
+  dispatcher_->IAVStreamInit(&changed, &pool_, nullptr, nullptr, 1);
+  const auto starts = fake_wendrel::CallsNamed("Start");
+  ASSERT_EQ(starts.size(), 3u);
+  EXPECT_EQ(starts[1].text, "rtmp://127.0.0.1:1935/live/uno");
+  EXPECT_EQ(starts[1].name_arg, "uno");
+  EXPECT_EQ(starts[2].text, kUrl2);
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 2);
+  EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").size(), 3u);
+  EXPECT_TRUE(WriteAudio());
+  ASSERT_TRUE(WaitForPushes(2));
 }
 
 TEST_F(AVStreamingImpTest, DeferredStartPublishesOnceParameterSetsArrive) {

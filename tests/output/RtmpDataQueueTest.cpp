@@ -39,6 +39,9 @@ TEST_F(RtmpDataQueueTest, FortySecondPutIsDiscardedAndTheOlderStayInOrder) {
   EXPECT_TRUE(Put(41));  // accepted by the interface, but dropped
   EXPECT_EQ(log_.Count("delete audio data"), 1);
   EXPECT_EQ(log_.LevelOf("delete audio data"), 3);
+  // A queue that stays full logs the 1st, 51st, 101st... discard.
+  for (int i = 0; i < 100; ++i) Put(200);
+  EXPECT_EQ(log_.Count("delete audio data"), 3);
   std::vector<uint8_t> expected;
   for (int i = 0; i < 41; ++i) expected.push_back(static_cast<uint8_t>(i));
   EXPECT_EQ(Drain(), expected);
