@@ -100,6 +100,8 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
     return;
   }
+  char newUrl1[kMaxText];
+  bool recording;
   {
     platform::MutexLock lock(m_mutex);
     m_param = *param;
@@ -109,26 +111,27 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     Terminate(m_param.url_2);
     Terminate(m_param.StreamName_1);
     Terminate(m_param.StreamName_2);
+    std::memcpy(newUrl1, m_param.url_1, sizeof(newUrl1));
     m_pool = pool;
     m_p2 = p2;
     m_p3 = p3;
-    m_mp4Active = param->EnableMp4 != 0;
-    m_rtmpActive = param->EnableRtmp != 0;
+    // A recording that runs across an engine restart keeps running.
+    recording = m_mp4Active && m_Mp4_korvo != nullptr;
+    if (!recording) m_mp4Active = param->EnableMp4 != 0;
     FillPublishParamLocked();
   }
 
-  // Publishing asked for before the engine ran starts now. When the URLs
-  // change while publishing, publishing restarts on the new first URL.
+  // Publishing asked for before the engine ran starts now; publishing that
+  // runs across an engine restart goes on; when the URLs change while
+  // publishing, it restarts on the new URLs.
   bool startRecord;
   char recordUrl[kMaxText];
   {
     platform::MutexLock lock(m_rtmpMutex);
     const bool publishing = m_publishing || m_rtmpStartPending;
-    startRecord = m_recordUrlSet || (reinit != 0 && publishing);
-    if (reinit != 0 && publishing)
-      CopyField(recordUrl, m_param.url_1);
-    else
-      std::memcpy(recordUrl, m_recordUrl, sizeof(recordUrl));
+    m_rtmpActive = publishing || param->EnableRtmp != 0;
+    startRecord = publishing ? reinit != 0 : m_recordUrlSet;
+    std::memcpy(recordUrl, publishing ? newUrl1 : m_recordUrl, sizeof(recordUrl));
   }
   if (startRecord && StartRecordImpl(recordUrl, true) != 0)
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
@@ -140,7 +143,7 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     mp4UrlSet = m_mp4UrlSet;
     std::memcpy(mp4Url, m_mp4Url, sizeof(mp4Url));
   }
-  if (mp4UrlSet && StartMp4Record(mp4Url) != 0)
+  if (mp4UrlSet && !recording && StartMp4Record(mp4Url) != 0)
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
 }

@@ -334,6 +334,22 @@ TEST_F(AVStreamingImpTest, StartRecordOnRunningEngineWaitsTwoSecondsForParameter
   EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
 }
 
+TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingAndRecording) {
+  ASSERT_EQ(dispatcher_->SetRecordUrl(kUrl1), 0);
+  ASSERT_EQ(dispatcher_->SetMp4Url("/tmp/meeting.mp4"), 0);
+  Init();
+  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+  auto& recorder = *fake_tarvane::registry().records.at(0);
+  WriteVideo(true);
+  Init();  // the engine stopped and started again with the same outputs
+  EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
+  EXPECT_EQ(recorder.starts, std::vector<std::string>{"/tmp/meeting.mp4"});
+  EXPECT_EQ(recorder.stops, 0);
+  WriteVideo(false);
+  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{40, 80}));
+  ASSERT_TRUE(WaitForPushes(2));
+}
+
 TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
