@@ -62,7 +62,10 @@ AVStreamingImp::AVStreamingImp(Mp4RecorderApi mp4, const std::string& rtmpLibrar
 
 AVStreamingImp::~AVStreamingImp() {
   UninitIAVStreaming();
-  // The publishers' destructors join their send threads.
+  // A recorder that refused to stop is still released; the publishers'
+  // destructors join their send threads and disconnect.
+  if (m_Mp4_korvo != nullptr && m_mp4Api.DestroyRecord != nullptr)
+    m_mp4Api.DestroyRecord(m_Mp4_korvo);
 }
 
 void AVStreamingImp::Mp4StateCallback(uint32_t a, uint32_t b) {

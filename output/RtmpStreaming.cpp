@@ -422,10 +422,12 @@ void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {
   }
   if (PushLocked(unit, m_rtmpVideoClock, false)) {
     ++m_videoFramesSent;
+    m_videoFailures = 0;
     return;
   }
   if (unit.isKeyFrame == 0) {
-    PLN_FILE_LINE_ERROR(
+    if (m_videoFailures++ % kFailureLogEvery == 0)
+      PLN_FILE_LINE_ERROR(
         "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，等待重新初始化",
         m_settings.url, m_settings.stream_name);
     return;
@@ -444,7 +446,8 @@ bool RtmpStreaming::SendStep() {
     platform::MutexLock lock(m_mutex);
     if (PushLocked(*audio, m_rtmpAudioClock, true)) {
       ++m_audioSamplesSent;
-    } else {
+      m_audioFailures = 0;
+    } else if (m_audioFailures++ % kFailureLogEvery == 0) {
       PLN_FILE_LINE_ERROR(
           "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送音频流失败，等待重新初始化！",
           m_settings.url, m_settings.stream_name);

@@ -35,6 +35,9 @@ class RtmpStreaming {
   // more than the last.
   static constexpr uint16_t kInitPortStep = 1;
   static constexpr uint16_t kReInitPortStep = 13;
+  // While pushes keep failing (connection down), the failures of audio and
+  // non-key video are logged on the first and then on every 100th.
+  static constexpr uint64_t kFailureLogEvery = 100;
 
   // Loads `libraryName` (a bare name is looked for beside the engine first).
   explicit RtmpStreaming(std::string libraryName = kWendrelLibraryName);
@@ -168,6 +171,8 @@ class RtmpStreaming {
   uint64_t m_rtmpAudioClock = 0;
   uint64_t m_videoFramesSent = 0;
   uint64_t m_audioSamplesSent = 0;
+  uint64_t m_audioFailures = 0;  // consecutive
+  uint64_t m_videoFailures = 0;  // consecutive, non-key frames
   bool m_audioStarted = false;
 
   // The send thread; created by startRtmp, joined by stopRtmp.

@@ -426,6 +426,25 @@ TEST_F(AVStreamingImpTest, UnconfiguredSecondDestinationIsNotConnectedAndFailsTh
   EXPECT_TRUE(WriteAudio()) << "no output active";
 }
 
+TEST_F(AVStreamingImpTest, SecondPublisherFailuresAreLoggedOncePer100VideoAnd200Audio) {
+  // Without a loadable RTMP library every push fails.
+  dispatcher_ = std::make_unique<AVStreamingImp>(fake_tarvane::Api(), "libwendrel_missing.so");
+  AVStreamInitParam param = Param(48000, 25, kUrl2);
+  param.EnableRtmp = 1;
+  Init(param);
+  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+  EXPECT_EQ(dispatcher_->StartRecord(kUrl1), -1);
+  for (int i = 0; i < 199; ++i) EXPECT_FALSE(WriteAudio());
+  for (int i = 0; i < 99; ++i) EXPECT_FALSE(WriteVideo(false));
+  EXPECT_FALSE(log_.Contains("rtmp_2 AudioData failed"));
+  EXPECT_FALSE(log_.Contains("rtmp_2 VideoData failed"));
+  EXPECT_EQ(log_.Count("rtmp_1 AudioData failed"), 199);
+  WriteAudio();
+  WriteVideo(false);
+  EXPECT_EQ(log_.Count("rtmp_2 AudioData failed"), 1);
+  EXPECT_EQ(log_.Count("rtmp_2 VideoData failed"), 1);
+}
+
 TEST_F(AVStreamingImpTest, OverlongStringsAreRefusedAndChangeNothing) {
   const std::string longText(AVStreamingImp::kMaxText, 'x');
   EXPECT_EQ(dispatcher_->SetRecordUrl(longText.c_str()), -1);
