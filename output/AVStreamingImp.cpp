@@ -248,7 +248,10 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
   // A start while publishing replaces the running session.
   if (m_publishing || m_rtmpStartPending) StopPublishersLocked();
   m_rtmp1Initialised = m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 1);
-  m_rtmp2Initialised = m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, p2, p3, 1);
+  // The client's sample hook sees each video sample once, through the first
+  // publisher.
+  m_rtmp2Initialised =
+      m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, nullptr, p3, 1);
 
   for (int waits = 0; StoredSpsPpsLen() <= 0; ++waits) {
     if (deferred) {

@@ -143,8 +143,10 @@ class RtmpStreaming {
   // Guards the settings, local address and port, hooks, pool, the library
   // with its functions and the handle. Taken by client threads
   // (initialisation, start, stop), the sync thread (UpdateRtmp, reloading)
-  // and the send thread around each library call and reconnection. Lock
-  // order: publisher mutex, queue mutexes, pool.
+  // and the send thread around each library call and reconnection.
+  // PushRtmpData does not take it (it needs only the queues and the atomics
+  // below), so a slow send never holds up the sync thread. Lock order:
+  // publisher mutex, queue mutexes, pool.
   mutable platform::Mutex m_mutex;
   RtmpPublishParam m_settings{};
   char m_localIp[16] = {};

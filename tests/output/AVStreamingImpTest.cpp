@@ -400,8 +400,13 @@ TEST_F(AVStreamingImpTest, SecondParameterSetsAreIgnored) {
             static_cast<int32_t>(sizeof(kSpsPps)));
 }
 
+int g_hooked = 0;
+void CountSample(unsigned char*, int) { ++g_hooked; }
+
 TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
-  Init(Param(48000, 25, kUrl2));
+  g_hooked = 0;
+  const AVStreamInitParam param = Param(48000, 25, kUrl2);
+  dispatcher_->IAVStreamInit(&param, &pool_, reinterpret_cast<void*>(&CountSample), nullptr, 0);
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
   const auto starts = fake_wendrel::CallsNamed("Start");
@@ -412,6 +417,8 @@ TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
   ASSERT_TRUE(WaitForPushes(2));
   const auto pushes = fake_wendrel::CallsNamed("PushMediaSample");
   EXPECT_NE(pushes[0].handle, pushes[1].handle);
+  EXPECT_TRUE(WriteVideo(true));
+  EXPECT_EQ(g_hooked, 1) << "the sample hook sees each video sample once";
 }
 
 TEST_F(AVStreamingImpTest, UnconfiguredSecondDestinationIsNotConnectedAndFailsTheWrite) {
