@@ -51,7 +51,8 @@ class AVStreamingImp : public IAVStreaming {
   static constexpr int32_t kRtmp2AudioFailureLogEvery = 200;
 
   // `rtmpLibraryName` is the RTMP library both publishers load.
-  explicit AVStreamingImp(Mp4RecorderApi mp4, const std::string& rtmpLibraryName = kWendrelLibraryName);
+  explicit AVStreamingImp(Mp4RecorderApi mp4,
+                          const std::string& rtmpLibraryName = kWendrelLibraryName);
   ~AVStreamingImp() override;
   AVStreamingImp(const AVStreamingImp&) = delete;
   AVStreamingImp& operator=(const AVStreamingImp&) = delete;

@@ -179,7 +179,8 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
   m_p3 = p3;
   m_localPort = localPort;
   std::memset(m_localIp, 0, sizeof(m_localIp));
-  if (localIp != nullptr) std::memcpy(m_localIp, localIp, ::strnlen(localIp, sizeof(m_localIp) - 1));
+  if (localIp != nullptr)
+    std::memcpy(m_localIp, localIp, ::strnlen(localIp, sizeof(m_localIp) - 1));
   m_settings = *settings;
   // A new connection replaces any earlier one.
   DropHandleLocked();

@@ -244,7 +244,8 @@ TEST_F(AVStreamingImpTest, StateReportsOfTwoDispatchersReachTheLastRegisteredCal
   ASSERT_EQ(dispatcher_->StartMp4Record("/tmp/a.mp4"), 0);
   ASSERT_EQ(other.StartMp4Record("/tmp/b.mp4"), 0);
   EXPECT_TRUE(g_reports_a.empty());
-  EXPECT_EQ(g_reports_b, (std::vector<std::pair<int, int>>{{1, kTarvaneStarted}, {2, kTarvaneStarted}}));
+  EXPECT_EQ(g_reports_b,
+            (std::vector<std::pair<int, int>>{{1, kTarvaneStarted}, {2, kTarvaneStarted}}));
   // A later report of the first recorder goes the same way.
   auto& first = *fake_tarvane::registry().records.front();
   first.callback(first.stream_id, kTarvaneWriteError);

@@ -149,7 +149,8 @@ fake_wendrel::Script Failing(bool fake_wendrel::Script::*field) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, RtmpInitFailureTest,
     ::testing::Values(
-        InitFailure{"GetFME", Failing(&fake_wendrel::Script::fail_get_fme), "GetPME() failed", "", 0},
+        InitFailure{"GetFME", Failing(&fake_wendrel::Script::fail_get_fme), "GetPME() failed", "",
+                    0},
         InitFailure{"Initialize", Failing(&fake_wendrel::Script::fail_initialize),
                     "RtmpInit() failed", "", 0},
         InitFailure{"SetLocalIP", Failing(&fake_wendrel::Script::fail_set_local_ip),

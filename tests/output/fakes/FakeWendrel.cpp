@@ -152,7 +152,8 @@ WENDREL_API bool PushMediaSample(void* handle, const uint8_t* data, uint32_t len
   call.key = key_frame;
   s.calls.push_back(std::move(call));
   if (s.script.fail_all_pushes) return false;
-  if (is_audio == 0 && key_frame != 0) return s.script.failing_key_pushes.count(++s.key_pushes) == 0;
+  if (is_audio == 0 && key_frame != 0)
+    return s.script.failing_key_pushes.count(++s.key_pushes) == 0;
   return true;
 }
 
