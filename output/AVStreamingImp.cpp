@@ -1,5 +1,6 @@
 #include "output/AVStreamingImp.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/MemoryPool.h"
@@ -8,6 +9,9 @@
 #include "platform/Clock.h"
 
 namespace plenova {
+
+// RtmpPublishParam crosses to the RTMP library as a little-endian record.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 

@@ -365,10 +365,15 @@ bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, 
     PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _url invalid", m_settings.url);
     return false;
   }
-  if (!m_pushResolved && !Reloadlibrary()) {
-    platform::MutexLock lock(m_mutex);
-    PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _load library failed", m_settings.url);
-    return false;
+  if (!m_pushResolved) {
+    // While the send thread holds the mutex it is reconnecting and loads the
+    // library itself; the sync thread does not wait for it.
+    std::unique_lock<platform::Mutex> lock(m_mutex, std::try_to_lock);
+    if (lock.owns_lock() && !LoadLibraryLocked()) {
+      PLN_LOG_ERROR("'s loadlibrary failed");
+      PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _load library failed", m_settings.url);
+      return false;
+    }
   }
   if (type == static_cast<int32_t>(kStreamTypeAudio)) {
     m_audioQueue.PutData(data, len, ts, key, tick);

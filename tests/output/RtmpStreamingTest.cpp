@@ -358,6 +358,10 @@ TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndPushesFail) {
 // thread's role), on a clock that advances by itself when the thread idles.
 TEST_F(RtmpStreamingTest, SendThreadDrainsConcurrentPushesInOrder) {
   ConnectAndAnnounce(Settings(kUrl));
+  // The first key frame fails: the thread reconnects while pushes go on.
+  fake_wendrel::Script script;
+  script.failing_key_pushes = {1};
+  fake_wendrel::SetScript(script);
   publisher_.startRtmp();
   std::thread producer([&] {
     for (int i = 0; i < 200; ++i) {
@@ -377,6 +381,8 @@ TEST_F(RtmpStreamingTest, SendThreadDrainsConcurrentPushesInOrder) {
   for (size_t i = 0; i < audio.size(); ++i) EXPECT_EQ(audio[i], i * 213333u);
   const auto video = PushTimes(false);
   for (size_t i = 1; i < video.size(); ++i) EXPECT_GE(video[i], video[i - 1]);
+  EXPECT_EQ(Ports(), (std::vector<uint16_t>{kPort + 1, kPort + 14}));
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
   // A second start runs a fresh thread with fresh clocks.
   PushAudio();
   publisher_.startRtmp();
