@@ -35,19 +35,19 @@ std::vector<Rect> SpeakerLayout(int n, int canvas_w, int canvas_h) {
   const int insets = n - 1;
   if (insets == 0) return rects;
   const int margin = std::max(2, Even(canvas_w / 80));
-  // Start at a sixth of the canvas width and shrink until every row fits.
+  // Columns from the right edge leftwards, each filled from the top down.
+  // Start at a sixth of the canvas width and shrink until the block of
+  // columns fits in the right half, so the speaker's face stays free.
   for (int w = Even(canvas_w / 6); w >= 2; w -= 2) {
     const int h = std::max(2, Even(w * canvas_h / canvas_w));
-    const int per_row = (canvas_w - margin) / (w + margin);
-    if (per_row < 1) continue;
-    const int rows = (insets + per_row - 1) / per_row;
-    if (margin + rows * (h + margin) > canvas_h) continue;
+    const int per_column = (canvas_h - margin) / (h + margin);
+    if (per_column < 1) continue;
+    const int columns = (insets + per_column - 1) / per_column;
+    if (margin + columns * (w + margin) > canvas_w / 2) continue;
     for (int i = 0; i < insets; ++i) {
-      const int row = i / per_row;
-      const int col = i % per_row;
-      const int x = canvas_w - margin - (col + 1) * w - col * margin;
-      const int y = margin + row * (h + margin);
-      rects.push_back({Even(x), Even(y), w, h});
+      const int column = i / per_column;
+      const int row = i % per_column;
+      rects.push_back({canvas_w - (column + 1) * (w + margin), margin + row * (h + margin), w, h});
     }
     return rects;
   }

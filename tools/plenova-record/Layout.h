@@ -21,8 +21,8 @@ struct Rect {
 std::vector<Rect> GridLayout(int n, int canvas_w, int canvas_h);
 
 // Participant 1 fills the canvas; the others are insets of the canvas's
-// shape placed from the top-right corner leftwards, row under row, shrunk
-// until they all fit. n from 1 to 20.
+// shape stacked down the right edge from the top-right corner, column beside
+// column, shrunk until the block fits in the right half. n from 1 to 20.
 std::vector<Rect> SpeakerLayout(int n, int canvas_w, int canvas_h);
 
 std::vector<Rect> ComputeLayout(LayoutKind kind, int n, int canvas_w, int canvas_h);
