@@ -3,9 +3,6 @@
 // layouts and frames.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -31,19 +28,6 @@ std::string Replace(std::string text, const std::string& key, const std::string&
   return text;
 }
 
-// A loopback port on which nothing listens.
-int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-  socklen_t len = sizeof(addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 struct Refusal {
   std::string args;  // {tmp} and {port} are filled in
   int status;
@@ -56,8 +40,9 @@ TEST_P(ProgramRefusal, ExitsWithAClearMessageBeforeRecording) {
   TempDir dir;
   std::ofstream(dir.File("file")) << "x";
   std::ofstream(dir.File("notes.txt")) << "not media\n";
+  const testing::LoopbackPort closed(false);
   const std::string args =
-      Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}", std::to_string(ClosedPort()));
+      Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}", std::to_string(closed.port()));
   const CommandResult r = RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args);
   EXPECT_EQ(r.status, GetParam().status) << r.output;
   EXPECT_NE(r.output.find(Replace(GetParam().message, "{tmp}", dir.path().string())), std::string::npos)

@@ -38,14 +38,7 @@ class MediaFile : public ::testing::Test {
   std::string path_;
 };
 
-SourceFormat Wide() {
-  SourceFormat f;
-  f.width = 640;
-  f.height = 360;
-  f.sample_rate = 48000;
-  f.channels = 2;
-  return f;
-}
+SourceFormat Wide() { return testing::Format(640, 360, 48000, 2); }
 
 uint8_t Luma(const std::vector<uint8_t>& i420, int width, int x, int y) { return i420[y * width + x]; }
 

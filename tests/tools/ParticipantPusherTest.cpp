@@ -25,14 +25,7 @@ class CountingSource : public ParticipantSource {
   }
 };
 
-SourceFormat SmallFormat() {
-  SourceFormat f;
-  f.width = 32;
-  f.height = 16;
-  f.sample_rate = 16000;
-  f.channels = 1;
-  return f;
-}
+SourceFormat SmallFormat() { return testing::Format(32, 16, 16000, 1); }
 
 struct PusherFixture : public ::testing::Test {
   FakeEngine engine;

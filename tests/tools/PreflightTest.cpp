@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 
@@ -12,29 +9,8 @@
 namespace plenova::record {
 namespace {
 
+using testing::LoopbackPort;
 using testing::TempDir;
-
-// A TCP socket bound to a free loopback port; listening when asked.
-class LoopbackPort {
- public:
-  explicit LoopbackPort(bool listening) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    if (listening) listen(fd_, 1);
-  }
-  ~LoopbackPort() { close(fd_); }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 TEST(Preflight, ReachableOnlyWhenSomethingListens) {
   std::string error;

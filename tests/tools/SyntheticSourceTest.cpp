@@ -13,12 +13,7 @@ namespace {
 using testing::ToneFrequency;
 
 SourceFormat Format(int w = 320, int h = 180, int rate = 48000, int channels = 2) {
-  SourceFormat f;
-  f.width = w;
-  f.height = h;
-  f.sample_rate = rate;
-  f.channels = channels;
-  return f;
+  return testing::Format(w, h, rate, channels);
 }
 
 struct Picture {

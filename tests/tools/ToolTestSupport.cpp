@@ -1,5 +1,7 @@
 #include "tests/tools/ToolTestSupport.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,29 @@
 #include "tools/plenova-record/LibavPtr.h"
 
 namespace plenova::record::testing {
+
+SourceFormat Format(int width, int height, int sample_rate, int channels) {
+  SourceFormat f;
+  f.width = width;
+  f.height = height;
+  f.sample_rate = sample_rate;
+  f.channels = channels;
+  return f;
+}
+
+LoopbackPort::LoopbackPort(bool listening) {
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  socklen_t len = sizeof(addr);
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  if (listening) listen(fd_, 1);
+}
+
+LoopbackPort::~LoopbackPort() { close(fd_); }
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "plenova-record-test-XXXXXX").string();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/Plenova.h"
+#include "tools/plenova-record/ParticipantSource.h"
 
 namespace plenova::record::testing {
 
@@ -52,6 +53,24 @@ class FakeEngine : public IPlenova, public IUpdateStreamInterface {
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate*) override {}
   void UpdateVideoStreamInfo(VideoStreamInfoUpdate*) override {}
   void UpdatePictureStreamInfo(PictureStreamInfoUpdate*) override {}
+};
+
+// A source format of the given picture size and PCM format.
+SourceFormat Format(int width, int height, int sample_rate, int channels);
+
+// A TCP socket bound to a free loopback port, listening when asked; a port
+// bound but not listening refuses connections.
+class LoopbackPort {
+ public:
+  explicit LoopbackPort(bool listening);
+  ~LoopbackPort();
+  LoopbackPort(const LoopbackPort&) = delete;
+  LoopbackPort& operator=(const LoopbackPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
 };
 
 // A fresh folder under the system's temporary folder, removed at the end.
