@@ -28,6 +28,11 @@ std::string Replace(std::string text, const std::string& key, const std::string&
   return text;
 }
 
+// Runs the program with `args` in `dir`.
+CommandResult RunRecorder(const TempDir& dir, const std::string& args) {
+  return RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args);
+}
+
 struct Refusal {
   std::string args;  // {tmp} and {port} are filled in
   int status;
@@ -43,7 +48,7 @@ TEST_P(ProgramRefusal, ExitsWithAClearMessageBeforeRecording) {
   const testing::LoopbackPort closed(false);
   const std::string args =
       Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}", std::to_string(closed.port()));
-  const CommandResult r = RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args);
+  const CommandResult r = RunRecorder(dir, args);
   EXPECT_EQ(r.status, GetParam().status) << r.output;
   EXPECT_NE(r.output.find(Replace(GetParam().message, "{tmp}", dir.path().string())), std::string::npos)
       << r.output;
@@ -115,14 +120,13 @@ double Duration(const std::string& probe) {
 }
 
 // Two participants on a 640x360 grid: cells of 320x180 at y 90.
-constexpr const char* kTwoParticipants = " --participants 2 --canvas 640x360 --duration 3 ";
+constexpr const char* kTwoParticipants = "--participants 2 --canvas 640x360 --duration 3 --log-dir . ";
 
 TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   TempDir dir;
   SKIP_UNLESS_ENGINE_RUNS(dir);
   const std::string mp4 = dir.File("meeting.mp4");
-  const CommandResult r = RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + kTwoParticipants +
-                                     "--sync-marks --progress --log-dir . --mp4 " + mp4);
+  const CommandResult r = RunRecorder(dir, kTwoParticipants + std::string("--sync-marks --progress --mp4 ") + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("elapsed="), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("MP4: " + mp4), std::string::npos) << r.output;
@@ -146,8 +150,7 @@ TEST(Program, PreviewWritesThePngOfTheCanvasDuringARun) {
   TempDir dir;
   SKIP_UNLESS_ENGINE_RUNS(dir);
   const std::string png = dir.File("preview.png");
-  const CommandResult r = RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + kTwoParticipants +
-                                     "--log-dir . --preview-interval 1 --preview " + png);
+  const CommandResult r = RunRecorder(dir, kTwoParticipants + std::string("--preview-interval 1 --preview ") + png);
   ASSERT_EQ(r.status, 0) << r.output;
   RgbImage image;
   ASSERT_TRUE(testing::DecodePng(png, &image)) << r.output;
@@ -167,9 +170,8 @@ TEST(Program, RecordsARealMediaFileBesideASyntheticParticipant) {
                 .status,
             0);
   const std::string mp4 = dir.File("with-file.mp4");
-  const CommandResult r = RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " --input " +
-                                     input + " --participants 1 --layout speaker --duration 3 --log-dir . --mp4 " +
-                                     mp4);
+  const CommandResult r =
+      RunRecorder(dir, "--input " + input + " --participants 1 --layout speaker --duration 3 --log-dir . --mp4 " + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
   const std::string probe = Probe(mp4);
   EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;

@@ -141,23 +141,17 @@ bool MediaFileSource::ReadMore() {
   const bool is_audio = audio_ && packet_->stream_index == audio_stream_;
   if (is_video || is_audio) {
     AVCodecContext* codec = is_video ? video_.get() : audio_.get();
-    if (avcodec_send_packet(codec, packet_.get()) >= 0) {
-      while (avcodec_receive_frame(codec, frame_.get()) >= 0) {
-        if (is_video) {
-          TakeVideoFrame(frame_.get());
-        } else {
-          TakeAudioFrame(frame_.get());
-        }
-        av_frame_unref(frame_.get());
-      }
-    }
+    if (avcodec_send_packet(codec, packet_.get()) >= 0) ReceiveFrames(codec, is_video);
   }
   av_packet_unref(packet_.get());
   return true;
 }
 
 void MediaFileSource::Drain(AVCodecContext* codec, bool video) {
-  if (avcodec_send_packet(codec, nullptr) < 0) return;
+  if (avcodec_send_packet(codec, nullptr) >= 0) ReceiveFrames(codec, video);
+}
+
+void MediaFileSource::ReceiveFrames(AVCodecContext* codec, bool video) {
   while (avcodec_receive_frame(codec, frame_.get()) >= 0) {
     if (video) {
       TakeVideoFrame(frame_.get());

@@ -43,6 +43,8 @@ class MediaFileSource : public ParticipantSource {
   // and starts the next loop. False once nothing more can be read.
   bool ReadMore();
   void Drain(AVCodecContext* codec, bool video);
+  // Takes every frame the decoder has ready.
+  void ReceiveFrames(AVCodecContext* codec, bool video);
   void TakeVideoFrame(const AVFrame* frame);
   void TakeAudioFrame(const AVFrame* frame);
 
