@@ -48,6 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--camera-off", "1", "--camera-off", "2"}, "at least one participant"},
         Refusal{{"--rtmp", "http://host/live/a"}, "rtmp://HOST"},
         Refusal{{"--rtmp", "rtmp://host"}, "rtmp://HOST"},
+        Refusal{{"--rtmp", "rtmp://host/live"}, "rtmp://HOST[:PORT]/APP/STREAM"},
+        Refusal{{"--rtmp", "rtmp://host/live/"}, "rtmp://HOST[:PORT]/APP/STREAM"},
         Refusal{{"--rtmp", "rtmp://host:99999/live/a"}, "rtmp://HOST"},
         Refusal{{"--rtmp", "rtmp://a/l/1", "--rtmp", "rtmp://b/l/2", "--rtmp", "rtmp://c/l/3"}, "at most twice"},
         Refusal{{"--rtmp", "rtmp://h/" + std::string(260, 'a')}, "longer than 255"},

@@ -124,7 +124,9 @@ std::vector<OptionSpec> Specs() {
          int port = 0;
          if (o.rtmp.size() >= kMaxRtmp) return std::string("--rtmp may be given at most twice");
          if (v.size() > kMaxUrl) return std::string("--rtmp URL is longer than 255 characters");
-         if (!ParseRtmpHostPort(v, &host, &port)) {
+         const size_t path = v.find('/', 7);  // after "rtmp://"
+         const size_t name = path == std::string::npos ? std::string::npos : v.find('/', path + 1);
+         if (!ParseRtmpHostPort(v, &host, &port) || name == std::string::npos || name + 1 >= v.size()) {
            return "--rtmp takes rtmp://HOST[:PORT]/APP/STREAM; got '" + v + "'";
          }
          o.rtmp.push_back(v);
