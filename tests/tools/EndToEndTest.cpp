@@ -119,6 +119,16 @@ double Duration(const std::string& probe) {
   return at == std::string::npos ? 0 : std::atof(probe.c_str() + at + 9);
 }
 
+// H.264 of the canvas size and AAC, about `seconds` long, as ffprobe sees it.
+void ExpectPlayableMp4(const std::string& mp4, int width, int height, double seconds) {
+  const std::string probe = Probe(mp4);
+  EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("width=" + std::to_string(width)), std::string::npos) << probe;
+  EXPECT_NE(probe.find("height=" + std::to_string(height)), std::string::npos) << probe;
+  EXPECT_NEAR(Duration(probe), seconds, 1.0) << probe;
+}
+
 // Two participants on a 640x360 grid: cells of 320x180 at y 90.
 constexpr const char* kTwoParticipants = "--participants 2 --canvas 640x360 --duration 3 --log-dir . ";
 
@@ -130,12 +140,7 @@ TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("elapsed="), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("MP4: " + mp4), std::string::npos) << r.output;
-  const std::string probe = Probe(mp4);
-  EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("width=640"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("height=360"), std::string::npos) << probe;
-  EXPECT_NEAR(Duration(probe), 3.0, 1.0) << probe;
+  ExpectPlayableMp4(mp4, 640, 360, 3.0);
   // A picture from the middle of the file shows both participants' colours
   // (away from the flash at whole seconds and from the moving bar).
   const std::string png = dir.File("frame.png");
@@ -173,10 +178,7 @@ TEST(Program, RecordsARealMediaFileBesideASyntheticParticipant) {
   const CommandResult r =
       RunRecorder(dir, "--input " + input + " --participants 1 --layout speaker --duration 3 --log-dir . --mp4 " + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
-  const std::string probe = Probe(mp4);
-  EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
-  EXPECT_NEAR(Duration(probe), 3.0, 1.0) << probe;
+  ExpectPlayableMp4(mp4, 1280, 720, 3.0);
 }
 
 }  // namespace
