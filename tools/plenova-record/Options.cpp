@@ -305,7 +305,7 @@ Participants
                          shown before the synthetic participants; loops at its end)
   --camera-off K         show participant K (1-based) as the camera-off picture;
                          its sound is still mixed (repeatable)
-  --sync-marks           white flash and 1 kHz beep at the start of every second
+  --sync-marks           white flash and a 2 kHz beep at the start of every second
   --source-size WxH      picture size pushed for each participant (default 640x360)
   --sample-rate HZ       PCM rate, 8000 to 48000 (default 48000)
   --channels N           1 or 2 (default 2)
@@ -337,7 +337,7 @@ While it runs
                          program's folder; Log.xml there sets the log level)
   -h, --help             this text
 
-Exit status: 0 after a clean run; 1 for bad arguments, unreadable inputs, an
+Exit status: 0 after a clean run; 2 for bad arguments; 1 for unreadable inputs, an
 unwritable output folder, an unreachable RTMP server or an engine refusal.
 )";
 }
