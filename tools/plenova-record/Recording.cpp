@@ -93,8 +93,8 @@ int Recording::Prepare() {
 
 int Recording::StartEngine() {
   const char* log_dir = options_.log_dir.empty() ? nullptr : options_.log_dir.c_str();
-  engine_ = factory_.create(log_dir);
-  if (engine_ == nullptr) return Fail("the engine could not be created (CreatePlenova returned null)");
+  engine_ = std::unique_ptr<IPlenova, std::function<void(IPlenova*)>>(factory_.create(log_dir), factory_.destroy);
+  if (!engine_) return Fail("the engine could not be created (CreatePlenova returned null)");
   EngineEvents::Instance().Reset(options_.canvas_w * options_.canvas_h * 3 / 2);
   engine_->PlenovaInit(reinterpret_cast<void*>(&EngineEvents::OnCanvas), nullptr,
                        reinterpret_cast<void*>(&EngineEvents::OnMessage));
@@ -144,7 +144,7 @@ int Recording::StartEngine() {
 
   for (size_t i = 0; i < sources_.size(); ++i) {
     const Participant& p = plan_.participants()[i];
-    pushers_.push_back(std::make_unique<ParticipantPusher>(engine_, std::move(sources_[i]), format_, p.stream_id,
+    pushers_.push_back(std::make_unique<ParticipantPusher>(engine_.get(), std::move(sources_[i]), format_, p.stream_id,
                                                            p.camera_on, p.heard, &counters_));
   }
   // The first frames go in from here, so that an engine that refuses the
@@ -247,8 +247,7 @@ void Recording::Stop() {
   }
   mp4_started_ = rtmp_started_ = false;
   engine_->PlenovaUnint();
-  factory_.destroy(engine_);
-  engine_ = nullptr;
+  engine_.reset();
 }
 
 int Recording::Run() {

@@ -62,7 +62,7 @@ class Recording {
   SourceFormat format_;
   std::vector<std::unique_ptr<ParticipantSource>> sources_;
   std::string mp4_path_;
-  IPlenova* engine_ = nullptr;  // owned; destroyed through factory_.destroy
+  std::unique_ptr<IPlenova, std::function<void(IPlenova*)>> engine_;  // destroyed through factory_.destroy
   AudioParam audio_param_{};
   VideoParam video_param_{};
   PushCounters counters_;
