@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 
@@ -218,12 +220,13 @@ bool Recording::Loop() {
       if (tty) std::fprintf(err_, "\r%s\033[K", FormatStatusLine(status).c_str());
       if (options_.progress) std::fprintf(out_, "%s\n", FormatProgressLine(status).c_str());
       std::fflush(out_);
-      next_status += 1.0;
+      // Whole seconds from the start; seconds the loop missed are not made up.
+      next_status = std::floor(elapsed_) + 1.0;
     }
     if (!options_.preview.empty()) {
       if (elapsed_ >= next_preview) {
         events.RequestCanvas();
-        next_preview += options_.preview_interval;
+        next_preview = std::max(next_preview + options_.preview_interval, elapsed_);
       }
       WritePreview(elapsed_);
     }
