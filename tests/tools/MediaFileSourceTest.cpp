@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -93,6 +94,24 @@ TEST_F(MediaFile, SoundIsConvertedToTheTargetRateAndChannelsAndTheFileLoops) {
   int lit = 0;
   for (int x = 90; x < 550; x += 10) lit += Luma(picture, 640, x, 60) > 40 ? 1 : 0;
   EXPECT_GT(lit, 20);
+}
+
+TEST_F(MediaFile, AFileWithoutSoundGivesPicturesAndSilence) {
+  const std::string silent = dir_.File("silent.mkv");
+  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=10 -t 1 -c:v ffv1 -y " +
+                       silent)
+                .status,
+            0);
+  std::string error;
+  auto source = MediaFileSource::Open(silent, Wide(), &error);
+  ASSERT_NE(source, nullptr) << error;
+  EXPECT_FALSE(source->HasAudio());
+  std::vector<int16_t> pcm(Wide().SamplesPerAudioFrame() * 2, 77);
+  ASSERT_TRUE(source->FillAudio(0, pcm.data()));
+  EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t s) { return s == 0; }));
+  std::vector<uint8_t> picture(Wide().VideoFrameBytes());
+  ASSERT_TRUE(source->FillVideo(40, picture.data()));  // past the end: looped
+  EXPECT_GT(Luma(picture, 640, 320, 60), 40);
 }
 
 TEST_F(MediaFile, UnreadableFilesAreRefusedWithTheirNameAndReason) {
