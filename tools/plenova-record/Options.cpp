@@ -60,14 +60,14 @@ std::string IntInRange(const std::string& name, const std::string& text, int lo,
   return {};
 }
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;
   bool takes_value;
   // Applies the value; returns an error line or empty.
   std::function<std::string(RecordOptions&, const std::string&)> apply;
 };
 
-std::vector<OptionSpec> Specs() {
+std::vector<OptionDef> Definitions() {
   return {
       {"--help", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
       {"-h", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
@@ -231,7 +231,7 @@ int RecordOptions::SyntheticCount() const {
 
 ParseResult ParseOptions(int argc, const char* const* argv) {
   ParseResult result;
-  const std::vector<OptionSpec> specs = Specs();
+  const std::vector<OptionDef> defs = Definitions();
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -242,24 +242,24 @@ ParseResult ParseOptions(int argc, const char* const* argv) {
       arg = arg.substr(0, eq);
       has_inline = true;
     }
-    auto spec = std::find_if(specs.begin(), specs.end(),
-                             [&](const OptionSpec& s) { return arg == s.name; });
-    if (spec == specs.end()) {
+    auto def = std::find_if(defs.begin(), defs.end(),
+                             [&](const OptionDef& s) { return arg == s.name; });
+    if (def == defs.end()) {
       result.error = arg.rfind("-", 0) == 0 ? "unknown option '" + arg + "' (see --help)"
                                             : "unexpected argument '" + arg + "' (see --help)";
       return result;
     }
-    if (spec->takes_value && !has_inline) {
+    if (def->takes_value && !has_inline) {
       if (i + 1 >= argc) {
         result.error = arg + " needs a value";
         return result;
       }
       value = argv[++i];
-    } else if (!spec->takes_value && has_inline) {
+    } else if (!def->takes_value && has_inline) {
       result.error = arg + " takes no value";
       return result;
     }
-    std::string err = spec->apply(result.options, value);
+    std::string err = def->apply(result.options, value);
     if (!err.empty()) {
       result.error = err;
       return result;
