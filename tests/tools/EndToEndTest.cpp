@@ -71,6 +71,7 @@ bool EngineRuns(const std::string& log_dir) {
   IPlenova* engine = CreatePlenova(log_dir.c_str());
   if (engine == nullptr) return false;
   AudioParam audio{};
+  audio.filePath = log_dir.c_str();  // keeps the default MP4 folder out of the build tree
   audio.audio_bitrate = 64000;
   audio.Enable_write_mp4 = false;
   engine->SetAuidoParam(&audio);
