@@ -1,0 +1,142 @@
+#include "tests/audio/AudioFakes.h"
+
+#include <cstring>
+
+#include "output/AVSynBuffer.h"
+
+namespace plenova {
+
+// Recording definition of the sync buffer's public operations.
+AVSynBuffer::AVSynBuffer() = default;
+AVSynBuffer::~AVSynBuffer() = default;
+bool AVSynBuffer::InitBuffer(MemoryPool*) { return true; }
+
+bool AVSynBuffer::PutData(const uint8_t* data, int32_t len, uint64_t timestamp, int32_t streamType, uint32_t,
+                          int32_t, const uint8_t*, uint8_t, uint32_t channels, uint32_t sampling_per_bits,
+                          uint32_t sampling_rate, uint32_t audioFps, uint32_t tick) {
+  testing::SynAudioFrame f;
+  f.data.assign(data, data + len);
+  f.timestamp = timestamp;
+  f.streamType = streamType;
+  f.channels = channels;
+  f.bits = sampling_per_bits;
+  f.rate = sampling_rate;
+  f.fps = audioFps;
+  f.tick = tick;
+  testing::SynRecord::Get().Add(std::move(f));
+  return true;
+}
+
+SynGetResult* AVSynBuffer::GetData(uint8_t, int32_t, int32_t, int32_t, int32_t, uint64_t, int32_t, uint8_t) {
+  return nullptr;
+}
+
+}  // namespace plenova
+
+namespace plenova::testing {
+
+SynRecord& SynRecord::Get() {
+  static SynRecord record;
+  return record;
+}
+
+void SynRecord::Add(SynAudioFrame frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  frames_.push_back(std::move(frame));
+}
+
+std::vector<SynAudioFrame> SynRecord::Frames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_;
+}
+
+size_t SynRecord::Count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_.size();
+}
+
+void SynRecord::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  frames_.clear();
+}
+
+namespace {
+
+FakeAacState g_fake;
+
+struct FakeHandle {
+  int calls = 0;
+};
+
+AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples, uint32_t* max_output) {
+  ++g_fake.opens;
+  g_fake.open_rates.push_back(rate);
+  g_fake.open_channels.push_back(channels);
+  if (g_fake.refuse_open) return nullptr;
+  *input_samples = g_fake.input_samples_per_channel * channels;
+  *max_output = 64;
+  ++g_fake.open_handles;
+  return reinterpret_cast<AacLcHandle>(new FakeHandle);
+}
+
+AacLcConfiguration* FakeGetConfiguration(AacLcHandle) { return &g_fake.config; }
+
+int FakeSetConfiguration(AacLcHandle, const AacLcConfiguration* config) {
+  ++g_fake.set_configuration_calls;
+  g_fake.config = *config;
+  return 1;
+}
+
+int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8_t* output, uint32_t size) {
+  FakeHandle* h = reinterpret_cast<FakeHandle*>(handle);
+  const int call = h->calls++;
+  g_fake.encoded_samples.push_back(samples);
+  g_fake.first_samples.push_back(samples > 0 ? input[0] : 0);
+  if (call < g_fake.delay || size < 8) return 0;
+  const int32_t index = call - g_fake.delay;
+  std::memcpy(output, &index, 4);
+  const int32_t first = g_fake.first_samples[static_cast<size_t>(index)];
+  std::memcpy(output + 4, &first, 4);
+  return 8;
+}
+
+int FakeClose(AacLcHandle handle) {
+  ++g_fake.closes;
+  --g_fake.open_handles;
+  delete reinterpret_cast<FakeHandle*>(handle);
+  return 0;
+}
+
+}  // namespace
+
+const AacLcLibrary& FakeAacLibrary() {
+  static const AacLcLibrary library{FakeOpen, FakeGetConfiguration, FakeSetConfiguration, FakeEncode,
+                                    FakeClose};
+  return library;
+}
+
+FakeAacState& FakeAac() { return g_fake; }
+
+void ResetFakeAac() { g_fake = FakeAacState{}; }
+
+PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint64_t timestamp, uint32_t tick) {
+  const int32_t bytes = static_cast<int32_t>(samples.size() * 2);
+  PoolBuffer* block = pool.GetEmptyBuffer(bytes);
+  std::memcpy(block->data, samples.data(), static_cast<size_t>(bytes));
+  block->len = bytes;
+  block->timestamp = timestamp;
+  block->tick = tick;
+  return block;
+}
+
+AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate, int32_t bits) {
+  AudioMixFrame f;
+  f.buffer = block;
+  f.streamId = id;
+  f.channel = channels;
+  f.sampling_rate = rate;
+  f.sampling_per_bits = bits;
+  return f;
+}
+
+}  // namespace plenova::testing

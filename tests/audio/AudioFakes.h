@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/AacLcLibrary.h"
+#include "audio/IAudioMix.h"
+#include "common/MemoryPool.h"
+#include "output/IAVSynCtl.h"
+
+namespace plenova::testing {
+
+// One AAC frame as the sync buffer received it.
+struct SynAudioFrame {
+  std::vector<uint8_t> data;
+  uint64_t timestamp = 0;
+  int32_t streamType = -1;
+  uint32_t channels = 0, bits = 0, rate = 0, fps = 0, tick = 0;
+};
+
+// What every AVSynBuffer in the test binary received through PutData. The
+// test binaries link this recording definition of AVSynBuffer instead of the
+// real one.
+class SynRecord {
+ public:
+  static SynRecord& Get();
+  void Add(SynAudioFrame frame);
+  std::vector<SynAudioFrame> Frames();
+  size_t Count();
+  void Clear();
+
+ private:
+  // Guards frames_; taken by the mixing thread and the test thread.
+  std::mutex mutex_;
+  std::vector<SynAudioFrame> frames_;
+};
+
+// A stand-in for the AAC library: each encode call's output is 8 bytes
+// naming the call (its index, then the first input sample), after `delay`
+// calls that produce nothing.
+struct FakeAacState {
+  int delay = 1;
+  bool refuse_open = false;
+  uint32_t input_samples_per_channel = 1024;
+  int opens = 0;
+  int closes = 0;
+  int open_handles = 0;
+  std::vector<uint32_t> open_rates, open_channels;
+  std::vector<uint32_t> encoded_samples;  // per encode call
+  std::vector<int16_t> first_samples;      // first input sample per call
+  AacLcConfiguration config{};
+  int set_configuration_calls = 0;
+};
+
+// The fake library's table; its state is reset by ResetFakeAac.
+const AacLcLibrary& FakeAacLibrary();
+FakeAacState& FakeAac();
+void ResetFakeAac();
+
+class FakeSynCtl : public IAVSynCtl {
+ public:
+  void InitIAVSynCtl(const AVSynCtlParam*, MemoryPool*) override {}
+  void StartSynThread() override {}
+  void StopSynThread() override {}
+  void SetAudioFrameDuration(int32_t duration) override { durations.push_back(duration); }
+  std::vector<int32_t> durations;
+};
+
+// A pool block holding `samples` with the given stamp and tick.
+PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint64_t timestamp,
+                     uint32_t tick = 0);
+
+// A frame record of the stream `id` in the given format.
+AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2, int32_t rate = 48000,
+                       int32_t bits = 16);
+
+}  // namespace plenova::testing
