@@ -66,6 +66,7 @@ FakeAacState g_fake;
 
 struct FakeHandle {
   int calls = 0;
+  std::vector<int16_t> first_samples;  // of this encoder's calls
 };
 
 AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples, uint32_t* max_output) {
@@ -92,10 +93,11 @@ int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8
   const int call = h->calls++;
   g_fake.encoded_samples.push_back(samples);
   g_fake.first_samples.push_back(samples > 0 ? input[0] : 0);
+  h->first_samples.push_back(samples > 0 ? input[0] : 0);
   if (call < g_fake.delay || size < 8) return 0;
   const int32_t index = call - g_fake.delay;
   std::memcpy(output, &index, 4);
-  const int32_t first = g_fake.first_samples[static_cast<size_t>(index)];
+  const int32_t first = h->first_samples[static_cast<size_t>(index)];
   std::memcpy(output + 4, &first, 4);
   return 8;
 }
