@@ -25,7 +25,7 @@ bool SameStream(const std::optional<std::string>& id, int32_t channel, int32_t b
 
 int16_t SampleAt(const PoolBuffer* frame, int32_t index) {
   // Beyond its length a frame counts as silence.
-  if ((index + 1) * 2 > frame->len) return 0;
+  if ((index + 1) * 2 > std::min(frame->len, frame->capacity)) return 0;
   int16_t sample;
   std::memcpy(&sample, frame->data + index * 2, sizeof sample);
   return sample;
@@ -454,7 +454,8 @@ void AudioMix::AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t t
   if (count == 1) {
     // One stream passes unchanged; a frame longer than the mixer's buffer is
     // cut to it.
-    const int32_t len = std::clamp(frames[0]->len, 0, std::min(request, mixed->capacity));
+    const int32_t len =
+        std::clamp(frames[0]->len, 0, std::min({request, mixed->capacity, frames[0]->capacity}));
     std::memcpy(mixed->data, frames[0]->data, static_cast<size_t>(len));
     mixed->len = len;
     mixed->tick = frames[0]->tick;

@@ -18,11 +18,6 @@ int32_t PayloadIndex(const SynAudioFrame& f) {
   std::memcpy(&v, f.data.data(), 4);
   return v;
 }
-int32_t PayloadFirstSample(const SynAudioFrame& f) {
-  int32_t v;
-  std::memcpy(&v, f.data.data() + 4, 4);
-  return v;
-}
 
 class AudioEncodeTest : public ::testing::Test {
  protected:
@@ -122,18 +117,7 @@ class AudioPathStepTest : public AudioEncodeTest {
  protected:
   void Init(int32_t fps, int32_t channels, int32_t rate) {
     info_ = AudioStreamInfo{channels, 16, rate, "a"};
-    AudioMixInitParam p;
-    p.streams = &info_;
-    p.streamCount = 1;
-    p.pool = &pool_;
-    p.synBuffer = &syn_;
-    p.synCtl = &ctl_;
-    p.target_audio_frames_per_seconds = fps;
-    p.target_audio_channels = channels;
-    p.target_audio_sampling_rate = rate;
-    p.target_audio_sampling_per_bits = 16;
-    ASSERT_TRUE(imp_.IAudioMixInit(&p));
-    Update(channels, rate);
+    ASSERT_TRUE(InitOneStreamPath(imp_, &info_, &pool_, &syn_, &ctl_, fps));
   }
   void Update(int32_t channels, int32_t rate) {
     info_ = AudioStreamInfo{channels, 16, rate, "a"};

@@ -141,4 +141,42 @@ AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int3
   return f;
 }
 
+int32_t PayloadFirstSample(const SynAudioFrame& frame) {
+  int32_t v = 0;
+  if (frame.data.size() >= 8) std::memcpy(&v, frame.data.data() + 4, 4);
+  return v;
+}
+
+bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
+                       IAVSynCtl* ctl, int32_t fps) {
+  AudioMixInitParam p;
+  p.streams = info;
+  p.streamCount = 1;
+  p.pool = pool;
+  p.synBuffer = syn;
+  p.synCtl = ctl;
+  p.target_audio_frames_per_seconds = fps;
+  p.target_audio_channels = info->channel;
+  p.target_audio_sampling_rate = info->sampling_rate;
+  p.target_audio_sampling_per_bits = 16;
+  if (!imp.IAudioMixInit(&p)) return false;
+  AudioMixUpdateParam u{info, 1, info->channel, info->sampling_rate, 16};
+  imp.UpdataAudioMixImp(&u);
+  return true;
+}
+
+AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool* pool,
+                         AudioEncodeBuffer* buffer, int32_t fps, int32_t channels, int32_t rate) {
+  AudioMixSetup setup;
+  setup.streams = streams.data();
+  setup.streamCount = static_cast<int32_t>(streams.size());
+  setup.encodeBuffer = buffer;
+  setup.pool = pool;
+  setup.target_audio_frames_per_seconds = fps;
+  setup.target_audio_channels = channels;
+  setup.target_audio_sampling_rate = rate;
+  setup.target_audio_sampling_per_bits = 16;
+  return setup;
+}
+
 }  // namespace plenova::testing

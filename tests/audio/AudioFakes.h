@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "audio/AacLcLibrary.h"
+#include "audio/AudioMix.h"
+#include "audio/AudioMixImp.h"
 #include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
 #include "output/IAVSynCtl.h"
@@ -37,9 +39,9 @@ class SynRecord {
   std::vector<SynAudioFrame> frames_;
 };
 
-// A stand-in for the AAC library: each encode call's output is 8 bytes
-// naming the call (its index, then the first input sample), after `delay`
-// calls that produce nothing.
+// A stand-in for the AAC library. After `delay` calls that produce nothing,
+// each encode call puts out 8 bytes naming the input it stands for: that
+// call's index on its encoder, then the input's first sample.
 struct FakeAacState {
   int delay = 1;
   bool refuse_open = false;
@@ -75,5 +77,17 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
 // A frame record of the stream `id` in the given format.
 AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2, int32_t rate = 48000,
                        int32_t bits = 16);
+
+// The fake encoder's payload: the first sample of the input a frame stands for.
+int32_t PayloadFirstSample(const SynAudioFrame& frame);
+
+// Initialises the path for the one stream `info` in the stream's own format
+// and activates it, as the recorder does on its first audio layout.
+bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
+                       IAVSynCtl* ctl, int32_t fps);
+
+// A mixer set-up for `streams` with a 16-bit target format.
+AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool* pool,
+                         AudioEncodeBuffer* buffer, int32_t fps, int32_t channels, int32_t rate);
 
 }  // namespace plenova::testing

@@ -25,15 +25,7 @@ class MixerHarness {
       : ids_(std::move(ids)), channels_(channels), rate_(rate) {
     for (const std::string& id : ids_) infos_.push_back(AudioStreamInfo{channels, 16, rate, id.c_str()});
     buffer_.InitBuffer(&pool_);
-    AudioMixSetup setup;
-    setup.streams = infos_.data();
-    setup.streamCount = static_cast<int32_t>(infos_.size());
-    setup.encodeBuffer = &buffer_;
-    setup.pool = &pool_;
-    setup.target_audio_frames_per_seconds = fps;
-    setup.target_audio_channels = channels;
-    setup.target_audio_sampling_rate = rate;
-    setup.target_audio_sampling_per_bits = 16;
+    const AudioMixSetup setup = MixerSetup(infos_, &pool_, &buffer_, fps, channels, rate);
     EXPECT_TRUE(mix_.AudioMixInit(&setup));
     buffer_.SetElementFrames(mix_.AudioFrameSize() / (2 * channels));
     if (activate) Update(ids_);

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -14,12 +13,6 @@
 
 namespace plenova::testing {
 namespace {
-
-int32_t PayloadFirstSample(const SynAudioFrame& f) {
-  int32_t v;
-  std::memcpy(&v, f.data.data() + 4, 4);
-  return v;
-}
 
 // Waits (bounded) until `done` holds; the mixing thread runs on a clock
 // that moves by itself, so this waits for work, not for time.
@@ -44,19 +37,7 @@ class AudioMixThreadTest : public ::testing::Test {
     FakeAac().input_samples_per_channel = 960;
     SynRecord::Get().Clear();
     AudioStreamInfo info{2, 16, 48000, "a"};
-    AudioMixInitParam p;
-    p.streams = &info;
-    p.streamCount = 1;
-    p.pool = &pool_;
-    p.synBuffer = &syn_;
-    p.synCtl = &ctl_;
-    p.target_audio_frames_per_seconds = 50;
-    p.target_audio_channels = 2;
-    p.target_audio_sampling_rate = 48000;
-    p.target_audio_sampling_per_bits = 16;
-    ASSERT_TRUE(imp_.IAudioMixInit(&p));
-    AudioMixUpdateParam u{&info, 1, 2, 48000, 16};
-    imp_.UpdataAudioMixImp(&u);
+    ASSERT_TRUE(InitOneStreamPath(imp_, &info, &pool_, &syn_, &ctl_, 50));
   }
   void TearDown() override { SynRecord::Get().Clear(); }
 

@@ -27,19 +27,7 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   FakeSynCtl ctl;
   AudioMixImp imp;
   AudioStreamInfo info{c.channels, 16, c.rate, "talker"};
-  AudioMixInitParam p;
-  p.streams = &info;
-  p.streamCount = 1;
-  p.pool = &pool;
-  p.synBuffer = &syn;
-  p.synCtl = &ctl;
-  p.target_audio_frames_per_seconds = c.fps;
-  p.target_audio_channels = c.channels;
-  p.target_audio_sampling_rate = c.rate;
-  p.target_audio_sampling_per_bits = 16;
-  ASSERT_TRUE(imp.IAudioMixInit(&p));
-  AudioMixUpdateParam u{&info, 1, c.channels, c.rate, 16};
-  imp.UpdataAudioMixImp(&u);
+  ASSERT_TRUE(InitOneStreamPath(imp, &info, &pool, &syn, &ctl, c.fps));
   ASSERT_EQ(ctl.durations, std::vector<int32_t>{static_cast<int32_t>(1024LL * 90000 / c.rate)});
 
   // 1.5 s of a 1 kHz tone, one mixer frame per push and pass.

@@ -14,14 +14,7 @@ namespace {
 class AudioStreamTableTest : public ::testing::Test {
  protected:
   void Init(const std::vector<AudioStreamInfo>& streams) {
-    AudioMixSetup setup;
-    setup.streams = streams.data();
-    setup.streamCount = static_cast<int32_t>(streams.size());
-    setup.pool = &pool_;
-    setup.target_audio_frames_per_seconds = 50;
-    setup.target_audio_channels = 2;
-    setup.target_audio_sampling_rate = 48000;
-    setup.target_audio_sampling_per_bits = 16;
+    const AudioMixSetup setup = MixerSetup(streams, &pool_, nullptr, 50, 2, 48000);
     ASSERT_TRUE(mix_.AudioMixInit(&setup));
   }
   void Update(std::vector<AudioStreamInfo> streams) {
