@@ -1,21 +1,170 @@
 #pragma once
 
 // Contract of the A/V sync buffer as the encoders and the controller use it.
-// The class itself is completed by its implementation.
 
+#include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 
 #include "common/MemoryPool.h"
+#include "common/PoolBuffer.h"
+#include "output/AVSample.h"
+#include "platform/Mutex.h"
 
 namespace plenova {
 
-// Result of AVSynBuffer::GetData; created on the heap, deleted by the caller.
-struct SynGetResult;
+// States of a queued sample and of the audio queue's current record.
+constexpr uint32_t kSampleQueued = 3;     // queued; for the current record: reset
+constexpr uint32_t kSampleReleased = 2;   // released by this fetch
+constexpr uint32_t kSampleNoneNow = 1;    // audio: the queue was empty when asked
+constexpr uint32_t kSampleRateChange = 0; // video: other frame rate, the walk stopped here
 
+// Status of a fetch (SynGetResult::status).
+constexpr uint32_t kSynNoAudio = 1;        // no audio sample now
+constexpr uint32_t kSynAudioReleased = 2;  // an audio sample was released
+constexpr uint32_t kSynNeverFilled = 4;    // nothing was ever put
+
+// One queued AAC frame, and the audio queue's current record.
+struct AudioSampleNode {
+  uint32_t state = kSampleQueued;
+  PoolBuffer* buffer = nullptr;  // owned by the queue while queued
+  int32_t channels = 0;
+  int32_t fps = 0;               // mixer frames per second
+  int32_t sampling_per_bits = 0;
+  int32_t sampling_rate = 0;
+  AudioSampleNode* next = nullptr;  // towards newer; always null in the current record
+};
+
+// One queued H.264 access unit with the parameter sets it came with.
+struct VideoSampleNode {
+  static constexpr int32_t kSpsPpsCapacity = 256;
+
+  PoolBuffer* buffer = nullptr;  // owned by the queue
+  int32_t fps = 0;               // rate at which the encoder produced the frame
+  uint8_t isKeyFrame = 0;
+  uint32_t state = kSampleQueued;
+  int32_t spsPpsLen = 0;
+  std::array<uint8_t, kSpsPpsCapacity> spsPps{};
+  VideoSampleNode* next = nullptr;  // towards newer; null at the tail
+};
+
+// Result of AVSynBuffer::GetData; created on the heap, deleted by the caller.
+// The records it points to stay owned by the queues and stay valid until the
+// next GetData (only the controller removes released samples).
+struct SynGetResult {
+  AudioSampleNode* audio = nullptr;  // the audio queue's current record, or null
+  VideoSampleNode* video = nullptr;  // first video node released by this fetch, or null
+  // Video nodes released by this fetch: `video` and the count - 1 behind it.
+  // Walk by this count; the `next` of the last one may be written by a put.
+  int32_t videoCount = 0;
+  uint64_t headTimestamp = 0;        // peek only: oldest queued audio timestamp
+  uint8_t hasTimestamp = 0;          // peek only: headTimestamp is valid
+  uint32_t status = kSynNoAudio;
+};
+
+// The meeting point of the two encoders and the sync controller: two bounded
+// FIFO queues of encoded samples copied into pool blocks. Audio leads: each
+// fetch releases one audio sample together with every queued video frame of
+// the controller's frame rate.
 class AVSynBuffer {
  public:
+  // Encoded AAC frames. A put into a full queue discards the incoming sample.
+  class ManageInUseBuffer_A {
+   public:
+    static constexpr int kCapacity = 51;
+
+    ManageInUseBuffer_A() = default;
+    ~ManageInUseBuffer_A();
+    ManageInUseBuffer_A(const ManageInUseBuffer_A&) = delete;
+    ManageInUseBuffer_A& operator=(const ManageInUseBuffer_A&) = delete;
+
+    void SetPool(MemoryPool* pool) { m_pool = pool; }
+
+    // Takes ownership of `buffer`. A sample with bad parameters is logged and
+    // its block goes back to the pool; a sample beyond the capacity is
+    // destroyed.
+    void putdata(PoolBuffer* buffer, int32_t channels, int32_t sampling_per_bits,
+                 int32_t sampling_rate, int32_t fps);
+
+    // Moves the oldest sample into the current record (state 2); false with
+    // the record's state 1 when the queue is empty. `timestamp` is logged only.
+    bool getdata(uint64_t timestamp);
+
+    // The record that receives the sample taken last.
+    AudioSampleNode* Current() { return &m_current; }
+    void ResetCurrent();
+
+    bool Empty();
+    int Count();
+    // Timestamp of the oldest sample; the queue must not be empty.
+    uint64_t HeadTimestamp();
+
+   private:
+    // Guards m_nodes and m_getCount; taken by the producers (through
+    // PutData) and the controller thread, inside the buffer mutex.
+    platform::Mutex m_mutex;
+    // Oldest first; each node's `next` links to the one behind it.
+    std::deque<std::unique_ptr<AudioSampleNode>> m_nodes;
+    // Written only by the controller's fetch, under the buffer mutex.
+    AudioSampleNode m_current;
+    MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
+    uint64_t m_getCount = 0;
+  };
+
+  // Encoded H.264 frames. A put into a full queue discards the incoming frame.
+  class ManageInUseBuffer_V {
+   public:
+    static constexpr int kCapacity = 21;
+    // Frames kept by trimdata while audio is missing.
+    static constexpr int kStalledKeep = 15;
+
+    ManageInUseBuffer_V() = default;
+    ~ManageInUseBuffer_V();
+    ManageInUseBuffer_V(const ManageInUseBuffer_V&) = delete;
+    ManageInUseBuffer_V& operator=(const ManageInUseBuffer_V&) = delete;
+
+    void SetPool(MemoryPool* pool) { m_pool = pool; }
+
+    // Takes ownership of `buffer` and copies `spsPpsLen` bytes of `spsPps`. A
+    // frame without parameter sets or frame rate is logged and its block goes
+    // back to the pool; a frame beyond the capacity is destroyed.
+    void putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame, int32_t spsPpsLen,
+                 const uint8_t* spsPps);
+
+    // Marks 2 every frame of rate `fps` from the head up to the first frame of
+    // another rate, which is marked 0 and ends the walk. Returns the head when
+    // it was marked 2, else null; `*released` receives the number marked 2.
+    // `timestamp` is logged only.
+    VideoSampleNode* getdata(int32_t fps, uint64_t timestamp, int32_t* released);
+
+    // Gives the first `n` frames back to the pool and unlinks them; n <= 0
+    // does nothing. Controller thread.
+    void releasedata(int n);
+    // Keeps only the newest kStalledKeep frames. Controller thread.
+    void trimdata();
+
+    int Count();
+    // The oldest frame, or null. Stays valid until the controller removes it.
+    VideoSampleNode* Head();
+
+   private:
+    void ReleaseFrontLocked(int n);
+
+    // Guards m_nodes and the counters; taken by the encoding thread (through
+    // PutData) and the controller thread.
+    platform::Mutex m_mutex;
+    // Oldest first; each node's `next` links to the one behind it.
+    std::deque<std::unique_ptr<VideoSampleNode>> m_nodes;
+    MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
+    uint64_t m_getCount = 0;
+    uint64_t m_putCount = 0;
+  };
+
   AVSynBuffer();
   ~AVSynBuffer();
+  AVSynBuffer(const AVSynBuffer&) = delete;
+  AVSynBuffer& operator=(const AVSynBuffer&) = delete;
 
   bool InitBuffer(MemoryPool* pool);
 
@@ -30,6 +179,25 @@ class AVSynBuffer {
   SynGetResult* GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
                         int32_t sampling_per_bits, int32_t sampling_rate, uint64_t target,
                         int32_t fps, uint8_t audioStalled);
+
+  // Gives a released audio block back to `pool` under the buffer mutex, so
+  // that it never interleaves with a put. Controller thread.
+  void GiveBackAudio(MemoryPool* pool, PoolBuffer* block);
+
+  // The queues, for the controller's releasedata/trimdata.
+  ManageInUseBuffer_A* AudioQueue() { return &m_audio; }
+  ManageInUseBuffer_V* VideoQueue() { return &m_video; }
+
+ private:
+  ManageInUseBuffer_A m_audio;
+  ManageInUseBuffer_V m_video;
+  // Written under m_mutex; read there too.
+  bool m_neverFilled = true;
+  MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
+  // Serialises PutData, GetData and GiveBackAudio;
+  // taken by the producer threads and the controller thread, before a queue
+  // mutex and the pool mutex.
+  platform::Mutex m_mutex;
 };
 
 }  // namespace plenova

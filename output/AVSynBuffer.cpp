@@ -1,0 +1,315 @@
+#include "output/AVSynBuffer.h"
+
+#include <cstring>
+#include <new>
+
+#include "log/PlenovaLog.h"
+#include "output/AVSample.h"
+
+namespace plenova {
+
+namespace {
+
+// The queues log under their full nested name, which the call-site prefix
+// would shorten to its last two components.
+#define PLN_QUEUE_ERROR(function, text) \
+  PLN_RAW_ERROR(PLN_LOG_PREFIX text, "AVSynBuffer", __LINE__, function)
+
+constexpr uint64_t kStatisticsEvery = 50;
+constexpr uint64_t kVideoPutLogEvery = 25;
+
+// Every kStatisticsEvery-th fetch logs where a queue stands: the fetch's
+// timestamp against the head's, then the element count and the KB held.
+template <typename Nodes>
+void LogStatistics(uint64_t calls, const Nodes& nodes, uint64_t timestamp,
+                   const char* stampFormat, const char* totalFormat) {
+  if (calls % kStatisticsEvery != 0 || nodes.empty()) return;
+  uint64_t bytes = 0;
+  for (const auto& node : nodes) bytes += static_cast<uint64_t>(node->buffer->capacity);
+  PLN_RAW_DEBUG(stampFormat, static_cast<unsigned long long>(timestamp),
+                static_cast<unsigned long long>(nodes.front()->buffer->timestamp));
+  PLN_RAW_DEBUG(totalFormat, static_cast<int>(nodes.size()),
+                static_cast<unsigned long long>(bytes >> 10));
+  PLN_RAW_DEBUG("\n\n");
+}
+
+// Appends `node` behind the tail of `nodes`, linked from it, unless the
+// queue already holds `capacity` nodes: a put into a full queue discards the
+// incoming sample and destroys its block, the older ones keep their order.
+template <typename Node>
+void AppendBounded(std::deque<std::unique_ptr<Node>>& nodes, std::unique_ptr<Node> node,
+                   int capacity) {
+  if (static_cast<int>(nodes.size()) >= capacity) {
+    DestroyPoolBuffer(node->buffer);
+    return;
+  }
+  Node* raw = node.get();
+  if (!nodes.empty()) nodes.back()->next = raw;
+  nodes.push_back(std::move(node));
+}
+
+// Destroys every queued block (storage and record, not back to any pool).
+template <typename Node>
+void DestroyAll(std::deque<std::unique_ptr<Node>>& nodes) {
+  for (auto& node : nodes) DestroyPoolBuffer(node->buffer);
+  nodes.clear();
+}
+
+// Gives a refused sample's block back to the pool (or frees it without one).
+void GiveBack(MemoryPool* pool, PoolBuffer* buffer) {
+  if (buffer == nullptr) return;
+  if (pool != nullptr) {
+    pool->PutEmptyBuffer(buffer);
+  } else {
+    DestroyPoolBuffer(buffer);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Audio queue
+
+AVSynBuffer::ManageInUseBuffer_A::~ManageInUseBuffer_A() {
+  platform::MutexLock lock(m_mutex);
+  DestroyAll(m_nodes);
+}
+
+void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBuffer* buffer, int32_t channels,
+                                               int32_t sampling_per_bits, int32_t sampling_rate,
+                                               int32_t fps) {
+  if (buffer == nullptr || channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
+    PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_A::putdata", "'s param invalid");
+    GiveBack(m_pool, buffer);
+    return;
+  }
+  auto node = std::make_unique<AudioSampleNode>();
+  node->buffer = buffer;
+  node->channels = channels;
+  node->fps = fps;
+  node->sampling_per_bits = sampling_per_bits;
+  node->sampling_rate = sampling_rate;
+
+  platform::MutexLock lock(m_mutex);
+  AppendBounded(m_nodes, std::move(node), kCapacity);
+}
+
+bool AVSynBuffer::ManageInUseBuffer_A::getdata(uint64_t timestamp) {
+  platform::MutexLock lock(m_mutex);
+  ++m_getCount;
+  LogStatistics(m_getCount, m_nodes, timestamp,
+                "AVSynBuffer::Audio Current timestamp=%llu   Current Header timestamp=%llu",
+                "AVSynBuffer::Audio Total ElementsNums=%d  TotalSize=%llu KB");
+  if (m_nodes.empty()) {
+    m_current.state = kSampleNoneNow;
+    return false;
+  }
+  m_current = *m_nodes.front();
+  m_current.state = kSampleReleased;
+  m_current.next = nullptr;
+  // The block now belongs to the current record's reader.
+  m_nodes.pop_front();
+  return true;
+}
+
+void AVSynBuffer::ManageInUseBuffer_A::ResetCurrent() { m_current = AudioSampleNode{}; }
+
+bool AVSynBuffer::ManageInUseBuffer_A::Empty() {
+  platform::MutexLock lock(m_mutex);
+  return m_nodes.empty();
+}
+
+int AVSynBuffer::ManageInUseBuffer_A::Count() {
+  platform::MutexLock lock(m_mutex);
+  return static_cast<int>(m_nodes.size());
+}
+
+uint64_t AVSynBuffer::ManageInUseBuffer_A::HeadTimestamp() {
+  platform::MutexLock lock(m_mutex);
+  return m_nodes.empty() ? 0 : m_nodes.front()->buffer->timestamp;
+}
+
+// ---------------------------------------------------------------------------
+// Video queue
+
+AVSynBuffer::ManageInUseBuffer_V::~ManageInUseBuffer_V() {
+  platform::MutexLock lock(m_mutex);
+  DestroyAll(m_nodes);
+}
+
+void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps,
+                                               uint8_t isKeyFrame, int32_t spsPpsLen,
+                                               const uint8_t* spsPps) {
+  if (buffer == nullptr || fps < 1 || spsPpsLen < 1 ||
+      spsPpsLen > VideoSampleNode::kSpsPpsCapacity || spsPps == nullptr) {
+    PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_V::putdata", "'s param invalid");
+    GiveBack(m_pool, buffer);
+    return;
+  }
+  auto node = std::make_unique<VideoSampleNode>();
+  node->buffer = buffer;
+  node->fps = fps;
+  node->isKeyFrame = isKeyFrame;
+  node->spsPpsLen = spsPpsLen;
+  std::memcpy(node->spsPps.data(), spsPps, static_cast<size_t>(spsPpsLen));
+
+  platform::MutexLock lock(m_mutex);
+  if (m_putCount % kVideoPutLogEvery == 0) {
+    PLN_LOG_ERROR("'s _Plenova_ ASynBuffer push Video 成功");
+  }
+  ++m_putCount;
+  AppendBounded(m_nodes, std::move(node), kCapacity);
+}
+
+VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t timestamp,
+                                                           int32_t* released) {
+  platform::MutexLock lock(m_mutex);
+  ++m_getCount;
+  LogStatistics(m_getCount, m_nodes, timestamp,
+                "AVSynBuffer::Video Current timestamp=%llu  VideoHeader timestamp=%llu",
+                "AVSynBuffer::Video Total ElementsNums=%d  TotalSize=%llu KB");
+  int32_t marked = 0;
+  for (auto& node : m_nodes) {
+    if (node->fps != fps) {
+      node->state = kSampleRateChange;
+      break;
+    }
+    node->state = kSampleReleased;
+    ++marked;
+  }
+  if (released != nullptr) *released = marked;
+  return marked > 0 ? m_nodes.front().get() : nullptr;
+}
+
+void AVSynBuffer::ManageInUseBuffer_V::ReleaseFrontLocked(int n) {
+  for (; n > 0 && !m_nodes.empty(); --n) {
+    GiveBack(m_pool, m_nodes.front()->buffer);
+    m_nodes.pop_front();
+  }
+}
+
+void AVSynBuffer::ManageInUseBuffer_V::releasedata(int n) {
+  platform::MutexLock lock(m_mutex);
+  ReleaseFrontLocked(n);
+}
+
+void AVSynBuffer::ManageInUseBuffer_V::trimdata() {
+  platform::MutexLock lock(m_mutex);
+  ReleaseFrontLocked(static_cast<int>(m_nodes.size()) - kStalledKeep);
+}
+
+int AVSynBuffer::ManageInUseBuffer_V::Count() {
+  platform::MutexLock lock(m_mutex);
+  return static_cast<int>(m_nodes.size());
+}
+
+VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::Head() {
+  platform::MutexLock lock(m_mutex);
+  return m_nodes.empty() ? nullptr : m_nodes.front().get();
+}
+
+// ---------------------------------------------------------------------------
+// Buffer
+
+AVSynBuffer::AVSynBuffer() = default;
+
+AVSynBuffer::~AVSynBuffer() = default;
+
+bool AVSynBuffer::InitBuffer(MemoryPool* pool) {
+  PLN_LOG_WARNING("MeetingMessage start");
+  if (pool == nullptr) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return false;
+  }
+  platform::MutexLock lock(m_mutex);
+  m_pool = pool;
+  m_audio.SetPool(pool);
+  m_video.SetPool(pool);
+  PLN_LOG_WARNING("MeetingMessage end");
+  return true;
+}
+
+bool AVSynBuffer::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
+                          int32_t streamType, uint32_t fps, int32_t spsPpsLen,
+                          const uint8_t* spsPps, uint8_t isKeyFrame, uint32_t channels,
+                          uint32_t sampling_per_bits, uint32_t sampling_rate, uint32_t audioFps,
+                          uint32_t tick) {
+  // Parameter sets longer than a node's area are refused here, before any
+  // block is taken; the queue refuses missing ones.
+  if (data == nullptr || len < 1 || spsPpsLen < 0 ||
+      spsPpsLen > VideoSampleNode::kSpsPpsCapacity) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return false;
+  }
+  if (streamType != static_cast<int32_t>(kStreamTypeVideo) &&
+      streamType != static_cast<int32_t>(kStreamTypeAudio)) {
+    PLN_LOG_ERROR("'s StreamType Is invalid,please check");
+    return false;
+  }
+  platform::MutexLock lock(m_mutex);
+  if (m_pool == nullptr) {
+    PLN_LOG_ERROR("'s pool is not set,call InitBuffer first");
+    return false;
+  }
+  PoolBuffer* block = m_pool->GetEmptyBuffer(len);
+  if (block == nullptr) {
+    PLN_LOG_ERROR("MemoryPol alloc memory failed");
+    return false;
+  }
+  std::memcpy(block->data, data, static_cast<size_t>(len));
+  block->len = len;
+  block->timestamp = timestamp;
+  block->tick = tick;
+
+  // The queues take unsigned values as signed: an out-of-range one reads as
+  // negative and is refused there.
+  if (streamType == static_cast<int32_t>(kStreamTypeAudio)) {
+    m_audio.putdata(block, static_cast<int32_t>(channels), static_cast<int32_t>(sampling_per_bits),
+                    static_cast<int32_t>(sampling_rate), static_cast<int32_t>(audioFps));
+  } else {
+    m_video.putdata(block, static_cast<int32_t>(fps), isKeyFrame, spsPpsLen, spsPps);
+  }
+  m_neverFilled = false;
+  return true;
+}
+
+SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
+                                   int32_t sampling_per_bits, int32_t sampling_rate,
+                                   uint64_t target, int32_t fps, uint8_t audioStalled) {
+  if (channels < 1 || sampling_per_bits < 1 || sampling_rate < 1 || fps < 1 || duration < 0) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return nullptr;
+  }
+  auto* result = new (std::nothrow) SynGetResult;
+  if (result == nullptr) return nullptr;
+
+  platform::MutexLock lock(m_mutex);
+  if (peekOnly != 0) {
+    if (!m_audio.Empty()) {
+      result->hasTimestamp = 1;
+      result->headTimestamp = m_audio.HeadTimestamp();
+    }
+    return result;
+  }
+
+  m_audio.ResetCurrent();
+  if (!m_audio.Empty() && m_audio.getdata(target)) {
+    AudioSampleNode* current = m_audio.Current();
+    result->audio = current;
+    result->status = current->state;
+    const uint64_t t = audioStalled != 0 ? current->buffer->timestamp : target;
+    result->video = m_video.getdata(fps, t, &result->videoCount);
+    return result;
+  }
+  result->status = m_neverFilled ? kSynNeverFilled : kSynNoAudio;
+  if (result->status == kSynNoAudio && audioStalled != 0) m_video.trimdata();
+  return result;
+}
+
+void AVSynBuffer::GiveBackAudio(MemoryPool* pool, PoolBuffer* block) {
+  if (pool == nullptr || block == nullptr) return;
+  platform::MutexLock lock(m_mutex);
+  pool->PutEmptyBuffer(block);
+}
+
+}  // namespace plenova

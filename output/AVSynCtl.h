@@ -1,0 +1,111 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "output/AVSample.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVSynCtl.h"
+#include "platform/Thread.h"
+
+namespace plenova {
+
+class IAVStreaming;
+class MemoryPool;
+
+// The sync thread: drains the sync buffer audio first and writes each audio
+// sample to the dispatcher followed by the video frames released with it.
+// Audio paces the output. On the way out it closes gaps in the audio
+// timeline, holds video back when audio stops arriving, and hands changes of
+// the video frame rate and parameter sets to the dispatcher.
+class AVSynCtl : public IAVSynCtl {
+ public:
+  // Cycle of the thread once the timeline runs.
+  static constexpr uint32_t kPollMs = 2;
+  // Cycle while waiting for the first audio sample: nothing is written then,
+  // the short sleep only keeps an idle engine off a busy core.
+  static constexpr uint32_t kIdlePollMs = 1;
+
+  AVSynCtl();
+  // Stops and joins the thread when it still runs.
+  ~AVSynCtl() override;
+  AVSynCtl(const AVSynCtl&) = delete;
+  AVSynCtl& operator=(const AVSynCtl&) = delete;
+
+  // Stores the settings; refused (logged, nothing changed) with a null
+  // argument, a missing buffer or dispatcher, a non-positive format value,
+  // before SetAudioFrameDuration, or while the thread runs. `pool`, the
+  // sync buffer and the dispatcher are borrowed and must outlive the thread.
+  void InitIAVSynCtl(const AVSynCtlParam* param, MemoryPool* pool) override;
+  // Starts the thread; refused before a successful InitIAVSynCtl and while
+  // the thread runs. A stopped thread restarts with the state it had.
+  void StartSynThread() override;
+  // Ends the thread and waits for it without time limit.
+  void StopSynThread() override;
+  // Length of one AAC frame in 90 kHz units; a new value restarts the
+  // timeline from where it stands. Non-positive values are refused. Any
+  // thread.
+  void SetAudioFrameDuration(int32_t duration) override;
+
+  // One cycle of the sync thread at `now` (ms of the installed clock):
+  // fetches at most one audio sample and writes it with the video released
+  // behind it. Returns the milliseconds to sleep before the next cycle. Runs
+  // on the sync thread; tests call it directly while the thread is stopped.
+  uint32_t Step(uint32_t now);
+
+ private:
+  void ThreadFunction();
+  SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
+  void Process(const SynGetResult* result, uint32_t duration);
+  void OnNoAudio();
+  void OnAudio(const SynGetResult* result, uint32_t duration);
+  // Writes `count` released frames from `first` on; returns how many.
+  int32_t WriteVideo(VideoSampleNode* first, int32_t count);
+  // Takes over the rate and parameter sets of `node` and tells the
+  // dispatcher.
+  void AdoptVideoFormat(const VideoSampleNode& node);
+
+  // Set by SetAudioFrameDuration on the encoder's thread, read by the sync
+  // thread.
+  std::atomic<uint32_t> m_audioFrameDuration{0};
+  std::atomic<int32_t> m_audioFramesPerSecond{0};
+  std::atomic<bool> m_resync{true};
+  std::atomic<bool> m_running{false};
+
+  // Settings from InitIAVSynCtl; written only while the thread is stopped.
+  MemoryPool* m_pool = nullptr;            // borrowed; outlives the thread
+  AVSynBuffer* m_synBuffer = nullptr;      // borrowed; outlives the thread
+  IAVStreaming* m_streaming = nullptr;     // borrowed; outlives the thread
+  int32_t m_channels = 0;
+  int32_t m_samplingPerBits = 0;
+  int32_t m_samplingRate = 0;
+  int32_t m_waitLimit = 0;       // 90 kHz units audio may be missing
+  uint64_t m_videoAllowance = 0; // half a video frame, 90 kHz units
+
+  // Sync thread state (or the caller of Step while the thread is stopped).
+  int32_t m_fps = 0;             // video frame rate written now
+  // Parameter sets last handed to the dispatcher; as large as a queued
+  // frame's so that any set a frame carries fits.
+  std::array<uint8_t, VideoSampleNode::kSpsPpsCapacity> m_spsPps{};
+  int32_t m_spsPpsLen = 0;
+  AVSample m_writeRecord;        // reused for every write
+  uint32_t m_lastLoopTime = 0;
+  uint64_t m_target = 0;         // where the input timeline stands
+  uint64_t m_base = 0;           // input timestamp at which the timeline started
+  uint64_t m_lastAudioIn = 0;
+  uint64_t m_lastVideoIn = 0;
+  uint64_t m_audioOffset = 0;    // audio gaps removed so far
+  uint64_t m_videoOffset = 0;    // video gaps removed so far
+  uint64_t m_count = 0;          // audio frame slots since m_base
+  uint32_t m_starvationElapsed = 0;  // 90 kHz units; 0 = timer not running
+  uint32_t m_starvationStart = 0;
+  bool audioStalled = false;
+  bool m_firstGap = true;
+  bool m_firstVideoGap = true;
+
+  std::unique_ptr<platform::Thread> m_thread;
+};
+
+}  // namespace plenova

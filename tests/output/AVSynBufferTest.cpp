@@ -1,0 +1,296 @@
+#include "output/AVSynBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/output/SyncTestSupport.h"
+#include "tests/support/LogCapture.h"
+
+namespace plenova::testing {
+namespace {
+
+constexpr int32_t kClass = MemoryPool::kClassStep;
+
+using AVSynBufferTest = SyncBufferFixture;
+
+// --- Capacity -------------------------------------------------------------
+
+struct CapacityCase {
+  const char* name;
+  uint32_t streamType;
+  int capacity;
+};
+
+class CapacityTest : public SyncBufferFixture, public ::testing::WithParamInterface<CapacityCase> {
+ protected:
+  bool Put(uint64_t ts) {
+    return GetParam().streamType == kStreamTypeAudio ? PutAudio(ts) : PutVideo(ts);
+  }
+  int Count() {
+    return GetParam().streamType == kStreamTypeAudio ? buffer_.AudioQueue()->Count()
+                                                     : buffer_.VideoQueue()->Count();
+  }
+  // Drains the audio queue through the queue itself, oldest first.
+  std::vector<uint64_t> QueuedAudio() {
+    std::vector<uint64_t> out;
+    while (buffer_.AudioQueue()->getdata(0)) {
+      PoolBuffer* block = buffer_.AudioQueue()->Current()->buffer;
+      out.push_back(block->timestamp);
+      pool_.PutEmptyBuffer(block);
+    }
+    return out;
+  }
+};
+
+TEST_P(CapacityTest, PutIntoAFullQueueDiscardsTheIncomingSampleAndDestroysIt) {
+  const int capacity = GetParam().capacity;
+  std::vector<uint64_t> expected;
+  for (int i = 0; i < capacity; ++i) {
+    ASSERT_TRUE(Put(1000 + i));
+    expected.push_back(1000 + i);
+  }
+  ASSERT_EQ(pool_.IdleCount(kClass), 0);
+
+  EXPECT_TRUE(Put(99999));
+  EXPECT_EQ(Count(), capacity);
+  // The discarded block is destroyed, not handed back to the pool.
+  EXPECT_EQ(pool_.IdleCount(kClass), 0);
+  if (GetParam().streamType == kStreamTypeAudio) {
+    EXPECT_EQ(QueuedAudio(), expected);
+  } else {
+    EXPECT_EQ(QueuedVideo(), expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Queues, CapacityTest,
+                         ::testing::Values(CapacityCase{"Audio", kStreamTypeAudio, 51},
+                                           CapacityCase{"Video", kStreamTypeVideo, 21}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Refused puts ---------------------------------------------------------
+
+struct PutCase {
+  const char* name;
+  bool nullData = false;
+  int32_t len = 8;
+  int32_t streamType = kStreamTypeVideo;
+  uint32_t fps = 25;
+  int32_t spsPpsLen = 4;
+  bool nullSpsPps = false;
+  uint32_t channels = 2;
+  uint32_t rate = 48000;
+  // PutData refuses (false, no block taken) or the queue drops the sample
+  // (true, its block back in the pool).
+  bool result = false;
+  const char* message = "";
+};
+
+class RefusedPutTest : public SyncBufferFixture, public ::testing::WithParamInterface<PutCase> {};
+
+TEST_P(RefusedPutTest, IsLoggedAndQueuesNothingAndLeaksNothing) {
+  const PutCase& c = GetParam();
+  const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const uint8_t sps[300] = {0, 0, 0, 1, 0x67};
+  LogCapture log;
+  const bool result = buffer_.PutData(c.nullData ? nullptr : data, c.len, 5000, c.streamType,
+                                      c.fps, c.spsPpsLen, c.nullSpsPps ? nullptr : sps, 0,
+                                      c.channels, 16, c.rate, 25, 0);
+  EXPECT_EQ(result, c.result);
+  EXPECT_TRUE(log.Contains(c.message)) << c.message;
+  EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  if (c.result) {
+    EXPECT_EQ(pool_.IdleCount(kClass), 1);
+  } else {
+    EXPECT_TRUE(pool_.Classes().empty());
+  }
+}
+
+constexpr const char* kIllegal = "Function: AVSynBuffer::PutData 's value is illegall";
+constexpr const char* kBadVideo =
+    "Function: AVSynBuffer::ManageInUseBuffer_V::putdata 's param invalid";
+constexpr const char* kBadAudio =
+    "Function: AVSynBuffer::ManageInUseBuffer_A::putdata 's param invalid";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, RefusedPutTest,
+    ::testing::Values(
+        PutCase{.name = "NullData", .nullData = true, .message = kIllegal},
+        PutCase{.name = "ZeroLength", .len = 0, .message = kIllegal},
+        PutCase{.name = "NegativeSpsPpsLength", .spsPpsLen = -1, .message = kIllegal},
+        PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257, .message = kIllegal},
+        PutCase{.name = "StreamType2",
+                .streamType = 2,
+                .message = "Function: AVSynBuffer::PutData 's StreamType Is invalid,please check"},
+        PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true, .message = kBadVideo},
+        PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true, .message = kBadVideo},
+        PutCase{.name = "VideoRate0", .fps = 0, .result = true, .message = kBadVideo},
+        PutCase{.name = "AudioChannels0",
+                .streamType = kStreamTypeAudio,
+                .channels = 0,
+                .result = true,
+                .message = kBadAudio},
+        PutCase{.name = "AudioRate0",
+                .streamType = kStreamTypeAudio,
+                .rate = 0,
+                .result = true,
+                .message = kBadAudio}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AVSynBufferTest, PutBeforeInitBufferIsRefused) {
+  AVSynBuffer fresh;
+  const uint8_t data[4] = {1, 2, 3, 4};
+  LogCapture log;
+  EXPECT_FALSE(fresh.PutData(data, 4, 0, kStreamTypeAudio, 0, 0, nullptr, 0, 2, 16, 48000, 25, 0));
+  EXPECT_TRUE(log.Contains("call InitBuffer first"));
+  EXPECT_FALSE(fresh.InitBuffer(nullptr));
+  EXPECT_TRUE(log.Contains("AVSynBuffer::InitBuffer 's value is illegall"));
+}
+
+// --- Fetching -------------------------------------------------------------
+
+TEST_F(AVSynBufferTest, StatusIsNeverFilledBeforeAnyPutAndNoAudioAfterAVideoOnlyPut) {
+  EXPECT_EQ(Fetch()->status, kSynNeverFilled);
+
+  ASSERT_TRUE(PutVideo(3600));
+  SyncResult result = Fetch();
+  EXPECT_EQ(result->status, kSynNoAudio);
+  EXPECT_EQ(result->audio, nullptr);
+  EXPECT_EQ(result->video, nullptr);
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600}));  // video waits for audio
+
+  ASSERT_TRUE(PutAudio(1920));
+  result = Fetch();
+  EXPECT_EQ(result->status, kSynAudioReleased);
+  ASSERT_NE(result->audio, nullptr);
+  EXPECT_EQ(result->audio->buffer->timestamp, 1920u);
+  pool_.PutEmptyBuffer(result->audio->buffer);
+}
+
+TEST_F(AVSynBufferTest, OneAudioSampleReleasesEveryQueuedFrameOfTheRateInOrder) {
+  for (uint64_t ts : {3600, 7200, 10800}) {
+    ASSERT_TRUE(PutVideo(ts, 25, ts == 3600));
+  }
+  ASSERT_TRUE(PutAudio(1920));
+
+  SyncResult result = Fetch(25);
+  ASSERT_EQ(result->status, kSynAudioReleased);
+  EXPECT_EQ(result->audio->state, kSampleReleased);
+  EXPECT_EQ(result->audio->channels, kChannels);
+  EXPECT_EQ(result->audio->sampling_rate, kRate);
+  ASSERT_NE(result->video, nullptr);
+  EXPECT_EQ(result->videoCount, 3);
+  EXPECT_EQ(result->video, buffer_.VideoQueue()->Head());
+  EXPECT_EQ(result->video->isKeyFrame, 1);
+  EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{2, 2, 2}));
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600, 7200, 10800}));
+  EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
+  pool_.PutEmptyBuffer(result->audio->buffer);
+
+  // The frames stay queued until the controller releases them.
+  buffer_.VideoQueue()->releasedata(3);
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  EXPECT_EQ(pool_.IdleCount(kClass), 4);
+}
+
+struct WalkCase {
+  const char* name;
+  std::vector<int32_t> rates;  // of the queued frames, oldest first
+  std::vector<uint32_t> states;
+  int32_t released;
+};
+
+class RateWalkTest : public SyncBufferFixture, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(RateWalkTest, AFrameOfAnotherRateStopsTheWalk) {
+  uint64_t ts = 3600;
+  for (int32_t rate : GetParam().rates) {
+    ASSERT_TRUE(PutVideo(ts += 3600, rate));
+  }
+  ASSERT_TRUE(PutAudio(1920));
+  SyncResult result = Fetch(25);
+  ASSERT_EQ(result->status, kSynAudioReleased);
+  EXPECT_EQ(result->videoCount, GetParam().released);
+  EXPECT_EQ(result->video, GetParam().released > 0 ? buffer_.VideoQueue()->Head() : nullptr);
+  EXPECT_EQ(VideoStates(), GetParam().states);
+  pool_.PutEmptyBuffer(result->audio->buffer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, RateWalkTest,
+    ::testing::Values(WalkCase{"ChangeInTheMiddle", {25, 25, 30, 25}, {2, 2, 0, 3}, 2},
+                      WalkCase{"ChangeAtTheHead", {30, 25}, {0, 3}, 0},
+                      WalkCase{"AllOfTheRate", {25, 25}, {2, 2}, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct StallCase {
+  const char* name;
+  uint8_t stalled;
+  bool withAudio;
+  int remaining;
+};
+
+class StalledFetchTest : public SyncBufferFixture, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(StalledFetchTest, OnlyAStalledFetchWithoutAudioTrimsVideoToTheNewest15) {
+  std::vector<uint64_t> all;
+  for (int i = 0; i < 21; ++i) {
+    ASSERT_TRUE(PutVideo(3600 * (i + 1)));
+    all.push_back(3600 * (i + 1));
+  }
+  if (GetParam().withAudio) {
+    ASSERT_TRUE(PutAudio(1920));
+  }
+  SyncResult result = Fetch(25, GetParam().stalled);
+  if (result->audio != nullptr) pool_.PutEmptyBuffer(result->audio->buffer);
+  const std::vector<uint64_t> newest(all.end() - GetParam().remaining, all.end());
+  EXPECT_EQ(QueuedVideo(), newest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stall, StalledFetchTest,
+                         ::testing::Values(StallCase{"Stalled", 1, false, 15},
+                                           StallCase{"NotStalled", 0, false, 21},
+                                           StallCase{"StalledButAudioCame", 1, true, 21}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AVSynBufferTest, PeekGivesTheOldestAudioTimestampAndRemovesNothing) {
+  SyncResult peek(buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0));
+  EXPECT_EQ(peek->hasTimestamp, 0);
+
+  ASSERT_TRUE(PutAudio(500000));
+  ASSERT_TRUE(PutAudio(501920));
+  ASSERT_TRUE(PutVideo(500000));
+  peek.reset(buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0));
+  EXPECT_EQ(peek->hasTimestamp, 1);
+  EXPECT_EQ(peek->headTimestamp, 500000u);
+  EXPECT_EQ(peek->audio, nullptr);
+  EXPECT_EQ(peek->video, nullptr);
+  EXPECT_EQ(buffer_.AudioQueue()->Count(), 2);
+  EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{kSampleQueued}));
+}
+
+TEST_F(AVSynBufferTest, ReleasedataGivesTheFirstFramesBackToThePool) {
+  for (uint64_t ts : {3600, 7200, 10800}) {
+    ASSERT_TRUE(PutVideo(ts));
+  }
+  buffer_.VideoQueue()->releasedata(0);
+  buffer_.VideoQueue()->releasedata(-1);
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600, 7200, 10800}));
+
+  buffer_.VideoQueue()->releasedata(2);
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{10800}));
+  EXPECT_EQ(pool_.IdleCount(kClass), 2);
+
+  buffer_.VideoQueue()->releasedata(5);  // more than queued
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  EXPECT_EQ(buffer_.VideoQueue()->Head(), nullptr);
+  // The queue links new frames again after running empty.
+  ASSERT_TRUE(PutVideo(14400));
+  ASSERT_TRUE(PutVideo(18000));
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{14400, 18000}));
+}
+
+}  // namespace
+}  // namespace plenova::testing

@@ -1,0 +1,366 @@
+#include "output/AVSynCtl.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/output/SyncTestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RecordingStreaming.h"
+
+namespace plenova::testing {
+namespace {
+
+using Ticks = std::vector<uint64_t>;
+
+// The controller's cycles are driven one by one through Step, on times that
+// start just before the 32-bit wrap of the millisecond counter.
+class AVSynCtlTest : public SyncBufferFixture {
+ protected:
+  static constexpr uint32_t kStart = 0xFFFFFFFFu - 100u;
+
+  void SetUp() override {
+    SyncBufferFixture::SetUp();
+    ctl_.SetAudioFrameDuration(kD);
+  }
+
+  void Init(int32_t fps = 25, int32_t waitMaxTime = 10) {
+    const AVSynCtlParam param = SyncParam(&buffer_, &out_, fps, waitMaxTime);
+    ctl_.InitIAVSynCtl(&param, &pool_);
+  }
+
+  // One cycle at the current time; time then moves on by the returned sleep.
+  uint32_t Step() {
+    const uint32_t sleep = ctl_.Step(now_);
+    now_ += sleep;
+    return sleep;
+  }
+  void Steps(int n) {
+    for (int i = 0; i < n; ++i) Step();
+  }
+
+  // Puts every audio timestamp, then runs one cycle to seed the timeline
+  // and one per sample; returns the written audio timestamps.
+  Ticks RunAudio(const Ticks& in) {
+    for (uint64_t ts : in) EXPECT_TRUE(PutAudio(ts));
+    Steps(static_cast<int>(in.size()) + 1);
+    return out_.Timestamps(kStreamTypeAudio);
+  }
+
+  uint32_t now_ = kStart;
+  RecordingStreaming out_;
+  AVSynCtl ctl_;
+};
+
+// --- Audio timeline -------------------------------------------------------
+
+struct GapCase {
+  const char* name;
+  Ticks in;
+  Ticks out;
+};
+
+class AudioGapTest : public AVSynCtlTest, public ::testing::WithParamInterface<GapCase> {};
+
+TEST_P(AudioGapTest, TheFirstGapIsKeptAndLaterGapsAreRemoved) {
+  Init();
+  EXPECT_EQ(RunAudio(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timelines, AudioGapTest,
+    ::testing::Values(
+        GapCase{"GapAfterThreeFrames",
+                {100000, 101920, 103840, 109600},
+                {100000, 101920, 103840, 105760}},
+        GapCase{"GapsAccumulate",
+                {5760, 7680, 13440, 15360, 21120},
+                {5760, 7680, 9600, 11520, 13440}},
+        GapCase{"CloserThanOneFrameIsNoGap", {100000, 101000, 102000}, {100000, 101000, 102000}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AVSynCtlTest, ANewFrameDurationAppliesToTheGapsThatFollow) {
+  Init();
+  ASSERT_EQ(RunAudio({100000, 101920}), (Ticks{100000, 101920}));
+  ctl_.SetAudioFrameDuration(2048);
+  ctl_.SetAudioFrameDuration(2048);
+  // 2048 apart: no gap with the new duration (with 1920 it would be one).
+  for (uint64_t ts : {103968, 106016}) {
+    ASSERT_TRUE(PutAudio(ts));
+  }
+  Steps(2);
+  EXPECT_EQ(out_.Timestamps(kStreamTypeAudio), (Ticks{100000, 101920, 103968, 106016}));
+}
+
+TEST_F(AVSynCtlTest, BeforeTheFirstAudioItPollsEveryMillisecondAndWritesNothing) {
+  Init();
+  ASSERT_TRUE(PutVideo(3600));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Step(), AVSynCtl::kIdlePollMs);
+  EXPECT_TRUE(out_.Events().empty());
+  EXPECT_EQ(QueuedVideo(), (Ticks{3600}));
+
+  ASSERT_TRUE(PutAudio(1920));
+  EXPECT_EQ(Step(), AVSynCtl::kPollMs);  // seeds the timeline
+  EXPECT_TRUE(out_.Events().empty());
+  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
+  EXPECT_EQ(out_.Order(), "AV");
+}
+
+// --- Video behind audio ---------------------------------------------------
+
+TEST_F(AVSynCtlTest, EachAudioSampleIsFollowedByTheFramesReleasedWithIt) {
+  Init();
+  for (uint64_t ts : {93000, 96600, 100200}) {
+    ASSERT_TRUE(PutVideo(ts, 25, ts == 93000));
+  }
+  ASSERT_TRUE(PutAudio(100000));
+  ASSERT_TRUE(PutAudio(101920));
+  Steps(3);
+
+  EXPECT_EQ(out_.Order(), "AVVVA");
+  const auto writes = out_.Writes(kStreamTypeVideo);
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), (Ticks{93000, 96600, 100200}));
+  EXPECT_EQ(writes[0].isKeyFrame, 1);
+  EXPECT_EQ(writes[1].isKeyFrame, 0);
+  // Written frames leave the queue and their blocks go back to the pool.
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep), 5);  // 2 audio and 3 video blocks
+}
+
+struct VideoGapCase {
+  const char* name;
+  Ticks audio;  // one frame put behind each audio sample
+  Ticks video;
+  Ticks out;
+};
+
+class VideoGapTest : public AVSynCtlTest, public ::testing::WithParamInterface<VideoGapCase> {};
+
+TEST_P(VideoGapTest, OnlyFramesMoreThanHalfAFrameBeyondTheAudioAreMoved) {
+  Init(25);  // allowance 1800
+  for (uint64_t ts : GetParam().audio) {
+    ASSERT_TRUE(PutAudio(ts));
+  }
+  Step();  // seed
+  for (uint64_t vts : GetParam().video) {
+    ASSERT_TRUE(PutVideo(vts));
+    Step();
+  }
+  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Allowance, VideoGapTest,
+    ::testing::Values(
+        // Within half a frame of the audio: written as they came.
+        VideoGapCase{"WithinTheAllowance",
+                     {100000, 101920, 103840},
+                     {100000, 103600, 105600},
+                     {100000, 103600, 105600}},
+        // 107200 lies beyond 103840 + 1800: the spacing to 103600 beyond
+        // 1800 is removed from it and every later frame.
+        VideoGapCase{"BeyondTheAllowance",
+                     {100000, 101920, 103840, 105760},
+                     {100000, 103600, 107200, 107300},
+                     {100000, 103600, 105400, 105500}},
+        // The first frame's distance from the start is never removed.
+        VideoGapCase{"FirstFrameAheadIsKept", {100000, 101920}, {104000, 105000}, {104000, 105000}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Audio starvation -----------------------------------------------------
+
+struct StallCase {
+  const char* name;
+  int32_t waitMaxTime;
+  int32_t duration;
+  // Milliseconds from the cycle that wrote the last audio sample to the
+  // first cycle that trims the video queue.
+  uint32_t firstTrimMs;
+};
+
+class StarvationTest : public AVSynCtlTest, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(StarvationTest, VideoIsHeldToTheNewest15AfterTheWaitLimitUntilAudioReturns) {
+  const StallCase& c = GetParam();
+  ctl_.SetAudioFrameDuration(c.duration);
+  Init(25, c.waitMaxTime);
+  ASSERT_TRUE(PutAudio(100000));
+  Step();  // seed
+  const uint32_t lastAudio = now_;
+  Step();
+  ASSERT_EQ(out_.Order(), "A");
+
+  Ticks video;
+  for (int i = 0; i < 21; ++i) {
+    video.push_back(100000 + 3600 * (i + 1));
+    ASSERT_TRUE(PutVideo(video.back()));
+  }
+  uint32_t trimmedAt = 0;
+  while (trimmedAt == 0 && static_cast<uint32_t>(now_ - lastAudio) < 1000) {
+    const uint32_t at = now_;
+    Step();
+    if (buffer_.VideoQueue()->Count() < 21) trimmedAt = at;
+  }
+  EXPECT_EQ(static_cast<uint32_t>(trimmedAt - lastAudio), c.firstTrimMs);
+  EXPECT_EQ(QueuedVideo(), Ticks(video.end() - 15, video.end()));
+
+  // Still stalled: each cycle trims again and nothing is written.
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(PutVideo(200000 + 3600 * i));
+  }
+  Step();
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 15);
+  EXPECT_EQ(out_.Order(), "A");
+
+  // Audio returns: the stall ends and the held frames follow it.
+  ASSERT_TRUE(PutAudio(100000 + c.duration));
+  Step();
+  EXPECT_EQ(out_.Order(), "A" + std::string(1, 'A') + std::string(15, 'V'));
+  for (int i = 0; i < 21; ++i) {
+    ASSERT_TRUE(PutVideo(300000 + 3600 * i));
+  }
+  Step();
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 21);  // the stall has ended: nothing trimmed
+}
+
+// waitMaxTime 10 at 1920 per frame: 90000 / 46 * 10 = 19560 ticks, 217.3 ms.
+// The timer starts at the cycle that wrote the audio; the limit is passed
+// at the cycle whose predecessor lies 218 ms later (+220 ms), and the cycle
+// after it trims.
+INSTANTIATE_TEST_SUITE_P(Limits, StarvationTest,
+                         ::testing::Values(StallCase{"TenFramesOf1920", 10, 1920, 222},
+                                           StallCase{"FiveFramesOf2048", 5, 2048, 122},
+                                           StallCase{"NoWait", 0, 1920, 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Frame-rate handover --------------------------------------------------
+
+struct HandoverCase {
+  const char* name;
+  int32_t controllerFps;
+  std::vector<int32_t> frameRates;  // queued behind one audio sample
+  std::string order;
+};
+
+class HandoverTest : public AVSynCtlTest, public ::testing::WithParamInterface<HandoverCase> {};
+
+TEST_P(HandoverTest, EveryFrameIsWrittenAndEachRateChangeIsAnnouncedBeforeIt) {
+  Init(GetParam().controllerFps);
+  ASSERT_TRUE(PutAudio(100000));
+  Ticks expected;
+  uint64_t ts = 96000;
+  for (int32_t rate : GetParam().frameRates) {
+    ASSERT_TRUE(PutVideo(ts, rate));
+    expected.push_back(ts);
+    ts += 1000;
+  }
+  Steps(2);
+  EXPECT_EQ(out_.Order(), GetParam().order);
+  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), expected);
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+
+  // Each update carries the rate and parameter sets of the frame after it.
+  size_t nextFrame = 0;
+  for (const auto& event : out_.Events()) {
+    if (event.kind == RecordingStreaming::Kind::kWrite) {
+      if (event.streamType == kStreamTypeVideo) ++nextFrame;
+      continue;
+    }
+    ASSERT_LT(nextFrame, GetParam().frameRates.size());
+    const int32_t rate = GetParam().frameRates[nextFrame];
+    EXPECT_EQ(event.fps, rate);
+    EXPECT_EQ(event.spsPps, SpsPpsFor(rate));
+    EXPECT_EQ(event.channels, kChannels);
+    EXPECT_EQ(event.sampling_per_bits, kBits);
+    EXPECT_EQ(event.sampling_rate, kRate);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, HandoverTest,
+    ::testing::Values(HandoverCase{"SameRate", 25, {25, 25}, "AVV"},
+                      HandoverCase{"ChangeAtTheHead", 30, {25, 25, 25}, "AUVVV"},
+                      HandoverCase{"ChangeBehindOldFrames", 25, {25, 25, 30, 30}, "AVVUVV"},
+                      HandoverCase{"ThereAndBack", 30, {30, 25, 30}, "AVUVUV"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AVSynCtlTest, FramesAt25BehindAControllerAt30AreAllWrittenAfterOneUpdate) {
+  Init(30);
+  ASSERT_TRUE(PutAudio(100000));
+  Step();  // seed
+  // The encoder's frames at 25 per second, each queued before the audio
+  // sample that covers it.
+  Ticks video;
+  for (int i = 0; i < 10; ++i) video.push_back(100000 + 3600 * i);
+  size_t put = 0;
+  for (uint64_t k = 0; k < 20; ++k) {
+    const uint64_t audio = 100000 + kD * k;
+    if (k > 0) {
+      ASSERT_TRUE(PutAudio(audio));
+    }
+    for (; put < video.size() && video[put] <= audio; ++put) {
+      ASSERT_TRUE(PutVideo(video[put], 25, put == 0));
+    }
+    Step();
+  }
+
+  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), video);
+  EXPECT_EQ(out_.UpdateCount(), 1);
+  const std::string order = out_.Order();
+  EXPECT_EQ(order.find('U'), 1u) << order;  // right behind the first audio sample
+  EXPECT_EQ(order.find('V'), 2u) << order;
+}
+
+// --- Set-up ---------------------------------------------------------------
+
+struct InitCase {
+  const char* name;
+  void (*spoil)(AVSynCtlParam&);
+};
+
+class RefusedInitTest : public AVSynCtlTest, public ::testing::WithParamInterface<InitCase> {};
+
+TEST_P(RefusedInitTest, IsLoggedAndLeavesTheControllerUnusable) {
+  AVSynCtlParam param = SyncParam(&buffer_, &out_);
+  GetParam().spoil(param);
+  LogCapture log;
+  ctl_.InitIAVSynCtl(&param, &pool_);
+  EXPECT_TRUE(log.Contains("AVSynCtl::InitIAVSynCtl 's value is illegall"));
+
+  ctl_.StartSynThread();
+  EXPECT_TRUE(log.Contains("AVSynCtl::StartSynThread 's AsynCtl is not initialised"));
+  ASSERT_TRUE(PutAudio(100000));
+  Steps(3);
+  EXPECT_TRUE(out_.Events().empty());
+  EXPECT_EQ(buffer_.AudioQueue()->Count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Params, RefusedInitTest,
+    ::testing::Values(InitCase{"NoBuffer", [](AVSynCtlParam& p) { p.synBuffer = nullptr; }},
+                      InitCase{"NoDispatcher", [](AVSynCtlParam& p) { p.streaming = nullptr; }},
+                      InitCase{"Channels0", [](AVSynCtlParam& p) { p.channels = 0; }},
+                      InitCase{"Fps0", [](AVSynCtlParam& p) { p.fps = 0; }},
+                      InitCase{"NegativeWait", [](AVSynCtlParam& p) { p.waitMaxTime = -1; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AVSynCtlTest, InitBeforeTheFrameDurationIsKnownIsRefused) {
+  AVSynCtl fresh;
+  const AVSynCtlParam param = SyncParam(&buffer_, &out_);
+  LogCapture log;
+  fresh.InitIAVSynCtl(&param, &pool_);
+  fresh.InitIAVSynCtl(nullptr, &pool_);
+  fresh.SetAudioFrameDuration(0);
+  EXPECT_TRUE(log.Contains("AVSynCtl::InitIAVSynCtl 's audio frame duration is not set"));
+  EXPECT_EQ(log.Count("AVSynCtl::InitIAVSynCtl 's value is illegall"), 1);
+  EXPECT_TRUE(log.Contains("AVSynCtl::SetAudioFrameDuration 's value is illegall"));
+  ASSERT_TRUE(PutAudio(100000));
+  fresh.Step(now_);
+  fresh.Step(now_ + 2);
+  EXPECT_TRUE(out_.Events().empty());
+}
+
+}  // namespace
+}  // namespace plenova::testing

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/AVSynCtl.h"
+#include "tests/output/SyncTestSupport.h"
+#include "tests/support/RecordingStreaming.h"
+
+namespace plenova::testing {
+namespace {
+
+using Ticks = std::vector<uint64_t>;
+
+// The controller on its own thread, paced by the manual clock.
+class AVSynCtlThreadTest : public SyncBufferFixture {
+ protected:
+  void SetUp() override {
+    SyncBufferFixture::SetUp();
+    ctl_->SetAudioFrameDuration(kD);
+    Init(10);
+  }
+  void Init(int32_t waitMaxTime) {
+    const AVSynCtlParam param = SyncParam(&buffer_, &out_, 25, waitMaxTime);
+    ctl_->InitIAVSynCtl(&param, &pool_);
+  }
+  void TearDown() override {
+    clock_.SetAutoAdvance(true);  // lets a thread held in a sleep finish
+    if (ctl_ != nullptr) ctl_->StopSynThread();
+  }
+
+  // Keeps a producer within the queue's bounds so that nothing is dropped.
+  static void WaitForRoom(const std::function<int()>& count, int below) {
+    while (count() >= below) std::this_thread::yield();
+  }
+
+  RecordingStreaming out_;
+  std::unique_ptr<AVSynCtl> ctl_ = std::make_unique<AVSynCtl>();
+};
+
+TEST_F(AVSynCtlThreadTest, IdlesAtOneMillisecondUntilAudioThenWritesAudioFirst) {
+  clock_.SetAutoAdvance(false);
+  ctl_->StartSynThread();
+  ASSERT_TRUE(clock_.WaitForSleepers(1));
+  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kIdlePollMs}));
+  EXPECT_TRUE(out_.Events().empty());
+
+  ASSERT_TRUE(PutVideo(100000));
+  ASSERT_TRUE(PutAudio(100000));
+  clock_.ClearSleeps();
+  clock_.SetAutoAdvance(true);
+  ASSERT_TRUE(out_.WaitForWrites(2));
+  ctl_->StopSynThread();
+
+  EXPECT_EQ(out_.Order(), "AV");
+  // Once the timeline runs, every cycle is the regular poll.
+  const std::vector<uint32_t> sleeps = clock_.Sleeps();
+  ASSERT_GE(sleeps.size(), 2u);
+  for (size_t i = 0; i < sleeps.size(); ++i) EXPECT_EQ(sleeps[i], AVSynCtl::kPollMs) << i;
+}
+
+TEST_F(AVSynCtlThreadTest, ConcurrentProducersAreWrittenCompleteAndInOrder) {
+  constexpr int kAudio = 300;
+  constexpr int kVideo = 150;
+  // Fake time races ahead while the producers run: no stall may trim video.
+  Init(1000000);
+  ctl_->StartSynThread();
+  std::atomic<int> videoPut{0};
+  std::thread audio([&] {
+    for (int i = 0; i < kAudio; ++i) {
+      // Audio never runs ahead of the frames its timeline has reached, so
+      // every frame has an audio sample behind it.
+      const int due = std::min(kVideo, static_cast<int>(i * kD / 3600));
+      WaitForRoom([&] { return due - videoPut.load(); }, 1);
+      WaitForRoom([&] { return buffer_.AudioQueue()->Count(); }, 40);
+      EXPECT_TRUE(PutAudio(100000 + kD * i));
+    }
+  });
+  std::thread video([&] {
+    for (int i = 0; i < kVideo; ++i) {
+      WaitForRoom([&] { return buffer_.VideoQueue()->Count(); }, 15);
+      EXPECT_TRUE(PutVideo(100000 + 3600 * i));
+      ++videoPut;
+    }
+  });
+  audio.join();
+  video.join();
+  ASSERT_TRUE(PutAudio(100000 + kD * kAudio));  // releases the last frames
+  ASSERT_TRUE(out_.WaitForWrites(kAudio + 1 + kVideo));
+  ctl_->StopSynThread();
+
+  const std::string order = out_.Order();
+  EXPECT_EQ(order[0], 'A');
+  Ticks audioIn;
+  for (int i = 0; i <= kAudio; ++i) audioIn.push_back(100000 + kD * i);
+  EXPECT_EQ(out_.Timestamps(kStreamTypeAudio), audioIn);
+  EXPECT_EQ(out_.Writes(kStreamTypeVideo).size(), static_cast<size_t>(kVideo));
+}
+
+TEST_F(AVSynCtlThreadTest, ARestartedThreadContinuesTheTimeline) {
+  ASSERT_TRUE(PutAudio(100000));
+  ASSERT_TRUE(PutAudio(101920));
+  ctl_->StartSynThread();
+  ASSERT_TRUE(out_.WaitForWrites(2));
+  ctl_->StopSynThread();
+
+  // A gap after the restart is a later gap: it is removed.
+  ASSERT_TRUE(PutAudio(109600));
+  ctl_->StartSynThread();
+  ASSERT_TRUE(out_.WaitForWrites(3));
+  // Destroying the controller stops its thread.
+  ctl_.reset();
+  EXPECT_EQ(out_.Timestamps(kStreamTypeAudio), (Ticks{100000, 101920, 103840}));
+}
+
+}  // namespace
+}  // namespace plenova::testing

@@ -1,0 +1,97 @@
+#pragma once
+
+// Shared set-up of the sync buffer and controller tests: a pool on a manual
+// clock, a sync buffer on it, and one-line puts of encoded samples.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "common/MemoryPool.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVSynCtl.h"
+#include "tests/support/ManualClock.h"
+
+namespace plenova::testing {
+
+constexpr int32_t kChannels = 2;
+constexpr int32_t kBits = 16;
+constexpr int32_t kRate = 48000;
+constexpr int32_t kAudioFps = 25;
+constexpr uint32_t kD = 1920;  // one AAC frame at 48 kHz, 90 kHz units
+
+// The parameter sets a frame of rate `fps` carries: distinct per rate.
+inline std::vector<uint8_t> SpsPpsFor(int32_t fps) {
+  return {0, 0, 0, 1, 0x67, static_cast<uint8_t>(fps), 0, 0, 0, 1, 0x68, 0xCE};
+}
+
+// Controller settings that fetch from `buffer` and write to `streaming`.
+inline AVSynCtlParam SyncParam(AVSynBuffer* buffer, IAVStreaming* streaming, int32_t fps = 25,
+                               int32_t waitMaxTime = 10) {
+  AVSynCtlParam param;
+  param.channels = kChannels;
+  param.sampling_per_bits = kBits;
+  param.sampling_rate = kRate;
+  param.fps = fps;
+  param.video_frame_duration = 90000 / fps;
+  param.synBuffer = buffer;
+  param.streaming = streaming;
+  param.waitMaxTime = waitMaxTime;
+  return param;
+}
+
+struct SyncDeleter {
+  void operator()(SynGetResult* result) const { delete result; }
+};
+using SyncResult = std::unique_ptr<SynGetResult, SyncDeleter>;
+
+class SyncBufferFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(buffer_.InitBuffer(&pool_)); }
+
+  // Payload: the timestamp's bytes, so a written sample can be told apart.
+  bool PutAudio(uint64_t ts) {
+    uint8_t bytes[sizeof ts];
+    std::memcpy(bytes, &ts, sizeof ts);
+    return buffer_.PutData(bytes, sizeof bytes, ts, kStreamTypeAudio, 0, 0, nullptr, 0, kChannels,
+                           kBits, kRate, kAudioFps, 7);
+  }
+  bool PutVideo(uint64_t ts, int32_t fps = 25, uint8_t key = 0) {
+    uint8_t bytes[sizeof ts];
+    std::memcpy(bytes, &ts, sizeof ts);
+    const std::vector<uint8_t> sps = SpsPpsFor(fps);
+    return buffer_.PutData(bytes, sizeof bytes, ts, kStreamTypeVideo, static_cast<uint32_t>(fps),
+                           static_cast<int32_t>(sps.size()), sps.data(), key, 0, 0, 0, 0, 9);
+  }
+  SyncResult Fetch(int32_t fps = 25, uint8_t stalled = 0) {
+    return SyncResult(buffer_.GetData(0, kChannels, kD, kBits, kRate, 0, fps, stalled));
+  }
+
+  // Timestamps of the queued video frames, oldest first.
+  std::vector<uint64_t> QueuedVideo() {
+    std::vector<uint64_t> out;
+    const int n = buffer_.VideoQueue()->Count();
+    VideoSampleNode* node = buffer_.VideoQueue()->Head();
+    for (int i = 0; i < n && node != nullptr; ++i, node = node->next)
+      out.push_back(node->buffer->timestamp);
+    return out;
+  }
+  // States of the queued video frames, oldest first.
+  std::vector<uint32_t> VideoStates() {
+    std::vector<uint32_t> out;
+    const int n = buffer_.VideoQueue()->Count();
+    VideoSampleNode* node = buffer_.VideoQueue()->Head();
+    for (int i = 0; i < n && node != nullptr; ++i, node = node->next) out.push_back(node->state);
+    return out;
+  }
+
+  ManualClock clock_;
+  ScopedClock scoped_{&clock_};
+  MemoryPool pool_;
+  AVSynBuffer buffer_;
+};
+
+}  // namespace plenova::testing

@@ -1,0 +1,23 @@
+# Fails unless LIBRARY exports VideoEncodeGeneric's symbols and nothing else.
+execute_process(COMMAND nm -D -C --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(found_create FALSE)
+foreach(line IN LISTS lines)
+  # Version nodes ("A" entries) are not code.
+  if(line MATCHES "^[0-9a-fA-F]* *A ")
+    continue()
+  endif()
+  if(NOT line MATCHES "VideoEncodeGeneric")
+    message(FATAL_ERROR "unexpected export: ${line}")
+  endif()
+  if(line MATCHES "VideoEncodeGeneric::Create\\(\\)")
+    set(found_create TRUE)
+  endif()
+endforeach()
+if(NOT found_create)
+  message(FATAL_ERROR "VideoEncodeGeneric::Create is not exported")
+endif()
