@@ -1,6 +1,7 @@
 #include "audio/AudioEncode.h"
 
 #include "log/PlenovaLog.h"
+#include "output/AVSample.h"
 #include "output/AVSynBuffer.h"
 #include "output/IAVSynCtl.h"
 
@@ -11,10 +12,6 @@ const AacLcLibrary& RealAacLcLibrary() {
                                     aacLcEncSetConfiguration, aacLcEncEncode, aacLcEncClose};
   return library;
 }
-
-namespace {
-constexpr int32_t kStreamTypeAudio = 1;
-}  // namespace
 
 AudioEncode::AudioEncode(const AacLcLibrary* library)
     : m_library(library != nullptr ? library : &RealAacLcLibrary()) {
@@ -99,7 +96,7 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
         m_ticks.pop_front();
       }
       if (m_synBuffer != nullptr) {
-        m_synBuffer->PutData(m_output.data(), n, element->timestamp, kStreamTypeAudio, 0, 0, nullptr, 0,
+        m_synBuffer->PutData(m_output.data(), n, element->timestamp, static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
                              static_cast<uint32_t>(m_format.channels),
                              static_cast<uint32_t>(m_format.sampling_per_bits),
                              static_cast<uint32_t>(m_format.sampling_rate), static_cast<uint32_t>(fps),

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "audio/AudioMixImp.h"
-#include "output/AVSynBuffer.h"
 #include "tests/audio/AudioFakes.h"
 #include "tests/support/LogCapture.h"
 
@@ -23,10 +22,9 @@ class AudioEncodeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFakeAac();
-    SynRecord::Get().Clear();
+    syn_.InitBuffer(&pool_);
     buffer_.InitBuffer(&pool_);
   }
-  void TearDown() override { SynRecord::Get().Clear(); }
 
   PoolBuffer* Element(int16_t first, uint64_t stamp, uint32_t tick) {
     PoolBuffer* b = PcmBlock(pool_, std::vector<int16_t>(2048, first), stamp, tick);
@@ -35,6 +33,7 @@ class AudioEncodeTest : public ::testing::Test {
 
   MemoryPool pool_;
   AVSynBuffer syn_;
+  SynRecord record_{&syn_, &pool_};
   AudioEncodeBuffer buffer_;
   FakeSynCtl ctl_;
 };
@@ -68,18 +67,17 @@ TEST_F(AudioEncodeTest, FramesCarryTheirElementStampAndTheTickOfTheElementThatEn
   for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(enc.aac_encode_frame(Element(static_cast<int16_t>(i), 1000 + i, 500 + i), 50), 0);
   }
-  const std::vector<SynAudioFrame> frames = SynRecord::Get().Frames();
+  const std::vector<SynAudioFrame> frames = record_.Frames();
   ASSERT_EQ(frames.size(), 3u);
   for (int j = 0; j < 3; ++j) {
     const SynAudioFrame& f = frames[static_cast<size_t>(j)];
     EXPECT_EQ(PayloadIndex(f), j);
     EXPECT_EQ(f.timestamp, 1000u + j + 2) << "stamp of the element just encoded";
     EXPECT_EQ(f.tick, 500u + j) << "tick of the oldest element not yet matched";
-    EXPECT_EQ(f.streamType, 1);
-    EXPECT_EQ(f.channels, 2u);
-    EXPECT_EQ(f.bits, 16u);
-    EXPECT_EQ(f.rate, 48000u);
-    EXPECT_EQ(f.fps, 50u);
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.bits, 16);
+    EXPECT_EQ(f.rate, 48000);
+    EXPECT_EQ(f.fps, 50);
   }
   EXPECT_EQ(FakeAac().encoded_samples, std::vector<uint32_t>(5, 2048));
 }
@@ -95,7 +93,7 @@ TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped
   const int idle = pool_.IdleCount(element->capacity);
   EXPECT_EQ(enc.aac_encode_frame(element, 50), 0);
   EXPECT_EQ(pool_.IdleCount(element->capacity), idle + 1);
-  EXPECT_EQ(SynRecord::Get().Count(), 0u);
+  EXPECT_EQ(record_.Count(), 0u);
   EXPECT_EQ(enc.aac_encode_close(), -1);
 }
 
@@ -133,6 +131,7 @@ class AudioPathStepTest : public AudioEncodeTest {
     ++tick_;
     ASSERT_TRUE(imp_.IAudioMixPushData(&f));
     imp_.Mixer().AudioMixStep(0x7000'0000u);
+    record_.Drain();
   }
 
   AudioStreamInfo info_{};
@@ -154,8 +153,8 @@ TEST_F(AudioPathStepTest, AtTwentyFiveFramesASecondTheEncodeBufferStaysBounded) 
   EXPECT_LE(most, 2);
   // Every element but the tail was encoded; the fake holds one in its delay.
   const int elements = (cycles - 1) * 7680 / 4096;
-  EXPECT_GE(static_cast<int>(SynRecord::Get().Count()), elements - 2);
-  const std::vector<SynAudioFrame> frames = SynRecord::Get().Frames();
+  EXPECT_GE(static_cast<int>(record_.Count()), elements - 2);
+  const std::vector<SynAudioFrame> frames = record_.Frames();
   for (size_t i = 1; i < frames.size(); ++i) ASSERT_GT(frames[i].timestamp, frames[i - 1].timestamp) << i;
 }
 
@@ -178,11 +177,11 @@ TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) 
   // 20 mono frames of 640 bytes make 7 elements of 2048 bytes; 6 handed out.
   EXPECT_EQ(fake.encoded_samples.size() - stereo_calls, 6u);
 
-  std::vector<SynAudioFrame> frames = SynRecord::Get().Frames();
+  std::vector<SynAudioFrame> frames = record_.Frames();
   ASSERT_EQ(frames.size(), 8u + 5u);  // one frame of each encoder's delay stays inside
-  EXPECT_EQ(frames[7].channels, 2u);
-  EXPECT_EQ(frames[8].channels, 1u);
-  EXPECT_EQ(frames[8].rate, 16000u);
+  EXPECT_EQ(frames[7].channels, 2);
+  EXPECT_EQ(frames[8].channels, 1);
+  EXPECT_EQ(frames[8].rate, 16000);
   EXPECT_EQ(PayloadFirstSample(frames[8]), 100);
   // The sync controller keeps the length it was told at initialisation.
   EXPECT_EQ(ctl_.durations, std::vector<int32_t>{1920});
@@ -209,7 +208,7 @@ TEST_F(AudioPathStepTest, InterfaceRefusesMissingRecordsAndKeepsFramesOfRejected
   // With the encoder closed, elements are taken and dropped: nothing piles up.
   for (int i = 0; i < 20; ++i) Cycle(2, 48000, 1);
   EXPECT_LE(imp_.EncodeBuffer().ElementCount(), 2);
-  EXPECT_EQ(SynRecord::Get().Count(), 0u);
+  EXPECT_EQ(record_.Count(), 0u);
 }
 
 }  // namespace

@@ -2,62 +2,35 @@
 
 #include <cstring>
 
-#include "output/AVSynBuffer.h"
-
-namespace plenova {
-
-// Recording definition of the sync buffer's public operations.
-AVSynBuffer::AVSynBuffer() = default;
-AVSynBuffer::~AVSynBuffer() = default;
-bool AVSynBuffer::InitBuffer(MemoryPool*) { return true; }
-
-bool AVSynBuffer::PutData(const uint8_t* data, int32_t len, uint64_t timestamp, int32_t streamType, uint32_t,
-                          int32_t, const uint8_t*, uint8_t, uint32_t channels, uint32_t sampling_per_bits,
-                          uint32_t sampling_rate, uint32_t audioFps, uint32_t tick) {
-  testing::SynAudioFrame f;
-  f.data.assign(data, data + len);
-  f.timestamp = timestamp;
-  f.streamType = streamType;
-  f.channels = channels;
-  f.bits = sampling_per_bits;
-  f.rate = sampling_rate;
-  f.fps = audioFps;
-  f.tick = tick;
-  testing::SynRecord::Get().Add(std::move(f));
-  return true;
-}
-
-SynGetResult* AVSynBuffer::GetData(uint8_t, int32_t, int32_t, int32_t, int32_t, uint64_t, int32_t, uint8_t) {
-  return nullptr;
-}
-
-}  // namespace plenova
 
 namespace plenova::testing {
 
-SynRecord& SynRecord::Get() {
-  static SynRecord record;
-  return record;
-}
-
-void SynRecord::Add(SynAudioFrame frame) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  frames_.push_back(std::move(frame));
+void SynRecord::Drain() {
+  AVSynBuffer::ManageInUseBuffer_A* queue = syn_->AudioQueue();
+  while (queue->getdata(0)) {
+    const AudioSampleNode* node = queue->Current();
+    SynAudioFrame f;
+    f.data.assign(node->buffer->data, node->buffer->data + node->buffer->len);
+    f.timestamp = node->buffer->timestamp;
+    f.tick = node->buffer->tick;
+    f.channels = node->channels;
+    f.bits = node->sampling_per_bits;
+    f.rate = node->sampling_rate;
+    f.fps = node->fps;
+    frames_.push_back(std::move(f));
+    syn_->GiveBackAudio(pool_, node->buffer);
+    queue->ResetCurrent();
+  }
 }
 
 std::vector<SynAudioFrame> SynRecord::Frames() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Drain();
   return frames_;
 }
 
 size_t SynRecord::Count() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Drain();
   return frames_.size();
-}
-
-void SynRecord::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  frames_.clear();
 }
 
 namespace {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,32 +9,34 @@
 #include "audio/AudioMixImp.h"
 #include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
+#include "output/AVSynBuffer.h"
 #include "output/IAVSynCtl.h"
 
 namespace plenova::testing {
 
-// One AAC frame as the sync buffer received it.
+// One AAC frame as the sync buffer queued it.
 struct SynAudioFrame {
   std::vector<uint8_t> data;
   uint64_t timestamp = 0;
-  int32_t streamType = -1;
-  uint32_t channels = 0, bits = 0, rate = 0, fps = 0, tick = 0;
+  uint32_t tick = 0;
+  int32_t channels = 0, bits = 0, rate = 0, fps = 0;
 };
 
-// What every AVSynBuffer in the test binary received through PutData. The
-// test binaries link this recording definition of AVSynBuffer instead of the
-// real one.
+// Takes the AAC frames out of a real sync buffer's audio queue, as the sync
+// controller does, and keeps copies. Its queue is bounded, so a test drains
+// it at least every few dozen frames. Called by the test thread only.
 class SynRecord {
  public:
-  static SynRecord& Get();
-  void Add(SynAudioFrame frame);
+  // Both borrowed; they outlive the record.
+  SynRecord(AVSynBuffer* syn, MemoryPool* pool) : syn_(syn), pool_(pool) {}
+  void Drain();
+  // Drains first.
   std::vector<SynAudioFrame> Frames();
   size_t Count();
-  void Clear();
 
  private:
-  // Guards frames_; taken by the mixing thread and the test thread.
-  std::mutex mutex_;
+  AVSynBuffer* syn_;
+  MemoryPool* pool_;
   std::vector<SynAudioFrame> frames_;
 };
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "audio/AudioMixImp.h"
-#include "output/AVSynBuffer.h"
 #include "tests/audio/AudioFakes.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
@@ -35,11 +34,10 @@ class AudioMixThreadTest : public ::testing::Test {
     ResetFakeAac();
     FakeAac().delay = 0;
     FakeAac().input_samples_per_channel = 960;
-    SynRecord::Get().Clear();
+    syn_.InitBuffer(&pool_);
     AudioStreamInfo info{2, 16, 48000, "a"};
     ASSERT_TRUE(InitOneStreamPath(imp_, &info, &pool_, &syn_, &ctl_, 50));
   }
-  void TearDown() override { SynRecord::Get().Clear(); }
 
   void Push(int16_t tag) {
     const AudioMixFrame f = MixFrame(PcmBlock(pool_, std::vector<int16_t>(1920, tag), stamp_), "a");
@@ -51,6 +49,7 @@ class AudioMixThreadTest : public ::testing::Test {
   ScopedClock scoped_{&clock_};
   MemoryPool pool_;
   AVSynBuffer syn_;
+  SynRecord record_{&syn_, &pool_};
   FakeSynCtl ctl_;
   AudioMixImp imp_{&FakeAacLibrary()};
   uint64_t stamp_ = 900000;
@@ -65,7 +64,7 @@ TEST_F(AudioMixThreadTest, PollsForTheFirstFrameThenPacesAndContinuesTheTimeline
   for (int16_t k = 1; k <= 6; ++k) Push(k);
   clock_.SetAutoAdvance(true);
   // Six frames make six elements; the last waits for a successor.
-  ASSERT_TRUE(Eventually([&] { return SynRecord::Get().Count() >= 5; }));
+  ASSERT_TRUE(Eventually([&] { return record_.Count() >= 5; }));
   imp_.stop();
 
   // Polling naps of 1 ms, then wake-ups just after each due time: 20 ms
@@ -79,7 +78,7 @@ TEST_F(AudioMixThreadTest, PollsForTheFirstFrameThenPacesAndContinuesTheTimeline
   EXPECT_EQ(sleeps[polls + 1], 20u);
   EXPECT_EQ(sleeps[polls + 2], 20u);
 
-  std::vector<SynAudioFrame> frames = SynRecord::Get().Frames();
+  std::vector<SynAudioFrame> frames = record_.Frames();
   ASSERT_EQ(frames.size(), 5u);
   for (int k = 0; k < 5; ++k) {
     EXPECT_EQ(PayloadFirstSample(frames[static_cast<size_t>(k)]), k + 1);
@@ -91,9 +90,9 @@ TEST_F(AudioMixThreadTest, PollsForTheFirstFrameThenPacesAndContinuesTheTimeline
   ASSERT_GE(due_next, 900000u + 1800u * 7);
   for (int16_t k = 7; k <= 9; ++k) Push(k);
   imp_.start();
-  ASSERT_TRUE(Eventually([&] { return SynRecord::Get().Count() >= 8; }));
+  ASSERT_TRUE(Eventually([&] { return record_.Count() >= 8; }));
   imp_.stop();
-  frames = SynRecord::Get().Frames();
+  frames = record_.Frames();
   ASSERT_EQ(frames.size(), 8u);
   EXPECT_EQ(PayloadFirstSample(frames[5]), 6);
   EXPECT_EQ(PayloadFirstSample(frames[6]), 7);

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "audio/AudioMixImp.h"
-#include "output/AVSynBuffer.h"
 #include "tests/aaclc/AacDecode.h"
 #include "tests/audio/AudioFakes.h"
 
@@ -21,9 +20,10 @@ class AudioPathAacTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   const PathCase c = GetParam();
-  SynRecord::Get().Clear();
   MemoryPool pool;
   AVSynBuffer syn;
+  syn.InitBuffer(&pool);
+  SynRecord record(&syn, &pool);
   FakeSynCtl ctl;
   AudioMixImp imp;
   AudioStreamInfo info{c.channels, 16, c.rate, "talker"};
@@ -41,9 +41,10 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
                                      "talker", c.channels, c.rate);
     ASSERT_TRUE(imp.IAudioMixPushData(&f));
     imp.Mixer().AudioMixStep(0x7000'0000u + static_cast<uint32_t>(k * 1000 / c.fps));
+    record.Drain();
   }
 
-  const std::vector<SynAudioFrame> out = SynRecord::Get().Frames();
+  const std::vector<SynAudioFrame> out = record.Frames();
   // One AAC frame per 1024 samples of the mixed audio, less the encoder's
   // delay and the elements still buffered.
   const int mixed_samples = (frames - 1) * frame_samples;
@@ -51,9 +52,8 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   EXPECT_LE(static_cast<int>(out.size()), mixed_samples / 1024);
   std::vector<uint8_t> adts;
   for (size_t i = 0; i < out.size(); ++i) {
-    ASSERT_EQ(out[i].streamType, 1);
-    ASSERT_EQ(out[i].channels, static_cast<uint32_t>(c.channels));
-    ASSERT_EQ(out[i].rate, static_cast<uint32_t>(c.rate));
+    ASSERT_EQ(out[i].channels, c.channels);
+    ASSERT_EQ(out[i].rate, c.rate);
     ASSERT_GE(out[i].data.size(), 7u);
     ASSERT_EQ(out[i].data[0], 0xFF) << "ADTS on every frame";
     if (i > 0) {
@@ -68,7 +68,6 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   EXPECT_EQ(channels, c.channels);
   EXPECT_EQ(rate, c.rate);
   EXPECT_NEAR(ToneFrequency(decoded, rate), 1000.0, 10.0);
-  SynRecord::Get().Clear();
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AudioPathAacTest,
