@@ -96,7 +96,8 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
         m_ticks.pop_front();
       }
       if (m_synBuffer != nullptr) {
-        m_synBuffer->PutData(m_output.data(), n, element->timestamp, static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
+        m_synBuffer->PutData(m_output.data(), n, element->timestamp,
+                             static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
                              static_cast<uint32_t>(m_format.channels),
                              static_cast<uint32_t>(m_format.sampling_per_bits),
                              static_cast<uint32_t>(m_format.sampling_rate), static_cast<uint32_t>(fps),
