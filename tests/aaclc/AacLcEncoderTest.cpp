@@ -139,16 +139,6 @@ TEST(AacLcConfigurationTest, BitRateSetBeforeEncodingApplies) {
   EXPECT_NEAR(static_cast<double>(BytesPerSecond(32000)), 8000.0, 8000.0 * 0.25);
 }
 
-TEST(AacLcConfigurationTest, RawOutputDropsTheAdtsHeader) {
-  Encoder enc(48000, 1);
-  AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());
-  config.outputFormat = kAacLcRaw;
-  ASSERT_EQ(aacLcEncSetConfiguration(enc.handle(), &config), 1);
-  const Encoded e = enc.EncodeAll(SineTone(1000.0, 48000, 1, 48000));
-  ASSERT_GT(e.frame_sizes.size(), 2u);
-  EXPECT_FALSE(e.bytes[0] == 0xFF && (e.bytes[1] & 0xF0) == 0xF0);
-}
-
 TEST(AacLcConfigurationTest, RefusedConfigurationChangesNothing) {
   Encoder enc(48000, 2);
   AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());

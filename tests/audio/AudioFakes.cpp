@@ -43,7 +43,6 @@ struct FakeHandle {
 };
 
 AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples, uint32_t* max_output) {
-  ++g_fake.opens;
   g_fake.open_rates.push_back(rate);
   g_fake.open_channels.push_back(channels);
   if (g_fake.refuse_open) return nullptr;
@@ -56,7 +55,6 @@ AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples, 
 AacLcConfiguration* FakeGetConfiguration(AacLcHandle) { return &g_fake.config; }
 
 int FakeSetConfiguration(AacLcHandle, const AacLcConfiguration* config) {
-  ++g_fake.set_configuration_calls;
   g_fake.config = *config;
   return 1;
 }
@@ -65,7 +63,6 @@ int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8
   FakeHandle* h = reinterpret_cast<FakeHandle*>(handle);
   const int call = h->calls++;
   g_fake.encoded_samples.push_back(samples);
-  g_fake.first_samples.push_back(samples > 0 ? input[0] : 0);
   h->first_samples.push_back(samples > 0 ? input[0] : 0);
   if (call < g_fake.delay || size < 8) return 0;
   const int32_t index = call - g_fake.delay;
@@ -76,7 +73,6 @@ int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8
 }
 
 int FakeClose(AacLcHandle handle) {
-  ++g_fake.closes;
   --g_fake.open_handles;
   delete reinterpret_cast<FakeHandle*>(handle);
   return 0;

@@ -47,14 +47,10 @@ struct FakeAacState {
   int delay = 1;
   bool refuse_open = false;
   uint32_t input_samples_per_channel = 1024;
-  int opens = 0;
-  int closes = 0;
   int open_handles = 0;
   std::vector<uint32_t> open_rates, open_channels;
   std::vector<uint32_t> encoded_samples;  // per encode call
-  std::vector<int16_t> first_samples;      // first input sample per call
   AacLcConfiguration config{};
-  int set_configuration_calls = 0;
 };
 
 // The fake library's table; its state is reset by ResetFakeAac.

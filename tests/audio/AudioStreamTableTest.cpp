@@ -31,16 +31,6 @@ class AudioStreamTableTest : public ::testing::Test {
   AudioMix mix_;
 };
 
-TEST_F(AudioStreamTableTest, InitEntersStreamsInactiveAndTheFirstUpdateActivatesThem) {
-  Init({S("one"), S("two")});
-  EXPECT_EQ(mix_.Slot(1).streamId, "two");
-  EXPECT_FALSE(mix_.Slot(1).isWork);
-  Update({S("one"), S("two")});
-  EXPECT_TRUE(mix_.Slot(0).isWork && mix_.Slot(0).streamExist);
-  EXPECT_TRUE(mix_.Slot(1).isWork && mix_.Slot(1).streamExist);
-  EXPECT_EQ(mix_.Slot(2).queued, -1);
-}
-
 TEST_F(AudioStreamTableTest, UpdateFreesARemovedStreamAndDropsItsLateFrames) {
   Init({S("one"), S("two")});
   Update({S("one"), S("two")});
@@ -99,15 +89,6 @@ TEST_F(AudioStreamTableTest, InitWithMoreThanFiveStreamsKeepsFive) {
   Init({S("a"), S("b"), S("c"), S("d"), S("e"), S("f")});
   EXPECT_EQ(mix_.Slot(4).streamId, "e");
   EXPECT_TRUE(log.Contains("_VIDEOMIX_MAX_FRAME_COUNT_"));
-}
-
-TEST_F(AudioStreamTableTest, MissingRecordsAreRefusedWithoutChange) {
-  LogCapture log;
-  EXPECT_FALSE(mix_.AudioMixInit(nullptr));
-  mix_.UpdataAudioMix(nullptr);
-  EXPECT_FALSE(mix_.AudioMixPushdata(nullptr));
-  EXPECT_EQ(log.Count("'s value is illegall"), 3);
-  EXPECT_FALSE(mix_.Slot(0).streamId.has_value());
 }
 
 struct SizeCase {
