@@ -7,7 +7,7 @@
 
 namespace plenova {
 
-AudioEncodeBuffer::AudioEncodeBuffer(IAudioMix* owner) : m_owner(owner) {
+AudioEncodeBuffer::AudioEncodeBuffer() {
   PLN_LOG_ERROR("_Plenova_ 开始调用构造函数 ");
   PLN_LOG_ERROR("_Plenova_ 构造函数调用结束 ");
 }

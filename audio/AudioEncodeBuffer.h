@@ -10,8 +10,6 @@
 
 namespace plenova {
 
-class IAudioMix;
-
 // Format of a stretch of PCM.
 struct AudioFormat {
   int32_t channels = 0;
@@ -36,8 +34,7 @@ struct AudioEncodeBufferData {
 // begins it.
 class AudioEncodeBuffer {
  public:
-  // `owner` is the audio path this buffer belongs to; borrowed, may be null.
-  explicit AudioEncodeBuffer(IAudioMix* owner = nullptr);
+  AudioEncodeBuffer();
   // Destroys the queued elements (storage and record).
   ~AudioEncodeBuffer();
   AudioEncodeBuffer(const AudioEncodeBuffer&) = delete;
@@ -79,7 +76,6 @@ class AudioEncodeBuffer {
   bool BeginElementLocked(const PoolBuffer* frame, uint64_t timestamp, const AudioFormat& format,
                           int32_t bytes);
 
-  IAudioMix* m_owner;  // borrowed; not used for data
   MemoryPool* m_pool = nullptr;  // borrowed; outlives the buffer
   // Guards every member below; taken by the mixing thread and by the encoder's
   // initialisation on the control thread.

@@ -106,6 +106,7 @@ class AudioMix {
 
   // Observers for the control side and tests.
   int32_t AudioFrameSize();
+  // The stamp the next mixed frame will carry; not while the thread runs.
   uint64_t NextStamp();
   // Copies of the tables, taken under the mixer's lock.
   std::array<AudioMixOldStream, kMaxStreams> OldStreams();

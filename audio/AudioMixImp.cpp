@@ -4,7 +4,7 @@
 
 namespace plenova {
 
-AudioMixImp::AudioMixImp(const AacLcLibrary* library) : m_encodeBuffer(this), m_encode(library) {}
+AudioMixImp::AudioMixImp(const AacLcLibrary* library) : m_encode(library) {}
 
 AudioMixImp::~AudioMixImp() {
   platform::MutexLock lock(m_mutex);
