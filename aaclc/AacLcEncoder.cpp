@@ -220,6 +220,12 @@ AACLC_API int aacLcEncEncode(AacLcHandle handle, const int16_t* input, uint32_t 
 
 AACLC_API int aacLcEncClose(AacLcHandle handle) {
   if (handle == nullptr) return -1;
+  // Frames still in the codec's delay are drained and dropped.
+  if (handle->started && !handle->drained && avcodec_send_frame(handle->context.get(), nullptr) >= 0) {
+    while (avcodec_receive_packet(handle->context.get(), handle->packet.get()) >= 0) {
+      av_packet_unref(handle->packet.get());
+    }
+  }
   delete handle;
   return 0;
 }
