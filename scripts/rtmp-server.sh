@@ -12,7 +12,9 @@
 #       is in PREFIX/master.pid, its logs in PREFIX/logs/.
 #   rtmp-server.sh stop PREFIX
 #       Stops that server gracefully (kill -QUIT on the master PID, which also
-#       finishes the recordings), forcefully after 5 s, and removes PREFIX.
+#       finishes the recordings); when publishers keep it busy for 3 s, with
+#       the fast stop (TERM), and after 2 s more by killing the master and its
+#       workers. Removes PREFIX.
 #
 # Exit status: 0 on success; 1 with a message on standard error otherwise.
 set -euo pipefail
@@ -94,20 +96,30 @@ EOF
   die "nginx did not listen on 127.0.0.1:$port within 5 s"
 }
 
+# Waits up to $2 tenths of a second for process $1 to end; false if it lives.
+wait_gone() {
+  local i
+  for ((i = 0; i < $2; i++)); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  ! kill -0 "$1" 2>/dev/null
+}
+
 stop() {
   local prefix="$1"
   [[ -f "$prefix/master.pid" ]] || die "no server in '$prefix'"
-  local pid
+  local pid workers
   pid="$(cat "$prefix/master.pid")"
-  if kill -QUIT "$pid" 2>/dev/null; then
-    local i
-    for ((i = 0; i < 100; i++)); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "rtmp-server: nginx $pid did not stop within 5 s, killing it" >&2
-      kill -KILL "$pid" 2>/dev/null || true
+  workers="$(ps -o pid= --ppid "$pid" 2>/dev/null || true)"
+  # Graceful first; a graceful stop waits for publishers to leave, so a
+  # server with live streams gets the fast stop, then the kill.
+  if kill -QUIT "$pid" 2>/dev/null && ! wait_gone "$pid" 30; then
+    kill -TERM "$pid" 2>/dev/null || true
+    if ! wait_gone "$pid" 20; then
+      echo "rtmp-server: nginx $pid did not stop, killing it" >&2
+      # shellcheck disable=SC2086
+      kill -KILL "$pid" $workers 2>/dev/null || true
     fi
   fi
   rm -rf "$prefix"
