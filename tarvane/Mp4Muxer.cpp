@@ -30,13 +30,21 @@ struct OutputFileDeleter {
   }
 };
 
-bool SetExtradata(AVCodecParameters* parameters, const uint8_t* data, size_t size) {
+// A new stream of `type` carrying `config` as its codec configuration; null
+// when out of memory.
+AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
+                    const uint8_t* config, size_t size) {
+  AVStream* stream = avformat_new_stream(context, nullptr);
+  if (stream == nullptr) return nullptr;
+  AVCodecParameters* parameters = stream->codecpar;
+  parameters->codec_type = type;
+  parameters->codec_id = codec;
   parameters->extradata =
       static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
-  if (parameters->extradata == nullptr) return false;
-  std::memcpy(parameters->extradata, data, size);
+  if (parameters->extradata == nullptr) return nullptr;
+  std::memcpy(parameters->extradata, config, size);
   parameters->extradata_size = static_cast<int>(size);
-  return true;
+  return stream;
 }
 
 }  // namespace
@@ -106,45 +114,35 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   context->flags |= AVFMT_FLAG_CUSTOM_IO;
 
   if (video != nullptr) {
-    AVStream* stream = avformat_new_stream(context, nullptr);
+    AVStream* stream = NewStream(context, AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264,
+                                 video->avc_config.data(), video->avc_config.size());
     if (stream == nullptr) {
       *error = "out of memory";
       return nullptr;
     }
     AVCodecParameters* parameters = stream->codecpar;
-    parameters->codec_type = AVMEDIA_TYPE_VIDEO;
-    parameters->codec_id = AV_CODEC_ID_H264;
     parameters->width = video->width;
     parameters->height = video->height;
     parameters->format = AV_PIX_FMT_YUV420P;
     parameters->bit_rate = video->bitrate;
-    if (!SetExtradata(parameters, video->avc_config.data(), video->avc_config.size())) {
-      *error = "out of memory";
-      return nullptr;
-    }
     stream->time_base = AVRational{1, Mp4Timeline::kVideoClock};
     stream->avg_frame_rate = AVRational{video->fps, 1};
     muxer->video_index_ = stream->index;
     muxer->video_duration_ = Mp4Timeline::kVideoClock / (video->fps > 0 ? video->fps : 25);
   }
   if (audio != nullptr) {
-    AVStream* stream = avformat_new_stream(context, nullptr);
+    AVStream* stream = NewStream(context, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC,
+                                 audio->aac_config.data(), audio->aac_config.size());
     if (stream == nullptr) {
       *error = "out of memory";
       return nullptr;
     }
     AVCodecParameters* parameters = stream->codecpar;
-    parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-    parameters->codec_id = AV_CODEC_ID_AAC;
     parameters->profile = FF_PROFILE_AAC_LOW;
     parameters->sample_rate = audio->rate;
     av_channel_layout_default(&parameters->ch_layout, audio->channels);
     parameters->frame_size = Mp4Timeline::kAacFrameSamples;
     parameters->bit_rate = audio->bitrate;
-    if (!SetExtradata(parameters, audio->aac_config.data(), audio->aac_config.size())) {
-      *error = "out of memory";
-      return nullptr;
-    }
     stream->time_base = AVRational{1, audio->rate};
     muxer->audio_index_ = stream->index;
   }

@@ -1,5 +1,6 @@
 #include "tarvane/TarvaneRecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -63,9 +64,18 @@ TarvaneRecord::~TarvaneRecord() {
   {
     std::lock_guard lock(mutex_);
     recording = recording_;
-    callback_ = nullptr;  // nobody to tell any more
   }
   if (recording) LiveStop();
+  WaitUntilFinished();
+}
+
+void TarvaneRecord::WaitUntilFinished() {
+  std::unique_ptr<platform::Thread> finisher;
+  {
+    std::lock_guard lock(mutex_);
+    finisher = std::move(finisher_);
+  }
+  if (finisher != nullptr) finisher->Join();
 }
 
 void TarvaneRecord::SetStateLocked(uint32_t state, Report* report) {
@@ -97,6 +107,7 @@ uint64_t TarvaneRecord::GetBytesWritten() {
 }
 
 int TarvaneRecord::LiveStart(const char* path) {
+  WaitUntilFinished();
   Report report;
   int result = 0;
   {
@@ -359,34 +370,57 @@ int TarvaneRecord::LiveStop() {
         output_->Sync();
         bytes_written_ = static_cast<uint64_t>(output_->Size());
         output_.reset();
-        // Rewritten beside the original and renamed over it, so that the
-        // fragmented file stays whole until the ordinary one is.
-        const std::string temporary = path_ + ".tmp";
-        if (Mp4Muxer::Remux(path_, temporary, &error)) {
-          if (std::rename(temporary.c_str(), path_.c_str()) == 0) {
-            if (FILE* file = std::fopen(path_.c_str(), "rb")) {
-              std::fseek(file, 0, SEEK_END);
-              bytes_written_ = static_cast<uint64_t>(std::ftell(file));
-              std::fclose(file);
-            }
-          } else {
-            PLN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays",
-                            temporary.c_str());
-            std::remove(temporary.c_str());
-          }
-        } else {
-          PLN_LOG_WARNING("_Tarvane_ rewriting %s failed (%s); the fragmented file stays",
-                          path_.c_str(), error.c_str());
-          std::remove(temporary.c_str());
-        }
-        SetStateLocked(kTarvaneStopped, &report);
-        PLN_LOG_MESSAGE("_Tarvane_ LiveStop %s, %llu bytes", path_.c_str(),
+        PLN_LOG_MESSAGE("_Tarvane_ LiveStop %s, %llu bytes recorded", path_.c_str(),
                         static_cast<unsigned long long>(bytes_written_));
+        auto finisher = std::make_unique<platform::Thread>();
+        const std::string path = path_;
+        if (finisher->Start([this, path] { Finish(path); })) {
+          finisher_ = std::move(finisher);
+        } else {
+          PLN_LOG_WARNING("_Tarvane_ no thread to rewrite %s; the fragmented file stays",
+                          path_.c_str());
+          SetStateLocked(kTarvaneStopped, &report);
+        }
       }
     }
   }
   Deliver(report);
   return 0;
+}
+
+void TarvaneRecord::Finish(const std::string& path) {
+  // Rewritten beside the original and renamed over it, so that the
+  // fragmented file stays whole until the ordinary one is.
+  const std::string temporary = path + ".tmp";
+  std::string error;
+  if (Mp4Muxer::Remux(path, temporary, &error)) {
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+      PLN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays",
+                      temporary.c_str());
+      std::remove(temporary.c_str());
+    }
+  } else {
+    PLN_LOG_WARNING("_Tarvane_ rewriting %s failed (%s); the fragmented file stays", path.c_str(),
+                    error.c_str());
+    std::remove(temporary.c_str());
+  }
+  uint64_t size = 0;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    std::fseek(file, 0, SEEK_END);
+    size = static_cast<uint64_t>(std::max(0L, std::ftell(file)));
+    std::fclose(file);
+  }
+  Report report;
+  {
+    std::lock_guard lock(mutex_);
+    if (!recording_ && path == path_) {
+      bytes_written_ = size;
+      SetStateLocked(kTarvaneStopped, &report);
+    }
+  }
+  PLN_LOG_MESSAGE("_Tarvane_ %s finished, %llu bytes", path.c_str(),
+                  static_cast<unsigned long long>(size));
+  Deliver(report);
 }
 
 }  // namespace plenova

@@ -2,10 +2,13 @@
 
 // The MP4 recorder behind ITarvaneRecord. While recording it writes a
 // fragmented MP4 (a fragment at least every second, each flushed to the file
-// as soon as it is complete), so a killed process leaves a playable file; a
-// clean LiveStop rewrites it as an ordinary MP4 with its index at the front.
-// Calls may come from any thread; they are serialised inside. State reports
-// are made on the calling thread, after the recorder's lock is released.
+// as soon as it is complete), so a killed process leaves a playable file. A
+// clean LiveStop closes that file at once and rewrites it, on a finishing
+// thread, as an ordinary MP4 with its index at the front; kTarvaneStopped is
+// reported when the rewritten file is in place. Calls may come from any
+// thread and are serialised inside. Reports of kTarvaneStarted,
+// kTarvaneOpenFailed and kTarvaneWriteError are made on the calling thread,
+// kTarvaneStopped on the finishing thread; never under the recorder's lock.
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Thread.h"
 #include "tarvane/FileOutput.h"
 #include "tarvane/Mp4Timeline.h"
 #include "tarvane/Tarvane.h"
@@ -40,8 +44,8 @@ class TarvaneRecord final : public ITarvaneRecord {
   // recording runs; an unwritable path reports kTarvaneOpenFailed and
   // returns -1.
   int LiveStart(const char* path) override;
-  // Finishes the recording; 0 when a recording (even one ended by a write
-  // error) was finished, -1 when none was running.
+  // Ends the recording and starts rewriting its file; 0 when a recording
+  // (even one ended by a write error) was ended, -1 when none was running.
   int LiveStop() override;
   uint32_t GetState() override;
   uint64_t GetBytesWritten() override;
@@ -50,6 +54,10 @@ class TarvaneRecord final : public ITarvaneRecord {
   int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
                    uint64_t timestamp) override;
   int SetStateCallback(uint32_t stream_id, TarvaneStateCallback callback) override;
+
+  // Waits until the file of the last LiveStop is final. A later LiveStart
+  // and the destructor wait the same way.
+  void WaitUntilFinished();
 
  private:
   struct PendingAudio {
@@ -76,6 +84,8 @@ class TarvaneRecord final : public ITarvaneRecord {
   // complete fragment.
   void FailLocked(Report* report);
   void SetStateLocked(uint32_t state, Report* report);
+  // On the finishing thread: the fragmented file at `path` becomes ordinary.
+  void Finish(const std::string& path);
   static void Deliver(const Report& report);
 
   const std::string default_path_;
@@ -106,6 +116,8 @@ class TarvaneRecord final : public ITarvaneRecord {
   std::vector<PendingAudio> pending_audio_;
   uint64_t dropped_video_ = 0;
   uint64_t dropped_audio_ = 0;
+  // The thread rewriting the last stopped file; joined without the lock.
+  std::unique_ptr<platform::Thread> finisher_;
 };
 
 }  // namespace plenova

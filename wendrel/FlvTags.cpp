@@ -1,5 +1,6 @@
 #include "wendrel/FlvTags.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace plenova::flv {
@@ -105,8 +106,10 @@ std::vector<uint8_t> AacSequenceHeader(const std::array<uint8_t, 2>& config, int
 }
 
 std::vector<uint8_t> AacFrame(const uint8_t* data, size_t size, int channels) {
-  std::vector<uint8_t> out = {AacAudioByte(channels), 0x01};
-  out.insert(out.end(), data, data + size);
+  std::vector<uint8_t> out(2 + size);
+  out[0] = AacAudioByte(channels);
+  out[1] = 0x01;  // raw frame
+  std::copy(data, data + size, out.begin() + 2);
   return out;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/SyntheticMedia.h"
@@ -29,9 +30,23 @@ constexpr int kFps = 25;
 // The engine's clock is far from zero.
 constexpr uint64_t kClockStart = 3'000'000'000ull;
 
+// State reports come from the caller's and the finishing thread; the tests
+// read them after WaitUntilFinished.
 struct StateLog {
+  static inline std::mutex mutex;  // guards `reports`
   static inline std::vector<std::pair<uint32_t, uint32_t>> reports;
-  static void Callback(uint32_t id, uint32_t state) { reports.emplace_back(id, state); }
+  static void Callback(uint32_t id, uint32_t state) {
+    std::lock_guard lock(mutex);
+    reports.emplace_back(id, state);
+  }
+  static std::vector<std::pair<uint32_t, uint32_t>> Get() {
+    std::lock_guard lock(mutex);
+    return reports;
+  }
+  static void Clear() {
+    std::lock_guard lock(mutex);
+    reports.clear();
+  }
 };
 
 // Feeds `seconds` of media the way the engine does: the SPS/PPS blob first,
@@ -129,7 +144,7 @@ struct RecordCase {
 
 class Mp4RecordingTest : public ::testing::TestWithParam<RecordCase> {
  protected:
-  void SetUp() override { StateLog::reports.clear(); }
+  void SetUp() override { StateLog::Clear(); }
 };
 
 TEST_P(Mp4RecordingTest, TenSecondsGiveAPlayableFileWithTheRightStreams) {
@@ -146,7 +161,8 @@ TEST_P(Mp4RecordingTest, TenSecondsGiveAPlayableFileWithTheRightStreams) {
   Feeder feeder(record.get(), c.rate, c.channels, c.adts);
   EXPECT_EQ(feeder.Feed(10.0), 0);
   ASSERT_EQ(record->LiveStop(), 0);
-  EXPECT_EQ(StateLog::reports, (std::vector<std::pair<uint32_t, uint32_t>>{
+  record->WaitUntilFinished();
+  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
                                    {7, kTarvaneStarted}, {7, kTarvaneStopped}}));
 
   const std::string bytes = ReadFile(path);
@@ -212,7 +228,7 @@ class FullDiskOutput : public FileOutput {
 };
 
 TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
-  StateLog::reports.clear();
+  StateLog::Clear();
   const std::string path = testing::TestOutputDir("mp4_full_disk") + "/full.mp4";
   const Mp4VideoDesc video = VideoDesc();
   const Mp4AudioDesc audio = AudioDesc(48000, 2);
@@ -225,8 +241,9 @@ TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
   const int failures = feeder.Feed(20.0);
   EXPECT_GT(failures, 0);
   EXPECT_EQ(record->GetState(), kTarvaneWriteError);
-  ASSERT_EQ(StateLog::reports.size(), 2u);
-  EXPECT_EQ(StateLog::reports[1], std::make_pair(3u, uint32_t{kTarvaneWriteError}));
+  const auto reports = StateLog::Get();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1], std::make_pair(3u, uint32_t{kTarvaneWriteError}));
   // Nothing more is taken, and stopping is clean.
   const std::vector<uint8_t> frame = {0x21, 0x10, 0x04};
   EXPECT_NE(record->SendLiveData(frame.data(), 3, kTarvaneTagAudio, kClockStart + 30000), 0);
@@ -290,7 +307,7 @@ TEST(Mp4Crash, AKilledRecorderLeavesAFilePlayableNearlyToTheKill) {
 // Bad calls: refused with a log line, nothing recorded out of place.
 TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   testing::LogCapture log;
-  StateLog::reports.clear();
+  StateLog::Clear();
   const std::string dir = testing::TestOutputDir("mp4_refusals");
   const Mp4VideoDesc video = VideoDesc();
   const Mp4AudioDesc audio = AudioDesc(48000, 2);
@@ -313,7 +330,7 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_NE(record->LiveStart(nullptr), 0);
   EXPECT_NE(record->LiveStart((dir + "/missing/folder/x.mp4").c_str()), 0);
   EXPECT_EQ(record->GetState(), kTarvaneOpenFailed);
-  EXPECT_EQ(StateLog::reports.back(), std::make_pair(9u, uint32_t{kTarvaneOpenFailed}));
+  EXPECT_EQ(StateLog::Get().back(), std::make_pair(9u, uint32_t{kTarvaneOpenFailed}));
   EXPECT_TRUE(log.Contains("cannot open"));
 
   const std::string path = dir + "/ok.mp4";
@@ -331,8 +348,32 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   Feeder feeder(record.get(), 48000, 2, false);
   EXPECT_EQ(feeder.Feed(2.0), 0);
   EXPECT_EQ(record->LiveStop(), 0);
+  record->WaitUntilFinished();
   EXPECT_NEAR(testing::Probe(path).Number("format.duration"), 2.0, 0.05);
   EXPECT_EQ(testing::DecodeErrors(path), "");
+}
+
+TEST(Mp4Restart, AStartRightAfterAStopGivesTwoWholeFiles) {
+  StateLog::Clear();
+  const std::string dir = testing::TestOutputDir("mp4_restart");
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(nullptr, &video, &audio);
+  record->SetStateCallback(4, &StateLog::Callback);
+  for (const char* name : {"/first.mp4", "/second.mp4"}) {
+    ASSERT_EQ(record->LiveStart((dir + name).c_str()), 0);
+    Feeder feeder(record.get(), 48000, 2, true);
+    EXPECT_EQ(feeder.Feed(2.0), 0);
+    ASSERT_EQ(record->LiveStop(), 0);  // the next start follows at once
+  }
+  record.reset();  // waits for the last file
+  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
+                                 {4, kTarvaneStarted}, {4, kTarvaneStopped},
+                                 {4, kTarvaneStarted}, {4, kTarvaneStopped}}));
+  for (const char* name : {"/first.mp4", "/second.mp4"}) {
+    EXPECT_NEAR(testing::Probe(dir + name).Number("format.duration"), 2.0, 0.05) << name;
+    EXPECT_EQ(ReadFile(dir + name).find("moof"), std::string::npos) << name;
+  }
 }
 
 TEST(Mp4Refusals, AStopWithoutMediaLeavesNoFile) {
