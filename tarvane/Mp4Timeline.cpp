@@ -14,6 +14,10 @@ constexpr double kOffsetSmoothing = 1.0 / 16;
 
 Mp4Timeline::Mp4Timeline(int audio_rate) : audio_rate_(audio_rate > 0 ? audio_rate : 48000) {}
 
+void Mp4Timeline::SetAudioRate(int audio_rate) {
+  if (!has_audio_ && audio_rate > 0) audio_rate_ = audio_rate;
+}
+
 int64_t Mp4Timeline::Relative(uint64_t stamp_ms) {
   if (!has_origin_) {
     has_origin_ = true;

@@ -22,6 +22,9 @@ class Mp4Timeline {
   // `audio_rate` in Hz (> 0).
   explicit Mp4Timeline(int audio_rate);
 
+  // Changes the audio rate; only before the first audio frame is placed.
+  void SetAudioRate(int audio_rate);
+
   // The position, in samples of the audio rate, of an AAC frame stamped
   // `stamp_ms`.
   int64_t PlaceAudio(uint64_t stamp_ms);
@@ -34,7 +37,7 @@ class Mp4Timeline {
  private:
   int64_t Relative(uint64_t stamp_ms);
 
-  const int audio_rate_;
+  int audio_rate_;
   bool has_origin_ = false;
   uint64_t origin_ms_ = 0;     // stamp of the first sample of either kind
   bool has_audio_ = false;

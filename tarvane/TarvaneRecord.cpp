@@ -14,6 +14,10 @@ namespace {
 // Logs the first of a kind of dropped sample and then every 100th.
 bool WorthLogging(uint64_t count) { return count == 1 || count % 100 == 0; }
 
+int AacSamplingRateOf(const bitstream::AdtsHeader& adts) {
+  return bitstream::AacSamplingRate(adts.sampling_index);
+}
+
 bool ValidVideo(const Mp4VideoDesc& video) {
   return video.codec == kTarvaneCodecH264 && video.width > 0 && video.width <= 8192 &&
          video.height > 0 && video.height <= 8192 && video.fps > 0 && video.fps <= 240 &&
@@ -235,6 +239,16 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
       has_aac_config_ = true;
       aac_rate_ = rate;
       aac_channels_ = adts.channels;
+      timeline_->SetAudioRate(rate);
+    }
+    if (AacSamplingRateOf(adts) != aac_rate_ || adts.channels != aac_channels_) {
+      // The track was announced otherwise; these frames would not decode.
+      if (WorthLogging(++dropped_audio_)) {
+        PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS %d Hz %d channels in a %d Hz %d "
+                      "channel track (%llu so far)", AacSamplingRateOf(adts), adts.channels,
+                      aac_rate_, aac_channels_, static_cast<unsigned long long>(dropped_audio_));
+      }
+      return -1;
     }
     data += adts.header_size;
     length = static_cast<uint32_t>(adts.frame_length - adts.header_size);
