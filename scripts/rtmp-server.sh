@@ -7,9 +7,10 @@
 #       Starts nginx in a fresh temporary prefix and prints that prefix (one
 #       line) once the server accepts connections; nothing else is printed but
 #       errors. Publish to rtmp://127.0.0.1:PORT/live/NAME; the recording of
-#       each stream goes to RECORD_DIR/NAME.flv (created and opened to the
-#       worker, which runs as "nobody" when started as root). The master's PID
-#       is in PREFIX/master.pid, its logs in PREFIX/logs/.
+#       each stream goes to RECORD_DIR/NAME.flv (created if missing). The
+#       worker runs as the user who started the script, so the folder needs no
+#       wider rights. The master's PID is in PREFIX/master.pid, its logs in
+#       PREFIX/logs/.
 #   rtmp-server.sh stop PREFIX
 #       Stops that server gracefully (kill -QUIT on the master PID, which also
 #       finishes the recordings); when publishers keep it busy for 3 s, with
@@ -41,7 +42,6 @@ start() {
   fi
   mkdir -p "$record_dir" || die "cannot create $record_dir"
   record_dir="$(cd "$record_dir" && pwd)"
-  chmod 0777 "$record_dir"
 
   local prefix
   prefix="$(mktemp -d "${TMPDIR:-/tmp}/plenova-rtmp.XXXXXX")"
@@ -50,6 +50,7 @@ start() {
   cat >"$prefix/nginx.conf" <<EOF
 daemon off;
 master_process on;
+user $(id -un) $(id -gn);
 worker_processes 1;
 pid $prefix/logs/nginx.pid;
 error_log $prefix/logs/error.log warn;
@@ -60,6 +61,7 @@ events {
 }
 
 rtmp {
+  access_log $prefix/logs/access.log;
   server {
     listen 127.0.0.1:$port;
     chunk_size 4096;
