@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/DynamicLibrary.h"
+#include "tests/support/PublishParam.h"
 #include "tests/support/SyntheticMedia.h"
 #include "wendrel/Wendrel.h"
 
@@ -70,21 +71,8 @@ class Publisher {
   bool Connect(const std::string& url, const std::string& name) {
     if (!api_->initialize(handle_) || !api_->set_local_ip(handle_, "127.0.0.1", 5001)) return false;
     if (!api_->start(handle_, url.c_str(), name.c_str())) return false;
-    RtmpPublishParam param{};
-    param.video_width = kWidth;
-    param.video_height = kHeight;
-    param.fps = 25;
-    param.video_bitrate = 500000;
-    param.video_kind = 3;
-    const auto sets = video_.ParameterSets();
-    std::copy(sets.begin(), sets.end(), param.sps_pps);
-    param.sps_pps_len = static_cast<int32_t>(sets.size());
-    param.channels = kChannels;
-    param.sampling_per_bits = 16;
-    param.sampling_rate = kRate;
-    param.audio_kind = 2;
-    param.audio_bitrate = 64000;
-    param.audio_format = 2;
+    RtmpPublishParam param =
+        testing::MakePublishParam(kWidth, kHeight, video_.ParameterSets(), kRate, kChannels);
     return api_->set_media_type(handle_, &param);
   }
 

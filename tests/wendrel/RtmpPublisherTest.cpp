@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tarvane/MediaBitstream.h"
+#include "tests/support/PublishParam.h"
 #include "wendrel/FlvTags.h"
 
 namespace plenova {
@@ -119,22 +120,7 @@ Bytes AnnexB(std::initializer_list<Bytes> units) {
 }
 
 RtmpPublishParam Param(int rate, int channels) {
-  RtmpPublishParam param{};
-  param.video_width = 640;
-  param.video_height = 360;
-  param.fps = 25;
-  param.video_bitrate = 800000;
-  param.video_kind = 3;
-  const Bytes sets = AnnexB({kSps, kPps});
-  std::memcpy(param.sps_pps, sets.data(), sets.size());
-  param.sps_pps_len = static_cast<int32_t>(sets.size());
-  param.channels = channels;
-  param.sampling_per_bits = 16;
-  param.sampling_rate = rate;
-  param.audio_kind = 2;
-  param.audio_bitrate = 64000;
-  param.audio_format = 2;
-  return param;
+  return testing::MakePublishParam(640, 360, AnnexB({kSps, kPps}), rate, channels);
 }
 
 class PublisherTest : public ::testing::Test {
@@ -239,6 +225,31 @@ TEST_F(PublisherTest, NewParameterSetsInBandAreAnnouncedBeforeTheirFrame) {
   }
   EXPECT_EQ(headers, (std::vector<Bytes>{bitstream::BuildAvcConfig(kSps, kPps),
                                          bitstream::BuildAvcConfig(kOtherSps, kPps)}));
+}
+
+TEST_F(PublisherTest, ANewMediaTypeWhilePublishingIsAnnouncedAtTheCurrentTime) {
+  const RtmpPublishParam first = Param(48000, 2);
+  ASSERT_TRUE(publisher.Start("rtmp://127.0.0.1/live", "room"));
+  ASSERT_TRUE(publisher.SetMediaType(&first));
+  ASSERT_TRUE(PushAudio(50'000'000));
+  ASSERT_TRUE(PushAudio(60'000'000));
+  const RtmpPublishParam second =
+      testing::MakePublishParam(1280, 720, AnnexB({kOtherSps, kPps}), 16000, 1);
+  ASSERT_TRUE(publisher.SetMediaType(&second));
+  ASSERT_TRUE(PushAudio(60'640'000));
+
+  const std::vector<Tag> tags = ParseFlv(wire.bytes);
+  ASSERT_EQ(tags.size(), 9u);
+  EXPECT_EQ(tags[5].type, flv::kTagScript);
+  EXPECT_EQ(tags[5].timestamp, 1000u);
+  Bytes expected_video = {0x17, 0, 0, 0, 0};
+  const Bytes config = bitstream::BuildAvcConfig(kOtherSps, kPps);
+  expected_video.insert(expected_video.end(), config.begin(), config.end());
+  EXPECT_EQ(tags[6].payload, expected_video);
+  EXPECT_EQ(tags[7].payload, Bytes({0xAE, 0, 0x14, 0x08}));  // 16 kHz mono
+  EXPECT_EQ(tags[7].timestamp, 1000u);
+  EXPECT_EQ(tags[8].timestamp, 1064u);
+  EXPECT_EQ(tags[8].payload[0], 0xAE);
 }
 
 TEST_F(PublisherTest, AFailedSendFailsEveryPushUntilTheNextStart) {
