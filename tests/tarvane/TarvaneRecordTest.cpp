@@ -4,6 +4,7 @@
 #include "tarvane/TarvaneRecord.h"
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -262,6 +263,46 @@ TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
   // fails again, but cleanly.
   ASSERT_EQ(record->LiveStart(path.c_str()), 0);
   EXPECT_EQ(record->LiveStop(), 0);
+}
+
+// A real full disk: a 64 KiB tmpfs. Mounting needs privileges; without them
+// the injected failure above stands in.
+class TinyDisk {
+ public:
+  explicit TinyDisk(const std::string& dir) : dir_(dir) {
+    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~TinyDisk() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  const std::string dir_;
+  bool mounted_ = false;
+};
+
+TEST(Mp4WriteError, ARealFullDiskGivesTheErrorStateAndAValidFile) {
+  const std::string dir = testing::TestOutputDir("mp4_tmpfs");
+  TinyDisk disk(dir);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  StateLog::Clear();
+  const std::string path = dir + "/full.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+  record->SetStateCallback(5, &StateLog::Callback);
+  ASSERT_EQ(record->LiveStart(nullptr), 0);
+  Feeder feeder(record.get(), 48000, 2, false);
+  EXPECT_GT(feeder.Feed(12.0), 0);
+  EXPECT_EQ(record->GetState(), kTarvaneWriteError);
+  EXPECT_EQ(StateLog::Get().back(), std::make_pair(5u, uint32_t{kTarvaneWriteError}));
+  EXPECT_EQ(record->LiveStop(), 0);
+  record.reset();
+
+  EXPECT_EQ(testing::Probe(path).Get("stream.1.codec_name"), "aac");
+  EXPECT_GT(testing::Probe(path).Number("format.duration"), 1.0);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
 }
 
 TEST(Mp4Crash, AKilledRecorderLeavesAFilePlayableNearlyToTheKill) {
