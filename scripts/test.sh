@@ -19,6 +19,19 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=th
   -DPLENOVA_BUILD_BENCH=OFF
 cmake --build build-tsan -j"$jobs"
 
+# One local RTMP server for the tests that publish; they find it through
+# PLENOVA_TEST_RTMP_URL (or PLENOVA_TEST_RTMP_PORT) and
+# PLENOVA_TEST_RTMP_RECORD_DIR (STREAM.flv per published stream) and skip
+# without them.
+rtmp_port=19350
+rtmp_records="$root/build-asan/rtmp-records"
+rm -rf "$rtmp_records"
+rtmp_prefix="$(scripts/rtmp-server.sh start "$rtmp_port" "$rtmp_records")"
+trap 'scripts/rtmp-server.sh stop "$rtmp_prefix"' EXIT
+export PLENOVA_TEST_RTMP_PORT="$rtmp_port"
+export PLENOVA_TEST_RTMP_URL="rtmp://127.0.0.1:$rtmp_port/live"
+export PLENOVA_TEST_RTMP_RECORD_DIR="$rtmp_records"
+
 status=0
 echo "== ThreadSanitizer: threaded tests"
 ctest --test-dir build-tsan -L threaded --output-on-failure -j"$jobs" || status=1

@@ -1,0 +1,140 @@
+#include "audio/AudioEncode.h"
+
+#include "log/PlenovaLog.h"
+#include "output/AVSample.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVSynCtl.h"
+
+namespace plenova {
+
+const AacLcLibrary& RealAacLcLibrary() {
+  static const AacLcLibrary library{aacLcEncOpen, aacLcEncGetCurrentConfiguration,
+                                    aacLcEncSetConfiguration, aacLcEncEncode, aacLcEncClose};
+  return library;
+}
+
+AudioEncode::AudioEncode(const AacLcLibrary* library)
+    : m_library(library != nullptr ? library : &RealAacLcLibrary()) {
+  PLN_LOG_ERROR("'s _Plenova_ 调用构造函数开始");
+  PLN_LOG_ERROR("'s _Plenova_ 调用构造函数结束成功");
+}
+
+AudioEncode::~AudioEncode() {
+  PLN_LOG_ERROR("'s _Plenova_ 调用析构函数开始");
+  {
+    platform::MutexLock lock(m_mutex);
+    CloseLocked();
+    m_output.clear();
+  }
+  PLN_LOG_ERROR("'s _Plenova_ 调用析构函数结束成功");
+}
+
+int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encodeBuffer,
+                                     AVSynBuffer* synBuffer, MemoryPool* pool, int32_t channels,
+                                     int32_t sampling_rate, int32_t sampling_per_bits) {
+  PLN_LOG_ERROR("_Plenova_ 初始化开始");
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
+    PLN_LOG_ERROR("'s param is illegal");
+    return -1;
+  }
+  PLN_RAW_ERROR("nSampleRate = %d, nChannels = %d, nPCMBitSize = %d", sampling_rate, channels,
+                sampling_per_bits);
+  platform::MutexLock lock(m_mutex);
+  if (synBuffer != nullptr) m_synBuffer = synBuffer;
+  if (pool != nullptr) m_pool = pool;
+  CloseLocked();
+  m_format = AudioFormat{channels, sampling_rate, sampling_per_bits};
+
+  uint32_t input_samples = 0;
+  uint32_t max_output = 0;
+  AacLcHandle handle = m_library->open(static_cast<uint32_t>(sampling_rate),
+                                       static_cast<uint32_t>(channels), &input_samples, &max_output);
+  if (handle == nullptr || input_samples == 0 || input_samples % static_cast<uint32_t>(channels) != 0) {
+    if (handle != nullptr) m_library->close(handle);
+    PLN_LOG_ERROR("'s failed open faacEnc");
+    return -1;
+  }
+  m_handle = handle;
+  m_max_output_bytes = max_output;
+  m_output.assign(max_output, 0);
+  if (encodeBuffer != nullptr) {
+    encodeBuffer->SetElementFrames(static_cast<int32_t>(input_samples / static_cast<uint32_t>(channels)));
+  }
+  if (synCtl != nullptr) {
+    synCtl->SetAudioFrameDuration(static_cast<int32_t>(
+        static_cast<uint32_t>(uint64_t{input_samples} * 90000u /
+                              (static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampling_rate)))));
+  }
+  m_input_frame_bytes = static_cast<int32_t>(input_samples * static_cast<uint32_t>(sampling_per_bits) / 8);
+
+  if (AacLcConfiguration* config = m_library->getConfiguration(m_handle)) {
+    config->aacObjectType = kAacLcLow;
+    config->inputFormat = kAacLcInput16Bit;
+    m_library->setConfiguration(m_handle, config);
+  }
+  PLN_LOG_ERROR("_Plenova_ 初始化结束成功");
+  return 0;
+}
+
+int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
+  if (element == nullptr || fps < 1) {
+    PLN_LOG_ERROR("'s param is illegal");
+    return -1;
+  }
+  platform::MutexLock lock(m_mutex);
+  if (m_handle != nullptr) {
+    m_ticks.push_back(element->tick);
+    // An element shorter than one input frame (one cut for another format)
+    // is encoded for what it holds.
+    const int32_t bytes = element->len < m_input_frame_bytes ? element->len : m_input_frame_bytes;
+    const int n = m_library->encode(m_handle, reinterpret_cast<const int16_t*>(element->data),
+                                    static_cast<uint32_t>(bytes / 2), m_output.data(), m_max_output_bytes);
+    if (n > 0) {
+      uint32_t tick = 0;
+      if (!m_ticks.empty()) {
+        tick = m_ticks.front();
+        m_ticks.pop_front();
+      }
+      if (m_synBuffer != nullptr) {
+        m_synBuffer->PutData(m_output.data(), n, element->timestamp,
+                             static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
+                             static_cast<uint32_t>(m_format.channels),
+                             static_cast<uint32_t>(m_format.sampling_per_bits),
+                             static_cast<uint32_t>(m_format.sampling_rate), static_cast<uint32_t>(fps),
+                             tick);
+      }
+    } else if (n < 0) {
+      m_ticks.pop_back();
+      PLN_LOG_ERROR("_PlenovaAudioData_ aac encode failed");
+    }
+  }
+  if (m_pool != nullptr) {
+    m_pool->PutEmptyBuffer(element);
+  } else {
+    DestroyPoolBuffer(element);
+  }
+  return 0;
+}
+
+int32_t AudioEncode::aac_encode_close() {
+  PLN_LOG_ERROR("_Plenova_ 开始关闭aac编码器 ");
+  platform::MutexLock lock(m_mutex);
+  if (CloseLocked() != 0) return -1;
+  PLN_LOG_ERROR("_Plenova_ 关闭aac编码器成功 ");
+  return 0;
+}
+
+int32_t AudioEncode::CloseLocked() {
+  if (m_handle == nullptr) return -1;
+  m_library->close(m_handle);
+  m_handle = nullptr;
+  m_ticks.clear();
+  return 0;
+}
+
+AudioFormat AudioEncode::Format() {
+  platform::MutexLock lock(m_mutex);
+  return m_format;
+}
+
+}  // namespace plenova

@@ -1,0 +1,162 @@
+#include "audio/AudioEncodeBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "log/PlenovaLog.h"
+
+namespace plenova {
+
+AudioEncodeBuffer::AudioEncodeBuffer() {
+  PLN_LOG_ERROR("_Plenova_ 开始调用构造函数 ");
+  PLN_LOG_ERROR("_Plenova_ 构造函数调用结束 ");
+}
+
+AudioEncodeBuffer::~AudioEncodeBuffer() {
+  PLN_LOG_ERROR("_Plenova_ 开始调用析构函数 ");
+  {
+    platform::MutexLock lock(m_mutex);
+    for (Element& e : m_elements) DestroyPoolBuffer(e.buffer);
+    m_elements.clear();
+  }
+  PLN_LOG_ERROR("_Plenova_ 调用析构函数结束成功 ");
+}
+
+bool AudioEncodeBuffer::InitBuffer(MemoryPool* pool) {
+  PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer ");
+  if (pool == nullptr) {
+    PLN_LOG_ERROR("'s param is illegal");
+    PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer失败 ");
+    return false;
+  }
+  platform::MutexLock lock(m_mutex);
+  m_pool = pool;
+  PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer成功");
+  return true;
+}
+
+void AudioEncodeBuffer::SetElementFrames(int32_t frames) {
+  platform::MutexLock lock(m_mutex);
+  m_element_frames = frames;
+}
+
+int32_t AudioEncodeBuffer::ElementBytes(const AudioFormat& format) {
+  platform::MutexLock lock(m_mutex);
+  return ElementBytesLocked(format);
+}
+
+int32_t AudioEncodeBuffer::ElementBytesLocked(const AudioFormat& format) const {
+  const int64_t bytes = int64_t{m_element_frames} * format.channels * format.sampling_per_bits / 8;
+  return bytes > 0 && bytes <= (int64_t{1} << 30) ? static_cast<int32_t>(bytes) : 0;
+}
+
+bool AudioEncodeBuffer::BeginElementLocked(const PoolBuffer* frame, uint64_t timestamp,
+                                           const AudioFormat& format, int32_t bytes) {
+  PoolBuffer* block = m_pool->GetEmptyBuffer(bytes);
+  if (block == nullptr) return false;
+  if (block->data == nullptr || block->capacity < bytes) {
+    m_pool->PutEmptyBuffer(block);
+    return false;
+  }
+  block->len = bytes;
+  block->timestamp = timestamp;
+  block->tick = frame->tick;
+  m_elements.push_back(Element{block, format, 0});
+  return true;
+}
+
+bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate,
+                                int32_t sampling_per_bits) {
+  if (frame == nullptr) {
+    PLN_LOG_ERROR("'s param is illegal");
+    return false;
+  }
+  platform::MutexLock lock(m_mutex);
+  const AudioFormat format{channels, sampling_rate, sampling_per_bits};
+  const int32_t element = ElementBytesLocked(format);
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1 || m_pool == nullptr || element < 1 ||
+      frame->len < 0 || frame->len > frame->capacity) {
+    PLN_LOG_ERROR("'s param is illegal");
+    if (m_pool != nullptr) {
+      m_pool->PutEmptyBuffer(frame);
+    } else {
+      DestroyPoolBuffer(frame);
+    }
+    return false;
+  }
+
+  // A partly filled tail of another format is completed with silence and
+  // keeps its format; the new format begins its own element.
+  if (!m_elements.empty()) {
+    Element& tail = m_elements.back();
+    if (tail.format != format && tail.used < tail.buffer->len) {
+      std::memset(tail.buffer->data + tail.used, 0, static_cast<size_t>(tail.buffer->len - tail.used));
+      tail.used = tail.buffer->len;
+    }
+  }
+
+  // An element begun inside this frame carries the frame's timestamp, moved
+  // on by the length of the elements this frame began before it.
+  const uint64_t element_ticks = static_cast<uint64_t>(m_element_frames) * 90000u /
+                                 static_cast<uint64_t>(sampling_rate);
+  uint64_t begun = 0;
+  bool ok = true;
+  for (int32_t offset = 0; offset < frame->len;) {
+    if (m_elements.empty() || m_elements.back().used >= m_elements.back().buffer->len) {
+      if (!BeginElementLocked(frame, frame->timestamp + begun * element_ticks, format, element)) {
+        ok = false;
+        break;
+      }
+      ++begun;
+    }
+    Element& tail = m_elements.back();
+    const int32_t n = std::min(tail.buffer->len - tail.used, frame->len - offset);
+    std::memcpy(tail.buffer->data + tail.used, frame->data + offset, static_cast<size_t>(n));
+    tail.used += n;
+    offset += n;
+  }
+  if (!ok) PLN_LOG_ERROR("MemoryPol alloc memory failed");
+  m_pool->PutEmptyBuffer(frame);
+  return ok;
+}
+
+std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channels, int32_t sampling_rate,
+                                                                  int32_t sampling_per_bits) {
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
+    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s 's param is illegal");
+    return nullptr;
+  }
+  auto result = std::make_unique<AudioEncodeBufferData>();
+  platform::MutexLock lock(m_mutex);
+  if (++m_get_count % 50 == 0 && !m_elements.empty()) {
+    int64_t total = 0;
+    for (const Element& e : m_elements) total += e.buffer->capacity;
+    PLN_RAW_MESSAGE("AudioEncodeBuffer Total ElementsNums=%d  TotalSize=%f KB",
+                    static_cast<int>(m_elements.size()), static_cast<double>(total) / 1024.0);
+    PLN_RAW_MESSAGE("\n\n");
+  }
+  // The tail is never handed out while it is the only element.
+  if (m_elements.size() < 2) {
+    result->state = AudioEncodeBufferData::kNotReady;
+    return result;
+  }
+  const Element& head = m_elements.front();
+  result->channels = head.format.channels;
+  result->sampling_rate = head.format.sampling_rate;
+  result->sampling_per_bits = head.format.sampling_per_bits;
+  if (head.format != AudioFormat{channels, sampling_rate, sampling_per_bits}) {
+    result->state = AudioEncodeBufferData::kFormatDiffers;
+    return result;
+  }
+  result->state = AudioEncodeBufferData::kReady;
+  result->buffer = head.buffer;
+  m_elements.pop_front();
+  return result;
+}
+
+int AudioEncodeBuffer::ElementCount() {
+  platform::MutexLock lock(m_mutex);
+  return static_cast<int>(m_elements.size());
+}
+
+}  // namespace plenova

@@ -1,0 +1,70 @@
+#include "output/RtmpDataQueue.h"
+
+#include <cstring>
+
+#include "common/MemoryPool.h"
+#include "log/PlenovaLog.h"
+#include "output/OutputLog.h"
+
+namespace plenova {
+
+RtmpDataQueue::~RtmpDataQueue() {
+  platform::MutexLock lock(mutex_);
+  for (RtmpDataUnit& unit : units_) DestroyPoolBuffer(unit.buffer);
+  units_.clear();
+}
+
+void RtmpDataQueue::SetPool(MemoryPool* pool) {
+  platform::MutexLock lock(mutex_);
+  pool_ = pool;
+}
+
+bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
+                            uint8_t isKeyFrame, uint32_t tick) {
+  if (data == nullptr || len < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return false;
+  }
+  platform::MutexLock lock(mutex_);
+  if (units_.size() >= kMaxUnits) {
+    // The send side is not keeping up (or not sending yet): the newest sample
+    // goes, so what is queued stays in order.
+    if (dropped_++ % kDropLogEvery == 0) PLN_RAW_ERROR("delete audio data");
+    return true;
+  }
+  PoolBuffer* buffer = pool_ != nullptr ? pool_->GetEmptyBuffer(len) : nullptr;
+  if (buffer == nullptr || buffer->data == nullptr) {
+    if (buffer != nullptr) pool_->PutEmptyBuffer(buffer);
+    PLN_LOG_ERROR("Get memory failed");
+    return false;
+  }
+  buffer->len = len;
+  buffer->timestamp = timestamp;
+  buffer->tick = tick;
+  std::memcpy(buffer->data, data, static_cast<size_t>(len));
+  units_.push_back(RtmpDataUnit{buffer, isKeyFrame});
+  return true;
+}
+
+std::unique_ptr<RtmpDataUnit> RtmpDataQueue::GetData(uint8_t sending) {
+  if (sending == 0) {
+    if (refused_ % kRefusedLogEvery == 0) {
+      refused_ = 0;
+      PLN_FILE_LINE_ERROR("File:%s,Line=%05d  Function: 当前不是发送状态，取数据失败");
+    }
+    ++refused_;
+    return nullptr;
+  }
+  platform::MutexLock lock(mutex_);
+  if (units_.empty()) return nullptr;
+  auto unit = std::make_unique<RtmpDataUnit>(units_.front());
+  units_.pop_front();
+  return unit;
+}
+
+size_t RtmpDataQueue::Size() const {
+  platform::MutexLock lock(mutex_);
+  return units_.size();
+}
+
+}  // namespace plenova

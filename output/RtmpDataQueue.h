@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "common/PoolBuffer.h"
+#include "platform/Mutex.h"
+
+namespace plenova {
+
+class MemoryPool;
+
+// One queued sample. Whoever takes a unit from the queue owns it and its
+// buffer: it gives the buffer back to the pool once the sample is pushed.
+struct RtmpDataUnit {
+  PoolBuffer* buffer = nullptr;  // bytes (`data`, `len`), `timestamp` and `tick`
+  uint8_t isKeyFrame = 0;
+};
+
+// The bounded first-in-first-out queue between the dispatcher, which puts
+// samples into a publisher, and that publisher's send thread. A put copies
+// the sample into a pool block so the caller keeps its storage; a full queue
+// discards the incoming sample.
+class RtmpDataQueue {
+ public:
+  // Units held at most; a put into a full queue is discarded.
+  static constexpr size_t kMaxUnits = 41;
+  // Refused takes are logged on the first and then on every 30th.
+  static constexpr int32_t kRefusedLogEvery = 30;
+  // Discarded puts are logged on the first and then on every 50th.
+  static constexpr uint64_t kDropLogEvery = 50;
+
+  RtmpDataQueue() = default;
+  // Remaining units' storage is destroyed, not returned to the pool.
+  ~RtmpDataQueue();
+  RtmpDataQueue(const RtmpDataQueue&) = delete;
+  RtmpDataQueue& operator=(const RtmpDataQueue&) = delete;
+
+  // The pool the copies come from; borrowed, the owner of the publisher keeps
+  // it alive. Set before the first put.
+  void SetPool(MemoryPool* pool);
+
+  // Copies `len` bytes into a pool block and appends them. False for bad
+  // arguments or when no storage is available; true also when the queue was
+  // full and the sample was discarded ("delete audio data"). Sync thread.
+  bool PutData(const uint8_t* data, int32_t len, uint64_t timestamp, uint8_t isKeyFrame,
+               uint32_t tick);
+
+  // The oldest unit, now owned by the caller, or null when the queue is
+  // empty or `sending` is 0 (the publisher does not send yet). Send thread.
+  std::unique_ptr<RtmpDataUnit> GetData(uint8_t sending);
+
+  size_t Size() const;
+
+ private:
+  // Guards `pool_` and `units_`; taken by the sync thread (put), the send
+  // thread (take) and the owner (SetPool, destruction).
+  mutable platform::Mutex mutex_;
+  MemoryPool* pool_ = nullptr;  // borrowed
+  std::deque<RtmpDataUnit> units_;
+  uint64_t dropped_ = 0;  // discarded puts
+  // Refused takes since the last log line; send thread only.
+  int32_t refused_ = 0;
+};
+
+}  // namespace plenova

@@ -1,0 +1,172 @@
+#include "aaclc/AacLcEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tests/aaclc/AacDecode.h"
+
+namespace plenova::testing {
+namespace {
+
+struct Format {
+  uint32_t rate;
+  uint32_t channels;
+};
+
+struct Encoded {
+  std::vector<uint8_t> bytes;
+  std::vector<int> frame_sizes;  // one per encode call, 0 while the encoder fills its delay
+};
+
+class Encoder {
+ public:
+  Encoder(uint32_t rate, uint32_t channels)
+      : handle_(aacLcEncOpen(rate, channels, &input_samples_, &max_output_)) {}
+  ~Encoder() { aacLcEncClose(handle_); }
+  AacLcHandle handle() const { return handle_; }
+  uint32_t input_samples() const { return input_samples_; }
+  uint32_t max_output() const { return max_output_; }
+
+  // Encodes `pcm` in whole frames, then drains the encoder.
+  Encoded EncodeAll(const std::vector<int16_t>& pcm) {
+    Encoded e;
+    std::vector<uint8_t> out(max_output_);
+    auto keep = [&](int n) {
+      EXPECT_GE(n, 0);
+      if (n > 0) e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + n);
+    };
+    for (size_t at = 0; at + input_samples_ <= pcm.size(); at += input_samples_) {
+      const int n = aacLcEncEncode(handle_, pcm.data() + at, input_samples_, out.data(), max_output_);
+      e.frame_sizes.push_back(n);
+      keep(n);
+    }
+    for (int n = 1, guard = 0; n > 0 && guard < 8; ++guard) {
+      n = aacLcEncEncode(handle_, nullptr, 0, out.data(), max_output_);
+      keep(n);
+    }
+    return e;
+  }
+
+ private:
+  uint32_t input_samples_ = 0;
+  uint32_t max_output_ = 0;
+  AacLcHandle handle_;
+};
+
+class AacLcFormatTest : public ::testing::TestWithParam<Format> {};
+
+TEST_P(AacLcFormatTest, ToneSurvivesEncodingAndDecoding) {
+  const Format f = GetParam();
+  Encoder enc(f.rate, f.channels);
+  ASSERT_NE(enc.handle(), nullptr);
+  EXPECT_EQ(enc.input_samples(), 1024 * f.channels);
+  EXPECT_GE(enc.max_output(), 768 * f.channels);
+
+  const double tone = 1000.0;
+  const Encoded e = enc.EncodeAll(SineTone(tone, static_cast<int>(f.rate), static_cast<int>(f.channels),
+                                           static_cast<int>(f.rate)));
+  ASSERT_FALSE(e.frame_sizes.empty());
+  EXPECT_EQ(e.frame_sizes.front(), 0) << "the first frame only fills the encoder's delay";
+
+  // Every frame is one ADTS frame whose length field is what the call returned.
+  size_t at = 0;
+  int frames = 0;
+  while (at + 7 <= e.bytes.size()) {
+    ASSERT_EQ(e.bytes[at], 0xFF);
+    ASSERT_EQ(e.bytes[at + 1] & 0xF6, 0xF0) << "sync word, layer 0";
+    EXPECT_EQ((e.bytes[at + 2] >> 6) + 1, kAacLcLow);
+    const size_t len = ((e.bytes[at + 3] & 3u) << 11) | (e.bytes[at + 4] << 3) | (e.bytes[at + 5] >> 5);
+    ASSERT_GT(len, 7u);
+    at += len;
+    ++frames;
+  }
+  EXPECT_EQ(at, e.bytes.size());
+  const int calls = static_cast<int>(e.frame_sizes.size());
+  EXPECT_GE(frames, calls - 1);
+
+  int channels = 0, rate = 0;
+  const std::vector<float> decoded = DecodeAdts(e.bytes, &channels, &rate);
+  ASSERT_FALSE(decoded.empty());
+  EXPECT_EQ(channels, static_cast<int>(f.channels));
+  EXPECT_EQ(rate, static_cast<int>(f.rate));
+  EXPECT_GE(decoded.size(), static_cast<size_t>(calls) * 1024);
+  EXPECT_NEAR(ToneFrequency(decoded, rate), tone, tone * 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AacLcFormatTest,
+                         ::testing::Values(Format{48000, 2}, Format{48000, 1}, Format{44100, 2},
+                                           Format{16000, 1}, Format{8000, 2}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.rate) + "Hz" +
+                                  std::to_string(info.param.channels) + "ch";
+                         });
+
+// Bytes of one second of a tone at the given per-channel bit rate (0: the
+// default configuration).
+size_t BytesPerSecond(uint32_t bit_rate_per_channel) {
+  Encoder enc(48000, 2);
+  if (bit_rate_per_channel != 0) {
+    AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());
+    config.bitRate = bit_rate_per_channel;
+    EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &config), 1);
+  }
+  // A rich signal, so the encoder spends its whole budget.
+  std::vector<int16_t> pcm = SineTone(440.0, 48000, 2, 48000 * 2, 6000.0);
+  const std::vector<int16_t> high = SineTone(7350.0, 48000, 2, 48000 * 2, 6000.0);
+  uint32_t noise = 12345;
+  for (size_t i = 0; i < pcm.size(); ++i) {
+    noise = noise * 1664525u + 1013904223u;
+    pcm[i] = static_cast<int16_t>(pcm[i] + high[i] + static_cast<int16_t>(noise >> 20) - 2048);
+  }
+  return enc.EncodeAll(pcm).bytes.size() / 2;
+}
+
+TEST(AacLcConfigurationTest, DefaultsAreAdtsLowComplexityAt64kPerChannel) {
+  Encoder enc(48000, 2);
+  const AacLcConfiguration* config = aacLcEncGetCurrentConfiguration(enc.handle());
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->aacObjectType, kAacLcLow);
+  EXPECT_EQ(config->inputFormat, kAacLcInput16Bit);
+  EXPECT_EQ(config->outputFormat, kAacLcAdts);
+  EXPECT_EQ(config->bitRate, 64000u);
+  // 128 kbit/s for stereo is 16000 bytes a second.
+  EXPECT_NEAR(static_cast<double>(BytesPerSecond(0)), 16000.0, 16000.0 * 0.25);
+}
+
+TEST(AacLcConfigurationTest, BitRateSetBeforeEncodingApplies) {
+  EXPECT_NEAR(static_cast<double>(BytesPerSecond(32000)), 8000.0, 8000.0 * 0.25);
+}
+
+TEST(AacLcConfigurationTest, RefusedConfigurationChangesNothing) {
+  Encoder enc(48000, 2);
+  AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());
+  config.aacObjectType = kAacLcMain;
+  config.bitRate = 96000;
+  EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &config), 0);
+  EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->bitRate, 64000u);
+  EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->aacObjectType, kAacLcLow);
+}
+
+TEST(AacLcOpenTest, RefusesFormatsItCannotEncode) {
+  uint32_t samples = 7, max_out = 7;
+  for (const Format f : {Format{11111, 2}, Format{48000, 0}, Format{48000, 3}, Format{0, 1}}) {
+    EXPECT_EQ(aacLcEncOpen(f.rate, f.channels, &samples, &max_out), nullptr) << f.rate << "/" << f.channels;
+  }
+  EXPECT_EQ(samples, 7u);
+  EXPECT_EQ(aacLcEncEncode(nullptr, nullptr, 0, nullptr, 0), -1);
+  EXPECT_EQ(aacLcEncClose(nullptr), -1);
+}
+
+TEST(AacLcOpenTest, RefusesMoreSamplesThanAFrameOrASmallOutput) {
+  Encoder enc(48000, 2);
+  std::vector<int16_t> pcm(4096);
+  std::vector<uint8_t> out(enc.max_output());
+  EXPECT_EQ(aacLcEncEncode(enc.handle(), pcm.data(), 2049, out.data(), enc.max_output()), -1);
+  EXPECT_EQ(aacLcEncEncode(enc.handle(), pcm.data(), 2048, out.data(), enc.max_output()), 0);
+  EXPECT_EQ(aacLcEncEncode(enc.handle(), pcm.data(), 2048, out.data(), 4), -1);
+}
+
+}  // namespace
+}  // namespace plenova::testing

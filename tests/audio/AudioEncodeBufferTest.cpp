@@ -1,0 +1,140 @@
+#include "audio/AudioEncodeBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "tests/audio/AudioFakes.h"
+
+namespace plenova::testing {
+namespace {
+
+// 48000 Hz stereo 16-bit: 1024 samples per channel make 4096-byte elements.
+class AudioEncodeBufferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(buffer_.InitBuffer(&pool_));
+    buffer_.SetElementFrames(1024);
+  }
+
+  // Puts a frame of `bytes` bytes whose 16-bit samples count on from `first`.
+  bool Put(int32_t bytes, uint64_t stamp, int16_t first, int32_t channels = 2, int32_t rate = 48000) {
+    std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(first + i);
+    return buffer_.PutData(PcmBlock(pool_, samples, stamp, static_cast<uint32_t>(stamp)), channels, rate, 16);
+  }
+
+  // Takes the head element, checking the state the buffer answers.
+  std::unique_ptr<PoolBuffer, void (*)(PoolBuffer*)> Take(AudioEncodeBufferData::State expected,
+                                                          int32_t channels = 2, int32_t rate = 48000) {
+    std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(channels, rate, 16);
+    EXPECT_NE(r, nullptr);
+    EXPECT_EQ(r ? r->state : -1, expected);
+    return {r ? r->buffer : nullptr, DestroyPoolBuffer};
+  }
+
+  static int16_t SampleAt(const PoolBuffer& b, int i) {
+    int16_t s;
+    std::memcpy(&s, b.data + i * 2, 2);
+    return s;
+  }
+
+  MemoryPool pool_;
+  AudioEncodeBuffer buffer_;
+};
+
+TEST_F(AudioEncodeBufferTest, MixerFramesFillElementsBackToBack) {
+  // 3840-byte frames (1920 samples each, counting on) into 4096-byte elements:
+  // 3840, then 256 + 3584, then 512 + 3328.
+  const uint64_t stamps[] = {90000, 91800, 93600, 95400};
+  for (int f = 0; f < 4; ++f) ASSERT_TRUE(Put(3840, stamps[f], static_cast<int16_t>(f * 1920)));
+  ASSERT_EQ(buffer_.ElementCount(), 4);
+
+  for (int e = 0; e < 3; ++e) {
+    auto element = Take(AudioEncodeBufferData::kReady);
+    ASSERT_NE(element, nullptr);
+    EXPECT_EQ(element->len, 4096);
+    // Consecutive audio: element e holds samples 2048 e onward.
+    for (int i = 0; i < 2048; i += 511) EXPECT_EQ(SampleAt(*element, i), static_cast<int16_t>(2048 * e + i));
+    // The element begun by frame e carries frame e's stamp and tick.
+    EXPECT_EQ(element->timestamp, stamps[e]);
+    EXPECT_EQ(element->tick, static_cast<uint32_t>(stamps[e]));
+  }
+  // The tail stays while it is the only element.
+  Take(AudioEncodeBufferData::kNotReady);
+}
+
+TEST_F(AudioEncodeBufferTest, ExactFillMarksTheTailFullAndACompleteLoneElementWaits) {
+  ASSERT_TRUE(Put(2048, 1000, 0));
+  ASSERT_TRUE(Put(2048, 2000, 1024));
+  EXPECT_EQ(buffer_.ElementCount(), 1);
+  Take(AudioEncodeBufferData::kNotReady);
+  ASSERT_TRUE(Put(4, 3000, 7));
+  EXPECT_EQ(buffer_.ElementCount(), 2);
+  auto first = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(SampleAt(*first, 2047), 2047);
+}
+
+TEST_F(AudioEncodeBufferTest, FrameLongerThanAnElementIsSplitWithAdvancingStamps) {
+  // 25 frames a second: 7680 bytes span two elements; each element begun in
+  // the frame is one element length (1920 ticks) later than the one before.
+  ASSERT_TRUE(Put(7680, 90000, 0));
+  ASSERT_TRUE(Put(7680, 93600, 3840));
+  ASSERT_EQ(buffer_.ElementCount(), 4);
+  const uint64_t expected[] = {90000, 91920, 93600};
+  for (uint64_t stamp : expected) {
+    auto e = Take(AudioEncodeBufferData::kReady);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->timestamp, stamp);
+  }
+}
+
+TEST_F(AudioEncodeBufferTest, FormatChangeCompletesTheOldTailWithSilence) {
+  ASSERT_TRUE(Put(3840, 90000, 100));
+  // 16000 Hz mono: 1024 samples make 2048-byte elements.
+  ASSERT_TRUE(Put(640, 91800, 5, 1, 16000));
+  ASSERT_EQ(buffer_.ElementCount(), 2);
+
+  // Asked for the new format, the buffer answers with the head's old format
+  // and keeps it.
+  std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(1, 16000, 16);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->state, AudioEncodeBufferData::kFormatDiffers);
+  EXPECT_EQ(r->channels, 2);
+  EXPECT_EQ(r->sampling_rate, 48000);
+  EXPECT_EQ(buffer_.ElementCount(), 2);
+
+  auto old = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(old->len, 4096);
+  EXPECT_EQ(SampleAt(*old, 1919), 100 + 1919);
+  EXPECT_EQ(SampleAt(*old, 1920), 0);
+  EXPECT_EQ(SampleAt(*old, 2047), 0);
+
+  // The new format's element is 2048 bytes and fills from its start.
+  ASSERT_TRUE(Put(2048 - 640, 92000, 325, 1, 16000));
+  ASSERT_TRUE(Put(2, 93000, 0, 1, 16000));
+  auto fresh = Take(AudioEncodeBufferData::kReady, 1, 16000);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->len, 2048);
+  EXPECT_EQ(fresh->timestamp, 91800u);
+  EXPECT_EQ(SampleAt(*fresh, 0), 5);
+  EXPECT_EQ(SampleAt(*fresh, 320), 325);
+}
+
+TEST_F(AudioEncodeBufferTest, RefusedArgumentsChangeNothing) {
+  ASSERT_TRUE(Put(100, 1, 0));
+  EXPECT_EQ(buffer_.GetData(0, 48000, 16), nullptr);
+  EXPECT_EQ(buffer_.GetData(2, 48000, 0), nullptr);
+  EXPECT_FALSE(buffer_.PutData(nullptr, 2, 48000, 16));
+  EXPECT_FALSE(buffer_.PutData(PcmBlock(pool_, {1, 2}, 5), 2, 0, 16));
+  EXPECT_EQ(buffer_.ElementCount(), 1);
+  AudioEncodeBuffer uninitialised;
+  EXPECT_FALSE(uninitialised.InitBuffer(nullptr));
+}
+
+}  // namespace
+}  // namespace plenova::testing

@@ -1,0 +1,203 @@
+#include "audio/AudioEncode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "audio/AudioMixImp.h"
+#include "tests/audio/AudioFakes.h"
+#include "tests/support/LogCapture.h"
+
+namespace plenova::testing {
+namespace {
+
+int32_t PayloadIndex(const SynAudioFrame& f) {
+  int32_t v;
+  std::memcpy(&v, f.data.data(), 4);
+  return v;
+}
+
+class AudioEncodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetFakeAac();
+    syn_.InitBuffer(&pool_);
+    buffer_.InitBuffer(&pool_);
+  }
+
+  PoolBuffer* Element(int16_t first, uint64_t stamp, uint32_t tick) {
+    PoolBuffer* b = PcmBlock(pool_, std::vector<int16_t>(2048, first), stamp, tick);
+    return b;
+  }
+
+  MemoryPool pool_;
+  AVSynBuffer syn_;
+  SynRecord record_{&syn_, &pool_};
+  AudioEncodeBuffer buffer_;
+  FakeSynCtl ctl_;
+};
+
+struct OpenCase {
+  int32_t channels, rate;
+  int32_t duration;       // 90 kHz units
+  int32_t element_bytes;  // 16-bit
+};
+class AudioEncodeOpenTest : public AudioEncodeTest, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(AudioEncodeOpenTest, TellsFrameLengthAndElementSize) {
+  const OpenCase c = GetParam();
+  AudioEncode enc(&FakeAacLibrary());
+  ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, c.channels, c.rate, 16), 0);
+  EXPECT_EQ(ctl_.durations, std::vector<int32_t>{c.duration});
+  EXPECT_EQ(buffer_.ElementBytes(AudioFormat{c.channels, c.rate, 16}), c.element_bytes);
+  EXPECT_EQ(FakeAac().config.aacObjectType, kAacLcLow);
+  EXPECT_EQ(FakeAac().config.inputFormat, kAacLcInput16Bit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AudioEncodeOpenTest,
+                         ::testing::Values(OpenCase{2, 48000, 1920, 4096}, OpenCase{1, 48000, 1920, 2048},
+                                           OpenCase{1, 16000, 5760, 2048}, OpenCase{2, 44100, 2089, 4096},
+                                           OpenCase{1, 8000, 11520, 2048}));
+
+TEST_F(AudioEncodeTest, FramesCarryTheirElementStampAndTheTickOfTheElementThatEnteredFirst) {
+  FakeAac().delay = 2;
+  AudioEncode enc(&FakeAacLibrary());
+  ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 48000, 16), 0);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(enc.aac_encode_frame(Element(static_cast<int16_t>(i), 1000 + i, 500 + i), 50), 0);
+  }
+  const std::vector<SynAudioFrame> frames = record_.Frames();
+  ASSERT_EQ(frames.size(), 3u);
+  for (int j = 0; j < 3; ++j) {
+    const SynAudioFrame& f = frames[static_cast<size_t>(j)];
+    EXPECT_EQ(PayloadIndex(f), j);
+    EXPECT_EQ(f.timestamp, 1000u + j + 2) << "stamp of the element just encoded";
+    EXPECT_EQ(f.tick, 500u + j) << "tick of the oldest element not yet matched";
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.bits, 16);
+    EXPECT_EQ(f.rate, 48000);
+    EXPECT_EQ(f.fps, 50);
+  }
+  EXPECT_EQ(FakeAac().encoded_samples, std::vector<uint32_t>(5, 2048));
+}
+
+TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped) {
+  LogCapture log;
+  FakeAac().refuse_open = true;
+  AudioEncode enc(&FakeAacLibrary());
+  EXPECT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 22222, 16), -1);
+  EXPECT_TRUE(log.Contains("'s failed open faacEnc"));
+  EXPECT_TRUE(ctl_.durations.empty());
+  PoolBuffer* element = Element(1, 1, 1);
+  const int idle = pool_.IdleCount(element->capacity);
+  EXPECT_EQ(enc.aac_encode_frame(element, 50), 0);
+  EXPECT_EQ(pool_.IdleCount(element->capacity), idle + 1);
+  EXPECT_EQ(record_.Count(), 0u);
+  EXPECT_EQ(enc.aac_encode_frame(nullptr, 50), -1);
+  EXPECT_EQ(enc.aac_encode_close(), -1);
+}
+
+// The whole path stepped by hand, on the fake encoder.
+class AudioPathStepTest : public AudioEncodeTest {
+ protected:
+  void Init(int32_t fps, int32_t channels, int32_t rate) {
+    info_ = AudioStreamInfo{channels, 16, rate, "a"};
+    ASSERT_TRUE(InitOneStreamPath(imp_, &info_, &pool_, &syn_, &ctl_, fps));
+  }
+  void Update(int32_t channels, int32_t rate) {
+    info_ = AudioStreamInfo{channels, 16, rate, "a"};
+    AudioMixUpdateParam u{&info_, 1, channels, rate, 16};
+    imp_.UpdataAudioMixImp(&u);
+  }
+  // Pushes one mixer frame of stream "a" and runs one pass.
+  void Cycle(int32_t channels, int32_t rate, int16_t tag) {
+    const int32_t bytes = imp_.Mixer().AudioFrameSize();
+    const AudioMixFrame f = MixFrame(
+        PcmBlock(pool_, std::vector<int16_t>(static_cast<size_t>(bytes / 2), tag), stamp_, tick_), "a", channels, rate);
+    stamp_ += 1000;
+    ++tick_;
+    ASSERT_TRUE(imp_.IAudioMixPushData(&f));
+    imp_.Mixer().AudioMixStep(0x7000'0000u);
+    record_.Drain();
+  }
+
+  AudioStreamInfo info_{};
+  AudioMixImp imp_{&FakeAacLibrary()};
+  uint64_t stamp_ = 100000;
+  uint32_t tick_ = 1;
+};
+
+TEST_F(AudioPathStepTest, AtTwentyFiveFramesASecondTheEncodeBufferStaysBounded) {
+  // 7680-byte mixer frames into 4096-byte elements: almost two elements a
+  // cycle, all encoded in the cycle that completes them.
+  Init(25, 2, 48000);
+  int most = 0;
+  const int cycles = 25 * 60;
+  for (int i = 0; i < cycles; ++i) {
+    Cycle(2, 48000, static_cast<int16_t>(i));
+    most = std::max(most, imp_.EncodeBuffer().ElementCount());
+  }
+  EXPECT_LE(most, 2);
+  // Every element but the tail was encoded; the fake holds one in its delay.
+  const int elements = (cycles - 1) * 7680 / 4096;
+  EXPECT_GE(static_cast<int>(record_.Count()), elements - 2);
+  const std::vector<SynAudioFrame> frames = record_.Frames();
+  for (size_t i = 1; i < frames.size(); ++i) ASSERT_GT(frames[i].timestamp, frames[i - 1].timestamp) << i;
+}
+
+TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) {
+  Init(50, 2, 48000);
+  for (int i = 0; i < 10; ++i) Cycle(2, 48000, static_cast<int16_t>(i + 1));
+  Update(1, 16000);
+  for (int i = 0; i < 20; ++i) Cycle(1, 16000, static_cast<int16_t>(100 + i));
+
+  const FakeAacState& fake = FakeAac();
+  ASSERT_EQ(fake.open_rates, (std::vector<uint32_t>{48000, 16000}));
+  EXPECT_EQ(fake.open_channels, (std::vector<uint32_t>{2, 1}));
+  EXPECT_EQ(fake.open_handles, 1);
+  // Nine stereo frames were mixed (the tenth was still queued when the update
+  // removed its stream): 34560 bytes make 8 full elements and a tail
+  // completed with silence, and all nine went through the stereo encoder.
+  size_t stereo_calls = 0;
+  while (stereo_calls < fake.encoded_samples.size() && fake.encoded_samples[stereo_calls] == 2048) ++stereo_calls;
+  EXPECT_EQ(stereo_calls, 9u);
+  // 20 mono frames of 640 bytes make 7 elements of 2048 bytes; 6 handed out.
+  EXPECT_EQ(fake.encoded_samples.size() - stereo_calls, 6u);
+
+  std::vector<SynAudioFrame> frames = record_.Frames();
+  ASSERT_EQ(frames.size(), 8u + 5u);  // one frame of each encoder's delay stays inside
+  EXPECT_EQ(frames[7].channels, 2);
+  EXPECT_EQ(frames[8].channels, 1);
+  EXPECT_EQ(frames[8].rate, 16000);
+  EXPECT_EQ(PayloadFirstSample(frames[8]), 100);
+  // The sync controller keeps the length it was told at initialisation.
+  EXPECT_EQ(ctl_.durations, std::vector<int32_t>{1920});
+}
+
+TEST_F(AudioPathStepTest, InterfaceRefusesMissingRecordsAndKeepsFramesOfRejectedStreams) {
+  LogCapture log;
+  EXPECT_FALSE(imp_.IAudioMixInit(nullptr));
+  EXPECT_FALSE(imp_.IAudioMixPushData(nullptr));
+  imp_.UpdataAudioMixImp(nullptr);
+  EXPECT_EQ(log.Count("'s value is illegall"), 3);
+
+  FakeAac().refuse_open = true;
+  Init(50, 2, 48000);
+  EXPECT_TRUE(log.Contains("'s failed open faacEnc"));
+  EXPECT_EQ(imp_.Mixer().AudioFrameSize(), 3840);
+  const char* ids[] = {"b", "c", "d", "e", "f"};
+  for (const char* id : ids) {
+    const AudioMixFrame f = MixFrame(PcmBlock(pool_, {1}, 1), id);
+    EXPECT_TRUE(imp_.IAudioMixPushData(&f)) << id;  // "f" finds no slot, yet the call succeeds
+  }
+  EXPECT_TRUE(log.Contains("_VIDEOMIX_MAX_FRAME_COUNT_"));
+
+  // With the encoder closed, elements are taken and dropped: nothing piles up.
+  for (int i = 0; i < 20; ++i) Cycle(2, 48000, 1);
+  EXPECT_LE(imp_.EncodeBuffer().ElementCount(), 2);
+  EXPECT_EQ(record_.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace plenova::testing

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/AacLcLibrary.h"
+#include "audio/AudioMix.h"
+#include "audio/AudioMixImp.h"
+#include "audio/IAudioMix.h"
+#include "common/MemoryPool.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVSynCtl.h"
+
+namespace plenova::testing {
+
+// One AAC frame as the sync buffer queued it.
+struct SynAudioFrame {
+  std::vector<uint8_t> data;
+  uint64_t timestamp = 0;
+  uint32_t tick = 0;
+  int32_t channels = 0, bits = 0, rate = 0, fps = 0;
+};
+
+// Takes the AAC frames out of a real sync buffer's audio queue, as the sync
+// controller does, and keeps copies. Its queue is bounded, so a test drains
+// it at least every few dozen frames. Called by the test thread only.
+class SynRecord {
+ public:
+  // Both borrowed; they outlive the record.
+  SynRecord(AVSynBuffer* syn, MemoryPool* pool) : syn_(syn), pool_(pool) {}
+  void Drain();
+  // Drains first.
+  std::vector<SynAudioFrame> Frames();
+  size_t Count();
+
+ private:
+  AVSynBuffer* syn_;
+  MemoryPool* pool_;
+  std::vector<SynAudioFrame> frames_;
+};
+
+// A stand-in for the AAC library. After `delay` calls that produce nothing,
+// each encode call puts out 8 bytes naming the input it stands for: that
+// call's index on its encoder, then the input's first sample.
+struct FakeAacState {
+  int delay = 1;
+  bool refuse_open = false;
+  uint32_t input_samples_per_channel = 1024;
+  int open_handles = 0;
+  std::vector<uint32_t> open_rates, open_channels;
+  std::vector<uint32_t> encoded_samples;  // per encode call
+  AacLcConfiguration config{};
+};
+
+// The fake library's table; its state is reset by ResetFakeAac.
+const AacLcLibrary& FakeAacLibrary();
+FakeAacState& FakeAac();
+void ResetFakeAac();
+
+class FakeSynCtl : public IAVSynCtl {
+ public:
+  void InitIAVSynCtl(const AVSynCtlParam*, MemoryPool*) override {}
+  void StartSynThread() override {}
+  void StopSynThread() override {}
+  void SetAudioFrameDuration(int32_t duration) override { durations.push_back(duration); }
+  std::vector<int32_t> durations;
+};
+
+// A pool block holding `samples` with the given stamp and tick.
+PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint64_t timestamp,
+                     uint32_t tick = 0);
+
+// A frame record of the stream `id` in the given format.
+AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2, int32_t rate = 48000,
+                       int32_t bits = 16);
+
+// The fake encoder's payload: the first sample of the input a frame stands for.
+int32_t PayloadFirstSample(const SynAudioFrame& frame);
+
+// Initialises the path for the one stream `info` in the stream's own format
+// and activates it, as the recorder does on its first audio layout.
+bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
+                       IAVSynCtl* ctl, int32_t fps);
+
+// A mixer set-up for `streams` with a 16-bit target format.
+AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool* pool,
+                         AudioEncodeBuffer* buffer, int32_t fps, int32_t channels, int32_t rate);
+
+}  // namespace plenova::testing

@@ -1,0 +1,109 @@
+#include "output/RtmpDataQueue.h"
+
+#include <gtest/gtest.h>
+
+#include "common/MemoryPool.h"
+#include "tests/support/LogCapture.h"
+
+namespace plenova {
+namespace {
+
+constexpr const char* kRefusedTake = "当前不是发送状态，取数据失败";
+
+class RtmpDataQueueTest : public ::testing::Test {
+ protected:
+  RtmpDataQueueTest() { queue_.SetPool(&pool_); }
+
+  // Puts one byte `value` stamped `value`.
+  bool Put(uint8_t value, uint8_t key = 0) { return queue_.PutData(&value, 1, value, key, 7); }
+
+  // Takes every unit (sending) and returns their first bytes.
+  std::vector<uint8_t> Drain() {
+    std::vector<uint8_t> out;
+    while (auto unit = queue_.GetData(1)) {
+      out.push_back(unit->buffer->data[0]);
+      EXPECT_EQ(unit->buffer->timestamp, unit->buffer->data[0]);
+      pool_.PutEmptyBuffer(unit->buffer);
+    }
+    return out;
+  }
+
+  MemoryPool pool_;
+  testing::LogCapture log_;
+  RtmpDataQueue queue_;
+};
+
+TEST_F(RtmpDataQueueTest, FortySecondPutIsDiscardedAndTheOlderStayInOrder) {
+  for (int i = 0; i < 41; ++i) ASSERT_TRUE(Put(static_cast<uint8_t>(i)));
+  EXPECT_FALSE(log_.Contains("delete audio data"));
+  EXPECT_TRUE(Put(41));  // accepted by the interface, but dropped
+  EXPECT_EQ(log_.Count("delete audio data"), 1);
+  EXPECT_EQ(log_.LevelOf("delete audio data"), 3);
+  // A queue that stays full logs the 1st, 51st, 101st... discard.
+  for (int i = 0; i < 100; ++i) Put(200);
+  EXPECT_EQ(log_.Count("delete audio data"), 3);
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < 41; ++i) expected.push_back(static_cast<uint8_t>(i));
+  EXPECT_EQ(Drain(), expected);
+  // Room again after a take.
+  EXPECT_TRUE(Put(99));
+  EXPECT_EQ(Drain(), std::vector<uint8_t>{99});
+}
+
+TEST_F(RtmpDataQueueTest, TakesWhileNotSendingAreRefusedAndLoggedOnThe1st31st61st) {
+  ASSERT_TRUE(Put(1));
+  std::vector<int> logged_at;
+  for (int take = 1; take <= 70; ++take) {
+    const int before = log_.Count(kRefusedTake);
+    EXPECT_EQ(queue_.GetData(0), nullptr);
+    if (log_.Count(kRefusedTake) > before) logged_at.push_back(take);
+  }
+  EXPECT_EQ(logged_at, (std::vector<int>{1, 31, 61}));
+  // Nothing was lost by the refusals.
+  EXPECT_EQ(Drain(), std::vector<uint8_t>{1});
+}
+
+TEST_F(RtmpDataQueueTest, EmptyQueueYieldsNothingSilently) {
+  EXPECT_EQ(queue_.GetData(1), nullptr);
+  EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(RtmpDataQueueTest, BadPutsAreRefusedAndQueueNothing) {
+  const uint8_t byte = 1;
+  EXPECT_FALSE(queue_.PutData(&byte, 0, 0, 0, 0));
+  EXPECT_FALSE(queue_.PutData(nullptr, 4, 0, 0, 0));
+  EXPECT_EQ(log_.Count("value is illegall"), 2);
+  EXPECT_EQ(queue_.Size(), 0u);
+}
+
+TEST_F(RtmpDataQueueTest, CopiesTheCallersBytesWithKeyFlagAndTick) {
+  uint8_t bytes[3] = {9, 8, 7};
+  ASSERT_TRUE(queue_.PutData(bytes, 3, 1234, 1, 55));
+  bytes[0] = 0;  // the caller's storage is its own again
+  auto unit = queue_.GetData(1);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit->buffer->len, 3);
+  EXPECT_EQ(unit->buffer->data[0], 9);
+  EXPECT_EQ(unit->buffer->timestamp, 1234u);
+  EXPECT_EQ(unit->buffer->tick, 55u);
+  EXPECT_EQ(unit->isKeyFrame, 1);
+  pool_.PutEmptyBuffer(unit->buffer);
+}
+
+TEST(RtmpDataQueueNoPoolTest, PutWithoutPoolFailsAndQueueDestroysLeftovers) {
+  {
+    RtmpDataQueue queue;
+    const uint8_t byte = 1;
+    EXPECT_FALSE(queue.PutData(&byte, 1, 0, 0, 0));
+  }
+  // Units left at destruction are freed (the sanitizer reports a leak
+  // otherwise).
+  MemoryPool pool;
+  RtmpDataQueue queue;
+  queue.SetPool(&pool);
+  const uint8_t byte = 2;
+  EXPECT_TRUE(queue.PutData(&byte, 1, 0, 0, 0));
+}
+
+}  // namespace
+}  // namespace plenova

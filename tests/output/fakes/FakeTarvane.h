@@ -1,0 +1,64 @@
+#pragma once
+
+// A scripted stand-in for the MP4 recorder library, handed to the
+// dispatcher as its CreateRecord/DestroyRecord pair. Records stay in the
+// registry after DestroyRecord so tests can read what they were given.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output/AVStreamingImp.h"
+#include "tarvane/Tarvane.h"
+
+namespace fake_tarvane {
+
+struct Write {
+  uint32_t tag = 0;
+  uint64_t timestamp = 0;
+  std::vector<uint8_t> data;
+};
+
+class FakeRecord : public ITarvaneRecord {
+ public:
+  // Results to answer with.
+  int live_start_result = 0;
+  int live_stop_result = 0;
+  int video_write_result = 0;
+  int set_callback_result = 0;
+
+  // What the recorder was given.
+  std::string create_path;
+  Mp4VideoDesc video{};
+  Mp4AudioDesc audio{};
+  std::vector<std::string> starts;
+  int stops = 0;
+  std::vector<Write> writes;
+  uint32_t stream_id = 0;
+  TarvaneStateCallback callback = nullptr;
+  bool destroyed = false;
+
+  int LiveStart(const char* path) override;
+  int LiveStop() override;
+  uint32_t GetState() override { return 0; }
+  uint64_t GetBytesWritten() override { return 0; }
+  int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
+                   uint64_t timestamp) override;
+  int SetStateCallback(uint32_t id, TarvaneStateCallback cb) override;
+
+  // Timestamps of the writes with `tag`.
+  std::vector<uint64_t> Times(uint32_t tag) const;
+};
+
+struct Registry {
+  bool fail_create = false;
+  std::vector<std::unique_ptr<FakeRecord>> records;
+};
+
+// The process's registry; Reset empties it.
+Registry& registry();
+void Reset();
+plenova::Mp4RecorderApi Api();
+
+}  // namespace fake_tarvane

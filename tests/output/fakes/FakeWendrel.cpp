@@ -1,0 +1,164 @@
+// A scripted stand-in for the RTMP library: the nine entry points record
+// their arguments and answer from the script.
+
+#include "tests/output/fakes/FakeWendrel.h"
+
+#include <mutex>
+
+#include "wendrel/Wendrel.h"
+
+namespace fake_wendrel {
+namespace {
+
+struct Handle {
+  int id;
+};
+
+struct State {
+  // Guards everything below; taken by the engine's threads and the test.
+  std::mutex mutex;
+  Script script;
+  std::vector<Call> calls;
+  int next_id = 1;
+  int live = 0;
+  int key_pushes = 0;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+int IdOf(void* handle) { return handle != nullptr ? static_cast<Handle*>(handle)->id : 0; }
+
+
+Call Named(const char* name, void* handle) {
+  Call call;
+  call.name = name;
+  call.handle = IdOf(handle);
+  return call;
+}
+
+}  // namespace
+
+void Reset(const Script& script) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().script = script;
+  state().calls.clear();
+  state().key_pushes = 0;
+  state().next_id = 1;
+}
+
+void SetScript(const Script& script) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().script = script;
+}
+
+std::vector<Call> Calls() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().calls;
+}
+
+std::vector<Call> CallsNamed(const std::string& name) {
+  std::vector<Call> out;
+  for (Call& call : Calls())
+    if (call.name == name) out.push_back(std::move(call));
+  return out;
+}
+
+int LiveHandles() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().live;
+}
+
+}  // namespace fake_wendrel
+
+using fake_wendrel::Call;
+using fake_wendrel::Handle;
+
+WENDREL_API void* GetFME() {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.script.fail_get_fme) {
+    s.calls.push_back(fake_wendrel::Named("GetFME", nullptr));
+    return nullptr;
+  }
+  auto* handle = new Handle{s.next_id++};
+  ++s.live;
+  s.calls.push_back(fake_wendrel::Named("GetFME", handle));
+  return handle;
+}
+
+WENDREL_API void DeleteFME(void* handle) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.calls.push_back(fake_wendrel::Named("DeleteFME", handle));
+  if (handle != nullptr) --s.live;
+  delete static_cast<Handle*>(handle);
+}
+
+WENDREL_API bool Initialize(void* handle) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.calls.push_back(fake_wendrel::Named("Initialize", handle));
+  return !s.script.fail_initialize;
+}
+
+WENDREL_API bool SetLocalIP(void* handle, const char* local_ip, uint16_t port) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Call call = fake_wendrel::Named("SetLocalIP", handle);
+  call.text = local_ip != nullptr ? local_ip : "";
+  call.port = port;
+  s.calls.push_back(std::move(call));
+  return !s.script.fail_set_local_ip;
+}
+
+WENDREL_API bool SetMediaType(void* handle, RtmpPublishParam* param) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Call call = fake_wendrel::Named("SetMediaType", handle);
+  if (param != nullptr) call.param = *param;
+  s.calls.push_back(std::move(call));
+  return !s.script.fail_set_media_type;
+}
+
+WENDREL_API bool Start(void* handle, const char* url, const char* stream_name) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Call call = fake_wendrel::Named("Start", handle);
+  call.text = url != nullptr ? url : "";
+  call.name_arg = stream_name != nullptr ? stream_name : "";
+  s.calls.push_back(std::move(call));
+  return !s.script.fail_start;
+}
+
+WENDREL_API void Stop(void* handle) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.calls.push_back(fake_wendrel::Named("Stop", handle));
+}
+
+WENDREL_API bool PushMediaSample(void* handle, const uint8_t* data, uint32_t length,
+                                 uint64_t timestamp, uint64_t kind, uint32_t is_audio,
+                                 uint8_t key_frame) {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Call call = fake_wendrel::Named("PushMediaSample", handle);
+  call.data.assign(data, data + length);
+  call.timestamp = timestamp;
+  call.kind = kind;
+  call.is_audio = is_audio;
+  call.key = key_frame;
+  s.calls.push_back(std::move(call));
+  if (s.script.fail_all_pushes) return false;
+  if (is_audio == 0 && key_frame != 0)
+    return s.script.failing_key_pushes.count(++s.key_pushes) == 0;
+  return true;
+}
+
+WENDREL_API void Release() {
+  auto& s = fake_wendrel::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.calls.push_back(fake_wendrel::Named("Release", nullptr));
+}

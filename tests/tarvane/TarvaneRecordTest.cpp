@@ -1,0 +1,436 @@
+// The recorder with the real muxer, fed by libx264 and libavcodec, checked
+// with ffprobe and ffmpeg as a user's player would read the file.
+
+#include "tarvane/TarvaneRecord.h"
+
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/SyntheticMedia.h"
+
+namespace plenova {
+namespace {
+
+using testing::AacGenerator;
+using testing::H264Generator;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr int kFps = 25;
+// The engine's clock is far from zero.
+constexpr uint64_t kClockStart = 3'000'000'000ull;
+
+// State reports come from the caller's and the finishing thread; the tests
+// read them after WaitUntilFinished.
+struct StateLog {
+  static inline std::mutex mutex;  // guards `reports`
+  static inline std::vector<std::pair<uint32_t, uint32_t>> reports;
+  static void Callback(uint32_t id, uint32_t state) {
+    std::lock_guard lock(mutex);
+    reports.emplace_back(id, state);
+  }
+  static std::vector<std::pair<uint32_t, uint32_t>> Get() {
+    std::lock_guard lock(mutex);
+    return reports;
+  }
+  static void Clear() {
+    std::lock_guard lock(mutex);
+    reports.clear();
+  }
+};
+
+// Feeds `seconds` of media the way the engine does: the SPS/PPS blob first,
+// then AAC frames and access units in stamp order, audio stamped with a
+// jittery wall clock and video on a 40 ms grid.
+class Feeder {
+ public:
+  Feeder(ITarvaneRecord* record, int rate, int channels, bool adts)
+      : record_(record), video_(kWidth, kHeight, kFps, 50), audio_(rate, channels),
+        rate_(rate), adts_(adts) {}
+
+  // Returns the number of calls that failed.
+  int Feed(double seconds) {
+    int failures = 0;
+    if (!sent_headers_) {
+      const auto sets = video_.ParameterSets();
+      failures += record_->SendLiveData(sets.data(), static_cast<uint32_t>(sets.size()),
+                                        kTarvaneTagVideo, kClockStart) != 0;
+      sent_headers_ = true;
+    }
+    elapsed_ms_ += seconds * 1000;
+    const double end_ms = elapsed_ms_;
+    const int jitter[] = {0, 6, -4, 11, 2, -8, 5, 0};
+    for (;;) {
+      const double audio_ms = audio_frames_ * 1024000.0 / rate_;
+      const double video_ms = video_frames_ * 40.0;
+      if (std::min(audio_ms, video_ms) >= end_ms) break;
+      if (audio_ms <= video_ms) {
+        const auto frame = audio_.Next(adts_);
+        const double stamp = audio_ms + 8 + jitter[audio_frames_ % 8];
+        failures += record_->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
+                                          kTarvaneTagAudio,
+                                          kClockStart + static_cast<uint64_t>(std::max(0.0, stamp))) != 0;
+        ++audio_frames_;
+      } else {
+        bool key = false;
+        const auto unit = video_.Next(&key);
+        failures += record_->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()),
+                                          kTarvaneTagVideo,
+                                          kClockStart + static_cast<uint64_t>(video_ms)) != 0;
+        ++video_frames_;
+      }
+    }
+    return failures;
+  }
+
+ private:
+  ITarvaneRecord* record_;  // owned by the test
+  H264Generator video_;
+  AacGenerator audio_;
+  const int rate_;
+  const bool adts_;
+  bool sent_headers_ = false;
+  int audio_frames_ = 0;
+  int video_frames_ = 0;
+  double elapsed_ms_ = 0;
+};
+
+Mp4VideoDesc VideoDesc() { return {500000, kWidth, kHeight, kFps, kTarvaneCodecH264, kTarvanePixelI420}; }
+Mp4AudioDesc AudioDesc(int rate, int channels) {
+  return {kTarvaneCodecAac, 64000, rate, channels, 16};
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Decode timestamps of one stream, in file order.
+std::vector<double> PacketTimes(const std::string& path, const char* stream) {
+  const auto run = testing::RunCommand(std::string("ffprobe -v error -select_streams ") + stream +
+                                       " -show_entries packet=dts_time -of csv=p=0 '" + path + "'");
+  std::vector<double> times;
+  size_t begin = 0;
+  while (begin < run.output.size()) {
+    size_t end = run.output.find('\n', begin);
+    if (end == std::string::npos) end = run.output.size();
+    if (end > begin) times.push_back(std::atof(run.output.substr(begin, end - begin).c_str()));
+    begin = end + 1;
+  }
+  return times;
+}
+
+void ExpectStrictlyIncreasing(const std::vector<double>& times, const char* what) {
+  for (size_t i = 1; i < times.size(); ++i) {
+    ASSERT_GT(times[i], times[i - 1]) << what << " packet " << i;
+  }
+}
+
+struct RecordCase {
+  int rate;
+  int channels;
+  bool adts;
+};
+
+class Mp4RecordingTest : public ::testing::TestWithParam<RecordCase> {
+ protected:
+  void SetUp() override { StateLog::Clear(); }
+};
+
+TEST_P(Mp4RecordingTest, SixSecondsGiveAPlayableFileWithTheRightStreams) {
+  const RecordCase c = GetParam();
+  const std::string dir = testing::TestOutputDir(
+      "mp4_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) + (c.adts ? "_adts" : ""));
+  const std::string path = dir + "/meeting.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(c.rate, c.channels);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+  ASSERT_NE(record, nullptr);
+  ASSERT_EQ(record->SetStateCallback(7, &StateLog::Callback), 0);
+  ASSERT_EQ(record->LiveStart(nullptr), 0);
+  Feeder feeder(record.get(), c.rate, c.channels, c.adts);
+  EXPECT_EQ(feeder.Feed(6.0), 0);
+  ASSERT_EQ(record->LiveStop(), 0);
+  record->WaitUntilFinished();
+  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
+                                   {7, kTarvaneStarted}, {7, kTarvaneStopped}}));
+
+  const std::string bytes = ReadFile(path);
+  EXPECT_EQ(record->GetBytesWritten(), bytes.size());
+  // An ordinary file with its index at the front: ftyp, then moov; no
+  // fragments left.
+  ASSERT_GT(bytes.size(), 16u);
+  const uint32_t ftyp_size = (uint8_t(bytes[0]) << 24) | (uint8_t(bytes[1]) << 16) |
+                             (uint8_t(bytes[2]) << 8) | uint8_t(bytes[3]);
+  EXPECT_EQ(bytes.substr(4, 4), "ftyp");
+  EXPECT_EQ(bytes.substr(ftyp_size + 4, 4), "moov");
+  EXPECT_EQ(bytes.find("moof"), std::string::npos);
+  EXPECT_FALSE(std::ifstream(path + ".tmp").good());
+
+  const testing::ProbeResult probe = testing::Probe(path);
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
+  EXPECT_EQ(probe.Get("stream.0.width"), std::to_string(kWidth));
+  EXPECT_EQ(probe.Get("stream.0.height"), std::to_string(kHeight));
+  EXPECT_DOUBLE_EQ(probe.Number("stream.0.r_frame_rate"), 25.0);
+  EXPECT_EQ(probe.Get("stream.1.codec_name"), "aac");
+  EXPECT_EQ(probe.Get("stream.1.profile"), "LC");
+  EXPECT_EQ(probe.Get("stream.1.sample_rate"), std::to_string(c.rate));
+  EXPECT_EQ(probe.Get("stream.1.channels"), std::to_string(c.channels));
+  // Within one frame: the audio may run one AAC frame past the last picture.
+  EXPECT_NEAR(probe.Number("format.duration"), 6.0, 1024.0 / c.rate + 0.001);
+  EXPECT_NEAR(probe.Number("stream.0.duration"), 6.0, 0.04);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+
+  ExpectStrictlyIncreasing(PacketTimes(path, "v:0"), "video");
+  ExpectStrictlyIncreasing(PacketTimes(path, "a:0"), "audio");
+
+  // Content: every frame in order, and the tone.
+  const std::vector<double> lumas = testing::DecodeFrameLumas(path);
+  ASSERT_EQ(lumas.size(), 150u);
+  for (size_t i = 0; i < lumas.size(); i += 12) {
+    EXPECT_NEAR(lumas[i], H264Generator::ExpectedLuma(static_cast<int>(i)), 3.0) << "frame " << i;
+  }
+  const std::vector<int16_t> samples = testing::DecodeAudio(path, 16000);
+  EXPECT_NEAR(samples.size() / 16000.0, 6.0, 0.1);
+  EXPECT_NEAR(testing::ZeroCrossingRate(samples, 16000), 880.0, 20.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, Mp4RecordingTest,
+                         ::testing::Values(RecordCase{48000, 2, true}, RecordCase{16000, 1, false},
+                                           RecordCase{44100, 2, false}));
+
+// A disk that takes `limit` bytes and then reports it is full.
+class FullDiskOutput : public FileOutput {
+ public:
+  explicit FullDiskOutput(int64_t limit) : limit_(limit) {}
+  int Write(const uint8_t* data, int size) override {
+    if (Size() + size > limit_) {
+      const int room = static_cast<int>(std::max<int64_t>(0, limit_ - Size()));
+      if (room > 0) FileOutput::Write(data, room);
+      return -ENOSPC;
+    }
+    return FileOutput::Write(data, size);
+  }
+
+ private:
+  const int64_t limit_;
+};
+
+TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
+  StateLog::Clear();
+  const std::string path = testing::TestOutputDir("mp4_full_disk") + "/full.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio,
+                                      [] { return std::make_unique<FullDiskOutput>(50 * 1024); });
+  ASSERT_NE(record, nullptr);
+  record->SetStateCallback(3, &StateLog::Callback);
+  ASSERT_EQ(record->LiveStart(path.c_str()), 0);
+  Feeder feeder(record.get(), 48000, 2, false);
+  const int failures = feeder.Feed(10.0);
+  EXPECT_GT(failures, 0);
+  EXPECT_EQ(record->GetState(), kTarvaneWriteError);
+  const auto reports = StateLog::Get();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1], std::make_pair(3u, uint32_t{kTarvaneWriteError}));
+  // Nothing more is taken, and stopping is clean.
+  const std::vector<uint8_t> frame = {0x21, 0x10, 0x04};
+  EXPECT_NE(record->SendLiveData(frame.data(), 3, kTarvaneTagAudio, kClockStart + 30000), 0);
+  EXPECT_EQ(record->LiveStop(), 0);
+
+  const std::string bytes = ReadFile(path);
+  EXPECT_LE(bytes.size(), 50u * 1024);
+  EXPECT_EQ(record->GetBytesWritten(), bytes.size());
+  const testing::ProbeResult probe = testing::Probe(path);
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
+  EXPECT_GT(probe.Number("format.duration"), 1.0);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+
+  // The recorder is usable again on a good disk... here the same one, so it
+  // fails again, but cleanly.
+  ASSERT_EQ(record->LiveStart(path.c_str()), 0);
+  EXPECT_EQ(record->LiveStop(), 0);
+}
+
+// A real full disk: a 64 KiB tmpfs. Mounting needs privileges; without them
+// the injected failure above stands in.
+class TinyDisk {
+ public:
+  explicit TinyDisk(const std::string& dir) : dir_(dir) {
+    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~TinyDisk() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  const std::string dir_;
+  bool mounted_ = false;
+};
+
+TEST(Mp4WriteError, ARealFullDiskGivesTheErrorStateAndAValidFile) {
+  const std::string dir = testing::TestOutputDir("mp4_tmpfs");
+  TinyDisk disk(dir);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  StateLog::Clear();
+  const std::string path = dir + "/full.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+  record->SetStateCallback(5, &StateLog::Callback);
+  ASSERT_EQ(record->LiveStart(nullptr), 0);
+  Feeder feeder(record.get(), 48000, 2, false);
+  EXPECT_GT(feeder.Feed(12.0), 0);
+  EXPECT_EQ(record->GetState(), kTarvaneWriteError);
+  EXPECT_EQ(StateLog::Get().back(), std::make_pair(5u, uint32_t{kTarvaneWriteError}));
+  EXPECT_EQ(record->LiveStop(), 0);
+  record.reset();
+
+  EXPECT_EQ(testing::Probe(path).Get("stream.1.codec_name"), "aac");
+  EXPECT_GT(testing::Probe(path).Number("format.duration"), 1.0);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+}
+
+TEST(Mp4Crash, AKilledRecorderLeavesAFilePlayableNearlyToTheKill) {
+  const std::string path = testing::TestOutputDir("mp4_killed") + "/killed.mp4";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    const Mp4VideoDesc video = VideoDesc();
+    const Mp4AudioDesc audio = AudioDesc(48000, 2);
+    auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+    if (record == nullptr || record->LiveStart(nullptr) != 0) _exit(1);
+    Feeder feeder(record.get(), 48000, 2, true);
+    feeder.Feed(6.0);
+    const char done = 'x';
+    if (write(ready[1], &done, 1) != 1) _exit(1);
+    for (;;) pause();  // killed here, mid-recording
+  }
+  close(ready[1]);
+  char done = 0;
+  ASSERT_EQ(read(ready[0], &done, 1), 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  const testing::ProbeResult probe = testing::Probe(path);
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
+  EXPECT_EQ(probe.Get("stream.1.codec_name"), "aac");
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+  // Everything but the fragment still being built (at most a second).
+  const std::vector<double> lumas = testing::DecodeFrameLumas(path);
+  EXPECT_GE(lumas.size(), 125u);
+  EXPECT_LE(lumas.size(), 150u);
+  const std::vector<int16_t> samples = testing::DecodeAudio(path, 16000);
+  EXPECT_GE(samples.size() / 16000.0, 5.0);
+}
+
+// Bad calls: refused with a log line, nothing recorded out of place.
+TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
+  testing::LogCapture log;
+  StateLog::Clear();
+  const std::string dir = testing::TestOutputDir("mp4_refusals");
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  Mp4VideoDesc bad_video = video;
+  bad_video.codec = kTarvaneCodecAac;
+  Mp4AudioDesc bad_audio = audio;
+  bad_audio.sampling_rate = 44000;
+  EXPECT_EQ(TarvaneRecord::Create("x.mp4", nullptr, nullptr), nullptr);
+  EXPECT_EQ(TarvaneRecord::Create("x.mp4", &bad_video, &audio), nullptr);
+  EXPECT_EQ(TarvaneRecord::Create("x.mp4", &video, &bad_audio), nullptr);
+
+  auto record = TarvaneRecord::Create(nullptr, &video, &audio);
+  ASSERT_NE(record, nullptr);
+  record->SetStateCallback(9, &StateLog::Callback);
+  const uint8_t data[] = {0, 0, 0, 1, 0x65, 0x88};
+  // No recording yet.
+  EXPECT_NE(record->SendLiveData(data, sizeof(data), kTarvaneTagVideo, kClockStart), 0);
+  EXPECT_NE(record->LiveStop(), 0);
+  // No default path, and an unwritable one.
+  EXPECT_NE(record->LiveStart(nullptr), 0);
+  EXPECT_NE(record->LiveStart((dir + "/missing/folder/x.mp4").c_str()), 0);
+  EXPECT_EQ(record->GetState(), kTarvaneOpenFailed);
+  EXPECT_EQ(StateLog::Get().back(), std::make_pair(9u, uint32_t{kTarvaneOpenFailed}));
+  EXPECT_TRUE(log.Contains("cannot open"));
+
+  const std::string path = dir + "/ok.mp4";
+  ASSERT_EQ(record->LiveStart(path.c_str()), 0);
+  EXPECT_NE(record->LiveStart((dir + "/other.mp4").c_str()), 0);
+  EXPECT_FALSE(std::ifstream(dir + "/other.mp4").good());
+  EXPECT_NE(record->SendLiveData(nullptr, 6, kTarvaneTagVideo, kClockStart), 0);
+  EXPECT_NE(record->SendLiveData(data, 0, kTarvaneTagVideo, kClockStart), 0);
+  EXPECT_NE(record->SendLiveData(data, sizeof(data), 0x12345678, kClockStart), 0);
+  const uint8_t garbage[] = {1, 2, 3, 4, 5};
+  EXPECT_NE(record->SendLiveData(garbage, sizeof(garbage), kTarvaneTagVideo, kClockStart), 0);
+  EXPECT_TRUE(log.Contains("unknown tag"));
+
+  // The recording itself carries on unharmed.
+  Feeder feeder(record.get(), 48000, 2, false);
+  EXPECT_EQ(feeder.Feed(2.0), 0);
+  // AAC of another rate and layout than the track announces would not decode.
+  const auto mono = AacGenerator(16000, 1).Next(true);
+  EXPECT_NE(record->SendLiveData(mono.data(), static_cast<uint32_t>(mono.size()),
+                                 kTarvaneTagAudio, kClockStart + 1990), 0);
+  EXPECT_EQ(record->LiveStop(), 0);
+  record->WaitUntilFinished();
+  EXPECT_NEAR(testing::Probe(path).Number("format.duration"), 2.0, 0.05);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+}
+
+TEST(Mp4Restart, AStartRightAfterAStopGivesTwoWholeFiles) {
+  StateLog::Clear();
+  const std::string dir = testing::TestOutputDir("mp4_restart");
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(nullptr, &video, &audio);
+  record->SetStateCallback(4, &StateLog::Callback);
+  for (const char* name : {"/first.mp4", "/second.mp4"}) {
+    ASSERT_EQ(record->LiveStart((dir + name).c_str()), 0);
+    Feeder feeder(record.get(), 48000, 2, true);
+    EXPECT_EQ(feeder.Feed(2.0), 0);
+    ASSERT_EQ(record->LiveStop(), 0);  // the next start follows at once
+  }
+  record.reset();  // waits for the last file
+  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
+                                 {4, kTarvaneStarted}, {4, kTarvaneStopped},
+                                 {4, kTarvaneStarted}, {4, kTarvaneStopped}}));
+  for (const char* name : {"/first.mp4", "/second.mp4"}) {
+    EXPECT_NEAR(testing::Probe(dir + name).Number("format.duration"), 2.0, 0.05) << name;
+    EXPECT_EQ(ReadFile(dir + name).find("moof"), std::string::npos) << name;
+  }
+}
+
+TEST(Mp4Refusals, AStopWithoutMediaLeavesNoFile) {
+  const std::string path = testing::TestOutputDir("mp4_empty") + "/empty.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(48000, 2);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+  ASSERT_EQ(record->LiveStart(nullptr), 0);
+  EXPECT_EQ(record->LiveStop(), 0);
+  EXPECT_FALSE(std::ifstream(path).good());
+  EXPECT_EQ(record->GetState(), kTarvaneStopped);
+}
+
+}  // namespace
+}  // namespace plenova

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/plenova-record/Options.h"
+
+namespace plenova::record {
+namespace {
+
+ParseResult Parse(std::vector<std::string> args) {
+  std::vector<const char*> argv{"plenova-record"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return ParseOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+struct Refusal {
+  std::vector<std::string> args;
+  std::string message;  // part of the error line
+};
+
+class OptionRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(OptionRefusal, NamesTheProblem) {
+  const ParseResult r = Parse(GetParam().args);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find(GetParam().message), std::string::npos) << "error was: " << r.error;
+  EXPECT_EQ(r.error.find('\n'), std::string::npos) << "one line: " << r.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, OptionRefusal,
+    ::testing::Values(
+        Refusal{{"--frobnicate"}, "unknown option '--frobnicate'"},
+        Refusal{{"stray"}, "unexpected argument 'stray'"},
+        Refusal{{"--participants"}, "--participants needs a value"},
+        Refusal{{"--participants", "21"}, "between 0 and 20"},
+        Refusal{{"--participants", "-1"}, "between 0 and 20"},
+        Refusal{{"--participants", "3x"}, "whole number"},
+        Refusal{{"--participants", "0"}, "nothing to show"},
+        Refusal{{"--participants", "18", "--input", "a", "--input", "b", "--input", "c"}, "too many participants: 21"},
+        Refusal{{"--canvas", "1280"}, "WIDTHxHEIGHT"},
+        Refusal{{"--canvas", "1281x720"}, "even"},
+        Refusal{{"--canvas", "8x8"}, "between 16 and 4096"},
+        Refusal{{"--source-size", "axb"}, "WIDTHxHEIGHT"},
+        Refusal{{"--layout", "mosaic"}, "'grid' or 'speaker'"},
+        Refusal{{"--camera-off", "3"}, "only 2 participants"},
+        Refusal{{"--camera-off", "1", "--camera-off", "2"}, "at least one participant"},
+        Refusal{{"--rtmp", "http://host/live/a"}, "rtmp://HOST"},
+        Refusal{{"--rtmp", "rtmp://host"}, "rtmp://HOST"},
+        Refusal{{"--rtmp", "rtmp://host/live"}, "rtmp://HOST[:PORT]/APP/STREAM"},
+        Refusal{{"--rtmp", "rtmp://host/live/"}, "rtmp://HOST[:PORT]/APP/STREAM"},
+        Refusal{{"--rtmp", "rtmp://host:99999/live/a"}, "rtmp://HOST"},
+        Refusal{{"--rtmp", "rtmp://a/l/1", "--rtmp", "rtmp://b/l/2", "--rtmp", "rtmp://c/l/3"}, "at most twice"},
+        Refusal{{"--rtmp", "rtmp://h/" + std::string(260, 'a')}, "longer than 255"},
+        Refusal{{"--video-bitrate", "0"}, "--video-bitrate must be between"},
+        Refusal{{"--audio-bitrate", "1e5"}, "whole number"},
+        Refusal{{"--sample-rate", "12345"}, "takes 8000, 16000"},
+        Refusal{{"--channels", "6"}, "between 1 and 2"},
+        Refusal{{"--duration", "-3"}, "--duration takes seconds"},
+        Refusal{{"--duration", "nan"}, "--duration takes seconds"},
+        Refusal{{"--preview-interval", "0"}, "--preview-interval takes seconds"},
+        Refusal{{"--no-mp4"}, "needs at least one --rtmp"},
+        Refusal{{"--no-mp4", "--mp4", "a.mp4", "--rtmp", "rtmp://h/l/s"}, "contradict"},
+        Refusal{{"--sync-marks=yes"}, "takes no value"},
+        Refusal{{"--mp4", ""}, "1 to 255 characters"}));
+
+TEST(Options, DefaultsRecordTwoSyntheticParticipantsToMp4) {
+  const ParseResult r = Parse({});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.options.TotalParticipants(), 2);
+  EXPECT_EQ(r.options.layout, LayoutKind::kGrid);
+  EXPECT_EQ(r.options.canvas_w, 1280);
+  EXPECT_EQ(r.options.canvas_h, 720);
+  EXPECT_FALSE(r.options.crop);
+  EXPECT_FALSE(r.options.no_mp4);
+  EXPECT_TRUE(r.options.rtmp.empty());
+  EXPECT_EQ(r.options.duration, 0);
+}
+
+TEST(Options, InputsReplaceTheDefaultSyntheticParticipants) {
+  const ParseResult only_file = Parse({"--input", "a.mkv"});
+  ASSERT_TRUE(only_file.ok) << only_file.error;
+  EXPECT_EQ(only_file.options.SyntheticCount(), 0);
+  EXPECT_EQ(only_file.options.TotalParticipants(), 1);
+  const ParseResult both = Parse({"--input=a.mkv", "--participants=3", "--camera-off", "4"});
+  ASSERT_TRUE(both.ok) << both.error;
+  EXPECT_EQ(both.options.TotalParticipants(), 4);
+  EXPECT_EQ(both.options.camera_off, std::vector<int>{4});
+}
+
+TEST(Options, EveryValueReachesItsField) {
+  const ParseResult r = Parse({"--participants", "5", "--sync-marks", "--layout", "speaker", "--canvas",
+                               "1920x1080", "--crop", "--source-size", "320x180", "--mp4", "out/m.mp4", "--rtmp",
+                               "rtmp://127.0.0.1/live/a", "--rtmp", "rtmp://127.0.0.1:1936/live/b",
+                               "--video-bitrate", "3000000", "--audio-bitrate", "96000", "--sample-rate", "44100",
+                               "--channels", "1", "--duration", "2.5", "--progress", "--preview", "p.png",
+                               "--preview-interval", "0.5", "--log-dir", "logs", "--local-ip", "127.0.0.1",
+                               "--local-port", "20000"});
+  ASSERT_TRUE(r.ok) << r.error;
+  const RecordOptions& o = r.options;
+  EXPECT_EQ(o.participants, 5);
+  EXPECT_TRUE(o.sync_marks);
+  EXPECT_EQ(o.layout, LayoutKind::kSpeaker);
+  EXPECT_EQ(o.canvas_w * 10000 + o.canvas_h, 1920 * 10000 + 1080);
+  EXPECT_TRUE(o.crop);
+  EXPECT_EQ(o.source_w * 10000 + o.source_h, 320 * 10000 + 180);
+  EXPECT_EQ(o.mp4, "out/m.mp4");
+  EXPECT_EQ(o.rtmp.size(), 2u);
+  EXPECT_EQ(o.video_bitrate, 3000000);
+  EXPECT_EQ(o.audio_bitrate, 96000);
+  EXPECT_EQ(o.sample_rate, 44100);
+  EXPECT_EQ(o.channels, 1);
+  EXPECT_DOUBLE_EQ(o.duration, 2.5);
+  EXPECT_TRUE(o.progress);
+  EXPECT_EQ(o.preview, "p.png");
+  EXPECT_DOUBLE_EQ(o.preview_interval, 0.5);
+  EXPECT_EQ(o.log_dir, "logs");
+  EXPECT_EQ(o.local_ip, "127.0.0.1");
+  EXPECT_EQ(o.local_port, 20000);
+}
+
+TEST(Options, HelpWinsOverOtherwiseBadArgumentsAndNamesEveryOption) {
+  const ParseResult r = Parse({"--participants", "0", "--help"});
+  EXPECT_TRUE(r.options.help);
+  const std::string help = HelpText();
+  for (const char* name : {"--participants", "--input", "--camera-off", "--sync-marks", "--layout", "--canvas",
+                           "--fit", "--crop", "--source-size", "--mp4", "--no-mp4", "--rtmp", "--local-ip",
+                           "--local-port", "--video-bitrate", "--audio-bitrate", "--sample-rate", "--channels",
+                           "--duration", "--progress", "--preview", "--preview-interval", "--log-dir", "--help"}) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+  }
+}
+
+struct UrlCase {
+  std::string url;
+  bool ok;
+  std::string host;
+  int port;
+};
+
+class RtmpUrl : public ::testing::TestWithParam<UrlCase> {};
+
+TEST_P(RtmpUrl, SplitsHostAndPort) {
+  std::string host;
+  int port = 0;
+  ASSERT_EQ(ParseRtmpHostPort(GetParam().url, &host, &port), GetParam().ok);
+  if (GetParam().ok) {
+    EXPECT_EQ(host, GetParam().host);
+    EXPECT_EQ(port, GetParam().port);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, RtmpUrl,
+                         ::testing::Values(UrlCase{"rtmp://127.0.0.1/live/a", true, "127.0.0.1", 1935},
+                                           UrlCase{"rtmp://localhost:1936/live/a", true, "localhost", 1936},
+                                           UrlCase{"rtmp://127.0.0.1:/live", false, "", 0},
+                                           UrlCase{"rtmp:///live/a", false, "", 0},
+                                           UrlCase{"rtmps://h/live/a", false, "", 0},
+                                           UrlCase{"rtmp://h/", false, "", 0}));
+
+}  // namespace
+}  // namespace plenova::record

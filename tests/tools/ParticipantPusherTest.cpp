@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "tests/support/ManualClock.h"
+#include "tests/tools/ToolTestSupport.h"
+#include "tools/plenova-record/ParticipantPusher.h"
+
+namespace plenova::record {
+namespace {
+
+using testing::FakeEngine;
+
+// Marks each frame with its index, so a test can see which frame was pushed.
+class CountingSource : public ParticipantSource {
+ public:
+  bool FillVideo(int64_t index, uint8_t* i420) override {
+    i420[0] = static_cast<uint8_t>(index);
+    return true;
+  }
+  bool FillAudio(int64_t index, int16_t* pcm) override {
+    reinterpret_cast<uint8_t*>(pcm)[0] = static_cast<uint8_t>(index);
+    return true;
+  }
+};
+
+SourceFormat SmallFormat() { return testing::Format(32, 16, 16000, 1); }
+
+struct PusherFixture : public ::testing::Test {
+  FakeEngine engine;
+  PushCounters counters;
+  std::unique_ptr<ParticipantPusher> Make(bool video = true, bool audio = true) {
+    return std::make_unique<ParticipantPusher>(&engine, std::make_unique<CountingSource>(), SmallFormat(),
+                                               "participant-1", video, audio, &counters);
+  }
+  std::vector<FakeEngine::Push> Of(bool video) const {
+    std::vector<FakeEngine::Push> out;
+    for (const auto& p : engine.pushes) {
+      if (p.video == video) out.push_back(p);
+    }
+    return out;
+  }
+};
+
+TEST_F(PusherFixture, TimestampsComeFromFrameCountsAndFramesAreDueOnTheirPeriod) {
+  auto pusher = Make();
+  EXPECT_EQ(pusher->Step(0), 20u);  // audio frame 1 is due first
+  EXPECT_EQ(pusher->Step(19), 20u);
+  EXPECT_EQ(pusher->Step(20), 40u);
+  EXPECT_EQ(pusher->Step(100), 120u);
+  const auto video = Of(true);
+  const auto audio = Of(false);
+  ASSERT_EQ(video.size(), 3u);  // 0, 40, 80 ms
+  ASSERT_EQ(audio.size(), 6u);  // 0, 20, ..., 100 ms
+  for (size_t k = 0; k < video.size(); ++k) {
+    EXPECT_EQ(video[k].stamptime, k * 3600);
+    EXPECT_EQ(video[k].first_byte, k);
+    EXPECT_EQ(video[k].buflen, 32 * 16 * 3 / 2);
+    EXPECT_EQ(video[k].width * 100 + video[k].height, 32 * 100 + 16);
+    EXPECT_EQ(video[k].stream_id, "participant-1");
+  }
+  for (size_t n = 0; n < audio.size(); ++n) {
+    EXPECT_EQ(audio[n].stamptime, n * 1800);
+    EXPECT_EQ(audio[n].first_byte, n);
+    EXPECT_EQ(audio[n].buflen, 320 * 2);  // 20 ms of 16 kHz mono
+    EXPECT_EQ(audio[n].height, 16000);
+  }
+  EXPECT_EQ(counters.video_pushed.load(), 3u);
+  EXPECT_EQ(counters.audio_pushed.load(), 6u);
+}
+
+TEST_F(PusherFixture, RefusedFramesAreCountedAndNotRetried) {
+  auto pusher = Make();
+  engine.push_result = -1;
+  pusher->Step(40);
+  engine.push_result = 0;
+  pusher->Step(40);
+  EXPECT_EQ(counters.video_refused.load(), 2u);
+  EXPECT_EQ(counters.audio_refused.load(), 3u);
+  EXPECT_EQ(counters.video_pushed.load() + counters.audio_pushed.load(), 0u);
+}
+
+TEST_F(PusherFixture, CameraOffPushesOnlySoundAndSilentParticipantOnlyPictures) {
+  auto sound_only = Make(false, true);
+  sound_only->Step(200);
+  EXPECT_TRUE(Of(true).empty());
+  EXPECT_EQ(Of(false).size(), 11u);
+  engine.pushes.clear();
+  auto picture_only = Make(true, false);
+  EXPECT_EQ(picture_only->Step(200), 240u);
+  EXPECT_TRUE(Of(false).empty());
+  EXPECT_EQ(Of(true).size(), 6u);
+}
+
+TEST_F(PusherFixture, AFarLateThreadSkipsAheadInsteadOfBursting) {
+  auto pusher = Make();
+  pusher->Step(0);
+  engine.pushes.clear();
+  pusher->Step(2000);
+  const auto video = Of(true);
+  ASSERT_FALSE(video.empty());
+  // Only the last half second is pushed, and the timeline keeps its place:
+  // stamps still follow the frame number.
+  EXPECT_EQ(video.front().stamptime, (2000 - ParticipantPusher::kMaxLagMs) / 40 * 3600u);
+  EXPECT_EQ(video.back().stamptime, 50 * 3600u);
+  EXPECT_GT(counters.skipped.load(), 0u);
+  EXPECT_LE(engine.pushes.size(), 40u);
+}
+
+// Stops the run loop after a number of video pushes.
+class StoppingEngine : public FakeEngine {
+ public:
+  std::atomic<bool>* stop = nullptr;
+  size_t stop_after_video = 0;
+  int PushVideoFrame(int w, int h, const char* id, int fps, void* buffer, int len, uint64_t stamp,
+                     uint32_t extra) override {
+    const int rc = FakeEngine::PushVideoFrame(w, h, id, fps, buffer, len, stamp, extra);
+    size_t videos = 0;
+    for (const auto& p : pushes) videos += p.video ? 1 : 0;
+    if (videos >= stop_after_video) stop->store(true);
+    return rc;
+  }
+};
+
+TEST(ParticipantPusherRun, PacesOnTheClockAndKeepsTheTimelineFromItsStart) {
+  plenova::testing::ManualClock clock(1'000'000);
+  plenova::testing::ScopedClock installed(&clock);
+  StoppingEngine engine;
+  std::atomic<bool> stop{false};
+  engine.stop = &stop;
+  engine.stop_after_video = 50;  // two seconds
+  PushCounters counters;
+  ParticipantPusher pusher(&engine, std::make_unique<CountingSource>(), SmallFormat(), "participant-2", true, true,
+                           &counters);
+  // The shared start lies 100 ms back: the first step catches up on it.
+  pusher.Run(stop, 1'000'000 - 100);
+  EXPECT_EQ(counters.video_pushed.load(), 50u);
+  EXPECT_GE(counters.audio_pushed.load(), 98u);
+  EXPECT_LE(counters.audio_pushed.load(), 100u);
+  EXPECT_EQ(counters.skipped.load(), 0u);
+  // Fake time advanced only by sleeping, in steps no longer than a frame.
+  const uint32_t elapsed = clock.NowMs() - 1'000'000;
+  EXPECT_GE(elapsed, 1960u - 100u);
+  EXPECT_LE(elapsed, 1960u);
+  for (uint32_t sleep : clock.Sleeps()) EXPECT_LE(sleep, 20u);
+}
+
+}  // namespace
+}  // namespace plenova::record

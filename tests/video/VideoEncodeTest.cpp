@@ -1,0 +1,236 @@
+#include "video/VideoEncode.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "output/AVSynBuffer.h"
+#include "tests/pavanel/H264Decoder.h"
+#include "tests/support/RecordingStreaming.h"
+#include "video/VideoEncodeBuffer.h"
+
+namespace plenova {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kSps4 = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1f, 0xaa};
+const Bytes kPps4 = {0, 0, 0, 1, 0x68, 0xce, 0x3c, 0x80};
+const Bytes kIdr4 = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x21, 0xa0};
+const Bytes kSlice4 = {0, 0, 0, 1, 0x41, 0x9a, 0x02};
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// An encoder whose outputs and open results a test scripts.
+class ScriptedEncoder : public VideoEncodeGeneric {
+ public:
+  struct Script {
+    int open_result = 0;
+    std::vector<int> opened_fps;
+    int closes = 0;
+    std::vector<Bytes> outputs;  // one per Encode call, the first reused when exhausted
+    std::vector<int> results;    // Encode results, 1 when exhausted
+    int encodes = 0;
+  };
+  explicit ScriptedEncoder(Script* script) : s_(script) {}
+  int Open(const VideoEncoderParam* p, int) override {
+    s_->opened_fps.push_back(p->fps);
+    return s_->open_result;
+  }
+  void Close() override { ++s_->closes; }
+  int Encode(const uint8_t*, VideoEncoderOutput* out, int) override {
+    const size_t i = static_cast<size_t>(s_->encodes++);
+    current_ = i < s_->outputs.size() ? s_->outputs[i] : kSlice4;
+    out->data = current_.data();
+    out->count = 1;
+    out->length = static_cast<int32_t>(current_.size());
+    return i < s_->results.size() ? s_->results[i] : 1;
+  }
+  void RequestKeyFrame() override {}
+  int64_t FramesEncoded() const override { return s_->encodes; }
+
+ private:
+  Script* s_;
+  Bytes current_;
+};
+
+// Counts the parameter sets handed over besides recording the writes.
+class CountingStreaming : public testing::RecordingStreaming {
+ public:
+  void AVStreamingSetSpsPpsInfo(const uint8_t* data, int32_t len) override {
+    last.assign(data, data + len);
+    ++calls;
+  }
+  std::atomic<int> calls{0};
+  Bytes last;
+};
+
+class VideoEncodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(sync_.InitBuffer(&pool_)); }
+
+  std::unique_ptr<VideoEncode> Scripted() {
+    auto encode = std::make_unique<VideoEncode>(std::make_unique<ScriptedEncoder>(&script_));
+    return encode;
+  }
+  PoolBuffer* Canvas(uint64_t stamp, int w = 64, int h = 32) {
+    PoolBuffer* b = pool_.GetEmptyBuffer(w * h * 3 / 2);
+    b->len = w * h * 3 / 2;
+    std::memset(b->data, 16, static_cast<size_t>(b->len));
+    b->timestamp = stamp;
+    b->tick = 1234;
+    return b;
+  }
+
+  MemoryPool pool_;
+  AVSynBuffer sync_;
+  VideoEncodeBuffer buffer_;
+  CountingStreaming streaming_;
+  ScriptedEncoder::Script script_;
+};
+
+struct ExtractCase {
+  const char* name;
+  Bytes output;
+  bool ok;
+  Bytes expected;
+};
+
+class ExtractSpsPpsTest : public VideoEncodeTest, public ::testing::WithParamInterface<ExtractCase> {};
+
+TEST_P(ExtractSpsPpsTest, CutsExactlyTheParameterSets) {
+  auto encode = Scripted();
+  const ExtractCase& c = GetParam();
+  EXPECT_EQ(encode->ExtractSpsPps(c.output.data(), static_cast<int32_t>(c.output.size())), c.ok);
+  if (c.ok) {
+    EXPECT_EQ(Bytes(encode->sps_pps(), encode->sps_pps() + encode->sps_pps_len()), c.expected);
+  }
+}
+
+const Bytes kLongSps = [] {
+  Bytes b = {0, 0, 0, 1, 0x67};
+  b.resize(b.size() + 260, 0x11);
+  return b;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ExtractSpsPpsTest,
+    ::testing::Values(
+        ExtractCase{"FourByteCodes", Join({kSps4, kPps4, kIdr4}), true, Join({kSps4, kPps4})},
+        ExtractCase{"ThreeByteCodeAtStart",
+                    Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end()),
+                          Bytes(kIdr4.begin() + 1, kIdr4.end())}),
+                    true,
+                    Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end())})},
+        ExtractCase{"ParameterSetsOnly", Join({kSps4, kPps4}), true, Join({kSps4, kPps4})},
+        ExtractCase{"NoSps", Join({kPps4, kIdr4}), false, {}},
+        ExtractCase{"LongerThanTheArea", Join({kLongSps, kPps4, kIdr4}), false, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VideoEncodeTest, FirstOutputAnnouncesParameterSetsOnceAndKeyFlagsFollowResults) {
+  script_.outputs = {Join({kSps4, kPps4, kIdr4}), kSlice4, Join({kSps4, kPps4, kIdr4})};
+  script_.results = {0, 1, 0};
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  for (uint64_t i = 0; i < 3; ++i) encode->VideoEncodeFunc(Canvas(3600 * (i + 1)));
+  encode.reset();  // joins the hand-over thread
+  EXPECT_EQ(streaming_.calls, 1);
+  EXPECT_EQ(streaming_.last, Join({kSps4, kPps4}));
+
+  auto& video = *sync_.VideoQueue();
+  ASSERT_EQ(video.Count(), 3);
+  VideoSampleNode* node = video.Head();
+  const std::vector<uint8_t> keys = {1, 0, 1};
+  for (int i = 0; i < 3; ++i, node = node->next) {
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->isKeyFrame, keys[i]) << i;
+    EXPECT_EQ(node->buffer->timestamp, 3600u * (i + 1));
+    EXPECT_EQ(node->buffer->tick, 1234u);
+    EXPECT_EQ(node->fps, 25);
+    EXPECT_EQ(Bytes(node->spsPps.begin(), node->spsPps.begin() + node->spsPpsLen), Join({kSps4, kPps4}));
+  }
+}
+
+TEST_F(VideoEncodeTest, CanvasAtAnotherRateReopensTheEncoderBeforeItIsEncoded) {
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 15, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  ASSERT_TRUE(buffer_.PutData(Canvas(3600), 25));
+  EXPECT_EQ(encode->EncodeCycle(), VideoEncode::Cycle::kReopened);
+  EXPECT_EQ(script_.encodes, 0);
+  EXPECT_EQ(script_.opened_fps, (std::vector<int>{15, 25}));
+  EXPECT_EQ(encode->EncodeCycle(), VideoEncode::Cycle::kEncoded);
+  EXPECT_EQ(script_.encodes, 1);
+  EXPECT_EQ(encode->EncodeCycle(), VideoEncode::Cycle::kIdle);
+}
+
+TEST_F(VideoEncodeTest, RateZeroOpensAt25) {
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 0, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  EXPECT_EQ(script_.opened_fps, (std::vector<int>{25}));
+}
+
+TEST_F(VideoEncodeTest, WithTheEncoderNeverOpenedEveryCanvasReturnsToThePool) {
+  script_.open_result = -1;
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  EXPECT_FALSE(encode->ready());
+  std::vector<PoolBuffer*> canvases;
+  for (int i = 0; i < 3; ++i) canvases.push_back(Canvas(3600 * (i + 1)));
+  const int idle_before = pool_.IdleCount(65536);
+  for (PoolBuffer* c : canvases) ASSERT_TRUE(buffer_.PutData(c, 25));
+  while (encode->EncodeCycle() != VideoEncode::Cycle::kIdle) {
+  }
+  EXPECT_EQ(pool_.IdleCount(65536), idle_before + 3);
+  EXPECT_EQ(script_.encodes, 0);
+  EXPECT_EQ(sync_.VideoQueue()->Count(), 0);
+}
+
+TEST_F(VideoEncodeTest, RefusesIncompleteSetUp) {
+  auto encode = Scripted();
+  EXPECT_FALSE(encode->VideoEncodeInit(500000, 25, 64, 32, nullptr, &sync_, &pool_, &streaming_));
+  EXPECT_FALSE(encode->VideoEncodeInit(0, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  EXPECT_FALSE(encode->VideoEncodeInit(500000, 25, 0, 32, &buffer_, &sync_, &pool_, &streaming_));
+  EXPECT_TRUE(script_.opened_fps.empty());
+  EXPECT_FALSE(encode->VideoEncodeFunc(nullptr));
+}
+
+TEST_F(VideoEncodeTest, RealEncoderTurnsASolidCanvasIntoDecodableKeyFramedH264) {
+  constexpr int kW = 320, kH = 240;
+  VideoEncode encode;  // the H.264 library
+  ASSERT_TRUE(encode.VideoEncodeInit(600000, 25, kW, kH, &buffer_, &sync_, &pool_, &streaming_));
+  ASSERT_TRUE(encode.ready());
+  for (int i = 0; i < 10; ++i) {
+    PoolBuffer* c = pool_.GetEmptyBuffer(kW * kH * 3 / 2);
+    c->len = kW * kH * 3 / 2;
+    std::memset(c->data, 81, kW * kH);
+    std::memset(c->data + kW * kH, 90, kW * kH / 4);
+    std::memset(c->data + kW * kH * 5 / 4, 240, kW * kH / 4);
+    c->timestamp = 3600u * (i + 1);
+    ASSERT_TRUE(buffer_.PutData(c, 25));
+  }
+  while (encode.EncodeCycle() != VideoEncode::Cycle::kIdle) {
+  }
+  auto& video = *sync_.VideoQueue();
+  ASSERT_EQ(video.Count(), 10);
+  pavanel_test::H264Decoder decoder;
+  std::vector<pavanel_test::DecodedPicture> pictures;
+  int i = 0;
+  for (VideoSampleNode* n = video.Head(); n != nullptr; n = n->next, ++i) {
+    EXPECT_EQ(n->isKeyFrame, i == 0 ? 1 : 0) << i;
+    ASSERT_TRUE(decoder.Decode(n->buffer->data, n->buffer->len, i, &pictures));
+  }
+  decoder.Flush(&pictures);
+  ASSERT_EQ(pictures.size(), 10u);
+  EXPECT_NEAR(pictures[5].y[kW * 100 + 100], 81, 3);
+  EXPECT_NEAR(pictures[5].u[(kW / 2) * 50 + 50], 90, 3);
+  EXPECT_NEAR(pictures[5].v[(kW / 2) * 50 + 50], 240, 3);
+}
+
+}  // namespace
+}  // namespace plenova

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/LogCapture.h"
+#include "tests/video/VideoMixTestSupport.h"
+
+namespace plenova {
+namespace {
+
+using testing::g_canvas_calls;
+using testing::kBlack;
+using testing::kBlue;
+using testing::kGreen;
+using testing::kRed;
+using testing::StreamInfo;
+
+const VideoMixStreamInfo kLeft = StreamInfo("left", 320, 180, 0, 0, 320, 180);
+const VideoMixStreamInfo kRight = StreamInfo("right", 640, 480, 320, 90, 320, 180, 25, 1);
+
+class MixTest : public testing::MixFixture {
+ protected:
+  void ComposeLeftRedRightBlue() {
+    ASSERT_TRUE(Push(kLeft, kRed, 1000));
+    ASSERT_TRUE(Push(kRight, kBlue, 1000));
+    Compose();
+  }
+};
+
+TEST_F(MixTest, EachStreamIsPaintedInItsRectangle) {
+  Layout({kLeft, kRight});
+  ComposeLeftRedRightBlue();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kBlue));  // fitted 4:3
+  EXPECT_TRUE(Canvas().RectIs(320, 90, 40, 180, kBlack));
+  EXPECT_TRUE(Canvas().RectIs(0, 180, 320, 180, kBlack));
+}
+
+// Also through the blanks of a joining stream's first paint and of a
+// picture update.
+TEST_F(MixTest, AStreamThatStopsKeepsItsLastPicture) {
+  Layout({kLeft, kRight});
+  ComposeLeftRedRightBlue();
+  ASSERT_TRUE(Push(kRight, kGreen, 4600));
+  Compose();
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kGreen));
+
+  const VideoMixStreamInfo joining = StreamInfo("joining", 320, 180, 0, 180, 320, 180);
+  const std::vector<VideoMixStreamInfo> layout{kLeft, kRight, joining};
+  mix_.UpdataVideoStreamInfo(layout.data(), 3);
+  ASSERT_TRUE(Push(joining, kBlue, 8200));
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(0, 180, 320, 180, kBlue));
+
+  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 400, 300, 64, 36);
+  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
+  mix_.UpdataPictureStreamInfo(&pic, 1);
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kGreen));
+  EXPECT_EQ(Drain().size(), 5u);
+}
+
+TEST_F(MixTest, ProbesCallNoCallbackThenEachCanvasCallsItOnce) {
+  Layout({kLeft});
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kIdleSleepMs);
+  EXPECT_EQ(g_canvas_calls.load(), 0);
+  EXPECT_TRUE(Drain().empty());
+
+  ASSERT_TRUE(Push(kLeft, kRed, 1000));
+  for (int i = 0; i < 4; ++i) {
+    clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
+  }
+  EXPECT_EQ(g_canvas_calls.load(), 3);  // one probe, three canvases
+  EXPECT_EQ(testing::g_canvas_size.load(), 640 * 360 * 3 / 2);
+  EXPECT_EQ(Drain().size(), 3u);
+}
+
+TEST_F(MixTest, FirstCanvasesCarryEarliestQueuedStampPlusOneAndTwoPeriods) {
+  Layout({kLeft, kRight});
+  ASSERT_TRUE(Push(kLeft, kRed, 900000));
+  ASSERT_TRUE(Push(kRight, kBlue, 897000));
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);  // probe: the schedule starts
+  clock_.Advance(40);
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
+  clock_.Advance(40);
+  mix_.VideoMixStep(clock_.NowMs());
+  const auto out = Drain();
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].stamp, 897000u + 3600);
+  EXPECT_EQ(out[1].stamp, 897000u + 7200);
+}
+
+TEST_F(MixTest, LayoutUpdateRestartsTheClockButNotTheStamps) {
+  Layout({kLeft});
+  ASSERT_TRUE(Push(kLeft, kRed, 90000));
+  for (int i = 0; i < 3; ++i) clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
+  const uint64_t pending = mix_.next_stamp();
+  Drain();
+  // A 30 fps stream raises a resync; the canvas rate stays 25.
+  const VideoMixStreamInfo fast = StreamInfo("left", 320, 180, 0, 0, 320, 180, 30);
+  mix_.UpdataVideoStreamInfo(&fast, 1);
+  EXPECT_EQ(mix_.rate(), 25);
+  clock_.Advance(1000);  // the update came late: no catching up from the old schedule
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
+  clock_.Advance(40);
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
+  const auto out = Drain();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].stamp, pending + 3600);
+}
+
+// Pushes at 30 fps for `seconds` while the compositor runs at 25 fps and
+// returns the canvases in order.
+TEST_F(MixTest, ThirtyFpsInputFillsQueuesToElevenDroppingTheNewest) {
+  const VideoMixStreamInfo a = StreamInfo("a", 320, 180, 0, 0, 320, 180, 30);
+  const VideoMixStreamInfo b = StreamInfo("b", 320, 180, 320, 0, 320, 180, 30);
+  Layout({a, b});
+  const uint32_t t0 = clock_.NowMs();
+  std::vector<Out> out;
+  int pushed = 0;
+  int max_queued = 0;
+  uint32_t next_step = 0;
+  for (uint32_t ms = 0; ms < 6000; ++ms) {
+    clock_.Set(t0 + ms);
+    while (pushed * 1000 / 30 <= static_cast<int>(ms)) {
+      const uint64_t stamp = 1000000 + static_cast<uint64_t>(pushed) * 3000;
+      ASSERT_TRUE(Push(a, kRed, stamp, 0, pushed + 1));
+      ASSERT_TRUE(Push(b, kBlue, stamp, 0, pushed + 1));
+      ++pushed;
+    }
+    if (ms >= next_step) {
+      next_step = ms + mix_.VideoMixStep(clock_.NowMs());
+      for (const Out& o : Drain()) out.push_back(o);
+    }
+    max_queued = std::max({max_queued, Queued(a), Queued(b)});
+  }
+  EXPECT_EQ(max_queued, ManageInUseBuffer_ForVideoMix::kMaxFrames);
+  EXPECT_EQ(Queued(a), 11);
+  EXPECT_EQ(Queued(b), 11);
+  ASSERT_GE(out.size(), 149u);
+  for (size_t i = 1; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].stamp - out[i - 1].stamp, 3600u) << i;
+    EXPECT_GT(out[i].tick, out[i - 1].tick) << i;  // shown in order
+  }
+  // A frame arriving at a full queue is the one lost.
+  ASSERT_TRUE(Push(a, kRed, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
+  ASSERT_TRUE(Push(b, kBlue, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
+  for (int i = 0; i < 11; ++i) {
+    mix_.GetMixedData(out.back().stamp + 3600, false);
+    const Out o = Drain().at(0);
+    EXPECT_NE(o.tick, 999u);
+    EXPECT_GT(o.tick, out.back().tick);
+    out.push_back(o);
+  }
+  EXPECT_EQ(Queued(a), 0);
+}
+
+TEST_F(MixTest, BeforeAnyUpdateTheThreadWaitsAPeriodPerCycleAndOutputsNothing) {
+  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
+  ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
+  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
+  mix_.UpdataPictureStreamInfo(&pic, 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
+  EXPECT_EQ(g_canvas_calls.load(), 0);
+  EXPECT_EQ(encode_.Count(), 0);
+}
+
+TEST_F(MixTest, CanvasesComposedAtRateZeroGoBackToThePool) {
+  const VideoMixStreamInfo listed = kLeft;
+  ASSERT_TRUE(mix_.VideoMixInit(&listed, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
+  ASSERT_EQ(mix_.rate(), 0);
+  const int32_t canvas_class = 6 * MemoryPool::kClassStep;  // 345600 bytes
+  const int idle = pool_.IdleCount(canvas_class);
+  Compose();
+  EXPECT_EQ(g_canvas_calls.load(), 1);
+  EXPECT_EQ(encode_.Count(), 0);
+  EXPECT_EQ(pool_.IdleCount(canvas_class), idle + 1);
+}
+
+TEST_F(MixTest, RegisteredStreamIsNotPaintedUntilAnUpdateConfirmsIt) {
+  ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, nullptr));
+  ASSERT_TRUE(Push(kLeft, kRed, 1000));
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, kCanvasW, kCanvasH, kBlack));
+  EXPECT_EQ(Queued(kLeft), 1);
+  mix_.UpdataVideoStreamInfo(&kLeft, 1);
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+}
+
+TEST_F(MixTest, FrameOfAnUndeclaredSizeWaitsHiddenAndGoesWithTheNextUpdate) {
+  Layout({kLeft});
+  ASSERT_TRUE(PushSized("left", 640, 360, 25, kRed, 1000));
+  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), 1);
+  EXPECT_FALSE(mix_.IsStreamActive("left", 640, 360, 25));
+  Compose();
+  EXPECT_EQ(Canvas().BoxOf(kRed.y), (std::vector<int>{0, 0, 0, 0}));
+  mix_.UpdataVideoStreamInfo(&kLeft, 1);
+  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), -1);
+  // Its late frames now go quietly back to the pool.
+  EXPECT_TRUE(PushSized("left", 640, 360, 25, kRed, 4600));
+  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), -1);
+}
+
+TEST_F(MixTest, RemovedStreamsFramesReturnToThePool) {
+  Layout({kLeft, kRight});
+  ASSERT_TRUE(Push(kRight, kBlue, 1000));
+  mix_.UpdataVideoStreamInfo(&kLeft, 1);
+  EXPECT_EQ(Queued(kRight), -1);
+  const int32_t frame_class = 8 * MemoryPool::kClassStep;  // 640x480 frames
+  const int idle = pool_.IdleCount(frame_class);
+  EXPECT_TRUE(Push(kRight, kBlue, 4600));
+  EXPECT_EQ(Queued(kRight), -1);
+  EXPECT_EQ(pool_.IdleCount(frame_class), idle + 1);
+}
+
+TEST_F(MixTest, OddSizedStreamIsRefusedPaintingWithALogLine) {
+  testing::LogCapture log;
+  const VideoMixStreamInfo odd = StreamInfo("odd", 321, 181, 0, 0, 320, 180);
+  Layout({odd});
+  EXPECT_TRUE(log.Contains("stream odd has an odd size 321x181 and is not painted"));
+  for (uint64_t stamp : {1000, 4600}) ASSERT_TRUE(PushSized("odd", 321, 181, 25, kRed, stamp));
+  Compose();
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(0, 0, kCanvasW, kCanvasH, kBlack));
+  EXPECT_EQ(Queued(odd), 0);  // taken and given back all the same
+}
+
+TEST_F(MixTest, MovingAWindowDiscardsItsQueuedFrames) {
+  Layout({kLeft});
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Push(kLeft, kRed, 1000 + i * 3600));
+  const VideoMixStreamInfo moved = StreamInfo("left", 320, 180, 100, 0, 320, 180);
+  mix_.UpdataVideoStreamInfo(&moved, 1);
+  EXPECT_EQ(Queued(moved), 0);
+  EXPECT_TRUE(mix_.IsStreamActive("left", 320, 180, 25));
+}
+
+TEST_F(MixTest, RefusedUpdatesLeaveTheLayout) {
+  testing::LogCapture log;
+  Layout({kLeft, kRight});
+  mix_.UpdataVideoStreamInfo(&kLeft, 0);
+  mix_.UpdataVideoStreamInfo(nullptr, 1);
+  EXPECT_EQ(log.Count("VideoMix::UpdataVideoStreamInfo 's value is illegall"), 2);
+  EXPECT_TRUE(mix_.IsStreamActive("right", 640, 480, 25));
+  EXPECT_FALSE(mix_.VideoMixInit(&kLeft, 1, nullptr, &encode_, kCanvasW, kCanvasH, nullptr));
+  EXPECT_FALSE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, 0, kCanvasH, nullptr));
+  EXPECT_FALSE(mix_.PushYuvBeforeMixedData(nullptr));
+}
+
+std::vector<VideoMixStreamInfo> Grid(const std::string& prefix, int count) {
+  std::vector<VideoMixStreamInfo> streams;
+  for (int i = 0; i < count; ++i) {
+    streams.push_back(StreamInfo(prefix + std::to_string(i), 64, 36, (i % 5) * 128, (i / 5) * 72, 128, 72));
+  }
+  return streams;
+}
+
+TEST_F(MixTest, InitCutsMoreThanTwentyStreamsAndFurtherStreamsFindNoSlot) {
+  testing::LogCapture log;
+  const std::vector<VideoMixStreamInfo> streams = Grid("s", 25);
+  Layout(streams);
+  EXPECT_TRUE(log.Contains("stream count 25 is more than 20"));
+  EXPECT_TRUE(mix_.IsStreamActive("s19", 64, 36, 25));
+  EXPECT_FALSE(Push(streams[20], kRed, 1000));
+  EXPECT_TRUE(log.Contains("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_"));
+}
+
+TEST_F(MixTest, UpdateReplacingTwentyStreamsOverflowsAndKeepsTheOldOnes) {
+  testing::LogCapture log;
+  Layout(Grid("s", 20));
+  const std::vector<VideoMixStreamInfo> others = Grid("t", 20);
+  mix_.UpdataVideoStreamInfo(others.data(), 20);
+  EXPECT_TRUE(log.Contains("VideoMix::CheckStreamInfoExist 's stream count Overflowed，Updata Error"));
+  EXPECT_TRUE(mix_.IsStreamActive("s0", 64, 36, 25));
+  EXPECT_FALSE(mix_.IsStreamActive("t0", 64, 36, 25));
+}
+
+struct CutOutCase {
+  uint32_t orientation;
+  bool inset_stays;
+};
+
+class MixCutOutTest : public testing::MixFixture, public ::testing::WithParamInterface<CutOutCase> {};
+
+// A full-canvas window with an inset along its top-right corner.
+TEST_P(MixCutOutTest, BottomUpMainWindowLeavesTheInsetVisible) {
+  const VideoMixStreamInfo main = StreamInfo("main", 640, 360, 0, 0, 640, 360);
+  const VideoMixStreamInfo inset = StreamInfo("inset", 320, 240, 480, 0, 160, 120);
+  Layout({main, inset});
+  ASSERT_TRUE(Push(main, kRed, 1000, GetParam().orientation));
+  ASSERT_TRUE(Push(inset, kBlue, 1000));
+  Compose();
+  ASSERT_TRUE(Canvas().RectIs(480, 0, 160, 120, kBlue));
+  ASSERT_TRUE(Push(main, kRed, 4600, GetParam().orientation));  // the inset sends nothing this tick
+  Compose();
+  EXPECT_TRUE(Canvas().RectIs(480, 0, 160, 120, GetParam().inset_stays ? kBlue : kRed));
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 480, 360, kRed));
+  EXPECT_TRUE(Canvas().RectIs(480, 120, 160, 240, kRed));
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, MixCutOutTest,
+                         ::testing::Values(CutOutCase{2, true}, CutOutCase{0, false}));
+
+TEST(VideoMixPaceTest, WaitsForTheDueTimeWrapSafeAndInShortSteps) {
+  constexpr uint32_t s = 0xFFFFFFF0u;  // wraps 16 ms later
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 1, 25), 40u);
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 30, 1, 25), 10u);
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 40, 1, 25), 0u);
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 45, 2, 25), 35u);
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 5000, 3, 25), 0u);   // late: no wait, catch up
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 100, 25), 50u);       // 4 s ahead: one short step
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s - 1000, 1, 25), 50u);  // clock stepped back
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 10, 1, 30), 23u);
+  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 1, 0), 0u);
+}
+
+}  // namespace
+}  // namespace plenova

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/MemoryPool.h"
+#include "tests/support/ManualClock.h"
+#include "tests/video/VideoTestSupport.h"
+#include "video/VideoEncodeBuffer.h"
+#include "video/VideoMix.h"
+
+namespace plenova::testing {
+
+// Canvases seen by the canvas callback (a plain function pointer, so the
+// count is global).
+inline std::atomic<int> g_canvas_calls{0};
+inline std::atomic<int> g_canvas_size{0};
+inline std::mutex g_canvas_mutex;  // pairs with g_canvas_cv; taken by the callback and waiting tests
+inline std::condition_variable g_canvas_cv;
+inline void CountCanvas(unsigned char*, int size) {
+  g_canvas_size.store(size);
+  {
+    std::lock_guard<std::mutex> lock(g_canvas_mutex);
+    g_canvas_calls.fetch_add(1);
+  }
+  g_canvas_cv.notify_all();
+}
+// Waits for the compositing thread to have called back `count` times in all
+// (false after a generous real-time limit, which only a hang reaches).
+inline bool WaitForCanvases(int count) {
+  std::unique_lock<std::mutex> lock(g_canvas_mutex);
+  return g_canvas_cv.wait_for(lock, std::chrono::seconds(20), [&] { return g_canvas_calls.load() >= count; });
+}
+
+// A compositor on a manual clock with a real pool and encoder buffer.
+class MixFixture : public ::testing::Test {
+ protected:
+  static constexpr int kCanvasW = 640;
+  static constexpr int kCanvasH = 360;
+
+  void SetUp() override {
+    g_canvas_calls.store(0);
+    g_canvas_size.store(0);
+  }
+
+  void Layout(const std::vector<VideoMixStreamInfo>& streams) {
+    ASSERT_TRUE(mix_.VideoMixInit(streams.data(), static_cast<int32_t>(streams.size()), &pool_, &encode_,
+                                  kCanvasW, kCanvasH, &CountCanvas));
+    mix_.UpdataVideoStreamInfo(streams.data(), static_cast<int32_t>(streams.size()));
+  }
+
+  bool Push(const VideoMixStreamInfo& s, Yuv colour, uint64_t stamp, uint32_t extra = 0, uint32_t tick = 0) {
+    return PushSized(s.streamId, s.source_w, s.source_h, s.fps, colour, stamp, extra, tick);
+  }
+  bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp, uint32_t extra = 0,
+                 uint32_t tick = 0) {
+    VideoMixFrame frame;
+    frame.frame = PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick);
+    frame.width = w;
+    frame.height = h;
+    frame.streamId = id;
+    frame.fps = fps;
+    return mix_.PushYuvBeforeMixedData(&frame);
+  }
+  int Queued(const VideoMixStreamInfo& s) {
+    return mix_.QueuedFrames(s.streamId, s.source_w, s.source_h, s.fps);
+  }
+
+  void Compose() {
+    mix_.GetMixedData(stamp_, false);
+    stamp_ += 3600;
+  }
+  CanvasView Canvas() {
+    canvas_ = mix_.CanvasCopy();
+    return CanvasView(canvas_.data(), kCanvasW, kCanvasH);
+  }
+
+  struct Out {
+    uint64_t stamp;
+    uint32_t tick;
+  };
+  // Takes every canvas out of the encoder buffer.
+  std::vector<Out> Drain() {
+    std::vector<Out> out;
+    for (;;) {
+      VideoEncodeBuffer::Result r = encode_.GetData(VideoMix::kOutputRate);
+      if (r.state != VideoEncodeBuffer::kTaken) break;
+      out.push_back({r.canvas->timestamp, r.canvas->tick});
+      pool_.PutEmptyBuffer(r.canvas);
+    }
+    return out;
+  }
+
+  ManualClock clock_;
+  ScopedClock scoped_{&clock_};
+  MemoryPool pool_;
+  VideoEncodeBuffer encode_;
+  VideoMix mix_;
+  uint64_t stamp_ = 3600;
+  std::vector<uint8_t> canvas_;
+};
+
+}  // namespace plenova::testing

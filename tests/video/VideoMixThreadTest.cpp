@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/video/VideoMixTestSupport.h"
+
+namespace plenova {
+namespace {
+
+using testing::g_canvas_calls;
+using testing::kBlue;
+using testing::kRed;
+using testing::StreamInfo;
+using testing::WaitForCanvases;
+
+using MixThreadTest = testing::MixFixture;
+
+const VideoMixStreamInfo kCam = StreamInfo("cam", 64, 36, 0, 0, 320, 180);
+
+// Runs the thread on a stepped clock until it has produced `canvases` more
+// canvases, then stops it.
+void RunFor(VideoMix& mix, testing::ManualClock& clock, int canvases) {
+  clock.SetAutoAdvance(false);
+  const int before = g_canvas_calls.load();
+  ASSERT_TRUE(mix.start());
+  for (int i = 1; i <= canvases; ++i) {
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    clock.Advance(40);
+    ASSERT_TRUE(WaitForCanvases(before + i));
+  }
+  // Let it run free to see the run flag.
+  clock.SetAutoAdvance(true);
+  mix.stop();
+}
+
+TEST_F(MixThreadTest, RestartContinuesOnePeriodAfterThePendingStamp) {
+  Layout({kCam});
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Push(kCam, kRed, 450000 + i * 3600));
+  RunFor(mix_, clock_, 3);
+  const auto first_run = Drain();
+  ASSERT_GE(first_run.size(), 3u);
+  EXPECT_EQ(first_run[0].stamp, 450000u + 3600);
+  EXPECT_EQ(first_run[1].stamp, 450000u + 7200);
+  const uint64_t pending = mix_.next_stamp();
+  EXPECT_EQ(pending, first_run.back().stamp + 3600);
+
+  RunFor(mix_, clock_, 1);
+  const auto second_run = Drain();
+  ASSERT_GE(second_run.size(), 1u);
+  EXPECT_EQ(second_run[0].stamp, pending + 3600);
+}
+
+TEST_F(MixThreadTest, StartTwiceIsRefused) {
+  Layout({kCam});
+  ASSERT_TRUE(mix_.start());
+  EXPECT_FALSE(mix_.start());
+  mix_.stop();
+  mix_.stop();  // harmless
+}
+
+// Client threads push while the layout changes and the thread composes;
+// the sanitizers check that no push meets a queue being destroyed.
+TEST_F(MixThreadTest, PushesRaceLayoutUpdatesSafely) {
+  const VideoMixStreamInfo other = StreamInfo("other", 64, 36, 320, 0, 320, 180);
+  const VideoMixStreamInfo moved = StreamInfo("cam", 64, 36, 100, 100, 160, 90);
+  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 180, 160, 90);
+  Layout({kCam, other});
+  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
+  ASSERT_TRUE(mix_.start());
+  std::atomic<bool> pushing{true};
+  auto pusher = [&](const VideoMixStreamInfo& s, testing::Yuv colour) {
+    for (uint64_t n = 0; pushing.load(); ++n) Push(s, colour, 90000 + n * 3600);
+  };
+  std::thread a(pusher, kCam, kRed);
+  std::thread b(pusher, other, kBlue);
+  for (int i = 0; i < 60; ++i) {
+    const std::vector<VideoMixStreamInfo> layout =
+        i % 3 == 0 ? std::vector{kCam, other} : i % 3 == 1 ? std::vector{moved} : std::vector{other};
+    mix_.UpdataVideoStreamInfo(layout.data(), static_cast<int32_t>(layout.size()));
+    mix_.UpdataPictureStreamInfo(&pic, i % 2);
+    Drain();
+  }
+  ASSERT_TRUE(WaitForCanvases(1));
+  pushing.store(false);
+  a.join();
+  b.join();
+  mix_.stop();
+  EXPECT_GT(g_canvas_calls.load(), 0);
+}
+
+}  // namespace
+}  // namespace plenova

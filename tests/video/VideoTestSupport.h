@@ -1,0 +1,113 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/MemoryPool.h"
+#include "video/VideoMixStreamInfo.h"
+
+namespace plenova::testing {
+
+struct Yuv {
+  uint8_t y, u, v;
+};
+
+inline constexpr Yuv kBlack{16, 128, 128};
+inline constexpr Yuv kRed{81, 90, 240};
+inline constexpr Yuv kGreen{145, 54, 34};
+inline constexpr Yuv kBlue{41, 240, 110};
+
+// A w x h I420 picture of one colour.
+inline std::vector<uint8_t> SolidPicture(int w, int h, Yuv c) {
+  std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3 / 2);
+  std::memset(p.data(), c.y, static_cast<size_t>(w) * h);
+  std::memset(p.data() + w * h, c.u, static_cast<size_t>(w) * h / 4);
+  std::memset(p.data() + w * h * 5 / 4, c.v, static_cast<size_t>(w) * h / 4);
+  return p;
+}
+
+// Paints rows [row0, row1) of the picture's luma and chroma in `c`.
+inline void PaintRows(std::vector<uint8_t>& p, int w, int h, int row0, int row1, Yuv c) {
+  std::memset(p.data() + row0 * w, c.y, static_cast<size_t>(row1 - row0) * w);
+  std::memset(p.data() + w * h + row0 / 2 * (w / 2), c.u, static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+  std::memset(p.data() + w * h * 5 / 4 + row0 / 2 * (w / 2), c.v, static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+}
+
+// A pool block holding `picture`, stamped and oriented.
+inline PoolBuffer* PoolFrame(MemoryPool& pool, const std::vector<uint8_t>& picture, uint64_t stamp,
+                             uint32_t extra = 0, uint32_t tick = 0) {
+  PoolBuffer* b = pool.GetEmptyBuffer(static_cast<int32_t>(picture.size()));
+  std::memcpy(b->data, picture.data(), picture.size());
+  b->len = static_cast<int32_t>(picture.size());
+  b->timestamp = stamp;
+  b->extra = extra;
+  b->tick = tick;
+  return b;
+}
+
+// Reads back an I420 canvas.
+class CanvasView {
+ public:
+  CanvasView(const uint8_t* data, int w, int h) : data_(data), w_(w), h_(h) {}
+  Yuv At(int x, int y) const {
+    return Yuv{data_[y * w_ + x], data_[w_ * h_ + (y / 2) * (w_ / 2) + x / 2],
+               data_[w_ * h_ * 5 / 4 + (y / 2) * (w_ / 2) + x / 2]};
+  }
+  uint8_t Luma(int x, int y) const { return data_[y * w_ + x]; }
+  // Whether every luma sample of the rectangle (and its chroma) is `c`
+  // within `tolerance`.
+  bool RectIs(int x, int y, int w, int h, Yuv c, int tolerance = 0) const {
+    for (int r = y; r < y + h; ++r) {
+      for (int col = x; col < x + w; ++col) {
+        const Yuv p = At(col, r);
+        if (std::abs(p.y - c.y) > tolerance || std::abs(p.u - c.u) > tolerance ||
+            std::abs(p.v - c.v) > tolerance) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+  // The bounding box of the luma samples equal to `y` as {x, y, w, h};
+  // all zero when none.
+  std::vector<int> BoxOf(uint8_t luma) const {
+    int x0 = w_, y0 = h_, x1 = -1, y1 = -1;
+    for (int r = 0; r < h_; ++r) {
+      for (int c = 0; c < w_; ++c) {
+        if (data_[r * w_ + c] != luma) continue;
+        x0 = std::min(x0, c);
+        y0 = std::min(y0, r);
+        x1 = std::max(x1, c);
+        y1 = std::max(y1, r);
+      }
+    }
+    if (x1 < 0) return {0, 0, 0, 0};
+    return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  }
+
+ private:
+  const uint8_t* data_;
+  int w_;
+  int h_;
+};
+
+inline VideoMixStreamInfo StreamInfo(const std::string& id, int src_w, int src_h, int x, int y, int tw, int th,
+                                     int fps = 25, int videoType = 0) {
+  VideoMixStreamInfo info;
+  info.source_w = src_w;
+  info.source_h = src_h;
+  info.x_position = x;
+  info.y_position = y;
+  info.target_w = tw;
+  info.target_h = th;
+  info.fps = fps;
+  info.videoType = videoType;
+  std::strncpy(info.streamId, id.c_str(), sizeof(info.streamId) - 1);
+  return info;
+}
+
+}  // namespace plenova::testing

@@ -1,0 +1,211 @@
+#include "video/VideoEncode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "log/PlenovaLog.h"
+#include "output/AVSynBuffer.h"
+#include "output/IAVStreaming.h"
+#include "platform/Clock.h"
+#include "video/VideoEncodeBuffer.h"
+
+namespace plenova {
+namespace {
+
+constexpr int32_t kDefaultRate = 25;
+constexpr int32_t kSpsSearchLimit = 300;
+constexpr uint32_t kIdleSleepMs = 10;
+
+// Index of the next 00 00 01 at or after `from` and before `end`, or -1.
+int32_t FindStartCode(const uint8_t* bytes, int32_t from, int32_t end) {
+  for (int32_t i = std::max(from, 0); i + 2 < end; ++i)
+    if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) return i;
+  return -1;
+}
+
+}  // namespace
+
+VideoEncode::VideoEncode() : VideoEncode(std::unique_ptr<VideoEncodeGeneric>(VideoEncodeGeneric::Create())) {}
+
+VideoEncode::VideoEncode(std::unique_ptr<VideoEncodeGeneric> encoder) : m_encoder(std::move(encoder)) {
+  if (!m_encoder) PLN_LOG_ERROR("Create X264 instance failed!!");
+}
+
+VideoEncode::~VideoEncode() {
+  StopThread();
+  JoinMediaTypeThread();
+  platform::MutexLock lock(m_encoder_mutex);
+  CloseLocked();
+}
+
+bool VideoEncode::VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, int32_t height,
+                                  VideoEncodeBuffer* encodeBuffer, AVSynBuffer* synBuffer,
+                                  MemoryPool* pool, IAVStreaming* streaming) {
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
+  if (encodeBuffer == nullptr || synBuffer == nullptr || pool == nullptr || bitrate < 1 ||
+      rate < 0 || width < 1 || height < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
+    return false;
+  }
+  if (rate == 0) rate = kDefaultRate;
+  // A new stream announces its parameter sets again; the thread that handed
+  // over the previous ones must be finished before they are rewritten.
+  JoinMediaTypeThread();
+  platform::MutexLock lock(m_encoder_mutex);
+  m_encodeBuffer = encodeBuffer;
+  m_synBuffer = synBuffer;
+  m_pool = pool;
+  m_streaming = streaming;
+  m_bitrate = bitrate;
+  m_rate = rate;
+  m_width = width;
+  m_height = height;
+  m_spsPpsWanted = true;
+  m_param = VideoEncoderParam{rate, 1, width, height, bitrate, 0};
+  CloseLocked();
+  OpenLocked();
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
+  return true;
+}
+
+bool VideoEncode::VideoEncodeUnint() {
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s Start");
+  platform::MutexLock lock(m_encoder_mutex);
+  CloseLocked();
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
+  return true;
+}
+
+bool VideoEncode::OpenLocked() {
+  m_opened = m_encoder && m_encoder->Open(&m_param, 0) == 0;
+  m_ready = m_opened;
+  if (!m_opened) {
+    PLN_LOG_ERROR("_Plenova_ H.264 encoder open failed: %dx%d %d fps %d bit/s", m_param.width,
+                  m_param.height, m_param.fps, m_param.bitrate);
+  }
+  return m_opened;
+}
+
+void VideoEncode::CloseLocked() {
+  if (m_opened && m_encoder) m_encoder->Close();
+  m_opened = false;
+}
+
+VideoEncode::Cycle VideoEncode::EncodeCycle() {
+  if (m_encodeBuffer == nullptr) return Cycle::kIdle;
+  const VideoEncodeBuffer::Result result = m_encodeBuffer->GetData(m_rate);
+  if (result.state == VideoEncodeBuffer::kTaken) {
+    VideoEncodeFunc(result.canvas);
+    return Cycle::kEncoded;
+  }
+  if (result.state == VideoEncodeBuffer::kRateDiffers && result.rate > 0) {
+    // The compositor's rate differs from the encoder's: follow it. The head
+    // canvas is taken on the next cycle.
+    platform::MutexLock lock(m_encoder_mutex);
+    CloseLocked();
+    m_rate = result.rate;
+    m_param.fps = result.rate;
+    OpenLocked();
+    return Cycle::kReopened;
+  }
+  return Cycle::kIdle;
+}
+
+void VideoEncode::VideoEncodeThreadFunc() {
+  while (m_run.load(std::memory_order_acquire)) {
+    if (EncodeCycle() == Cycle::kIdle) platform::SleepMs(kIdleSleepMs);
+  }
+  PLN_LOG_ERROR("_Plenova_ VideoEncode Thread Finish Success ");
+}
+
+bool VideoEncode::StartThread() {
+  if (m_thread.Joinable()) return false;
+  m_run = true;
+  if (!m_thread.Start([this] { VideoEncodeThreadFunc(); })) {
+    m_run = false;
+    return false;
+  }
+  return true;
+}
+
+void VideoEncode::StopThread() {
+  m_run = false;
+  m_thread.Join();
+}
+
+bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
+  if (canvas == nullptr) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return false;
+  }
+  {
+    platform::MutexLock lock(m_encoder_mutex);
+    if (m_ready && m_opened) {
+      VideoEncoderOutput output{};
+      const int result = m_encoder->Encode(canvas->data, &output, 1);
+      const bool key = result == 0;
+      if (result >= 0 && output.count > 0 && output.data != nullptr && output.length > 0) {
+        if (m_spsPpsWanted && ExtractSpsPps(output.data, output.length)) m_spsPpsWanted = false;
+        if (!m_spsPpsWanted) {
+          m_synBuffer->PutData(output.data, output.length, canvas->timestamp, 0,
+                               static_cast<uint32_t>(m_rate), m_spsPpsLen, m_spsPps, key ? 1 : 0,
+                               0, 0, 0, 0, canvas->tick);
+        }
+      }
+    }
+  }
+  m_pool->PutEmptyBuffer(canvas);
+  return true;
+}
+
+bool VideoEncode::ExtractSpsPps(const uint8_t* bytes, int32_t length) {
+  const int32_t n = std::min(length, kSpsSearchLimit);
+  if (bytes == nullptr || n < 1) return false;
+  int32_t sps = -1;
+  for (int32_t i = FindStartCode(bytes, 0, n); i >= 0; i = FindStartCode(bytes, i + 1, n)) {
+    if (i + 3 < n && (bytes[i + 3] & 0x1f) == 7) {
+      sps = i;
+      break;
+    }
+  }
+  if (sps < 0) return false;
+  // A four-byte start code contributes its leading zero; an output that
+  // begins with a three-byte code has no byte before it.
+  int32_t begin = (sps >= 1 && bytes[sps - 1] == 0) ? sps - 1 : sps;
+  const int32_t pps = FindStartCode(bytes, sps + 3, n);
+  const int32_t next = pps < 0 ? -1 : FindStartCode(bytes, pps + 3, n);
+  int32_t end;
+  const bool complete = next >= 0;
+  if (complete) {
+    end = (bytes[next - 1] == 0) ? next - 1 : next;  // the zero belongs to the next code
+  } else {
+    // No picture follows within reach: the output is taken whole as the
+    // parameter sets, and nobody is told yet.
+    begin = 0;
+    end = length;
+  }
+  const int32_t size = end - begin;
+  if (size < 1 || size > kSpsPpsCapacity) {
+    PLN_LOG_ERROR("_Plenova_ SPS/PPS of %d bytes refused", size);
+    return false;
+  }
+  std::memcpy(m_spsPps, bytes + begin, static_cast<size_t>(size));
+  m_spsPpsLen = size;
+  if (complete) {
+    JoinMediaTypeThread();
+    IAVStreaming* streaming = m_streaming;
+    m_mediaTypeThread.Start([this, streaming] {
+      if (streaming == nullptr) {
+        PLN_LOG_ERROR("_Plenova_ IAVStreaming obj is NULL");
+        return;
+      }
+      streaming->AVStreamingSetSpsPpsInfo(m_spsPps, m_spsPpsLen);
+    });
+  }
+  return true;
+}
+
+void VideoEncode::JoinMediaTypeThread() { m_mediaTypeThread.Join(); }
+
+}  // namespace plenova

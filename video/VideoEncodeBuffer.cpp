@@ -1,0 +1,64 @@
+#include "video/VideoEncodeBuffer.h"
+
+#include <algorithm>
+
+#include "log/PlenovaLog.h"
+
+namespace plenova {
+
+bool VideoEncodeBuffer::PutData(PoolBuffer* canvas, int32_t rate) {
+  if (canvas == nullptr || rate < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return false;
+  }
+  Node node{PoolBufferPtr(canvas), rate};
+  const uint64_t stamp = canvas->timestamp;
+
+  platform::MutexLock lock(mutex_);
+  if (nodes_.empty() || stamp >= nodes_.back().canvas->timestamp) {
+    nodes_.push_back(std::move(node));
+  } else {
+    // Before the first greater stamp: equal stamps keep their arrival order.
+    auto at = std::find_if(nodes_.begin(), nodes_.end(),
+                           [stamp](const Node& n) { return n.canvas->timestamp > stamp; });
+    nodes_.insert(at, std::move(node));
+  }
+  const int excess = static_cast<int>(nodes_.size()) - kCapacity;
+  if (excess > 0) {
+    PLN_RAW_WARNING("_Plenova_ VideoEncodeBuffer is Full,discard frames:%d", excess);
+    nodes_.erase(nodes_.begin(), nodes_.begin() + excess);
+  }
+  return true;
+}
+
+VideoEncodeBuffer::Result VideoEncodeBuffer::GetData(int32_t expected_rate) {
+  platform::MutexLock lock(mutex_);
+  ++get_calls_;
+  if (get_calls_ % 50 == 0 && !nodes_.empty()) {
+    ++stat_counts_;
+    if (stat_counts_ % 25 == 0) {
+      int64_t total = 0;
+      for (const Node& n : nodes_) total += n.canvas->capacity;
+      PLN_RAW_MESSAGE("VideoEncodeBuffer GetData Start,Total ElementsNums=%d  TotalSize=%f KB",
+                      static_cast<int>(nodes_.size()), static_cast<double>(total / 1024));
+    }
+  }
+  Result result;
+  if (nodes_.empty()) return result;
+  result.rate = nodes_.front().rate;
+  if (result.rate != expected_rate) {
+    result.state = kRateDiffers;
+    return result;
+  }
+  result.canvas = nodes_.front().canvas.release();
+  result.state = kTaken;
+  nodes_.pop_front();
+  return result;
+}
+
+int VideoEncodeBuffer::Count() {
+  platform::MutexLock lock(mutex_);
+  return static_cast<int>(nodes_.size());
+}
+
+}  // namespace plenova

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "platform/Mutex.h"
+#include "video/PoolBufferPtr.h"
+
+namespace plenova {
+
+// The queue of finished canvases between the compositing thread and the
+// encoding thread, ordered by timestamp and bounded to one second of video:
+// when it overflows the oldest canvases are dropped, so the encoder always
+// works on recent pictures.
+class VideoEncodeBuffer {
+ public:
+  static constexpr int kCapacity = 25;
+
+  // Result states of GetData.
+  static constexpr int32_t kRateDiffers = 0;
+  static constexpr int32_t kEmpty = 1;
+  static constexpr int32_t kTaken = 2;
+
+  struct Result {
+    PoolBuffer* canvas = nullptr;  // owned by the caller when state is kTaken
+    int32_t rate = 0;              // rate of the head canvas (0 when empty)
+    int32_t state = kEmpty;
+  };
+
+  VideoEncodeBuffer() = default;
+  // Frees every queued canvas.
+  ~VideoEncodeBuffer() = default;
+  VideoEncodeBuffer(const VideoEncodeBuffer&) = delete;
+  VideoEncodeBuffer& operator=(const VideoEncodeBuffer&) = delete;
+
+  // Queues `canvas` (taking ownership) composed at `rate` canvases per
+  // second. A null canvas or a rate below 1 is refused and the canvas stays
+  // with the caller. Compositing thread.
+  bool PutData(PoolBuffer* canvas, int32_t rate);
+
+  // Takes the oldest canvas when it was composed at `expected_rate`;
+  // otherwise reports its rate and leaves it queued. Encoding thread.
+  Result GetData(int32_t expected_rate);
+
+  int Count();
+
+ private:
+  struct Node {
+    PoolBufferPtr canvas;
+    int32_t rate = 0;
+  };
+
+  // Guards every member; taken by the compositing and encoding threads for
+  // one list operation, never while encoding.
+  platform::Mutex mutex_;
+  std::deque<Node> nodes_;  // ascending timestamp, head = oldest
+  uint64_t get_calls_ = 0;
+  uint64_t stat_counts_ = 0;
+};
+
+}  // namespace plenova

@@ -1,0 +1,711 @@
+#include "video/VideoMix.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/MemoryPool.h"
+#include "log/PlenovaLog.h"
+#include "platform/Clock.h"
+#include "video/CameraOffPicture.h"
+
+namespace plenova {
+namespace {
+
+const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+bool SameId(const std::optional<std::string>& id, const char* other) {
+  return id.has_value() && other != nullptr && *id == other;
+}
+
+bool SameGeometry(const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+  return slot.target_h == info.target_h && slot.target_w == info.target_w &&
+         slot.x_position == info.x_position && slot.y_position == info.y_position &&
+         slot.source_h == info.source_h && slot.source_w == info.source_w && slot.fps == info.fps &&
+         slot.videoType == info.videoType;
+}
+
+void StorePlacement(VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+  slot.target_h = info.target_h;
+  slot.target_w = info.target_w;
+  slot.x_position = info.x_position;
+  slot.y_position = info.y_position;
+  slot.videoType = info.videoType;
+}
+
+void StoreAll(VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+  StorePlacement(slot, info);
+  slot.source_h = info.source_h;
+  slot.source_w = info.source_w;
+  slot.fps = info.fps;
+}
+
+// A NUL-terminated copy of an id held in a fixed-size element.
+std::string IdOf(const VideoMixStreamInfo& info) {
+  return std::string(info.streamId, strnlen(info.streamId, VideoMixStreamInfo::kStreamIdSize - 1));
+}
+
+void SetId(VideoMixStreamInfo& info, const std::string& id) {
+  const size_t n = std::min(id.size(), static_cast<size_t>(VideoMixStreamInfo::kStreamIdSize - 1));
+  std::memcpy(info.streamId, id.data(), n);
+  info.streamId[n] = '\0';
+}
+
+bool IsFreeOld(const VideoMixStreamInfo& info) {
+  return info.source_h == 0 && info.target_h == 0 && info.x_position == 0 && info.target_w == 0;
+}
+
+// Cuts a layout count at the table size, with a log line.
+int32_t CapCount(int32_t count, int32_t limit, const char* function) {
+  if (count <= limit) return count;
+  PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ stream count %d is more than %d, the rest is ignored",
+                "VideoMix", __LINE__, function, count, limit);
+  return limit;
+}
+
+}  // namespace
+
+VideoMix::VideoMix() = default;
+
+VideoMix::~VideoMix() {
+  stop();
+  platform::MutexLock lock(m_mutex);
+  m_mixedbuf.clear();
+  m_mixedbuf.shrink_to_fit();
+}
+
+bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, MemoryPool* pool,
+                            VideoEncodeBuffer* encodeBuffer, int32_t canvas_w, int32_t canvas_h,
+                            PlenovaCanvasCallback callback) {
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
+  if (list == nullptr || pool == nullptr || encodeBuffer == nullptr || canvas_h < 1 || canvas_w < 1 ||
+      count < 1 || int64_t{canvas_w} * canvas_h * 3 / 2 > INT32_MAX) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
+    return false;
+  }
+  count = CapCount(count, kMaxStreams, "VideoMix::VideoMixInit");
+
+  platform::MutexLock lock(m_mutex);
+  m_callback = callback;
+  m_encodebuffer = encodeBuffer;
+  m_pool = pool;
+  m_canvas_h = canvas_h;
+  m_canvas_w = canvas_w;
+  m_mixedsize = canvas_w * canvas_h * 3 / 2;
+  m_mixedbuf.assign(static_cast<size_t>(m_mixedsize), 0);
+  // Black until the first paint, so that a canvas with nothing painted on it
+  // is not green.
+  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), canvas_w, canvas_h);
+
+  for (int32_t i = 0; i < count; ++i) {
+    const VideoMixStreamInfo& info = list[i];
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    const std::string id = IdOf(info);
+    // Frames queued for another stream must not be painted with this one's
+    // geometry.
+    if (slot.m_ManageInUseBuffer && (!SameId(slot.streamId, id.c_str()) || slot.source_w != info.source_w ||
+                                     slot.source_h != info.source_h || slot.fps != info.fps)) {
+      slot.m_ManageInUseBuffer.reset();
+    }
+    slot.iswork = false;
+    slot.streamExist = true;
+    StoreAll(slot, info);
+    slot.streamId = id;
+    if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, canvas_w, canvas_h,
+                      info.x_position, info.y_position, info.videoType);
+  }
+  ApplyCutOuts();
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
+  return true;
+}
+
+void VideoMix::VideoMixUnint() {
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
+}
+
+void VideoMix::UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t count) {
+  if (list == nullptr || count < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return;
+  }
+  count = CapCount(count, kMaxStreams, "VideoMix::UpdataVideoStreamInfo");
+  platform::MutexLock lock(m_mutex);
+  CheckStreamInfoExist(list, count);
+  int32_t largest = 0;
+  for (const VideoMixStreamSlot& slot : m_streaminfo_current) {
+    if (slot.iswork && slot.streamExist && slot.source_h >= 1 && slot.target_h >= 1) {
+      largest = std::max(largest, slot.fps);
+    }
+  }
+  if (largest != m_rate.load()) {
+    m_rate.store(largest);
+    m_resync.store(true);
+  }
+  // The canvas rate is fixed whatever the streams declare.
+  m_rate.store(kOutputRate);
+}
+
+bool VideoMix::IsPaintable(const VideoMixStreamSlot& slot) const {
+  return slot.iswork && slot.streamExist && slot.m_ManageInUseBuffer && slot.scaler &&
+         slot.streamId.has_value() && slot.source_h >= 1 && slot.target_h >= 1;
+}
+
+void VideoMix::ClearStreamSlot(VideoMixStreamSlot& slot) {
+  slot.iswork = false;
+  slot.m_ManageInUseBuffer.reset();
+  slot.scaler.reset();
+  slot.source_h = slot.source_w = slot.target_h = slot.target_w = 0;
+  slot.x_position = slot.y_position = slot.fps = slot.videoType = 0;
+  slot.streamExist = false;
+  slot.streamId.reset();
+}
+
+bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t count) {
+  for (VideoMixStreamSlot& slot : m_streaminfo_current) slot.streamExist = false;
+
+  for (int32_t e = 0; e < count; ++e) {
+    const VideoMixStreamInfo& info = list[e];
+    const std::string id = IdOf(info);
+    if (info.source_w % 2 != 0 || info.source_h % 2 != 0) {
+      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted", id.c_str(), info.source_w,
+                    info.source_h);
+    }
+    auto found = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                              [&](const VideoMixStreamSlot& s) { return SameId(s.streamId, id.c_str()) && SameGeometry(s, info); });
+    if (found != m_streaminfo_current.end()) {
+      const int32_t previous_target_h = found->target_h;
+      found->streamExist = true;
+      found->iswork = true;
+      StorePlacement(*found, info);
+      if (previous_target_h < 1 && found->scaler) {
+        found->scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w, m_canvas_h,
+                            info.x_position, info.y_position, info.videoType);
+      }
+      continue;
+    }
+    auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                                  [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
+    if (free_slot == m_streaminfo_current.end()) {
+      PLN_LOG_ERROR("'s stream count Overflowed，Updata Error");
+      return false;
+    }
+    VideoMixStreamSlot& slot = *free_slot;
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+    if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w, m_canvas_h,
+                      info.x_position, info.y_position, info.videoType);
+    slot.iswork = true;
+    slot.streamExist = true;
+    StoreAll(slot, info);
+    slot.streamId = id;
+  }
+
+  for (VideoMixStreamInfo& old : m_streaminfo_old) old = VideoMixStreamInfo{};
+
+  for (VideoMixStreamSlot& slot : m_streaminfo_current) {
+    if (slot.source_h < 1 || !slot.streamId || slot.fps < 1 || slot.streamExist) continue;
+    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), IsFreeOld);
+    if (entry == m_streaminfo_old.end()) {
+      PLN_LOG_ERROR("'s m_streaminfo_old is Full");
+      return false;
+    }
+    entry->target_h = slot.target_h;
+    entry->target_w = slot.target_w;
+    entry->source_h = slot.source_h;
+    entry->source_w = slot.source_w;
+    entry->x_position = slot.x_position;
+    entry->y_position = slot.y_position;
+    entry->fps = slot.fps;
+    entry->videoType = slot.videoType;
+    if (slot.streamId->empty()) {
+      *entry = VideoMixStreamInfo{};
+      PLN_LOG_ERROR("'s streamId is error");
+      return false;
+    }
+    SetId(*entry, *slot.streamId);
+    ClearStreamSlot(slot);
+  }
+
+  ApplyCutOuts();
+  PrintStreamInfo();
+  return true;
+}
+
+void VideoMix::ApplyCutOuts() {
+  for (int i = 0; i < kMaxStreams; ++i) {
+    if (!IsPaintable(m_streaminfo_current[i])) continue;
+    const CutOut cut = CalcCutOutPosition(i);
+    m_streaminfo_current[i].scaler->SetDrawLimitParam(cut.x, cut.y, cut.found);
+  }
+}
+
+void VideoMix::LogSlot(int i) {
+  const VideoMixStreamSlot& s = m_streaminfo_current[i];
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].iswork=%s", i, BoolText(s.iswork));
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].streamExist=%s", i, BoolText(s.streamExist));
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].source_w=%d", i, s.source_w);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].source_h=%d", i, s.source_h);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_w=%d", i, s.target_w);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_h=%d", i, s.target_h);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].x_position=%d", i, s.x_position);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].y_position=%d", i, s.y_position);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].fps=%d", i, s.fps);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].videoType=%d", i, s.videoType);
+}
+
+VideoMix::CutOut VideoMix::CalcCutOutPosition(int i) {
+  CutOut cut;
+  PLN_RAW_MESSAGE("开始检查是否需要在大画面中抠图：");
+  PLN_RAW_MESSAGE("当前流信息：");
+  LogSlot(i);
+  const VideoMixStreamSlot& a = m_streaminfo_current[i];
+  for (int j = 0; j < kMaxStreams; ++j) {
+    const VideoMixStreamSlot& b = m_streaminfo_current[j];
+    if (j == i || !IsPaintable(b)) continue;
+    const bool overlaps = a.x_position < b.x_position && b.x_position < a.x_position + a.target_w &&
+                          a.y_position < b.y_position + b.target_h && b.y_position < a.y_position + a.target_h;
+    if (!overlaps) continue;
+    PLN_RAW_MESSAGE("画面重叠条件满足：");
+    PLN_RAW_MESSAGE("target_w=%d", b.target_w);
+    PLN_RAW_MESSAGE("target_h=%d", b.target_h);
+    PLN_RAW_MESSAGE("x_position=%d", b.x_position);
+    PLN_RAW_MESSAGE("y_position=%d", b.y_position);
+    const int32_t bottom = b.y_position + b.target_h;
+    if (!cut.found) {
+      cut = CutOut{b.x_position, bottom, true};
+      PLN_RAW_MESSAGE("第一次更新，更新后的抠图位置：");
+    } else {
+      const CutOut before = cut;
+      cut.x = std::min(cut.x, b.x_position);
+      cut.y = std::max(cut.y, bottom);
+      if (cut.x == before.x && cut.y == before.y) continue;
+      PLN_RAW_MESSAGE("非第一次更新，更新后的抠图位置：");
+    }
+    PLN_RAW_MESSAGE("x_position=%d", cut.x);
+    PLN_RAW_MESSAGE("y_position=%d", cut.y);
+  }
+  return cut;
+}
+
+void VideoMix::PrintStreamInfo() {
+  int valid = 0;
+  for (const VideoMixStreamSlot& s : m_streaminfo_current) {
+    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 && s.source_w > 0 &&
+        s.source_h > 0 && s.fps > 0) {
+      ++valid;
+    }
+  }
+  PLN_RAW_MESSAGE("_Plenova_ VideoMix m_streaminfo_current中有效流条数=%d", valid);
+  for (int i = 0; i < kMaxStreams; ++i) {
+    const VideoMixStreamSlot& s = m_streaminfo_current[i];
+    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 && s.source_w > 0 &&
+        s.source_h > 0 && s.fps > 0) {
+      LogSlot(i);
+    }
+  }
+  int old = 0;
+  for (const VideoMixStreamInfo& e : m_streaminfo_old) {
+    if (e.fps >= 1 && e.streamId[0] != '\0' && e.target_h > 0 && e.target_w > 0 && e.source_w > 0 &&
+        e.source_h > 0) {
+      ++old;
+    }
+  }
+  PLN_RAW_MESSAGE("_Plenova_ VideoMix m_streaminfo_old中有效流条数=%d", old);
+}
+
+int VideoMix::FindSlotLocked(const char* streamId, int32_t width, int32_t height, int32_t fps) {
+  for (int i = 0; i < kMaxStreams; ++i) {
+    const VideoMixStreamSlot& s = m_streaminfo_current[i];
+    if (SameId(s.streamId, streamId) && s.source_h == height && s.source_w == width && s.fps == fps) return i;
+  }
+  return -1;
+}
+
+bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
+  if (frame == nullptr || frame->frame == nullptr || frame->streamId == nullptr) {
+    PLN_LOG_ERROR("'s value is illegall");
+    if (frame != nullptr) DestroyPoolBuffer(frame->frame);
+    return false;
+  }
+  // Held across the queue's own push, so that an update cannot destroy the
+  // queue between the lookup and the push.
+  platform::MutexLock lock(m_mutex);
+  const int index = FindSlotLocked(frame->streamId, frame->width, frame->height, frame->fps);
+  if (index >= 0) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[index];
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+    return slot.m_ManageInUseBuffer->pushdata(frame);
+  }
+  for (const VideoMixStreamInfo& old : m_streaminfo_old) {
+    if (IsFreeOld(old)) continue;
+    if (IdOf(old) == frame->streamId && old.source_h == frame->height && old.source_w == frame->width &&
+        old.fps == frame->fps) {
+      // A stream the latest layout removed: its late frames are dropped quietly.
+      if (m_pool != nullptr) {
+        m_pool->PutEmptyBuffer(frame->frame);
+      } else {
+        DestroyPoolBuffer(frame->frame);
+      }
+      return true;
+    }
+  }
+  auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                                [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
+  if (free_slot == m_streaminfo_current.end()) {
+    PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
+    if (m_pool != nullptr) {
+      m_pool->PutEmptyBuffer(frame->frame);
+    } else {
+      DestroyPoolBuffer(frame->frame);
+    }
+    return false;
+  }
+  VideoMixStreamSlot& slot = *free_slot;
+  if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+  if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+  slot.iswork = false;
+  slot.source_h = frame->height;
+  slot.source_w = frame->width;
+  slot.fps = frame->fps;
+  slot.streamExist = true;
+  slot.streamId = std::string(frame->streamId);
+  return slot.m_ManageInUseBuffer->pushdata(frame);
+}
+
+bool VideoMix::PictureMixInit(const VideoMixStreamInfo* list, int32_t count, int32_t canvas_w,
+                              int32_t canvas_h) {
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
+  if ((list == nullptr && count > 0) || count < 0 || canvas_w < 1 || canvas_h < 1) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
+    return false;
+  }
+  count = CapCount(count, kMaxPictures, "VideoMix::PictureMixInit");
+  platform::MutexLock lock(m_mutex);
+  for (int32_t i = 0; i < count; ++i) {
+    const VideoMixStreamInfo& info = list[i];
+    VideoMixStreamSlot& slot = m_pictureinfo[i];
+    slot.iswork = false;
+    slot.streamExist = true;
+    StoreAll(slot, info);
+    if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+    // The placeholder is always read with its own size, whatever the record says.
+    slot.scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w, info.target_h,
+                             canvas_w, canvas_h, info.x_position, info.y_position, info.videoType);
+  }
+  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
+  return true;
+}
+
+void VideoMix::UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t count) {
+  if (list == nullptr || count < 0) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return;
+  }
+  count = CapCount(count, kMaxPictures, "VideoMix::UpdataPictureStreamInfo");
+  platform::MutexLock lock(m_mutex);
+  CheckPictureInfoExist(list, count);
+  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), m_canvas_w, m_canvas_h);
+  PLN_RAW_MESSAGE("重新设置整个画布（m_mixedbuf）背景色为黑色");
+  // Streams that send no new frame come back from their last picture.
+  m_redraw_pending = true;
+  m_picture_enabled = count != 0;
+  if (count == 0) PLN_LOG_ERROR("'s streamcount is 0");
+}
+
+bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t count) {
+  for (VideoMixStreamSlot& slot : m_pictureinfo) slot.streamExist = false;
+  for (int32_t e = 0; e < count; ++e) {
+    const VideoMixStreamInfo& info = list[e];
+    auto found = std::find_if(m_pictureinfo.begin(), m_pictureinfo.end(),
+                              [&](const VideoMixStreamSlot& s) { return SameGeometry(s, info); });
+    VideoMixStreamSlot* slot = nullptr;
+    bool set_up = false;
+    if (found != m_pictureinfo.end()) {
+      slot = &*found;
+      set_up = found->target_h < 1;
+      StorePlacement(*slot, info);
+    } else {
+      auto free_slot = std::find_if(m_pictureinfo.begin(), m_pictureinfo.end(),
+                                    [](const VideoMixStreamSlot& s) { return s.source_h == 0; });
+      if (free_slot == m_pictureinfo.end()) {
+        PLN_LOG_ERROR("'s stream count Overflowed，Updata Error");
+        return false;
+      }
+      slot = &*free_slot;
+      StoreAll(*slot, info);
+      set_up = true;
+    }
+    slot->streamExist = true;
+    slot->iswork = true;
+    if (!slot->scaler) slot->scaler = std::make_unique<FFmpeg_Sws_cale>();
+    if (set_up) {
+      slot->scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w,
+                                info.target_h, m_canvas_w, m_canvas_h, info.x_position, info.y_position,
+                                info.videoType);
+    }
+  }
+  for (VideoMixStreamSlot& slot : m_pictureinfo) {
+    if (slot.source_h < 1 || slot.fps < 1 || slot.streamExist) continue;
+    ClearStreamSlot(slot);
+  }
+  return true;
+}
+
+bool VideoMix::start() {
+  if (m_run.exchange(true)) return false;
+  if (!m_thread.Start([this] { VideoMixThreadFunc(this); })) {
+    m_run.store(false);
+    return false;
+  }
+  return true;
+}
+
+void VideoMix::stop() {
+  m_run.store(false);
+  m_thread.Join();
+}
+
+int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
+  if (mix == nullptr) {
+    PLN_LOG_ERROR("'s value is illegall");
+    return 0;
+  }
+  mix->m_resync.store(true);
+  while (mix->m_run.load()) {
+    const uint32_t wait = mix->VideoMixStep(platform::TimeGetTime());
+    if (wait > 0) platform::SleepMs(wait);
+  }
+  PLN_LOG_ERROR("_Plenova_ VideoMix Thread Finish Success ");
+  return 0;
+}
+
+uint32_t VideoMix::VideoMixStep(uint32_t now) {
+  const int32_t rate = m_rate.load();
+  if (!m_resync.load()) {
+    GetMixedData(m_nextstamp, false);
+    Advance(rate);
+    return Pace(rate);
+  }
+  if (m_basestamp == 0) {
+    const ProbeResult probe = GetMixedData(m_nextstamp, true);
+    if (!probe.found) return kIdleSleepMs;
+    m_basestamp = probe.stamp;
+  } else {
+    // The stamp sequence goes on from the pending stamp; the wall-clock
+    // schedule restarts from now.
+    m_basestamp = m_nextstamp;
+  }
+  if (rate <= 0) {
+    LogZeroRate();
+    return kZeroRateSleepMs;
+  }
+  m_resync.store(false);
+  m_starttime = now;
+  m_framecount = 0;
+  Advance(rate);
+  return Pace(rate);
+}
+
+void VideoMix::Advance(int32_t rate) {
+  if (rate <= 0) {
+    LogZeroRate();
+    return;
+  }
+  ++m_framecount;
+  const uint64_t r = static_cast<uint64_t>(rate);
+  m_nextstamp = m_basestamp + ((r - 1) + m_framecount * kStampRate) / r;
+}
+
+uint32_t VideoMix::Pace(int32_t rate) {
+  if (rate <= 0) return kZeroRateSleepMs;
+  m_currenttime = platform::TimeGetTime();
+  return VideoMixPace(m_starttime, m_currenttime, m_framecount, rate);
+}
+
+void VideoMix::LogZeroRate() {
+  if (m_zero_rate_count++ % 1000 == 0) PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
+}
+
+uint32_t VideoMix::VideoMixPace(uint32_t start, uint32_t now, uint64_t count, int32_t rate) {
+  if (rate <= 0) {
+    PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
+    return 0;
+  }
+  // Time since the start, signed so that a clock stepping back reads as a
+  // long wait rather than as a huge delay to catch up.
+  const int64_t elapsed = static_cast<int32_t>(now - start);
+  const int64_t due = static_cast<int64_t>(count * 1000 / static_cast<uint64_t>(rate));
+  if (elapsed >= due) return 0;
+  const uint64_t wait = static_cast<uint64_t>(due - elapsed);
+  if (wait > kLongWaitMs) {
+    PLN_RAW_MESSAGE("File:%s M_VideoMix_Sleep=%llu 毫秒", "VideoMix", static_cast<unsigned long long>(wait));
+    return kLongWaitStepMs;
+  }
+  PLN_RAW_DEBUG("Video mix sleep %llums", static_cast<unsigned long long>(wait));
+  return static_cast<uint32_t>(wait);
+}
+
+bool VideoMix::PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const {
+  return scaler.canvas_width() == m_canvas_w && scaler.canvas_height() == m_canvas_h;
+}
+
+void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
+  uint8_t* const canvas = m_mixedbuf.data();
+  // First every slot that paints this tick applies its first paint or size
+  // change; if one of them needs a blank canvas, the blank comes before any
+  // painting and the streams without a new frame are painted again from
+  // their last picture, so nothing already on the canvas is lost.
+  bool blank = m_redraw_pending;
+  m_redraw_pending = false;
+  std::array<bool, kMaxStreams> draw{};
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    const PoolBuffer* frame = frames[i];
+    if (frame == nullptr || !slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
+    // Only whole I420 frames of even size are read: an odd size has no
+    // chroma plane of w * h / 4 bytes.
+    const int64_t needed = int64_t{slot.source_w} * slot.source_h * 3 / 2;
+    if (frame->data == nullptr || frame->len < needed || slot.source_w % 2 != 0 || slot.source_h % 2 != 0) continue;
+    draw[i] = true;
+    blank |= slot.scaler->PrepareDraw(slot.source_w, slot.source_h, slot.target_h, slot.target_w, slot.x_position,
+                                      slot.y_position, slot.videoType);
+  }
+  auto painted_picture = [this](const VideoMixStreamSlot& slot) {
+    return m_picture_enabled && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler);
+  };
+  for (VideoMixStreamSlot& slot : m_pictureinfo) {
+    if (!painted_picture(slot)) continue;
+    blank |= slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target_h,
+                                      slot.target_w, slot.x_position, slot.y_position, slot.videoType);
+  }
+  if (blank) FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w, m_canvas_h);
+
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    if (draw[i]) {
+      slot.scaler->Draw(frames[i]->data, canvas, slot.videoType, frames[i]->extra);
+    } else if (blank && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler)) {
+      slot.scaler->Redraw(canvas);
+    }
+  }
+  for (VideoMixStreamSlot& slot : m_pictureinfo) {
+    if (painted_picture(slot)) {
+      slot.scaler->Draw(CameraOffPicture::Data(), canvas, slot.videoType, FFmpeg_Sws_cale::kTopDown);
+    }
+  }
+}
+
+void VideoMix::LogBufferStatistics() {
+  int64_t total = 0;
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    if (!slot.iswork || !slot.m_ManageInUseBuffer) continue;
+    const int64_t size = slot.m_ManageInUseBuffer->TotalCapacity();
+    total += size;
+    PLN_RAW_MESSAGE("VideoMixBuffer (%d)  Total ElementsNums=%d  Size=%f KB", i, slot.m_ManageInUseBuffer->Count(),
+                    static_cast<double>(size / 1024));
+  }
+  PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
+}
+
+VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
+  ProbeResult result;
+  std::unique_lock<platform::Mutex> lock(m_mutex);
+  if (++m_tickcount % 50 == 0) LogBufferStatistics();
+  if (m_mixedbuf.empty()) return result;
+  if (probe) {
+    for (VideoMixStreamSlot& slot : m_streaminfo_current) {
+      if (!slot.iswork || !slot.m_ManageInUseBuffer) continue;
+      const std::optional<uint64_t> s = slot.m_ManageInUseBuffer->peekstamp();
+      if (!s) continue;
+      result.stamp = result.found ? std::min(result.stamp, *s) : *s;
+      result.found = true;
+      m_laststamp = result.stamp;
+    }
+    if (m_picture_enabled) {
+      for (const VideoMixStreamSlot& slot : m_pictureinfo) result.found |= slot.iswork;
+      PaintLocked({});
+    }
+    return result;
+  }
+
+  std::array<PoolBuffer*, kMaxStreams> frames{};
+  for (int i = 0; i < kMaxStreams; ++i) {
+    VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    if (!slot.iswork || slot.source_h < 1 || !slot.streamId) continue;
+    if (!slot.m_ManageInUseBuffer) {
+      PLN_LOG_ERROR("_Plenova_ m_streaminfo_current[%d].m_ManageInUseBuffer is Invalid", i);
+      continue;
+    }
+    frames[i] = slot.m_ManageInUseBuffer->popdata();  // none: the stream's last picture stays
+  }
+  PaintLocked(frames);
+  uint32_t last_tick = 0;
+  for (PoolBuffer* frame : frames) {
+    if (frame == nullptr) continue;
+    last_tick = frame->tick;
+    m_pool->PutEmptyBuffer(frame);
+  }
+
+  // The canvas leaves as a pool copy: the callback and the encoder see one
+  // stable picture while the next tick paints the canvas again.
+  PoolBuffer* out = m_pool->GetEmptyBuffer(m_mixedsize);
+  if (out != nullptr && (out->data == nullptr || out->capacity < m_mixedsize)) {
+    DestroyPoolBuffer(out);
+    out = nullptr;
+  }
+  if (out != nullptr) std::memcpy(out->data, m_mixedbuf.data(), static_cast<size_t>(m_mixedsize));
+  const PlenovaCanvasCallback callback = m_callback;
+  VideoEncodeBuffer* const encode = m_encodebuffer;
+  MemoryPool* const pool = m_pool;
+  const int32_t size = m_mixedsize;
+  const int32_t rate = m_rate.load();
+  lock.unlock();
+
+  m_laststamp = stamp;
+  if (out == nullptr) {
+    if (m_lost_canvases++ % 250 == 0) {
+      PLN_LOG_ERROR("_Plenova_ no pool buffer for the canvas, %llu canvases lost",
+                    static_cast<unsigned long long>(m_lost_canvases));
+    }
+    return result;
+  }
+  if (callback != nullptr) callback(out->data, size);
+  out->tick = last_tick;
+  out->len = size;
+  out->timestamp = stamp;
+  // Before the first layout the rate is 0 and the encoder takes nothing.
+  if (rate < 1 || !encode->PutData(out, rate)) pool->PutEmptyBuffer(out);
+  return result;
+}
+
+}  // namespace plenova
+
+namespace plenova {
+
+int VideoMix::QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps) {
+  platform::MutexLock lock(m_mutex);
+  const int index = FindSlotLocked(streamId, width, height, fps);
+  if (index < 0) return -1;
+  const VideoMixStreamSlot& slot = m_streaminfo_current[index];
+  return slot.m_ManageInUseBuffer ? slot.m_ManageInUseBuffer->Count() : 0;
+}
+
+bool VideoMix::IsStreamActive(const char* streamId, int32_t width, int32_t height, int32_t fps) {
+  platform::MutexLock lock(m_mutex);
+  const int index = FindSlotLocked(streamId, width, height, fps);
+  if (index < 0) return false;
+  const VideoMixStreamSlot& slot = m_streaminfo_current[index];
+  return slot.iswork && slot.source_h >= 1 && slot.m_ManageInUseBuffer && slot.scaler;
+}
+
+std::vector<uint8_t> VideoMix::CanvasCopy() {
+  platform::MutexLock lock(m_mutex);
+  return m_mixedbuf;
+}
+
+}  // namespace plenova

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+namespace plenova {
+
+// One element of a video or picture layout as the compositor takes it: the
+// stream's source size and rate and its rectangle on the canvas. Pictures
+// carry no id (streamId stays empty).
+struct VideoMixStreamInfo {
+  static constexpr int kStreamIdSize = 256;
+
+  int32_t target_h = 0;
+  int32_t target_w = 0;
+  int32_t source_h = 0;
+  int32_t source_w = 0;
+  int32_t x_position = 0;
+  int32_t y_position = 0;
+  char streamId[kStreamIdSize] = {};  // NUL-terminated, at most 255 characters
+  int32_t fps = 0;
+  int32_t videoType = 0;  // 1 letterbox fit, otherwise centred crop
+};
+
+}  // namespace plenova
