@@ -9,6 +9,7 @@
 #include "api/Plenova.h"
 #include "log/PlenovaLog.h"
 #include "platform/FileSystem.h"
+#include "recorder/EngineComponents.h"
 #include "recorder/PlenovaImp.h"
 
 namespace {
@@ -50,7 +51,12 @@ void OpenLogOnce(const char* dir) {
 
 PLENOVA_API IPlenova* CreatePlenova(const char* dir) {
   OpenLogOnce(dir);
-  auto* recorder = new (std::nothrow) plenova::PlenovaImp(plenova::PlenovaComponents{});
+  plenova::PlenovaComponents components = plenova::MakeEngineComponents();
+  if (!components.complete()) {
+    PLN_RAW_ERROR("CreatePlenova: an engine component could not be allocated");
+    return nullptr;
+  }
+  auto* recorder = new (std::nothrow) plenova::PlenovaImp(std::move(components));
   if (recorder == nullptr) return nullptr;
   return recorder;  // the IPlenova base, not the object's first address
 }

@@ -349,11 +349,32 @@ uint64_t AVStreamingImp::FrameIntervalMsLocked() const {
   return m_param.video.fps > 0 ? static_cast<uint64_t>(1000 / m_param.video.fps) : 40;
 }
 
-bool AVStreamingImp::Mp4VideoTimingLocked(bool key) {
+void AVStreamingImp::AdvanceMp4VideoTimeLocked(uint64_t stamp) {
+  // Frames normally follow each other by one interval; counting from an
+  // anchor frame's stamp keeps 30 fps (33.3 ms) and a lost frame exact.
+  constexpr uint64_t kMaxStampDistance = 90000ull * 60;
+  if (m_mp4VideoAnchored && stamp > m_mp4VideoAnchorStamp &&
+      stamp - m_mp4VideoAnchorStamp < kMaxStampDistance) {
+    const uint64_t time = m_mp4VideoAnchorTime + (stamp - m_mp4VideoAnchorStamp) / 90;
+    if (time > m_mp4VideoTime) {
+      m_mp4VideoTime = time;
+      return;
+    }
+  }
+  m_mp4VideoTime += FrameIntervalMsLocked();
+  m_mp4VideoAnchored = true;
+  m_mp4VideoAnchorStamp = stamp;
+  m_mp4VideoAnchorTime = m_mp4VideoTime;
+}
+
+bool AVStreamingImp::Mp4VideoTimingLocked(bool key, uint64_t stamp) {
   const uint64_t interval = FrameIntervalMsLocked();
   if (m_audioPacing) {
     if (m_mp4AudioTime > m_mp4VideoTime + kMp4VideoLagLimitMs) {
       m_mp4VideoTime = m_mp4AudioTime;
+      m_mp4VideoAnchored = true;
+      m_mp4VideoAnchorStamp = stamp;
+      m_mp4VideoAnchorTime = m_mp4VideoTime;
     } else if (m_mp4VideoTime > m_mp4AudioTime + kMp4VideoLeadLimitMs) {
       PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 音频延迟过大，丢弃视频帧");
       if (!key) {
@@ -361,9 +382,10 @@ bool AVStreamingImp::Mp4VideoTimingLocked(bool key) {
         return false;
       }
       m_mp4VideoTime += interval;
+      m_mp4VideoAnchored = false;
       PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 视频关键帧不丢弃");
     } else {
-      m_mp4VideoTime += interval;
+      AdvanceMp4VideoTimeLocked(stamp);
     }
   }
   if (m_keyFrameWait) {
@@ -372,6 +394,17 @@ bool AVStreamingImp::Mp4VideoTimingLocked(bool key) {
       PLN_LOG_ERROR("'s 丢弃视频帧");
       return false;
     }
+    // The first key frame is placed at the audio time of its own stamp, so
+    // that the recording starts in step; later frames count from it.
+    if (m_mp4AudioSeen) {
+      const int64_t offset_ms =
+          (static_cast<int64_t>(stamp) - static_cast<int64_t>(m_mp4LastAudioStamp)) / 90;
+      const int64_t placed = static_cast<int64_t>(m_mp4AudioTime) + offset_ms;
+      m_mp4VideoTime = placed > 0 ? static_cast<uint64_t>(placed) : 0;
+    }
+    m_mp4VideoAnchored = true;
+    m_mp4VideoAnchorStamp = stamp;
+    m_mp4VideoAnchorTime = m_mp4VideoTime;
   }
   return true;
 }
@@ -431,7 +464,7 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
     const auto length = static_cast<uint32_t>(mp4Copy->len);
     if (!audio) {
       const bool key = sample->isKeyFrame != 0;
-      if (Mp4VideoTimingLocked(key)) {
+      if (Mp4VideoTimingLocked(key, mp4Copy->timestamp)) {
         if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagVideo, m_mp4VideoTime) !=
             0) {
           PLN_LOG_ERROR("'s writeMp4 VideoData failed");
@@ -447,6 +480,8 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
       else
         m_mp4AudioTime = static_cast<uint32_t>(platform::TimeGetTime() - m_mp4StartTime);
       m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagAudio, m_mp4AudioTime);
+      m_mp4AudioSeen = true;
+      m_mp4LastAudioStamp = mp4Copy->timestamp;
     }
     m_pool->PutEmptyBuffer(mp4Copy);
   }
@@ -582,6 +617,8 @@ int AVStreamingImp::StartMp4Record(const char* path) {
     m_mp4AudioTime = 0;
     m_keyFrameWait = true;
     m_audioPacing = false;
+    m_mp4AudioSeen = false;
+    m_mp4VideoAnchored = false;
     m_mp4StartTime = platform::TimeGetTime();
   } else {
     PLN_LOG_ERROR("'s _Plenvoa_ no MP4 recorder could be created for %s", path);

@@ -95,7 +95,11 @@ class AVStreamingImp : public IAVStreaming {
   int32_t StoredSpsPpsLen();
   void FillPublishParamLocked();
   // Whether an MP4 video frame is written, and at which m_mp4VideoTime.
-  bool Mp4VideoTimingLocked(bool key);
+  // `stamp` is the frame's 90 kHz timestamp.
+  bool Mp4VideoTimingLocked(bool key, uint64_t stamp);
+  // Moves MP4 video time on by one frame: by the frame's own distance from
+  // the anchor frame when its stamp follows it, else by one interval.
+  void AdvanceMp4VideoTimeLocked(uint64_t stamp);
   PoolBuffer* CopyLocked(const PoolBuffer& in);
   uint64_t FrameIntervalMsLocked() const;
 
@@ -137,6 +141,13 @@ class AVStreamingImp : public IAVStreaming {
   bool m_audioPacing = false;
   uint64_t m_mp4VideoTime = 0;
   uint64_t m_mp4AudioTime = 0;
+  // The last MP4 audio sample's 90 kHz stamp, and the video frame from whose
+  // stamp later video times are counted.
+  bool m_mp4AudioSeen = false;
+  uint64_t m_mp4LastAudioStamp = 0;
+  bool m_mp4VideoAnchored = false;
+  uint64_t m_mp4VideoAnchorStamp = 0;
+  uint64_t m_mp4VideoAnchorTime = 0;
   uint32_t m_mp4StartTime = 0;
   int32_t m_rtmp2VideoFailures = 0;
   int32_t m_rtmp2AudioFailures = 0;

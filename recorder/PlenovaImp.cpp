@@ -1,6 +1,7 @@
 #include "recorder/PlenovaImp.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "log/PlenovaLog.h"
@@ -588,9 +589,9 @@ int PlenovaImp::PushVideoFrame(int source_w, int source_h, const char* streamId,
         "File:%s,Line=%05d  Function: %s:Can't Push Data,Plenoav has not start or Has stoped!!!");
     return -1;
   }
-  // 64-bit product: a huge picture must not wrap into a plausible length.
-  const int64_t expected = static_cast<int64_t>(source_w) * source_h * 3 / 2;
-  if (static_cast<int64_t>(buflen) != expected) {
+  // 64-bit products: a huge picture must not wrap into a plausible length.
+  const int64_t pixels = static_cast<int64_t>(source_w) * source_h;
+  if (pixels > INT32_MAX || static_cast<int64_t>(buflen) != pixels * 3 / 2) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s:Push Video DataLen=%d is not correct!!!",
                    buflen);
     return -1;

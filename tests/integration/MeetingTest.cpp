@@ -205,7 +205,9 @@ TEST_F(MeetingTest, FlashAndBeepStayWithin40Milliseconds) {
   MeetingClient client(recorder);
   client.Configure(m, url);
   const std::string mp4 = folder_ + "/sync.mp4";
-  if (!url.empty()) ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
+  if (!url.empty()) {
+    ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
+  }
   ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
   client.DeclareLayout();
   client.Run(8);

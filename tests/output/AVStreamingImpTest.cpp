@@ -55,8 +55,9 @@ class AVStreamingImpTest : public ::testing::Test {
     dispatcher_->IAVStreamInit(&param, &pool_, nullptr, nullptr, 0);
   }
 
-  bool Write(uint32_t type, bool key = false) {
+  bool Write(uint32_t type, bool key = false, uint64_t stamp = 0) {
     PoolBuffer* buffer = pool_.GetEmptyBuffer(8);
+    buffer->timestamp = stamp;
     const uint8_t bytes[8] = {0, 0, 0, 1, static_cast<uint8_t>(key ? 0x65 : 0x41), 1, 2, 3};
     std::memcpy(buffer->data, bytes, sizeof(bytes));
     buffer->len = sizeof(bytes);
@@ -65,8 +66,8 @@ class AVStreamingImpTest : public ::testing::Test {
     pool_.PutEmptyBuffer(buffer);
     return result;
   }
-  bool WriteVideo(bool key) { return Write(kStreamTypeVideo, key); }
-  bool WriteAudio() { return Write(kStreamTypeAudio); }
+  bool WriteVideo(bool key, uint64_t stamp = 0) { return Write(kStreamTypeVideo, key, stamp); }
+  bool WriteAudio(uint64_t stamp = 0) { return Write(kStreamTypeAudio, false, stamp); }
 
   // Starts MP4 recording into the fake recorder and returns it.
   fake_tarvane::FakeRecord& StartMp4(const char* path = "/tmp/a.mp4") {
@@ -103,15 +104,25 @@ TEST_F(AVStreamingImpTest, Mp4VideoWaitsForKeyFrameWhileAudioIsWrittenAtOnce) {
   Init();
   auto& recorder = StartMp4();
   clock_.Advance(100);
-  WriteAudio();
-  for (int i = 0; i < 3; ++i) WriteVideo(false);
+  WriteAudio(90000);
+  for (int i = 0; i < 3; ++i) WriteVideo(false, 90000 - 3600 * (3 - i));
   EXPECT_TRUE(VideoTimes().empty());
   EXPECT_EQ(log_.Count("丢弃视频帧"), 3);
-  WriteVideo(true);
-  WriteVideo(false);
-  // Dropped frames still advanced video time by 40 ms each.
-  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{160, 200}));
+  // The key frame lies 20 ms after the audio sample in media time: it is
+  // placed there, and the next frame one interval later.
+  WriteVideo(true, 90000 + 1800);
+  WriteVideo(false, 90000 + 1800 + 3600);
+  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{120, 160}));
   EXPECT_EQ(recorder.Times(kTarvaneTagAudio), std::vector<uint64_t>{100});
+}
+
+TEST_F(AVStreamingImpTest, Mp4VideoTimeCountsFromTheStampsAt30FramesPerSecond) {
+  Init();
+  StartMp4();
+  WriteVideo(true, 900000);  // no audio yet: one interval
+  for (int i = 1; i <= 3; ++i) WriteVideo(false, 900000 + 3000 * i);
+  WriteVideo(false, 900000 + 3000 * 5);  // a frame lost on the way
+  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{40, 73, 106, 140, 206}));
 }
 
 TEST_F(AVStreamingImpTest, Mp4VideoBehindAudioByMoreThan200msJumpsToAudioTime) {
