@@ -12,7 +12,7 @@
 #   scripts/bench.sh [SECONDS]     output length per run, default 20
 #
 # Installs the GStreamer packages of scripts/bench-packages.txt when missing
-# (root), builds plenova-record in build-bench (RelWithDebInfo as CI, no sanitizers).
+# (root), builds plenova-record and bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -28,8 +28,8 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j2 --target plenova-record >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target plenova-record idle_engine_bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -132,8 +132,7 @@ for spec in "4 1280 720 1500000" "9 1280 720 1500000" "16 1920 1080 3000000"; do
 done
 echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run each)"
 
-# An engine that is started (layout declared) and receives no frames.
-read -r ic _ < <(measure "$build/bin/plenova-record" --participants 0 --duration "$seconds" \
-  --mp4 "$work/idle.mp4" --log-dir "$work")
-awk -v c="$ic" -v s="$seconds" 'BEGIN { if (c == "nan") print "idle engine: n/a";
-  else printf "idle engine, no frames: %.2f %% of a core\n", 100 * c / s }'
+# An engine that is started (outputs on, layout declared) and receives no
+# frames (bench/system/IdleEngineBench.cpp).
+idle=$("$build/bin/idle_engine_bench" 2>/dev/null | sed -n 's/.*core_percent=\([0-9.]*\).*/\1/p')
+echo "idle engine, no frames: ${idle:-n/a} % of a core"
