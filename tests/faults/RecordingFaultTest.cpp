@@ -76,10 +76,16 @@ TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
   const Decoded decoded = Decode(mp4, DecodeOptions{});
   ASSERT_TRUE(decoded.ok) << decoded.error;
   EXPECT_EQ(decoded.decode_errors, 0);
-  ASSERT_FALSE(decoded.picture_times.empty());
-  const double video_end = decoded.picture_times.back();
-  const double audio_end = decoded.sound.start_time + static_cast<double>(decoded.sound.samples.size()) /
-                                                           (decoded.sound.rate * decoded.sound.channels);
+  // Within the first second of a recording nothing need be written yet.
+  if (after >= 1) {
+    ASSERT_FALSE(decoded.picture_times.empty());
+  }
+  const double video_end = decoded.picture_times.empty() ? 0 : decoded.picture_times.back();
+  const Sound& sound = decoded.sound;
+  const double audio_end =
+      sound.samples.empty() ? 0
+                            : sound.start_time + static_cast<double>(sound.samples.size()) /
+                                                     (sound.rate * sound.channels);
   std::printf("[ measured ] killed after %.1f s: video to %.2f s, audio to %.2f s\n", after, video_end,
               audio_end);
   EXPECT_GE(video_end, after - 1.0);
@@ -93,7 +99,7 @@ TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
 
 std::vector<double> KillPoints() {
   if (FullFaults()) return {0.7, 1.5, 3.2, 6.5, 12.3, 25.1};
-  return {1.5, 4.3};
+  return {1.5, 4.1};
 }
 
 INSTANTIATE_TEST_SUITE_P(AtSeveralPoints, KilledRecordingTest, ::testing::ValuesIn(KillPoints()));
