@@ -13,7 +13,7 @@ if [[ ! -d "$build" ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=address \
     -DPLENOVA_BUILD_BENCH=OFF
 fi
-cmake --build "$build" -j2 --target fault_rtmp_test fault_recording_test fault_meeting_test
+cmake --build "$build" -j2 --target fault_rtmp_test fault_recording_test fault_meeting_test fault_churn_test
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_odr_violation=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export PLENOVA_FAULTS_FULL=1
