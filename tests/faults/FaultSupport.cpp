@@ -125,6 +125,14 @@ AudioParticipant Voice(const std::string& id, double tone, bool beep) {
   return p;
 }
 
+double LargestPictureGap(const Decoded& decoded, double from) {
+  double gap = 0;
+  for (size_t i = 1; i < decoded.picture_times.size(); ++i)
+    if (decoded.picture_times[i - 1] >= from)
+      gap = std::max(gap, decoded.picture_times[i] - decoded.picture_times[i - 1]);
+  return gap;
+}
+
 namespace {
 
 // Where the audio track of `path` jumps forward: (decoded seconds before the

@@ -51,6 +51,11 @@ long ResidentKib();
 VideoParticipant Window(const std::string& id, uint8_t y, uint8_t u, uint8_t v, int x, int yy, int w, int h);
 AudioParticipant Voice(const std::string& id, double tone, bool beep = false);
 
+struct Decoded;
+// The largest gap between consecutive pictures of a decoded recording from
+// `from` seconds on.
+double LargestPictureGap(const Decoded& decoded, double from = 0);
+
 // Largest distance between a flash of the probed rectangle and its nearest
 // beep, over the flashes after `from` seconds; negative when there are fewer
 // than `min_flashes` of them.

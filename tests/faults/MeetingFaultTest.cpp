@@ -52,12 +52,15 @@ StallRun RecordStall(bool other_voice) {
   return run;
 }
 
-// Flashes and beeps in the part after the stall are no more than 40 ms apart.
+// Flashes and beeps in the part after the stall are no more than 60 ms apart:
+// a flash is seen on the first picture at or after it (40 ms apart) and a
+// beep's onset within its 5 ms window, so one picture of jitter is no fault;
+// the fault this catches is the hundreds of milliseconds of a lost sync.
 void ExpectSyncAfterStall(const StallRun& run, double duration) {
   const double worst = WorstFlashBeepDistance(run.mp4, 200, 200, 240, 240, duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
   EXPECT_GE(worst, 0) << "too few flashes after the stall";
-  EXPECT_LE(worst, 0.040) << "out of sync after the stall";
+  EXPECT_LE(worst, 0.060) << "out of sync after the stall";
 }
 
 class AudioStallTest : public ::testing::TestWithParam<bool> {};
@@ -76,11 +79,7 @@ TEST_P(AudioStallTest, VideoFlowsAsTheStallRulesSay) {
   // While another voice goes on nothing is held; with the only voice gone
   // the video is held too, and flows again once the voice is back.
   const double flowing_from = other_voice ? 0 : probe.duration - run.after + 1;
-  double gap = 0;
-  for (size_t i = 1; i < decoded.picture_times.size(); ++i)
-    if (decoded.picture_times[i - 1] >= flowing_from)
-      gap = std::max(gap, decoded.picture_times[i] - decoded.picture_times[i - 1]);
-  EXPECT_LT(gap, 0.2);
+  EXPECT_LT(LargestPictureGap(decoded, flowing_from), 0.2);
   EXPECT_NEAR(probe.duration, run.before + run.stall + run.after, 0.6);
   if (other_voice) ExpectSyncAfterStall(run, probe.duration);
 }

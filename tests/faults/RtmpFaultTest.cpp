@@ -34,14 +34,6 @@ Meeting TwoWindows() {
   return m;
 }
 
-// The largest gap between consecutive pictures of a recording, seconds.
-double LargestPictureGap(const Decoded& decoded) {
-  double gap = 0;
-  for (size_t i = 1; i < decoded.picture_times.size(); ++i)
-    gap = std::max(gap, decoded.picture_times[i] - decoded.picture_times[i - 1]);
-  return gap;
-}
-
 // The MP4 went on in real time for the whole meeting, without holes.
 void ExpectContinuousMp4(const std::string& path, double seconds) {
   SCOPED_TRACE(path);
