@@ -32,8 +32,9 @@ class Mp4Muxer {
     int bitrate = 0;
     std::array<uint8_t, 2> aac_config{};  // AudioSpecificConfig
   };
-  // A fragment is closed at every video key frame and at least this often.
-  static constexpr int64_t kFragmentUs = 1000000;
+  // A fragment is closed at every video key frame and at least this often:
+  // a killed process loses at most this much plus the samples on their way.
+  static constexpr int64_t kFragmentUs = 500000;
 
   // Writes the header into `output` (borrowed; must outlive the muxer). Null
   // with libavformat's text in `error` on failure.

@@ -1,0 +1,65 @@
+#pragma once
+
+// Shared pieces of the fault tests: private RTMP servers that can be killed,
+// temporary folders, the short/full switch and the participants.
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "tests/integration/MeetingClient.h"
+
+namespace plenova::testing {
+
+// PLENOVA_FAULTS_FULL=1 selects the long form of every fault.
+bool FullFaults();
+// `short_value` normally, `full_value` in the long form.
+double FaultSeconds(double short_value, double full_value);
+
+// A fresh folder under the test temporary directory.
+std::string FaultFolder(const std::string& name);
+
+// A private nginx RTMP server on 127.0.0.1:port started with
+// scripts/rtmp-server.sh, recording into record_dir.
+class RtmpServer {
+ public:
+  RtmpServer(int port, std::string record_dir) : port_(port), record_dir_(std::move(record_dir)) {}
+  ~RtmpServer() { Stop(); }
+  RtmpServer(const RtmpServer&) = delete;
+  RtmpServer& operator=(const RtmpServer&) = delete;
+
+  bool Start();
+  // Graceful stop: the recordings are finished.
+  void Stop();
+  // SIGKILL of the master and its workers, as in a crash.
+  void Kill();
+  std::string Url(const std::string& stream) const;
+  std::string Recording(const std::string& stream) const { return record_dir_ + "/" + stream + ".flv"; }
+
+ private:
+  int port_;
+  std::string record_dir_;
+  std::string prefix_;  // empty while stopped
+};
+
+// The size of a file, 0 when it does not exist.
+long long FileSize(const std::string& path);
+// Resident set size of this process in KiB.
+long ResidentKib();
+
+// A solid-colour participant filling the rectangle (x, y, w, h).
+VideoParticipant Window(const std::string& id, uint8_t y, uint8_t u, uint8_t v, int x, int yy, int w, int h);
+AudioParticipant Voice(const std::string& id, double tone, bool beep = false);
+
+struct Decoded;
+// The largest gap between consecutive pictures of a decoded recording from
+// `from` seconds on.
+double LargestPictureGap(const Decoded& decoded, double from = 0);
+
+// Largest distance between a flash of the probed rectangle and its nearest
+// beep, over the flashes after `from` seconds; negative when there are fewer
+// than `min_flashes` of them.
+double WorstFlashBeepDistance(const std::string& path, int x, int y, int w, int h, double from,
+                              size_t min_flashes);
+
+}  // namespace plenova::testing
