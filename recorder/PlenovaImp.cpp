@@ -25,6 +25,19 @@ void CopyField(char (&field)[N], const std::string& text) {
   std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
 
+// The mixed formats the mixer and the AAC encoder take: 16-bit mono or
+// stereo at 8 to 96 kHz, in frames of at least 10 ms.
+bool MixFormatFits(const AudioStreamInfoUpdate& u) {
+  return u.target_audio_channels >= 1 && u.target_audio_channels <= 2 &&
+         u.target_audio_sampling_per_bits == 16 && u.target_audio_sampling_rate >= 8000 &&
+         u.target_audio_sampling_rate <= 96000 && u.target_audio_frames_per_seconds <= 100;
+}
+
+// A rectangle no side of which exceeds the largest canvas.
+bool RectFits(int32_t w, int32_t h) {
+  return w <= PlenovaImp::kMaxPictureSide && h <= PlenovaImp::kMaxPictureSide;
+}
+
 std::string DefaultUrl(const char* local_ip) {
   return std::string("rtmp://") + local_ip + "/live";
 }
@@ -186,7 +199,8 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
 void PlenovaImp::SetVideoParam(VideoParam* v) {
   platform::MutexLock lock(m_param_lock);
   PLN_LOG_ERROR("MeetingMessage start");
-  if (v == nullptr || v->target_bitrate < 1 || v->target_h < 1 || v->target_w < 1) {
+  if (v == nullptr || v->target_bitrate < 1 || v->target_h < 1 || v->target_w < 1 ||
+      !RectFits(v->target_w, v->target_h)) {
     PLN_LOG_ERROR("'s value is illegall");
     m_video_param_ok = false;
     return;
@@ -249,7 +263,8 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
   }
   if (u == nullptr || u->audioStreamCount < 1 || u->audioStreamCount > kMaxAudioStreams ||
       u->astreamInfo == nullptr || u->target_audio_frames_per_seconds < 1 ||
-      u->target_audio_sampling_per_bits < 1 || u->target_audio_sampling_rate < 1) {
+      u->target_audio_sampling_per_bits < 1 || u->target_audio_sampling_rate < 1 ||
+      !MixFormatFits(*u)) {
     PLN_LOG_ERROR("'s value is illegall");
     PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish");
     return;
@@ -385,7 +400,8 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
       PLN_LOG_ERROR("_Plenova_ vsinfo->vstreaminfo[%d].streamId is NULL,please check", i);
       return;
     }
-    if (!FitsLength(u->vstreaminfo[i].streamId, kMaxIdLength)) {
+    if (!FitsLength(u->vstreaminfo[i].streamId, kMaxIdLength) ||
+        !RectFits(u->vstreaminfo[i].target_w, u->vstreaminfo[i].target_h)) {
       PLN_LOG_ERROR("'s value is illegall");
       PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
       return;
@@ -461,6 +477,12 @@ void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
       (u->InUseStreamCount > 0 && u->vstreaminfo == nullptr)) {
     PLN_LOG_ERROR("'s value is illegall");
     return;
+  }
+  for (int i = 0; i < u->InUseStreamCount; ++i) {
+    if (!RectFits(u->vstreaminfo[i].target_w, u->vstreaminfo[i].target_h)) {
+      PLN_LOG_ERROR("'s value is illegall");
+      return;
+    }
   }
   PLN_LOG_ERROR("MeetingMessageParam_For_UpdatePictureStreamInfo");
   PLN_RAW_ERROR("video->InUseStreamCount=%d", u->InUseStreamCount);
@@ -639,7 +661,7 @@ int PlenovaImp::StartMp4Record(const char* path) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Mp4FilePath is NULL");
     return -1;
   }
-  if (!FitsLength(path, sizeof(m_stream_param.filePath) - 1)) {
+  if (path[0] == '\0' || !FitsLength(path, sizeof(m_stream_param.filePath) - 1)) {
     PLN_LOG_ERROR("'s value is illegall");
     return -1;
   }
@@ -688,7 +710,7 @@ int PlenovaImp::StartRecord(const char* url) {
     return -1;
   }
   PLN_LOG_ERROR("MeetingMessage start");
-  if (url == nullptr || !FitsLength(url, sizeof(m_stream_param.url_1) - 1)) {
+  if (url == nullptr || url[0] == '\0' || !FitsLength(url, sizeof(m_stream_param.url_1) - 1)) {
     PLN_LOG_ERROR("'s value is illegall");
     return -1;
   }

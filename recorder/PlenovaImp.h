@@ -40,6 +40,9 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
   static constexpr int kMaxAudioStreams = 5;
   static constexpr int kMaxVideoStreams = 20;
   static constexpr size_t kMaxIdLength = 255;
+  // Largest canvas and rectangle side in pixels: larger values cannot be
+  // allocated or encoded.
+  static constexpr int32_t kMaxPictureSide = 8192;
 
   explicit PlenovaImp(PlenovaComponents components);
   ~PlenovaImp() override;

@@ -103,28 +103,6 @@ long ResidentKib() {
   return 0;
 }
 
-VideoParticipant Window(const std::string& id, uint8_t y, uint8_t u, uint8_t v, int x, int yy, int w,
-                        int h) {
-  VideoParticipant p;
-  p.id = id;
-  p.y = y;
-  p.u = u;
-  p.v = v;
-  p.x = x;
-  p.yy = yy;
-  p.target_w = w;
-  p.target_h = h;
-  return p;
-}
-
-AudioParticipant Voice(const std::string& id, double tone, bool beep) {
-  AudioParticipant p;
-  p.id = id;
-  p.tone = tone;
-  p.beep = beep;
-  return p;
-}
-
 double LargestPictureGap(const Decoded& decoded, double from) {
   double gap = 0;
   for (size_t i = 1; i < decoded.picture_times.size(); ++i)

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared pieces of the fault tests: private RTMP servers that can be killed,
-// temporary folders, the short/full switch and the participants.
+// temporary folders and the short/full switch.
 
 #include <sys/types.h>
 
@@ -46,10 +46,6 @@ class RtmpServer {
 long long FileSize(const std::string& path);
 // Resident set size of this process in KiB.
 long ResidentKib();
-
-// A solid-colour participant filling the rectangle (x, y, w, h).
-VideoParticipant Window(const std::string& id, uint8_t y, uint8_t u, uint8_t v, int x, int yy, int w, int h);
-AudioParticipant Voice(const std::string& id, double tone, bool beep = false);
 
 struct Decoded;
 // The largest gap between consecutive pictures of a decoded recording from

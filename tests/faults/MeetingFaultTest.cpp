@@ -28,9 +28,9 @@ StallRun RecordStall(bool other_voice) {
   run.after = FaultSeconds(6, 20);
   const std::string folder = FaultFolder(other_voice ? "stall_one_of_two" : "stall_only_voice");
   Meeting m;
-  VideoParticipant flash = Window("flash", 60, 128, 128, 0, 0, 640, 720);
+  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
   flash.flash = true;
-  m.video = {flash, Window("blue", 41, 240, 110, 640, 0, 640, 720)};
+  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
   m.audio = {Voice("beep", 0, /*beep=*/true)};
   if (other_voice) m.audio.push_back(Voice("voice", 440));
   IPlenova* recorder = CreatePlenova(folder.c_str());

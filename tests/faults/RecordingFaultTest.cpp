@@ -22,9 +22,9 @@ namespace {
 
 Meeting RecordedMeeting() {
   Meeting m;
-  VideoParticipant flash = Window("flash", 60, 128, 128, 0, 0, 640, 720);
+  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
   flash.flash = true;
-  m.video = {flash, Window("blue", 41, 240, 110, 640, 0, 640, 720)};
+  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
   m.audio = {Voice("beep", 0, /*beep=*/true), Voice("voice", 440)};
   return m;
 }

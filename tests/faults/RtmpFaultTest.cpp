@@ -29,7 +29,7 @@ double Since(Clock::time_point t) {
 
 Meeting TwoWindows() {
   Meeting m;
-  m.video = {Window("red", 81, 90, 240, 0, 0, 640, 720), Window("blue", 41, 240, 110, 640, 0, 640, 720)};
+  m.video = {Participant("red", kRed, 0, 0, 640, 720), Participant("blue", kBlue, 640, 0, 640, 720)};
   m.audio = {Voice("voice", 440)};
   return m;
 }

@@ -6,6 +6,30 @@
 
 namespace plenova::testing {
 
+VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int tw, int th, int w,
+                             int h) {
+  VideoParticipant p;
+  p.id = id;
+  p.width = w;
+  p.height = h;
+  p.y = c.y;
+  p.u = c.u;
+  p.v = c.v;
+  p.x = x;
+  p.yy = y;
+  p.target_w = tw;
+  p.target_h = th;
+  return p;
+}
+
+AudioParticipant Voice(const std::string& id, double tone, bool beep) {
+  AudioParticipant p;
+  p.id = id;
+  p.tone = tone;
+  p.beep = beep;
+  return p;
+}
+
 void MeetingClient::Configure(const Meeting& meeting, const std::string& rtmp_url) {
   meeting_ = meeting;
   rtmp_url_ = rtmp_url;

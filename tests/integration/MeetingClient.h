@@ -32,6 +32,22 @@ struct AudioParticipant {
   bool beep = false;   // a 3 kHz beep for 80 ms at every whole second instead of the tone
 };
 
+// Solid colours (Y, U, V).
+struct Colour {
+  uint8_t y, u, v;
+};
+inline constexpr Colour kRed{81, 90, 240};
+inline constexpr Colour kGreen{145, 54, 34};
+inline constexpr Colour kBlue{41, 240, 110};
+inline constexpr Colour kYellow{210, 16, 146};
+
+// A participant sending w x h pictures of colour `c`, shown in the canvas
+// rectangle (x, y, tw, th).
+VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int tw, int th, int w = 640,
+                             int h = 360);
+// A voice: a sine of `tone` Hz (0: silence), or the beep pattern.
+AudioParticipant Voice(const std::string& id, double tone = 440, bool beep = false);
+
 struct Meeting {
   int canvas_w = 1280, canvas_h = 720;
   int video_bitrate = 1500000, audio_bitrate = 96000;

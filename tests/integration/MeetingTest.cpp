@@ -21,51 +21,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Solid colours (Y, U, V) of the participants.
-struct Colour {
-  uint8_t y, u, v;
-};
-constexpr Colour kRed{81, 90, 240};
-constexpr Colour kGreen{145, 54, 34};
-constexpr Colour kBlue{41, 240, 110};
-constexpr Colour kYellow{210, 16, 146};
 constexpr uint8_t kPlaceholderY = 34;
-
-VideoParticipant Participant(const std::string& id, int w, int h, Colour c, int x, int y, int tw,
-                             int th, int videoType = 0, uint32_t orientation = 0) {
-  VideoParticipant p;
-  p.id = id;
-  p.width = w;
-  p.height = h;
-  p.y = c.y;
-  p.u = c.u;
-  p.v = c.v;
-  p.x = x;
-  p.yy = y;
-  p.target_w = tw;
-  p.target_h = th;
-  p.videoType = videoType;
-  p.orientation = orientation;
-  return p;
-}
 
 // The four-window meeting: a plain window, a letterboxed 4:3 camera, a
 // cropped CIF camera and a bottom-up camera whose top-right corner holds a
 // camera-off picture; two voices.
 Meeting FourWindowMeeting() {
   Meeting m;
-  m.video = {Participant("red", 640, 360, kRed, 0, 0, 640, 360),
-             Participant("green", 640, 480, kGreen, 640, 0, 640, 360, /*videoType=*/1),
-             Participant("blue", 352, 288, kBlue, 0, 360, 640, 360),
-             Participant("yellow", 640, 360, kYellow, 640, 360, 640, 360, 0, /*orientation=*/2)};
+  m.video = {Participant("red", kRed, 0, 0, 640, 360),
+             Participant("green", kGreen, 640, 0, 640, 360, 640, 480),
+             Participant("blue", kBlue, 0, 360, 640, 360, 352, 288),
+             Participant("yellow", kYellow, 640, 360, 640, 360)};
+  m.video[1].videoType = 1;    // letterbox
+  m.video[3].orientation = 2;  // bottom-up
   m.pictures = {PictureStreamInfo{25, 360, 640, nullptr, 180, 320, 960, 360, 0}};
-  AudioParticipant low;
-  low.id = "low";
-  low.tone = 440;
-  AudioParticipant high;
-  high.id = "high";
-  high.tone = 1000;
-  m.audio = {low, high};
+  m.audio = {Voice("low", 440), Voice("high", 1000)};
   return m;
 }
 
@@ -195,13 +165,10 @@ TEST_F(MeetingTest, FlashAndBeepStayWithin40Milliseconds) {
   IPlenova* recorder = CreatePlenova(folder_.c_str());
   ASSERT_NE(recorder, nullptr);
   Meeting m;
-  VideoParticipant flash = Participant("flash", 640, 360, Colour{60, 128, 128}, 0, 0, 640, 360);
+  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 360);
   flash.flash = true;
-  m.video = {flash, Participant("still", 640, 360, kBlue, 640, 0, 640, 360)};
-  AudioParticipant beep;
-  beep.id = "beep";
-  beep.beep = true;
-  m.audio = {beep};
+  m.video = {flash, Participant("still", kBlue, 640, 0, 640, 360)};
+  m.audio = {Voice("beep", 0, /*beep=*/true)};
   MeetingClient client(recorder);
   client.Configure(m, url);
   const std::string mp4 = folder_ + "/sync.mp4";
@@ -226,10 +193,8 @@ TEST_F(MeetingTest, RecordingGoesOnAcrossARestart) {
   IPlenova* recorder = CreatePlenova(folder_.c_str());
   ASSERT_NE(recorder, nullptr);
   Meeting first;
-  first.video = {Participant("red", 640, 360, kRed, 0, 0, 1280, 720)};
-  AudioParticipant voice;
-  voice.id = "voice";
-  first.audio = {voice};
+  first.video = {Participant("red", kRed, 0, 0, 1280, 720)};
+  first.audio = {Voice("voice")};
   MeetingClient client(recorder);
   client.Configure(first);
   const std::string mp4 = folder_ + "/restart.mp4";
@@ -239,7 +204,7 @@ TEST_F(MeetingTest, RecordingGoesOnAcrossARestart) {
   EXPECT_EQ(recorder->PlenovaUnint(), 0);
 
   Meeting second = first;
-  second.video = {Participant("green", 640, 360, kGreen, 0, 0, 1280, 720)};
+  second.video = {Participant("green", kGreen, 0, 0, 1280, 720)};
   client.meeting() = second;
   client.DeclareLayout();
   client.Run(3);
@@ -266,11 +231,9 @@ TEST_F(MeetingTest, TwoRecordersRecordTwoMeetingsAtOnce) {
   Meeting red, blue;
   red.canvas_w = blue.canvas_w = 640;
   red.canvas_h = blue.canvas_h = 360;
-  red.video = {Participant("p", 640, 360, kRed, 0, 0, 640, 360)};
-  blue.video = {Participant("p", 640, 360, kBlue, 0, 0, 640, 360)};
-  AudioParticipant voice;
-  voice.id = "voice";
-  red.audio = blue.audio = {voice};
+  red.video = {Participant("p", kRed, 0, 0, 640, 360)};
+  blue.video = {Participant("p", kBlue, 0, 0, 640, 360)};
+  red.audio = blue.audio = {Voice("voice")};
   MeetingClient ca(a), cb(b);
   ca.Configure(red);
   cb.Configure(blue);
