@@ -37,8 +37,8 @@ struct AudioParam {
 // Canvas settings (SetVideoParam).
 struct VideoParam {
   int32_t target_bitrate;  // H.264 bit rate in bit/s, at least 1
-  int32_t target_h;        // canvas height, at least 1
-  int32_t target_w;        // canvas width, at least 1
+  int32_t target_h;        // canvas height, 1 to 8192
+  int32_t target_w;        // canvas width, 1 to 8192
   int32_t video_tag;       // carried, not interpreted
 };
 
@@ -54,10 +54,10 @@ struct AudioStreamInfo {
 struct AudioStreamInfoUpdate {
   AudioStreamInfo* astreamInfo;
   int32_t audioStreamCount;                 // 1 to 5
-  int32_t target_audio_frames_per_seconds;  // mixed frames per second, at least 1
-  int32_t target_audio_channels;
-  int32_t target_audio_sampling_rate;       // Hz, at least 1
-  int32_t target_audio_sampling_per_bits;   // at least 1
+  int32_t target_audio_frames_per_seconds;  // mixed frames per second, 1 to 100
+  int32_t target_audio_channels;            // 1 or 2
+  int32_t target_audio_sampling_rate;       // Hz, 8000 to 96000
+  int32_t target_audio_sampling_per_bits;   // 16
 };
 
 // One video input stream and its rectangle on the canvas.
@@ -66,8 +66,8 @@ struct VideoStreamInfo {
   int32_t source_h;
   int32_t source_w;
   const char* streamId;  // must not be null; at most 255 characters
-  int32_t target_h;      // made even by UpdateVideoStreamInfo (written back)
-  int32_t target_w;      // made even by UpdateVideoStreamInfo (written back)
+  int32_t target_h;      // at most 8192; made even by UpdateVideoStreamInfo (written back)
+  int32_t target_w;      // at most 8192; made even by UpdateVideoStreamInfo (written back)
   int32_t x_position_in_target_frame;
   int32_t y_position_in_target_frame;
   int32_t videoType;  // 1: letterbox fit into the rectangle; otherwise centred crop

@@ -73,7 +73,7 @@ void DeclareChurnLayout(IPlenova* recorder, int step) {
 }
 
 TEST(MeetingFaultTest, LayoutChurnUnderSixPushingThreadsKeepsCanvasesComing) {
-  const std::string folder = FaultFolder("churn");
+  const std::string folder = TempFolder("fault_churn");
   const double seconds = FaultSeconds(8, 60);
   IPlenova* recorder = CreatePlenova(folder.c_str());
   ASSERT_NE(recorder, nullptr);

@@ -16,9 +16,6 @@ bool FullFaults();
 // `short_value` normally, `full_value` in the long form.
 double FaultSeconds(double short_value, double full_value);
 
-// A fresh folder under the test temporary directory.
-std::string FaultFolder(const std::string& name);
-
 // A private nginx RTMP server on 127.0.0.1:port started with
 // scripts/rtmp-server.sh, recording into record_dir.
 class RtmpServer {
@@ -46,16 +43,5 @@ class RtmpServer {
 long long FileSize(const std::string& path);
 // Resident set size of this process in KiB.
 long ResidentKib();
-
-struct Decoded;
-// The largest gap between consecutive pictures of a decoded recording from
-// `from` seconds on.
-double LargestPictureGap(const Decoded& decoded, double from = 0);
-
-// Largest distance between a flash of the probed rectangle and its nearest
-// beep, over the flashes after `from` seconds; negative when there are fewer
-// than `min_flashes` of them.
-double WorstFlashBeepDistance(const std::string& path, int x, int y, int w, int h, double from,
-                              size_t min_flashes);
 
 }  // namespace plenova::testing

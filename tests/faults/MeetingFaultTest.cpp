@@ -26,7 +26,7 @@ StallRun RecordStall(bool other_voice) {
   StallRun run;
   run.stall = FaultSeconds(3, 5);
   run.after = FaultSeconds(6, 20);
-  const std::string folder = FaultFolder(other_voice ? "stall_one_of_two" : "stall_only_voice");
+  const std::string folder = TempFolder(other_voice ? "fault_stall_one_of_two" : "fault_stall_only_voice");
   Meeting m;
   VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
   flash.flash = true;
@@ -36,10 +36,8 @@ StallRun RecordStall(bool other_voice) {
   IPlenova* recorder = CreatePlenova(folder.c_str());
   if (recorder == nullptr) return run;
   MeetingClient client(recorder);
-  client.Configure(m);
   run.mp4 = folder + "/stall.mp4";
-  recorder->StartMp4Record(run.mp4.c_str());
-  client.DeclareLayout();
+  client.Start(m, run.mp4);
   client.Run(run.before);
   // The stalled voice's frames go to a stream the layout does not hold: the
   // mixer hears nothing from the voice, and the voice's clock runs on.
@@ -57,7 +55,7 @@ StallRun RecordStall(bool other_voice) {
 // beep's onset within its 5 ms window, so one picture of jitter is no fault;
 // the fault this catches is the hundreds of milliseconds of a lost sync.
 void ExpectSyncAfterStall(const StallRun& run, double duration) {
-  const double worst = WorstFlashBeepDistance(run.mp4, 200, 200, 240, 240, duration - run.after + 1, 3);
+  const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
   EXPECT_GE(worst, 0) << "too few flashes after the stall";
   EXPECT_LE(worst, 0.060) << "out of sync after the stall";

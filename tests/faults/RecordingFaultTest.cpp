@@ -65,7 +65,7 @@ class KilledRecordingTest : public ::testing::TestWithParam<double> {};
 
 TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
   const double after = GetParam();
-  const std::string folder = FaultFolder("killed_" + std::to_string(static_cast<int>(after * 10)));
+  const std::string folder = TempFolder("fault_killed_" + std::to_string(static_cast<int>(after * 10)));
   const std::string mp4 = folder + "/killed.mp4";
   ASSERT_TRUE(RecordAndKill(folder, mp4, after)) << "the recording child did not run";
 
@@ -91,7 +91,7 @@ TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
   EXPECT_GE(video_end, after - 1.0);
   EXPECT_GE(audio_end, after - 1.0);
   if (after >= 3) {
-    const double worst = WorstFlashBeepDistance(mp4, 200, 200, 240, 240, 0, 2);
+    const double worst = WorstFlashBeepDistance(mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, 0, 2);
     EXPECT_GE(worst, 0) << "no flashes in the recording";
     EXPECT_LE(worst, 0.040);
   }
@@ -113,7 +113,7 @@ void OnMp4State(int /*stream*/, int state) {
 }
 
 TEST(RecordingFaultTest, DiskFullStopsTheFileCleanlyAndPublishingGoesOn) {
-  const std::string folder = FaultFolder("disk_full");
+  const std::string folder = TempFolder("fault_disk_full");
   const std::string disk = folder + "/disk";
   std::filesystem::create_directories(disk);
   if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=160k") != 0)
@@ -132,11 +132,8 @@ TEST(RecordingFaultTest, DiskFullStopsTheFileCleanlyAndPublishingGoesOn) {
   ASSERT_NE(recorder, nullptr);
   ASSERT_EQ(recorder->SetMp4RecordCallback(7, OnMp4State), 0);
   MeetingClient client(recorder);
-  client.Configure(RecordedMeeting(), url);
   const std::string mp4 = disk + "/full.mp4";
-  ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
-  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
-  client.DeclareLayout();
+  ASSERT_TRUE(client.Start(RecordedMeeting(), mp4, url));
   client.Run(seconds);
   EXPECT_EQ(client.refused(), 0);
   EXPECT_EQ(g_mp4_write_errors.load(), 1) << "the write error is reported once";

@@ -49,7 +49,7 @@ void ExpectContinuousMp4(const std::string& path, double seconds) {
 }
 
 TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted) {
-  const std::string folder = FaultFolder("server_killed");
+  const std::string folder = TempFolder("fault_server_killed");
   RtmpServer server(19371, folder + "/records");
   ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:19371";
   const std::string stream = "killed";
@@ -60,11 +60,8 @@ TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted)
   IPlenova* recorder = CreatePlenova(folder.c_str());
   ASSERT_NE(recorder, nullptr);
   MeetingClient client(recorder);
-  client.Configure(TwoWindows(), url);
   const std::string mp4 = folder + "/killed.mp4";
-  ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
-  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
-  client.DeclareLayout();
+  ASSERT_TRUE(client.Start(TwoWindows(), mp4, url));
   const auto started = Clock::now();
   std::thread pusher([&] { client.Run(total); });
 
@@ -157,7 +154,7 @@ class DeafServer {
 };
 
 TEST(RtmpFaultTest, AServerThatNeverReadsDoesNotHoldUpTheRecording) {
-  const std::string folder = FaultFolder("deaf_server");
+  const std::string folder = TempFolder("fault_deaf_server");
   DeafServer deaf;
   ASSERT_GT(deaf.port(), 0);
   const std::string url = "rtmp://127.0.0.1:" + std::to_string(deaf.port()) + "/live/deaf";
@@ -166,11 +163,8 @@ TEST(RtmpFaultTest, AServerThatNeverReadsDoesNotHoldUpTheRecording) {
   IPlenova* recorder = CreatePlenova(folder.c_str());
   ASSERT_NE(recorder, nullptr);
   MeetingClient client(recorder);
-  client.Configure(TwoWindows(), url);
   const std::string mp4 = folder + "/deaf.mp4";
-  ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
-  ASSERT_EQ(recorder->StartMp4Record(mp4.c_str()), 0);
-  client.DeclareLayout();
+  ASSERT_TRUE(client.Start(TwoWindows(), mp4, url));
   client.Run(3);
   const long rss_early = ResidentKib();
   client.Run(seconds - 3);

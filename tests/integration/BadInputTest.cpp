@@ -49,13 +49,6 @@ Meeting SideMeeting() {
   return m;
 }
 
-std::string Folder(const std::string& name) {
-  const fs::path dir = fs::path(::testing::TempDir()) / ("plenova_bad_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir.string();
-}
-
 // A recorder and the calls the cases make on it: each helper makes one call
 // with good arguments unless told otherwise and returns its result.
 struct Target {
@@ -320,7 +313,7 @@ class BadInputTest : public ::testing::TestWithParam<BadCase> {};
 TEST_P(BadInputTest, RefusedOrHandledAndTheRecorderCarriesOn) {
   const BadCase& c = GetParam();
   Target t;
-  t.r = CreatePlenova(Folder("case").c_str());
+  t.r = CreatePlenova(TempFolder("bad_case").c_str());
   ASSERT_NE(t.r, nullptr);
   MeetingClient client(t.r);
   if (c.stage != Stage::kCreated) client.Configure(SideMeeting());
@@ -346,15 +339,13 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, BadInputTest, ::testing::ValuesIn(Cases
 // between the participants' pushes: the recording still shows and plays what
 // they sent.
 TEST(BadInputMeetingTest, BadCallsDoNotDisturbARunningMeeting) {
-  const std::string folder = Folder("meeting");
+  const std::string folder = TempFolder("bad_meeting");
   const std::string mp4 = folder + "/meeting.mp4";
   Target t;
   t.r = CreatePlenova(folder.c_str());
   ASSERT_NE(t.r, nullptr);
   MeetingClient client(t.r);
-  client.Configure(SideMeeting());
-  ASSERT_EQ(t.r->StartMp4Record(mp4.c_str()), 0);
-  client.DeclareLayout();
+  ASSERT_TRUE(client.Start(SideMeeting(), mp4));
   constexpr double kSeconds = 5;
   std::thread meeting([&] { client.Run(kSeconds); });
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -391,7 +382,7 @@ TEST(BadInputMeetingTest, BadCallsDoNotDisturbARunningMeeting) {
 // Recorders share the process: one stopping or going away leaves the other
 // accepting frames.
 TEST(BadInputMeetingTest, AnotherRecorderStoppingAndGoingLeavesThisOneRunning) {
-  const std::string folder = Folder("two");
+  const std::string folder = TempFolder("bad_two");
   Target a, b;
   a.r = CreatePlenova(folder.c_str());
   b.r = CreatePlenova(folder.c_str());

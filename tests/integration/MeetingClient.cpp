@@ -1,10 +1,22 @@
 #include "tests/integration/MeetingClient.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 namespace plenova::testing {
+
+std::string TempFolder(const std::string& name) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                    ("plenova_" + name + "_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
 
 VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int tw, int th, int w,
                              int h) {
@@ -69,6 +81,14 @@ void MeetingClient::DeclareLayout() {
   if (!picture_info_.empty()) layout->UpdatePictureStreamInfo(&pictures);
   video_frames_.assign(meeting_.video.size(), 0);
   audio_frames_.assign(meeting_.audio.size(), 0);
+}
+
+bool MeetingClient::Start(const Meeting& meeting, const std::string& mp4, const std::string& url) {
+  Configure(meeting, url);
+  const bool rtmp = url.empty() || recorder_->StartRecord(url.c_str()) == 0;
+  const bool file = recorder_->StartMp4Record(mp4.c_str()) == 0;
+  DeclareLayout();
+  return rtmp && file;
 }
 
 void MeetingClient::Run(double seconds) {

@@ -48,6 +48,9 @@ VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int 
 // A voice: a sine of `tone` Hz (0: silence), or the beep pattern.
 AudioParticipant Voice(const std::string& id, double tone = 440, bool beep = false);
 
+// A fresh, empty folder under the test temporary directory.
+std::string TempFolder(const std::string& name);
+
 struct Meeting {
   int canvas_w = 1280, canvas_h = 720;
   int video_bitrate = 1500000, audio_bitrate = 96000;
@@ -70,6 +73,9 @@ class MeetingClient {
   // The audio and video layouts (the second of the first two starts the
   // engine) and the pictures.
   void DeclareLayout();
+  // Configure, RTMP (when `url` is not empty) and MP4 to `mp4` asked for
+  // before the engine runs, then DeclareLayout; false when a start is refused.
+  bool Start(const Meeting& meeting, const std::string& mp4, const std::string& url = {});
   // Pushes every participant from its own thread, paced in real time, for
   // `seconds`; media time continues across calls.
   void Run(double seconds);

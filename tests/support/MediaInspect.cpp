@@ -291,4 +291,72 @@ std::vector<double> Rises(const std::vector<double>& times, const std::vector<do
   return out;
 }
 
+
+double LargestPictureGap(const Decoded& decoded, double from) {
+  double gap = 0;
+  for (size_t i = 1; i < decoded.picture_times.size(); ++i)
+    if (decoded.picture_times[i - 1] >= from)
+      gap = std::max(gap, decoded.picture_times[i] - decoded.picture_times[i - 1]);
+  return gap;
+}
+
+namespace {
+
+// Where the audio track of `path` jumps forward: (decoded seconds before the
+// jump, length of the jump). The decoder hands the samples on without the
+// holes, so beep times found in them are moved by the jumps before them.
+std::vector<std::pair<double, double>> AudioJumps(const std::string& path) {
+  std::vector<std::pair<double, double>> jumps;
+  std::istringstream packets(Run("ffprobe -v error -select_streams a -show_entries "
+                                 "packet=pts_time,duration_time -of csv=p=0 '" + path + "'"));
+  std::string line;
+  // The muxer may give the packet before a jump the length of the jump.
+  double first = -1, expected = 0, moved = 0, frame = 0;
+  while (std::getline(packets, line)) {
+    double pts = 0, duration = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) != 2) continue;
+    if (first < 0) {
+      first = expected = pts;
+      frame = duration;
+    }
+    if (pts - expected > 0.05) {
+      jumps.emplace_back(expected - first - moved, pts - expected);
+      moved += pts - expected;
+    }
+    expected = pts + std::min(duration, frame);
+  }
+  return jumps;
+}
+
+}  // namespace
+
+double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, int y, int w, int h,
+                              double from, size_t min_flashes) {
+  DecodeOptions options;
+  options.probe_x = x;
+  options.probe_y = y;
+  options.probe_w = w;
+  options.probe_h = h;
+  const Decoded decoded = Decode(path, options);
+  if (!decoded.ok) return -1;
+  std::vector<double> beeps = ToneOnsets(decoded.sound, beep_hz);
+  const auto jumps = AudioJumps(path);
+  for (double& b : beeps) {
+    double moved = 0;
+    for (const auto& [at, length] : jumps)
+      if (b >= at) moved += length;
+    b += decoded.sound.start_time + moved;
+  }
+  double worst = 0;
+  size_t flashes = 0;
+  for (double f : Rises(decoded.picture_times, decoded.probe_luma, 160)) {
+    if (f < from) continue;
+    ++flashes;
+    double nearest = 1e9;
+    for (double b : beeps) nearest = std::min(nearest, std::fabs(b - f));
+    worst = std::max(worst, nearest);
+  }
+  return flashes < min_flashes ? -1 : worst;
+}
+
 }  // namespace plenova::testing

@@ -82,4 +82,14 @@ std::vector<double> ToneOnsets(const Sound& sound, double frequency, double wind
 std::vector<double> Rises(const std::vector<double>& times, const std::vector<double>& values,
                           double threshold);
 
+// The largest gap between consecutive pictures of a decoded recording from
+// `from` seconds on.
+double LargestPictureGap(const Decoded& decoded, double from = 0);
+
+// Largest distance between a flash of the probed rectangle and its nearest
+// beep of `beep_hz`, over the flashes after `from` seconds; negative when
+// there are fewer than `min_flashes` of them.
+double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, int y, int w, int h,
+                              double from, size_t min_flashes);
+
 }  // namespace plenova::testing
