@@ -255,6 +255,7 @@ std::vector<BadCase> Cases() {
       Row("PcmTimestampMax", kRun, [](T& t) { return t.Audio(kPcmLen, UINT64_MAX); }, 0, nullptr),
       Row("PcmBeforeLayout", kSet, [](T& t) { return t.Audio(); }, -1, kNotRunning),
       Row("PcmBeforeParameters", kNew, [](T& t) { return t.Audio(); }, -1, kNotRunning),
+      Row("PcmWithHalfTheLayout", kSet, [](T& t) { t.AudioLayout([](AU&, AI&) {}); return t.Audio(); }, -1, kNotRunning),
 
       // Video frames.
       Row("I420OneShort", kRun, [](T& t) { return t.Video(kPictureLen - 1); }, -1, kBadLength),
@@ -298,6 +299,8 @@ std::vector<BadCase> Cases() {
       Row("CallbackNull", kRun, [](T& t) { return t.r->SetMp4RecordCallback(1, nullptr); }, -1, "StateCallback is NULL"),
       Row("CallbackIdZero", kRun, [](T& t) { return t.r->SetMp4RecordCallback(0, [](int, int) {}); }, -1, "StateCallback is NULL"),
       Row("CallbackIdNegative", kRun, [](T& t) { return t.r->SetMp4RecordCallback(INT_MIN, [](int, int) {}); }, -1, "StateCallback is NULL"),
+      Row("CreateWithFolderOf10KB", kNew, [](T&) { IPlenova* o = CreatePlenova(kLongId.c_str()); DeletePlenova(o); return o != nullptr ? 0 : -1; }, 0, nullptr),
+      Row("DeleteNull", kNew, [](T&) { DeletePlenova(nullptr); return 0; }, 0, nullptr),
       Row("InitAllNull", kRun, [](T& t) { return t.r->PlenovaInit(nullptr, nullptr, nullptr); }, 0, "MeetingMessage end"),
       Row("UnintBeforeStart", kNew, [](T& t) { return t.r->PlenovaUnint(); }, 0, "Terminate Success"),
       Row("UnintTwice", kRun, [](T& t) { t.r->PlenovaUnint(); return t.r->PlenovaUnint(); }, 0, "Terminate Success", {-1, -1, false}),
