@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The cost table: the same meeting composite done by the engine (through
-# libplenova.so with tools/plenova-record, pushed in real time), by FFmpeg
+# libplenova.so, the raw files pushed in real time by
+# bench/system/RawMeetingDriver.cpp), by FFmpeg
 # (xstack + amix + libx264 + aac into MP4) and by GStreamer (compositor +
 # audiomixer + x264enc + avenc_aac + mp4mux), on the same raw inputs
 # (I420 640x360 at 25 fps, PCM 48 kHz stereo), x264 veryfast with zero-latency
@@ -12,7 +13,7 @@
 #   scripts/bench.sh [SECONDS]     output length per run, default 20
 #
 # Installs the GStreamer packages of scripts/bench-packages.txt when missing
-# (root), builds plenova-record and bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
+# (root), builds bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -29,7 +30,7 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target plenova-record idle_engine_bench >/dev/null
+cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -65,9 +66,9 @@ cell() {
 
 run_engine() {
   local n=$1 w=$2 h=$3 rate=$4
-  measure "$build/bin/plenova-record" --participants "$n" --canvas "${w}x${h}" --source-size 640x360 \
-    --duration "$seconds" --mp4 "$work/engine.mp4" --video-bitrate "$rate" \
-    --audio-bitrate "$audio_bitrate" --log-dir "$work"
+  measure "$build/bin/raw_meeting_driver" --video "$work/in.yuv" --audio "$work/in.pcm" \
+    --participants "$n" --canvas "${w}x${h}" --seconds "$seconds" --mp4 "$work/engine.mp4" \
+    --video-bitrate "$rate" --audio-bitrate "$audio_bitrate" --log-dir "$work"
 }
 
 run_ffmpeg() {
