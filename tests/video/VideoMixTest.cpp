@@ -97,8 +97,8 @@ TEST_F(MixTest, FirstCanvasesCarryEarliestQueuedStampPlusOneAndTwoPeriods) {
 TEST_F(MixTest, CanvasCarriesTheOldestArrivalTickOfItsNewFrames) {
   Layout({kLeft, kRight});
   const uint32_t late = 0xFFFFFFF0u;  // the ticks straddle the timer's wrap
-  ASSERT_TRUE(Push(kLeft, kRed, 1000, 0, 25));
-  ASSERT_TRUE(Push(kRight, kBlue, 1000, 0, late));
+  ASSERT_TRUE(Push(kLeft, kRed, 1000, 0, late));
+  ASSERT_TRUE(Push(kRight, kBlue, 1000, 0, 25));
   Compose();
   ASSERT_TRUE(Push(kRight, kBlue, 4600, 0, 60));
   Compose();  // the left picture is repeated and does not count
