@@ -17,8 +17,8 @@
 #  - memory: 9 inputs -> 1280x720 for 10 minutes; resident memory sampled
 #    once a second: start, end and the least-squares slope over minutes 1-10;
 #  - top: 20 inputs -> 1920x1080 for 60 s; video packets per second of MP4
-#    time (min / mean over whole seconds), and the queue depths the engine
-#    logs, first 10 s against last 10 s.
+#    time (min / mean over whole seconds), the queue depths the engine logs
+#    (first 10 s against last 10 s) and the latency table.
 #
 #   scripts/bench.sh [cost|latency|memory|top|all] [SECONDS]
 #       SECONDS: output length of each cost run, default 20. Default part: all.
@@ -213,6 +213,15 @@ queue_trend() {
     }'
 }
 
+# The queue depths of a run, where the time between push and output waits.
+queue_report() {
+  echo "  queue depths (frames), mean over the first 10 s -> the last 10 s:"
+  echo "    compositor input, per stream:  $(queue_trend "$1" "VideoMixBuffer (")"
+  echo "    H.264 encoder input:           $(queue_trend "$1" "VideoEncodeBuffer GetData")"
+  echo "    audio mixer input, per stream: $(queue_trend "$1" "AudioMixBuffer (")"
+  echo "    AAC encoder input:             $(queue_trend "$1" "AudioEncodeBuffer Total")"
+}
+
 if want latency; then
   echo
   echo "latency, 9 inputs -> 1280x720, MP4 + RTMP to local nginx, 60 s real time"
@@ -220,6 +229,7 @@ if want latency; then
     printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=250"
     latency_table latency
     echo "  (ms from PushVideoFrame/PushAudioFrame to the MP4 write / RTMP send call)"
+    queue_report latency
   fi
 fi
 
@@ -235,11 +245,7 @@ if want top; then
           if (n == 0) print "  video packets per second: n/a"
           else printf "  video packets per second of MP4 time (seconds 1-%d): min %d, mean %.2f (target 25)\n", last - 1, min, sum / n
         }'
-    echo "  queue depths, mean over the first 10 s -> the last 10 s:"
-    echo "    compositor input, per stream: $(queue_trend top "VideoMixBuffer (")"
-    echo "    encoder input:                $(queue_trend top "VideoEncodeBuffer GetData")"
-    echo "    sync buffer, video:           $(queue_trend top "AVSynBuffer::Video Total")"
-    echo "    sync buffer, audio:           $(queue_trend top "AVSynBuffer::Audio Total")"
+    queue_report top
     printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=250"
     latency_table top
   fi
@@ -267,16 +273,22 @@ if want memory; then
   done
   wait "$recorder" || true
   if [[ -s "$work/rss.txt" ]]; then
+    # Start is the first sample after the first minute (pools and encoders
+    # warmed up); the slope is fitted from there on.
     awk '{
-      if (NR == 1) first = $2; last = $2
-      x = $1 / 60; y = $2 / 1024
-      if (x >= 1) { n++; sx += x; sy += y; sxx += x * x; sxy += x * y }
+      last = $2; x = $1 / 60; y = $2 / 1024
+      if ($1 % 60 == 0) minutes = minutes sprintf(" %.1f", y)
+      if (x >= 1) {
+        if (n == 0) first = y
+        n++; sx += x; sy += y; sxx += x * x; sxy += x * y
+      }
     } END {
-      printf "  RSS start %.1f MB, end %.1f MB", first / 1024, last / 1024
+      printf "  RSS at each minute (MB):%s\n", minutes
       if (n > 1 && n * sxx - sx * sx > 0)
-        printf ", slope over minutes 1-%d: %+.3f MB/min\n", int(x), (n * sxy - sx * sy) / (n * sxx - sx * sx)
+        printf "  RSS start %.1f MB, end %.1f MB, slope over minutes 1-%.0f: %+.3f MB/min\n",
+          first, last / 1024, x, (n * sxy - sx * sy) / (n * sxx - sx * sx)
       else
-        printf ", too short for a slope\n"
+        printf "  RSS end %.1f MB; too short for a slope\n", last / 1024
     }' "$work/rss.txt"
   else
     echo "  no RSS samples (the recorder did not start)"
