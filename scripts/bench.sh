@@ -274,22 +274,29 @@ if want memory; then
   wait "$recorder" || true
   if [[ -s "$work/rss.txt" ]]; then
     # Start is the first sample after the first minute (pools and encoders
-    # warmed up); the slope is fitted from there on.
-    awk '{
-      last = $2; x = $1 / 60; y = $2 / 1024
-      if ($1 % 60 == 0) minutes = minutes sprintf(" %.1f", y)
-      if (x >= 1) {
-        if (n == 0) first = y
-        n++; sx += x; sy += y; sxx += x * x; sxy += x * y
+    # warmed up); the slope is fitted from there on, and over the second half
+    # alone, which tells a leak (both slopes alike) from settling (the second
+    # near zero).
+    awk '
+      function slope(from, to,   i, n, sx, sy, sxx, sxy) {
+        for (i = 1; i <= count; i++) {
+          if (x[i] < from || x[i] > to) continue
+          n++; sx += x[i]; sy += y[i]; sxx += x[i] * x[i]; sxy += x[i] * y[i]
+        }
+        return (n > 1 && n * sxx - sx * sx > 0) ? sprintf("%+.3f", (n * sxy - sx * sy) / (n * sxx - sx * sx)) : "n/a"
       }
-    } END {
-      printf "  RSS at each minute (MB):%s\n", minutes
-      if (n > 1 && n * sxx - sx * sx > 0)
-        printf "  RSS start %.1f MB, end %.1f MB, slope over minutes 1-%.0f: %+.3f MB/min\n",
-          first, last / 1024, x, (n * sxy - sx * sy) / (n * sxx - sx * sx)
-      else
-        printf "  RSS end %.1f MB; too short for a slope\n", last / 1024
-    }' "$work/rss.txt"
+      {
+        count++; x[count] = $1 / 60; y[count] = $2 / 1024
+        if ($1 % 60 == 0) minutes = minutes sprintf(" %.1f", y[count])
+        if (first == "" && x[count] >= 1) first = y[count]
+      }
+      END {
+        end = x[count]
+        printf "  RSS at each minute (MB):%s\n", minutes
+        printf "  RSS start (minute 1) %.1f MB, end %.1f MB\n", first, y[count]
+        printf "  slope, minutes 1-%.0f: %s MB/min; minutes %.0f-%.0f: %s MB/min\n",
+          end, slope(1, end), (1 + end) / 2, end, slope((1 + end) / 2, end)
+      }' "$work/rss.txt"
   else
     echo "  no RSS samples (the recorder did not start)"
   fi
