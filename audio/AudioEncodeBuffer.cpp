@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
 
 namespace plenova {
@@ -113,6 +114,7 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
     const int32_t n = std::min(tail.buffer->len - tail.used, frame->len - offset);
     std::memcpy(tail.buffer->data + tail.used, frame->data + offset, static_cast<size_t>(n));
     tail.used += n;
+    tail.buffer->tick = OlderTick(tail.buffer->tick, frame->tick);
     offset += n;
   }
   if (!ok) PLN_LOG_ERROR("MemoryPol alloc memory failed");

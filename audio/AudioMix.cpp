@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
 
@@ -458,11 +459,11 @@ void AudioMix::AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t t
         std::clamp(frames[0]->len, 0, std::min({request, mixed->capacity, frames[0]->capacity}));
     std::memcpy(mixed->data, frames[0]->data, static_cast<size_t>(len));
     mixed->len = len;
-    mixed->tick = frames[0]->tick;
+    mixed->tick = OldestTick(frames, static_cast<size_t>(count));
     mixed->timestamp = timestamp;
   } else {
     mixed->len = m_audio_frame_size;
-    mixed->tick = frames[0]->tick;
+    mixed->tick = OldestTick(frames, static_cast<size_t>(count));
     mixed->timestamp = timestamp;
     double gain = 1.0;
     const int32_t samples = m_audio_frame_size / 2;

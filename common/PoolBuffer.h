@@ -13,7 +13,8 @@ struct PoolBuffer {
   int32_t len = 0;          // bytes in use; written by the holder
   int32_t capacity = 0;     // size of `data`; the block's capacity class, never changes
   uint64_t timestamp = 0;   // media timestamp of the data (90 kHz after the mixers)
-  uint32_t tick = 0;        // millisecond timer value when the data entered the engine
+  uint32_t tick = 0;        // arrival: timer ms when the oldest input in the data was
+                            // pushed; 0 = unknown (see common/LatencyStats.h)
   uint32_t extra = 0;       // one more word for the holder (video: row order, 0 or 2)
 };
 

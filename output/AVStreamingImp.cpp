@@ -49,6 +49,20 @@ int SamplingFrequencyIndex(int32_t rate) {
   }
 }
 
+// One "_Plenova_ latency <output> <media>: n=.. p50=.. p99=.. max=.. ms" line
+// per medium of an output.
+void LogLatency(const char* output, const LatencyStats& video, const LatencyStats& audio) {
+  PLN_RAW_MESSAGE("_Plenova_ latency %s", video.Summary(output, "video").c_str());
+  PLN_RAW_MESSAGE("_Plenova_ latency %s", audio.Summary(output, "audio").c_str());
+}
+
+// Stops a running publisher's send thread and logs what it sent.
+void StopAndLogPublisher(RtmpStreaming& publisher, const char* output) {
+  if (!publisher.IsRunning()) return;
+  publisher.stopRtmp();
+  LogLatency(output, publisher.VideoLatency(), publisher.AudioLatency());
+}
+
 }  // namespace
 
 void MakeAacConfig(int32_t rate, uint8_t out[2]) {
@@ -164,6 +178,7 @@ bool AVStreamingImp::UninitIAVStreaming() {
         PLN_LOG_ERROR("'s _m_Mp4_korvo->LiveStop failed");
         return false;
       }
+      if (m_mp4Active) LogMp4LatencyLocked();
       if (m_mp4Api.DestroyRecord != nullptr) m_mp4Api.DestroyRecord(m_Mp4_korvo);
       m_Mp4_korvo = nullptr;
       m_mp4Active = false;
@@ -315,9 +330,9 @@ int AVStreamingImp::StartPublishersLocked() {
 void AVStreamingImp::StopPublishersLocked() {
   m_publishing = false;
   m_rtmpStartPending = false;
-  if (m_RtmpStreaming_1->IsRunning()) m_RtmpStreaming_1->stopRtmp();
+  StopAndLogPublisher(*m_RtmpStreaming_1, "rtmp1");
   m_RtmpStreaming_1->UnintRtmp();
-  if (m_RtmpStreaming_2->IsRunning()) m_RtmpStreaming_2->stopRtmp();
+  StopAndLogPublisher(*m_RtmpStreaming_2, "rtmp2");
   m_RtmpStreaming_2->UnintRtmp();
 }
 
@@ -343,6 +358,10 @@ PoolBuffer* AVStreamingImp::CopyLocked(const PoolBuffer& in) {
   copy->timestamp = in.timestamp;
   copy->tick = in.tick;
   return copy;
+}
+
+void AVStreamingImp::LogMp4LatencyLocked() {
+  LogLatency("mp4", m_mp4VideoLatency, m_mp4AudioLatency);
 }
 
 uint64_t AVStreamingImp::FrameIntervalMsLocked() const {
@@ -469,9 +488,12 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
             0) {
           PLN_LOG_ERROR("'s writeMp4 VideoData failed");
           result = false;
-        } else if (m_keyFrameWait) {
-          m_keyFrameWait = false;
-          m_audioPacing = true;
+        } else {
+          m_mp4VideoLatency.Add(mp4Copy->tick, platform::TimeGetTime());
+          if (m_keyFrameWait) {
+            m_keyFrameWait = false;
+            m_audioPacing = true;
+          }
         }
       }
     } else {
@@ -479,7 +501,8 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
         m_mp4AudioTime += kMp4AudioStep16kMs;
       else
         m_mp4AudioTime = static_cast<uint32_t>(platform::TimeGetTime() - m_mp4StartTime);
-      m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagAudio, m_mp4AudioTime);
+      if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagAudio, m_mp4AudioTime) == 0)
+        m_mp4AudioLatency.Add(mp4Copy->tick, platform::TimeGetTime());
       m_mp4AudioSeen = true;
       m_mp4LastAudioStamp = mp4Copy->timestamp;
     }
@@ -620,6 +643,8 @@ int AVStreamingImp::StartMp4Record(const char* path) {
     m_mp4AudioSeen = false;
     m_mp4VideoAnchored = false;
     m_mp4StartTime = platform::TimeGetTime();
+    m_mp4AudioLatency.Reset();
+    m_mp4VideoLatency.Reset();
   } else {
     PLN_LOG_ERROR("'s _Plenvoa_ no MP4 recorder could be created for %s", path);
     m_mp4Active = false;
@@ -647,6 +672,7 @@ int AVStreamingImp::StopMp4Record() {
     PLN_LOG_ERROR("'s _m_Mp4_korvo->LiveStop failed");
     return -1;
   }
+  LogMp4LatencyLocked();
   m_keyFrameWait = false;
   m_audioPacing = false;
   m_mp4Active = false;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "common/LatencyStats.h"
 #include "output/IAVStreaming.h"
 #include "output/RtmpStreaming.h"
 #include "platform/Mutex.h"
@@ -101,6 +102,8 @@ class AVStreamingImp : public IAVStreaming {
   // the anchor frame when its stamp follows it, else by one interval.
   void AdvanceMp4VideoTimeLocked(uint64_t stamp);
   PoolBuffer* CopyLocked(const PoolBuffer& in);
+  // Writes the latency summary lines of the MP4 recording to the log.
+  void LogMp4LatencyLocked();
   uint64_t FrameIntervalMsLocked() const;
 
   const Mp4RecorderApi m_mp4Api;
@@ -151,6 +154,10 @@ class AVStreamingImp : public IAVStreaming {
   uint32_t m_mp4StartTime = 0;
   int32_t m_rtmp2VideoFailures = 0;
   int32_t m_rtmp2AudioFailures = 0;
+  // Time from arrival to the MP4 recorder's write call, since the last
+  // StartMp4Record; written by the sync thread.
+  LatencyStats m_mp4AudioLatency;
+  LatencyStats m_mp4VideoLatency;
   Mp4RecordStateCallback m_stateCallback = nullptr;
   int32_t m_callbackStreamId = 0;
   // Owned; created by StartMp4Record, destroyed in UninitIAVStreaming.

@@ -338,6 +338,8 @@ void RtmpStreaming::startRtmp() {
   m_rtmpAudioClock = 0;
   m_rtmpVideoClock = 0;
   m_audioStarted = false;
+  m_audioLatency.Reset();
+  m_videoLatency.Reset();
   m_thread = std::make_unique<platform::Thread>();
   if (m_thread->Start([this] { VideoRtmpThreadFunc(); })) {
     PLN_LOG_ERROR("'s _Plenova_ start Rtmp success");
@@ -405,9 +407,12 @@ bool RtmpStreaming::PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, boo
     data += kAdtsHeaderBytes;
     len -= kAdtsHeaderBytes;
   }
-  return m_api.PushMediaSample(m_handle, data, static_cast<uint32_t>(len), timestamp,
-                               audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
-                               audio ? 0 : unit.isKeyFrame);
+  if (!m_api.PushMediaSample(m_handle, data, static_cast<uint32_t>(len), timestamp,
+                             audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
+                             audio ? 0 : unit.isKeyFrame))
+    return false;
+  (audio ? m_audioLatency : m_videoLatency).Add(unit.buffer->tick, platform::TimeGetTime());
+  return true;
 }
 
 void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "common/LatencyStats.h"
 #include "output/RtmpDataQueue.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Mutex.h"
@@ -110,6 +111,11 @@ class RtmpStreaming {
   size_t QueuedAudio() const { return m_audioQueue.Size(); }
   size_t QueuedVideo() const { return m_videoQueue.Size(); }
 
+  // Time from arrival to the RTMP library's send call, per medium, counted
+  // by the send thread since the last startRtmp. Readable from any thread.
+  const LatencyStats& AudioLatency() const { return m_audioLatency; }
+  const LatencyStats& VideoLatency() const { return m_videoLatency; }
+
  private:
   // The nine library functions, resolved by name.
   struct WendrelApi {
@@ -176,6 +182,8 @@ class RtmpStreaming {
   uint64_t m_audioFailures = 0;  // consecutive
   uint64_t m_videoFailures = 0;  // consecutive, non-key frames
   bool m_audioStarted = false;
+  LatencyStats m_audioLatency;
+  LatencyStats m_videoLatency;
 
   // The send thread; created by startRtmp, joined by stopRtmp.
   std::unique_ptr<platform::Thread> m_thread;

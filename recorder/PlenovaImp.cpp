@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -587,7 +588,7 @@ int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling
   }
   block->len = buflen;
   block->timestamp = stamptime;
-  block->tick = platform::TimeGetTime();
+  block->tick = ArrivalTick(platform::TimeGetTime());
   std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
   const AudioMixFrame frame{block, streamId, channels, sampling_per_bits, sampling_rate, 0};
   m_audioMix->IAudioMixPushData(&frame);
@@ -642,7 +643,7 @@ int PlenovaImp::PushVideoFrame(int source_w, int source_h, const char* streamId,
   block->len = buflen;
   block->timestamp = stamptime;
   block->extra = extra;
-  block->tick = platform::TimeGetTime();
+  block->tick = ArrivalTick(platform::TimeGetTime());
   std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
   const VideoMixFrame frame{block, source_h, source_w, streamId, fps, 0};
   m_videoMix->PushVideoMixData(&frame);

@@ -10,15 +10,34 @@
 # resident memory, and the CPU of an engine that is started and gets no
 # frames.
 #
-#   scripts/bench.sh [SECONDS]     output length per run, default 20
+# After it, the engine alone in real time, publishing to a local nginx RTMP
+# server (scripts/rtmp-server.sh) as well as recording:
+#  - latency: 9 inputs -> 1280x720 for 60 s; per output (MP4 write, RTMP
+#    send) and medium the time from the push of a frame to its sample leaving
+#    the engine, p50 / p99 / max, from the engine's own summary log lines;
+#  - memory: 9 inputs -> 1280x720 for 10 minutes; resident memory sampled
+#    once a second: start, end and the least-squares slope over minutes 1-10;
+#  - top: 20 inputs -> 1920x1080 for 60 s; video packets per second of MP4
+#    time (min / mean over whole seconds), the queue depths the engine logs
+#    (first 10 s against last 10 s) and the latency table.
+#
+#   scripts/bench.sh [cost|latency|memory|top|all] [SECONDS]
+#       SECONDS: output length of each cost run, default 20. Default part: all.
+#   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
+#   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
 #
 # Installs the GStreamer packages of scripts/bench-packages.txt when missing
 # (root), builds bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+part=all
+case "${1:-}" in
+  cost | latency | memory | top | all) part="$1"; shift ;;
+esac
 seconds="${1:-20}"
 build="$root/build-bench"
+want() { [[ "$part" == all || "$part" == "$1" ]]; }
 
 missing=()
 while read -r pkg; do
@@ -33,13 +52,20 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=O
 cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+rtmp_prefix=""
+cleanup() {
+  [[ -z "$rtmp_prefix" ]] || scripts/rtmp-server.sh stop "$rtmp_prefix" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 # The raw inputs, long enough for the whole run (no looping in any pipeline).
+if want cost; then
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=640x360:rate=25" -t "$seconds" \
   -pix_fmt yuv420p -f rawvideo "$work/in.yuv"
 ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t "$seconds" \
   -ac 2 -f s16le "$work/in.pcm"
+fi
 
 audio_bitrate=96000
 
@@ -119,6 +145,7 @@ run_gstreamer() {
 
 per_second() { awk -v c="$1" -v s="$seconds" 'BEGIN { if (c == "nan") print "n/a"; else printf "%.3f", c / s }'; }
 
+if want cost; then
 printf "%-22s %8s %8s %9s %14s %11s\n" "layout" "engine" "ffmpeg" "gstreamer" "engine/better" "engine RSS"
 for spec in "4 1280 720 1500000" "9 1280 720 1500000" "16 1920 1080 3000000"; do
   read -r n w h rate <<<"$spec"
@@ -137,3 +164,141 @@ echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run e
 # frames (bench/system/IdleEngineBench.cpp).
 idle=$("$build/bin/idle_engine_bench" 2>/dev/null | sed -n 's/.*core_percent=\([0-9.]*\).*/\1/p')
 echo "idle engine, no frames: ${idle:-n/a} % of a core"
+fi
+
+want latency || want memory || want top || exit 0
+rtmp_port="${PLENOVA_BENCH_RTMP_PORT:-19370}"
+rtmp_prefix="$(scripts/rtmp-server.sh start "$rtmp_port" "$work/rtmp-records")"
+
+# Records N synthetic participants (640x360 pushed in real time) onto a WxH
+# canvas for S seconds, into $work/NAME/out.mp4 and to the local RTMP server;
+# the engine log lands under $work/NAME. Extra arguments go to plenova-record.
+record() {
+  local name=$1 n=$2 size=$3 secs=$4
+  shift 4
+  mkdir -p "$work/$name"
+  "$build/bin/plenova-record" --participants "$n" --canvas "$size" --source-size 640x360 \
+    --duration "$secs" --mp4 "$work/$name/out.mp4" --rtmp "rtmp://127.0.0.1:$rtmp_port/live/$name" \
+    --log-dir "$work/$name" "$@" >"$work/$name/stdout.log" 2>&1 || {
+    echo "bench: the $name run failed:" >&2
+    tail -5 "$work/$name/stdout.log" >&2
+    return 1
+  }
+}
+
+# The engine's latency summary lines of a run as a table; targets p50 <= 120
+# and p99 <= 250 ms.
+latency_table() {
+  grep -rhoa --include='*.log' "_Plenova_ latency [a-z0-9]* [a-z]*: .*" "$work/$1" |
+    awk '{
+      split($0, f, /[ :=]+/)  # _Plenova_ latency OUT MEDIA n N p50 A p99 B max C ms
+      met = (f[8] <= 120 && f[10] <= 250) ? "yes" : "no"
+      printf "  %-7s %-6s %7s %6s %6s %6s   %s\n", f[3], f[4], f[6], f[8], f[10], f[12], met
+    }'
+}
+
+# Mean of the queue depths ("...ElementsNums=N") the engine logs on lines
+# matching PATTERN, over the first and the last 10 s in which they appear.
+queue_trend() {
+  grep -rha --include='*.log' "$2" "$work/$1" |
+    awk '{
+      split(substr($2, 1, 12), t, ":"); s = t[1] * 3600 + t[2] * 60 + t[3]
+      if (match($0, /ElementsNums=[0-9]+/)) { n++; ts[n] = s; v[n] = substr($0, RSTART + 13, RLENGTH - 13) }
+    } END {
+      if (n == 0) { print "n/a"; exit }
+      for (i = 1; i <= n; i++) {
+        if (ts[i] < ts[1] + 10) { a += v[i]; na++ }
+        if (ts[i] > ts[n] - 10) { b += v[i]; nb++ }
+      }
+      printf "%.1f -> %.1f", a / na, b / nb
+    }'
+}
+
+# The queue depths of a run, where the time between push and output waits.
+queue_report() {
+  echo "  queue depths (frames), mean over the first 10 s -> the last 10 s:"
+  echo "    compositor input, per stream:  $(queue_trend "$1" "VideoMixBuffer (")"
+  echo "    H.264 encoder input:           $(queue_trend "$1" "VideoEncodeBuffer GetData")"
+  echo "    audio mixer input, per stream: $(queue_trend "$1" "AudioMixBuffer (")"
+  echo "    AAC encoder input:             $(queue_trend "$1" "AudioEncodeBuffer Total")"
+}
+
+if want latency; then
+  echo
+  echo "latency, 9 inputs -> 1280x720, MP4 + RTMP to local nginx, 60 s real time"
+  if record latency 9 1280x720 60 --video-bitrate 1500000; then
+    printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=250"
+    latency_table latency
+    echo "  (ms from PushVideoFrame/PushAudioFrame to the MP4 write / RTMP send call)"
+    queue_report latency
+  fi
+fi
+
+if want top; then
+  echo
+  echo "top, 20 inputs -> 1920x1080, MP4 + RTMP to local nginx, 60 s real time"
+  if record top 20 1920x1080 60 --video-bitrate 3000000; then
+    ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 "$work/top/out.mp4" |
+      awk -F, '$1 != "" { c[int($1)]++; if (int($1) > last) last = int($1) }
+        END {
+          min = -1
+          for (s = 1; s < last; s++) { sum += c[s]; if (min < 0 || c[s] < min) min = c[s]; n++ }
+          if (n == 0) print "  video packets per second: n/a"
+          else printf "  video packets per second of MP4 time (seconds 1-%d): min %d, mean %.2f (target 25)\n", last - 1, min, sum / n
+        }'
+    queue_report top
+    printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=250"
+    latency_table top
+  fi
+fi
+
+if want memory; then
+  memory_seconds="${PLENOVA_BENCH_MEMORY_SECONDS:-600}"
+  echo
+  echo "memory, 9 inputs -> 1280x720, MP4 + RTMP to local nginx, $memory_seconds s real time"
+  record memory 9 1280x720 "$memory_seconds" --video-bitrate 1500000 &
+  recorder=$!
+  # The recorder's own process: the child of the subshell running record().
+  pid=""
+  for _ in $(seq 50); do
+    pid="$(pgrep -n -P "$recorder" -f plenova-record || true)"
+    [[ -n "$pid" ]] && break
+    sleep 0.1
+  done
+  t=0
+  while [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; do
+    rss="$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)"
+    [[ -n "$rss" ]] && echo "$t $rss" >>"$work/rss.txt"
+    sleep 1
+    t=$((t + 1))
+  done
+  wait "$recorder" || true
+  if [[ -s "$work/rss.txt" ]]; then
+    # Start is the first sample after the first minute (pools and encoders
+    # warmed up); the slope is fitted from there on, and over the second half
+    # alone, which tells a leak (both slopes alike) from settling (the second
+    # near zero).
+    awk '
+      function slope(from, to,   i, n, sx, sy, sxx, sxy) {
+        for (i = 1; i <= count; i++) {
+          if (x[i] < from || x[i] > to) continue
+          n++; sx += x[i]; sy += y[i]; sxx += x[i] * x[i]; sxy += x[i] * y[i]
+        }
+        return (n > 1 && n * sxx - sx * sx > 0) ? sprintf("%+.3f", (n * sxy - sx * sy) / (n * sxx - sx * sx)) : "n/a"
+      }
+      {
+        count++; x[count] = $1 / 60; y[count] = $2 / 1024
+        if ($1 % 60 == 0) minutes = minutes sprintf(" %.1f", y[count])
+        if (first == "" && x[count] >= 1) first = y[count]
+      }
+      END {
+        end = x[count]
+        printf "  RSS at each minute (MB):%s\n", minutes
+        printf "  RSS start (minute 1) %.1f MB, end %.1f MB\n", first, y[count]
+        printf "  slope, minutes 1-%.0f: %s MB/min; minutes %.0f-%.0f: %s MB/min\n",
+          end, slope(1, end), (1 + end) / 2, end, slope((1 + end) / 2, end)
+      }' "$work/rss.txt"
+  else
+    echo "  no RSS samples (the recorder did not start)"
+  fi
+fi

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/LatencyStats.h"
 #include "common/MemoryPool.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
@@ -644,10 +645,9 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
     frames[i] = slot.m_ManageInUseBuffer->popdata();  // none: the stream's last picture stays
   }
   PaintLocked(frames);
-  uint32_t last_tick = 0;
+  const uint32_t arrival_tick = OldestTick(frames.data(), frames.size());
   for (PoolBuffer* frame : frames) {
     if (frame == nullptr) continue;
-    last_tick = frame->tick;
     m_pool->PutEmptyBuffer(frame);
   }
 
@@ -675,7 +675,7 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
     return result;
   }
   if (callback != nullptr) callback(out->data, size);
-  out->tick = last_tick;
+  out->tick = arrival_tick;
   out->len = size;
   out->timestamp = stamp;
   // Before the first layout the rate is 0 and the encoder takes nothing.

@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "common/LatencyStats.h"
 #include "tests/audio/AudioFakes.h"
 
 namespace plenova::testing {
@@ -20,10 +22,13 @@ class AudioEncodeBufferTest : public ::testing::Test {
   }
 
   // Puts a frame of `bytes` bytes whose 16-bit samples count on from `first`.
-  bool Put(int32_t bytes, uint64_t stamp, int16_t first, int32_t channels = 2, int32_t rate = 48000) {
+  // The frame's arrival tick is its stamp unless given.
+  bool Put(int32_t bytes, uint64_t stamp, int16_t first, int32_t channels = 2, int32_t rate = 48000,
+           std::optional<uint32_t> tick = std::nullopt) {
     std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(first + i);
-    return buffer_.PutData(PcmBlock(pool_, samples, stamp, static_cast<uint32_t>(stamp)), channels, rate, 16);
+    return buffer_.PutData(PcmBlock(pool_, samples, stamp, tick.value_or(static_cast<uint32_t>(stamp))), channels,
+                           rate, 16);
   }
 
   // Takes the head element, checking the state the buffer answers.
@@ -64,6 +69,22 @@ TEST_F(AudioEncodeBufferTest, MixerFramesFillElementsBackToBack) {
   }
   // The tail stays while it is the only element.
   Take(AudioEncodeBufferData::kNotReady);
+}
+
+// An element carries the oldest arrival tick of the frames it holds, also
+// when a later frame (from a mix of older input) arrived first.
+TEST_F(AudioEncodeBufferTest, ElementCarriesTheOldestTickOfItsFrames) {
+  ASSERT_TRUE(Put(2048, 1000, 0, 2, 48000, 500u));
+  ASSERT_TRUE(Put(2048, 1960, 1024, 2, 48000, 420u));
+  ASSERT_TRUE(Put(2048, 2920, 2048, 2, 48000, kUnknownTick));
+  ASSERT_TRUE(Put(2048, 3880, 3072, 2, 48000, 610u));
+  ASSERT_TRUE(Put(2048, 4840, 4096, 2, 48000, 700u));
+  auto first = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->tick, 420u);
+  auto second = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->tick, 610u);  // the unknown tick of its first half is skipped
 }
 
 TEST_F(AudioEncodeBufferTest, ExactFillMarksTheTailFullAndACompleteLoneElementWaits) {

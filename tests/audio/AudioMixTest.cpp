@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LatencyStats.h"
 #include "tests/audio/AudioFakes.h"
 #include "tests/support/LogCapture.h"
 
@@ -38,8 +39,8 @@ class MixerHarness {
     mix_.UpdataAudioMix(&p);
   }
 
-  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp) {
-    const AudioMixFrame f = MixFrame(PcmBlock(pool_, samples, stamp), id.c_str(), channels_, rate_);
+  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t tick = 0) {
+    const AudioMixFrame f = MixFrame(PcmBlock(pool_, samples, stamp, tick), id.c_str(), channels_, rate_);
     return mix_.AudioMixPushdata(&f);
   }
 
@@ -57,13 +58,15 @@ class MixerHarness {
   struct Mixed {
     std::vector<int16_t> samples;
     uint64_t timestamp;
+    uint32_t tick;
   };
   std::vector<Mixed> Take() {
     std::vector<Mixed> out;
     for (;;) {
       std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(channels_, rate_, 16);
       if (!r || r->state != AudioEncodeBufferData::kReady) return out;
-      Mixed m{std::vector<int16_t>(static_cast<size_t>(r->buffer->len / 2)), r->buffer->timestamp};
+      Mixed m{std::vector<int16_t>(static_cast<size_t>(r->buffer->len / 2)), r->buffer->timestamp,
+              r->buffer->tick};
       std::memcpy(m.samples.data(), r->buffer->data, m.samples.size() * 2);
       out.push_back(std::move(m));
       pool_.PutEmptyBuffer(r->buffer);
@@ -110,6 +113,25 @@ TEST(AudioMixFunctionTest, OneStreamPassesByteForByte) {
   in[5] = 32767;
   in[6] = -32768;
   EXPECT_EQ(MixOnce({in}), in);
+}
+
+// Each mixed frame carries the oldest arrival tick of the frames it consumed;
+// a stream with an unknown tick does not hide the others.
+TEST(AudioMixFunctionTest, MixedFrameCarriesTheOldestArrivalTick) {
+  MixerHarness h({"a", "b", "c"});
+  const int n = h.FrameSamples();
+  const uint32_t late = 0xFFFFFFF0u;  // the ticks straddle the timer's wrap
+  h.Push("a", Frame(n, {}), 1000, late + 30);
+  h.Push("b", Frame(n, {}), 1000, late);
+  h.Push("c", Frame(n, {}), 1000, kUnknownTick);
+  h.Push("a", Frame(n, {}), 2000, 44);
+  h.Push("c", Frame(n, {}), 2000, kUnknownTick);
+  h.Push("a", Frame(n, {}), 3000, 90);
+  h.Run(3);
+  const std::vector<MixerHarness::Mixed> mixed = h.Take();
+  ASSERT_EQ(mixed.size(), 2u);
+  EXPECT_EQ(mixed[0].tick, late);
+  EXPECT_EQ(mixed[1].tick, 44u);
 }
 
 TEST(AudioMixFunctionTest, OverloadClipsAndTheGainRecoversByOneThirtySecond) {

@@ -55,9 +55,10 @@ class AVStreamingImpTest : public ::testing::Test {
     dispatcher_->IAVStreamInit(&param, &pool_, nullptr, nullptr, 0);
   }
 
-  bool Write(uint32_t type, bool key = false, uint64_t stamp = 0) {
+  bool Write(uint32_t type, bool key = false, uint64_t stamp = 0, uint32_t tick = 0) {
     PoolBuffer* buffer = pool_.GetEmptyBuffer(8);
     buffer->timestamp = stamp;
+    buffer->tick = tick;
     const uint8_t bytes[8] = {0, 0, 0, 1, static_cast<uint8_t>(key ? 0x65 : 0x41), 1, 2, 3};
     std::memcpy(buffer->data, bytes, sizeof(bytes));
     buffer->len = sizeof(bytes);
@@ -97,6 +98,31 @@ class AVStreamingImpTest : public ::testing::Test {
   MemoryPool pool_;
   std::unique_ptr<AVStreamingImp> dispatcher_;
 };
+
+// --- Latency -----------------------------------------------------------------
+
+// Only samples the recorder took count, each from its arrival tick to the
+// write; the summary lines go to the log when the recording stops.
+TEST_F(AVStreamingImpTest, Mp4WritesAreTimedFromArrivalAndSummarisedOnStop) {
+  Init();
+  StartMp4();
+  const uint32_t now = clock_.NowMs();
+  Write(kStreamTypeVideo, false, 0, now - 500);  // dropped: no key frame yet
+  Write(kStreamTypeVideo, true, 0, now - 80);
+  Write(kStreamTypeVideo, false, 3600, now - 120);
+  Write(kStreamTypeVideo, false, 7200, kUnknownTick);  // a repeated picture
+  Write(kStreamTypeAudio, false, 0, now - 30);
+  ASSERT_EQ(VideoTimes().size(), 3u);
+  EXPECT_EQ(dispatcher_->StopMp4Record(), 0);
+  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 video: n=2 p50=80 p99=120 max=120 ms"), 1);
+  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 audio: n=1 p50=30 p99=30 max=30 ms"), 1);
+  // A new recording counts afresh.
+  StartMp4("/tmp/b.mp4");
+  Write(kStreamTypeVideo, true, 0, now - 10);
+  dispatcher_->UninitIAVStreaming();
+  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 video: n=1 p50=10 p99=10 max=10 ms"), 1);
+  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 audio: n=0 p50=0 p99=0 max=0 ms"), 1);
+}
 
 // --- MP4 video timing -------------------------------------------------------
 

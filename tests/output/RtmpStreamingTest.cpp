@@ -78,13 +78,13 @@ class RtmpStreamingTest : public ::testing::Test {
     ASSERT_TRUE(Connect(settings));
     ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
   }
-  bool PushAudio(uint8_t first = 0x21) {
+  bool PushAudio(uint8_t first = 0x21, uint32_t tick = 0) {
     const uint8_t frame[4] = {first, 2, 3, 4};
-    return publisher_.PushRtmpData(frame, sizeof(frame), 0, 1, 0, 0);
+    return publisher_.PushRtmpData(frame, sizeof(frame), 0, 1, 0, tick);
   }
-  bool PushVideo(bool key) {
+  bool PushVideo(bool key, uint32_t tick = 0) {
     const uint8_t frame[6] = {0, 0, 0, 1, static_cast<uint8_t>(key ? 0x65 : 0x41), 9};
-    return publisher_.PushRtmpData(frame, sizeof(frame), 0, 0, key ? 1 : 0, 0);
+    return publisher_.PushRtmpData(frame, sizeof(frame), 0, 0, key ? 1 : 0, tick);
   }
   void SendAll() {
     while (publisher_.SendStep()) {
@@ -286,6 +286,31 @@ TEST_F(RtmpStreamingTest, FailedKeyFramePushReconnectsThirteenPortsOnAndResends)
   const auto announce = fake_wendrel::CallsNamed("SetMediaType").back();
   EXPECT_EQ(announce.handle, 3);
   EXPECT_EQ(announce.param.sps_pps_len, static_cast<int32_t>(sizeof(kSpsPps)));
+}
+
+// The time a sample spent in the engine is taken when the library accepts
+// it; failed pushes and samples of unknown arrival are not counted.
+TEST_F(RtmpStreamingTest, LatencyIsCountedPerMediumWhenTheLibraryTakesTheSample) {
+  ConnectAndAnnounce(Settings(kUrl));
+  const uint32_t arrival = clock_.NowMs();
+  PushAudio(0x21, arrival);
+  PushVideo(true, arrival + 10);
+  PushVideo(false, kUnknownTick);
+  clock_.Advance(70);
+  SendAll();
+  EXPECT_EQ(publisher_.AudioLatency().Count(), 1u);
+  EXPECT_EQ(publisher_.AudioLatency().Max(), 70u);
+  EXPECT_EQ(publisher_.VideoLatency().Count(), 1u);
+  EXPECT_EQ(publisher_.VideoLatency().Max(), 60u);
+
+  fake_wendrel::Script script;
+  script.fail_all_pushes = true;
+  fake_wendrel::SetScript(script);
+  PushAudio(0x21, arrival);
+  PushVideo(false, arrival);
+  SendAll();
+  EXPECT_EQ(publisher_.AudioLatency().Count(), 1u);
+  EXPECT_EQ(publisher_.VideoLatency().Count(), 1u);
 }
 
 TEST_F(RtmpStreamingTest, FailedNonKeyPushOnlyWaits) {

@@ -92,6 +92,24 @@ TEST_F(MixTest, FirstCanvasesCarryEarliestQueuedStampPlusOneAndTwoPeriods) {
   EXPECT_EQ(out[1].stamp, 897000u + 7200);
 }
 
+// A canvas carries the oldest arrival tick among the frames newly consumed
+// for it; one made only of repeated pictures carries the unknown tick.
+TEST_F(MixTest, CanvasCarriesTheOldestArrivalTickOfItsNewFrames) {
+  Layout({kLeft, kRight});
+  const uint32_t late = 0xFFFFFFF0u;  // the ticks straddle the timer's wrap
+  ASSERT_TRUE(Push(kLeft, kRed, 1000, 0, late));
+  ASSERT_TRUE(Push(kRight, kBlue, 1000, 0, 25));
+  Compose();
+  ASSERT_TRUE(Push(kRight, kBlue, 4600, 0, 60));
+  Compose();  // the left picture is repeated and does not count
+  Compose();  // nothing new at all
+  const auto out = Drain();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].tick, late);
+  EXPECT_EQ(out[1].tick, 60u);
+  EXPECT_EQ(out[2].tick, 0u);
+}
+
 TEST_F(MixTest, LayoutUpdateRestartsTheClockButNotTheStamps) {
   Layout({kLeft});
   ASSERT_TRUE(Push(kLeft, kRed, 90000));
