@@ -12,8 +12,10 @@ namespace plenova {
 
 // The one shared store of frame storage. Blocks are handed out in capacity
 // classes of whole multiples of 65536 bytes so that frames of a few recurring
-// sizes are not allocated at frame rate; at most 5 idle blocks are kept per
-// class, and a class whose idle count stays unchanged over a whole 30 s period
+// sizes are not allocated at frame rate; at most 24 idle blocks are kept per
+// class (the compositor gives back one block per window, up to 20, in one
+// tick, and a smaller limit would free and reallocate them at frame rate),
+// and a class whose idle count stays unchanged over a whole 30 s period
 // is released.
 //
 // Thread-safe. Its mutex is always the innermost lock of the engine: the pool
@@ -21,7 +23,7 @@ namespace plenova {
 class MemoryPool {
  public:
   static constexpr int32_t kClassStep = 65536;
-  static constexpr int32_t kMaxIdlePerClass = 5;
+  static constexpr int32_t kMaxIdlePerClass = 24;
   static constexpr uint32_t kReleasePeriodMs = 30000;
 
   MemoryPool();

@@ -77,15 +77,29 @@ TEST_F(MemoryPoolTest, RequestBeyondTheLargestClassGivesNull) {
   EXPECT_EQ(pool_.GetEmptyBuffer(0x7FFFFFFF), nullptr);
 }
 
-TEST_F(MemoryPoolTest, IdleBlocksAreTrimmedToFivePerClass) {
+TEST_F(MemoryPoolTest, IdleBlocksAreTrimmedToTheLimitPerClass) {
+  constexpr int kGiven = MemoryPool::kMaxIdlePerClass + 3;
   std::vector<PoolBuffer*> blocks;
-  for (int i = 0; i < 8; ++i) blocks.push_back(pool_.GetEmptyBuffer(100));
+  for (int i = 0; i < kGiven; ++i) blocks.push_back(pool_.GetEmptyBuffer(100));
   for (PoolBuffer* b : blocks) pool_.PutEmptyBuffer(b);
-  EXPECT_EQ(pool_.IdleCount(65536), 8);
+  EXPECT_EQ(pool_.IdleCount(65536), kGiven);
   PoolBuffer* taken = pool_.GetEmptyBuffer(100);
   EXPECT_EQ(taken, blocks[0]);  // the longest idle block first
-  EXPECT_EQ(pool_.IdleCount(65536), 4);
+  EXPECT_EQ(pool_.IdleCount(65536), MemoryPool::kMaxIdlePerClass - 1);
   DestroyPoolBuffer(taken);
+}
+
+// A compositor tick gives back one picture per window (up to 20) at once;
+// the next pushes must get those blocks back, not fresh allocations.
+TEST_F(MemoryPoolTest, ABurstOfTwentyGivenBackIsReusedWhole) {
+  std::vector<PoolBuffer*> blocks;
+  for (int i = 0; i < 20; ++i) blocks.push_back(pool_.GetEmptyBuffer(640 * 360 * 3 / 2));
+  for (PoolBuffer* b : blocks) pool_.PutEmptyBuffer(b);
+  for (PoolBuffer* expected : blocks) {
+    PoolBuffer* got = pool_.GetEmptyBuffer(640 * 360 * 3 / 2);
+    EXPECT_EQ(got, expected);
+    DestroyPoolBuffer(got);
+  }
 }
 
 TEST_F(MemoryPoolTest, BlockWithoutLenIsDestroyedInsteadOfReused) {
