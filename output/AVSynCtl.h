@@ -26,7 +26,7 @@ class AVSynCtl : public IAVSynCtl {
   static constexpr uint32_t kPollMs = 2;
   // Cycle once both queues have stayed empty for kBusyHoldMs: an idle engine
   // wakes rarely, and the first sample after a pause waits at most this.
-  static constexpr uint32_t kIdlePollMs = 10;
+  static constexpr uint32_t kIdlePollMs = 20;
   static constexpr uint32_t kBusyHoldMs = 100;
 
   AVSynCtl();

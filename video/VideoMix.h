@@ -53,7 +53,7 @@ class VideoMix {
   static constexpr uint64_t kStampRate = 90000;
   // Sleep between probes while no frame has come yet: an idle engine wakes
   // rarely, and the first canvas comes at most this late.
-  static constexpr uint32_t kIdleSleepMs = 10;
+  static constexpr uint32_t kIdleSleepMs = 20;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;
   // Longest single wait of the pacing; longer waits are taken in pieces.
