@@ -145,8 +145,8 @@ uint32_t AVSynCtl::NextPoll(uint32_t now, bool busy) {
     m_lastBusyTime = now;
     m_busySeen = true;
   }
-  const bool recent = m_busySeen && static_cast<uint32_t>(now - m_lastBusyTime) < kBusyHoldMs;
-  return recent ? kPollMs : kIdlePollMs;
+  if (!m_busySeen) return kStartPollMs;
+  return static_cast<uint32_t>(now - m_lastBusyTime) < kBusyHoldMs ? kPollMs : kIdlePollMs;
 }
 
 SynGetResult* AVSynCtl::Fetch(uint8_t peekOnly, uint32_t duration) {

@@ -27,7 +27,10 @@ class AVSynCtl : public IAVSynCtl {
   // Cycle once both queues have stayed empty for kBusyHoldMs: an idle engine
   // wakes rarely, and the first sample after a pause waits at most this.
   static constexpr uint32_t kIdlePollMs = 20;
-  static constexpr uint32_t kBusyHoldMs = 100;
+  static constexpr uint32_t kBusyHoldMs = 1000;
+  // Cycle until the first sample ever: the recording's first samples are
+  // written close to when they came, which the MP4 placement relies on.
+  static constexpr uint32_t kStartPollMs = 5;
 
   AVSynCtl();
   // Stops and joins the thread when it still runs.
@@ -58,8 +61,9 @@ class AVSynCtl : public IAVSynCtl {
 
  private:
   void ThreadFunction();
-  // The sleep after a cycle at `now`: kPollMs while samples were seen within
-  // kBusyHoldMs, else kIdlePollMs.
+  // The sleep after a cycle at `now`: kStartPollMs until a sample was seen,
+  // then kPollMs while samples were seen within kBusyHoldMs, else
+  // kIdlePollMs.
   uint32_t NextPoll(uint32_t now, bool busy);
   SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
   // True when an audio sample was written.

@@ -98,7 +98,7 @@ TEST_F(AVSynCtlTest, ANewFrameDurationAppliesToTheGapsThatFollow) {
 
 TEST_F(AVSynCtlTest, PollsSlowlyOnlyWhileNothingHasBeenQueuedForAWhile) {
   Init();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kIdlePollMs);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kStartPollMs);
   // Video alone starts no timeline and is not written, but keeps the
   // controller watching for the audio it waits for.
   ASSERT_TRUE(PutVideo(3600));

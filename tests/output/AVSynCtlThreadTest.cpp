@@ -42,11 +42,11 @@ class AVSynCtlThreadTest : public SyncBufferFixture {
   std::unique_ptr<AVSynCtl> ctl_ = std::make_unique<AVSynCtl>();
 };
 
-TEST_F(AVSynCtlThreadTest, IdlesOnTheSlowPollUntilAudioThenWritesAudioFirst) {
+TEST_F(AVSynCtlThreadTest, WaitsOnTheStartPollUntilAudioThenWritesAudioFirst) {
   clock_.SetAutoAdvance(false);
   ctl_->StartSynThread();
   ASSERT_TRUE(clock_.WaitForSleepers(1));
-  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kIdlePollMs}));
+  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kStartPollMs}));
   EXPECT_TRUE(out_.Events().empty());
 
   ASSERT_TRUE(PutVideo(100000));
