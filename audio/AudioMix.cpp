@@ -11,7 +11,6 @@ namespace plenova {
 
 namespace {
 
-constexpr uint32_t kPollSleepMs = 1;
 constexpr uint32_t kWakeMarginMs = 5;
 constexpr uint32_t kMaxPaceMs = 500;
 constexpr uint32_t kFarAheadSleepMs = 50;

@@ -64,6 +64,9 @@ struct AudioMixCycle {
 class AudioMix {
  public:
   static constexpr int kMaxStreams = 5;
+  // Sleep between looks at the queues while no frame has come yet: an idle
+  // engine wakes rarely, and the timeline starts at most this late.
+  static constexpr uint32_t kPollSleepMs = 20;
 
   AudioMix();
   // The thread must have been stopped.

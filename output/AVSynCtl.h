@@ -22,11 +22,15 @@ class MemoryPool;
 // the video frame rate and parameter sets to the dispatcher.
 class AVSynCtl : public IAVSynCtl {
  public:
-  // Cycle of the thread once the timeline runs.
+  // Cycle of the thread while samples flow.
   static constexpr uint32_t kPollMs = 2;
-  // Cycle while waiting for the first audio sample: nothing is written then,
-  // the short sleep only keeps an idle engine off a busy core.
-  static constexpr uint32_t kIdlePollMs = 1;
+  // Cycle once both queues have stayed empty for kBusyHoldMs: an idle engine
+  // wakes rarely, and the first sample after a pause waits at most this.
+  static constexpr uint32_t kIdlePollMs = 20;
+  static constexpr uint32_t kBusyHoldMs = 1000;
+  // Cycle until the first sample ever: the recording's first samples are
+  // written close to when they came, which the MP4 placement relies on.
+  static constexpr uint32_t kStartPollMs = 5;
 
   AVSynCtl();
   // Stops and joins the thread when it still runs.
@@ -57,15 +61,28 @@ class AVSynCtl : public IAVSynCtl {
 
  private:
   void ThreadFunction();
+  // The sleep after a cycle at `now`: kStartPollMs until a sample was seen,
+  // then kPollMs while samples were seen within kBusyHoldMs, else
+  // kIdlePollMs.
+  uint32_t NextPoll(uint32_t now, bool busy);
   SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
-  void Process(const SynGetResult* result, uint32_t duration);
+  // True when an audio sample was written.
+  bool Process(const SynGetResult* result, uint32_t duration);
   void OnNoAudio();
   void OnAudio(const SynGetResult* result, uint32_t duration);
-  // Writes `count` released frames from `first` on; returns how many.
+  // Writes `count` released frames from `first` on, less those dropped
+  // after a stall; returns how many it went through (those held back after
+  // a stall stay queued).
   int32_t WriteVideo(VideoSampleNode* first, int32_t count);
   // Takes over the rate and parameter sets of `node` and tells the
   // dispatcher.
   void AdoptVideoFormat(const VideoSampleNode& node);
+  // After a stall, what becomes of a released frame: written, dropped (it
+  // lies in the stall's gap) or held in the queue (ahead of the audio while
+  // the gap is not known). The first frame past the gap takes its removal
+  // over.
+  enum class AfterStall { kWrite, kDrop, kHold };
+  AfterStall PlaceAfterStall(uint64_t vts);
 
   // Set by SetAudioFrameDuration on the encoder's thread, read by the sync
   // thread.
@@ -92,6 +109,8 @@ class AVSynCtl : public IAVSynCtl {
   int32_t m_spsPpsLen = 0;
   AVSample m_writeRecord;        // reused for every write
   uint32_t m_lastLoopTime = 0;
+  uint32_t m_lastBusyTime = 0;   // last cycle that found a sample queued
+  bool m_busySeen = false;       // m_lastBusyTime is valid
   uint64_t m_target = 0;         // where the input timeline stands
   uint64_t m_base = 0;           // input timestamp at which the timeline started
   uint64_t m_lastAudioIn = 0;
@@ -104,6 +123,20 @@ class AVSynCtl : public IAVSynCtl {
   bool audioStalled = false;
   bool m_firstGap = true;
   bool m_firstVideoGap = true;
+  // Set when audio comes back after a stall, until its gap is seen (or the
+  // audio turns out to have been late, not missing): video ahead of the
+  // audio written waits meanwhile; m_rejoinUntil is the newest held back.
+  bool m_rejoin = false;
+  uint64_t m_rejoinUntil = 0;
+  // The gap of a stall that the video has still to follow: video stamped
+  // inside (m_videoGapStart, m_videoGapEnd) has no audio and is dropped;
+  // from m_videoGapEnd on, video takes the audio offset as it stood after
+  // the gap, m_videoGapOffset.
+  bool m_videoGapPending = false;
+  uint64_t m_videoGapStart = 0;
+  uint64_t m_videoGapEnd = 0;
+  uint64_t m_videoGapOffset = 0;
+  uint64_t m_lastVideoOut = 0;   // output timestamp of the last video written
 
   std::unique_ptr<platform::Thread> m_thread;
 };

@@ -51,8 +51,9 @@ class VideoMix {
   static constexpr int kMaxPictures = 20;
   static constexpr int32_t kOutputRate = 25;
   static constexpr uint64_t kStampRate = 90000;
-  // Sleep between probes while nothing is queued.
-  static constexpr uint32_t kIdleSleepMs = 1;
+  // Sleep between probes while no frame has come yet: an idle engine wakes
+  // rarely, and the first canvas comes at most this late.
+  static constexpr uint32_t kIdleSleepMs = 20;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;
   // Longest single wait of the pacing; longer waits are taken in pieces.

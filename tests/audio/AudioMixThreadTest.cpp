@@ -67,11 +67,11 @@ TEST_F(AudioMixThreadTest, PollsForTheFirstFrameThenPacesAndContinuesTheTimeline
   ASSERT_TRUE(Eventually([&] { return record_.Count() >= 5; }));
   imp_.stop();
 
-  // Polling naps of 1 ms, then wake-ups just after each due time: 20 ms
-  // periods, the first 5 ms late by design.
+  // Polling naps, then wake-ups just after each due time: 20 ms periods,
+  // the first 5 ms late by design.
   std::vector<uint32_t> sleeps = clock_.Sleeps();
   size_t polls = 0;
-  while (polls < sleeps.size() && sleeps[polls] == 1) ++polls;
+  while (polls < sleeps.size() && sleeps[polls] == AudioMix::kPollSleepMs) ++polls;
   ASSERT_GE(sleeps.size(), polls + 3);
   EXPECT_GE(polls, 1u);
   EXPECT_EQ(sleeps[polls], 25u);

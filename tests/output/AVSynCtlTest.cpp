@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/output/SyncTestSupport.h"
@@ -93,18 +96,32 @@ TEST_F(AVSynCtlTest, ANewFrameDurationAppliesToTheGapsThatFollow) {
   EXPECT_EQ(out_.Timestamps(kStreamTypeAudio), (Ticks{100000, 101920, 103968, 106016}));
 }
 
-TEST_F(AVSynCtlTest, BeforeTheFirstAudioItPollsEveryMillisecondAndWritesNothing) {
+TEST_F(AVSynCtlTest, PollsSlowlyOnlyWhileNothingHasBeenQueuedForAWhile) {
   Init();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kStartPollMs);
+  // Video alone starts no timeline and is not written, but keeps the
+  // controller watching for the audio it waits for.
   ASSERT_TRUE(PutVideo(3600));
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(Step(), AVSynCtl::kIdlePollMs);
+  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
   EXPECT_TRUE(out_.Events().empty());
   EXPECT_EQ(QueuedVideo(), (Ticks{3600}));
 
   ASSERT_TRUE(PutAudio(1920));
   EXPECT_EQ(Step(), AVSynCtl::kPollMs);  // seeds the timeline
   EXPECT_TRUE(out_.Events().empty());
+  const uint32_t lastWrite = now_;
   EXPECT_EQ(Step(), AVSynCtl::kPollMs);
   EXPECT_EQ(out_.Order(), "AV");
+
+  // Drained: the quick poll holds for kBusyHoldMs, then the slow one.
+  while (static_cast<uint32_t>(now_ - lastWrite) < AVSynCtl::kBusyHoldMs) {
+    ASSERT_EQ(Step(), AVSynCtl::kPollMs);
+  }
+  EXPECT_EQ(Step(), AVSynCtl::kIdlePollMs);
+  // The next sample is written on the first cycle after it came.
+  ASSERT_TRUE(PutAudio(3840));
+  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
+  EXPECT_EQ(out_.Order(), "AVA");
 }
 
 // --- Video behind audio ---------------------------------------------------
@@ -214,10 +231,19 @@ TEST_P(StarvationTest, VideoIsHeldToTheNewest15AfterTheWaitLimitUntilAudioReturn
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 15);
   EXPECT_EQ(out_.Order(), "A");
 
-  // Audio returns: the stall ends and the held frames follow it.
+  // Audio returns without a gap: it was late, not missing. The held frames
+  // lie ahead of it and each is written once the audio has reached it.
+  const Ticks held = QueuedVideo();
   ASSERT_TRUE(PutAudio(100000 + c.duration));
   Step();
-  EXPECT_EQ(out_.Order(), "A" + std::string(1, 'A') + std::string(15, 'V'));
+  EXPECT_EQ(out_.Order(), "AA");
+  for (uint64_t ts = 100000 + 2 * c.duration; QueuedVideo().size() > 0 && ts < 300000;
+       ts += c.duration) {
+    ASSERT_TRUE(PutAudio(ts));
+    Step();
+    for (const auto& w : out_.Writes(kStreamTypeVideo)) EXPECT_LE(w.timestamp, ts + 1800);
+  }
+  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), held);
   for (int i = 0; i < 21; ++i) {
     ASSERT_TRUE(PutVideo(300000 + 3600 * i));
   }
@@ -234,6 +260,114 @@ INSTANTIATE_TEST_SUITE_P(Limits, StarvationTest,
                                            StallCase{"FiveFramesOf2048", 5, 2048, 122},
                                            StallCase{"NoWait", 0, 1920, 4}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Sync across an audio gap ----------------------------------------------
+
+struct ResumeCase {
+  const char* name;
+  uint32_t stallMs;      // the only voice is missing this long (0: never)
+  uint32_t audioLagMs;   // capture to sync buffer, audio
+  uint32_t videoLagMs;   // capture to sync buffer, video
+  bool heldInEncoder;    // the last audio before the stall comes with the first after it
+  // Late frames before the stall make the mixer's stamps skip two frames:
+  // its queue holds them until the stall drains it.
+  bool lateFrames;
+};
+
+class AudioResumeTest : public AVSynCtlTest, public ::testing::WithParamInterface<ResumeCase> {
+ protected:
+  // A sample's capture stamp: its payload.
+  static uint64_t CaptureOf(const RecordingStreaming::Event& e) {
+    uint64_t ts = 0;
+    std::memcpy(&ts, e.data.data(), std::min(e.data.size(), sizeof ts));
+    return ts;
+  }
+  bool PutAudioAt(uint64_t stamp, uint64_t capture) {
+    uint8_t bytes[sizeof capture];
+    std::memcpy(bytes, &capture, sizeof capture);
+    return buffer_.PutData(bytes, sizeof bytes, stamp, kStreamTypeAudio, 0, 0, nullptr, 0,
+                           kChannels, kBits, kRate, kAudioFps, 7);
+  }
+
+  // Runs a meeting in fake time, one millisecond at a time: audio every
+  // 1920 ticks, video every 3600, each put its lag after capture. The voice
+  // is missing for `stallMs` after one second while video goes on.
+  void RunMeeting(const ResumeCase& c) {
+    constexpr uint64_t kOrigin = 900000;
+    constexpr uint32_t kTotalMs = 4000;
+    const uint64_t stallFrom = kOrigin + 90000;
+    const uint64_t stallTo = stallFrom + uint64_t{c.stallMs} * 90;
+    const uint64_t skipFrom = c.lateFrames ? kOrigin + 45000 : UINT64_MAX;
+    uint64_t nextAudio = kOrigin, nextVideo = kOrigin;
+    std::pair<uint64_t, uint64_t> held{0, 0};  // stamp and capture
+    uint32_t due = now_;
+    for (uint32_t ms = 0; ms < kTotalMs + c.stallMs; ++ms) {
+      const uint64_t clock = kOrigin + uint64_t{ms} * 90;
+      for (; nextAudio + uint64_t{c.audioLagMs} * 90 <= clock; nextAudio += kD) {
+        if (nextAudio >= stallFrom && nextAudio < stallTo) continue;
+        const bool queued = nextAudio >= skipFrom && (c.stallMs == 0 || nextAudio < stallFrom);
+        const uint64_t stamp = queued ? nextAudio + 2 * kD : nextAudio;
+        const bool lastBeforeStall = c.heldInEncoder && nextAudio + kD >= stallFrom &&
+                                     nextAudio < stallFrom;
+        if (lastBeforeStall) {
+          held = {stamp, nextAudio};
+          continue;
+        }
+        if (held.first != 0) {
+          ASSERT_TRUE(PutAudioAt(held.first, held.second));
+          held = {0, 0};
+        }
+        ASSERT_TRUE(PutAudioAt(stamp, nextAudio));
+      }
+      for (; nextVideo + uint64_t{c.videoLagMs} * 90 <= clock; nextVideo += 3600) {
+        ASSERT_TRUE(PutVideo(nextVideo, 25, (nextVideo - kOrigin) % 90000 == 0));
+      }
+      if (static_cast<int32_t>(now_ - due) >= 0) due = now_ + ctl_.Step(now_);
+      ++now_;
+    }
+    resumedAt_ = c.stallMs > 0 ? stallTo : skipFrom;
+  }
+
+  uint64_t resumedAt_ = 0;
+};
+
+TEST_P(AudioResumeTest, VideoAfterwardsStaysWithTheAudioCapturedWithIt) {
+  Init(25, 10);
+  RunMeeting(GetParam());
+  // Capture-to-output offset of the audio written last before each frame:
+  // a frame must be written where the audio captured with it was.
+  int64_t audioShift = -1;
+  uint64_t lastVideoOut = 0;
+  size_t videoAfter = 0;
+  for (const auto& w : out_.Writes()) {
+    const auto shift = static_cast<int64_t>(CaptureOf(w)) - static_cast<int64_t>(w.timestamp);
+    if (w.streamType == kStreamTypeAudio) {
+      audioShift = shift;
+      continue;
+    }
+    EXPECT_GT(w.timestamp, lastVideoOut) << "video written out of order";
+    lastVideoOut = w.timestamp;
+    if (CaptureOf(w) < resumedAt_) continue;
+    ++videoAfter;
+    EXPECT_NEAR(static_cast<double>(shift), static_cast<double>(audioShift), 3600.0)
+        << "frame " << CaptureOf(w) << " written at " << w.timestamp;
+  }
+  EXPECT_GT(videoAfter, 40u);
+}
+
+// The stalls pass the 217 ms limit, so the held video is trimmed. The
+// encoder may hold the last audio sample before the stall until the first
+// one after it; video reaches the buffer with its audio or several frames
+// after it.
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, AudioResumeTest,
+    ::testing::Values(ResumeCase{"Stall", 3000, 40, 40, false, false},
+                      ResumeCase{"StallHeldInEncoder", 3000, 40, 40, true, false},
+                      ResumeCase{"StallVideoLate", 3000, 40, 200, true, false},
+                      ResumeCase{"ShortStall", 400, 60, 80, true, false},
+                      ResumeCase{"StallAfterLateFrames", 3000, 40, 60, true, true},
+                      ResumeCase{"LateFramesAreNoStall", 0, 40, 60, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Frame-rate handover --------------------------------------------------
 

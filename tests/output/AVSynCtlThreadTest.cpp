@@ -42,11 +42,11 @@ class AVSynCtlThreadTest : public SyncBufferFixture {
   std::unique_ptr<AVSynCtl> ctl_ = std::make_unique<AVSynCtl>();
 };
 
-TEST_F(AVSynCtlThreadTest, IdlesAtOneMillisecondUntilAudioThenWritesAudioFirst) {
+TEST_F(AVSynCtlThreadTest, WaitsOnTheStartPollUntilAudioThenWritesAudioFirst) {
   clock_.SetAutoAdvance(false);
   ctl_->StartSynThread();
   ASSERT_TRUE(clock_.WaitForSleepers(1));
-  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kIdlePollMs}));
+  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kStartPollMs}));
   EXPECT_TRUE(out_.Events().empty());
 
   ASSERT_TRUE(PutVideo(100000));
@@ -57,10 +57,14 @@ TEST_F(AVSynCtlThreadTest, IdlesAtOneMillisecondUntilAudioThenWritesAudioFirst) 
   ctl_->StopSynThread();
 
   EXPECT_EQ(out_.Order(), "AV");
-  // Once the timeline runs, every cycle is the regular poll.
+  // Once samples came, the quick poll runs until the queues have stayed
+  // empty for the hold time; then the slow one again.
   const std::vector<uint32_t> sleeps = clock_.Sleeps();
   ASSERT_GE(sleeps.size(), 2u);
-  for (size_t i = 0; i < sleeps.size(); ++i) EXPECT_EQ(sleeps[i], AVSynCtl::kPollMs) << i;
+  const size_t quick = AVSynCtl::kBusyHoldMs / AVSynCtl::kPollMs + 1;
+  for (size_t i = 0; i < sleeps.size(); ++i) {
+    EXPECT_EQ(sleeps[i], i < quick ? AVSynCtl::kPollMs : AVSynCtl::kIdlePollMs) << i;
+  }
 }
 
 TEST_F(AVSynCtlThreadTest, ConcurrentProducersAreWrittenCompleteAndInOrder) {
