@@ -54,11 +54,14 @@ StallRun RecordStall(bool other_voice) {
 // a flash is seen on the first picture at or after it (40 ms apart) and a
 // beep's onset within its 5 ms window, so one picture of jitter is no fault;
 // the fault this catches is the hundreds of milliseconds of a lost sync.
-void ExpectSyncAfterStall(const StallRun& run, double duration) {
+// When the only voice comes back, the file's audio starts again from the
+// first returning AAC frame, which may be one frame (21 ms) late: `limit`
+// allows for it there.
+void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0.060) {
   const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
   EXPECT_GE(worst, 0) << "too few flashes after the stall";
-  EXPECT_LE(worst, 0.060) << "out of sync after the stall";
+  EXPECT_LE(worst, limit) << "out of sync after the stall";
 }
 
 class AudioStallTest : public ::testing::TestWithParam<bool> {};
@@ -93,7 +96,7 @@ TEST(AudioStallSyncTest, SyncHoldsAfterTheOnlyVoiceStalls) {
   ASSERT_FALSE(run.mp4.empty());
   const ProbeResult probe = Probe(run.mp4);
   ASSERT_TRUE(probe.ok) << probe.error;
-  ExpectSyncAfterStall(run, probe.duration);
+  ExpectSyncAfterStall(run, probe.duration, 0.090);
 }
 
 }  // namespace
