@@ -421,7 +421,6 @@ AudioMix::Triple AudioMix::GetMixedData(uint64_t timestamp, bool lookOnly) {
   int count = 0;
   for (AudioMixStreamSlot& slot : m_streaminfo_current) {
     if (!slot.isWork || slot.channel < 1 || !slot.streamId.has_value() || !slot.queue) continue;
-    DropStandingFramesLocked(*slot.queue);
     if (PoolBuffer* frame = slot.queue->popdata()) frames[count++] = frame;
   }
   m_found = false;
@@ -432,17 +431,6 @@ AudioMix::Triple AudioMix::GetMixedData(uint64_t timestamp, bool lookOnly) {
     PLN_RAW_DEBUG("Fun: %s, Line %5d, audio data is null", "AudioMix::GetMixedData", __LINE__);
   }
   return Triple{m_firstStamp, m_found, m_cycleState};
-}
-
-void AudioMix::DropStandingFramesLocked(ManageInUseBuffer_ForAudioMix& queue) {
-  // Standing means more than 160 ms of frames, at least four.
-  const int standing = std::max(4, m_target_audio_frames_per_seconds * 160 / 1000);
-  if (queue.Count() <= standing) return;
-  while (queue.Count() > kKeptAfterBacklog) {
-    PoolBuffer* stale = queue.popdata();
-    if (stale == nullptr) break;
-    GiveBack(stale);
-  }
 }
 
 void AudioMix::AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t timestamp) {

@@ -67,10 +67,6 @@ class AudioMix {
   // Sleep between looks at the queues while no frame has come yet: an idle
   // engine wakes rarely, and the timeline starts at most this late.
   static constexpr uint32_t kPollSleepMs = 20;
-  // Mixing the oldest frame of every stream each cycle keeps any backlog a
-  // client's burst left in a queue, and with it a standing delay: a queue
-  // holding more than 160 ms of frames is cut to its newest kKeptAfterBacklog.
-  static constexpr int kKeptAfterBacklog = 2;
 
   AudioMix();
   // The thread must have been stopped.
@@ -141,8 +137,6 @@ class AudioMix {
   void DumpTablesLocked();
   void LogQueueStatisticsLocked();
   void GiveBack(PoolBuffer* buffer);
-  // Cuts a queue with a standing backlog; under m_mutex, mixing thread.
-  void DropStandingFramesLocked(ManageInUseBuffer_ForAudioMix& queue);
   uint64_t StampOf(uint64_t frames) const;
   int FindSlotLocked(const char* id, int32_t channel, int32_t bits, int32_t rate) const;
   int FirstFreeSlotLocked() const;

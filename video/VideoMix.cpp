@@ -613,15 +613,6 @@ void VideoMix::LogBufferStatistics() {
   PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
 }
 
-void VideoMix::DropStandingFrames(ManageInUseBuffer_ForVideoMix& queue) {
-  if (queue.Count() <= kMaxStandingFrames) return;
-  while (queue.Count() > 1) {
-    PoolBuffer* stale = queue.popdata();
-    if (stale == nullptr) break;
-    m_pool->PutEmptyBuffer(stale);
-  }
-}
-
 VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
   ProbeResult result;
   std::unique_lock<platform::Mutex> lock(m_mutex);
@@ -651,7 +642,6 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
       PLN_LOG_ERROR("_Plenova_ m_streaminfo_current[%d].m_ManageInUseBuffer is Invalid", i);
       continue;
     }
-    DropStandingFrames(*slot.m_ManageInUseBuffer);
     frames[i] = slot.m_ManageInUseBuffer->popdata();  // none: the stream's last picture stays
   }
   PaintLocked(frames);

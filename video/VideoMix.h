@@ -54,10 +54,6 @@ class VideoMix {
   // Sleep between probes while no frame has come yet: an idle engine wakes
   // rarely, and the first canvas comes at most this late.
   static constexpr uint32_t kIdleSleepMs = 20;
-  // Painting the oldest frame each tick keeps any backlog a client's burst
-  // or a stall left in a stream's queue, and with it a standing delay: a
-  // queue holding more than this many frames is cut to its newest frame.
-  static constexpr int kMaxStandingFrames = 3;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;
   // Longest single wait of the pacing; longer waits are taken in pieces.
@@ -131,9 +127,6 @@ class VideoMix {
   // oldest queued stamp without taking anything (probe true). Compositing
   // thread.
   ProbeResult GetMixedData(uint64_t stamp, bool probe);
-  // Cuts a queue holding more than kMaxStandingFrames to its newest frame;
-  // the others go back to the pool. Compositing thread, under m_mutex.
-  void DropStandingFrames(ManageInUseBuffer_ForVideoMix& queue);
 
   // Milliseconds to wait at `now` for canvas `count` of a schedule started
   // at `start` (32-bit clock values, wrap-safe); waits beyond 500 ms are cut

@@ -275,25 +275,6 @@ TEST(AudioMixTimelineTest, PeriodWithoutFramesProducesNothingButTheStampAdvances
   EXPECT_EQ(mixed[1].samples[0], 8);
 }
 
-// A client that delivers a burst (after a stall of its own thread, say)
-// must not leave that much delay standing in front of every later frame.
-TEST(AudioMixTimelineTest, ABurstBeyondTheStandingLimitIsCutToTheNewestFrames) {
-  MixerHarness h({"a"});
-  h.Push("a", Frame(1920, {1}), 90000);
-  h.Run(1);
-  for (int16_t k = 2; k <= 13; ++k) h.Push("a", Frame(1920, {k}), 90000u + static_cast<uint64_t>(k) * 1800);
-  h.Run(1);
-  EXPECT_EQ(h.mix_.Slot(0).queued, AudioMix::kKeptAfterBacklog - 1);
-  // A backlog within the limit is mixed frame by frame.
-  for (int16_t k = 14; k <= 16; ++k) h.Push("a", Frame(1920, {k}), 90000u + static_cast<uint64_t>(k) * 1800);
-  h.Run(2);
-  EXPECT_EQ(h.mix_.Slot(0).queued, 2);
-  const auto mixed = h.Take();  // the last mixed frame stays behind
-  ASSERT_EQ(mixed.size(), 3u);
-  EXPECT_EQ(mixed[1].samples[0], 12);  // the older of the two newest of the burst
-  EXPECT_EQ(mixed[2].samples[0], 13);
-}
-
 TEST(AudioMixTimelineTest, PollsUntilAnActiveStreamHasAFrame) {
   MixerHarness h({"a"});
   EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);

@@ -131,10 +131,7 @@ TEST_F(MixTest, LayoutUpdateRestartsTheClockButNotTheStamps) {
 
 // Pushes at 30 fps for `seconds` while the compositor runs at 25 fps and
 // returns the canvases in order.
-// 30 fps into 25 canvases a second: each stream gains five frames a second.
-// The backlog is cut whenever it stands, so the painted picture never falls
-// more than a few frames behind the newest one pushed.
-TEST_F(MixTest, ThirtyFpsInputKeepsNoStandingBacklog) {
+TEST_F(MixTest, ThirtyFpsInputFillsQueuesToElevenDroppingTheNewest) {
   const VideoMixStreamInfo a = StreamInfo("a", 320, 180, 0, 0, 320, 180, 30);
   const VideoMixStreamInfo b = StreamInfo("b", 320, 180, 320, 0, 320, 180, 30);
   Layout({a, b});
@@ -153,20 +150,29 @@ TEST_F(MixTest, ThirtyFpsInputKeepsNoStandingBacklog) {
     }
     if (ms >= next_step) {
       next_step = ms + mix_.VideoMixStep(clock_.NowMs());
-      for (const Out& o : Drain()) {
-        // The frame painted is at most the standing limit behind the newest.
-        EXPECT_GE(o.tick + VideoMix::kMaxStandingFrames, static_cast<uint32_t>(pushed)) << ms;
-        out.push_back(o);
-      }
+      for (const Out& o : Drain()) out.push_back(o);
     }
     max_queued = std::max({max_queued, Queued(a), Queued(b)});
   }
-  EXPECT_LE(max_queued, VideoMix::kMaxStandingFrames + 1);
+  EXPECT_EQ(max_queued, ManageInUseBuffer_ForVideoMix::kMaxFrames);
+  EXPECT_EQ(Queued(a), 11);
+  EXPECT_EQ(Queued(b), 11);
   ASSERT_GE(out.size(), 149u);
   for (size_t i = 1; i < out.size(); ++i) {
     EXPECT_EQ(out[i].stamp - out[i - 1].stamp, 3600u) << i;
     EXPECT_GT(out[i].tick, out[i - 1].tick) << i;  // shown in order
   }
+  // A frame arriving at a full queue is the one lost.
+  ASSERT_TRUE(Push(a, kRed, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
+  ASSERT_TRUE(Push(b, kBlue, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
+  for (int i = 0; i < 11; ++i) {
+    mix_.GetMixedData(out.back().stamp + 3600, false);
+    const Out o = Drain().at(0);
+    EXPECT_NE(o.tick, 999u);
+    EXPECT_GT(o.tick, out.back().tick);
+    out.push_back(o);
+  }
+  EXPECT_EQ(Queued(a), 0);
 }
 
 TEST_F(MixTest, BeforeAnyUpdateTheThreadWaitsAPeriodPerCycleAndOutputsNothing) {
