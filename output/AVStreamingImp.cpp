@@ -1,6 +1,5 @@
 #include "output/AVStreamingImp.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -387,23 +386,11 @@ void AVStreamingImp::AdvanceMp4VideoTimeLocked(uint64_t stamp) {
   m_mp4VideoAnchorTime = m_mp4VideoTime;
 }
 
-int64_t AVStreamingImp::AudioTimeOfStampLocked(uint64_t stamp) const {
-  const int64_t offset_ms =
-      (static_cast<int64_t>(stamp) - static_cast<int64_t>(m_mp4LastAudioStamp)) / 90;
-  return std::max<int64_t>(0, static_cast<int64_t>(m_mp4AudioTime) + offset_ms);
-}
-
 bool AVStreamingImp::Mp4VideoTimingLocked(bool key, uint64_t stamp) {
   const uint64_t interval = FrameIntervalMsLocked();
   if (m_audioPacing) {
     if (m_mp4AudioTime > m_mp4VideoTime + kMp4VideoLagLimitMs) {
-      // Video that fell behind (after a stall of the audio, say) catches up
-      // to the audio time of its own stamp; only a frame that lies further
-      // back than the limit is pulled to the audio time itself.
-      const int64_t placed = m_mp4AudioSeen ? AudioTimeOfStampLocked(stamp) : 0;
-      const bool near = placed + static_cast<int64_t>(kMp4VideoLagLimitMs) >=
-                        static_cast<int64_t>(m_mp4AudioTime);
-      m_mp4VideoTime = near ? static_cast<uint64_t>(placed) : m_mp4AudioTime;
+      m_mp4VideoTime = m_mp4AudioTime;
       m_mp4VideoAnchored = true;
       m_mp4VideoAnchorStamp = stamp;
       m_mp4VideoAnchorTime = m_mp4VideoTime;
@@ -428,7 +415,12 @@ bool AVStreamingImp::Mp4VideoTimingLocked(bool key, uint64_t stamp) {
     }
     // The first key frame is placed at the audio time of its own stamp, so
     // that the recording starts in step; later frames count from it.
-    if (m_mp4AudioSeen) m_mp4VideoTime = static_cast<uint64_t>(AudioTimeOfStampLocked(stamp));
+    if (m_mp4AudioSeen) {
+      const int64_t offset_ms =
+          (static_cast<int64_t>(stamp) - static_cast<int64_t>(m_mp4LastAudioStamp)) / 90;
+      const int64_t placed = static_cast<int64_t>(m_mp4AudioTime) + offset_ms;
+      m_mp4VideoTime = placed > 0 ? static_cast<uint64_t>(placed) : 0;
+    }
     m_mp4VideoAnchored = true;
     m_mp4VideoAnchorStamp = stamp;
     m_mp4VideoAnchorTime = m_mp4VideoTime;

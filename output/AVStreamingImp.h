@@ -98,9 +98,6 @@ class AVStreamingImp : public IAVStreaming {
   // Whether an MP4 video frame is written, and at which m_mp4VideoTime.
   // `stamp` is the frame's 90 kHz timestamp.
   bool Mp4VideoTimingLocked(bool key, uint64_t stamp);
-  // The MP4 audio time (ms) of a video stamp, counted from the last audio
-  // sample written; never below 0.
-  int64_t AudioTimeOfStampLocked(uint64_t stamp) const;
   // Moves MP4 video time on by one frame: by the frame's own distance from
   // the anchor frame when its stamp follows it, else by one interval.
   void AdvanceMp4VideoTimeLocked(uint64_t stamp);

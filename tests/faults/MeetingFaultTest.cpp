@@ -54,9 +54,9 @@ StallRun RecordStall(bool other_voice) {
 // a flash is seen on the first picture at or after it (40 ms apart) and a
 // beep's onset within its 5 ms window, so one picture of jitter is no fault;
 // the fault this catches is the hundreds of milliseconds of a lost sync.
-// When the only voice comes back, the file's audio starts again from the
-// first returning AAC frame, which may be one frame (21 ms) late: `limit`
-// allows for it there.
+// When the only voice comes back, the file's audio is placed again from the
+// wall-clock time of the first returning AAC frame, which is up to about a
+// hundred milliseconds off: `limit` allows for it there.
 void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0.060) {
   const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
@@ -78,9 +78,11 @@ TEST_P(AudioStallTest, VideoFlowsAsTheStallRulesSay) {
   ASSERT_TRUE(decoded.ok) << decoded.error;
   EXPECT_EQ(decoded.decode_errors, 0);
   // While another voice goes on nothing is held; with the only voice gone
-  // the video is held too, and flows again once the voice is back.
+  // the video is held too, and flows again once the voice is back (the
+  // pictures that would go out before video already written are dropped at
+  // the resume, a gap of a few pictures at most).
   const double flowing_from = other_voice ? 0 : probe.duration - run.after + 1;
-  EXPECT_LT(LargestPictureGap(decoded, flowing_from), 0.2);
+  EXPECT_LT(LargestPictureGap(decoded, flowing_from), other_voice ? 0.2 : 0.3);
   EXPECT_NEAR(probe.duration, run.before + run.stall + run.after, 0.6);
   if (other_voice) ExpectSyncAfterStall(run, probe.duration);
 }
@@ -96,7 +98,7 @@ TEST(AudioStallSyncTest, SyncHoldsAfterTheOnlyVoiceStalls) {
   ASSERT_FALSE(run.mp4.empty());
   const ProbeResult probe = Probe(run.mp4);
   ASSERT_TRUE(probe.ok) << probe.error;
-  ExpectSyncAfterStall(run, probe.duration, 0.090);
+  ExpectSyncAfterStall(run, probe.duration, 0.150);
 }
 
 }  // namespace

@@ -165,25 +165,6 @@ TEST_F(AVStreamingImpTest, Mp4VideoBehindAudioByMoreThan200msJumpsToAudioTime) {
   EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{40, 960, 1000, 1300}));
 }
 
-// After the audio has been away (the only voice stalled), the video that
-// falls behind rejoins at the audio time of its own stamp; a frame from
-// further back than the lag limit is pulled to the audio time itself.
-TEST_F(AVStreamingImpTest, Mp4VideoBehindAudioRejoinsAtTheAudioTimeOfItsStamp) {
-  Init();
-  StartMp4();
-  clock_.Advance(100);
-  WriteAudio(900000);                 // audio 100
-  WriteVideo(true, 900000);           // 100
-  clock_.Advance(5000);
-  WriteAudio(900000 + 1800);          // audio 5100: the stall's gap was removed from the stamps
-  WriteVideo(false, 900000 + 5400);   // 40 ms after that sample
-  WriteVideo(false, 900000 + 9000);
-  clock_.Advance(400);
-  WriteAudio(900000 + 3600);          // audio 5500
-  WriteVideo(false, 900000 - 36000);  // 420 ms before the last audio sample
-  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{100, 5140, 5180, 5500}));
-}
-
 TEST_F(AVStreamingImpTest, Mp4VideoAheadOfAudioByMoreThan500msDropsNonKeyFrames) {
   Init();
   StartMp4();
