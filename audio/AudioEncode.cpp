@@ -1,5 +1,7 @@
 #include "audio/AudioEncode.h"
 
+#include <algorithm>
+
 #include "log/PlenovaLog.h"
 #include "output/AVSample.h"
 #include "output/AVSynBuffer.h"
@@ -66,6 +68,7 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
                               (static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampling_rate)))));
   }
   m_input_frame_bytes = static_cast<int32_t>(input_samples * static_cast<uint32_t>(sampling_per_bits) / 8);
+  m_element_frames = static_cast<int32_t>(input_samples / static_cast<uint32_t>(channels));
 
   if (AacLcConfiguration* config = m_library->getConfiguration(m_handle)) {
     config->aacObjectType = kAacLcLow;
@@ -83,28 +86,34 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
   }
   platform::MutexLock lock(m_mutex);
   if (m_handle != nullptr) {
-    m_ticks.push_back(element->tick);
+    m_pending.push_back(Pending{element->timestamp, element->tick});
     // An element shorter than one input frame (one cut for another format)
     // is encoded for what it holds.
     const int32_t bytes = element->len < m_input_frame_bytes ? element->len : m_input_frame_bytes;
     const int n = m_library->encode(m_handle, reinterpret_cast<const int16_t*>(element->data),
                                     static_cast<uint32_t>(bytes / 2), m_output.data(), m_max_output_bytes);
-    if (n > 0) {
-      uint32_t tick = 0;
-      if (!m_ticks.empty()) {
-        tick = m_ticks.front();
-        m_ticks.pop_front();
+    if (n > 0 && !m_pending.empty()) {
+      const Pending entered = m_pending.front();
+      m_pending.pop_front();
+      if (!m_hasPrevious) {
+        // The decoder's priming: one frame before the first element.
+        const uint64_t frame = static_cast<uint64_t>(m_element_frames) * 90000u /
+                               static_cast<uint64_t>(std::max(m_format.sampling_rate, 1));
+        m_previous = Pending{entered.stamp - frame, entered.tick};
+        m_hasPrevious = true;
       }
+      const Pending carried = m_previous;
+      m_previous = entered;
       if (m_synBuffer != nullptr) {
-        m_synBuffer->PutData(m_output.data(), n, element->timestamp,
+        m_synBuffer->PutData(m_output.data(), n, carried.stamp,
                              static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
                              static_cast<uint32_t>(m_format.channels),
                              static_cast<uint32_t>(m_format.sampling_per_bits),
                              static_cast<uint32_t>(m_format.sampling_rate), static_cast<uint32_t>(fps),
-                             tick);
+                             carried.tick);
       }
     } else if (n < 0) {
-      m_ticks.pop_back();
+      m_pending.pop_back();
       PLN_LOG_ERROR("_PlenovaAudioData_ aac encode failed");
     }
   }
@@ -128,7 +137,8 @@ int32_t AudioEncode::CloseLocked() {
   if (m_handle == nullptr) return -1;
   m_library->close(m_handle);
   m_handle = nullptr;
-  m_ticks.clear();
+  m_pending.clear();
+  m_hasPrevious = false;
   return 0;
 }
 

@@ -15,8 +15,9 @@ class AVSynBuffer;
 class IAVSynCtl;
 
 // Encodes element after element of PCM into AAC-LC frames and puts each into
-// the sync buffer with the element's 90 kHz timestamp and the arrival tick of
-// the element that entered the encoder as many frames earlier as its delay.
+// the sync buffer stamped with the time of the audio it decodes to: the
+// encoder hands out a frame one element late, and its first frame is the
+// decoder's priming, one frame before the first element.
 class AudioEncode {
  public:
   // `library` is borrowed and outlives the object; null means libaaclc.so.
@@ -54,13 +55,22 @@ class AudioEncode {
   // thread (initialisation). Held while the sync buffer and the pool are
   // called.
   platform::Mutex m_mutex;
-  std::deque<uint32_t> m_ticks;
+  // The elements inside the encoder, oldest first, and the one whose audio
+  // the next frame out carries.
+  struct Pending {
+    uint64_t stamp = 0;
+    uint32_t tick = 0;
+  };
+  std::deque<Pending> m_pending;
+  bool m_hasPrevious = false;
+  Pending m_previous;
   AVSynBuffer* m_synBuffer = nullptr;  // borrowed
   MemoryPool* m_pool = nullptr;        // borrowed
   AudioFormat m_format;
   uint32_t m_max_output_bytes = 0;
   std::vector<uint8_t> m_output;
   int32_t m_input_frame_bytes = 0;
+  int32_t m_element_frames = 0;  // samples per channel of one element
   AacLcHandle m_handle = nullptr;
 };
 

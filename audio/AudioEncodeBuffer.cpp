@@ -86,29 +86,33 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
     return false;
   }
 
-  // A partly filled tail of another format is completed with silence and
-  // keeps its format; the new format begins its own element.
+  // A partly filled tail of another format, or one that this frame does not
+  // continue in time (the mix produced nothing in between), is completed
+  // with silence; the frame begins an element of its own.
+  const uint64_t rate = static_cast<uint64_t>(sampling_rate);
+  const int32_t bytesPerFrame = channels * sampling_per_bits / 8;
   if (!m_elements.empty()) {
     Element& tail = m_elements.back();
-    if (tail.format != format && tail.used < tail.buffer->len) {
+    const uint64_t tailEnd = tail.buffer->timestamp +
+                             static_cast<uint64_t>(tail.used / bytesPerFrame) * 90000u / rate;
+    const int64_t jump = static_cast<int64_t>(frame->timestamp - tailEnd);
+    const bool continues = tail.format == format && jump >= -kJoinTolerance && jump <= kJoinTolerance;
+    if (!continues && tail.used < tail.buffer->len) {
       std::memset(tail.buffer->data + tail.used, 0, static_cast<size_t>(tail.buffer->len - tail.used));
       tail.used = tail.buffer->len;
     }
   }
 
-  // An element begun inside this frame carries the frame's timestamp, moved
-  // on by the length of the elements this frame began before it.
-  const uint64_t element_ticks = static_cast<uint64_t>(m_element_frames) * 90000u /
-                                 static_cast<uint64_t>(sampling_rate);
-  uint64_t begun = 0;
+  // An element begun inside this frame carries the time of its first sample.
   bool ok = true;
   for (int32_t offset = 0; offset < frame->len;) {
     if (m_elements.empty() || m_elements.back().used >= m_elements.back().buffer->len) {
-      if (!BeginElementLocked(frame, frame->timestamp + begun * element_ticks, format, element)) {
+      const uint64_t stamp =
+          frame->timestamp + static_cast<uint64_t>(offset / bytesPerFrame) * 90000u / rate;
+      if (!BeginElementLocked(frame, stamp, format, element)) {
         ok = false;
         break;
       }
-      ++begun;
     }
     Element& tail = m_elements.back();
     const int32_t n = std::min(tail.buffer->len - tail.used, frame->len - offset);
@@ -137,8 +141,8 @@ std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channe
                     static_cast<int>(m_elements.size()), static_cast<double>(total) / 1024.0);
     PLN_RAW_MESSAGE("\n\n");
   }
-  // The tail is never handed out while it is the only element.
-  if (m_elements.size() < 2) {
+  // An element is handed out once it is complete.
+  if (m_elements.empty() || m_elements.front().used < m_elements.front().buffer->len) {
     result->state = AudioEncodeBufferData::kNotReady;
     return result;
   }

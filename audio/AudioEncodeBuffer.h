@@ -30,10 +30,15 @@ struct AudioEncodeBufferData {
 
 // Re-cuts mixed PCM frames into elements of exactly one AAC input frame.
 // Every element but the tail is complete and holds consecutive audio of one
-// format; an element carries the timestamp and tick of the frame whose data
-// begins it.
+// format; an element carries the timestamp of its first sample and the
+// oldest arrival tick of what it holds. A frame that does not continue the
+// tail in time (a stretch the mix produced nothing for) completes the tail
+// with silence and begins a new element.
 class AudioEncodeBuffer {
  public:
+  // Stamps this close to where the tail ends continue it (90 kHz).
+  static constexpr int64_t kJoinTolerance = 90;
+
   AudioEncodeBuffer();
   // Destroys the queued elements (storage and record).
   ~AudioEncodeBuffer();
@@ -56,8 +61,8 @@ class AudioEncodeBuffer {
   // appended before stays). Mixing thread.
   bool PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate, int32_t sampling_per_bits);
 
-  // The head element when another element follows it and its format is the
-  // one asked for; null for bad arguments. Mixing thread.
+  // The head element once it is complete and its format is the one asked
+  // for; null for bad arguments. Mixing thread.
   std::unique_ptr<AudioEncodeBufferData> GetData(int32_t channels, int32_t sampling_rate,
                                                  int32_t sampling_per_bits);
 

@@ -11,9 +11,8 @@ namespace plenova {
 
 namespace {
 
-constexpr uint32_t kWakeMarginMs = 5;
-constexpr uint32_t kMaxPaceMs = 500;
-constexpr uint32_t kFarAheadSleepMs = 50;
+// Longest single sleep of the loop, so that a stop is seen soon.
+constexpr uint32_t kMaxSleepMs = 100;
 
 const char* Bool(bool b) { return b ? "true" : "false"; }
 
@@ -23,13 +22,12 @@ bool SameStream(const std::optional<std::string>& id, int32_t channel, int32_t b
          rate == other_rate;
 }
 
-int16_t SampleAt(const PoolBuffer* frame, int32_t index) {
-  // Beyond its length a frame counts as silence.
-  if ((index + 1) * 2 > std::min(frame->len, frame->capacity)) return 0;
-  int16_t sample;
-  std::memcpy(&sample, frame->data + index * 2, sizeof sample);
-  return sample;
-}
+// floor(a / b) for b > 0.
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// Distances beyond this (about 140 days of 90 kHz ticks) are not media
+// time but a broken stamp; they are cut so that the arithmetic stays exact.
+constexpr int64_t kMaxDistance = int64_t{1} << 40;
 
 }  // namespace
 
@@ -89,6 +87,8 @@ void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t 
   slot.sampling_per_bits = bits;
   slot.sampling_rate = rate;
   slot.streamId = std::string(id);
+  if (!slot.clock.valid() && m_timeline != nullptr) slot.clock = TimelineStream(m_timeline, *slot.streamId);
+  slot.joined = false;
 }
 
 bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
@@ -103,6 +103,7 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
   m_pool = setup->pool;
   m_synBuffer = setup->synBuffer;
   m_encoder = setup->encoder;
+  m_timeline = setup->timeline;
   m_target_audio_frames_per_seconds = setup->target_audio_frames_per_seconds;
   m_target_audio_channels = setup->target_audio_channels;
   m_target_audio_sampling_rate = setup->target_audio_sampling_rate;
@@ -135,6 +136,15 @@ void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
   }
   {
     platform::MutexLock lock(m_mutex);
+    if (m_hasEpoch && (param->target_audio_channels != m_target_audio_channels ||
+                       param->target_audio_sampling_rate != m_target_audio_sampling_rate)) {
+      // Queued positions were counted in the old format: a new grid begins
+      // at the next span.
+      const uint64_t next = StampOfLocked(m_mixedUntil);
+      FlushQueuesLocked();
+      m_origin = next;
+      m_mixedUntil = 0;
+    }
     m_target_audio_channels = param->target_audio_channels;
     m_target_audio_sampling_rate = param->target_audio_sampling_rate;
     m_target_audio_sampling_per_bits = param->target_audio_sampling_per_bits;
@@ -250,30 +260,86 @@ bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
     return false;
   }
   platform::MutexLock lock(m_mutex);
-  const int slot = FindSlotLocked(frame->streamId, frame->channel, frame->sampling_per_bits,
-                                  frame->sampling_rate);
-  if (slot >= 0) return m_streaminfo_current[slot].queue->pushdata(frame);
-
-  for (const AudioMixOldStream& old : m_streaminfo_old) {
-    if (SameStream(old.streamId, old.channel, old.sampling_per_bits, old.sampling_rate, frame->streamId,
-                   frame->channel, frame->sampling_per_bits, frame->sampling_rate)) {
-      // A late frame of a stream the last update removed.
-      GiveBack(frame->buffer);
-      return true;
+  int slot = FindSlotLocked(frame->streamId, frame->channel, frame->sampling_per_bits,
+                            frame->sampling_rate);
+  if (slot < 0) {
+    for (const AudioMixOldStream& old : m_streaminfo_old) {
+      if (SameStream(old.streamId, old.channel, old.sampling_per_bits, old.sampling_rate,
+                     frame->streamId, frame->channel, frame->sampling_per_bits,
+                     frame->sampling_rate)) {
+        // A late frame of a stream the last update removed.
+        GiveBack(frame->buffer);
+        return true;
+      }
     }
+    slot = FirstFreeSlotLocked();
+    if (slot < 0) {
+      PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
+      GiveBack(frame->buffer);
+      m_counters.refused.fetch_add(1, std::memory_order_relaxed);
+      return false;
+    }
+    AudioMixStreamSlot& fresh = m_streaminfo_current[static_cast<size_t>(slot)];
+    FillSlotLocked(fresh, frame->streamId, frame->channel, frame->sampling_per_bits,
+                   frame->sampling_rate);
+    fresh.streamExist = true;
+    fresh.isWork = false;
   }
+  AudioMixStreamSlot& s = m_streaminfo_current[static_cast<size_t>(slot)];
+  PoolBuffer* buffer = frame->buffer;
 
-  const int free = FirstFreeSlotLocked();
-  if (free < 0) {
-    PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
-    GiveBack(frame->buffer);
-    return false;
+  // Frames are read in the mixer's format, sample index by sample index.
+  const int32_t channels = m_target_audio_channels;
+  const int32_t rate = m_target_audio_sampling_rate;
+  const int32_t frames =
+      channels >= 1 ? std::min(buffer->len, buffer->capacity) / (2 * channels) : 0;
+  if (rate < 1 || frames < 1) {
+    GiveBack(buffer);
+    return true;
   }
-  AudioMixStreamSlot& fresh = m_streaminfo_current[free];
-  FillSlotLocked(fresh, frame->streamId, frame->channel, frame->sampling_per_bits, frame->sampling_rate);
-  fresh.streamExist = true;
-  fresh.isWork = false;
-  return fresh.queue->pushdata(frame);
+  const uint64_t duration = static_cast<uint64_t>(frames) * 90000u / static_cast<uint64_t>(rate);
+  const MediaTimeline::Placement placed = s.clock.Place(buffer->timestamp, duration, buffer->tick);
+  if (!m_hasEpoch || placed.epoch != m_epoch) AdoptEpochLocked(placed.epoch, placed.origin);
+  if (placed.replaced) s.joined = false;
+
+  const int64_t distance =
+      std::clamp(MediaTimeline::Distance(placed.stamp, m_origin), -kMaxDistance, kMaxDistance);
+  int64_t position = FloorDiv(distance * rate + 45000, 90000);
+  const int64_t tolerance = int64_t{rate} * kJoinToleranceMs / 1000;
+  if (s.joined && position != s.lastEnd && std::llabs(position - s.lastEnd) <= tolerance) {
+    position = s.lastEnd;
+  }
+  const int64_t end = position + frames;
+  s.lastEnd = s.joined ? std::max(s.lastEnd, end) : end;
+  s.joined = true;
+  if (end <= m_mixedUntil) {
+    // Its span has been mixed already.
+    GiveBack(buffer);
+    m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+  buffer->timestamp = placed.stamp;
+  if (s.queue->pushdata(buffer, position, frames)) {
+    m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    m_counters.droppedFull.fetch_add(1, std::memory_order_relaxed);
+  }
+  return true;
+}
+
+void AudioMix::AdoptEpochLocked(uint64_t epoch, uint64_t origin) {
+  FlushQueuesLocked();
+  m_hasEpoch = true;
+  m_epoch = epoch;
+  m_origin = origin;
+  m_mixedUntil = 0;
+}
+
+void AudioMix::FlushQueuesLocked() {
+  for (AudioMixStreamSlot& slot : m_streaminfo_current) {
+    if (slot.queue) slot.queue->DropBefore(INT64_MAX, m_pool);
+    slot.joined = false;
+  }
 }
 
 void AudioMix::AudioMixUnint() {
@@ -284,7 +350,12 @@ void AudioMix::AudioMixUnint() {
 void AudioMix::start() {
   PLN_LOG_ERROR("_Plenova_ 开始启动混音线程");
   if (m_running.exchange(true)) return;
-  m_waitingOrigin = true;
+  {
+    // What was queued before belongs to a timeline that is anchored anew.
+    platform::MutexLock lock(m_mutex);
+    FlushQueuesLocked();
+    m_hasEpoch = false;
+  }
   if (!m_thread.Start([this] { AuidoMixThreadFunc(); })) {
     m_running = false;
     PLN_LOG_ERROR("'s value is illegall，启动混音线程失败");
@@ -304,71 +375,65 @@ void AudioMix::AuidoMixThreadFunc() {
     const AudioMixCycle cycle = AudioMixStep(platform::TimeGetTime());
     if (cycle.wait == AudioMixCycle::kPoll) {
       platform::SleepMs(kPollSleepMs);
-    } else if (cycle.wait == AudioMixCycle::kPace) {
-      const uint32_t sleep = PacingSleepMs(cycle.due, platform::TimeGetTime());
-      if (sleep > 0) platform::SleepMs(sleep);
+    } else if (cycle.wait == AudioMixCycle::kPace && cycle.sleepMs > 0) {
+      platform::SleepMs(std::min(cycle.sleepMs, kMaxSleepMs));
     }
   }
   PLN_LOG_ERROR("_Plenova_ AudioMix Thread Finish Success ");
 }
 
-uint64_t AudioMix::StampOf(uint64_t frames) const {
-  const uint64_t fps = static_cast<uint64_t>(m_target_audio_frames_per_seconds);
-  return m_origin + (frames * 90000u + fps - 1) / fps;
+int32_t AudioMix::SpanFramesLocked() const {
+  const int32_t bytesPerFrame = 2 * std::max(m_target_audio_channels, 1);
+  return m_audio_frame_size / bytesPerFrame;
+}
+
+uint64_t AudioMix::StampOfLocked(int64_t position) const {
+  const int64_t rate = std::max(m_target_audio_sampling_rate, 1);
+  return m_origin + static_cast<uint64_t>(FloorDiv(position * 90000 + rate - 1, rate));
 }
 
 AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
-  const int32_t fps = m_target_audio_frames_per_seconds;
-  if (m_waitingOrigin && m_origin == 0) {
-    const Triple look = GetMixedData(0, true);
-    if (!look.found) return AudioMixCycle{AudioMixCycle::kPoll, 0};
-    m_waitingOrigin = false;
-    m_origin = look.firstStamp;
-    m_startTick = now;
-    m_timelineFrames = 1;
-    m_pacedFrames = 1;
-    if (fps > 0) m_nextStamp = StampOf(1);
-  } else if (m_waitingOrigin) {
-    // A start after a stop: the timeline goes on where it stopped, and this
-    // cycle's frame carries the stamp that was due next.
-    m_startTick = now;
-    m_waitingOrigin = false;
-    m_origin = m_nextStamp;
-    m_pacedFrames = 1;
-    m_timelineFrames = 1;
-    GetMixedData(m_origin, false);
-    if (fps > 0) m_nextStamp = StampOf(1);
-    EncodeStep();
-  } else {
-    const Triple cycle = GetMixedData(m_nextStamp, false);
-    if (cycle.cycleState != 1) {
-      ++m_timelineFrames;
-      if (m_countedFrames % 25 == 0) {
-        PLN_LOG_ERROR("_PlenovaAudioData_ _PlenovaAudioData_ 混音成功");
-      }
-      ++m_countedFrames;
+  if (m_timeline == nullptr || !m_timeline->Anchored()) return AudioMixCycle{AudioMixCycle::kPoll, 0};
+  int64_t position;
+  uint64_t stamp;
+  uint64_t end;
+  {
+    platform::MutexLock lock(m_mutex);
+    const uint64_t epoch = m_timeline->Epoch();
+    if (!m_hasEpoch || epoch != m_epoch) AdoptEpochLocked(epoch, m_timeline->Origin());
+    const int32_t frames = SpanFramesLocked();
+    if (frames < 1 || m_target_audio_frames_per_seconds < 1) {
+      PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", __FILE_NAME__, __LINE__);
+      return AudioMixCycle{AudioMixCycle::kPoll, 0};
     }
-    ++m_pacedFrames;
-    if (fps > 0) m_nextStamp = StampOf(m_timelineFrames);
-    EncodeStep();
+    position = m_mixedUntil;
+    stamp = StampOfLocked(position);
+    end = StampOfLocked(position + frames);
+    const int64_t behind = MediaTimeline::Distance(m_timeline->DueAt(now), end);
+    if (behind > kMaxCatchUpMs * MediaTimeline::kTicksPerMs) {
+      // The thread was held up for long: the spans it missed are given up
+      // as a whole rather than mixed late in one rush.
+      const int64_t rate = std::max(m_target_audio_sampling_rate, 1);
+      const int64_t skip = FloorDiv(behind * rate / 90000, frames) * frames;
+      PLN_LOG_WARNING("_Plenova_ audio mixing %lld ms behind the timeline, skipping ahead",
+                      static_cast<long long>(behind / MediaTimeline::kTicksPerMs));
+      m_mixedUntil += skip;
+      for (AudioMixStreamSlot& slot : m_streaminfo_current) {
+        if (slot.queue) slot.queue->DropBefore(m_mixedUntil, m_pool);
+      }
+      return AudioMixCycle{AudioMixCycle::kPace, 0};
+    }
   }
-  if (fps <= 0) {
-    PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", __FILE_NAME__, __LINE__);
-    return AudioMixCycle{AudioMixCycle::kNone, 0};
-  }
-  const uint64_t due = uint64_t{m_startTick} + m_pacedFrames * 1000u / static_cast<uint64_t>(fps);
-  return AudioMixCycle{AudioMixCycle::kPace, static_cast<uint32_t>(due)};
-}
+  const uint32_t wait = m_timeline->MsUntil(end, now);
+  if (wait > 0) return AudioMixCycle{AudioMixCycle::kPace, wait};
 
-uint32_t AudioMix::PacingSleepMs(uint32_t due, uint32_t now) {
-  // Differences of the wrapping 32-bit timer.
-  const int32_t ahead = static_cast<int32_t>(due - now);
-  if (ahead <= 0) {
-    PLN_RAW_DEBUG("Audio mix thread sleep -%llums", static_cast<unsigned long long>(-int64_t{ahead}));
-    return 0;
+  if (GetMixedData(position, stamp)) {
+    if (m_countedFrames % 25 == 0) PLN_LOG_ERROR("_PlenovaAudioData_ _PlenovaAudioData_ 混音成功");
+    ++m_countedFrames;
   }
-  if (static_cast<uint32_t>(ahead) <= kMaxPaceMs) return static_cast<uint32_t>(ahead) + kWakeMarginMs;
-  return kFarAheadSleepMs;
+  m_timeline->NoteProduced(end);
+  EncodeStep();
+  return AudioMixCycle{AudioMixCycle::kPace, m_timeline->MsUntil(NextEndStamp(), now)};
 }
 
 void AudioMix::EncodeStep() {
@@ -397,94 +462,90 @@ void AudioMix::EncodeStep() {
   }
 }
 
-AudioMix::Triple AudioMix::GetMixedData(uint64_t timestamp, bool lookOnly) {
+bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   platform::MutexLock lock(m_mutex);
   if (++m_statCount % 50 == 0) LogQueueStatisticsLocked();
-  m_found = false;
-  if (lookOnly) {
-    for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-      if (!slot.isWork || !slot.queue) continue;
-      const std::optional<uint64_t> stamp = slot.queue->peekstamp();
-      if (!stamp.has_value()) continue;
-      if (m_firstStamp == 0) {
-        m_found = true;
-        m_firstStamp = *stamp;
-      } else {
-        m_firstStamp = std::min(m_firstStamp, *stamp);
-      }
+  const int32_t frames = SpanFramesLocked();
+  const int32_t channels = m_target_audio_channels;
+  const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels);
+  m_spans.assign(samples * kMaxStreams, 0);
+  std::vector<const int16_t*> inputs;
+  uint32_t tick = 0;
+  for (size_t i = 0; i < m_streaminfo_current.size(); ++i) {
+    AudioMixStreamSlot& slot = m_streaminfo_current[i];
+    if (!slot.queue) continue;
+    if (!slot.isWork || slot.channel < 1 || !slot.streamId.has_value()) {
+      // A stream not (yet) in the layout keeps only what is still to come.
+      slot.queue->DropBefore(position + frames, m_pool);
+      continue;
     }
-    return Triple{m_firstStamp, m_found, m_cycleState};
+    int16_t* span = m_spans.data() + i * samples;
+    uint32_t streamTick = 0;
+    if (slot.queue->TakeSpan(position, frames, channels, span, m_pool, &streamTick)) {
+      inputs.push_back(span);
+      tick = OlderTick(tick, streamTick);
+    }
   }
-
-  m_cycleState = 1;
-  std::array<PoolBuffer*, kMaxStreams> frames{};
-  int count = 0;
-  for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (!slot.isWork || slot.channel < 1 || !slot.streamId.has_value() || !slot.queue) continue;
-    if (PoolBuffer* frame = slot.queue->popdata()) frames[count++] = frame;
-  }
-  m_found = false;
-  m_cycleState = 2;
-  if (count > 0) {
-    AudioMixFunction(frames.data(), count, timestamp);
-  } else {
+  m_mixedUntil = position + frames;
+  if (inputs.empty()) {
+    // No voice delivered anything for this span: nothing is produced, and
+    // the sync stage sees the audio stop.
+    m_counters.silentSpans.fetch_add(1, std::memory_order_relaxed);
     PLN_RAW_DEBUG("Fun: %s, Line %5d, audio data is null", "AudioMix::GetMixedData", __LINE__);
+    return false;
   }
-  return Triple{m_firstStamp, m_found, m_cycleState};
+  AudioMixFunction(inputs, stamp, tick);
+  return true;
 }
 
-void AudioMix::AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t timestamp) {
+int AudioMix::MixSamples(const int16_t* const* inputs, int count, int32_t samples, int16_t* out) {
+  if (count == 1) {
+    std::memcpy(out, inputs[0], static_cast<size_t>(samples) * sizeof(int16_t));
+    return 0;
+  }
+  int lowered = 0;
+  double gain = 1.0;
+  for (int32_t i = 0; i < samples; ++i) {
+    int32_t sum = 0;
+    for (int f = 0; f < count; ++f) sum += inputs[f][i];
+    const auto v = static_cast<int32_t>(static_cast<double>(sum) * gain);
+    if (v > 32767) {
+      out[i] = 32767;
+      gain = 32767.0 / v;
+      ++lowered;
+    } else if (v < -32768) {
+      out[i] = -32768;
+      gain = -32768.0 / v;
+      ++lowered;
+    } else {
+      out[i] = static_cast<int16_t>(v);
+    }
+    if (gain < 1.0) gain += (1.0 - gain) * 0.03125;
+  }
+  return lowered;
+}
+
+void AudioMix::AudioMixFunction(const std::vector<const int16_t*>& inputs, uint64_t stamp,
+                                uint32_t tick) {
   if (++m_mixCount % 50 == 0) PLN_LOG_ERROR("_PlenovaAudioData_  开始混音");
-  auto give_back_all = [&] {
-    for (int i = 0; i < count; ++i) GiveBack(frames[i]);
-  };
   if (m_target_audio_sampling_per_bits != 16 || m_pool == nullptr) {
     if (m_target_audio_sampling_per_bits == 8) PLN_RAW_MESSAGE("no deal");
-    give_back_all();
     return;
   }
-  const int32_t request = 2 * m_audio_frame_size;
-  PoolBuffer* mixed = m_pool->GetEmptyBuffer(request);
-  if (mixed == nullptr || mixed->data == nullptr) {
+  PoolBuffer* mixed = m_pool->GetEmptyBuffer(2 * m_audio_frame_size);
+  if (mixed == nullptr || mixed->data == nullptr || mixed->capacity < m_audio_frame_size) {
     if (mixed != nullptr) m_pool->PutEmptyBuffer(mixed);
-    give_back_all();
     return;
   }
-
-  if (count == 1) {
-    // One stream passes unchanged; a frame longer than the mixer's buffer is
-    // cut to it.
-    const int32_t len =
-        std::clamp(frames[0]->len, 0, std::min({request, mixed->capacity, frames[0]->capacity}));
-    std::memcpy(mixed->data, frames[0]->data, static_cast<size_t>(len));
-    mixed->len = len;
-    mixed->tick = OldestTick(frames, static_cast<size_t>(count));
-    mixed->timestamp = timestamp;
-  } else {
-    mixed->len = m_audio_frame_size;
-    mixed->tick = OldestTick(frames, static_cast<size_t>(count));
-    mixed->timestamp = timestamp;
-    double gain = 1.0;
-    const int32_t samples = m_audio_frame_size / 2;
-    for (int32_t i = 0; i < samples; ++i) {
-      int32_t sum = 0;
-      for (int f = 0; f < count; ++f) sum += SampleAt(frames[f], i);
-      const int32_t v = static_cast<int32_t>(static_cast<double>(sum) * gain);
-      int16_t out;
-      if (v > 32767) {
-        out = 32767;
-        gain = 32767.0 / v;
-      } else if (v < -32768) {
-        out = -32768;
-        gain = -32768.0 / v;
-      } else {
-        out = static_cast<int16_t>(v);
-      }
-      if (gain < 1.0) gain += (1.0 - gain) * 0.03125;
-      std::memcpy(mixed->data + i * 2, &out, sizeof out);
-    }
-  }
-
+  const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
+  // The pool's blocks are aligned for any sample type.
+  const int lowered = MixSamples(inputs.data(), static_cast<int>(inputs.size()), samples,
+                                 reinterpret_cast<int16_t*>(mixed->data));
+  if (lowered > 0) m_counters.gainReductions.fetch_add(1, std::memory_order_relaxed);
+  mixed->len = samples * 2;
+  mixed->tick = tick;
+  mixed->timestamp = stamp;
+  m_counters.mixed.fetch_add(1, std::memory_order_relaxed);
   if (m_encodeBuffer != nullptr) {
     // Takes the mixed frame whatever it answers.
     m_encodeBuffer->PutData(mixed, m_target_audio_channels, m_target_audio_sampling_rate,
@@ -492,7 +553,6 @@ void AudioMix::AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t t
   } else {
     m_pool->PutEmptyBuffer(mixed);
   }
-  give_back_all();
 }
 
 void AudioMix::LogQueueStatisticsLocked() {
@@ -515,7 +575,15 @@ int32_t AudioMix::AudioFrameSize() {
   return m_audio_frame_size;
 }
 
-uint64_t AudioMix::NextStamp() { return m_nextStamp; }
+uint64_t AudioMix::NextStamp() {
+  platform::MutexLock lock(m_mutex);
+  return StampOfLocked(m_mixedUntil);
+}
+
+uint64_t AudioMix::NextEndStamp() {
+  platform::MutexLock lock(m_mutex);
+  return StampOfLocked(m_mixedUntil + SpanFramesLocked());
+}
 
 std::array<AudioMixOldStream, AudioMix::kMaxStreams> AudioMix::OldStreams() {
   platform::MutexLock lock(m_mutex);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/AudioEncode.h"
 #include "audio/AudioEncodeBuffer.h"
@@ -14,6 +15,7 @@
 #include "common/MemoryPool.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
+#include "sync/MediaTimeline.h"
 
 namespace plenova {
 
@@ -25,6 +27,7 @@ struct AudioMixSetup {
   MemoryPool* pool = nullptr;
   AVSynBuffer* synBuffer = nullptr;
   AudioEncode* encoder = nullptr;
+  MediaTimeline* timeline = nullptr;
   int32_t target_audio_frames_per_seconds = 0;
   int32_t target_audio_channels = 0;
   int32_t target_audio_sampling_rate = 0;
@@ -40,6 +43,11 @@ struct AudioMixStreamSlot {
   int32_t sampling_rate = 0;
   bool streamExist = false;  // listed in the layout, or arrived by itself
   std::optional<std::string> streamId;  // none in a free slot
+  TimelineStream clock;  // the stream's place on the media timeline
+  // End of the last frame queued, on the mixer's sample timeline: a frame
+  // that begins within kJoinToleranceMs of it continues the stream there.
+  bool joined = false;
+  int64_t lastEnd = 0;
 };
 
 // A stream the last layout update removed.
@@ -54,19 +62,38 @@ struct AudioMixOldStream {
 struct AudioMixCycle {
   enum Wait { kPoll, kNone, kPace };
   Wait wait = kPoll;
-  uint32_t due = 0;  // with kPace: timer value when the next cycle is due
+  uint32_t sleepMs = 0;  // with kPace: milliseconds until the next cycle is due
 };
 
-// Sums the PCM frames of up to five streams into one stream on a paced
-// 90 kHz timeline and feeds the AAC encoder. Frames arrive on client
-// threads; the mixing thread takes the oldest frame of every active stream
-// once per mixer frame period.
+// Counts of what happened to the frames, for statistics. Any thread reads.
+struct AudioMixCounters {
+  std::atomic<uint64_t> accepted{0};     // frames queued
+  std::atomic<uint64_t> refused{0};      // frames refused (no slot)
+  std::atomic<uint64_t> droppedLate{0};  // frames whose time had passed
+  std::atomic<uint64_t> droppedFull{0};  // frames lost to a full queue
+  std::atomic<uint64_t> mixed{0};        // mixer frames produced
+  std::atomic<uint64_t> silentSpans{0};  // spans no stream delivered anything for
+  std::atomic<uint64_t> gainReductions{0};
+};
+
+// Sums the PCM frames of up to five streams into one stream on the
+// meeting's media timeline and feeds the AAC encoder. Frames arrive on
+// client threads and are placed by their timestamps on a sample timeline
+// that starts at the timeline's origin; the mixing thread produces one
+// mixer frame for each span [T, T + one frame) once the span is due, from
+// the samples each stream delivered for that span. Samples a stream did
+// not deliver are silence; frames whose span has been mixed are dropped.
 class AudioMix {
  public:
   static constexpr int kMaxStreams = 5;
-  // Sleep between looks at the queues while no frame has come yet: an idle
-  // engine wakes rarely, and the timeline starts at most this late.
+  // Sleep between looks while no frame has anchored the timeline.
   static constexpr uint32_t kPollSleepMs = 20;
+  // A frame that begins this close to where its stream's previous frame
+  // ended continues the stream without a gap or an overlap.
+  static constexpr int32_t kJoinToleranceMs = 4;
+  // Further behind than this, the mixer skips to the present instead of
+  // catching up span by span.
+  static constexpr int64_t kMaxCatchUpMs = 1000;
 
   AudioMix();
   // The thread must have been stopped.
@@ -81,26 +108,30 @@ class AudioMix {
   // active, streams no longer listed are removed with their queued frames.
   // Client thread.
   void UpdataAudioMix(const AudioMixUpdateParam* param);
-  // Queues one frame (ownership of its buffer passes). Frames of a stream
-  // the last update removed are dropped; frames of an unknown stream take a
-  // free slot and wait there until an update lists the stream. False for a
-  // missing frame, or when no slot is free (the buffer goes back to the
-  // pool). Client thread.
+  // Places one frame on the timeline by its timestamp and queues it
+  // (ownership of its buffer passes). Frames of a stream the last update
+  // removed are dropped; frames of an unknown stream take a free slot and
+  // wait there until an update lists the stream; frames whose span has
+  // already been mixed are dropped. False for a missing frame, or when no
+  // slot is free (the buffer goes back to the pool). Client thread.
   bool AudioMixPushdata(const AudioMixFrame* frame);
   void AudioMixUnint();
 
-  // Starts and stops the mixing thread; stop returns when it has ended. The
-  // timeline survives a stop: after a start it continues one frame period
-  // after the last stamp issued. Control thread.
+  // Starts and stops the mixing thread; stop returns when it has ended.
+  // Frames queued before a start are dropped: the timeline is anchored
+  // anew by the next frame. Control thread.
   void start();
   void stop();
 
-  // One pass of the mixing loop at timer value `now`: a look at the queues
-  // or a mixing cycle, then the encoding step. Mixing thread (or a test).
+  // One pass of the mixing loop at timer value `now`: mixes the next span
+  // when it is due, then runs the encoding step. Mixing thread (or a test).
   AudioMixCycle AudioMixStep(uint32_t now);
-  // Milliseconds to sleep before the cycle due at `due`, at timer value
-  // `now`: due - now + 5 up to 500 ms early, 50 when earlier, 0 when late.
-  static uint32_t PacingSleepMs(uint32_t due, uint32_t now);
+
+  // Mixes `count` streams' samples (each `samples` long) into `out`: one
+  // stream passes unchanged; several are summed with a gain that backs off
+  // on overload and recovers by 1/32 of its distance to 1 per sample.
+  // Returns how many samples lowered the gain.
+  static int MixSamples(const int16_t* const* inputs, int count, int32_t samples, int16_t* out);
 
   // Mixer frame bytes for a format (channels x rate x bits / fps / 8, with
   // a fixed size for degenerate formats).
@@ -109,8 +140,10 @@ class AudioMix {
 
   // Observers for the control side and tests.
   int32_t AudioFrameSize();
-  // The stamp the next mixed frame will carry; not while the thread runs.
+  // The stamp the next mixed frame will carry, and where its span ends.
   uint64_t NextStamp();
+  uint64_t NextEndStamp();
+  const AudioMixCounters& Counters() const { return m_counters; }
   // Copies of the tables, taken under the mixer's lock.
   std::array<AudioMixOldStream, kMaxStreams> OldStreams();
   // Slot `i`'s flags and queued frame count (-1 without a queue).
@@ -123,35 +156,40 @@ class AudioMix {
   SlotView Slot(int i);
 
  private:
-  struct Triple {
-    uint64_t firstStamp;
-    bool found;
-    uint32_t cycleState;
-  };
-
   void AuidoMixThreadFunc();
-  Triple GetMixedData(uint64_t timestamp, bool lookOnly);
-  void AudioMixFunction(PoolBuffer* const* frames, int count, uint64_t timestamp);
+  // Mixes the span that begins at sample `position` (stamped `stamp`) from
+  // every active stream. Returns whether anything was produced.
+  bool GetMixedData(int64_t position, uint64_t stamp);
+  void AudioMixFunction(const std::vector<const int16_t*>& inputs, uint64_t stamp, uint32_t tick);
   bool CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t count);
   void EncodeStep();
   void DumpTablesLocked();
   void LogQueueStatisticsLocked();
   void GiveBack(PoolBuffer* buffer);
-  uint64_t StampOf(uint64_t frames) const;
   int FindSlotLocked(const char* id, int32_t channel, int32_t bits, int32_t rate) const;
   int FirstFreeSlotLocked() const;
   void FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel, int32_t bits,
                       int32_t rate);
+  // Samples per channel of one mixer frame.
+  int32_t SpanFramesLocked() const;
+  // Output time of sample `position` of the current grid.
+  uint64_t StampOfLocked(int64_t position) const;
+  // Starts the sample timeline at `origin` for anchoring `epoch`, dropping
+  // what was queued for another one.
+  void AdoptEpochLocked(uint64_t epoch, uint64_t origin);
+  void FlushQueuesLocked();
 
   // Borrowed from the audio path's owner; outlive the mixer.
   MemoryPool* m_pool = nullptr;
   AudioEncodeBuffer* m_encodeBuffer = nullptr;
   AudioEncode* m_encoder = nullptr;
   AVSynBuffer* m_synBuffer = nullptr;
+  MediaTimeline* m_timeline = nullptr;
 
-  // Guards the stream tables, the target format and frame size; taken by
-  // layout updates and frame pushes on client threads and by each mixing
-  // cycle. Taken before a queue's mutex and the pool's.
+  // Guards the stream tables, the target format and frame size, and the
+  // sample timeline below; taken by layout updates and frame pushes on
+  // client threads and by each mixing cycle. Taken before a queue's mutex,
+  // the timeline's and the pool's.
   platform::Mutex m_mutex;
   std::array<AudioMixStreamSlot, kMaxStreams> m_streaminfo_current;
   std::array<AudioMixOldStream, kMaxStreams> m_streaminfo_old;
@@ -161,24 +199,21 @@ class AudioMix {
   int32_t m_target_audio_sampling_per_bits = 0;
   // Written before the thread starts; read by it.
   int32_t m_target_audio_frames_per_seconds = 0;
+  // The sample timeline: its origin and anchoring, and the sample up to
+  // which everything has been mixed. Grid positions are counted from the
+  // origin; a change of target format starts a new grid at the next span.
+  bool m_hasEpoch = false;
+  uint64_t m_epoch = 0;
+  uint64_t m_origin = 0;
+  int64_t m_mixedUntil = 0;
+  std::vector<int16_t> m_spans;  // one span per slot, reused every cycle
 
-  // The thread's own state: written by the mixing thread only while it runs,
-  // by start() before it runs; read by observers after stop().
   platform::Thread m_thread;
   std::atomic<bool> m_running{false};
-  bool m_waitingOrigin = true;
-  uint64_t m_firstStamp = 0;
-  bool m_found = false;
-  uint32_t m_cycleState = 1;
-  uint64_t m_origin = 0;
-  uint64_t m_nextStamp = 0;
-  uint32_t m_startTick = 0;
-  uint32_t m_nowTick = 0;
-  uint64_t m_pacedFrames = 0;
-  uint64_t m_timelineFrames = 0;
   uint64_t m_mixCount = 0;
   uint64_t m_statCount = 0;
   uint64_t m_countedFrames = 0;
+  AudioMixCounters m_counters;
 };
 
 }  // namespace plenova

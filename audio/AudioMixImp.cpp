@@ -25,6 +25,7 @@ bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
   setup.pool = param->pool;
   setup.synBuffer = param->synBuffer;
   setup.encoder = &m_encode;
+  setup.timeline = param->timeline;
   setup.target_audio_frames_per_seconds = param->target_audio_frames_per_seconds;
   setup.target_audio_channels = param->target_audio_channels;
   setup.target_audio_sampling_rate = param->target_audio_sampling_rate;

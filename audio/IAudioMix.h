@@ -9,6 +9,7 @@ namespace plenova {
 
 class AVSynBuffer;
 class IAVSynCtl;
+class MediaTimeline;
 class MemoryPool;
 
 // One pushed PCM frame handed from the recorder to the audio mixer.
@@ -28,6 +29,7 @@ struct AudioMixInitParam {
   MemoryPool* pool = nullptr;
   AVSynBuffer* synBuffer = nullptr;
   IAVSynCtl* synCtl = nullptr;
+  MediaTimeline* timeline = nullptr;  // borrowed; the meeting's timeline
   int32_t target_audio_frames_per_seconds = 0;
   int32_t target_audio_channels = 0;
   int32_t target_audio_sampling_rate = 0;

@@ -4,15 +4,18 @@
 #include <deque>
 #include <optional>
 
-#include "audio/IAudioMix.h"
 #include "common/PoolBuffer.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
 
-// The input queue of one audio stream: frames in ascending timestamp order,
-// at most kMaxFrames of them; when a push makes one too many, the frame with
-// the greatest timestamp is destroyed.
+class MemoryPool;
+
+// The input queue of one audio stream: frames placed on the mixer's sample
+// timeline, in ascending position, at most kMaxFrames of them; when a push
+// makes one too many, the frame that lies furthest ahead is destroyed. The
+// mixer reads any span of the timeline out of it, whatever the frames'
+// lengths.
 class ManageInUseBuffer_ForAudioMix {
  public:
   static constexpr int kMaxFrames = 20;
@@ -23,23 +26,41 @@ class ManageInUseBuffer_ForAudioMix {
   ManageInUseBuffer_ForAudioMix(const ManageInUseBuffer_ForAudioMix&) = delete;
   ManageInUseBuffer_ForAudioMix& operator=(const ManageInUseBuffer_ForAudioMix&) = delete;
 
-  // Queues the frame's buffer (ownership passes) after every frame whose
-  // timestamp is not greater. False for a missing frame or buffer, which
-  // leaves the queue unchanged. Client thread.
-  bool pushdata(const AudioMixFrame* frame);
-  // The oldest frame, removed (the caller owns it), or null. Mixing thread.
-  PoolBuffer* popdata();
-  // Timestamp of the oldest frame without removing it.
-  std::optional<uint64_t> peekstamp();
+  // Queues `buffer` (ownership passes) whose first sample lies at `position`
+  // and which holds `frames` samples per channel. False when the queue was
+  // full (a frame was destroyed: this one or one further ahead). Client
+  // thread, under the mixer's lock.
+  bool pushdata(PoolBuffer* buffer, int64_t position, int32_t frames);
 
+  // Copies the samples of [from, from + count) that the queued frames hold
+  // into `out` (count x channels samples, left as they are where no frame
+  // covers them), then gives every frame that ends by from + count back to
+  // `pool`. Returns whether any sample was copied; `*tick` receives the
+  // oldest arrival tick among the frames read. Where frames overlap, the
+  // later one in the queue wins. Mixing thread.
+  bool TakeSpan(int64_t from, int32_t count, int32_t channels, int16_t* out, MemoryPool* pool,
+                uint32_t* tick);
+
+  // Gives back every frame that ends by `position`; returns how many.
+  int DropBefore(int64_t position, MemoryPool* pool);
+
+  // Timestamp (output time) of the first queued frame.
+  std::optional<uint64_t> peekstamp();
   int Count();
   // Sum of the queued frames' capacities, bytes.
   int64_t TotalCapacity();
 
  private:
-  // Guards m_frames; taken by the client thread (push) and the mixing thread.
+  struct Frame {
+    PoolBuffer* buffer = nullptr;
+    int64_t position = 0;
+    int32_t frames = 0;
+    int64_t end() const { return position + frames; }
+  };
+
+  // Guards m_frames; taken by client threads (push) and the mixing thread.
   platform::Mutex m_mutex;
-  std::deque<PoolBuffer*> m_frames;
+  std::deque<Frame> m_frames;
 };
 
 }  // namespace plenova

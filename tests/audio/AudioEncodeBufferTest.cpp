@@ -63,12 +63,30 @@ TEST_F(AudioEncodeBufferTest, MixerFramesFillElementsBackToBack) {
     EXPECT_EQ(element->len, 4096);
     // Consecutive audio: element e holds samples 2048 e onward.
     for (int i = 0; i < 2048; i += 511) EXPECT_EQ(SampleAt(*element, i), static_cast<int16_t>(2048 * e + i));
-    // The element begun by frame e carries frame e's stamp and tick.
-    EXPECT_EQ(element->timestamp, stamps[e]);
+    // An element carries the time of its first sample and the tick of the
+    // frame that began it.
+    EXPECT_EQ(element->timestamp, 90000u + 1920u * static_cast<uint64_t>(e));
     EXPECT_EQ(element->tick, static_cast<uint32_t>(stamps[e]));
   }
-  // The tail stays while it is the only element.
+  // The tail stays until it is complete.
   Take(AudioEncodeBufferData::kNotReady);
+}
+
+TEST_F(AudioEncodeBufferTest, AFrameThatDoesNotContinueTheTailBeginsAnElementOfItsOwn) {
+  ASSERT_TRUE(Put(3840, 90000, 100));
+  // Nothing was mixed for 60 ms: the tail is completed with silence and the
+  // next frame's element carries its own stamp.
+  ASSERT_TRUE(Put(3840, 90000 + 4 * 1800, 5000));
+  auto first = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->timestamp, 90000u);
+  EXPECT_EQ(SampleAt(*first, 1919), 100 + 1919);
+  EXPECT_EQ(SampleAt(*first, 1920), 0);
+  ASSERT_TRUE(Put(3840, 90000 + 5 * 1800, 5000 + 1920));
+  auto second = Take(AudioEncodeBufferData::kReady);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->timestamp, 90000u + 4 * 1800);
+  EXPECT_EQ(SampleAt(*second, 0), 5000);
 }
 
 // An element carries the oldest arrival tick of the frames it holds, also
@@ -87,25 +105,24 @@ TEST_F(AudioEncodeBufferTest, ElementCarriesTheOldestTickOfItsFrames) {
   EXPECT_EQ(second->tick, 610u);  // the unknown tick of its first half is skipped
 }
 
-TEST_F(AudioEncodeBufferTest, ExactFillMarksTheTailFullAndACompleteLoneElementWaits) {
+TEST_F(AudioEncodeBufferTest, AnElementIsHandedOutOnceComplete) {
   ASSERT_TRUE(Put(2048, 1000, 0));
-  ASSERT_TRUE(Put(2048, 2000, 1024));
-  EXPECT_EQ(buffer_.ElementCount(), 1);
   Take(AudioEncodeBufferData::kNotReady);
-  ASSERT_TRUE(Put(4, 3000, 7));
-  EXPECT_EQ(buffer_.ElementCount(), 2);
+  ASSERT_TRUE(Put(2048, 1000 + 960, 1024));
+  EXPECT_EQ(buffer_.ElementCount(), 1);
   auto first = Take(AudioEncodeBufferData::kReady);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(SampleAt(*first, 2047), 2047);
+  EXPECT_EQ(buffer_.ElementCount(), 0);
 }
 
 TEST_F(AudioEncodeBufferTest, FrameLongerThanAnElementIsSplitWithAdvancingStamps) {
-  // 25 frames a second: 7680 bytes span two elements; each element begun in
-  // the frame is one element length (1920 ticks) later than the one before.
+  // 25 frames a second: 7680 bytes span two elements; each element carries
+  // the time of its first sample, 1920 ticks after the one before.
   ASSERT_TRUE(Put(7680, 90000, 0));
   ASSERT_TRUE(Put(7680, 93600, 3840));
   ASSERT_EQ(buffer_.ElementCount(), 4);
-  const uint64_t expected[] = {90000, 91920, 93600};
+  const uint64_t expected[] = {90000, 91920, 93840};
   for (uint64_t stamp : expected) {
     auto e = Take(AudioEncodeBufferData::kReady);
     ASSERT_NE(e, nullptr);
@@ -136,8 +153,7 @@ TEST_F(AudioEncodeBufferTest, FormatChangeCompletesTheOldTailWithSilence) {
   EXPECT_EQ(SampleAt(*old, 2047), 0);
 
   // The new format's element is 2048 bytes and fills from its start.
-  ASSERT_TRUE(Put(2048 - 640, 92000, 325, 1, 16000));
-  ASSERT_TRUE(Put(2, 93000, 0, 1, 16000));
+  ASSERT_TRUE(Put(2048 - 640, 91800 + 1800, 325, 1, 16000));
   auto fresh = Take(AudioEncodeBufferData::kReady, 1, 16000);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(fresh->len, 2048);

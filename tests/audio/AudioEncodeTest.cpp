@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -11,12 +12,6 @@
 
 namespace plenova::testing {
 namespace {
-
-int32_t PayloadIndex(const SynAudioFrame& f) {
-  int32_t v;
-  std::memcpy(&v, f.data.data(), 4);
-  return v;
-}
 
 class AudioEncodeTest : public ::testing::Test {
  protected:
@@ -60,20 +55,22 @@ INSTANTIATE_TEST_SUITE_P(Formats, AudioEncodeOpenTest,
                                            OpenCase{1, 16000, 5760, 2048}, OpenCase{2, 44100, 2089, 4096},
                                            OpenCase{1, 8000, 11520, 2048}));
 
-TEST_F(AudioEncodeTest, FramesCarryTheirElementStampAndTheTickOfTheElementThatEnteredFirst) {
-  FakeAac().delay = 2;
+TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
   AudioEncode enc(&FakeAacLibrary());
   ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 48000, 16), 0);
   for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(enc.aac_encode_frame(Element(static_cast<int16_t>(i), 1000 + i, 500 + i), 50), 0);
+    ASSERT_EQ(enc.aac_encode_frame(Element(static_cast<int16_t>(i), 100000 + 1920 * i, 500 + i), 50), 0);
   }
+  // Four frames out of five inputs: the priming one frame before the first
+  // element, then elements 0, 1 and 2, each with its own stamp and tick.
   const std::vector<SynAudioFrame> frames = record_.Frames();
-  ASSERT_EQ(frames.size(), 3u);
-  for (int j = 0; j < 3; ++j) {
+  ASSERT_EQ(frames.size(), 4u);
+  for (int j = 0; j < 4; ++j) {
     const SynAudioFrame& f = frames[static_cast<size_t>(j)];
-    EXPECT_EQ(PayloadIndex(f), j);
-    EXPECT_EQ(f.timestamp, 1000u + j + 2) << "stamp of the element just encoded";
-    EXPECT_EQ(f.tick, 500u + j) << "tick of the oldest element not yet matched";
+    const int input = j - 1;
+    EXPECT_EQ(PayloadIndex(f), input);
+    EXPECT_EQ(f.timestamp, static_cast<uint64_t>(100000 + 1920 * input));
+    EXPECT_EQ(f.tick, 500u + static_cast<uint32_t>(std::max(input, 0)));
     EXPECT_EQ(f.channels, 2);
     EXPECT_EQ(f.bits, 16);
     EXPECT_EQ(f.rate, 48000);
@@ -98,34 +95,39 @@ TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped
   EXPECT_EQ(enc.aac_encode_close(), -1);
 }
 
-// The whole path stepped by hand, on the fake encoder.
+// The whole path stepped by hand, on the fake encoder: one mixer frame is
+// pushed as it is captured and mixed at once (no target delay).
 class AudioPathStepTest : public AudioEncodeTest {
  protected:
   void Init(int32_t fps, int32_t channels, int32_t rate) {
+    fps_ = fps;
     info_ = AudioStreamInfo{channels, 16, rate, "a"};
-    ASSERT_TRUE(InitOneStreamPath(imp_, &info_, &pool_, &syn_, &ctl_, fps));
+    ASSERT_TRUE(InitOneStreamPath(imp_, &info_, &pool_, &syn_, &ctl_, &timeline_, fps));
   }
   void Update(int32_t channels, int32_t rate) {
     info_ = AudioStreamInfo{channels, 16, rate, "a"};
     AudioMixUpdateParam u{&info_, 1, channels, rate, 16};
     imp_.UpdataAudioMixImp(&u);
   }
-  // Pushes one mixer frame of stream "a" and runs one pass.
+  // Pushes one mixer frame of stream "a" and runs the pass that mixes it.
   void Cycle(int32_t channels, int32_t rate, int16_t tag) {
     const int32_t bytes = imp_.Mixer().AudioFrameSize();
+    const uint32_t ms = 1000 / static_cast<uint32_t>(fps_);
+    tick_ += ms;
     const AudioMixFrame f = MixFrame(
         PcmBlock(pool_, std::vector<int16_t>(static_cast<size_t>(bytes / 2), tag), stamp_, tick_), "a", channels, rate);
-    stamp_ += 1000;
-    ++tick_;
+    stamp_ += 90000 / static_cast<uint64_t>(fps_);
     ASSERT_TRUE(imp_.IAudioMixPushData(&f));
-    imp_.Mixer().AudioMixStep(0x7000'0000u);
+    imp_.Mixer().AudioMixStep(tick_);
     record_.Drain();
   }
 
   AudioStreamInfo info_{};
+  MediaTimeline timeline_{0};
   AudioMixImp imp_{&FakeAacLibrary()};
+  int32_t fps_ = 50;
   uint64_t stamp_ = 100000;
-  uint32_t tick_ = 1;
+  uint32_t tick_ = 0xFFFF'FF00u;
 };
 
 TEST_F(AudioPathStepTest, AtTwentyFiveFramesASecondTheEncodeBufferStaysBounded) {
@@ -156,21 +158,21 @@ TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) 
   ASSERT_EQ(fake.open_rates, (std::vector<uint32_t>{48000, 16000}));
   EXPECT_EQ(fake.open_channels, (std::vector<uint32_t>{2, 1}));
   EXPECT_EQ(fake.open_handles, 1);
-  // Nine stereo frames were mixed (the tenth was still queued when the update
-  // removed its stream): 34560 bytes make 8 full elements and a tail
-  // completed with silence, and all nine went through the stereo encoder.
+  // Ten stereo frames were mixed: 38400 bytes make 9 full elements and a
+  // tail completed with silence, and all ten went through the stereo encoder.
   size_t stereo_calls = 0;
   while (stereo_calls < fake.encoded_samples.size() && fake.encoded_samples[stereo_calls] == 2048) ++stereo_calls;
-  EXPECT_EQ(stereo_calls, 9u);
-  // 20 mono frames of 640 bytes make 7 elements of 2048 bytes; 6 handed out.
+  EXPECT_EQ(stereo_calls, 10u);
+  // 20 mono frames of 640 bytes make 6 complete elements of 2048 bytes.
   EXPECT_EQ(fake.encoded_samples.size() - stereo_calls, 6u);
 
+  // Each encoder puts out its priming and all but its last input.
   std::vector<SynAudioFrame> frames = record_.Frames();
-  ASSERT_EQ(frames.size(), 8u + 5u);  // one frame of each encoder's delay stays inside
-  EXPECT_EQ(frames[7].channels, 2);
-  EXPECT_EQ(frames[8].channels, 1);
-  EXPECT_EQ(frames[8].rate, 16000);
-  EXPECT_EQ(PayloadFirstSample(frames[8]), 100);
+  ASSERT_EQ(frames.size(), 10u + 5u - 1u);
+  EXPECT_EQ(frames[8].channels, 2);
+  EXPECT_EQ(frames[9].channels, 1);
+  EXPECT_EQ(frames[9].rate, 16000);
+  EXPECT_EQ(PayloadFirstSample(frames[10]), 100);
   // The sync controller keeps the length it was told at initialisation.
   EXPECT_EQ(ctl_.durations, std::vector<int32_t>{1920});
 }

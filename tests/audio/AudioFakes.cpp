@@ -65,9 +65,11 @@ int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8
   g_fake.encoded_samples.push_back(samples);
   h->first_samples.push_back(samples > 0 ? input[0] : 0);
   if (call < g_fake.delay || size < 8) return 0;
-  const int32_t index = call - g_fake.delay;
+  // The first frame out is the decoder's priming; each later one carries
+  // the input one before it.
+  const int32_t index = call - g_fake.delay - 1;
   std::memcpy(output, &index, 4);
-  const int32_t first = h->first_samples[static_cast<size_t>(index)];
+  const int32_t first = index >= 0 ? h->first_samples[static_cast<size_t>(index)] : 0;
   std::memcpy(output + 4, &first, 4);
   return 8;
 }
@@ -117,8 +119,9 @@ int32_t PayloadFirstSample(const SynAudioFrame& frame) {
 }
 
 bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
-                       IAVSynCtl* ctl, int32_t fps) {
+                       IAVSynCtl* ctl, MediaTimeline* timeline, int32_t fps) {
   AudioMixInitParam p;
+  p.timeline = timeline;
   p.streams = info;
   p.streamCount = 1;
   p.pool = pool;
@@ -146,6 +149,12 @@ AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool
   setup.target_audio_sampling_rate = rate;
   setup.target_audio_sampling_per_bits = 16;
   return setup;
+}
+
+int32_t PayloadIndex(const SynAudioFrame& frame) {
+  int32_t v = 0;
+  if (frame.data.size() >= 4) std::memcpy(&v, frame.data.data(), 4);
+  return v;
 }
 
 }  // namespace plenova::testing

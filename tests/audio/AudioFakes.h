@@ -11,6 +11,7 @@
 #include "common/MemoryPool.h"
 #include "output/AVSynBuffer.h"
 #include "output/IAVSynCtl.h"
+#include "sync/MediaTimeline.h"
 
 namespace plenova::testing {
 
@@ -40,9 +41,11 @@ class SynRecord {
   std::vector<SynAudioFrame> frames_;
 };
 
-// A stand-in for the AAC library. After `delay` calls that produce nothing,
-// each encode call puts out 8 bytes naming the input it stands for: that
-// call's index on its encoder, then the input's first sample.
+// A stand-in for the AAC library that behaves as libavcodec's encoder does:
+// after `delay` calls that produce nothing, each call puts out one frame;
+// the first is the decoder's priming and each later one carries the input
+// one before it. Its 8 bytes name that input's index on its encoder (-1 for
+// the priming), then the input's first sample (0 for the priming).
 struct FakeAacState {
   int delay = 1;
   bool refuse_open = false;
@@ -75,13 +78,15 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
 AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2, int32_t rate = 48000,
                        int32_t bits = 16);
 
-// The fake encoder's payload: the first sample of the input a frame stands for.
+// The fake encoder's payload: the first sample of the input a frame stands
+// for, and that input's index (-1 for the priming).
 int32_t PayloadFirstSample(const SynAudioFrame& frame);
+int32_t PayloadIndex(const SynAudioFrame& frame);
 
 // Initialises the path for the one stream `info` in the stream's own format
 // and activates it, as the recorder does on its first audio layout.
 bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
-                       IAVSynCtl* ctl, int32_t fps);
+                       IAVSynCtl* ctl, MediaTimeline* timeline, int32_t fps);
 
 // A mixer set-up for `streams` with a 16-bit target format.
 AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool* pool,

@@ -8,53 +8,62 @@
 #include <vector>
 
 #include "common/LatencyStats.h"
+#include "sync/MediaTimeline.h"
 #include "tests/audio/AudioFakes.h"
 #include "tests/support/LogCapture.h"
 
 namespace plenova::testing {
 namespace {
 
-constexpr uint32_t kStart = 0x7000'0000u;  // timer value of the first cycle
+// Machine time of the first frame; near the 32-bit timer's wrap, so that a
+// time mistaken for a duration shows.
+constexpr uint32_t kStart = 0xFFFF'F000u;
+constexpr uint32_t kDelayMs = 60;
+constexpr int kRate = 48000;
+constexpr int kChannels = 2;
+// 90 kHz ticks of n samples at 48 kHz.
+constexpr uint64_t Ticks(uint64_t samples) { return samples * 90000 / kRate; }
 
-// A mixer fed by the test thread and stepped by hand. Mixed frames land in
-// an encode buffer whose elements are exactly one mixer frame long, so each
-// element is one mixed frame; no encoder drains it.
+// A mixer on a real timeline, fed by the test thread and stepped by hand on
+// a manual clock. Mixed frames land in an encode buffer whose elements are
+// exactly one mixer frame long, so each element is one mixed frame; no
+// encoder drains it.
 class MixerHarness {
  public:
-  explicit MixerHarness(std::vector<std::string> ids, int32_t fps = 50, int32_t channels = 2,
-                        int32_t rate = 48000)
-      : ids_(std::move(ids)), channels_(channels), rate_(rate) {
-    for (const std::string& id : ids_) infos_.push_back(AudioStreamInfo{channels, 16, rate, id.c_str()});
+  explicit MixerHarness(std::vector<std::string> ids, int32_t fps = 50) : timeline_(kDelayMs), ids_(std::move(ids)) {
+    for (const std::string& id : ids_) infos_.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
     buffer_.InitBuffer(&pool_);
-    const AudioMixSetup setup = MixerSetup(infos_, &pool_, &buffer_, fps, channels, rate);
+    AudioMixSetup setup = MixerSetup(infos_, &pool_, &buffer_, fps, kChannels, kRate);
+    setup.timeline = &timeline_;
     EXPECT_TRUE(mix_.AudioMixInit(&setup));
-    buffer_.SetElementFrames(mix_.AudioFrameSize() / (2 * channels));
+    buffer_.SetElementFrames(mix_.AudioFrameSize() / (2 * kChannels));
     Update(ids_);
   }
 
   void Update(const std::vector<std::string>& ids, int32_t target_bits = 16) {
     std::vector<AudioStreamInfo> infos;
-    for (const std::string& id : ids) infos.push_back(AudioStreamInfo{channels_, 16, rate_, id.c_str()});
-    AudioMixUpdateParam p{infos.data(), static_cast<int32_t>(infos.size()), channels_, rate_, target_bits};
+    for (const std::string& id : ids) infos.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
+    AudioMixUpdateParam p{infos.data(), static_cast<int32_t>(infos.size()), kChannels, kRate, target_bits};
     mix_.UpdataAudioMix(&p);
   }
 
-  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t tick = 0) {
-    const AudioMixFrame f = MixFrame(PcmBlock(pool_, samples, stamp, tick), id.c_str(), channels_, rate_);
+  // Pushes interleaved stereo `samples` stamped `stamp`, arriving at `ms`
+  // after kStart.
+  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t ms) {
+    const AudioMixFrame f = MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id.c_str(), kChannels, kRate);
     return mix_.AudioMixPushdata(&f);
   }
 
-  // Anchors the timeline (the first pass), then runs `cycles` mixing passes.
-  void Run(int cycles) {
-    if (!anchored_) {
-      ASSERT_EQ(mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPace);
-      anchored_ = true;
+  // Runs the mixing loop on the manual clock until `ms` after kStart.
+  void RunUntil(uint32_t ms) {
+    while (static_cast<int32_t>(now_ - (kStart + ms)) < 0) {
+      const AudioMixCycle cycle = mix_.AudioMixStep(now_);
+      const uint32_t sleep = cycle.wait == AudioMixCycle::kPoll ? AudioMix::kPollSleepMs : cycle.sleepMs;
+      now_ += std::min(sleep == 0 ? 0u : sleep, kStart + ms - now_);
     }
-    for (int i = 0; i < cycles; ++i) mix_.AudioMixStep(kStart);
+    mix_.AudioMixStep(now_);
   }
 
-  // Mixed frames handed out so far, as samples with their stamps (the last
-  // one stays in the buffer until another follows it).
   struct Mixed {
     std::vector<int16_t> samples;
     uint64_t timestamp;
@@ -63,7 +72,7 @@ class MixerHarness {
   std::vector<Mixed> Take() {
     std::vector<Mixed> out;
     for (;;) {
-      std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(channels_, rate_, 16);
+      std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(kChannels, kRate, 16);
       if (!r || r->state != AudioEncodeBufferData::kReady) return out;
       Mixed m{std::vector<int16_t>(static_cast<size_t>(r->buffer->len / 2)), r->buffer->timestamp,
               r->buffer->tick};
@@ -72,240 +81,273 @@ class MixerHarness {
       pool_.PutEmptyBuffer(r->buffer);
     }
   }
-
-  int FrameSamples() { return mix_.AudioFrameSize() / 2; }
+  // The mixed samples of one channel, frame after frame.
+  std::vector<int16_t> Left() {
+    std::vector<int16_t> left;
+    for (const Mixed& m : Take()) {
+      for (size_t i = 0; i < m.samples.size(); i += kChannels) left.push_back(m.samples[i]);
+    }
+    return left;
+  }
 
   MemoryPool pool_;
+  MediaTimeline timeline_;
   AudioEncodeBuffer buffer_;
   AudioMix mix_;
 
  private:
   std::vector<std::string> ids_;
   std::vector<AudioStreamInfo> infos_;
-  int32_t channels_, rate_;
-  bool anchored_ = false;
+  uint32_t now_ = kStart;
 };
 
-// A frame of `n` samples, `head` first and `fill` after.
-std::vector<int16_t> Frame(int n, std::vector<int16_t> head, int16_t fill = 0) {
-  head.resize(static_cast<size_t>(n), fill);
+// `n` stereo samples whose left channel counts up from `first` (both
+// channels the same).
+std::vector<int16_t> Ramp(int n, int first) {
+  std::vector<int16_t> s(static_cast<size_t>(n) * kChannels);
+  for (int i = 0; i < n; ++i) s[static_cast<size_t>(i) * 2] = s[static_cast<size_t>(i) * 2 + 1] = static_cast<int16_t>((first + i) % 30000);
+  return s;
+}
+
+std::vector<int16_t> Constant(int n, int16_t value) { return std::vector<int16_t>(static_cast<size_t>(n) * kChannels, value); }
+
+// --- The arithmetic ---------------------------------------------------------
+
+std::vector<int16_t> Mix(const std::vector<std::vector<int16_t>>& inputs) {
+  std::vector<const int16_t*> p;
+  for (const auto& in : inputs) p.push_back(in.data());
+  std::vector<int16_t> out(inputs[0].size());
+  AudioMix::MixSamples(p.data(), static_cast<int>(p.size()), static_cast<int32_t>(out.size()), out.data());
+  return out;
+}
+
+std::vector<int16_t> Head(std::vector<int16_t> head, size_t n = 8) {
+  head.resize(n, 0);
   return head;
 }
 
-// Mixes one frame per stream (stamped 1000) and a second cycle after it, and
-// returns the first mixed frame.
-std::vector<int16_t> MixOnce(const std::vector<std::vector<int16_t>>& inputs) {
-  std::vector<std::string> ids;
-  for (size_t i = 0; i < inputs.size(); ++i) ids.push_back("s" + std::to_string(i));
-  MixerHarness h(ids);
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    h.Push(ids[i], inputs[i], 1000);
-    h.Push(ids[i], Frame(h.FrameSamples(), {}), 2000);
-  }
-  h.Run(2);
-  std::vector<MixerHarness::Mixed> mixed = h.Take();
-  return mixed.empty() ? std::vector<int16_t>{} : mixed[0].samples;
-}
-
-TEST(AudioMixFunctionTest, OneStreamPassesByteForByte) {
+TEST(AudioMixArithmeticTest, OneStreamPassesUnchanged) {
   std::vector<int16_t> in(1920);
   for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i * 37 - 30000);
   in[5] = 32767;
   in[6] = -32768;
-  EXPECT_EQ(MixOnce({in}), in);
+  EXPECT_EQ(Mix({in}), in);
 }
 
-// Each mixed frame carries the oldest arrival tick of the frames it consumed;
-// a stream with an unknown tick does not hide the others.
-TEST(AudioMixFunctionTest, MixedFrameCarriesTheOldestArrivalTick) {
-  MixerHarness h({"a", "b", "c"});
-  const int n = h.FrameSamples();
-  const uint32_t late = 0xFFFFFFF0u;  // the ticks straddle the timer's wrap
-  h.Push("a", Frame(n, {}), 1000, late + 30);
-  h.Push("b", Frame(n, {}), 1000, late);
-  h.Push("c", Frame(n, {}), 1000, kUnknownTick);
-  h.Push("a", Frame(n, {}), 2000, 44);
-  h.Push("c", Frame(n, {}), 2000, kUnknownTick);
-  h.Push("a", Frame(n, {}), 3000, 90);
-  h.Run(3);
-  const std::vector<MixerHarness::Mixed> mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[0].tick, late);
-  EXPECT_EQ(mixed[1].tick, 44u);
-}
-
-TEST(AudioMixFunctionTest, OverloadClipsAndTheGainRecoversByOneThirtySecond) {
+TEST(AudioMixArithmeticTest, OverloadClipsAndTheGainRecoversByOneThirtySecond) {
   // 30000 + 10000: clipped to 32767, gain 32767/40000 then one recovery
   // step; the next samples (10000 + 10000) are scaled by the recovering gain.
-  const std::vector<int16_t> out =
-      MixOnce({Frame(1920, {30000, 10000, 10000}), Frame(1920, {10000, 10000, 10000})});
-  ASSERT_EQ(out.size(), 1920u);
+  const auto out = Mix({Head({30000, 10000, 10000}), Head({10000, 10000, 10000})});
   EXPECT_EQ(out[0], 32767);
   EXPECT_EQ(out[1], 16496);  // 20000 x 0.8248258
   EXPECT_EQ(out[2], 16605);  // 20000 x 0.8302999
   EXPECT_EQ(out[3], 0);
-}
-
-TEST(AudioMixFunctionTest, NegativeOverloadClipsAndRecovers) {
   // -20000 twice: -32768 and gain 0.8192, 0.82485 after the same sample's
   // recovery step; 1000 + 1000 then gives 1649.
-  const std::vector<int16_t> out = MixOnce({Frame(1920, {-20000, 1000}), Frame(1920, {-20000, 1000})});
-  ASSERT_EQ(out.size(), 1920u);
-  EXPECT_EQ(out[0], -32768);
-  EXPECT_EQ(out[1], 1649);
+  const auto negative = Mix({Head({-20000, 1000}), Head({-20000, 1000})});
+  EXPECT_EQ(negative[0], -32768);
+  EXPECT_EQ(negative[1], 1649);
 }
 
-TEST(AudioMixFunctionTest, ShortFrameCountsAsSilenceBeyondItsLength) {
-  // The second stream's frame holds 4 samples; its block's storage beyond
-  // them holds leftovers of an earlier, longer frame.
-  MixerHarness h({"a", "b"});
-  PoolBuffer* block = PcmBlock(h.pool_, Frame(1920, {}, 9999), 0);
-  h.pool_.PutEmptyBuffer(block);
-  h.Push("b", {1, 2, 3, 4}, 1000);
-  h.Push("a", Frame(1920, {}, 10), 1000);
-  h.Push("a", Frame(1920, {}), 2000);
-  h.Run(2);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 1u);
-  EXPECT_EQ(mixed[0].samples[3], 14);
-  EXPECT_EQ(mixed[0].samples[4], 10);
-  EXPECT_EQ(mixed[0].samples[1919], 10);
-}
+// --- Placement by timestamps ---------------------------------------------------
 
-TEST(AudioMixFunctionTest, OneStreamFrameLongerThanTheMixerBufferIsCut) {
-  // Three mixer frames in one push: the mixer's buffer holds two.
+// Frames of any length, stamped by their sample count and arriving as they
+// are captured, come out as one continuous signal on the mixer's 20 ms grid.
+class AudioFrameLengthTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(AudioFrameLengthTest, FramesOfAnyLengthAreCutAndJoinedByTimestamp) {
+  const int n = GetParam();  // samples per pushed frame
   MixerHarness h({"a"});
-  std::vector<int16_t> in(1920 * 3);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i % 1000);
-  h.Push("a", in, 1000);
-  h.Push("a", Frame(1920, {}), 2000);
-  h.Run(2);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);  // the two kept frames of the first cycle
-  EXPECT_EQ(mixed[1].samples.back(), static_cast<int16_t>((1920 * 2 - 1) % 1000));
-  EXPECT_EQ(mixed[1].timestamp, mixed[0].timestamp + 1800);
+  const uint64_t origin = 7'000'000'000ull;  // beyond 32 bits
+  const int total = kRate;                   // one second
+  int pushed = 0;
+  for (; pushed < total; pushed += n) {
+    const uint32_t arrival = static_cast<uint32_t>((pushed + n) * 1000 / kRate);  // when captured
+    h.RunUntil(arrival);
+    h.Push("a", Ramp(n, pushed), origin + Ticks(static_cast<uint64_t>(pushed)), arrival);
+  }
+  h.RunUntil(1000 + kDelayMs + 100);
+  const std::vector<MixerHarness::Mixed> mixed = h.Take();
+  ASSERT_GE(mixed.size(), 49u);
+  for (size_t k = 0; k < mixed.size(); ++k) {
+    ASSERT_EQ(mixed[k].timestamp, origin + k * 1800) << "frame " << k;
+  }
+  std::vector<int16_t> joined;
+  for (const MixerHarness::Mixed& m : mixed) {
+    for (size_t i = 0; i < m.samples.size(); i += kChannels) joined.push_back(m.samples[i]);
+  }
+  ASSERT_GE(joined.size(), static_cast<size_t>(total));
+  for (size_t i = 0; i < static_cast<size_t>(pushed); ++i) {
+    ASSERT_EQ(joined[i], static_cast<int16_t>(i % 30000)) << "sample " << i;
+  }
+  EXPECT_EQ(h.mix_.Counters().droppedLate.load(), 0u);
 }
 
-TEST(AudioMixFunctionTest, OnlyStreamsWithFramesAreMixedAndUnlistedStreamsWait) {
+INSTANTIATE_TEST_SUITE_P(Lengths, AudioFrameLengthTest,
+                         ::testing::Values(480 /* 10 ms */, 960 /* 20 ms */, 1920 /* 40 ms */, 1024, 441),
+                         [](const auto& info) { return std::to_string(info.param) + "samples"; });
+
+TEST(AudioMixPlacementTest, ATwoStreamMeetingMixesWhatEachDeliveredForTheSpan) {
   MixerHarness h({"a", "b"});
-  h.Push("stranger", Frame(1920, {}, 5000), 1000);  // never listed: queued, not mixed
-  h.Push("a", Frame(1920, {}, 300), 1000);
-  h.Run(1);
-  h.Push("b", Frame(1920, {}, 1), 2000);
-  h.Run(1);
-  h.Push("a", Frame(1920, {}), 3000);
-  h.Run(1);
+  // a delivers 0-40 ms, b only 20-40 ms: the first span is a alone, the
+  // second the sum; neither stream's frame count matters.
+  h.Push("a", Constant(1920, 100), 0, 40);
+  h.Push("b", Constant(960, 7), Ticks(960), 40);
+  h.RunUntil(40 + kDelayMs);
   const auto mixed = h.Take();
   ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[0].samples[100], 300);  // a alone
-  EXPECT_EQ(mixed[1].samples[100], 1);    // b alone
+  EXPECT_EQ(mixed[0].samples[10], 100);
+  EXPECT_EQ(mixed[1].samples[10], 107);
+}
+
+TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
+  MixerHarness h({"a"});
+  // Each stamp is off by up to 2 ms, within the joining tolerance.
+  const int jitter_ms[] = {0, 2, -1, 1, -2, 0, 1, -2};
+  for (int k = 0; k < 8; ++k) {
+    const int64_t stamp = k * 1800 + jitter_ms[k] * 90;
+    h.Push("a", Ramp(960, k * 960), static_cast<uint64_t>(stamp + 90000), static_cast<uint32_t>((k + 1) * 20));
+  }
+  // Then 10 ms of nothing and two more frames.
+  h.Push("a", Ramp(960, 20000), 90000 + 8 * 1800 + 900, 190);
+  h.Push("a", Ramp(960, 20960), 90000 + 9 * 1800 + 900, 210);
+  h.RunUntil(400);
+  const std::vector<int16_t> left = h.Left();
+  ASSERT_GE(left.size(), 10u * 960);
+  for (int i = 0; i < 8 * 960; ++i) ASSERT_EQ(left[static_cast<size_t>(i)], i) << "sample " << i;
+  for (int i = 8 * 960; i < 8 * 960 + 480; ++i) ASSERT_EQ(left[static_cast<size_t>(i)], 0) << "sample " << i;
+  EXPECT_EQ(left[8 * 960 + 480], 20000);
+}
+
+TEST(AudioMixPlacementTest, FramesWhoseSpanWasMixedAreDroppedAndCounted) {
+  MixerHarness h({"a", "b"});
+  h.Push("a", Constant(960, 1), 0, 20);
+  h.Push("b", Constant(960, 2), 0, 20);
+  h.Push("a", Constant(1920, 10), Ticks(960), 60);
+  h.RunUntil(20 + kDelayMs + 20);  // spans 0-20 and 20-40 ms are mixed
+  // b's frame for 0-20 ms comes 80 ms late; its frame for 20-60 ms reaches
+  // into a span still to come and is used for that part.
+  EXPECT_TRUE(h.Push("b", Constant(960, 3), 0, 100));
+  h.Push("b", Constant(1920, 4), Ticks(960), 100);
+  h.RunUntil(200);
+  const auto mixed = h.Take();
+  ASSERT_GE(mixed.size(), 3u);
+  EXPECT_EQ(mixed[0].samples[0], 3);   // 1 + 2
+  EXPECT_EQ(mixed[1].samples[0], 10);  // a alone: b's part came too late
+  EXPECT_EQ(mixed[2].samples[0], 14);  // both
+  EXPECT_EQ(h.mix_.Counters().droppedLate.load(), 1u);
+}
+
+TEST(AudioMixPlacementTest, SpansNoStreamDeliveredProduceNothing) {
+  LogCapture log;
+  MixerHarness h({"a"});
+  h.Push("a", Constant(960, 5), 0, 20);
+  h.RunUntil(300);
+  h.Push("a", Constant(960, 6), Ticks(960 * 15), 300);
+  h.RunUntil(400);
+  const auto mixed = h.Take();
+  ASSERT_EQ(mixed.size(), 2u);
+  EXPECT_EQ(mixed[0].timestamp, 0u);
+  EXPECT_EQ(mixed[1].timestamp, 15u * 1800);
+  EXPECT_GE(h.mix_.Counters().silentSpans.load(), 13u);
+  EXPECT_TRUE(log.Contains("audio data is null"));
+}
+
+TEST(AudioMixPlacementTest, NothingIsMixedBeforeTheTargetDelayHasPassed) {
+  MixerHarness h({"a"});
+  EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);  // nothing anchored
+  h.Push("a", Constant(960, 1), 0, 20);
+  h.Push("a", Constant(960, 1), Ticks(960), 20);
+  // The first span [0, 20 ms) ends when the frame arrived: it is due the
+  // target delay later.
+  const AudioMixCycle first = h.mix_.AudioMixStep(kStart + 20);
+  EXPECT_EQ(first.wait, AudioMixCycle::kPace);
+  EXPECT_EQ(first.sleepMs, kDelayMs);
+  EXPECT_EQ(h.buffer_.ElementCount(), 0);
+  h.mix_.AudioMixStep(kStart + 20 + kDelayMs);
+  EXPECT_EQ(h.Take().size(), 1u);
+}
+
+TEST(AudioMixPlacementTest, MixedFrameCarriesTheOldestArrivalTick) {
+  MixerHarness h({"a", "b", "c"});
+  h.Push("a", Constant(960, 0), 0, 30);
+  h.Push("b", Constant(960, 0), 0, 20);
+  h.Push("c", Constant(960, 0), 0, 25);
+  h.RunUntil(100);
+  const auto mixed = h.Take();
+  ASSERT_EQ(mixed.size(), 1u);
+  EXPECT_EQ(mixed[0].tick, kStart + 20);
+}
+
+TEST(AudioMixPlacementTest, OnlyListedStreamsAreMixed) {
+  MixerHarness h({"a", "b"});
+  h.Push("stranger", Constant(960, 5000), 0, 20);  // not listed: taken, never mixed
+  h.Push("a", Constant(960, 300), 0, 20);
+  h.RunUntil(100);
+  const auto mixed = h.Take();
+  ASSERT_EQ(mixed.size(), 1u);
+  EXPECT_EQ(mixed[0].samples[100], 300);
   const AudioMix::SlotView stranger = h.mix_.Slot(2);
   EXPECT_EQ(stranger.streamId, "stranger");
-  EXPECT_EQ(stranger.queued, 1);
   EXPECT_TRUE(stranger.streamExist);
   EXPECT_FALSE(stranger.isWork);
 }
 
-TEST(AudioMixFunctionTest, OtherSampleSizesAreNotMixed) {
+TEST(AudioMixPlacementTest, OtherSampleSizesAreNotMixed) {
   LogCapture log;
   MixerHarness h({"a"});
   h.Update({"a"}, 8);
-  h.Push("a", Frame(1920, {}, 5), 1000);
-  h.Run(1);
+  h.Push("a", Constant(960, 5), 0, 20);
+  h.RunUntil(100);
   EXPECT_TRUE(log.Contains("no deal"));
   EXPECT_EQ(h.buffer_.ElementCount(), 0);
 }
 
-// Stamps: frame k after the origin carries origin + ceil(k x 90000 / fps).
+TEST(AudioMixPlacementTest, AMixerHeldUpForLongSkipsToThePresent) {
+  MixerHarness h({"a"});
+  h.Push("a", Constant(960, 1), 0, 20);
+  h.RunUntil(100);
+  h.Take();
+  // Five seconds without a cycle: the missed spans are given up.
+  h.mix_.AudioMixStep(kStart + 5000);
+  EXPECT_GT(h.mix_.NextStamp(), 4u * 90000);
+  h.Push("a", Constant(960, 9), Ticks(static_cast<uint64_t>(kRate) * 5), 5020);
+  h.RunUntil(5200);
+  const auto mixed = h.Take();
+  ASSERT_FALSE(mixed.empty());
+  EXPECT_EQ(mixed.back().samples[0], 9);
+}
+
+// Stamps of the mixed frames at other mixer rates: frame k after the origin
+// carries origin + ceil(k x samples per frame x 90000 / rate).
 struct StampCase {
   int32_t fps;
   std::vector<uint64_t> offsets;  // of frames 1, 2, 3
-  std::vector<uint32_t> due;      // timer offsets of cycles 1, 2, 3
 };
-
 class AudioMixStampTest : public ::testing::TestWithParam<StampCase> {};
 
-TEST_P(AudioMixStampTest, TimelineAndPacingFollowFrameCounts) {
+TEST_P(AudioMixStampTest, StampsFollowTheSampleCount) {
   const StampCase c = GetParam();
   MixerHarness h({"a"}, c.fps);
-  const uint64_t origin = 5'000'000'000ull;  // beyond 32 bits
-  for (int k = 0; k < 4; ++k) h.Push("a", Frame(h.FrameSamples(), {static_cast<int16_t>(k)}), origin + k);
-
-  const AudioMixCycle anchor = h.mix_.AudioMixStep(kStart);
-  EXPECT_EQ(anchor.due, kStart + c.due[0]);
-  EXPECT_EQ(h.mix_.NextStamp(), origin + c.offsets[0]);
-  for (int k = 1; k < 3; ++k) {
-    const AudioMixCycle cycle = h.mix_.AudioMixStep(kStart + 1);
-    EXPECT_EQ(cycle.due, kStart + c.due[static_cast<size_t>(k)]);
-    EXPECT_EQ(h.mix_.NextStamp(), origin + c.offsets[static_cast<size_t>(k)]);
-  }
-  h.mix_.AudioMixStep(kStart + 2);
-  // The mixed frames carried the stamps of frames 1 and 2.
+  const uint64_t origin = 5'000'000'000ull;
+  const int n = h.mix_.AudioFrameSize() / 4;
+  for (int k = 0; k < 4; ++k) h.Push("a", Constant(n, static_cast<int16_t>(k)), origin + Ticks(static_cast<uint64_t>(k * n)), 0);
+  h.RunUntil(4000);
   const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[0].timestamp, origin + c.offsets[0]);
-  EXPECT_EQ(mixed[1].timestamp, origin + c.offsets[1]);
-  EXPECT_EQ(mixed[1].samples[0], 1);
+  ASSERT_GE(mixed.size(), 4u);
+  EXPECT_EQ(mixed[0].timestamp, origin);
+  for (size_t k = 1; k < 4; ++k) {
+    EXPECT_EQ(mixed[k].timestamp, origin + c.offsets[k - 1]) << "frame " << k;
+    EXPECT_EQ(mixed[k].samples[0], static_cast<int16_t>(k));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, AudioMixStampTest,
-                         ::testing::Values(StampCase{50, {1800, 3600, 5400}, {20, 40, 60}},
-                                           StampCase{30, {3000, 6000, 9000}, {33, 66, 100}},
-                                           StampCase{25, {3600, 7200, 10800}, {40, 80, 120}},
-                                           StampCase{7, {12858, 25715, 38572}, {142, 285, 428}}),
+                         ::testing::Values(StampCase{50, {1800, 3600, 5400}}, StampCase{30, {3000, 6000, 9000}},
+                                           StampCase{25, {3600, 7200, 10800}},
+                                           // 6857 samples a frame at 48 kHz
+                                           StampCase{7, {12857, 25714, 38571}}),
                          [](const auto& info) { return std::to_string(info.param.fps) + "fps"; });
-
-TEST(AudioMixTimelineTest, PeriodWithoutFramesProducesNothingButTheStampAdvances) {
-  LogCapture log;
-  MixerHarness h({"a"});
-  h.Push("a", Frame(1920, {7}), 90000);
-  h.Run(1);
-  const int elements = h.buffer_.ElementCount();
-  h.Run(2);  // nothing queued
-  EXPECT_EQ(h.buffer_.ElementCount(), elements);
-  EXPECT_TRUE(log.Contains("audio data is null"));
-  EXPECT_EQ(h.mix_.NextStamp(), 90000u + 4 * 1800);
-  h.Push("a", Frame(1920, {8}), 99000);
-  h.Run(1);
-  h.Push("a", Frame(1920, {9}), 99001);
-  h.Run(1);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[1].timestamp, 90000u + 4 * 1800);
-  EXPECT_EQ(mixed[1].samples[0], 8);
-}
-
-TEST(AudioMixTimelineTest, PollsUntilAnActiveStreamHasAFrame) {
-  MixerHarness h({"a"});
-  EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);
-  h.Push("stranger", Frame(1920, {}), 5);  // not mixed, so not an origin
-  EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);
-  h.Push("a", Frame(1920, {}), 7000);
-  h.Push("a", Frame(1920, {}), 6000);
-  EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPace);
-  EXPECT_EQ(h.mix_.NextStamp(), 6000u + 1800);
-}
-
-struct PaceCase {
-  uint32_t due, now, sleep;
-};
-class AudioMixPacingTest : public ::testing::TestWithParam<PaceCase> {};
-
-TEST_P(AudioMixPacingTest, SleepsUntilJustAfterTheDueTime) {
-  const PaceCase c = GetParam();
-  EXPECT_EQ(AudioMix::PacingSleepMs(c.due, c.now), c.sleep);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AudioMixPacingTest,
-    ::testing::Values(PaceCase{kStart + 200, kStart, 205},           // early: wake 5 ms after due
-                      PaceCase{kStart + 500, kStart, 505},           //
-                      PaceCase{kStart + 501, kStart, 50},            // far ahead: a short nap
-                      PaceCase{kStart + 600, kStart, 50},            //
-                      PaceCase{kStart, kStart, 0},                   // due now
-                      PaceCase{kStart, kStart + 30, 0},              // late: no sleep
-                      PaceCase{10u, 0xFFFFFFF0u, 31u},               // across the timer's wrap
-                      PaceCase{0xFFFFFFF0u, 10u, 0u}));              // late across the wrap
 
 }  // namespace
 }  // namespace plenova::testing

@@ -109,30 +109,33 @@ INSTANTIATE_TEST_SUITE_P(Formats, AudioFrameSizeTest,
                                            SizeCase{1, 8000, 16, 0, 320}, SizeCase{1, 16000, 16, 0, 640},
                                            SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
 
-// The queue: timestamp order, 20 frames at most, the newest dropped.
-TEST(AudioInputQueueTest, KeepsTimestampOrderAndDropsTheNewestBeyondTwenty) {
+// The queue: position order, 20 frames at most, the one furthest ahead
+// dropped; spans are read across frame boundaries.
+TEST(AudioInputQueueTest, KeepsPositionOrderAndDropsTheFurthestAheadBeyondTwenty) {
   MemoryPool pool;
   ManageInUseBuffer_ForAudioMix queue;
-  auto push = [&](uint64_t stamp, int16_t tag) {
-    const AudioMixFrame f = MixFrame(PcmBlock(pool, {tag}, stamp), "s");
-    return queue.pushdata(&f);
+  // One-channel frames of two samples, both holding `tag`.
+  auto push = [&](int64_t position, int16_t tag) {
+    return queue.pushdata(PcmBlock(pool, {tag, tag}, 0), position, 2);
   };
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(push(1000 + 10 * static_cast<uint64_t>(i), static_cast<int16_t>(i)));
-  ASSERT_TRUE(push(5, 100));     // older than all: the new head
-  ASSERT_TRUE(push(1095, 101));  // between; the greatest stamp (1190) is dropped
-  ASSERT_TRUE(push(1095, 102));  // equal stamps keep arrival order
-  ASSERT_TRUE(push(9999, 103));  // the newest itself is dropped
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(push(100 + 2 * i, static_cast<int16_t>(i)));
+  ASSERT_FALSE(push(0, 100));    // a new head: the frame at 138 goes
+  ASSERT_FALSE(push(500, 101));  // furthest ahead itself: dropped
   EXPECT_EQ(queue.Count(), 20);
 
-  std::vector<int16_t> order;
-  while (PoolBuffer* b = queue.popdata()) {
-    order.push_back(*reinterpret_cast<int16_t*>(b->data));
-    pool.PutEmptyBuffer(b);
-  }
-  const std::vector<int16_t> expected = {100, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 101, 102, 10, 11, 12, 13, 14, 15, 16};
-  EXPECT_EQ(order, expected);
-  EXPECT_FALSE(queue.peekstamp().has_value());
-  EXPECT_FALSE(queue.pushdata(nullptr));
+  std::vector<int16_t> span(8, -1);
+  uint32_t tick = 0;
+  ASSERT_TRUE(queue.TakeSpan(99, 8, 1, span.data(), &pool, &tick));
+  // Nothing covers sample 99; 100..106 come from three frames.
+  const std::vector<int16_t> expected = {-1, 0, 0, 1, 1, 2, 2, 3};
+  EXPECT_EQ(span, expected);
+  // Every frame ending within the span went, the stale head (0..1) too;
+  // the one reaching beyond it stays.
+  EXPECT_EQ(queue.Count(), 20 - 4);
+  EXPECT_EQ(queue.DropBefore(106, &pool), 0);
+  std::vector<int16_t> tail(2, -1);
+  ASSERT_TRUE(queue.TakeSpan(107, 2, 1, tail.data(), &pool, &tick));
+  EXPECT_EQ(tail, (std::vector<int16_t>{3, 4}));
 }
 
 }  // namespace
