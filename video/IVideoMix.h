@@ -9,6 +9,7 @@ namespace plenova {
 
 class AVSynBuffer;
 class IAVStreaming;
+class MediaTimeline;
 class MemoryPool;
 
 // One pushed I420 frame handed from the recorder to the video mixer.
@@ -32,6 +33,7 @@ struct VideoMixInitParam {
   int32_t target_w = 0;        // canvas width
   MemoryPool* pool = nullptr;
   IAVStreaming* streaming = nullptr;
+  MediaTimeline* timeline = nullptr;  // borrowed; the meeting's timeline
 };
 
 // The video path as one component: compositor, picture overlay, H.264

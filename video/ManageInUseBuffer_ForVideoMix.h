@@ -11,30 +11,52 @@
 
 namespace plenova {
 
+class MemoryPool;
 class VideoMix;
 
-// The input queue of one video stream: frames ordered by timestamp, at most
-// kMaxFrames of them. Client threads push, the compositing thread pops.
+// The input queue of one video stream: frames ordered by their output
+// stamps, at most kMaxFrames of them. Client threads push, the compositing
+// thread takes for each canvas the newest frame due by its stamp. Frames
+// that can no longer be shown go back to the pool.
 class ManageInUseBuffer_ForVideoMix {
  public:
   static constexpr int kMaxFrames = 11;
 
-  // `owner` is the mixer holding this queue; it outlives the queue.
-  explicit ManageInUseBuffer_ForVideoMix(VideoMix* owner) : owner_(owner) {}
+  // What became of a pushed frame.
+  enum class Push { kQueued, kSuperseded, kFull };
+
+  // `owner` is the mixer holding this queue and `pool` the one its frames
+  // come from; both outlive the queue (`pool` may be null: frames are then
+  // freed).
+  ManageInUseBuffer_ForVideoMix(VideoMix* owner, MemoryPool* pool) : owner_(owner), pool_(pool) {}
   // Frees every queued frame.
   ~ManageInUseBuffer_ForVideoMix() = default;
   ManageInUseBuffer_ForVideoMix(const ManageInUseBuffer_ForVideoMix&) = delete;
   ManageInUseBuffer_ForVideoMix& operator=(const ManageInUseBuffer_ForVideoMix&) = delete;
 
-  // Queues the record's frame by its timestamp and takes ownership of it.
-  // When the queue would exceed kMaxFrames the newest frame is freed (not
-  // returned to the pool). False for a null record or frame (nothing taken).
-  bool pushdata(const VideoMixFrame* record);
+  // Queues the record's frame by its stamp and takes ownership of it. With
+  // `due` (the stamp of the last canvas composed), only the newest frame
+  // stamped at or before it is kept: the older ones could never be shown
+  // again and go back to the pool (`*superseded` counts them, the pushed
+  // one included). Over kMaxFrames the frame furthest ahead is dropped.
+  // kSuperseded when the pushed frame itself was dropped as stale, kFull
+  // when the bound dropped a frame. A null record or frame takes nothing and
+  // answers kSuperseded.
+  Push pushdata(const VideoMixFrame* record, std::optional<uint64_t> due, int* superseded);
 
-  // Removes and returns the oldest frame (owned by the caller), or nullptr.
-  PoolBuffer* popdata();
+  // The newest frame stamped at or before `stamp`, removed (the caller owns
+  // it), or null; the older ones go back to the pool (`*skipped` counts
+  // them). Compositing thread.
+  PoolBuffer* TakeDue(uint64_t stamp, int* skipped);
 
-  // Timestamp of the oldest frame, without removing it.
+  // Gives back the frames that a newer one stamped at or before `stamp`
+  // replaces; returns how many.
+  int DropSuperseded(uint64_t stamp);
+
+  // Gives back every queued frame.
+  void Clear();
+
+  // Stamp of the oldest frame, without removing it.
   std::optional<uint64_t> peekstamp();
 
   // Queued frames and the sum of their block capacities in bytes.
@@ -44,19 +66,15 @@ class ManageInUseBuffer_ForVideoMix {
   VideoMix* owner() const { return owner_; }
 
  private:
-  struct Node {
-    PoolBufferPtr frame;
-    int32_t height = 0;
-    int32_t width = 0;
-    std::string streamId;
-    int32_t fps = 0;
-  };
+  // Gives the front `n` frames back; caller holds the mutex.
+  void GiveBackFrontLocked(size_t n);
 
-  VideoMix* const owner_;  // borrowed; not used for anything but identity
+  VideoMix* const owner_;   // borrowed; not used for anything but identity
+  MemoryPool* const pool_;  // borrowed
   // Guards `nodes_`; taken by client threads (push) and the compositing
-  // thread (pop, peek, statistics), inside the mixer's mutex when both are held.
+  // thread (take, peek, statistics), inside the mixer's mutex when both are held.
   platform::Mutex mutex_;
-  std::deque<Node> nodes_;  // ascending timestamp, head = oldest
+  std::deque<PoolBufferPtr> nodes_;  // ascending stamp, head = oldest
 };
 
 }  // namespace plenova

@@ -108,12 +108,14 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
                                      slot.source_h != info.source_h || slot.fps != info.fps)) {
       slot.m_ManageInUseBuffer.reset();
     }
+    if (!SameId(slot.streamId, id.c_str())) slot.clock = TimelineStream();
     slot.iswork = false;
     slot.streamExist = true;
     StoreAll(slot, info);
     slot.streamId = id;
+    EnsureClockLocked(slot);
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
     slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, canvas_w, canvas_h,
                       info.x_position, info.y_position, info.videoType);
   }
@@ -135,17 +137,8 @@ void VideoMix::UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t cou
   count = CapCount(count, kMaxStreams, "VideoMix::UpdataVideoStreamInfo");
   platform::MutexLock lock(m_mutex);
   CheckStreamInfoExist(list, count);
-  int32_t largest = 0;
-  for (const VideoMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.iswork && slot.streamExist && slot.source_h >= 1 && slot.target_h >= 1) {
-      largest = std::max(largest, slot.fps);
-    }
-  }
-  if (largest != m_rate.load()) {
-    m_rate.store(largest);
-    m_resync.store(true);
-  }
-  // The canvas rate is fixed whatever the streams declare.
+  // The canvas rate is fixed whatever the streams declare; a layout change
+  // never touches the canvas grid.
   m_rate.store(kOutputRate);
 }
 
@@ -162,6 +155,41 @@ void VideoMix::ClearStreamSlot(VideoMixStreamSlot& slot) {
   slot.x_position = slot.y_position = slot.fps = slot.videoType = 0;
   slot.streamExist = false;
   slot.streamId.reset();
+  slot.clock = TimelineStream();
+  slot.hasShown = false;
+}
+
+std::unique_ptr<ManageInUseBuffer_ForVideoMix> VideoMix::MakeQueueLocked() {
+  return std::make_unique<ManageInUseBuffer_ForVideoMix>(this, m_pool);
+}
+
+void VideoMix::EnsureClockLocked(VideoMixStreamSlot& slot) {
+  if (!slot.clock.valid() && m_timeline != nullptr && slot.streamId) {
+    slot.clock = TimelineStream(m_timeline, *slot.streamId);
+  }
+}
+
+void VideoMix::SetTimeline(MediaTimeline* timeline) {
+  platform::MutexLock lock(m_mutex);
+  m_timeline = timeline;
+  for (VideoMixStreamSlot& slot : m_streaminfo_current) EnsureClockLocked(slot);
+}
+
+void VideoMix::AdoptEpochLocked(uint64_t epoch, uint64_t origin) {
+  m_hasEpoch = true;
+  m_epoch = epoch;
+  m_origin = origin;
+  m_canvasIndex = 0;
+  m_composed.reset();
+  for (VideoMixStreamSlot& slot : m_streaminfo_current) {
+    if (slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer->Clear();
+    slot.hasShown = false;
+  }
+}
+
+uint64_t VideoMix::next_stamp() {
+  platform::MutexLock lock(m_mutex);
+  return m_origin + m_canvasIndex * kCanvasTicks;
 }
 
 bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t count) {
@@ -194,7 +222,7 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
       return false;
     }
     VideoMixStreamSlot& slot = *free_slot;
-    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
     slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w, m_canvas_h,
                       info.x_position, info.y_position, info.videoType);
@@ -202,6 +230,7 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
     slot.streamExist = true;
     StoreAll(slot, info);
     slot.streamId = id;
+    EnsureClockLocked(slot);
   }
 
   for (VideoMixStreamInfo& old : m_streaminfo_old) old = VideoMixStreamInfo{};
@@ -334,46 +363,78 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
   // Held across the queue's own push, so that an update cannot destroy the
   // queue between the lookup and the push.
   platform::MutexLock lock(m_mutex);
-  const int index = FindSlotLocked(frame->streamId, frame->width, frame->height, frame->fps);
-  if (index >= 0) {
-    VideoMixStreamSlot& slot = m_streaminfo_current[index];
-    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
-    return slot.m_ManageInUseBuffer->pushdata(frame);
-  }
-  for (const VideoMixStreamInfo& old : m_streaminfo_old) {
-    if (IsFreeOld(old)) continue;
-    if (IdOf(old) == frame->streamId && old.source_h == frame->height && old.source_w == frame->width &&
-        old.fps == frame->fps) {
-      // A stream the latest layout removed: its late frames are dropped quietly.
-      if (m_pool != nullptr) {
-        m_pool->PutEmptyBuffer(frame->frame);
-      } else {
-        DestroyPoolBuffer(frame->frame);
-      }
-      return true;
-    }
-  }
-  auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                                [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
-  if (free_slot == m_streaminfo_current.end()) {
-    PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
+  auto give_back = [&] {
     if (m_pool != nullptr) {
       m_pool->PutEmptyBuffer(frame->frame);
     } else {
       DestroyPoolBuffer(frame->frame);
     }
-    return false;
+  };
+  int index = FindSlotLocked(frame->streamId, frame->width, frame->height, frame->fps);
+  if (index < 0) {
+    for (const VideoMixStreamInfo& old : m_streaminfo_old) {
+      if (IsFreeOld(old)) continue;
+      if (IdOf(old) == frame->streamId && old.source_h == frame->height && old.source_w == frame->width &&
+          old.fps == frame->fps) {
+        // A stream the latest layout removed: its late frames are dropped quietly.
+        give_back();
+        return true;
+      }
+    }
+    auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                                  [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
+    if (free_slot == m_streaminfo_current.end()) {
+      PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
+      give_back();
+      m_counters.refused.fetch_add(1, std::memory_order_relaxed);
+      return false;
+    }
+    VideoMixStreamSlot& fresh = *free_slot;
+    if (!fresh.scaler) fresh.scaler = std::make_unique<FFmpeg_Sws_cale>();
+    fresh.iswork = false;
+    fresh.source_h = frame->height;
+    fresh.source_w = frame->width;
+    fresh.fps = frame->fps;
+    fresh.streamExist = true;
+    fresh.streamId = std::string(frame->streamId);
+    fresh.hasShown = false;
+    EnsureClockLocked(fresh);
+    index = static_cast<int>(free_slot - m_streaminfo_current.begin());
   }
-  VideoMixStreamSlot& slot = *free_slot;
-  if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
-  if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-  slot.iswork = false;
-  slot.source_h = frame->height;
-  slot.source_w = frame->width;
-  slot.fps = frame->fps;
-  slot.streamExist = true;
-  slot.streamId = std::string(frame->streamId);
-  return slot.m_ManageInUseBuffer->pushdata(frame);
+  VideoMixStreamSlot& slot = m_streaminfo_current[index];
+  if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
+
+  PoolBuffer* block = frame->frame;
+  const MediaTimeline::Placement placed = slot.clock.Place(block->timestamp, 0, block->tick);
+  if (m_timeline != nullptr && (!m_hasEpoch || placed.epoch != m_epoch)) {
+    AdoptEpochLocked(placed.epoch, placed.origin);
+  }
+  if (placed.replaced) slot.hasShown = false;
+  if (slot.hasShown && MediaTimeline::Distance(placed.stamp, slot.shownStamp) <= 0) {
+    // Older than the picture the stream already shows.
+    give_back();
+    m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+  block->timestamp = placed.stamp;
+  int superseded = 0;
+  switch (slot.m_ManageInUseBuffer->pushdata(frame, m_composed, &superseded)) {
+    case ManageInUseBuffer_ForVideoMix::Push::kQueued:
+      m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
+      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded), std::memory_order_relaxed);
+      break;
+    case ManageInUseBuffer_ForVideoMix::Push::kSuperseded:
+      // The pushed frame came too late to be shown; the others it counts were
+      // queued earlier and are replaced by a newer one just as late.
+      m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
+      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded - 1), std::memory_order_relaxed);
+      break;
+    case ManageInUseBuffer_ForVideoMix::Push::kFull:
+      m_counters.droppedFull.fetch_add(1, std::memory_order_relaxed);
+      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded), std::memory_order_relaxed);
+      break;
+  }
+  return true;
 }
 
 bool VideoMix::PictureMixInit(const VideoMixStreamInfo* list, int32_t count, int32_t canvas_w,
@@ -458,6 +519,14 @@ bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t cou
 
 bool VideoMix::start() {
   if (m_run.exchange(true)) return false;
+  {
+    // What was queued before belongs to a timeline that is anchored anew.
+    platform::MutexLock lock(m_mutex);
+    for (VideoMixStreamSlot& slot : m_streaminfo_current) {
+      if (slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer->Clear();
+    }
+    m_hasEpoch = false;
+  }
   if (!m_thread.Start([this] { VideoMixThreadFunc(this); })) {
     m_run.store(false);
     return false;
@@ -475,79 +544,53 @@ int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
     PLN_LOG_ERROR("'s value is illegall");
     return 0;
   }
-  mix->m_resync.store(true);
   while (mix->m_run.load()) {
     const uint32_t wait = mix->VideoMixStep(platform::TimeGetTime());
-    if (wait > 0) platform::SleepMs(wait);
+    if (wait > 0) platform::SleepMs(std::min(wait, kMaxSleepMs));
   }
   PLN_LOG_ERROR("_Plenova_ VideoMix Thread Finish Success ");
   return 0;
 }
 
 uint32_t VideoMix::VideoMixStep(uint32_t now) {
-  const int32_t rate = m_rate.load();
-  if (!m_resync.load()) {
-    GetMixedData(m_nextstamp, false);
-    Advance(rate);
-    return Pace(rate);
-  }
-  if (m_basestamp == 0) {
-    const ProbeResult probe = GetMixedData(m_nextstamp, true);
-    if (!probe.found) return kIdleSleepMs;
-    m_basestamp = probe.stamp;
-  } else {
-    // The stamp sequence goes on from the pending stamp; the wall-clock
-    // schedule restarts from now.
-    m_basestamp = m_nextstamp;
-  }
-  if (rate <= 0) {
+  if (m_timeline == nullptr || !m_timeline->Anchored()) return kIdleSleepMs;
+  if (m_rate.load() <= 0) {
     LogZeroRate();
     return kZeroRateSleepMs;
   }
-  m_resync.store(false);
-  m_starttime = now;
-  m_framecount = 0;
-  Advance(rate);
-  return Pace(rate);
-}
-
-void VideoMix::Advance(int32_t rate) {
-  if (rate <= 0) {
-    LogZeroRate();
-    return;
+  uint64_t stamp;
+  {
+    platform::MutexLock lock(m_mutex);
+    const uint64_t epoch = m_timeline->Epoch();
+    if (!m_hasEpoch || epoch != m_epoch) AdoptEpochLocked(epoch, m_timeline->Origin());
+    stamp = m_origin + m_canvasIndex * kCanvasTicks;
+    const int64_t behind = MediaTimeline::Distance(m_timeline->DueAt(now), stamp);
+    if (behind > kMaxCatchUpMs * MediaTimeline::kTicksPerMs) {
+      // The thread was held up for long: the canvases it missed are given
+      // up rather than composed late in one rush.
+      const uint64_t missed = static_cast<uint64_t>(behind) / kCanvasTicks;
+      PLN_LOG_WARNING("_Plenova_ compositing %lld ms behind the timeline, skipping %llu canvases",
+                      static_cast<long long>(behind / MediaTimeline::kTicksPerMs),
+                      static_cast<unsigned long long>(missed));
+      m_canvasIndex += missed;
+      m_counters.canvasesSkipped.fetch_add(missed, std::memory_order_relaxed);
+      stamp = m_origin + m_canvasIndex * kCanvasTicks;
+    }
   }
-  ++m_framecount;
-  const uint64_t r = static_cast<uint64_t>(rate);
-  m_nextstamp = m_basestamp + ((r - 1) + m_framecount * kStampRate) / r;
-}
-
-uint32_t VideoMix::Pace(int32_t rate) {
-  if (rate <= 0) return kZeroRateSleepMs;
-  m_currenttime = platform::TimeGetTime();
-  return VideoMixPace(m_starttime, m_currenttime, m_framecount, rate);
+  const uint32_t wait = m_timeline->MsUntil(stamp, now);
+  if (wait > 0) return wait;
+  GetMixedData(stamp);
+  {
+    platform::MutexLock lock(m_mutex);
+    ++m_canvasIndex;
+    stamp = m_origin + m_canvasIndex * kCanvasTicks;
+  }
+  m_timeline->NoteProduced(stamp);
+  return m_timeline->MsUntil(stamp, now);
 }
 
 void VideoMix::LogZeroRate() {
   if (m_zero_rate_count++ % 1000 == 0) PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
-}
-
-uint32_t VideoMix::VideoMixPace(uint32_t start, uint32_t now, uint64_t count, int32_t rate) {
-  if (rate <= 0) {
-    PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
-    return 0;
-  }
-  // Time since the start, signed so that a clock stepping back reads as a
-  // long wait rather than as a huge delay to catch up.
-  const int64_t elapsed = static_cast<int32_t>(now - start);
-  const int64_t due = static_cast<int64_t>(count * 1000 / static_cast<uint64_t>(rate));
-  if (elapsed >= due) return 0;
-  const uint64_t wait = static_cast<uint64_t>(due - elapsed);
-  if (wait > kLongWaitMs) {
-    PLN_RAW_MESSAGE("File:%s M_VideoMix_Sleep=%llu 毫秒", "VideoMix", static_cast<unsigned long long>(wait));
-    return kLongWaitStepMs;
-  }
-  PLN_RAW_DEBUG("Video mix sleep %llums", static_cast<unsigned long long>(wait));
-  return static_cast<uint32_t>(wait);
 }
 
 bool VideoMix::PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const {
@@ -613,37 +656,31 @@ void VideoMix::LogBufferStatistics() {
   PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
 }
 
-VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
-  ProbeResult result;
+void VideoMix::GetMixedData(uint64_t stamp) {
   std::unique_lock<platform::Mutex> lock(m_mutex);
   if (++m_tickcount % 50 == 0) LogBufferStatistics();
-  if (m_mixedbuf.empty()) return result;
-  if (probe) {
-    for (VideoMixStreamSlot& slot : m_streaminfo_current) {
-      if (!slot.iswork || !slot.m_ManageInUseBuffer) continue;
-      const std::optional<uint64_t> s = slot.m_ManageInUseBuffer->peekstamp();
-      if (!s) continue;
-      result.stamp = result.found ? std::min(result.stamp, *s) : *s;
-      result.found = true;
-      m_laststamp = result.stamp;
-    }
-    if (m_picture_enabled) {
-      for (const VideoMixStreamSlot& slot : m_pictureinfo) result.found |= slot.iswork;
-      PaintLocked({});
-    }
-    return result;
-  }
+  if (m_mixedbuf.empty()) return;
 
   std::array<PoolBuffer*, kMaxStreams> frames{};
   for (int i = 0; i < kMaxStreams; ++i) {
     VideoMixStreamSlot& slot = m_streaminfo_current[i];
-    if (!slot.iswork || slot.source_h < 1 || !slot.streamId) continue;
-    if (!slot.m_ManageInUseBuffer) {
-      PLN_LOG_ERROR("_Plenova_ m_streaminfo_current[%d].m_ManageInUseBuffer is Invalid", i);
+    if (!slot.m_ManageInUseBuffer) continue;
+    int skipped = 0;
+    if (!slot.iswork || slot.source_h < 1 || !slot.streamId) {
+      // A stream not (yet) in the layout keeps its newest due frame, which
+      // shows once the layout lists it.
+      slot.m_ManageInUseBuffer->DropSuperseded(stamp);
       continue;
     }
-    frames[i] = slot.m_ManageInUseBuffer->popdata();  // none: the stream's last picture stays
+    // The newest frame due by this canvas; none: the stream's last picture stays.
+    frames[i] = slot.m_ManageInUseBuffer->TakeDue(stamp, &skipped);
+    if (skipped > 0) m_counters.skipped.fetch_add(static_cast<uint64_t>(skipped), std::memory_order_relaxed);
+    if (frames[i] != nullptr) {
+      slot.hasShown = true;
+      slot.shownStamp = frames[i]->timestamp;
+    }
   }
+  m_composed = stamp;
   PaintLocked(frames);
   const uint32_t arrival_tick = OldestTick(frames.data(), frames.size());
   for (PoolBuffer* frame : frames) {
@@ -666,21 +703,23 @@ VideoMix::ProbeResult VideoMix::GetMixedData(uint64_t stamp, bool probe) {
   const int32_t rate = m_rate.load();
   lock.unlock();
 
-  m_laststamp = stamp;
   if (out == nullptr) {
     if (m_lost_canvases++ % 250 == 0) {
       PLN_LOG_ERROR("_Plenova_ no pool buffer for the canvas, %llu canvases lost",
                     static_cast<unsigned long long>(m_lost_canvases));
     }
-    return result;
+    return;
   }
   if (callback != nullptr) callback(out->data, size);
   out->tick = arrival_tick;
   out->len = size;
   out->timestamp = stamp;
   // Before the first layout the rate is 0 and the encoder takes nothing.
-  if (rate < 1 || !encode->PutData(out, rate)) pool->PutEmptyBuffer(out);
-  return result;
+  if (rate < 1 || !encode->PutData(out, rate)) {
+    pool->PutEmptyBuffer(out);
+    return;
+  }
+  m_counters.composed.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace plenova

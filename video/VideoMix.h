@@ -11,6 +11,7 @@
 #include "api/Plenova.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
+#include "sync/MediaTimeline.h"
 #include "video/FFmpeg_Sws_cale.h"
 #include "video/IVideoMix.h"
 #include "video/ManageInUseBuffer_ForVideoMix.h"
@@ -36,12 +37,31 @@ struct VideoMixStreamSlot {
   std::optional<std::string> streamId;  // none in a free slot and for pictures
   int32_t fps = 0;
   int32_t videoType = 0;
+  TimelineStream clock;        // the stream's place on the media timeline
+  bool hasShown = false;       // a frame of the stream has been painted
+  uint64_t shownStamp = 0;     // output stamp of that frame
+};
+
+// Counts of what happened to the frames and canvases, for statistics. Any
+// thread reads.
+struct VideoMixCounters {
+  std::atomic<uint64_t> accepted{0};     // frames queued
+  std::atomic<uint64_t> refused{0};      // frames refused (no slot)
+  std::atomic<uint64_t> droppedLate{0};  // frames older than what was already shown
+  std::atomic<uint64_t> droppedFull{0};  // frames lost to a full queue
+  std::atomic<uint64_t> skipped{0};      // frames a newer due frame replaced before they showed
+  std::atomic<uint64_t> composed{0};     // canvases handed on
+  std::atomic<uint64_t> canvasesSkipped{0};  // canvases given up to catch up with the timeline
 };
 
 // The compositor: per-stream input queues keyed by stream id, size and rate,
-// the picture slots, and the thread that paints one canvas every 40 ms
-// (streams in slot order, then pictures on top), hands it to the client's
-// canvas callback and a stamped copy to the encoder input buffer.
+// the picture slots, and the thread that paints one canvas for every 40 ms
+// of the meeting's media timeline (streams in slot order, then pictures on
+// top), hands it to the client's canvas callback and a stamped copy to the
+// encoder input buffer. Each canvas at output time T shows, for every
+// stream, the newest frame stamped at or before T; a stream without one
+// keeps its last picture. Frames are placed by their own stamps, so a
+// stream at any rate, late or in bursts, lands where its stamps say.
 //
 // Client threads push frames, the layout thread initialises and updates the
 // tables, the compositing thread paints; all three meet under m_mutex.
@@ -51,19 +71,17 @@ class VideoMix {
   static constexpr int kMaxPictures = 20;
   static constexpr int32_t kOutputRate = 25;
   static constexpr uint64_t kStampRate = 90000;
-  // Sleep between probes while no frame has come yet: an idle engine wakes
-  // rarely, and the first canvas comes at most this late.
+  static constexpr uint64_t kCanvasTicks = kStampRate / kOutputRate;
+  // Sleep between looks while no frame has anchored the timeline: an idle
+  // engine wakes rarely, and the first canvas comes at most this late.
   static constexpr uint32_t kIdleSleepMs = 20;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;
-  // Longest single wait of the pacing; longer waits are taken in pieces.
-  static constexpr uint32_t kLongWaitMs = 500;
-  static constexpr uint32_t kLongWaitStepMs = 50;
-
-  struct ProbeResult {
-    uint64_t stamp = 0;
-    bool found = false;
-  };
+  // Longest single sleep, so that a stop is seen soon.
+  static constexpr uint32_t kMaxSleepMs = 100;
+  // Further behind than this, the compositor skips to the present instead
+  // of composing every missed canvas.
+  static constexpr int64_t kMaxCatchUpMs = 1000;
 
   VideoMix();
   // Stops the thread if it still runs, then frees the canvas, every slot and
@@ -92,10 +110,15 @@ class VideoMix {
   // a count below 1 is refused and changes nothing. Layout thread.
   void UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t count);
 
-  // Queues one frame (ownership passes with the call, whatever the result).
-  // A frame of an unknown stream opens a hidden slot that is not painted.
-  // False for a null record or when no slot is free (the frame then goes
-  // back to the pool). Client threads.
+  // The meeting's timeline (borrowed; outlives the mixer). Before the
+  // thread starts.
+  void SetTimeline(MediaTimeline* timeline);
+
+  // Places one frame on the timeline by its stamp and queues it (ownership
+  // passes with the call, whatever the result). A frame older than what its
+  // stream already showed is dropped. A frame of an unknown stream opens a
+  // hidden slot that is not painted. False for a null record or when no
+  // slot is free (the frame then goes back to the pool). Client threads.
   bool PushYuvBeforeMixedData(const VideoMixFrame* frame);
 
   // Registers list element i in picture slot i (at most 20); the slots are
@@ -108,7 +131,8 @@ class VideoMix {
   // thread.
   void UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t count);
 
-  // Starts the compositing thread; false when it already runs.
+  // Starts the compositing thread; false when it already runs. Frames
+  // queued before are dropped: the timeline is anchored anew.
   bool start();
   // Stops and joins the compositing thread; harmless when it is not running.
   void stop();
@@ -118,24 +142,19 @@ class VideoMix {
   // installed clock between steps. Returns 0.
   static int VideoMixThreadFunc(VideoMix* mix);
 
-  // One cycle of the compositing thread at clock time `now` (ms): probe for
-  // the first frame, restart the schedule after a resync, or compose one
-  // canvas. Returns the milliseconds to sleep before the next cycle.
+  // One cycle of the compositing thread at clock time `now` (ms): composes
+  // the next canvas when its time on the timeline is due. Returns the
+  // milliseconds to sleep before the next cycle.
   uint32_t VideoMixStep(uint32_t now);
 
-  // Composes one canvas stamped `stamp` (probe false) or looks for the
-  // oldest queued stamp without taking anything (probe true). Compositing
-  // thread.
-  ProbeResult GetMixedData(uint64_t stamp, bool probe);
-
-  // Milliseconds to wait at `now` for canvas `count` of a schedule started
-  // at `start` (32-bit clock values, wrap-safe); waits beyond 500 ms are cut
-  // to 50 ms. 0 when due or when `rate` is 0.
-  static uint32_t VideoMixPace(uint32_t start, uint32_t now, uint64_t count, int32_t rate);
+  // Composes one canvas stamped `stamp` (output time). Compositing thread.
+  void GetMixedData(uint64_t stamp);
 
   // Inspection for the owner and for tests.
   int32_t rate() const { return m_rate.load(std::memory_order_relaxed); }
-  uint64_t next_stamp() const { return m_nextstamp; }
+  // Stamp of the next canvas.
+  uint64_t next_stamp();
+  const VideoMixCounters& Counters() const { return m_counters; }
   // Frames queued for the stream with these values (-1 when no slot has it).
   int QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps);
   // Whether such a stream is painted when it has a frame.
@@ -164,9 +183,11 @@ class VideoMix {
   // pictures when enabled.
   void PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames);
   void LogBufferStatistics();
-  void Advance(int32_t rate);
-  uint32_t Pace(int32_t rate);
   void LogZeroRate();
+  std::unique_ptr<ManageInUseBuffer_ForVideoMix> MakeQueueLocked();
+  void EnsureClockLocked(VideoMixStreamSlot& slot);
+  // Starts the canvas grid at `origin` for anchoring `epoch`.
+  void AdoptEpochLocked(uint64_t epoch, uint64_t origin);
 
   // Guards the tables, m_streaminfo_old, the canvas and its size, the pool,
   // encoder buffer and callback, and the picture-enabled flag. Taken by the
@@ -187,21 +208,24 @@ class VideoMix {
   bool m_picture_enabled = false;
   bool m_redraw_pending = false;  // the canvas was blanked outside a tick
 
+  MediaTimeline* m_timeline = nullptr;  // borrowed; outlives the mixer
+  // The canvas grid: canvas n of anchoring m_epoch is stamped m_origin +
+  // n x kCanvasTicks; m_composed is the stamp of the last canvas composed.
+  bool m_hasEpoch = false;
+  uint64_t m_epoch = 0;
+  uint64_t m_origin = 0;
+  uint64_t m_canvasIndex = 0;
+  std::optional<uint64_t> m_composed;
+
   // Written by layout updates, read by the compositing thread.
   std::atomic<int32_t> m_rate{0};
-  std::atomic<bool> m_resync{true};
   std::atomic<bool> m_run{false};
 
-  // Pacing state; compositing thread only (or the test driving the step).
-  uint64_t m_nextstamp = 0;
-  uint64_t m_basestamp = 0;
-  uint32_t m_starttime = 0;
-  uint32_t m_currenttime = 0;
-  uint64_t m_framecount = 0;
+  // Compositing thread only (or the test driving the step).
   uint64_t m_tickcount = 0;
-  uint64_t m_laststamp = 0;
   uint64_t m_zero_rate_count = 0;
   uint64_t m_lost_canvases = 0;
+  VideoMixCounters m_counters;
 
   platform::Thread m_thread;
 };

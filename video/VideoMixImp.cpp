@@ -48,6 +48,7 @@ bool VideoMixImp::IVideoMixInit(const VideoMixInitParam* param, PlenovaCanvasCal
   }
   Table table{};
   const int32_t count = Convert(*param, true, &table);
+  if (param->timeline != nullptr) m_mix.SetTimeline(param->timeline);
   m_mix.VideoMixInit(table.data(), count, param->pool, &m_encodeBuffer, param->target_w,
                      param->target_h, callback);
   int32_t fps = 0;

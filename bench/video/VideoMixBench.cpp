@@ -67,7 +67,7 @@ void CompositingTick(benchmark::State& state) {
       frame.fps = 25;
       mix.PushYuvBeforeMixedData(&frame);
     }
-    mix.GetMixedData(stamp, false);
+    mix.GetMixedData(stamp);
     VideoEncodeBuffer::Result r = encode.GetData(VideoMix::kOutputRate);
     if (r.canvas != nullptr) pool.PutEmptyBuffer(r.canvas);
     stamp += 3600;

@@ -36,7 +36,7 @@ using PictureTest = testing::MixFixture;
 std::vector<uint8_t> ComposePictures(VideoMix& mix, const std::vector<VideoMixStreamInfo>& pics) {
   EXPECT_TRUE(mix.PictureMixInit(pics.data(), static_cast<int32_t>(pics.size()), 640, 360));
   mix.UpdataPictureStreamInfo(pics.data(), static_cast<int32_t>(pics.size()));
-  mix.GetMixedData(3600, false);
+  mix.GetMixedData(3600);
   return mix.CanvasCopy();
 }
 
@@ -77,28 +77,31 @@ TEST_F(PictureTest, ListedButNotUpdatedIsNotPaintedAndAnEmptyUpdateBlanks) {
   Layout({video});
   const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 640, 360);
   ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, 640, 360));
-  mix_.GetMixedData(3600, false);
+  mix_.GetMixedData(3600);
   EXPECT_NE(Canvas().Luma(10, 10), 34);
   mix_.UpdataPictureStreamInfo(&pic, 1);
-  mix_.GetMixedData(7200, false);
+  mix_.GetMixedData(7200);
   EXPECT_EQ(Canvas().Luma(10, 10), 34);
   mix_.UpdataPictureStreamInfo(&pic, 0);
   EXPECT_TRUE(Canvas().RectIs(0, 0, 640, 360, kBlack));
-  mix_.GetMixedData(10800, false);
+  mix_.GetMixedData(10800);
   EXPECT_TRUE(Canvas().RectIs(0, 0, 640, 360, kBlack));
 }
 
-TEST_F(PictureTest, ActivePictureStartsCompositionWithoutVideo) {
+TEST_F(PictureTest, ActivePictureShowsWithoutVideoOnceTheMeetingRuns) {
   const VideoMixStreamInfo video = StreamInfo("cam", 64, 36, 0, 0, 64, 36);
   Layout({video});
   const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
   ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, 640, 360));
   mix_.UpdataPictureStreamInfo(&pic, 1);
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
-  clock_.Advance(40);
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kIdleSleepMs);
+  // Audio alone starts the meeting's timeline.
+  timeline_.Place(-1, 450000, 1800, clock_.NowMs());
+  clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
   mix_.VideoMixStep(clock_.NowMs());
   EXPECT_EQ(Drain().size(), 1u);
   EXPECT_EQ(testing::g_canvas_calls.load(), 1);
+  EXPECT_EQ(Canvas().Luma(10, 10), 34);
 }
 
 TEST_F(PictureTest, MoreThanTwentyPicturesAreCut) {

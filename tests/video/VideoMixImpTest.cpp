@@ -13,6 +13,7 @@ namespace plenova {
 namespace {
 
 constexpr int kW = 320, kH = 240;
+constexpr uint32_t kStart = 0xFFFFFF00u;
 
 class VideoMixImpTest : public ::testing::Test {
  protected:
@@ -27,6 +28,7 @@ class VideoMixImpTest : public ::testing::Test {
     record_.target_w = kW;
     record_.pool = &pool_;
     record_.streaming = &streaming_;
+    record_.timeline = &timeline_;
   }
 
   void Push(uint64_t stamp) {
@@ -36,6 +38,7 @@ class VideoMixImpTest : public ::testing::Test {
     std::memset(b->data + kW * kH, 128, kW * kH / 2);
     b->timestamp = stamp;
     b->extra = 0;
+    b->tick = kStart;
     const VideoMixFrame frame{b, kH, kW, "cam", 30, 0};
     EXPECT_FALSE(video_.PushVideoMixData(&frame));  // always false, even when queued
   }
@@ -49,6 +52,7 @@ class VideoMixImpTest : public ::testing::Test {
 
   MemoryPool pool_;
   AVSynBuffer sync_;
+  MediaTimeline timeline_{0};
   testing::RecordingStreaming streaming_;
   std::vector<VideoStreamInfo> streams_;
   VideoMixInitParam record_;
@@ -61,7 +65,7 @@ TEST_F(VideoMixImpTest, PushedFramesLeaveAsH264At25CanvasesPerSecond) {
   video_.UpdataVideoMixParam(&record_);
   for (int k = 0; k < 12; ++k) Push(90000 + 3000u * k);
 
-  uint32_t now = 0xFFFFFF00u;
+  uint32_t now = kStart;
   for (int i = 0; i < 12; ++i, now += 40) Cycle(now);
 
   EXPECT_EQ(video_.encode().rate(), 25);  // reopened for the compositor's rate
@@ -71,7 +75,7 @@ TEST_F(VideoMixImpTest, PushedFramesLeaveAsH264At25CanvasesPerSecond) {
   ASSERT_NE(node, nullptr);
   EXPECT_EQ(node->isKeyFrame, 1);
   uint64_t previous = node->buffer->timestamp;
-  EXPECT_EQ(previous, 90000u + 3600u);  // the earliest queued stamp plus one period
+  EXPECT_EQ(previous, 90000u);  // the first canvas lies at the first frame's time
   for (node = node->next; node != nullptr; node = node->next) {
     EXPECT_EQ(node->fps, 25);
     EXPECT_EQ(node->isKeyFrame, 0);

@@ -62,34 +62,35 @@ TEST_F(MixTest, AStreamThatStopsKeepsItsLastPicture) {
   EXPECT_EQ(Drain().size(), 5u);
 }
 
-TEST_F(MixTest, ProbesCallNoCallbackThenEachCanvasCallsItOnce) {
+TEST_F(MixTest, NothingIsComposedBeforeTheFirstFrameThenEachCanvasCallsBackOnce) {
   Layout({kLeft});
   for (int i = 0; i < 5; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kIdleSleepMs);
   EXPECT_EQ(g_canvas_calls.load(), 0);
   EXPECT_TRUE(Drain().empty());
 
   ASSERT_TRUE(Push(kLeft, kRed, 1000));
-  for (int i = 0; i < 4; ++i) {
-    clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
-  }
-  EXPECT_EQ(g_canvas_calls.load(), 3);  // one probe, three canvases
+  RunFor(kDelayMs + 3 * 40 - 1);  // the first canvas after the delay, then three more periods
+  EXPECT_EQ(g_canvas_calls.load(), 3);
   EXPECT_EQ(testing::g_canvas_size.load(), 640 * 360 * 3 / 2);
   EXPECT_EQ(Drain().size(), 3u);
 }
 
-TEST_F(MixTest, FirstCanvasesCarryEarliestQueuedStampPlusOneAndTwoPeriods) {
+TEST_F(MixTest, CanvasesLieOnTheGridFromTheMeetingsFirstFrame) {
   Layout({kLeft, kRight});
   ASSERT_TRUE(Push(kLeft, kRed, 900000));
   ASSERT_TRUE(Push(kRight, kBlue, 897000));
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);  // probe: the schedule starts
-  clock_.Advance(40);
+  // The first canvas, at the first frame's time, waits out the target delay.
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), kDelayMs);
+  clock_.Advance(kDelayMs);
   EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
   clock_.Advance(40);
-  mix_.VideoMixStep(clock_.NowMs());
+  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
   const auto out = Drain();
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].stamp, 897000u + 3600);
-  EXPECT_EQ(out[1].stamp, 897000u + 7200);
+  EXPECT_EQ(out[0].stamp, 900000u);
+  EXPECT_EQ(out[1].stamp, 900000u + 3600);
+  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kRed));
+  EXPECT_TRUE(Canvas().RectIs(360, 90, 240, 180, kBlue));
 }
 
 // A canvas carries the oldest arrival tick among the frames newly consumed
@@ -110,76 +111,81 @@ TEST_F(MixTest, CanvasCarriesTheOldestArrivalTickOfItsNewFrames) {
   EXPECT_EQ(out[2].tick, 0u);
 }
 
-TEST_F(MixTest, LayoutUpdateRestartsTheClockButNotTheStamps) {
+TEST_F(MixTest, ALayoutUpdateChangesNothingInTiming) {
   Layout({kLeft});
   ASSERT_TRUE(Push(kLeft, kRed, 90000));
-  for (int i = 0; i < 3; ++i) clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
-  const uint64_t pending = mix_.next_stamp();
+  RunFor(kDelayMs + 100);
   Drain();
-  // A 30 fps stream raises a resync; the canvas rate stays 25.
+  const uint64_t pending = mix_.next_stamp();
+  // A 30 fps stream in the layout: the canvas rate stays 25 and the grid
+  // goes on without a hole or a repeat.
   const VideoMixStreamInfo fast = StreamInfo("left", 320, 180, 0, 0, 320, 180, 30);
   mix_.UpdataVideoStreamInfo(&fast, 1);
   EXPECT_EQ(mix_.rate(), 25);
-  clock_.Advance(1000);  // the update came late: no catching up from the old schedule
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
-  clock_.Advance(40);
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
+  RunFor(200);
   const auto out = Drain();
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].stamp, pending + 3600);
+  ASSERT_EQ(out.size(), 5u);
+  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].stamp, pending + 3600 * i);
 }
 
-// Pushes at 30 fps for `seconds` while the compositor runs at 25 fps and
-// returns the canvases in order.
-TEST_F(MixTest, ThirtyFpsInputFillsQueuesToElevenDroppingTheNewest) {
-  const VideoMixStreamInfo a = StreamInfo("a", 320, 180, 0, 0, 320, 180, 30);
-  const VideoMixStreamInfo b = StreamInfo("b", 320, 180, 320, 0, 320, 180, 30);
-  Layout({a, b});
+// A camera at `fps` (num/den) pushing each frame at its capture time: every
+// canvas shows the newest frame stamped at or before its own time, and the
+// queue never stands.
+struct RateCase {
+  int num, den;
+  const char* name;
+};
+class MixRateTest : public testing::MixFixture, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(MixRateTest, EachCanvasShowsTheNewestFrameDueByItsStamp) {
+  const RateCase c = GetParam();
+  const VideoMixStreamInfo cam = StreamInfo("cam", 320, 180, 0, 0, 320, 180, c.num / c.den);
+  Layout({cam});
   const uint32_t t0 = clock_.NowMs();
-  std::vector<Out> out;
-  int pushed = 0;
-  int max_queued = 0;
-  uint32_t next_step = 0;
-  for (uint32_t ms = 0; ms < 6000; ++ms) {
+  const uint64_t origin = 5'000'000'000ull;
+  // Frame n is stamped at n x den / num seconds and carries luma 20 + n % 200.
+  auto frame_stamp = [&](uint64_t n) { return origin + n * 90000 * static_cast<uint64_t>(c.den) / static_cast<uint64_t>(c.num); };
+  uint64_t pushed = 0;
+  int most = 0;
+  int canvases = 0;
+  uint64_t last = 0;
+  for (uint32_t ms = 0; ms < 4000; ++ms) {
     clock_.Set(t0 + ms);
-    while (pushed * 1000 / 30 <= static_cast<int>(ms)) {
-      const uint64_t stamp = 1000000 + static_cast<uint64_t>(pushed) * 3000;
-      ASSERT_TRUE(Push(a, kRed, stamp, 0, pushed + 1));
-      ASSERT_TRUE(Push(b, kBlue, stamp, 0, pushed + 1));
+    while (frame_stamp(pushed) - origin <= uint64_t{ms} * 90) {
+      const auto luma = static_cast<uint8_t>(20 + pushed % 200);
+      ASSERT_TRUE(Push(cam, testing::Yuv{luma, 128, 128}, frame_stamp(pushed)));
       ++pushed;
     }
-    if (ms >= next_step) {
-      next_step = ms + mix_.VideoMixStep(clock_.NowMs());
-      for (const Out& o : Drain()) out.push_back(o);
+    most = std::max(most, Queued(cam));
+    mix_.VideoMixStep(clock_.NowMs());
+    const std::vector<Out> out = Drain();
+    if (out.empty()) continue;
+    ASSERT_EQ(out.size(), 1u);
+    if (canvases++ > 0) {
+      ASSERT_EQ(out[0].stamp - last, 3600u);
     }
-    max_queued = std::max({max_queued, Queued(a), Queued(b)});
+    last = out[0].stamp;
+    uint64_t due = 0;
+    while (frame_stamp(due + 1) <= out[0].stamp) ++due;
+    ASSERT_EQ(Canvas().Luma(160, 90), static_cast<uint8_t>(20 + due % 200)) << "canvas " << canvases;
   }
-  EXPECT_EQ(max_queued, ManageInUseBuffer_ForVideoMix::kMaxFrames);
-  EXPECT_EQ(Queued(a), 11);
-  EXPECT_EQ(Queued(b), 11);
-  ASSERT_GE(out.size(), 149u);
-  for (size_t i = 1; i < out.size(); ++i) {
-    EXPECT_EQ(out[i].stamp - out[i - 1].stamp, 3600u) << i;
-    EXPECT_GT(out[i].tick, out[i - 1].tick) << i;  // shown in order
-  }
-  // A frame arriving at a full queue is the one lost.
-  ASSERT_TRUE(Push(a, kRed, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
-  ASSERT_TRUE(Push(b, kBlue, 1000000 + static_cast<uint64_t>(pushed) * 3000, 0, 999));
-  for (int i = 0; i < 11; ++i) {
-    mix_.GetMixedData(out.back().stamp + 3600, false);
-    const Out o = Drain().at(0);
-    EXPECT_NE(o.tick, 999u);
-    EXPECT_GT(o.tick, out.back().tick);
-    out.push_back(o);
-  }
-  EXPECT_EQ(Queued(a), 0);
+  EXPECT_GE(canvases, 95);
+  // Frames wait the target delay and no longer.
+  EXPECT_LE(most, static_cast<int>(kDelayMs * c.num / c.den / 1000) + 2);
+  EXPECT_EQ(mix_.Counters().droppedLate.load(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, MixRateTest,
+                         ::testing::Values(RateCase{15, 1, "15"}, RateCase{24, 1, "24"}, RateCase{25, 1, "25"},
+                                           RateCase{30000, 1001, "29_97"}, RateCase{30, 1, "30"}),
+                         [](const auto& info) { return std::string(info.param.name) + "fps"; });
 
 TEST_F(MixTest, BeforeAnyUpdateTheThreadWaitsAPeriodPerCycleAndOutputsNothing) {
   const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
   ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
   ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
   mix_.UpdataPictureStreamInfo(&pic, 1);
+  timeline_.Place(-1, 450000, 1800, clock_.NowMs());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
   EXPECT_EQ(g_canvas_calls.load(), 0);
   EXPECT_EQ(encode_.Count(), 0);
@@ -321,17 +327,33 @@ TEST_P(MixCutOutTest, BottomUpMainWindowLeavesTheInsetVisible) {
 INSTANTIATE_TEST_SUITE_P(Orders, MixCutOutTest,
                          ::testing::Values(CutOutCase{2, true}, CutOutCase{0, false}));
 
-TEST(VideoMixPaceTest, WaitsForTheDueTimeWrapSafeAndInShortSteps) {
-  constexpr uint32_t s = 0xFFFFFFF0u;  // wraps 16 ms later
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 1, 25), 40u);
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 30, 1, 25), 10u);
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 40, 1, 25), 0u);
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 45, 2, 25), 35u);
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 5000, 3, 25), 0u);   // late: no wait, catch up
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 100, 25), 50u);       // 4 s ahead: one short step
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s - 1000, 1, 25), 50u);  // clock stepped back
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s + 10, 1, 30), 23u);
-  EXPECT_EQ(VideoMix::VideoMixPace(s, s, 1, 0), 0u);
+// A camera whose frames stop for 600 ms and then arrive at once: the stale
+// ones never show, the queue does not stand, and the next canvas shows the
+// frame due by its time.
+TEST_F(MixTest, ABurstOfLateFramesLeavesNoDelay) {
+  const VideoMixStreamInfo cam = StreamInfo("cam", 320, 180, 0, 0, 320, 180);
+  Layout({cam});
+  const uint32_t t0 = clock_.NowMs();
+  auto push = [&](int n) {
+    ASSERT_TRUE(Push(cam, testing::Yuv{static_cast<uint8_t>(20 + n), 128, 128}, 90000 + 3600 * static_cast<uint64_t>(n)));
+  };
+  int next = 0;
+  for (uint32_t ms = 0; ms < 3000; ms += 10) {
+    clock_.Set(t0 + ms);
+    const bool paused = ms >= 1000 && ms < 1600;
+    while (!paused && next * 40 <= static_cast<int>(ms)) push(next++);
+    mix_.VideoMixStep(clock_.NowMs());
+    for (const Out& o : Drain()) {
+      const uint64_t at_ms = (o.stamp - 90000) / 90;
+      const uint64_t due = at_ms / 40;
+      // Canvases composed during the pause keep the last frame before it;
+      // from the burst on, the frame due shows again.
+      const uint64_t shown = at_ms >= 1000 && at_ms + kDelayMs < 1600 ? 24 : due;
+      EXPECT_EQ(Canvas().Luma(160, 90), 20 + shown) << "canvas at " << at_ms << " ms";
+    }
+    ASSERT_LE(Queued(cam), 3);
+  }
+  EXPECT_GE(mix_.Counters().droppedLate.load() + mix_.Counters().skipped.load(), 10u);
 }
 
 }  // namespace

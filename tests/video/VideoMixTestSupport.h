@@ -5,11 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/MemoryPool.h"
+#include "sync/MediaTimeline.h"
 #include "tests/support/ManualClock.h"
 #include "tests/video/VideoTestSupport.h"
 #include "video/VideoEncodeBuffer.h"
@@ -38,15 +41,19 @@ inline bool WaitForCanvases(int count) {
   return g_canvas_cv.wait_for(lock, std::chrono::seconds(20), [&] { return g_canvas_calls.load() >= count; });
 }
 
-// A compositor on a manual clock with a real pool and encoder buffer.
+// A compositor on a manual clock with a real pool, encoder buffer and
+// timeline (target delay kDelayMs). Frames arrive at the clock's time
+// unless a test says otherwise.
 class MixFixture : public ::testing::Test {
  protected:
   static constexpr int kCanvasW = 640;
   static constexpr int kCanvasH = 360;
+  static constexpr uint32_t kDelayMs = 60;
 
   void SetUp() override {
     g_canvas_calls.store(0);
     g_canvas_size.store(0);
+    mix_.SetTimeline(&timeline_);
   }
 
   void Layout(const std::vector<VideoMixStreamInfo>& streams) {
@@ -55,13 +62,14 @@ class MixFixture : public ::testing::Test {
     mix_.UpdataVideoStreamInfo(streams.data(), static_cast<int32_t>(streams.size()));
   }
 
-  bool Push(const VideoMixStreamInfo& s, Yuv colour, uint64_t stamp, uint32_t extra = 0, uint32_t tick = 0) {
+  bool Push(const VideoMixStreamInfo& s, Yuv colour, uint64_t stamp, uint32_t extra = 0,
+            std::optional<uint32_t> tick = std::nullopt) {
     return PushSized(s.streamId, s.source_w, s.source_h, s.fps, colour, stamp, extra, tick);
   }
   bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp, uint32_t extra = 0,
-                 uint32_t tick = 0) {
+                 std::optional<uint32_t> tick = std::nullopt) {
     VideoMixFrame frame;
-    frame.frame = PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick);
+    frame.frame = PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs()));
     frame.width = w;
     frame.height = h;
     frame.streamId = id;
@@ -73,8 +81,16 @@ class MixFixture : public ::testing::Test {
   }
 
   void Compose() {
-    mix_.GetMixedData(stamp_, false);
+    mix_.GetMixedData(stamp_);
     stamp_ += 3600;
+  }
+  // Runs the compositing loop on the manual clock for `ms`.
+  void RunFor(uint32_t ms) {
+    const uint32_t end = clock_.NowMs() + ms;
+    while (static_cast<int32_t>(clock_.NowMs() - end) < 0) {
+      const uint32_t wait = mix_.VideoMixStep(clock_.NowMs());
+      clock_.Advance(std::min(std::max(wait, 1u), end - clock_.NowMs()));
+    }
   }
   CanvasView Canvas() {
     canvas_ = mix_.CanvasCopy();
@@ -100,6 +116,7 @@ class MixFixture : public ::testing::Test {
   ManualClock clock_;
   ScopedClock scoped_{&clock_};
   MemoryPool pool_;
+  MediaTimeline timeline_{kDelayMs};
   VideoEncodeBuffer encode_;
   VideoMix mix_;
   uint64_t stamp_ = 3600;

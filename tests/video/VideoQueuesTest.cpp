@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "common/MemoryPool.h"
@@ -17,47 +18,65 @@ PoolBuffer* Stamped(MemoryPool& pool, uint64_t stamp) {
   return b;
 }
 
-// Pushes frames with `stamps` into a stream queue and returns the stamps it
-// gives back, oldest first.
-std::vector<uint64_t> PushAndDrain(const std::vector<uint64_t>& stamps) {
-  MemoryPool pool;
-  ManageInUseBuffer_ForVideoMix queue(nullptr);
-  for (uint64_t s : stamps) {
+// A stream queue fed with frames stamped `stamps`; `due` is the stamp of the
+// last canvas composed when they arrive.
+class StreamQueueTest : public ::testing::Test {
+ protected:
+  ManageInUseBuffer_ForVideoMix::Push Push(uint64_t stamp, std::optional<uint64_t> due = std::nullopt,
+                                           int* superseded = nullptr) {
     VideoMixFrame frame;
-    frame.frame = Stamped(pool, s);
+    frame.frame = Stamped(pool_, stamp);
     frame.width = 16;
     frame.height = 16;
     frame.streamId = "cam";
     frame.fps = 25;
-    EXPECT_TRUE(queue.pushdata(&frame));
+    return queue_.pushdata(&frame, due, superseded);
   }
-  std::vector<uint64_t> out;
-  EXPECT_EQ(queue.peekstamp().value_or(0), stamps.empty() ? 0 : *std::min_element(stamps.begin(), stamps.end()));
-  while (PoolBuffer* b = queue.popdata()) {
-    out.push_back(b->timestamp);
-    pool.PutEmptyBuffer(b);
+  // Takes, canvas by canvas, the frame due at each of `canvases`; 0 when none.
+  std::vector<uint64_t> Take(const std::vector<uint64_t>& canvases) {
+    std::vector<uint64_t> shown;
+    for (uint64_t c : canvases) {
+      PoolBuffer* b = queue_.TakeDue(c, nullptr);
+      shown.push_back(b != nullptr ? b->timestamp : 0);
+      if (b != nullptr) pool_.PutEmptyBuffer(b);
+    }
+    return shown;
   }
-  EXPECT_FALSE(queue.peekstamp().has_value());
-  return out;
+
+  MemoryPool pool_;
+  ManageInUseBuffer_ForVideoMix queue_{nullptr, &pool_};
+};
+
+TEST_F(StreamQueueTest, EachCanvasTakesTheNewestFrameDueAndOlderOnesGo) {
+  for (uint64_t s : {3600, 100, 7200, 1800, 1800}) Push(s);
+  EXPECT_EQ(queue_.peekstamp().value_or(0), 100u);
+  int skipped = 0;
+  PoolBuffer* b = queue_.TakeDue(3599, &skipped);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->timestamp, 1800u);  // the later of the two equal stamps
+  EXPECT_EQ(skipped, 2);
+  pool_.PutEmptyBuffer(b);
+  EXPECT_EQ(Take({3599, 3600, 5000, 7200}), (std::vector<uint64_t>{0, 3600, 0, 7200}));
 }
 
-TEST(StreamQueueTest, OrdersFramesByStamp) {
-  EXPECT_EQ(PushAndDrain({3600, 0, 7200, 1800, 1800}), (std::vector<uint64_t>{0, 1800, 1800, 3600, 7200}));
+TEST_F(StreamQueueTest, TwelfthFrameDropsTheOneFurthestAhead) {
+  for (uint64_t i = 0; i < 11; ++i) EXPECT_EQ(Push(i * 3000), ManageInUseBuffer_ForVideoMix::Push::kQueued);
+  EXPECT_EQ(Push(4500), ManageInUseBuffer_ForVideoMix::Push::kFull);  // 30000 goes
+  EXPECT_EQ(queue_.Count(), 11);
+  EXPECT_EQ(Take({4500, 27000, 30000}), (std::vector<uint64_t>{4500, 27000, 0}));
 }
 
-TEST(StreamQueueTest, TwelfthFrameDropsTheNewestStamp) {
-  std::vector<uint64_t> stamps;
-  for (uint64_t i = 0; i < 12; ++i) stamps.push_back(i * 3000);
-  std::vector<uint64_t> kept(stamps.begin(), stamps.begin() + 11);
-  EXPECT_EQ(PushAndDrain(stamps), kept);
-}
-
-TEST(StreamQueueTest, LateFrameInsertedWhenFullPushesOutTheNewest) {
-  std::vector<uint64_t> stamps;
-  for (uint64_t i = 0; i < 11; ++i) stamps.push_back(i * 3000);
-  stamps.push_back(4500);  // late: belongs between 3000 and 6000
-  EXPECT_EQ(PushAndDrain(stamps),
-            (std::vector<uint64_t>{0, 3000, 4500, 6000, 9000, 12000, 15000, 18000, 21000, 24000, 27000}));
+TEST_F(StreamQueueTest, FramesThatCanNoLongerShowGoAtOnce) {
+  // The canvas at 10000 is composed: of the frames due by it only the
+  // newest can still show, whenever it comes.
+  int superseded = 0;
+  EXPECT_EQ(Push(4000, 10000, &superseded), ManageInUseBuffer_ForVideoMix::Push::kQueued);
+  EXPECT_EQ(Push(8000, 10000, &superseded), ManageInUseBuffer_ForVideoMix::Push::kQueued);
+  EXPECT_EQ(superseded, 1);
+  EXPECT_EQ(Push(6000, 10000, &superseded), ManageInUseBuffer_ForVideoMix::Push::kSuperseded);
+  EXPECT_EQ(Push(12000, 10000, &superseded), ManageInUseBuffer_ForVideoMix::Push::kQueued);
+  EXPECT_EQ(superseded, 0);
+  EXPECT_EQ(Take({10000, 13000}), (std::vector<uint64_t>{8000, 12000}));
 }
 
 class EncodeBufferTest : public ::testing::Test {
