@@ -364,70 +364,6 @@ void AVStreamingImp::LogMp4LatencyLocked() {
   LogLatency("mp4", m_mp4VideoLatency, m_mp4AudioLatency);
 }
 
-uint64_t AVStreamingImp::FrameIntervalMsLocked() const {
-  return m_param.video.fps > 0 ? static_cast<uint64_t>(1000 / m_param.video.fps) : 40;
-}
-
-void AVStreamingImp::AdvanceMp4VideoTimeLocked(uint64_t stamp) {
-  // Frames normally follow each other by one interval; counting from an
-  // anchor frame's stamp keeps 30 fps (33.3 ms) and a lost frame exact.
-  constexpr uint64_t kMaxStampDistance = 90000ull * 60;
-  if (m_mp4VideoAnchored && stamp > m_mp4VideoAnchorStamp &&
-      stamp - m_mp4VideoAnchorStamp < kMaxStampDistance) {
-    const uint64_t time = m_mp4VideoAnchorTime + (stamp - m_mp4VideoAnchorStamp) / 90;
-    if (time > m_mp4VideoTime) {
-      m_mp4VideoTime = time;
-      return;
-    }
-  }
-  m_mp4VideoTime += FrameIntervalMsLocked();
-  m_mp4VideoAnchored = true;
-  m_mp4VideoAnchorStamp = stamp;
-  m_mp4VideoAnchorTime = m_mp4VideoTime;
-}
-
-bool AVStreamingImp::Mp4VideoTimingLocked(bool key, uint64_t stamp) {
-  const uint64_t interval = FrameIntervalMsLocked();
-  if (m_audioPacing) {
-    if (m_mp4AudioTime > m_mp4VideoTime + kMp4VideoLagLimitMs) {
-      m_mp4VideoTime = m_mp4AudioTime;
-      m_mp4VideoAnchored = true;
-      m_mp4VideoAnchorStamp = stamp;
-      m_mp4VideoAnchorTime = m_mp4VideoTime;
-    } else if (m_mp4VideoTime > m_mp4AudioTime + kMp4VideoLeadLimitMs) {
-      PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 音频延迟过大，丢弃视频帧");
-      if (!key) {
-        PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 视频非关键帧丢弃");
-        return false;
-      }
-      m_mp4VideoTime += interval;
-      m_mp4VideoAnchored = false;
-      PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 视频关键帧不丢弃");
-    } else {
-      AdvanceMp4VideoTimeLocked(stamp);
-    }
-  }
-  if (m_keyFrameWait) {
-    m_mp4VideoTime += interval;
-    if (!key) {
-      PLN_LOG_ERROR("'s 丢弃视频帧");
-      return false;
-    }
-    // The first key frame is placed at the audio time of its own stamp, so
-    // that the recording starts in step; later frames count from it.
-    if (m_mp4AudioSeen) {
-      const int64_t offset_ms =
-          (static_cast<int64_t>(stamp) - static_cast<int64_t>(m_mp4LastAudioStamp)) / 90;
-      const int64_t placed = static_cast<int64_t>(m_mp4AudioTime) + offset_ms;
-      m_mp4VideoTime = placed > 0 ? static_cast<uint64_t>(placed) : 0;
-    }
-    m_mp4VideoAnchored = true;
-    m_mp4VideoAnchorStamp = stamp;
-    m_mp4VideoAnchorTime = m_mp4VideoTime;
-  }
-  return true;
-}
-
 bool AVStreamingImp::WriteData(const AVSample* sample) {
   if (sample == nullptr || sample->buffer == nullptr || sample->buffer->data == nullptr ||
       sample->buffer->len < 1) {
@@ -474,39 +410,34 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
   }
 
   if (m_mp4Active && m_Mp4_korvo != nullptr) {
-    PoolBuffer* mp4Copy = CopyLocked(in);
-    if (mp4Copy == nullptr) {
-      PLN_LOG_ERROR("' Alloc Memory failed");
-      if (rtmpCopy != nullptr) m_pool->PutEmptyBuffer(rtmpCopy);
-      return false;
+    // The file's time zero is its first key frame; what comes before it
+    // (audio, or video that cannot be decoded without it) is not written.
+    const bool key = !audio && sample->isKeyFrame != 0;
+    if (m_keyFrameWait && key) {
+      m_keyFrameWait = false;
+      m_mp4Zero = in.timestamp;
     }
-    const auto length = static_cast<uint32_t>(mp4Copy->len);
-    if (!audio) {
-      const bool key = sample->isKeyFrame != 0;
-      if (Mp4VideoTimingLocked(key, mp4Copy->timestamp)) {
-        if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagVideo, m_mp4VideoTime) !=
-            0) {
+    const int64_t since = static_cast<int64_t>(in.timestamp - m_mp4Zero);
+    if (!m_keyFrameWait && since >= 0) {
+      PoolBuffer* mp4Copy = CopyLocked(in);
+      if (mp4Copy == nullptr) {
+        PLN_LOG_ERROR("' Alloc Memory failed");
+        if (rtmpCopy != nullptr) m_pool->PutEmptyBuffer(rtmpCopy);
+        return false;
+      }
+      const auto length = static_cast<uint32_t>(mp4Copy->len);
+      const uint64_t time = static_cast<uint64_t>(since) / 90;
+      if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, audio ? kTarvaneTagAudio : kTarvaneTagVideo,
+                                    time) != 0) {
+        if (!audio) {
           PLN_LOG_ERROR("'s writeMp4 VideoData failed");
           result = false;
-        } else {
-          m_mp4VideoLatency.Add(mp4Copy->tick, platform::TimeGetTime());
-          if (m_keyFrameWait) {
-            m_keyFrameWait = false;
-            m_audioPacing = true;
-          }
         }
+      } else {
+        (audio ? m_mp4AudioLatency : m_mp4VideoLatency).Add(mp4Copy->tick, platform::TimeGetTime());
       }
-    } else {
-      if (m_param.audio.sampling_rate == 16000)
-        m_mp4AudioTime += kMp4AudioStep16kMs;
-      else
-        m_mp4AudioTime = static_cast<uint32_t>(platform::TimeGetTime() - m_mp4StartTime);
-      if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, kTarvaneTagAudio, m_mp4AudioTime) == 0)
-        m_mp4AudioLatency.Add(mp4Copy->tick, platform::TimeGetTime());
-      m_mp4AudioSeen = true;
-      m_mp4LastAudioStamp = mp4Copy->timestamp;
+      m_pool->PutEmptyBuffer(mp4Copy);
     }
-    m_pool->PutEmptyBuffer(mp4Copy);
   }
   if (rtmpCopy != nullptr) m_pool->PutEmptyBuffer(rtmpCopy);
   return result;

@@ -95,16 +95,9 @@ class AVStreamingImp : public IAVStreaming {
   void StopPublishersLocked();
   int32_t StoredSpsPpsLen();
   void FillPublishParamLocked();
-  // Whether an MP4 video frame is written, and at which m_mp4VideoTime.
-  // `stamp` is the frame's 90 kHz timestamp.
-  bool Mp4VideoTimingLocked(bool key, uint64_t stamp);
-  // Moves MP4 video time on by one frame: by the frame's own distance from
-  // the anchor frame when its stamp follows it, else by one interval.
-  void AdvanceMp4VideoTimeLocked(uint64_t stamp);
   PoolBuffer* CopyLocked(const PoolBuffer& in);
   // Writes the latency summary lines of the MP4 recording to the log.
   void LogMp4LatencyLocked();
-  uint64_t FrameIntervalMsLocked() const;
 
   const Mp4RecorderApi m_mp4Api;
   std::unique_ptr<RtmpStreaming> m_RtmpStreaming_1;
@@ -141,6 +134,7 @@ class AVStreamingImp : public IAVStreaming {
   bool m_mp4UrlSet = false;
   char m_mp4Url[kMaxText] = {};
   bool m_keyFrameWait = true;
+  uint64_t m_mp4Zero = 0;  // stamp of the recording's first key frame
   bool m_audioPacing = false;
   uint64_t m_mp4VideoTime = 0;
   uint64_t m_mp4AudioTime = 0;

@@ -161,15 +161,17 @@ void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps,
   AppendBounded(m_nodes, std::move(node), kCapacity);
 }
 
-VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t timestamp,
+VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t limit,
                                                            int32_t* released) {
   platform::MutexLock lock(m_mutex);
   ++m_getCount;
-  LogStatistics(m_getCount, m_nodes, timestamp,
+  LogStatistics(m_getCount, m_nodes, limit,
                 "AVSynBuffer::Video Current timestamp=%llu  VideoHeader timestamp=%llu",
                 "AVSynBuffer::Video Total ElementsNums=%d  TotalSize=%llu KB");
   int32_t marked = 0;
   for (auto& node : m_nodes) {
+    // Stamps wrap modulo 2^64: a frame is due when it lies before the limit.
+    if (static_cast<int64_t>(node->buffer->timestamp - limit) >= 0) break;
     if (node->fps != fps) {
       node->state = kSampleRateChange;
       break;
@@ -297,8 +299,9 @@ SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t d
     AudioSampleNode* current = m_audio.Current();
     result->audio = current;
     result->status = current->state;
-    const uint64_t t = audioStalled != 0 ? current->buffer->timestamp : target;
-    result->video = m_video.getdata(fps, t, &result->videoCount);
+    // Video is due up to where this audio sample ends.
+    const uint64_t limit = current->buffer->timestamp + static_cast<uint64_t>(duration);
+    result->video = m_video.getdata(fps, limit, &result->videoCount);
     return result;
   }
   result->status = m_neverFilled ? kSynNeverFilled : kSynNoAudio;

@@ -66,7 +66,7 @@ struct SynGetResult {
 // The meeting point of the two encoders and the sync controller: two bounded
 // FIFO queues of encoded samples copied into pool blocks. Audio leads: each
 // fetch releases one audio sample together with every queued video frame of
-// the controller's frame rate.
+// the controller's frame rate stamped before that sample's end.
 class AVSynBuffer {
  public:
   // Encoded AAC frames. A put into a full queue discards the incoming sample.
@@ -132,11 +132,11 @@ class AVSynBuffer {
     void putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame, int32_t spsPpsLen,
                  const uint8_t* spsPps);
 
-    // Marks 2 every frame of rate `fps` from the head up to the first frame of
-    // another rate, which is marked 0 and ends the walk. Returns the head when
+    // Marks 2 every frame of rate `fps` stamped before `limit`, from the head
+    // up to the first frame at or after the limit (left as it is) or of
+    // another rate (marked 0); either ends the walk. Returns the head when
     // it was marked 2, else null; `*released` receives the number marked 2.
-    // `timestamp` is logged only.
-    VideoSampleNode* getdata(int32_t fps, uint64_t timestamp, int32_t* released);
+    VideoSampleNode* getdata(int32_t fps, uint64_t limit, int32_t* released);
 
     // Gives the first `n` frames back to the pool and unlinks them; n <= 0
     // does nothing. Controller thread.

@@ -16,10 +16,12 @@ class IAVStreaming;
 class MemoryPool;
 
 // The sync thread: drains the sync buffer audio first and writes each audio
-// sample to the dispatcher followed by the video frames released with it.
-// Audio paces the output. On the way out it closes gaps in the audio
-// timeline, holds video back when audio stops arriving, and hands changes of
-// the video frame rate and parameter sets to the dispatcher.
+// sample to the dispatcher followed by the video frames whose time it has
+// reached. Samples carry the meeting's media stamps, on which audio and
+// video already agree; they leave unchanged. Audio paces the output: when
+// it stops arriving for longer than the wait limit, video is held (the
+// newest frames kept) until it comes back. Changes of the video frame rate
+// and parameter sets are handed to the dispatcher.
 class AVSynCtl : public IAVSynCtl {
  public:
   // Cycle of the thread while samples flow.
@@ -48,9 +50,9 @@ class AVSynCtl : public IAVSynCtl {
   void StartSynThread() override;
   // Ends the thread and waits for it without time limit.
   void StopSynThread() override;
-  // Length of one AAC frame in 90 kHz units; a new value restarts the
-  // timeline from where it stands. Non-positive values are refused. Any
-  // thread.
+  // Length of one AAC frame in 90 kHz units: how far one audio sample
+  // reaches, and the unit of the wait limit. Non-positive values are
+  // refused. Any thread.
   void SetAudioFrameDuration(int32_t duration) override;
 
   // One cycle of the sync thread at `now` (ms of the installed clock):
@@ -67,28 +69,19 @@ class AVSynCtl : public IAVSynCtl {
   uint32_t NextPoll(uint32_t now, bool busy);
   SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
   // True when an audio sample was written.
-  bool Process(const SynGetResult* result, uint32_t duration);
+  bool Process(const SynGetResult* result);
   void OnNoAudio();
-  void OnAudio(const SynGetResult* result, uint32_t duration);
-  // Writes `count` released frames from `first` on, less those dropped
-  // after a stall; returns how many it went through (those held back after
-  // a stall stay queued).
+  void OnAudio(const SynGetResult* result);
+  // Writes `count` released frames from `first` on; returns how many.
   int32_t WriteVideo(VideoSampleNode* first, int32_t count);
   // Takes over the rate and parameter sets of `node` and tells the
   // dispatcher.
   void AdoptVideoFormat(const VideoSampleNode& node);
-  // After a stall, what becomes of a released frame: written, dropped (it
-  // lies in the stall's gap) or held in the queue (ahead of the audio while
-  // the gap is not known). The first frame past the gap takes its removal
-  // over.
-  enum class AfterStall { kWrite, kDrop, kHold };
-  AfterStall PlaceAfterStall(uint64_t vts);
 
   // Set by SetAudioFrameDuration on the encoder's thread, read by the sync
   // thread.
   std::atomic<uint32_t> m_audioFrameDuration{0};
   std::atomic<int32_t> m_audioFramesPerSecond{0};
-  std::atomic<bool> m_resync{true};
   std::atomic<bool> m_running{false};
 
   // Settings from InitIAVSynCtl; written only while the thread is stopped.
@@ -99,7 +92,6 @@ class AVSynCtl : public IAVSynCtl {
   int32_t m_samplingPerBits = 0;
   int32_t m_samplingRate = 0;
   int32_t m_waitLimit = 0;       // 90 kHz units audio may be missing
-  uint64_t m_videoAllowance = 0; // half a video frame, 90 kHz units
 
   // Sync thread state (or the caller of Step while the thread is stopped).
   int32_t m_fps = 0;             // video frame rate written now
@@ -108,35 +100,14 @@ class AVSynCtl : public IAVSynCtl {
   std::array<uint8_t, VideoSampleNode::kSpsPpsCapacity> m_spsPps{};
   int32_t m_spsPpsLen = 0;
   AVSample m_writeRecord;        // reused for every write
+  bool m_begun = false;          // audio has been seen: the output runs
   uint32_t m_lastLoopTime = 0;
   uint32_t m_lastBusyTime = 0;   // last cycle that found a sample queued
   bool m_busySeen = false;       // m_lastBusyTime is valid
-  uint64_t m_target = 0;         // where the input timeline stands
-  uint64_t m_base = 0;           // input timestamp at which the timeline started
-  uint64_t m_lastAudioIn = 0;
-  uint64_t m_lastVideoIn = 0;
-  uint64_t m_audioOffset = 0;    // audio gaps removed so far
-  uint64_t m_videoOffset = 0;    // video gaps removed so far
-  uint64_t m_count = 0;          // audio frame slots since m_base
+  uint64_t m_lastAudioOut = 0;   // stamp of the last audio sample written
   uint32_t m_starvationElapsed = 0;  // 90 kHz units; 0 = timer not running
   uint32_t m_starvationStart = 0;
   bool audioStalled = false;
-  bool m_firstGap = true;
-  bool m_firstVideoGap = true;
-  // Set when audio comes back after a stall, until its gap is seen (or the
-  // audio turns out to have been late, not missing): video ahead of the
-  // audio written waits meanwhile; m_rejoinUntil is the newest held back.
-  bool m_rejoin = false;
-  uint64_t m_rejoinUntil = 0;
-  // The gap of a stall that the video has still to follow: video stamped
-  // inside (m_videoGapStart, m_videoGapEnd) has no audio and is dropped;
-  // from m_videoGapEnd on, video takes the audio offset as it stood after
-  // the gap, m_videoGapOffset.
-  bool m_videoGapPending = false;
-  uint64_t m_videoGapStart = 0;
-  uint64_t m_videoGapEnd = 0;
-  uint64_t m_videoGapOffset = 0;
-  uint64_t m_lastVideoOut = 0;   // output timestamp of the last video written
 
   std::unique_ptr<platform::Thread> m_thread;
 };

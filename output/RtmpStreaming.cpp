@@ -21,17 +21,9 @@ bool HasAdtsHeader(const PoolBuffer& buffer) {
 }
 constexpr int32_t kAdtsHeaderBytes = 7;
 
-uint64_t AudioStepFor(int32_t rate) {
-  if (rate == 16000) return RtmpStreaming::kAudioStep16k;
-  if (rate == 48000) return RtmpStreaming::kAudioStep48k;
-  return RtmpStreaming::kAudioStepOther;
-}
-
-// One video frame interval in 100-ns units; 25 fps when no rate is known.
-uint64_t VideoStepFor(int32_t fps) {
-  const int32_t interval_ms = fps > 0 ? 1000 / fps : 40;
-  return static_cast<uint64_t>(interval_ms) * 10000;
-}
+// A 90 kHz stamp in the RTMP library's 100-ns units; the library counts
+// each session from its first sample.
+uint64_t StampTo100ns(uint64_t stamp) { return stamp * 1000 / 9; }
 
 }  // namespace
 
@@ -334,9 +326,6 @@ void RtmpStreaming::startRtmp() {
     PLN_LOG_ERROR("'s _Plenova_ start Rtmp failed");
     return;
   }
-  // A new run starts both clocks from zero.
-  m_rtmpAudioClock = 0;
-  m_rtmpVideoClock = 0;
   m_audioStarted = false;
   m_audioLatency.Reset();
   m_videoLatency.Reset();
@@ -417,21 +406,8 @@ bool RtmpStreaming::PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, boo
 
 void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {
   platform::MutexLock lock(m_mutex);
-  const uint64_t step = VideoStepFor(m_settings.fps);
-  if (m_rtmpAudioClock > m_rtmpVideoClock + kVideoLagLimit) {
-    m_rtmpVideoClock = m_rtmpAudioClock;
-  } else if (m_rtmpVideoClock > m_rtmpAudioClock + kVideoLeadLimit) {
-    PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 音频延迟过大，丢弃视频帧");
-    if (unit.isKeyFrame == 0) {
-      PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 视频非关键帧丢弃");
-      return;
-    }
-    m_rtmpVideoClock += step;
-    PLN_FILE_LINE_ERROR("File:%s,Line=%05d _Plenova_ 视频关键帧不丢弃");
-  } else {
-    m_rtmpVideoClock += step;
-  }
-  if (PushLocked(unit, m_rtmpVideoClock, false)) {
+  const uint64_t time = StampTo100ns(unit.buffer->timestamp);
+  if (PushLocked(unit, time, false)) {
     ++m_videoFramesSent;
     m_videoFailures = 0;
     return;
@@ -447,7 +423,7 @@ void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {
       "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，重新初始化",
       m_settings.url, m_settings.stream_name);
   UnintRtmp();
-  if (ReInitRtmp() && PushLocked(unit, m_rtmpVideoClock, false)) ++m_videoFramesSent;
+  if (ReInitRtmp() && PushLocked(unit, time, false)) ++m_videoFramesSent;
 }
 
 bool RtmpStreaming::SendStep() {
@@ -455,7 +431,7 @@ bool RtmpStreaming::SendStep() {
   std::unique_ptr<RtmpDataUnit> audio = m_audioQueue.GetData(sending);
   if (audio != nullptr) {
     platform::MutexLock lock(m_mutex);
-    if (PushLocked(*audio, m_rtmpAudioClock, true)) {
+    if (PushLocked(*audio, StampTo100ns(audio->buffer->timestamp), true)) {
       ++m_audioSamplesSent;
       m_audioFailures = 0;
     } else if (m_audioFailures++ % kFailureLogEvery == 0) {
@@ -463,7 +439,6 @@ bool RtmpStreaming::SendStep() {
           "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送音频流失败，等待重新初始化！",
           m_settings.url, m_settings.stream_name);
     }
-    m_rtmpAudioClock += AudioStepFor(m_settings.sampling_rate);
     m_audioStarted = true;
   }
   std::unique_ptr<RtmpDataUnit> video = m_videoQueue.GetData(sending);

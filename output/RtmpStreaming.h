@@ -18,20 +18,12 @@ class MemoryPool;
 
 // Publishes one RTMP stream through the RTMP library, loaded at run time by
 // file name. Samples are queued by PushRtmpData and sent by the publisher's
-// own thread, which stamps them from its own 100-ns clocks, keeps video
-// within 200/500 ms of audio and reconnects when a key frame cannot be sent.
+// own thread with their own media stamps, and the publisher reconnects when
+// a key frame cannot be sent.
 class RtmpStreaming {
  public:
   // Idle sleep of the send thread when both queues are empty, ms.
   static constexpr uint32_t kIdleSleepMs = 40;
-  // Audio clock step per AAC frame (1024 samples) in 100-ns units.
-  static constexpr uint64_t kAudioStep48k = 213333;
-  static constexpr uint64_t kAudioStep16k = 640000;
-  static constexpr uint64_t kAudioStepOther = 1280000;
-  // Video is pulled to audio time beyond this lag, and non-key frames are
-  // dropped beyond this lead (100-ns units).
-  static constexpr uint64_t kVideoLagLimit = 2000000;
-  static constexpr uint64_t kVideoLeadLimit = 5000000;
   // Port steps: a full initialisation binds port + 1, each reconnection 13
   // more than the last.
   static constexpr uint16_t kInitPortStep = 1;
@@ -175,8 +167,6 @@ class RtmpStreaming {
   RtmpDataQueue m_videoQueue;
 
   // Send thread state.
-  uint64_t m_rtmpVideoClock = 0;
-  uint64_t m_rtmpAudioClock = 0;
   uint64_t m_videoFramesSent = 0;
   uint64_t m_audioSamplesSent = 0;
   uint64_t m_audioFailures = 0;  // consecutive

@@ -1,16 +1,8 @@
 #include "tarvane/Mp4Timeline.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace plenova {
-namespace {
-
-// Weight of a new audio offset in the smoothed one: enough to follow clock
-// drift within a second, little enough to ignore the jitter of one stamp.
-constexpr double kOffsetSmoothing = 1.0 / 16;
-
-}  // namespace
 
 Mp4Timeline::Mp4Timeline(int audio_rate) : audio_rate_(audio_rate > 0 ? audio_rate : 48000) {}
 
@@ -27,33 +19,25 @@ int64_t Mp4Timeline::Relative(uint64_t stamp_ms) {
 }
 
 int64_t Mp4Timeline::PlaceAudio(uint64_t stamp_ms) {
-  const int64_t relative_ms = Relative(stamp_ms);
-  const int64_t stamp_samples = relative_ms * audio_rate_ / 1000;
-  const int64_t gap_samples = kAudioGapMs * audio_rate_ / 1000;
-  bool reset_offset = !has_audio_;
-  if (stamp_samples - next_audio_ > gap_samples) {
-    if (has_audio_) ++audio_gaps_;
-    next_audio_ = stamp_samples;
-    reset_offset = true;
+  const int64_t stamp_samples = Relative(stamp_ms) * audio_rate_ / 1000;
+  if (!has_audio_) {
+    has_audio_ = true;
+    first_audio_ = stamp_samples;
+    next_audio_ = stamp_samples + kAacFrameSamples;
+    return stamp_samples;
   }
-  has_audio_ = true;
-  const int64_t position = next_audio_;
-  next_audio_ += kAacFrameSamples;
-
-  const double offset_ms = static_cast<double>(position) * 1000.0 / audio_rate_ -
-                           static_cast<double>(relative_ms);
-  if (reset_offset) {
-    audio_offset_ms_ = offset_ms;
-  } else {
-    audio_offset_ms_ += (offset_ms - audio_offset_ms_) * kOffsetSmoothing;
-  }
+  // The millisecond stamp is rounded; the frame lies on the grid of whole
+  // frames from the first one, never before the end of the previous one.
+  const int64_t frames = (stamp_samples - first_audio_ + kAacFrameSamples / 2) / kAacFrameSamples;
+  int64_t position = first_audio_ + std::max<int64_t>(frames, 0) * kAacFrameSamples;
+  if (position > next_audio_) ++audio_gaps_;
+  position = std::max(position, next_audio_);
+  next_audio_ = position + kAacFrameSamples;
   return position;
 }
 
 int64_t Mp4Timeline::PlaceVideo(uint64_t stamp_ms) {
-  const double placed_ms =
-      static_cast<double>(Relative(stamp_ms)) + (has_audio_ ? audio_offset_ms_ : 0.0);
-  int64_t position = std::llround(std::max(0.0, placed_ms) * (kVideoClock / 1000));
+  int64_t position = Relative(stamp_ms) * (kVideoClock / 1000);
   // At least one millisecond after the previous access unit.
   if (has_video_ && position < last_video_ + kVideoClock / 1000) {
     position = last_video_ + kVideoClock / 1000;

@@ -1,12 +1,11 @@
 #pragma once
 
-// Places the samples of one recording on the file's timelines. The audio
-// track follows the AAC frame count, so it stays continuous whatever jitter
-// the millisecond stamps carry; a stamp far ahead of the frame count is a
-// real gap and moves the audio on. Video is placed by its stamp, corrected by
-// the smoothed distance between the audio timeline and the audio stamps, so
-// it stays against the audio it was captured with. Every track's positions
-// are strictly increasing.
+// Places the samples of one recording on the file's timelines, counted from
+// the first sample of either kind. Audio lies on the grid of whole AAC
+// frames from the first audio frame, so that every frame lasts exactly 1024
+// samples although its millisecond stamp is rounded; a stamp a frame or
+// more beyond the previous one opens a gap. Video is placed by its stamp in
+// 90 kHz units. Every track's positions are strictly increasing.
 
 #include <cstdint>
 
@@ -15,8 +14,6 @@ namespace plenova {
 class Mp4Timeline {
  public:
   static constexpr int kAacFrameSamples = 1024;
-  // Audio stamps this far ahead of the frame count open a gap.
-  static constexpr int64_t kAudioGapMs = 300;
   static constexpr int kVideoClock = 90000;
 
   // `audio_rate` in Hz (> 0).
@@ -41,8 +38,8 @@ class Mp4Timeline {
   bool has_origin_ = false;
   uint64_t origin_ms_ = 0;     // stamp of the first sample of either kind
   bool has_audio_ = false;
+  int64_t first_audio_ = 0;    // samples
   int64_t next_audio_ = 0;     // samples
-  double audio_offset_ms_ = 0;  // smoothed audio timeline minus audio stamp
   bool has_video_ = false;
   int64_t last_video_ = 0;     // 90 kHz ticks
   int audio_gaps_ = 0;

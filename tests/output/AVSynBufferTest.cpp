@@ -169,11 +169,12 @@ TEST_F(AVSynBufferTest, StatusIsNeverFilledBeforeAnyPutAndNoAudioAfterAVideoOnly
   pool_.PutEmptyBuffer(result->audio->buffer);
 }
 
-TEST_F(AVSynBufferTest, OneAudioSampleReleasesEveryQueuedFrameOfTheRateInOrder) {
-  for (uint64_t ts : {3600, 7200, 10800}) {
+TEST_F(AVSynBufferTest, OneAudioSampleReleasesTheFramesOfTheRateStampedBeforeItsEnd) {
+  for (uint64_t ts : {3600, 7200, 10800, 14400}) {
     ASSERT_TRUE(PutVideo(ts, 25, ts == 3600));
   }
-  ASSERT_TRUE(PutAudio(1920));
+  // The audio sample reaches 10800 + 1920: the frame at 14400 waits.
+  ASSERT_TRUE(PutAudio(10800));
 
   SyncResult result = Fetch(25);
   ASSERT_EQ(result->status, kSynAudioReleased);
@@ -184,14 +185,14 @@ TEST_F(AVSynBufferTest, OneAudioSampleReleasesEveryQueuedFrameOfTheRateInOrder) 
   EXPECT_EQ(result->videoCount, 3);
   EXPECT_EQ(result->video, buffer_.VideoQueue()->Head());
   EXPECT_EQ(result->video->isKeyFrame, 1);
-  EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{2, 2, 2}));
-  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600, 7200, 10800}));
+  EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{2, 2, 2, 3}));
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600, 7200, 10800, 14400}));
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
   pool_.PutEmptyBuffer(result->audio->buffer);
 
   // The frames stay queued until the controller releases them.
   buffer_.VideoQueue()->releasedata(3);
-  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 1);
   EXPECT_EQ(pool_.IdleCount(kClass), 4);
 }
 
@@ -209,7 +210,7 @@ TEST_P(RateWalkTest, AFrameOfAnotherRateStopsTheWalk) {
   for (int32_t rate : GetParam().rates) {
     ASSERT_TRUE(PutVideo(ts += 3600, rate));
   }
-  ASSERT_TRUE(PutAudio(1920));
+  ASSERT_TRUE(PutAudio(ts));
   SyncResult result = Fetch(25);
   ASSERT_EQ(result->status, kSynAudioReleased);
   EXPECT_EQ(result->videoCount, GetParam().released);
