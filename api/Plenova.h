@@ -145,6 +145,11 @@ class IPlenova {
                              void* buffer, int buflen, uint64_t stamptime, uint32_t extra) = 0;
   virtual int StopRecord() = 0;
   virtual int StartRecord(const char* url) = 0;
+  // The target delay in milliseconds, 0 to 1000 (default 60): how late a
+  // frame may arrive, measured against the meeting's media clock, and still
+  // be placed on the output. Later frames are dropped. Taken when the engine
+  // next starts. Returns 0, or -1 outside the range.
+  virtual int SetTargetDelay(int milliseconds) = 0;
 };
 
 // Creates a recorder. `dir` names the folder under which the log folder

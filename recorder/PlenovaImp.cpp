@@ -88,6 +88,9 @@ int PlenovaImp::PlenovaUnint() {
     if (m_audioMix) m_audioMix->stop();
     if (m_videoMix) m_videoMix->StopVideoMixThread();
     if (m_synCtl) m_synCtl->StopSynThread();
+    // The next frame anchors the timeline anew; the outputs go on from
+    // where this run ended.
+    m_timeline.Restart();
     m_layout_given = false;
     m_started = false;
     m_stream_init_done = false;
@@ -95,6 +98,16 @@ int PlenovaImp::PlenovaUnint() {
     m_first_video_update = true;
   }
   PLN_LOG_ERROR("_Plenova_ Terminate Success ");
+  return 0;
+}
+
+int PlenovaImp::SetTargetDelay(int milliseconds) {
+  if (milliseconds < 0 || !m_timeline.SetDelayMs(static_cast<uint32_t>(milliseconds))) {
+    PLN_LOG_ERROR("'s value is illegall: target delay %d ms is outside 0 to %u", milliseconds,
+                  MediaTimeline::kMaxDelayMs);
+    return -1;
+  }
+  PLN_LOG_MESSAGE("_Plenova_ target delay %d ms, taken when the engine next starts", milliseconds);
   return 0;
 }
 
@@ -327,6 +340,7 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
                                  &m_pool,
                                  &m_synBuffer,
                                  m_synCtl.get(),
+                                 &m_timeline,
                                  u->target_audio_frames_per_seconds,
                                  u->target_audio_channels,
                                  u->target_audio_sampling_rate,
@@ -428,6 +442,7 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
   m_video_record.streams = u->vstreaminfo;
   m_video_record.synBuffer = &m_synBuffer;
   m_video_record.pool = &m_pool;
+  m_video_record.timeline = &m_timeline;
   if (m_first_video_update) {
     m_first_video_update = false;
     m_synBuffer.InitBuffer(&m_pool);

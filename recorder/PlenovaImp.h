@@ -15,6 +15,7 @@
 #include "output/IAVStreaming.h"
 #include "output/IAVSynCtl.h"
 #include "platform/Mutex.h"
+#include "sync/MediaTimeline.h"
 #include "video/IVideoMix.h"
 
 namespace plenova {
@@ -69,6 +70,7 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
                      int buflen, uint64_t stamptime, uint32_t extra) override;
   int StopRecord() override;
   int StartRecord(const char* url) override;
+  int SetTargetDelay(int milliseconds) override;
 
   // State a test or a diagnostic may read.
   bool started() const { return m_started; }
@@ -131,6 +133,7 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
   // Declared first: destroyed last, after every component that borrows them.
   MemoryPool m_pool;
   AVSynBuffer m_synBuffer;
+  MediaTimeline m_timeline;
 
   std::unique_ptr<IAudioMix> m_audioMix;
   std::unique_ptr<IAVStreaming> m_streaming;
