@@ -1,5 +1,7 @@
 #include "output/RtmpStreaming.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,9 +23,11 @@ bool HasAdtsHeader(const PoolBuffer& buffer) {
 }
 constexpr int32_t kAdtsHeaderBytes = 7;
 
-// A 90 kHz stamp in the RTMP library's 100-ns units; the library counts
-// each session from its first sample.
-uint64_t StampTo100ns(uint64_t stamp) { return stamp * 1000 / 9; }
+// Room below a run's first stamp, in the RTMP library's 100-ns units: a
+// sample up to this much older than the first one still gets a time.
+constexpr int64_t kHeadroom100ns = 100'000'000;  // 10 s
+// Beyond this distance from the first stamp a sample's stamp is broken.
+constexpr int64_t kMaxDistance = int64_t{1} << 40;
 
 }  // namespace
 
@@ -327,6 +331,7 @@ void RtmpStreaming::startRtmp() {
     return;
   }
   m_audioStarted = false;
+  m_hasStampBase = false;
   m_audioLatency.Reset();
   m_videoLatency.Reset();
   m_thread = std::make_unique<platform::Thread>();
@@ -404,9 +409,19 @@ bool RtmpStreaming::PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, boo
   return true;
 }
 
+uint64_t RtmpStreaming::TimeOfLocked(uint64_t stamp) {
+  if (!m_hasStampBase) {
+    m_hasStampBase = true;
+    m_stampBase = stamp;
+  }
+  // Stamps wrap modulo 2^64: the distance from the run's first one is signed.
+  const int64_t ticks = std::clamp(static_cast<int64_t>(stamp - m_stampBase), -kMaxDistance, kMaxDistance);
+  return static_cast<uint64_t>(std::max<int64_t>(0, kHeadroom100ns + ticks * 1000 / 9));
+}
+
 void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {
   platform::MutexLock lock(m_mutex);
-  const uint64_t time = StampTo100ns(unit.buffer->timestamp);
+  const uint64_t time = TimeOfLocked(unit.buffer->timestamp);
   if (PushLocked(unit, time, false)) {
     ++m_videoFramesSent;
     m_videoFailures = 0;
@@ -431,7 +446,7 @@ bool RtmpStreaming::SendStep() {
   std::unique_ptr<RtmpDataUnit> audio = m_audioQueue.GetData(sending);
   if (audio != nullptr) {
     platform::MutexLock lock(m_mutex);
-    if (PushLocked(*audio, StampTo100ns(audio->buffer->timestamp), true)) {
+    if (PushLocked(*audio, TimeOfLocked(audio->buffer->timestamp), true)) {
       ++m_audioSamplesSent;
       m_audioFailures = 0;
     } else if (m_audioFailures++ % kFailureLogEvery == 0) {

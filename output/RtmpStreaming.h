@@ -109,6 +109,9 @@ class RtmpStreaming {
   const LatencyStats& VideoLatency() const { return m_videoLatency; }
 
  private:
+  // The library's time (100-ns units) of a sample stamped `stamp` (90 kHz).
+  // Caller holds m_mutex.
+  uint64_t TimeOfLocked(uint64_t stamp);
   // The nine library functions, resolved by name.
   struct WendrelApi {
     WendrelPushMediaSample PushMediaSample = nullptr;
@@ -172,6 +175,9 @@ class RtmpStreaming {
   uint64_t m_audioFailures = 0;  // consecutive
   uint64_t m_videoFailures = 0;  // consecutive, non-key frames
   bool m_audioStarted = false;
+  // The run's first stamp: times handed to the library count from it.
+  bool m_hasStampBase = false;
+  uint64_t m_stampBase = 0;
   LatencyStats m_audioLatency;
   LatencyStats m_videoLatency;
 

@@ -51,10 +51,13 @@ std::vector<uint16_t> Ports() {
 }
 
 // Timestamps of the pushes of one kind (audio or video), in order.
+// The times of the pushes of one medium, counted from the first push of
+// either, as the library counts them.
 std::vector<uint64_t> PushTimes(bool audio) {
   std::vector<uint64_t> out;
-  for (const auto& call : fake_wendrel::CallsNamed("PushMediaSample"))
-    if ((call.is_audio == 1) == audio) out.push_back(call.timestamp);
+  const auto calls = fake_wendrel::CallsNamed("PushMediaSample");
+  for (const auto& call : calls)
+    if ((call.is_audio == 1) == audio) out.push_back(call.timestamp - calls.front().timestamp);
   return out;
 }
 
