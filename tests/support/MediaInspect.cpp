@@ -168,12 +168,18 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
       const double t = pts == AV_NOPTS_VALUE ? 0 : pts * av_q2d(stream->time_base);
       if (is_video) {
         out.picture_times.push_back(t);
-        const bool need = options.keep_pictures || options.probe_w > 0 || !options.pictures_at.empty();
+        const bool need = options.keep_pictures || options.probe_w > 0 || !options.pictures_at.empty() ||
+                          !options.probes.empty();
         if (need) {
           Picture p = take_picture(frame.get(), t);
           if (options.probe_w > 0)
             out.probe_luma.push_back(
                 p.MeanY(options.probe_x, options.probe_y, options.probe_w, options.probe_h));
+          out.probes_luma.resize(options.probes.size());
+          for (size_t i = 0; i < options.probes.size(); ++i) {
+            const auto& r = options.probes[i];
+            out.probes_luma[i].push_back(p.MeanY(r[0], r[1], r[2], r[3]));
+          }
           for (size_t i = 0; i < options.pictures_at.size(); ++i) {
             const double d = std::fabs(t - options.pictures_at[i]);
             if (d < best_distance[i]) {
@@ -197,6 +203,7 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
           swr.reset(s);
           swr_init(swr.get());
         }
+        out.sound.segments.emplace_back(out.sound.samples.size() / static_cast<size_t>(out.sound.channels), t);
         std::vector<int16_t> buf(static_cast<size_t>(frame->nb_samples) * out.sound.channels + 64);
         uint8_t* dst = reinterpret_cast<uint8_t*>(buf.data());
         const int n = swr_convert(swr.get(), &dst, frame->nb_samples,
@@ -277,6 +284,39 @@ std::vector<double> ToneOnsets(const Sound& sound, double frequency, double wind
   }
   const double peak = energy.empty() ? 0 : *std::max_element(energy.begin(), energy.end());
   return Rises(times, energy, peak / 2);
+}
+
+double Sound::TimeOf(size_t index) const {
+  auto after = std::upper_bound(segments.begin(), segments.end(), index,
+                                [](size_t i, const std::pair<size_t, double>& s) { return i < s.first; });
+  if (after == segments.begin()) return start_time + static_cast<double>(index) / rate;
+  --after;
+  return after->second + static_cast<double>(index - after->first) / rate;
+}
+
+std::vector<double> ToneStarts(const Sound& sound, double frequency) {
+  if (sound.rate <= 0 || sound.channels <= 0) return {};
+  const size_t total = sound.samples.size() / static_cast<size_t>(sound.channels);
+  const auto window = static_cast<size_t>(sound.rate / 200);  // 5 ms
+  const auto hop = static_cast<size_t>(sound.rate / 1000);    // 1 ms
+  const double w = 2 * M_PI * frequency / sound.rate;
+  std::vector<double> times, power;
+  for (size_t first = 0; first + window <= total; first += hop) {
+    double s1 = 0, s2 = 0;
+    for (size_t i = first; i < first + window; ++i) {
+      double x = 0;
+      for (int c = 0; c < sound.channels; ++c) x += sound.samples[i * static_cast<size_t>(sound.channels) + static_cast<size_t>(c)];
+      const double s0 = x + 2 * std::cos(w) * s1 - s2;
+      s2 = s1;
+      s1 = s0;
+    }
+    // A tone that begins inside the window reaches half the power of a full
+    // window when about 0.7 of the window holds it.
+    times.push_back(sound.TimeOf(first + window * 3 / 10));
+    power.push_back(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2);
+  }
+  const double peak = power.empty() ? 0 : *std::max_element(power.begin(), power.end());
+  return Rises(times, power, peak / 2);
 }
 
 std::vector<double> Rises(const std::vector<double>& times, const std::vector<double>& values,

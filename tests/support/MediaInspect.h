@@ -3,6 +3,7 @@
 // Reading back what the engine wrote, as a user would: ffprobe for the
 // structure, libavcodec for the pixels and the samples.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -45,6 +46,12 @@ struct Sound {
   int channels = 0;
   std::vector<int16_t> samples;
   double start_time = 0;  // presentation time of the first sample, seconds
+  // Each decoded frame's first sample (per channel) and its presentation
+  // time: where a gap in the stamps lies, the samples run on without it.
+  std::vector<std::pair<size_t, double>> segments;
+
+  // Presentation time of sample `index` (per channel), by its frame's stamp.
+  double TimeOf(size_t index) const;
 };
 
 struct Decoded {
@@ -55,6 +62,8 @@ struct Decoded {
   std::vector<double> picture_times;
   // Mean luma of `probe_rect` in every picture, in presentation order.
   std::vector<double> probe_luma;
+  // The same for each of DecodeOptions::probes.
+  std::vector<std::vector<double>> probes_luma;
   Sound sound;
 };
 
@@ -64,6 +73,8 @@ struct DecodeOptions {
   std::vector<double> pictures_at;
   // Rectangle whose mean luma is measured in every picture (w = 0: none).
   int probe_x = 0, probe_y = 0, probe_w = 0, probe_h = 0;
+  // More such rectangles: x, y, w, h.
+  std::vector<std::array<int, 4>> probes;
   bool audio = true;
 };
 
@@ -77,6 +88,11 @@ double ToneShare(const Sound& sound, double frequency, double from, double to);
 // Times (seconds, relative to the sound's start) where the envelope of
 // `frequency` rises above half its maximum after being below it.
 std::vector<double> ToneOnsets(const Sound& sound, double frequency, double window = 0.005);
+
+// Presentation times where a tone of `frequency` begins: its power over a
+// 5 ms window, moved on 1 ms at a time, rises above half its peak. Placed
+// by the stamps of the decoded frames.
+std::vector<double> ToneStarts(const Sound& sound, double frequency);
 
 // Times where `values` (sampled at `times`) rises above `threshold`.
 std::vector<double> Rises(const std::vector<double>& times, const std::vector<double>& values,
