@@ -70,14 +70,14 @@ class Feeder {
     }
     elapsed_ms_ += seconds * 1000;
     const double end_ms = elapsed_ms_;
-    const int jitter[] = {0, 6, -4, 11, 2, -8, 5, 0};
     for (;;) {
       const double audio_ms = audio_frames_ * 1024000.0 / rate_;
       const double video_ms = video_frames_ * 40.0;
       if (std::min(audio_ms, video_ms) >= end_ms) break;
       if (audio_ms <= video_ms) {
         const auto frame = audio_.Next(adts_);
-        const double stamp = audio_ms + 8 + jitter[audio_frames_ % 8];
+        // The engine's stamps are exact; the millisecond rounds them down.
+        const double stamp = std::floor(audio_ms);
         failures += record_->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
                                           kTarvaneTagAudio,
                                           kClockStart + static_cast<uint64_t>(std::max(0.0, stamp))) != 0;
