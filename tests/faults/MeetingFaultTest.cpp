@@ -50,14 +50,10 @@ StallRun RecordStall(bool other_voice) {
   return run;
 }
 
-// Flashes and beeps in the part after the stall are no more than 60 ms apart:
-// a flash is seen on the first picture at or after it (40 ms apart) and a
-// beep's onset within its 5 ms window, so one picture of jitter is no fault;
-// the fault this catches is the hundreds of milliseconds of a lost sync.
-// When the only voice comes back, the file's audio is placed again from the
-// wall-clock time of the first returning AAC frame, which is up to about a
-// hundred milliseconds off: `limit` allows for it there.
-void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0.060) {
+// Flashes and beeps in the part after the stall are no more than 45 ms apart
+// (a loaded machine may add a picture of jitter to a flash); the fault this
+// catches is the hundreds of milliseconds of a lost sync.
+void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0.045) {
   const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
   EXPECT_GE(worst, 0) << "too few flashes after the stall";
@@ -90,15 +86,15 @@ TEST_P(AudioStallTest, VideoFlowsAsTheStallRulesSay) {
 INSTANTIATE_TEST_SUITE_P(Voices, AudioStallTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "OneOfTwo" : "OnlyVoice"; });
 
-// The audio gap of the stall is removed from the output; the video held
-// during it must follow, not stay behind the audio for the rest of the
-// recording.
+// The output keeps the audio's gap where nothing was heard; the video held
+// during it must come back with the audio, not stay behind it for the rest
+// of the recording.
 TEST(AudioStallSyncTest, SyncHoldsAfterTheOnlyVoiceStalls) {
   const StallRun run = RecordStall(false);
   ASSERT_FALSE(run.mp4.empty());
   const ProbeResult probe = Probe(run.mp4);
   ASSERT_TRUE(probe.ok) << probe.error;
-  ExpectSyncAfterStall(run, probe.duration, 0.150);
+  ExpectSyncAfterStall(run, probe.duration);
 }
 
 }  // namespace

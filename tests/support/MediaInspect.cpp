@@ -267,25 +267,6 @@ double ToneShare(const Sound& sound, double frequency, double from, double to) {
   return total > 0 ? std::min(1.0, 2 * power / (n * total)) : 0;
 }
 
-std::vector<double> ToneOnsets(const Sound& sound, double frequency, double window) {
-  std::vector<double> times, energy;
-  if (sound.rate <= 0) return {};
-  const double length = static_cast<double>(sound.samples.size() / sound.channels) / sound.rate;
-  for (double t = 0; t + window <= length; t += window) {
-    const double share = ToneShare(sound, frequency, t, t + window);
-    double rms = 0;
-    const auto a = static_cast<size_t>(t * sound.rate), b = static_cast<size_t>((t + window) * sound.rate);
-    for (size_t i = a; i < b; ++i) {
-      const double x = sound.samples[i * sound.channels];
-      rms += x * x;
-    }
-    times.push_back(t);
-    energy.push_back(share * rms / std::max<size_t>(1, b - a));
-  }
-  const double peak = energy.empty() ? 0 : *std::max_element(energy.begin(), energy.end());
-  return Rises(times, energy, peak / 2);
-}
-
 double Sound::TimeOf(size_t index) const {
   auto after = std::upper_bound(segments.begin(), segments.end(), index,
                                 [](size_t i, const std::pair<size_t, double>& s) { return i < s.first; });
@@ -340,36 +321,6 @@ double LargestPictureGap(const Decoded& decoded, double from) {
   return gap;
 }
 
-namespace {
-
-// Where the audio track of `path` jumps forward: (decoded seconds before the
-// jump, length of the jump). The decoder hands the samples on without the
-// holes, so beep times found in them are moved by the jumps before them.
-std::vector<std::pair<double, double>> AudioJumps(const std::string& path) {
-  std::vector<std::pair<double, double>> jumps;
-  std::istringstream packets(Run("ffprobe -v error -select_streams a -show_entries "
-                                 "packet=pts_time,duration_time -of csv=p=0 '" + path + "'"));
-  std::string line;
-  // The muxer may give the packet before a jump the length of the jump.
-  double first = -1, expected = 0, moved = 0, frame = 0;
-  while (std::getline(packets, line)) {
-    double pts = 0, duration = 0;
-    if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) != 2) continue;
-    if (first < 0) {
-      first = expected = pts;
-      frame = duration;
-    }
-    if (pts - expected > 0.05) {
-      jumps.emplace_back(expected - first - moved, pts - expected);
-      moved += pts - expected;
-    }
-    expected = pts + std::min(duration, frame);
-  }
-  return jumps;
-}
-
-}  // namespace
-
 double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, int y, int w, int h,
                               double from, size_t min_flashes) {
   DecodeOptions options;
@@ -379,14 +330,7 @@ double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, in
   options.probe_h = h;
   const Decoded decoded = Decode(path, options);
   if (!decoded.ok) return -1;
-  std::vector<double> beeps = ToneOnsets(decoded.sound, beep_hz);
-  const auto jumps = AudioJumps(path);
-  for (double& b : beeps) {
-    double moved = 0;
-    for (const auto& [at, length] : jumps)
-      if (b >= at) moved += length;
-    b += decoded.sound.start_time + moved;
-  }
+  const std::vector<double> beeps = ToneStarts(decoded.sound, beep_hz);
   double worst = 0;
   size_t flashes = 0;
   for (double f : Rises(decoded.picture_times, decoded.probe_luma, 160)) {

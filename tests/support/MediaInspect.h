@@ -85,10 +85,6 @@ Decoded Decode(const std::string& path, const DecodeOptions& options);
 // times (seconds): the Goertzel power over the total power, 0..1.
 double ToneShare(const Sound& sound, double frequency, double from, double to);
 
-// Times (seconds, relative to the sound's start) where the envelope of
-// `frequency` rises above half its maximum after being below it.
-std::vector<double> ToneOnsets(const Sound& sound, double frequency, double window = 0.005);
-
 // Presentation times where a tone of `frequency` begins: its power over a
 // 5 ms window, moved on 1 ms at a time, rises above half its peak. Placed
 // by the stamps of the decoded frames.
