@@ -51,9 +51,8 @@ bool VideoMixImp::IVideoMixInit(const VideoMixInitParam* param, PlenovaCanvasCal
   if (param->timeline != nullptr) m_mix.SetTimeline(param->timeline);
   m_mix.VideoMixInit(table.data(), count, param->pool, &m_encodeBuffer, param->target_w,
                      param->target_h, callback);
-  int32_t fps = 0;
-  for (int32_t i = 0; i < count; ++i) fps = std::max(fps, table[i].fps);
-  m_encode.VideoEncodeInit(param->target_bitrate, fps, param->target_w, param->target_h,
+  // Canvases come at the compositor's rate whatever the streams declare.
+  m_encode.VideoEncodeInit(param->target_bitrate, VideoMix::kOutputRate, param->target_w, param->target_h,
                            &m_encodeBuffer, param->synBuffer, param->pool, param->streaming);
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
