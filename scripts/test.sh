@@ -25,7 +25,7 @@ cmake --build build-tsan -j"$jobs" --target "${threaded[@]}" plenova wendrel tar
 # PLENOVA_TEST_RTMP_URL (or PLENOVA_TEST_RTMP_PORT) and
 # PLENOVA_TEST_RTMP_RECORD_DIR (STREAM.flv per published stream) and skip
 # without them.
-rtmp_port=19350
+rtmp_port="${PLENOVA_TEST_RTMP_PORT:-19350}"
 rtmp_records="$root/build-asan/rtmp-records"
 rm -rf "$rtmp_records"
 rtmp_prefix="$(scripts/rtmp-server.sh start "$rtmp_port" "$rtmp_records")"
