@@ -64,8 +64,11 @@ TEST_F(AVSynCtlThreadTest, WaitsOnTheStartPollUntilAudioThenWritesAudioFirst) {
   ASSERT_GE(sleeps.size(), 1u);
   const size_t quick = AVSynCtl::kBusyHoldMs / AVSynCtl::kPollMs;
   for (size_t i = 0; i < sleeps.size(); ++i) {
-    if (i + 1 < quick) EXPECT_EQ(sleeps[i], AVSynCtl::kPollMs) << i;
-    if (i > quick) EXPECT_EQ(sleeps[i], AVSynCtl::kIdlePollMs) << i;
+    if (i + 1 < quick) {
+      EXPECT_EQ(sleeps[i], AVSynCtl::kPollMs) << i;
+    } else if (i > quick) {
+      EXPECT_EQ(sleeps[i], AVSynCtl::kIdlePollMs) << i;
+    }
   }
 }
 
