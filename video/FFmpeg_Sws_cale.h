@@ -88,6 +88,8 @@ class FFmpeg_Sws_cale {
   static void FillBackground(int mode, uint8_t* buffer, int32_t w, int32_t h);
 
   bool HasContext() const { return context_ != nullptr; }
+  // Whether a scaled picture for the current geometry is kept for Redraw.
+  bool HasPicture() const { return has_picture_; }
   int32_t canvas_width() const { return canvas_w; }
   int32_t canvas_height() const { return canvas_h; }
   int32_t real_target_w() const { return m_real_target_w; }

@@ -12,7 +12,21 @@
 namespace plenova {
 namespace {
 
+struct Box {
+  int32_t x = 0, y = 0, w = 0, h = 0;
+};
+
 const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+// A rectangle of the canvas a scaler paints: x, y, w, h.
+Box BoxOf(const FFmpeg_Sws_cale& scaler) {
+  return Box{scaler.real_x_position(), scaler.real_y_position(), scaler.real_target_w(), scaler.real_target_h()};
+}
+
+bool Overlap(const Box& a, const Box& b) {
+  return int64_t{a.x} < int64_t{b.x} + b.w && int64_t{b.x} < int64_t{a.x} + a.w && int64_t{a.y} < int64_t{b.y} + b.h &&
+         int64_t{b.y} < int64_t{a.y} + a.h;
+}
 
 bool SameId(const std::optional<std::string>& id, const char* other) {
   return id.has_value() && other != nullptr && *id == other;
@@ -628,17 +642,38 @@ void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
   }
   if (blank) FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w, m_canvas_h);
 
+  // A window painted this tick covers the windows below it; those above it
+  // that overlap are painted again from their last picture, so that what
+  // lies on top stays on top. Only new frames are scaled.
+  std::array<Box, kMaxStreams> painted{};
+  int painted_count = 0;
+  auto overlaps_painted = [&](const FFmpeg_Sws_cale& scaler) {
+    const Box mine = BoxOf(scaler);
+    for (int k = 0; k < painted_count; ++k) {
+      if (Overlap(mine, painted[static_cast<size_t>(k)])) return true;
+    }
+    return false;
+  };
   for (int i = 0; i < kMaxStreams; ++i) {
     VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    if (!slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
     if (draw[i]) {
       slot.scaler->Draw(frames[i]->data, canvas, slot.videoType, frames[i]->extra);
-    } else if (blank && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler)) {
+    } else if (slot.iswork && (blank || overlaps_painted(*slot.scaler))) {
       slot.scaler->Redraw(canvas);
+    } else {
+      continue;
     }
+    painted[static_cast<size_t>(painted_count++)] = BoxOf(*slot.scaler);
   }
+  // Pictures are still: scaled once, then copied again whenever something
+  // may have been painted over them.
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
-    if (painted_picture(slot)) {
+    if (!painted_picture(slot)) continue;
+    if (!slot.scaler->HasPicture()) {
       slot.scaler->Draw(CameraOffPicture::Data(), canvas, slot.videoType, FFmpeg_Sws_cale::kTopDown);
+    } else if (blank || painted_count > 0) {
+      slot.scaler->Redraw(canvas);
     }
   }
 }

@@ -19,6 +19,8 @@ struct Yuv {
 inline constexpr Yuv kBlack{16, 128, 128};
 inline constexpr Yuv kRed{81, 90, 240};
 inline constexpr Yuv kGreen{145, 54, 34};
+// Luma of the camera-off placeholder's ground.
+inline constexpr uint8_t kPlaceholderGround = 34;
 inline constexpr Yuv kBlue{41, 240, 110};
 
 // A w x h I420 picture of one colour.
