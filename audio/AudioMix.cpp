@@ -316,13 +316,16 @@ bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
     // Its span has been mixed already.
     GiveBack(buffer);
     m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
+    ++s.counters.droppedLate;
     return true;
   }
   buffer->timestamp = placed.stamp;
   if (s.queue->pushdata(buffer, position, frames)) {
     m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
+    ++s.counters.accepted;
   } else {
     m_counters.droppedFull.fetch_add(1, std::memory_order_relaxed);
+    ++s.counters.droppedFull;
   }
   return true;
 }
@@ -588,6 +591,16 @@ uint64_t AudioMix::NextEndStamp() {
 std::array<AudioMixOldStream, AudioMix::kMaxStreams> AudioMix::OldStreams() {
   platform::MutexLock lock(m_mutex);
   return m_streaminfo_old;
+}
+
+std::vector<StreamStatistics> AudioMix::StreamStatisticsSnapshot() {
+  std::vector<StreamStatistics> out;
+  platform::MutexLock lock(m_mutex);
+  for (const AudioMixStreamSlot& s : m_streaminfo_current) {
+    if (!s.streamId.has_value()) continue;
+    out.push_back(StreamStatistics{*s.streamId, true, s.isWork, s.counters, s.queue ? s.queue->Count() : 0});
+  }
+  return out;
 }
 
 AudioMix::SlotView AudioMix::Slot(int i) {

@@ -13,6 +13,7 @@
 #include "audio/IAudioMix.h"
 #include "audio/ManageInUseBuffer_ForAudioMix.h"
 #include "common/MemoryPool.h"
+#include "common/StreamStatistics.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "sync/MediaTimeline.h"
@@ -48,6 +49,7 @@ struct AudioMixStreamSlot {
   // that begins within kJoinToleranceMs of it continues the stream there.
   bool joined = false;
   int64_t lastEnd = 0;
+  StreamCounters counters;
 };
 
 // A stream the last layout update removed.
@@ -144,6 +146,8 @@ class AudioMix {
   uint64_t NextStamp();
   uint64_t NextEndStamp();
   const AudioMixCounters& Counters() const { return m_counters; }
+  // Every stream in the table with its counters, under the mixer's lock.
+  std::vector<StreamStatistics> StreamStatisticsSnapshot();
   // Copies of the tables, taken under the mixer's lock.
   std::array<AudioMixOldStream, kMaxStreams> OldStreams();
   // Slot `i`'s flags and queued frame count (-1 without a queue).

@@ -171,6 +171,7 @@ void VideoMix::ClearStreamSlot(VideoMixStreamSlot& slot) {
   slot.streamId.reset();
   slot.clock = TimelineStream();
   slot.hasShown = false;
+  slot.counters = StreamCounters{};
 }
 
 std::unique_ptr<ManageInUseBuffer_ForVideoMix> VideoMix::MakeQueueLocked() {
@@ -428,6 +429,7 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
     // Older than the picture the stream already shows.
     give_back();
     m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
+    ++slot.counters.droppedLate;
     return true;
   }
   block->timestamp = placed.stamp;
@@ -435,19 +437,22 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
   switch (slot.m_ManageInUseBuffer->pushdata(frame, m_composed, &superseded)) {
     case ManageInUseBuffer_ForVideoMix::Push::kQueued:
       m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
-      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded), std::memory_order_relaxed);
+      ++slot.counters.accepted;
       break;
     case ManageInUseBuffer_ForVideoMix::Push::kSuperseded:
       // The pushed frame came too late to be shown; the others it counts were
       // queued earlier and are replaced by a newer one just as late.
       m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
-      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded - 1), std::memory_order_relaxed);
+      ++slot.counters.droppedLate;
+      --superseded;
       break;
     case ManageInUseBuffer_ForVideoMix::Push::kFull:
       m_counters.droppedFull.fetch_add(1, std::memory_order_relaxed);
-      m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded), std::memory_order_relaxed);
+      ++slot.counters.droppedFull;
       break;
   }
+  m_counters.skipped.fetch_add(static_cast<uint64_t>(superseded), std::memory_order_relaxed);
+  slot.counters.skipped += static_cast<uint64_t>(superseded);
   return true;
 }
 
@@ -709,7 +714,10 @@ void VideoMix::GetMixedData(uint64_t stamp) {
     }
     // The newest frame due by this canvas; none: the stream's last picture stays.
     frames[i] = slot.m_ManageInUseBuffer->TakeDue(stamp, &skipped);
-    if (skipped > 0) m_counters.skipped.fetch_add(static_cast<uint64_t>(skipped), std::memory_order_relaxed);
+    if (skipped > 0) {
+      m_counters.skipped.fetch_add(static_cast<uint64_t>(skipped), std::memory_order_relaxed);
+      slot.counters.skipped += static_cast<uint64_t>(skipped);
+    }
     if (frames[i] != nullptr) {
       slot.hasShown = true;
       slot.shownStamp = frames[i]->timestamp;
@@ -760,6 +768,17 @@ void VideoMix::GetMixedData(uint64_t stamp) {
 }  // namespace plenova
 
 namespace plenova {
+
+std::vector<StreamStatistics> VideoMix::StreamStatisticsSnapshot() {
+  std::vector<StreamStatistics> out;
+  platform::MutexLock lock(m_mutex);
+  for (const VideoMixStreamSlot& s : m_streaminfo_current) {
+    if (!s.streamId) continue;
+    out.push_back(StreamStatistics{*s.streamId, false, s.iswork, s.counters,
+                                   s.m_ManageInUseBuffer ? s.m_ManageInUseBuffer->Count() : 0});
+  }
+  return out;
+}
 
 int VideoMix::QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps) {
   platform::MutexLock lock(m_mutex);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/Plenova.h"
+#include "common/StreamStatistics.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "sync/MediaTimeline.h"
@@ -40,6 +41,7 @@ struct VideoMixStreamSlot {
   TimelineStream clock;        // the stream's place on the media timeline
   bool hasShown = false;       // a frame of the stream has been painted
   uint64_t shownStamp = 0;     // output stamp of that frame
+  StreamCounters counters;
 };
 
 // Counts of what happened to the frames and canvases, for statistics. Any
@@ -155,6 +157,8 @@ class VideoMix {
   // Stamp of the next canvas.
   uint64_t next_stamp();
   const VideoMixCounters& Counters() const { return m_counters; }
+  // Every stream in the table with its counters, under the mixer's lock.
+  std::vector<StreamStatistics> StreamStatisticsSnapshot();
   // Frames queued for the stream with these values (-1 when no slot has it).
   int QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps);
   // Whether such a stream is painted when it has a frame.
