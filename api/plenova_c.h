@@ -20,7 +20,7 @@
  *    must not call plenova_destroy on their own handle. Replacing a callback
  *    does not wait for a call of the old one that is already running; once
  *    plenova_destroy has returned, none of the handle's callbacks runs.
- *  - Records whose name ends in _info or _layout mirror the C++ records
+ *  - Records whose name ends in _param, _info or _layout mirror the C++ records
  *    field for field and never grow. Records that may grow in later
  *    versions begin with a uint32_t `size` that the caller sets to
  *    sizeof(record); the library then reads or fills only the fields that
