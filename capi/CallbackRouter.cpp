@@ -5,19 +5,30 @@
 namespace plenova::capi {
 namespace {
 
+// The entries run on the engine's threads: nothing may leave them.
+template <typename Forward>
+void Contained(Forward&& forward) noexcept {
+  try {
+    forward(CallbackRouter::Instance());
+  } catch (...) {
+  }
+}
+
 template <int N>
 void CanvasAt(unsigned char* canvas, int size) {
-  CallbackRouter::Instance().Canvas(N, canvas, size);
+  Contained([&](CallbackRouter& router) { router.Canvas(N, canvas, size); });
 }
 template <int N>
 void SampleAt(unsigned char* data, int size) {
-  CallbackRouter::Instance().Sample(N, data, size);
+  Contained([&](CallbackRouter& router) { router.Sample(N, data, size); });
 }
 template <int N>
 void MessageAt(const char* text, int code) {
-  CallbackRouter::Instance().Message(N, text, code);
+  Contained([&](CallbackRouter& router) { router.Message(N, text, code); });
 }
-void Mp4StateAt(int stream_id, int state) { CallbackRouter::Instance().Mp4State(stream_id, state); }
+void Mp4StateAt(int stream_id, int state) {
+  Contained([&](CallbackRouter& router) { router.Mp4State(stream_id, state); });
+}
 
 // One distinct function per slot for each per-recorder callback.
 template <int... N>
@@ -117,6 +128,7 @@ void CallbackRouter::Message(int slot, const char* text, int32_t code) {
 }
 
 void CallbackRouter::Mp4State(int stream_id, int32_t state) {
+  if (stream_id < 1 || stream_id > kSlots) return;
   const auto target = Load(stream_id - 1, &Slot::mp4);
   if (target.callback != nullptr) target.callback(state, target.user);
 }

@@ -149,29 +149,37 @@ PLENOVA_C_API void plenova_destroy(plenova_t* recorder) {
 PLENOVA_C_API int plenova_set_canvas_callback(plenova_t* recorder, plenova_canvas_callback callback,
                                               void* user) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
-  CallbackRouter::Instance().SetCanvas(recorder->slot, callback, user);
-  return PLENOVA_OK;
+  return Guarded([&] {
+    CallbackRouter::Instance().SetCanvas(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
 }
 
 PLENOVA_C_API int plenova_set_sample_callback(plenova_t* recorder, plenova_sample_callback callback,
                                               void* user) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
-  CallbackRouter::Instance().SetSample(recorder->slot, callback, user);
-  return PLENOVA_OK;
+  return Guarded([&] {
+    CallbackRouter::Instance().SetSample(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
 }
 
 PLENOVA_C_API int plenova_set_message_callback(plenova_t* recorder,
                                                plenova_message_callback callback, void* user) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
-  CallbackRouter::Instance().SetMessage(recorder->slot, callback, user);
-  return PLENOVA_OK;
+  return Guarded([&] {
+    CallbackRouter::Instance().SetMessage(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
 }
 
 PLENOVA_C_API int plenova_set_mp4_state_callback(plenova_t* recorder,
                                                  plenova_mp4_state_callback callback, void* user) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
-  CallbackRouter::Instance().SetMp4State(recorder->slot, callback, user);
-  return PLENOVA_OK;
+  return Guarded([&] {
+    CallbackRouter::Instance().SetMp4State(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
 }
 
 PLENOVA_C_API int plenova_set_audio_param(plenova_t* recorder, const plenova_audio_param* param) {

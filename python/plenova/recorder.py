@@ -198,7 +198,8 @@ class Recorder:
             raise PlenovaError("create", code)
         self._handle = handle
         self._gate = _CallGate()
-        # Kind -> ctypes trampoline; kept until the handle is destroyed.
+        # Kind -> the ctypes trampolines installed; kept until the handle is
+        # destroyed.
         self._callbacks = {}
         self._finalizer = weakref.finalize(self, _destroy, self._lib, handle, self._callbacks)
 
@@ -343,8 +344,10 @@ class Recorder:
                 finally:
                     _in_callback.active = False
             trampoline = functype(call)
+        # Every trampoline stays alive until the handle is destroyed: an engine
+        # thread may still be running the one just replaced.
+        self._callbacks.setdefault(kind, []).append(trampoline)
         self._call("set_" + kind + "_callback", setter, trampoline, None)
-        self._callbacks[kind] = trampoline
 
     def set_mp4_state_callback(self, callback: Optional[Callable[[Mp4State], None]]):
         """callback(state): the MP4 recorder's states (Mp4State; an unknown one as int)."""
