@@ -10,6 +10,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -27,9 +28,12 @@ std::string g_host_lines;
 
 void HostCallback(void* context, int level, const char* format, va_list args) {
   if (level > AV_LOG_INFO) return;
-  char line[1024];
+  std::string line(1024, '\0');
   int print_prefix = 1;
-  av_log_format_line(context, level, format, args, line, sizeof(line), &print_prefix);
+  const int length = av_log_format_line2(context, level, format, args, line.data(),
+                                         static_cast<int>(line.size()), &print_prefix);
+  if (length <= 0) return;
+  line.resize(std::min(static_cast<size_t>(length), line.size() - 1));
   std::lock_guard<std::mutex> lock(g_host_mutex);
   g_host_lines += line;
 }
