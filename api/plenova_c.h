@@ -8,9 +8,9 @@
  * Conventions:
  *  - Every function that can fail returns an int: PLENOVA_OK (0) or one of
  *    the negative PLENOVA_ERR_* codes; plenova_strerror names them. No
- *    function aborts or lets a C++ exception out; a refusal is also written
- *    to the engine's log (LiveRecordLog beside the folder given to the first
- *    plenova_create).
+ *    function aborts or lets a C++ exception out. What a live recorder
+ *    refuses is also written to the engine's log (LiveRecordLog under the
+ *    folder given to the first plenova_create); a null handle has no log.
  *  - Units: timestamps are ticks of a 90 kHz clock; bit rates are in bit/s;
  *    sizes in pixels; buffer lengths in bytes.
  *  - Strings are NUL-terminated; the library copies what it keeps.
@@ -20,8 +20,8 @@
  *    must not call plenova_destroy on their own handle. Replacing a callback
  *    does not wait for a call of the old one that is already running; once
  *    plenova_destroy has returned, none of the handle's callbacks runs.
- *  - Records whose name ends in _param, _info or _layout mirror the C++ records
- *    field for field and never grow. Records that may grow in later
+ *  - Records whose name ends in _param, _info or _layout mirror the C++
+ *    records field for field and never grow. Records that may grow in later
  *    versions begin with a uint32_t `size` that the caller sets to
  *    sizeof(record); the library then reads or fills only the fields that
  *    both sides know, so an older client keeps working with a newer library.
