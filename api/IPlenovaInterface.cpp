@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/Plenova.h"
+#include "fflog/FfLog.h"
 #include "log/PlenovaLog.h"
 #include "platform/FileSystem.h"
 #include "recorder/EngineComponents.h"
@@ -21,6 +22,26 @@ constexpr size_t kMaxBaseFolder = 245;
 // Guards the one-time log set-up against concurrent first calls.
 std::mutex g_first_call_mutex;
 bool g_first_call = true;
+
+// FFmpeg's lines in the engine log, at the level FfLog chose.
+void WriteFfmpegLine(int level, const char* line, void* /*context*/) {
+  switch (level) {
+    case Log::kError: PLN_RAW_ERROR("_FFmpeg_ %s", line); break;
+    case Log::kWarning: PLN_RAW_WARNING("_FFmpeg_ %s", line); break;
+    case Log::kMessage: PLN_RAW_MESSAGE("_FFmpeg_ %s", line); break;
+    default: PLN_RAW_DEBUG("_FFmpeg_ %s", line); break;
+  }
+}
+
+// Gives FFmpeg its default log callback back when the engine is unloaded, so
+// that no FFmpeg message reaches WriteFfmpegLine once it is gone.
+struct FfmpegLogRoute {
+  bool routed = false;  // set under g_first_call_mutex, read at unload
+  ~FfmpegLogRoute() {
+    if (routed) FfLogRestore();
+  }
+};
+FfmpegLogRoute g_ffmpeg_log_route;
 
 void OpenLogOnce(const char* dir) {
   std::lock_guard<std::mutex> lock(g_first_call_mutex);
@@ -43,8 +64,14 @@ void OpenLogOnce(const char* dir) {
   std::printf("%s\n", config_file.c_str());
   std::printf("%s\n", log_folder.c_str());
   std::fflush(stdout);
-  Log::open2(true, "name=Plenova", false, config_file.c_str(), log_folder.c_str());
+  const bool opened =
+      Log::open2(true, "name=Plenova", false, config_file.c_str(), log_folder.c_str());
   PLN_RAW_ERROR("_Plenoav_ Log::Path=%s", log_folder.c_str());
+  // FFmpeg's messages follow the engine's into its log unless Log.xml leaves
+  // them to the host (which may have set its own FFmpeg log callback).
+  if (opened && Log::ffmpegToLog()) {
+    g_ffmpeg_log_route.routed = FfLogRoute(&WriteFfmpegLine, nullptr, Log::level()) == 0;
+  }
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "PlenovaVersion.h"
+
 #define PLENOVA_API extern "C" __attribute__((visibility("default")))
 
 // Output settings (SetAuidoParam).
@@ -145,6 +147,14 @@ class IPlenova {
                              void* buffer, int buflen, uint64_t stamptime, uint32_t extra) = 0;
   virtual int StopRecord() = 0;
   virtual int StartRecord(const char* url) = 0;
+
+  // Operations added later come after all of the above, whose slots never
+  // move, so a client built against an older header keeps working.
+
+  // The library's version, "major.minor.patch" (static storage). A client
+  // may compare it with PLENOVA_VERSION_STRING, the version of its headers.
+  virtual const char* GetVersion() = 0;
+
   // The target delay in milliseconds, 0 to 1000 (default 60): how late a
   // frame may arrive, measured against the meeting's media clock, and still
   // be placed on the output. Later frames are dropped. Taken when the engine

@@ -27,6 +27,7 @@ struct State {
   std::atomic<int> level{Log::kMessage};
   std::atomic<uint64_t> max_file_size{quillet::LogConfig{}.max_file_size};
   std::atomic<int> max_files{quillet::LogConfig{}.max_files};
+  std::atomic<bool> ffmpeg_to_log{quillet::LogConfig{}.ffmpeg_to_log};
   // Guards the hook pair; writers take it shared, setLineHook exclusively.
   std::shared_mutex hook_mutex;
   Log::LineHook hook = nullptr;
@@ -108,6 +109,7 @@ bool Log::open2(bool enable, const char* options, bool /*console*/, const char* 
   s.level.store(config.level);
   s.max_file_size.store(config.max_file_size);
   s.max_files.store(config.max_files);
+  s.ffmpeg_to_log.store(config.ffmpeg_to_log);
 
   std::string name = OptionValue(options, "name");
   if (name.empty()) name = "Plenova";
@@ -158,3 +160,4 @@ void Log::setLineHook(LineHook hook, void* context) {
 int Log::level() { return state().level.load(); }
 uint64_t Log::maxFileSize() { return state().max_file_size.load(); }
 int Log::maxFiles() { return state().max_files.load(); }
+bool Log::ffmpegToLog() { return state().ffmpeg_to_log.load(); }

@@ -43,4 +43,7 @@ class QUILLET_API Log {
   static int level();
   static uint64_t maxFileSize();
   static int maxFiles();
+  // Whether FFmpeg's messages belong in this log (Log.xml's <FFmpegLog>,
+  // "engine" by default) or are left to the host ("host").
+  static bool ffmpegToLog();
 };

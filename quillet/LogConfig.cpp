@@ -1,27 +1,32 @@
 #include "quillet/LogConfig.h"
 
+#include <tinyxml2.h>
+
 #include <cctype>
 #include <cstdlib>
 
 namespace quillet {
 namespace {
 
-std::string Trim(const std::string& s) {
+std::string Trim(const char* text) {
+  const std::string s = text != nullptr ? text : "";
   size_t b = 0, e = s.size();
   while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
 }
 
-// Finds <tag>value</tag> inside `body`. Returns 0 when absent, 1 when found,
-// -1 when the element is opened but not closed.
-int Element(const std::string& body, const std::string& tag, std::string* value) {
-  const std::string open = "<" + tag + ">", close = "</" + tag + ">";
-  const auto b = body.find(open);
-  if (b == std::string::npos) return 0;
-  const auto e = body.find(close, b + open.size());
-  if (e == std::string::npos) return -1;
-  *value = Trim(body.substr(b + open.size(), e - b - open.size()));
+// The trimmed text of the one child `name` of `root`. Returns 0 when absent,
+// 1 when found, -1 (with `problem` set) when given more than once.
+int Setting(const tinyxml2::XMLElement* root, const char* name, std::string* value,
+            std::string* problem) {
+  const tinyxml2::XMLElement* element = root->FirstChildElement(name);
+  if (element == nullptr) return 0;
+  if (element->NextSiblingElement(name) != nullptr) {
+    *problem = std::string("<") + name + "> given twice";
+    return -1;
+  }
+  *value = Trim(element->GetText());
   return 1;
 }
 
@@ -37,17 +42,19 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
 }  // namespace
 
 bool ParseLogConfig(const std::string& text, LogConfig* config, std::string* problem) {
-  std::string body;
-  if (Element(text, "Log", &body) != 1) {
+  tinyxml2::XMLDocument document;
+  if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+    *problem = std::string("not XML: ") + (document.ErrorStr() != nullptr ? document.ErrorStr() : "");
+    return false;
+  }
+  const tinyxml2::XMLElement* root = document.RootElement();
+  if (root == nullptr || std::string(root->Name()) != "Log") {
     *problem = "no <Log> element";
     return false;
   }
   std::string value;
-  int found = Element(body, "Level", &value);
-  if (found < 0) {
-    *problem = "unclosed <Level>";
-    return false;
-  }
+  int found = Setting(root, "Level", &value, problem);
+  if (found < 0) return false;
   if (found > 0) {
     if (value == "debug") config->level = 0;
     else if (value == "message" || value == "info") config->level = 1;
@@ -59,18 +66,30 @@ bool ParseLogConfig(const std::string& text, LogConfig* config, std::string* pro
     }
   }
   long long number = 0;
-  found = Element(body, "MaxFileSize", &value);
-  if (found < 0 || (found > 0 && !ParseNumber(value, 4096, 1ll << 32, &number))) {
+  found = Setting(root, "MaxFileSize", &value, problem);
+  if (found < 0) return false;
+  if (found > 0 && !ParseNumber(value, 4096, 1ll << 32, &number)) {
     *problem = "MaxFileSize must be a byte count from 4096 to 4294967296";
     return false;
   }
   if (found > 0) config->max_file_size = static_cast<uint64_t>(number);
-  found = Element(body, "MaxFiles", &value);
-  if (found < 0 || (found > 0 && !ParseNumber(value, 1, 1000, &number))) {
+  found = Setting(root, "MaxFiles", &value, problem);
+  if (found < 0) return false;
+  if (found > 0 && !ParseNumber(value, 1, 1000, &number)) {
     *problem = "MaxFiles must be a count from 1 to 1000";
     return false;
   }
   if (found > 0) config->max_files = static_cast<int>(number);
+  found = Setting(root, "FFmpegLog", &value, problem);
+  if (found < 0) return false;
+  if (found > 0) {
+    if (value == "engine") config->ffmpeg_to_log = true;
+    else if (value == "host") config->ffmpeg_to_log = false;
+    else {
+      *problem = "FFmpegLog must be 'engine' or 'host', not '" + value + "'";
+      return false;
+    }
+  }
   return true;
 }
 

@@ -70,6 +70,7 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
                      int buflen, uint64_t stamptime, uint32_t extra) override;
   int StopRecord() override;
   int StartRecord(const char* url) override;
+  const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int milliseconds) override;
 
   // State a test or a diagnostic may read.

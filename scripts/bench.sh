@@ -26,8 +26,8 @@
 #   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
 #   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
 #
-# Installs the GStreamer packages of scripts/bench-packages.txt when missing
-# (root), builds bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
+# Installs what is missing of the build, test and bench package lists
+# (scripts/*-packages.txt), builds bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -39,14 +39,7 @@ seconds="${1:-20}"
 build="$root/build-bench"
 want() { [[ "$part" == all || "$part" == "$1" ]]; }
 
-missing=()
-while read -r pkg; do
-  [[ -n "$pkg" ]] || continue
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
-done <scripts/bench-packages.txt
-if ((${#missing[@]})); then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-deps.sh build test bench >/dev/null
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench >/dev/null

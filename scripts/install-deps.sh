@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt. Idempotent:
-# when everything is present it changes nothing and asks no server.
+# Installs the Debian packages of the named lists (scripts/NAME-packages.txt):
+#   install-deps.sh [build] [test] [bench]      (default: build)
+# build: what building the engine needs; test: what the tests need on top;
+# bench: what the benchmarks need on top. Idempotent: when everything is
+# present it changes nothing and asks no server.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-mapfile -t packages < <(grep -v '^\s*#' "$here/packages.txt" | grep -v '^\s*$')
+lists=("$@")
+((${#lists[@]})) || lists=(build)
+
+packages=()
+for list in "${lists[@]}"; do
+  file="$here/$list-packages.txt"
+  [[ -f "$file" ]] || { echo "install-deps: no list $file" >&2; exit 2; }
+  mapfile -t -O "${#packages[@]}" packages < <(grep -v '^\s*#' "$file" | grep -v '^\s*$')
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -11,7 +22,7 @@ for p in "${packages[@]}"; do
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 if ((${#missing[@]} == 0)); then
-  echo "install-deps: all ${#packages[@]} packages present"
+  echo "install-deps: all ${#packages[@]} packages of ${lists[*]} present"
   exit 0
 fi
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-scripts/install-deps.sh
+scripts/install-deps.sh build test
 jobs="$(nproc)"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"

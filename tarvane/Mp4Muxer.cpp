@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "api/PlenovaVersion.h"
 #include "tarvane/FileOutput.h"
 #include "tarvane/Mp4Timeline.h"
 
@@ -45,6 +46,14 @@ AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
   std::memcpy(parameters->extradata, config, size);
   parameters->extradata_size = static_cast<int>(size);
   return stream;
+}
+
+// Tags every file carries: the engine and its version (shown as "encoder")
+// and the time the recording began, UTC ("now": the muxer reads the clock
+// when it writes the header).
+void SetFileTags(AVFormatContext* context, const char* creation_time) {
+  av_dict_set(&context->metadata, "encoding_tool", "Plenova " PLENOVA_VERSION_STRING, 0);
+  av_dict_set(&context->metadata, "creation_time", creation_time, 0);
 }
 
 }  // namespace
@@ -147,6 +156,7 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
     muxer->audio_index_ = stream->index;
   }
 
+  SetFileTags(context, "now");
   AVDictionary* options = nullptr;
   av_dict_set(&options, "movflags", "empty_moov+default_base_moof+frag_keyframe", 0);
   av_dict_set_int(&options, "frag_duration", kFragmentUs, 0);
@@ -258,6 +268,9 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
     *error = "opening " + to + ": " + AvErrorText(result);
     return false;
   }
+  // The rewritten file keeps the time the recording began.
+  const AVDictionaryEntry* began = av_dict_get(input->metadata, "creation_time", nullptr, 0);
+  SetFileTags(output.get(), began != nullptr ? began->value : "now");
   AVDictionary* options = nullptr;
   av_dict_set(&options, "movflags", "faststart", 0);
   result = avformat_write_header(output.get(), &options);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,6 +69,41 @@ TEST(EntryPointsTest, LayoutInterfaceIsTheSameRecorder) {
   EXPECT_EQ(recorder->PlenovaInit(nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(recorder->PlenovaUnint(), 0);
   EXPECT_EQ(recorder->PlenovaUnint(), 0);
+  DeletePlenova(recorder);
+}
+
+// The vtable slot of a virtual function of IPlenova. In the Itanium C++ ABI
+// a pointer to a virtual member function holds 1 + the slot's byte offset.
+template <typename Function>
+size_t SlotOf(Function IPlenova::*member) {
+  uintptr_t words[2];
+  static_assert(sizeof(member) == sizeof(words));
+  std::memcpy(words, &member, sizeof(words));
+  return (words[0] - 1) / sizeof(void*);
+}
+
+// A client built against an older header calls the original operations by
+// their slots: none may move, and later operations come after them (slots 0
+// and 1 are the destructor's two entries).
+TEST(EntryPointsTest, OperationsKeepTheirSlotsAndLaterOnesComeAfterThem) {
+  EXPECT_EQ(SlotOf(&IPlenova::GetUpdateStreamInterface), 2u);
+  EXPECT_EQ(SlotOf(&IPlenova::PlenovaInit), 3u);
+  EXPECT_EQ(SlotOf(&IPlenova::PlenovaUnint), 4u);
+  EXPECT_EQ(SlotOf(&IPlenova::SetAuidoParam), 5u);
+  EXPECT_EQ(SlotOf(&IPlenova::SetVideoParam), 6u);
+  EXPECT_EQ(SlotOf(&IPlenova::StartMp4Record), 7u);
+  EXPECT_EQ(SlotOf(&IPlenova::StopMp4Record), 8u);
+  EXPECT_EQ(SlotOf(&IPlenova::SetMp4RecordCallback), 9u);
+  EXPECT_EQ(SlotOf(&IPlenova::PushAudioFrame), 10u);
+  EXPECT_EQ(SlotOf(&IPlenova::PushVideoFrame), 11u);
+  EXPECT_EQ(SlotOf(&IPlenova::StopRecord), 12u);
+  EXPECT_EQ(SlotOf(&IPlenova::StartRecord), 13u);
+  EXPECT_EQ(SlotOf(&IPlenova::GetVersion), 14u);
+  EXPECT_EQ(SlotOf(&IPlenova::SetTargetDelay), 15u);
+
+  IPlenova* recorder = CreatePlenova(nullptr);
+  ASSERT_NE(recorder, nullptr);
+  EXPECT_STREQ(recorder->GetVersion(), PLENOVA_VERSION_STRING);
   DeletePlenova(recorder);
 }
 

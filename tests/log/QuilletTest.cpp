@@ -40,6 +40,57 @@ TEST(LogConfigTest, RefusesMalformedDocumentsAndValues) {
   }
 }
 
+// Log.xml is read as XML: a commented-out setting has no effect, CDATA and
+// character references read as text, unknown elements and attributes are
+// ignored, and a setting given twice or a broken document is refused.
+TEST(LogConfigTest, ReadsTheDocumentAsXml) {
+  struct Case {
+    const char* text;
+    int level;
+  };
+  for (const Case& c : {
+           Case{"<Log><!-- <Level>debug</Level> --><Level>error</Level></Log>", 3},
+           Case{"<Log>\n  <!--\n  <Level>debug</Level>\n  -->\n  <Level>warning</Level>\n</Log>", 2},
+           Case{"<Log><Level>error</Level><!-- <Level>debug</Level> --></Log>", 3},
+           Case{"<Log><Level><![CDATA[debug]]></Level></Log>", 0},
+           Case{"<Log><Level>&#100;ebug</Level></Log>", 0},
+           Case{"<?xml version=\"1.0\"?><!-- settings -->\n<Log version=\"2\"><Colour>red</Colour>"
+                "<Level>error</Level></Log>",
+                3},
+       }) {
+    quillet::LogConfig config;
+    std::string problem;
+    ASSERT_TRUE(quillet::ParseLogConfig(c.text, &config, &problem)) << c.text << ": " << problem;
+    EXPECT_EQ(config.level, c.level) << c.text;
+  }
+  for (const char* text : {"<Log><Level>debug</Level><Level>error</Level></Log>",
+                           "<Log><!-- <Level>debug</Level></Log>", "<Config><Level>debug</Level></Config>",
+                           "<Log><Level>debug</Level>"}) {
+    quillet::LogConfig config;
+    std::string problem;
+    EXPECT_FALSE(quillet::ParseLogConfig(text, &config, &problem)) << text;
+    EXPECT_FALSE(problem.empty()) << text;
+  }
+}
+
+TEST(LogConfigTest, FFmpegLogSaysWhoseFFmpegMessagesAre) {
+  struct Case {
+    const char* text;
+    bool ok;
+    bool to_log;
+  };
+  for (const Case& c : {Case{"<Log/>", true, true}, Case{"<Log><FFmpegLog>engine</FFmpegLog></Log>", true, true},
+                        Case{"<Log><FFmpegLog> host </FFmpegLog></Log>", true, false},
+                        Case{"<Log><FFmpegLog>stderr</FFmpegLog></Log>", false, true}}) {
+    quillet::LogConfig config;
+    std::string problem;
+    EXPECT_EQ(quillet::ParseLogConfig(c.text, &config, &problem), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(config.ffmpeg_to_log, c.to_log) << c.text;
+    }
+  }
+}
+
 // The log is opened once per process, so one test covers the whole life:
 // writes before open2 are harmless, a malformed Log.xml gives defaults and
 // one warning line, lines reach the file from many threads, and a second

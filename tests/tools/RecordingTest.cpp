@@ -93,6 +93,7 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
   }
   int StopRecord() override { return Log("StopRecord"); }
   int StartRecord(const char* url) override { return Log("StartRecord " + std::string(url)); }
+  const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int) override { return 0; }
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) override {
     Log("UpdateAudioStreamInfo " + std::to_string(u->audioStreamCount));

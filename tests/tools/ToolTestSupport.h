@@ -50,6 +50,7 @@ class FakeEngine : public IPlenova, public IUpdateStreamInterface {
   }
   int StopRecord() override { return 0; }
   int StartRecord(const char*) override { return 0; }
+  const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int) override { return 0; }
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate*) override {}
   void UpdateVideoStreamInfo(VideoStreamInfoUpdate*) override {}

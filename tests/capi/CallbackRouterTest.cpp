@@ -1,0 +1,138 @@
+// The routing of the engine's callbacks, which carry no user pointer, to
+// the callback and user pointer of the C handle they belong to.
+
+#include "capi/CallbackRouter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace plenova::capi {
+namespace {
+
+// What the C callbacks of one handle received.
+struct Received {
+  std::vector<int> states;
+  std::vector<int> canvas_sizes;
+  std::vector<std::string> messages;
+  std::vector<int> sample_sizes;
+};
+
+void OnState(int32_t state, void* user) { static_cast<Received*>(user)->states.push_back(state); }
+void OnCanvas(const uint8_t*, int32_t size, void* user) {
+  static_cast<Received*>(user)->canvas_sizes.push_back(size);
+}
+void OnSample(const uint8_t*, int32_t size, void* user) {
+  static_cast<Received*>(user)->sample_sizes.push_back(size);
+}
+void OnMessage(const char* text, int32_t code, void* user) {
+  static_cast<Received*>(user)->messages.push_back(std::string(text) + "/" + std::to_string(code));
+}
+
+class CallbackRouterTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (int slot : claimed_) router_.Release(slot);
+  }
+  int Claim() {
+    const int slot = router_.Claim();
+    if (slot >= 0) claimed_.push_back(slot);
+    return slot;
+  }
+  // A handle's slot with all four callbacks going to `received`.
+  int Handle(Received* received) {
+    const int slot = Claim();
+    router_.SetMp4State(slot, &OnState, received);
+    router_.SetCanvas(slot, &OnCanvas, received);
+    router_.SetSample(slot, &OnSample, received);
+    router_.SetMessage(slot, &OnMessage, received);
+    return slot;
+  }
+
+  CallbackRouter& router_ = CallbackRouter::Instance();
+  std::vector<int> claimed_;
+};
+
+TEST_F(CallbackRouterTest, EachHandlesEntriesReachOnlyItsOwnCallbacks) {
+  Received a, b;
+  const int sa = Handle(&a);
+  const int sb = Handle(&b);
+  ASSERT_NE(sa, sb);
+  // What the engine holds: plain functions, and one MP4 function for all.
+  EXPECT_NE(CallbackRouter::CanvasEntry(sa), CallbackRouter::CanvasEntry(sb));
+  EXPECT_NE(CallbackRouter::SampleEntry(sa), CallbackRouter::SampleEntry(sb));
+  EXPECT_NE(CallbackRouter::MessageEntry(sa), CallbackRouter::MessageEntry(sb));
+  uint8_t pixel = 0;
+  CallbackRouter::CanvasEntry(sa)(&pixel, 100);
+  CallbackRouter::CanvasEntry(sb)(&pixel, 200);
+  CallbackRouter::SampleEntry(sb)(&pixel, 7);
+  CallbackRouter::MessageEntry(sa)("connected", 3);
+  const Mp4RecordStateCallback mp4 = CallbackRouter::Mp4StateEntry();
+  mp4(CallbackRouter::Mp4StreamId(sb), 1);
+  mp4(CallbackRouter::Mp4StreamId(sa), 1);
+  mp4(CallbackRouter::Mp4StreamId(sa), 2);
+
+  EXPECT_EQ(a.canvas_sizes, (std::vector<int>{100}));
+  EXPECT_EQ(b.canvas_sizes, (std::vector<int>{200}));
+  EXPECT_TRUE(a.sample_sizes.empty());
+  EXPECT_EQ(b.sample_sizes, (std::vector<int>{7}));
+  EXPECT_EQ(a.messages, (std::vector<std::string>{"connected/3"}));
+  EXPECT_TRUE(b.messages.empty());
+  EXPECT_EQ(a.states, (std::vector<int>{1, 2}));
+  EXPECT_EQ(b.states, (std::vector<int>{1}));
+}
+
+TEST_F(CallbackRouterTest, ClearedReleasedAndUnknownTargetsAreIgnored) {
+  Received a;
+  const int slot = Handle(&a);
+  router_.SetCanvas(slot, nullptr, nullptr);
+  uint8_t pixel = 0;
+  CallbackRouter::CanvasEntry(slot)(&pixel, 100);
+  const Mp4RecordStateCallback mp4 = CallbackRouter::Mp4StateEntry();
+  mp4(0, 1);                                   // no handle registers 0
+  mp4(CallbackRouter::kSlots + 1, 1);          // nor past the last slot
+  mp4(-5, 1);
+  router_.Release(slot);
+  mp4(CallbackRouter::Mp4StreamId(slot), 2);  // released: its old target is gone
+  CallbackRouter::MessageEntry(slot)("late", 0);
+  EXPECT_TRUE(a.canvas_sizes.empty());
+  EXPECT_TRUE(a.states.empty());
+  EXPECT_TRUE(a.messages.empty());
+  // A claimed slot starts with no callbacks.
+  const int again = Claim();
+  CallbackRouter::CanvasEntry(again)(&pixel, 1);
+  EXPECT_TRUE(a.canvas_sizes.empty());
+}
+
+TEST_F(CallbackRouterTest, ClaimsRunOutAndAReleasedSlotIsClaimedAgain) {
+  std::vector<int> slots;
+  for (int slot = Claim(); slot >= 0; slot = Claim()) slots.push_back(slot);
+  EXPECT_EQ(slots.size(), static_cast<size_t>(CallbackRouter::kSlots));
+  EXPECT_EQ(Claim(), -1);
+  router_.Release(slots[5]);
+  EXPECT_EQ(Claim(), slots[5]);
+  EXPECT_EQ(CallbackRouter::CanvasEntry(CallbackRouter::kSlots), nullptr);
+  EXPECT_EQ(CallbackRouter::CanvasEntry(-1), nullptr);
+}
+
+// A setter on a client thread and the forwarding on an engine thread
+// (checked under ThreadSanitizer): every call reaches one whole target.
+TEST_F(CallbackRouterTest, CallbacksChangeWhileAnEngineThreadCalls) {
+  Received a, b;
+  const int slot = Handle(&a);
+  std::atomic<bool> done{false};
+  std::thread engine([&] {
+    uint8_t pixel = 0;
+    for (int i = 0; i < 5000; ++i) CallbackRouter::SampleEntry(slot)(&pixel, 1);
+    done = true;
+  });
+  for (int i = 0; !done.load(); ++i) router_.SetSample(slot, &OnSample, (i % 2) != 0 ? &a : &b);
+  engine.join();
+  EXPECT_EQ(a.sample_sizes.size() + b.sample_sizes.size(), 5000u);
+}
+
+}  // namespace
+}  // namespace plenova::capi
