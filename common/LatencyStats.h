@@ -53,11 +53,31 @@ class LatencyStats {
   // "<output> <media>: n=<count> p50=<ms> p99=<ms> max=<ms> ms".
   std::string Summary(const char* output, const char* media) const;
 
+  // The same percentile over the samples added in the last kRecentSeconds
+  // whole seconds up to `now_ms` (2 ms resolution); 0 without samples.
+  uint32_t RecentPercentile(double percent, uint32_t now_ms) const;
+
+  static constexpr uint32_t kRecentSeconds = 10;
+  static constexpr uint32_t kRecentStepMs = 2;
+  static constexpr uint32_t kRecentBuckets = 1000;  // 0..1998 ms; more goes to overflow
+
  private:
+  // One second's samples for the recent window; the writer reuses the slot
+  // of the second ten seconds back.
+  struct Second {
+    std::atomic<uint32_t> second{0};  // ms / 1000 of the samples held, + 1; 0 = empty
+    std::array<std::atomic<uint32_t>, kRecentBuckets + 1> buckets{};
+  };
+
   // Relaxed atomics: the single writer does load + store, readers only load.
   std::array<std::atomic<uint32_t>, kBucketCount + 1> buckets_{};
   std::atomic<uint64_t> count_{0};
   std::atomic<uint32_t> max_{0};
+  std::array<Second, kRecentSeconds> recent_{};
+  // Seconds of the recent window count from the first sample's time, so
+  // that they run on across the wrap of the 32-bit timer.
+  std::atomic<bool> epoch_set_{false};
+  std::atomic<uint32_t> epoch_ms_{0};
 };
 
 }  // namespace plenova

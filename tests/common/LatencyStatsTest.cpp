@@ -95,3 +95,24 @@ TEST(ArrivalTickTest, OlderTickFollowsTheWrapAndSkipsUnknown) {
 
 }  // namespace
 }  // namespace plenova
+
+namespace plenova {
+namespace {
+
+// The recent window forgets what is older than ten seconds, so a spell of
+// high latency leaves it once it is over.
+TEST(LatencyStatsTest, RecentPercentilesCoverTheLastTenSeconds) {
+  LatencyStats stats;
+  const uint32_t start = 0xFFFF'F000u;  // the window crosses the timer's wrap
+  for (uint32_t ms = 0; ms < 5000; ms += 10) stats.Add(start + ms - 40, start + ms);
+  for (uint32_t ms = 5000; ms < 6000; ms += 10) stats.Add(start + ms - 400, start + ms);  // a burst
+  EXPECT_EQ(stats.RecentPercentile(50, start + 6000), 40u);
+  EXPECT_EQ(stats.RecentPercentile(99, start + 6000), 400u);
+  for (uint32_t ms = 6000; ms < 17000; ms += 10) stats.Add(start + ms - 40, start + ms);
+  EXPECT_EQ(stats.RecentPercentile(99, start + 17000), 40u);
+  EXPECT_EQ(stats.RecentPercentile(50, start + 40000), 0u);  // nothing recent
+  EXPECT_EQ(stats.Percentile(99), 400u);                     // the whole run keeps it
+}
+
+}  // namespace
+}  // namespace plenova
