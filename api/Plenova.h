@@ -113,6 +113,93 @@ typedef void (*PlenovaMessageCallback)(const char* text, int code);
 // state code; see the README for the codes).
 typedef void (*Mp4RecordStateCallback)(int, int);
 
+// --- Events and statistics -------------------------------------------------
+//
+// Records a host reads; each begins with its size so that it can grow:
+// fields are only ever added at the end.
+
+// The outputs events and statistics name.
+enum PlenovaOutput : int32_t {
+  PLENOVA_OUTPUT_MP4 = 0,
+  PLENOVA_OUTPUT_RTMP_1 = 1,
+  PLENOVA_OUTPUT_RTMP_2 = 2,
+  PLENOVA_OUTPUT_COUNT = 3,
+};
+
+// What happened to an output.
+enum PlenovaEventKind : int32_t {
+  PLENOVA_EVENT_CONNECTING = 1,    // RTMP: a connection is being made (attempt)
+  PLENOVA_EVENT_PUBLISHING = 2,    // RTMP: media flow to the server
+  PLENOVA_EVENT_RECONNECTING = 3,  // RTMP: no connection; attempt `attempt` comes in `delay_ms`
+  PLENOVA_EVENT_FAILED = 4,        // the output gave up; text: why
+  PLENOVA_EVENT_STOPPED = 5,       // stopped by the client
+  PLENOVA_EVENT_FILE_OPENED = 6,   // MP4: text: the path
+  PLENOVA_EVENT_FILE_CLOSED = 7,   // MP4: text: the path, bytes: its size
+  PLENOVA_EVENT_WRITE_ERROR = 8,   // MP4: writing failed; text: why (the file stays valid up to it)
+};
+
+struct PlenovaEvent {
+  uint32_t size;     // sizeof(PlenovaEvent) as the engine knows it
+  int32_t output;    // PlenovaOutput
+  int32_t kind;      // PlenovaEventKind
+  int32_t attempt;   // CONNECTING and RECONNECTING: 1 for the first try
+  int32_t delay_ms;  // RECONNECTING: until the next try
+  int32_t reserved;
+  uint64_t bytes;    // FILE_CLOSED: the file's size
+  const char* text;  // never null: a path, a URL with its key masked, or a reason;
+                     // valid during the call only
+};
+
+// Called on an engine thread, never with a lock of the engine's held that
+// a call back into the recorder would need; it must return quickly.
+typedef void (*PlenovaEventCallback)(const PlenovaEvent* event, void* user);
+
+struct PlenovaOutputStatistics {
+  int32_t state;            // the last PlenovaEventKind of the output; 0 before any
+  uint32_t reconnects;      // times a connection was lost or failed and tried again
+  uint64_t bytes_sent;      // media bytes handed to the server or the file
+  uint64_t packets_sent;
+  uint64_t dropped;         // samples lost on the way (full queue, no connection)
+  uint32_t queue_depth;     // samples waiting to be sent or written
+  uint32_t bitrate;         // bit/s over the last second
+  uint64_t outage_ms;       // RTMP: time publishing was asked for but not happening
+  uint32_t latency_p50_ms;  // from the push of a frame to its video leaving, last 10 s
+  uint32_t latency_p99_ms;
+  char last_error[128];     // empty when none
+};
+
+struct PlenovaStreamStatistics {
+  char id[64];              // the stream id, cut to 63 characters
+  int32_t audio;            // 1 audio, 0 video
+  int32_t listed;           // 1 while the layout lists it
+  uint64_t accepted;        // frames queued
+  uint64_t refused;         // frames the engine refused (see its log)
+  uint64_t dropped_late;    // frames that came after their time
+  uint64_t dropped_full;    // frames lost to a full queue
+  uint32_t queue_depth;     // frames waiting now
+  uint32_t reserved;
+};
+
+#define PLENOVA_MAX_STREAM_STATISTICS 32
+
+struct PlenovaStatistics {
+  uint32_t size;  // set by the caller to sizeof(PlenovaStatistics) of its header
+  uint32_t stream_count;
+  PlenovaOutputStatistics outputs[PLENOVA_OUTPUT_COUNT];
+  PlenovaStreamStatistics streams[PLENOVA_MAX_STREAM_STATISTICS];
+  uint64_t canvases_composed;
+  uint64_t canvases_skipped;       // given up to catch up with the timeline
+  uint64_t audio_frames_mixed;
+  uint64_t audio_gain_reductions;  // mixed frames whose sum had to be turned down
+  uint64_t audio_silent_spans;     // mixer frames no voice delivered anything for
+  int32_t av_offset_ms;            // last video minus last audio written by the sync stage
+  uint32_t target_delay_ms;
+  uint32_t timeline_adjustments;   // moves of the media clock mapping so far
+  uint32_t encoder_preset;         // 0 veryfast, 1 superfast, 2 ultrafast
+  uint32_t encoder_preset_changes;
+  uint32_t reserved;
+};
+
 // The meeting's layout.
 class IUpdateStreamInterface {
  public:
@@ -160,6 +247,15 @@ class IPlenova {
   // be placed on the output. Later frames are dropped. Taken when the engine
   // next starts. Returns 0, or -1 outside the range.
   virtual int SetTargetDelay(int milliseconds) = 0;
+
+  // Where this recorder's events go (null: nowhere). `user` is handed back
+  // with each. Any thread; returns 0.
+  virtual int SetEventCallback(PlenovaEventCallback callback, void* user) = 0;
+
+  // Fills `statistics` up to its `size` (set by the caller), cheap enough to
+  // call at any rate from any thread. 0, or -1 for a null record or a size
+  // below that of the first two fields.
+  virtual int GetStatistics(PlenovaStatistics* statistics) = 0;
 };
 
 // Creates a recorder. `dir` names the folder under which the log folder

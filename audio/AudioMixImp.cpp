@@ -75,4 +75,13 @@ void AudioMixImp::UpdataAudioMixImp(const AudioMixUpdateParam* param) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
 }
 
+void AudioMixImp::CollectStatistics(MixStatistics* out) {
+  if (out == nullptr) return;
+  for (StreamStatistics& s : m_mix.StreamStatisticsSnapshot()) out->streams.push_back(std::move(s));
+  const AudioMixCounters& c = m_mix.Counters();
+  out->mixed = c.mixed.load(std::memory_order_relaxed);
+  out->gainReductions = c.gainReductions.load(std::memory_order_relaxed);
+  out->silentSpans = c.silentSpans.load(std::memory_order_relaxed);
+}
+
 }  // namespace plenova

@@ -24,6 +24,7 @@ class AudioMixImp : public IAudioMix {
   void start() override;
   void stop() override;
   void UpdataAudioMixImp(const AudioMixUpdateParam* param) override;
+  void CollectStatistics(MixStatistics* out) override;
 
   AudioMix& Mixer() { return m_mix; }
   AudioEncodeBuffer& EncodeBuffer() { return m_encodeBuffer; }

@@ -4,6 +4,7 @@
 
 #include "api/Plenova.h"
 #include "common/PoolBuffer.h"
+#include "common/StreamStatistics.h"
 
 namespace plenova {
 
@@ -59,6 +60,8 @@ class IAudioMix {
   // Returns when the mixing thread has ended.
   virtual void stop() = 0;
   virtual void UpdataAudioMixImp(const AudioMixUpdateParam* param) = 0;
+  // Adds the audio path's counters and streams to `out`. Any thread.
+  virtual void CollectStatistics(MixStatistics* out) { (void)out; }
 };
 
 }  // namespace plenova

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plenova {
 
@@ -21,6 +22,16 @@ struct StreamStatistics {
   bool listed = false;  // in the current layout
   StreamCounters counters;
   int queued = 0;
+};
+
+// What a mixer tells the host's statistics.
+struct MixStatistics {
+  std::vector<StreamStatistics> streams;
+  uint64_t mixed = 0;           // audio: mixer frames produced
+  uint64_t gainReductions = 0;  // audio
+  uint64_t silentSpans = 0;     // audio
+  uint64_t composed = 0;        // video: canvases handed on
+  uint64_t skipped = 0;         // video: canvases given up to catch up
 };
 
 }  // namespace plenova

@@ -205,6 +205,10 @@ int32_t AVSynCtl::WriteVideo(VideoSampleNode* first, int32_t count) {
     m_writeRecord.streamType = kStreamTypeVideo;
     m_writeRecord.isKeyFrame = node->isKeyFrame;
     m_writeRecord.buffer = node->buffer;
+    m_lastVideoOut = node->buffer->timestamp;
+    m_videoWritten = true;
+    m_avOffsetMs.store(static_cast<int32_t>(static_cast<int64_t>(m_lastVideoOut - m_lastAudioOut) / 90),
+                       std::memory_order_relaxed);
     m_streaming->WriteData(&m_writeRecord);
     m_writeRecord.buffer = nullptr;
     ++written;
@@ -213,6 +217,8 @@ int32_t AVSynCtl::WriteVideo(VideoSampleNode* first, int32_t count) {
   }
   return written;
 }
+
+int32_t AVSynCtl::AvOffsetMs() { return m_avOffsetMs.load(std::memory_order_relaxed); }
 
 void AVSynCtl::AdoptVideoFormat(const VideoSampleNode& node) {
   m_fps = node.fps;

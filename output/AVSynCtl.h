@@ -54,6 +54,7 @@ class AVSynCtl : public IAVSynCtl {
   // reaches, and the unit of the wait limit. Non-positive values are
   // refused. Any thread.
   void SetAudioFrameDuration(int32_t duration) override;
+  int32_t AvOffsetMs() override;
 
   // One cycle of the sync thread at `now` (ms of the installed clock):
   // fetches at most one audio sample and writes it with the video released
@@ -105,6 +106,10 @@ class AVSynCtl : public IAVSynCtl {
   uint32_t m_lastBusyTime = 0;   // last cycle that found a sample queued
   bool m_busySeen = false;       // m_lastBusyTime is valid
   uint64_t m_lastAudioOut = 0;   // stamp of the last audio sample written
+  // The A/V offset for the host's statistics, written by the sync thread.
+  std::atomic<int32_t> m_avOffsetMs{0};
+  bool m_videoWritten = false;
+  uint64_t m_lastVideoOut = 0;
   uint32_t m_starvationElapsed = 0;  // 90 kHz units; 0 = timer not running
   uint32_t m_starvationStart = 0;
   bool audioStalled = false;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "api/Plenova.h"
+#include "common/EventSink.h"
 #include "output/AVSample.h"
 #include "output/AVStreamInitParam.h"
 
@@ -36,6 +37,15 @@ class IAVStreaming {
                                int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) = 0;
   // The first SPS/PPS of the H.264 stream (Annex B, with start codes).
   virtual void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) = 0;
+  // Where the outputs report their events (borrowed; outlives the
+  // dispatcher; null: nowhere). Before the outputs start.
+  virtual void SetEventSink(EventSink* sink) { (void)sink; }
+  // Fills the statistics of the `count` outputs (MP4, RTMP 1, RTMP 2). Any
+  // thread.
+  virtual void CollectStatistics(PlenovaOutputStatistics* outputs, int count) {
+    (void)outputs;
+    (void)count;
+  }
 };
 
 }  // namespace plenova

@@ -40,6 +40,9 @@ class IAVSynCtl {
   // Length of one AAC frame in 90 kHz units (1920 at 48 kHz). Called by the
   // AAC encoder when it opens.
   virtual void SetAudioFrameDuration(int32_t duration) = 0;
+  // The stamp of the last video sample written minus that of the last audio
+  // sample, in ms (0 before both). Any thread.
+  virtual int32_t AvOffsetMs() { return 0; }
 };
 
 }  // namespace plenova

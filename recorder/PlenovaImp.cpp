@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "common/LatencyStats.h"
@@ -52,6 +54,7 @@ PlenovaImp::PlenovaImp(PlenovaComponents components)
       m_videoMix(std::move(components.video)) {
   m_stream_param.EnableMp4 = 1;
   m_stream_param.EnableRtmp = 1;
+  if (m_streaming) m_streaming->SetEventSink(this);
   PLN_LOG_ERROR("MeetingMessage start");
   PLN_LOG_ERROR("MeetingMessage end");
 }
@@ -108,6 +111,83 @@ int PlenovaImp::SetTargetDelay(int milliseconds) {
     return -1;
   }
   PLN_LOG_MESSAGE("_Plenova_ target delay %d ms, taken when the engine next starts", milliseconds);
+  return 0;
+}
+
+int PlenovaImp::SetEventCallback(PlenovaEventCallback callback, void* user) {
+  platform::MutexLock lock(m_event_lock);
+  m_event_callback = callback;
+  m_event_user = user;
+  return 0;
+}
+
+void PlenovaImp::Report(const PlenovaEvent& event) {
+  PlenovaEventCallback callback;
+  void* user;
+  {
+    platform::MutexLock lock(m_event_lock);
+    callback = m_event_callback;
+    user = m_event_user;
+  }
+  if (callback == nullptr) return;
+  PlenovaEvent copy = event;
+  copy.size = sizeof(PlenovaEvent);
+  if (copy.text == nullptr) copy.text = "";
+  callback(&copy, user);
+}
+
+void PlenovaImp::CountRefused(const char* streamId) {
+  if (streamId == nullptr || !FitsLength(streamId, kMaxIdLength)) return;
+  platform::MutexLock lock(m_refused_lock);
+  for (auto& [id, count] : m_refused) {
+    if (id == streamId) {
+      ++count;
+      return;
+    }
+  }
+  if (m_refused.size() < kMaxRefusedIds) m_refused.emplace_back(streamId, 1);
+}
+
+int PlenovaImp::GetStatistics(PlenovaStatistics* statistics) {
+  constexpr size_t kHead = offsetof(PlenovaStatistics, outputs);
+  if (statistics == nullptr || statistics->size < kHead) {
+    PLN_LOG_ERROR("'s value is illegall: statistics record missing or too small");
+    return -1;
+  }
+  PlenovaStatistics full{};
+  full.size = sizeof(PlenovaStatistics);
+  MixStatistics mix;
+  if (m_audioMix) m_audioMix->CollectStatistics(&mix);
+  if (m_videoMix) m_videoMix->CollectStatistics(&mix);
+  full.audio_frames_mixed = mix.mixed;
+  full.audio_gain_reductions = mix.gainReductions;
+  full.audio_silent_spans = mix.silentSpans;
+  full.canvases_composed = mix.composed;
+  full.canvases_skipped = mix.skipped;
+  {
+    platform::MutexLock lock(m_refused_lock);
+    for (const StreamStatistics& in : mix.streams) {
+      if (full.stream_count >= PLENOVA_MAX_STREAM_STATISTICS) break;
+      PlenovaStreamStatistics& out = full.streams[full.stream_count++];
+      std::snprintf(out.id, sizeof out.id, "%s", in.id.c_str());
+      out.audio = in.audio ? 1 : 0;
+      out.listed = in.listed ? 1 : 0;
+      out.accepted = in.counters.accepted;
+      out.dropped_late = in.counters.droppedLate;
+      out.dropped_full = in.counters.droppedFull;
+      out.queue_depth = static_cast<uint32_t>(std::max(in.queued, 0));
+      for (const auto& [id, count] : m_refused) {
+        if (id == in.id) out.refused = count;
+      }
+    }
+  }
+  if (m_synCtl) full.av_offset_ms = m_synCtl->AvOffsetMs();
+  full.target_delay_ms = m_timeline.DelayMs();
+  full.timeline_adjustments = static_cast<uint32_t>(m_timeline.Adjustments());
+  if (m_streaming) m_streaming->CollectStatistics(full.outputs, PLENOVA_OUTPUT_COUNT);
+  const uint32_t size = statistics->size;
+  std::memcpy(statistics, &full, std::min<size_t>(size, sizeof full));
+  statistics->size = static_cast<uint32_t>(std::min<size_t>(size, sizeof full));
   return 0;
 }
 

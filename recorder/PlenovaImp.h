@@ -9,6 +9,7 @@
 
 #include "api/Plenova.h"
 #include "audio/IAudioMix.h"
+#include "common/EventSink.h"
 #include "common/MemoryPool.h"
 #include "output/AVStreamInitParam.h"
 #include "output/AVSynBuffer.h"
@@ -36,7 +37,7 @@ struct PlenovaComponents {
 // client's settings and layouts, starts the engine when the first audio and
 // the first video layout are known, and hands pushed frames to the mixers.
 // Client calls may come from several threads.
-class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
+class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private EventSink {
  public:
   static constexpr int kMaxAudioStreams = 5;
   static constexpr int kMaxVideoStreams = 20;
@@ -72,6 +73,14 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
   int StartRecord(const char* url) override;
   const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int milliseconds) override;
+  int SetEventCallback(PlenovaEventCallback callback, void* user) override;
+  int GetStatistics(PlenovaStatistics* statistics) override;
+
+ private:
+  // EventSink: hands an output's event to the host's callback.
+  void Report(const PlenovaEvent& event) override;
+
+ public:
 
   // State a test or a diagnostic may read.
   bool started() const { return m_started; }
@@ -181,6 +190,19 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova {
   bool m_first_picture_update = true;
   std::atomic<bool> m_layout_given{false};
   std::atomic<bool> m_running{false};
+
+  // Frames refused at intake, per stream id (at most kMaxRefusedIds ids).
+  // Client threads count, GetStatistics reads.
+  static constexpr size_t kMaxRefusedIds = 64;
+  void CountRefused(const char* streamId);
+  platform::Mutex m_refused_lock;
+  std::vector<std::pair<std::string, uint64_t>> m_refused;
+
+  // The host's event callback; guarded by m_event_lock, taken by any thread
+  // that reports or sets it (never while calling it).
+  platform::Mutex m_event_lock;
+  PlenovaEventCallback m_event_callback = nullptr;
+  void* m_event_user = nullptr;
 
   std::atomic<uint64_t> m_audio_frames{0};
   std::atomic<uint64_t> m_video_frames{0};

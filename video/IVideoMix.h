@@ -4,6 +4,7 @@
 
 #include "api/Plenova.h"
 #include "common/PoolBuffer.h"
+#include "common/StreamStatistics.h"
 
 namespace plenova {
 
@@ -53,6 +54,8 @@ class IVideoMix {
   virtual void StopVideoMixThread() = 0;
   virtual void UpdataVideoMixParam(const VideoMixInitParam* param) = 0;
   virtual void UpdataPictureMixParam(const VideoMixInitParam* param) = 0;
+  // Adds the video path's counters and streams to `out`. Any thread.
+  virtual void CollectStatistics(MixStatistics* out) { (void)out; }
 };
 
 }  // namespace plenova

@@ -139,4 +139,12 @@ void VideoMixImp::UpdataPictureMixParam(const VideoMixInitParam* param) {
   PLN_LOG_ERROR("MeetingMessage end");
 }
 
+void VideoMixImp::CollectStatistics(MixStatistics* out) {
+  if (out == nullptr) return;
+  for (StreamStatistics& s : m_mix.StreamStatisticsSnapshot()) out->streams.push_back(std::move(s));
+  const VideoMixCounters& c = m_mix.Counters();
+  out->composed = c.composed.load(std::memory_order_relaxed);
+  out->skipped = c.canvasesSkipped.load(std::memory_order_relaxed);
+}
+
 }  // namespace plenova

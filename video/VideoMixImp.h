@@ -35,6 +35,7 @@ class VideoMixImp : public IVideoMix {
   void StopVideoMixThread() override;
   void UpdataVideoMixParam(const VideoMixInitParam* param) override;
   void UpdataPictureMixParam(const VideoMixInitParam* param) override;
+  void CollectStatistics(MixStatistics* out) override;
 
   // The parts, for tests that drive the stages step by step.
   VideoMix& mix() { return m_mix; }

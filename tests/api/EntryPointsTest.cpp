@@ -2,6 +2,8 @@
 // exported functions.
 
 #include <gtest/gtest.h>
+
+#include <cstddef>
 #include <unistd.h>
 
 #include <cstdint>
@@ -100,10 +102,43 @@ TEST(EntryPointsTest, OperationsKeepTheirSlotsAndLaterOnesComeAfterThem) {
   EXPECT_EQ(SlotOf(&IPlenova::StartRecord), 13u);
   EXPECT_EQ(SlotOf(&IPlenova::GetVersion), 14u);
   EXPECT_EQ(SlotOf(&IPlenova::SetTargetDelay), 15u);
+  EXPECT_EQ(SlotOf(&IPlenova::SetEventCallback), 16u);
+  EXPECT_EQ(SlotOf(&IPlenova::GetStatistics), 17u);
 
   IPlenova* recorder = CreatePlenova(nullptr);
   ASSERT_NE(recorder, nullptr);
   EXPECT_STREQ(recorder->GetVersion(), PLENOVA_VERSION_STRING);
+  DeletePlenova(recorder);
+}
+
+// The records a host reads cross the library's boundary: their layout only
+// ever grows at the end.
+static_assert(sizeof(PlenovaEvent) == 40 && offsetof(PlenovaEvent, text) == 32);
+static_assert(sizeof(PlenovaOutputStatistics) == 184 && offsetof(PlenovaOutputStatistics, last_error) == 56);
+static_assert(sizeof(PlenovaStreamStatistics) == 112 && offsetof(PlenovaStreamStatistics, accepted) == 72);
+static_assert(offsetof(PlenovaStatistics, outputs) == 8 && offsetof(PlenovaStatistics, streams) == 560 &&
+              offsetof(PlenovaStatistics, canvases_composed) == 4144 && sizeof(PlenovaStatistics) == 4208);
+
+// A host built against an older, shorter record gets what fits in it; one
+// without room for the head is refused.
+TEST(EntryPointsTest, StatisticsFillWhatTheCallersRecordHolds) {
+  IPlenova* recorder = CreatePlenova(nullptr);
+  ASSERT_NE(recorder, nullptr);
+  EXPECT_EQ(recorder->GetStatistics(nullptr), -1);
+  PlenovaStatistics stats{};
+  stats.size = 4;
+  EXPECT_EQ(recorder->GetStatistics(&stats), -1);
+  stats.size = offsetof(PlenovaStatistics, streams);
+  stats.canvases_composed = 77;
+  EXPECT_EQ(recorder->GetStatistics(&stats), 0);
+  EXPECT_EQ(stats.size, offsetof(PlenovaStatistics, streams));
+  EXPECT_EQ(stats.canvases_composed, 77u);  // beyond the caller's size: untouched
+  stats.size = sizeof stats;
+  EXPECT_EQ(recorder->GetStatistics(&stats), 0);
+  EXPECT_EQ(stats.size, sizeof stats);
+  EXPECT_EQ(stats.canvases_composed, 0u);
+  EXPECT_EQ(stats.target_delay_ms, 60u);
+  EXPECT_EQ(recorder->SetEventCallback(nullptr, nullptr), 0);
   DeletePlenova(recorder);
 }
 

@@ -95,6 +95,8 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
   int StartRecord(const char* url) override { return Log("StartRecord " + std::string(url)); }
   const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int) override { return 0; }
+  int SetEventCallback(PlenovaEventCallback, void*) override { return 0; }
+  int GetStatistics(PlenovaStatistics*) override { return -1; }
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) override {
     Log("UpdateAudioStreamInfo " + std::to_string(u->audioStreamCount));
   }

@@ -52,6 +52,8 @@ class FakeEngine : public IPlenova, public IUpdateStreamInterface {
   int StartRecord(const char*) override { return 0; }
   const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int) override { return 0; }
+  int SetEventCallback(PlenovaEventCallback, void*) override { return 0; }
+  int GetStatistics(PlenovaStatistics*) override { return -1; }
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate*) override {}
   void UpdateVideoStreamInfo(VideoStreamInfoUpdate*) override {}
   void UpdatePictureStreamInfo(PictureStreamInfoUpdate*) override {}
