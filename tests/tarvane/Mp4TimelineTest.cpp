@@ -2,79 +2,117 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <vector>
 
 namespace plenova {
 namespace {
 
-// Stamps as the engine's wall clock gives them: far from zero, with jitter.
-constexpr uint64_t kStart = 4'000'000'000ull;
+// Millisecond times as the engine gives them: far from zero.
+constexpr uint64_t kZero = 4'000'000'000ull;
 
-double FrameMs(int rate) { return 1024.0 * 1000.0 / rate; }
+// The engine's time of AAC frame n after the zero: whole milliseconds of
+// the exact frame time.
+uint64_t FrameMs(int rate, int n) { return kZero + uint64_t{1024} * 1000 * n / rate; }
 
-class AudioTimelineTest : public ::testing::TestWithParam<int> {};
+int64_t Audio(Mp4Timeline& timeline, uint64_t ms) {
+  int64_t position = -1;
+  EXPECT_TRUE(timeline.PlaceAudio(ms, &position)) << "at " << ms - kZero << " ms";
+  return position;
+}
 
-TEST_P(AudioTimelineTest, JitteryStampsKeepTheTrackContinuous) {
+int64_t Video(Mp4Timeline& timeline, uint64_t ms) {
+  int64_t position = -1;
+  EXPECT_TRUE(timeline.PlaceVideo(ms, &position)) << "at " << ms - kZero << " ms";
+  return position;
+}
+
+class AudioGridTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(AudioGridTest, MillisecondTimesGiveExactFrameDurations) {
   const int rate = GetParam();
   Mp4Timeline timeline(rate);
-  const int jitter[] = {0, 9, -7, 25, -3, 40, -12, 5};
-  for (int n = 0; n < 2000; ++n) {
-    const auto stamp = static_cast<uint64_t>(kStart + n * FrameMs(rate) + 50 + jitter[n % 8]);
-    ASSERT_EQ(timeline.PlaceAudio(stamp), int64_t{n} * 1024) << "frame " << n;
+  timeline.SetZero(kZero);
+  // The first frame 10 frames after the zero (audio waited for the key frame).
+  const int64_t first = Audio(timeline, FrameMs(rate, 10));
+  EXPECT_NEAR(first, 10 * 1024, rate / 1000 + 1);
+  for (int n = 11; n < 2000; ++n) {
+    ASSERT_EQ(Audio(timeline, FrameMs(rate, n)), first + int64_t{n - 10} * 1024) << "frame " << n;
   }
-  EXPECT_EQ(timeline.audio_gaps(), 0);
 }
 
-TEST_P(AudioTimelineTest, ARealGapMovesTheAudioOnOnce) {
+TEST_P(AudioGridTest, AGapStaysAWholeNumberOfFrames) {
   const int rate = GetParam();
   Mp4Timeline timeline(rate);
-  for (int n = 0; n < 10; ++n) timeline.PlaceAudio(kStart + static_cast<uint64_t>(n * FrameMs(rate)));
-  // Two seconds of nothing, then frames again.
-  const uint64_t resume = kStart + static_cast<uint64_t>(10 * FrameMs(rate)) + 2000;
-  const int64_t after_gap = timeline.PlaceAudio(resume);
-  EXPECT_NEAR(static_cast<double>(after_gap) / rate * 1000.0, 10 * FrameMs(rate) + 2000, 1.0);
-  EXPECT_EQ(timeline.PlaceAudio(resume + static_cast<uint64_t>(FrameMs(rate))), after_gap + 1024);
-  EXPECT_EQ(timeline.audio_gaps(), 1);
+  timeline.SetZero(kZero);
+  const int64_t first = Audio(timeline, FrameMs(rate, 0));
+  Audio(timeline, FrameMs(rate, 1));
+  // Frames 2 to 99 never came.
+  EXPECT_EQ(Audio(timeline, FrameMs(rate, 100)), first + 100 * 1024);
+  EXPECT_EQ(Audio(timeline, FrameMs(rate, 101)), first + 101 * 1024);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, AudioTimelineTest, ::testing::Values(8000, 16000, 44100, 48000));
-
-TEST(Mp4Timeline, VideoIsStrictlyIncreasingWhateverItsStamps) {
-  Mp4Timeline timeline(48000);
-  const uint64_t stamps[] = {0, 40, 40, 80, 60, 120, 120, 120, 160, 10};
-  int64_t last = -1;
-  for (uint64_t stamp : stamps) {
-    const int64_t position = timeline.PlaceVideo(kStart + stamp);
-    EXPECT_GT(position, last) << "stamp " << stamp;
-    last = position;
+TEST_P(AudioGridTest, JitterOfLessThanAFrameKeepsFramesBackToBack) {
+  const int rate = GetParam();
+  const int64_t frame_ms = 1024 * 1000 / rate;
+  Mp4Timeline timeline(rate);
+  timeline.SetZero(kZero);
+  const int64_t jitter[] = {0, frame_ms * 2 / 3, -frame_ms / 2, frame_ms / 3, 0, -frame_ms * 2 / 3};
+  const int64_t first = Audio(timeline, FrameMs(rate, 1));
+  for (int n = 2; n < 600; ++n) {
+    const int64_t ms = static_cast<int64_t>(FrameMs(rate, n)) + jitter[n % 6];
+    ASSERT_EQ(Audio(timeline, static_cast<uint64_t>(ms)), first + int64_t{n - 1} * 1024) << n;
   }
-  // Back on the grid once stamps move ahead again.
-  EXPECT_EQ(timeline.PlaceVideo(kStart + 400), 400 * 90);
 }
 
-TEST(Mp4Timeline, VideoFollowsTheAudioTimelineWhenTheAudioClockDrifts) {
-  // Audio frames come 1 % slower than their nominal length: after 53 s the
-  // frame count is 530 ms behind the wall clock, and video must follow it.
+INSTANTIATE_TEST_SUITE_P(Rates, AudioGridTest, ::testing::Values(8000, 16000, 44100, 48000, 96000));
+
+TEST(Mp4Timeline, NothingIsPlacedBeforeTheZero) {
   Mp4Timeline timeline(48000);
-  const double frame_ms = FrameMs(48000);
-  int64_t video = 0;
-  double audio_ms = 0;
-  for (int n = 0; n < 2500; ++n) {  // about 53 s of audio
-    const double wall = n * frame_ms * 1.01;
-    audio_ms = timeline.PlaceAudio(kStart + static_cast<uint64_t>(wall)) * 1000.0 / 48000;
-    if (n % 2 == 0) video = timeline.PlaceVideo(kStart + static_cast<uint64_t>(wall));
-  }
-  EXPECT_EQ(timeline.audio_gaps(), 1);  // the drift grew past the gap limit once
-  EXPECT_NEAR(video / 90.0, audio_ms, 60.0);
+  int64_t position = 0;
+  EXPECT_FALSE(timeline.PlaceAudio(kZero, &position));
+  EXPECT_FALSE(timeline.PlaceVideo(kZero, &position));
+  timeline.SetZero(kZero + 100);
+  timeline.SetZero(kZero + 200);  // only the first counts
+  EXPECT_FALSE(timeline.PlaceAudio(kZero + 99, &position));
+  EXPECT_FALSE(timeline.PlaceVideo(kZero + 99, &position));
+  EXPECT_EQ(Video(timeline, kZero + 100), 0);
+  EXPECT_EQ(Audio(timeline, kZero + 100), 0);
 }
 
-TEST(Mp4Timeline, TheFirstSampleOfEitherKindIsTheOrigin) {
-  Mp4Timeline timeline(16000);
-  EXPECT_EQ(timeline.PlaceVideo(kStart + 1000), 0);
-  // Audio stamped before the origin starts the track at zero.
-  EXPECT_EQ(timeline.PlaceAudio(kStart + 990), 0);
-  EXPECT_EQ(timeline.PlaceAudio(kStart + 1054), 1024);
-  EXPECT_NEAR(timeline.PlaceVideo(kStart + 1040) / 90.0, 40.0, 11.0);
+TEST(Mp4Timeline, VideoOnA40MsGridStaysExact) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Video(timeline, kZero + 40 * n), int64_t{n} * 3600);
+}
+
+TEST(Mp4Timeline, EachTrackStrictlyIncreasesWhateverItsTimes) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  int64_t last_video = -1, last_audio = -1;
+  for (uint64_t ms : {0, 40, 40, 80, 60, 120, 120, 120, 160, 10}) {
+    const int64_t video = Video(timeline, kZero + ms);
+    EXPECT_GT(video, last_video) << ms;
+    last_video = video;
+    const int64_t audio = Audio(timeline, kZero + ms);
+    EXPECT_GT(audio, last_audio) << ms;
+    last_audio = audio;
+  }
+  // Back on time once the times move ahead again.
+  EXPECT_EQ(Video(timeline, kZero + 400), 400 * 90);
+}
+
+TEST(Mp4Timeline, AJumpBeyondAnHourIsNotPlaced) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  Video(timeline, kZero);
+  Audio(timeline, kZero);
+  int64_t position = 0;
+  const uint64_t far = kZero + Mp4Timeline::kMaxStepMs + 1000;
+  EXPECT_FALSE(timeline.PlaceVideo(far, &position));
+  EXPECT_FALSE(timeline.PlaceAudio(far, &position));
+  EXPECT_FALSE(timeline.PlaceAudio(UINT64_MAX, &position));
+  EXPECT_EQ(Video(timeline, kZero + 40), 3600);
+  EXPECT_EQ(Audio(timeline, kZero + 21), 1024);
 }
 
 }  // namespace
