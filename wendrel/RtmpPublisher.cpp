@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/PlenovaLog.h"
+#include "log/UrlMask.h"
 #include "tarvane/MediaBitstream.h"
 #include "wendrel/AvioRtmpTransport.h"
 #include "wendrel/FlvTags.h"
@@ -118,7 +119,8 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
                          std::strncmp(url, "rtmps://", 8) != 0 &&
                          std::strncmp(url, "rtmpt://", 8) != 0 &&
                          std::strncmp(url, "rtmpts://", 9) != 0)) {
-    PLN_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL", url != nullptr ? url : "");
+    PLN_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL",
+                  url != nullptr ? log::MaskUrl(url).c_str() : "");
     return false;
   }
   const std::string target = JoinUrl(url, stream_name != nullptr ? stream_name : "");
@@ -127,11 +129,16 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
   auto transport = factory_();
   {
     std::lock_guard abort_lock(abort_mutex_);
+    if (stopped_) {
+      PLN_LOG_ERROR("_Wendrel_ Start refused: the handle was stopped");
+      return false;
+    }
     abortable_ = transport.get();
   }
   std::string error;
   if (!transport->Connect(target, kConnectTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", target.c_str(), error.c_str());
+    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", log::MaskUrl(target).c_str(),
+                  error.c_str());
     std::lock_guard abort_lock(abort_mutex_);
     abortable_ = nullptr;
     return false;
@@ -146,7 +153,7 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
     CloseLocked();
     return false;
   }
-  PLN_LOG_MESSAGE("_Wendrel_ publishing %s", url_.c_str());
+  PLN_LOG_MESSAGE("_Wendrel_ publishing %s", log::MaskUrl(url_).c_str());
   if (has_media_) return SendHeadersLocked();
   return true;
 }
@@ -157,6 +164,10 @@ void RtmpPublisher::Abort() {
 }
 
 void RtmpPublisher::Stop() {
+  {
+    std::lock_guard abort_lock(abort_mutex_);
+    stopped_ = true;
+  }
   Abort();
   std::lock_guard lock(mutex_);
   CloseLocked();
@@ -170,14 +181,14 @@ void RtmpPublisher::CloseLocked() {
     abortable_ = nullptr;
   }
   transport_.reset();
-  PLN_LOG_MESSAGE("_Wendrel_ stopped publishing %s", url_.c_str());
+  PLN_LOG_MESSAGE("_Wendrel_ stopped publishing %s", log::MaskUrl(url_).c_str());
 }
 
 bool RtmpPublisher::SendLocked(const std::vector<uint8_t>& bytes) {
   if (failed_) return false;
   std::string error;
   if (!transport_->Write(bytes.data(), bytes.size(), kIoTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ sending to %s failed: %s", url_.c_str(), error.c_str());
+    PLN_LOG_ERROR("_Wendrel_ sending to %s failed: %s", log::MaskUrl(url_).c_str(), error.c_str());
     failed_ = true;
     return false;
   }
