@@ -37,6 +37,7 @@ class ScriptedEncoder : public VideoEncodeGeneric {
     std::vector<Bytes> outputs;  // one per Encode call, the first reused when exhausted
     std::vector<int> results;    // Encode results, 1 when exhausted
     int encodes = 0;
+    std::vector<size_t> lengths;  // of the pictures given to EncodeFrame
   };
   explicit ScriptedEncoder(Script* script) : s_(script) {}
   int Open(const VideoEncoderParam* p, int) override {
@@ -54,6 +55,10 @@ class ScriptedEncoder : public VideoEncodeGeneric {
   }
   void RequestKeyFrame() override {}
   int64_t FramesEncoded() const override { return s_->encodes; }
+  int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* out) override {
+    s_->lengths.push_back(length);
+    return Encode(picture, out, 1);
+  }
 
  private:
   Script* s_;
