@@ -269,6 +269,7 @@ void RtmpStreaming::startRtmp() {
   m_firstConnection = true;
   m_announced = false;
   m_timeline = OutputTimeline{};
+  m_audioGrid = AacFrameGrid{};
   m_restart = false;
   m_audioLatency.Reset();
   m_videoLatency.Reset();
@@ -491,6 +492,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     m_announced = false;
     // A new connection counts its own time from its first key frame.
     m_timeline = OutputTimeline{};
+    m_audioGrid = AacFrameGrid{};
     for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
     m_heldAudio.clear();
     SetState(State::kPublishing, 0, 0, "");
@@ -555,7 +557,7 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
   if (audio) {
     switch (m_timeline.Audio(stamp)) {
       case OutputTimeline::Verdict::kWrite:
-        Push(*unit, true, m_timeline.Ms(stamp));
+        Push(*unit, true, AudioTime(m_timeline.Ms(stamp)));
         break;
       case OutputTimeline::Verdict::kHold:
         if (m_heldAudio.size() >= kMaxHeldAudio) {
@@ -571,20 +573,32 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
   }
   const bool key = unit->isKeyFrame != 0;
   if (m_timeline.Video(stamp, key) != OutputTimeline::Verdict::kWrite) return true;
-  if (!Push(*unit, false, m_timeline.Ms(stamp))) return !key;
+  if (!Push(*unit, false, m_timeline.Ms(stamp) * kHundredNsPerMs)) return !key;
   // The audio that waited for this key frame, from its stamp on.
   while (!m_heldAudio.empty()) {
     Unit held = std::move(m_heldAudio.front());
     m_heldAudio.pop_front();
     const uint64_t held_stamp = held->buffer->timestamp;
     if (m_timeline.Audio(held_stamp) == OutputTimeline::Verdict::kWrite)
-      Push(*held, true, m_timeline.Ms(held_stamp));
+      Push(*held, true, AudioTime(m_timeline.Ms(held_stamp)));
     ReturnUnit(std::move(held));
   }
   return true;
 }
 
-bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t ms) {
+uint64_t RtmpStreaming::AudioTime(uint64_t ms) {
+  int32_t rate;
+  {
+    platform::MutexLock lock(m_mutex);
+    rate = m_settings.sampling_rate > 0 ? m_settings.sampling_rate : 48000;
+  }
+  // On the frame grid, like the MP4 file's audio: whole frames back to back.
+  const auto samples = static_cast<int64_t>((ms * static_cast<uint64_t>(rate) + 500) / 1000);
+  const int64_t position = m_audioGrid.Place(samples);
+  return static_cast<uint64_t>(position) * 10000000u / static_cast<uint64_t>(rate);
+}
+
+bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t timestamp) {
   WendrelPushMediaSample push;
   std::string url, name;
   {
@@ -603,7 +617,7 @@ bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t ms) {
     len -= kAdtsHeaderBytes;
   }
   const bool ok = handle != nullptr && push != nullptr && len > 0 &&
-                  push(handle, data, static_cast<uint32_t>(len), ms * kHundredNsPerMs,
+                  push(handle, data, static_cast<uint32_t>(len), timestamp,
                        audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
                        audio ? 0 : unit.isKeyFrame);
   if (ok) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/AacFrameGrid.h"
 #include "common/LatencyStats.h"
 #include "output/OutputTimeline.h"
 #include "output/RtmpDataQueue.h"
@@ -23,7 +24,8 @@ class MemoryPool;
 // Publishes one RTMP stream through the RTMP library, loaded at run time by
 // file name. Samples are queued by PushRtmpData; the publisher's own thread
 // connects, announces the media, sends the samples on the timeline of their
-// own stamps (OutputTimeline) and, when the connection cannot be made or
+// own stamps (OutputTimeline; audio on its frame grid, AacFrameGrid, as in
+// the MP4 file) and, when the connection cannot be made or
 // fails, tries again, backing off from half a second to 30 s, until
 // stopRtmp. Network calls are made on that thread alone and under no lock,
 // so no other thread ever waits for a server.
@@ -194,7 +196,10 @@ class RtmpStreaming {
   Sent SendQueued();
   // False when a key frame could not be sent (the connection is lost).
   bool SendUnit(Unit& unit, bool audio);
-  bool Push(const RtmpDataUnit& unit, bool audio, uint64_t ms);
+  // The 100-ns time of an AAC frame at `ms`, on the connection's frame grid.
+  uint64_t AudioTime(uint64_t ms);
+  // `timestamp` in 100-ns units.
+  bool Push(const RtmpDataUnit& unit, bool audio, uint64_t timestamp);
   void ReturnUnit(Unit unit);
 
   const std::string m_libraryName;
@@ -247,6 +252,7 @@ class RtmpStreaming {
   bool m_firstConnection = true;  // the next connection is the first of this run
   bool m_announced = false;    // the media were announced on this connection
   OutputTimeline m_timeline;
+  AacFrameGrid m_audioGrid;
   std::deque<Unit> m_heldAudio;
   Unit m_nextAudio;
   Unit m_nextVideo;

@@ -5,21 +5,21 @@
 // frame (of its first audio frame when it has no video): nothing is placed
 // before it, so the muxer never sees a negative timestamp. Video keeps its
 // own times, so an exact 40 ms grid stays exact; audio goes on the AAC frame
-// grid counted from the file's first audio frame, so every frame lasts
-// exactly 1024 samples: each frame takes the slot after the previous one
-// unless its time lies more than 3/4 of a frame beyond that slot, and such a
-// gap stays a gap of whole frames.
+// grid counted from the file's first audio frame (AacFrameGrid), so every
+// frame lasts exactly 1024 samples.
 // Each track's positions strictly increase. A sample further than
 // kMaxStepMs after the previous one of its track is not placed: the muxer
 // counts a sample's duration in 32 bits.
 
 #include <cstdint>
 
+#include "common/AacFrameGrid.h"
+
 namespace plenova {
 
 class Mp4Timeline {
  public:
-  static constexpr int kAacFrameSamples = 1024;
+  static constexpr int kAacFrameSamples = AacFrameGrid::kFrameSamples;
   static constexpr int kVideoClock = 90000;
   // One hour.
   static constexpr int64_t kMaxStepMs = 3600 * 1000;
@@ -48,9 +48,7 @@ class Mp4Timeline {
   uint64_t zero_ms_ = 0;
   bool has_video_ = false;
   int64_t last_video_ = 0;  // 90 kHz ticks
-  bool has_audio_ = false;
-  int64_t first_audio_ = 0;  // samples: the origin of the frame grid
-  int64_t last_frame_ = 0;   // frames after first_audio_
+  AacFrameGrid audio_;
 };
 
 }  // namespace plenova

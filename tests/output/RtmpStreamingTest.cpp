@@ -245,7 +245,21 @@ TEST_F(RtmpStreamingTest, SamplesAreTimedByTheirStampsFromTheFirstKeyFrame) {
   PushVideo(kStamp0 + 7200, false);
   SendAll();
   EXPECT_EQ(PushTimes(false), (std::vector<uint64_t>{0, 400000, 800000}));
-  EXPECT_EQ(PushTimes(true), (std::vector<uint64_t>{0, 210000, 420000}));
+  // Audio on its frame grid: 1024 samples at 48 kHz apart.
+  EXPECT_EQ(PushTimes(true), (std::vector<uint64_t>{0, 213333, 426666}));
+}
+
+// AAC frames whose stamps jitter or run short of a frame still go out back
+// to back, as in the MP4 file; a real gap stays a gap of whole frames.
+TEST_F(RtmpStreamingTest, AudioFramesGoOutOnTheirFrameGrid) {
+  Publish();
+  PushVideo(kStamp0, true);
+  const uint64_t stamps[] = {0, 1800, 3600, 5400, 7680, 9000, 9000 + 10 * 1920};
+  for (uint64_t stamp : stamps) PushAudio(kStamp0 + stamp);
+  SendAll();
+  std::vector<uint64_t> expected;
+  for (int frame : {0, 1, 2, 3, 4, 5, 15}) expected.push_back(frame * 1024ull * 10000000 / 48000);
+  EXPECT_EQ(PushTimes(true), expected);
 }
 
 TEST_F(RtmpStreamingTest, AdtsHeaderIsSkippedAndRawAacPassesWhole) {
