@@ -96,19 +96,19 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
     }
   }
 
-  // An element begun inside this frame carries the frame's timestamp, moved
-  // on by the length of the elements this frame began before it.
-  const uint64_t element_ticks = static_cast<uint64_t>(m_element_frames) * 90000u /
-                                 static_cast<uint64_t>(sampling_rate);
-  uint64_t begun = 0;
+  // An element begun inside this frame carries the time of its first
+  // sample: the frame's timestamp moved on by the samples before it.
+  const int64_t sample_bytes = int64_t{channels} * sampling_per_bits / 8;
   bool ok = true;
   for (int32_t offset = 0; offset < frame->len;) {
     if (m_elements.empty() || m_elements.back().used >= m_elements.back().buffer->len) {
-      if (!BeginElementLocked(frame, frame->timestamp + begun * element_ticks, format, element)) {
+      const uint64_t samples = sample_bytes > 0 ? static_cast<uint64_t>(offset / sample_bytes) : 0;
+      const uint64_t stamp =
+          frame->timestamp + samples * 90000u / static_cast<uint64_t>(sampling_rate);
+      if (!BeginElementLocked(frame, stamp, format, element)) {
         ok = false;
         break;
       }
-      ++begun;
     }
     Element& tail = m_elements.back();
     const int32_t n = std::min(tail.buffer->len - tail.used, frame->len - offset);

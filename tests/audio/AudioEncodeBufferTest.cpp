@@ -63,8 +63,9 @@ TEST_F(AudioEncodeBufferTest, MixerFramesFillElementsBackToBack) {
     EXPECT_EQ(element->len, 4096);
     // Consecutive audio: element e holds samples 2048 e onward.
     for (int i = 0; i < 2048; i += 511) EXPECT_EQ(SampleAt(*element, i), static_cast<int16_t>(2048 * e + i));
-    // The element begun by frame e carries frame e's stamp and tick.
-    EXPECT_EQ(element->timestamp, stamps[e]);
+    // The element begun in frame e carries the stamp of its first sample
+    // (64 e stereo samples into the frame) and frame e's tick.
+    EXPECT_EQ(element->timestamp, stamps[e] + 120 * e);
     EXPECT_EQ(element->tick, static_cast<uint32_t>(stamps[e]));
   }
   // The tail stays while it is the only element.
@@ -100,12 +101,12 @@ TEST_F(AudioEncodeBufferTest, ExactFillMarksTheTailFullAndACompleteLoneElementWa
 }
 
 TEST_F(AudioEncodeBufferTest, FrameLongerThanAnElementIsSplitWithAdvancingStamps) {
-  // 25 frames a second: 7680 bytes span two elements; each element begun in
-  // the frame is one element length (1920 ticks) later than the one before.
+  // 25 frames a second: 7680 bytes span two elements; each element carries
+  // the stamp of its first sample.
   ASSERT_TRUE(Put(7680, 90000, 0));
   ASSERT_TRUE(Put(7680, 93600, 3840));
   ASSERT_EQ(buffer_.ElementCount(), 4);
-  const uint64_t expected[] = {90000, 91920, 93600};
+  const uint64_t expected[] = {90000, 91920, 93840};
   for (uint64_t stamp : expected) {
     auto e = Take(AudioEncodeBufferData::kReady);
     ASSERT_NE(e, nullptr);
