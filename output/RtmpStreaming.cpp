@@ -339,12 +339,15 @@ bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, 
   }
   // Nobody would send it: a publisher that does not run keeps no backlog.
   if (!m_running) return false;
+  // Until a connection takes them, the queues keep the newest samples: a
+  // connection made late begins with what is recent.
+  const bool waiting = state() != State::kPublishing;
   if (type == static_cast<int32_t>(kStreamTypeAudio)) {
-    m_audioQueue.PutData(data, len, ts, key, tick);
+    m_audioQueue.PutData(data, len, ts, key, tick, waiting);
   } else {
     auto hook = reinterpret_cast<PlenovaSampleCallback>(m_p2.load());
     if (m_videoHookEnabled && hook != nullptr) hook(const_cast<uint8_t*>(data), len);
-    m_videoQueue.PutData(data, len, ts, key, tick);
+    m_videoQueue.PutData(data, len, ts, key, tick, waiting);
   }
   Wake();
   return true;

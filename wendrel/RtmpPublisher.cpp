@@ -123,7 +123,10 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
                   url != nullptr ? log::MaskUrl(url).c_str() : "");
     return false;
   }
-  const std::string target = JoinUrl(url, stream_name != nullptr ? stream_name : "");
+  const std::string name = stream_name != nullptr ? stream_name : "";
+  const std::string target = JoinUrl(url, name);
+  // What the log shows: the URL and the name each with its key masked.
+  const std::string shown = JoinUrl(log::MaskUrl(url), log::MaskStreamName(name));
   std::lock_guard lock(mutex_);
   CloseLocked();
   auto transport = factory_();
@@ -137,14 +140,13 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
   }
   std::string error;
   if (!transport->Connect(target, kConnectTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", log::MaskUrl(target).c_str(),
-                  error.c_str());
+    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", shown.c_str(), error.c_str());
     std::lock_guard abort_lock(abort_mutex_);
     abortable_ = nullptr;
     return false;
   }
   transport_ = std::move(transport);
-  url_ = target;
+  url_ = shown;
   failed_ = false;
   headers_sent_ = false;
   has_base_ = false;
@@ -153,7 +155,7 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
     CloseLocked();
     return false;
   }
-  PLN_LOG_MESSAGE("_Wendrel_ publishing %s", log::MaskUrl(url_).c_str());
+  PLN_LOG_MESSAGE("_Wendrel_ publishing %s", url_.c_str());
   if (has_media_) return SendHeadersLocked();
   return true;
 }
@@ -181,14 +183,14 @@ void RtmpPublisher::CloseLocked() {
     abortable_ = nullptr;
   }
   transport_.reset();
-  PLN_LOG_MESSAGE("_Wendrel_ stopped publishing %s", log::MaskUrl(url_).c_str());
+  PLN_LOG_MESSAGE("_Wendrel_ stopped publishing %s", url_.c_str());
 }
 
 bool RtmpPublisher::SendLocked(const std::vector<uint8_t>& bytes) {
   if (failed_) return false;
   std::string error;
   if (!transport_->Write(bytes.data(), bytes.size(), kIoTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ sending to %s failed: %s", log::MaskUrl(url_).c_str(), error.c_str());
+    PLN_LOG_ERROR("_Wendrel_ sending to %s failed: %s", url_.c_str(), error.c_str());
     failed_ = true;
     return false;
   }

@@ -101,7 +101,7 @@ class RtmpPublisher {
   Media media_;
   std::string local_ip_;
   uint16_t local_port_ = 0;
-  std::string url_;
+  std::string url_;  // as the log shows it: keys masked
   bool has_base_ = false;
   uint64_t base_100ns_ = 0;  // timestamp of the connection's first sample
   uint32_t last_audio_ms_ = 0;
