@@ -30,9 +30,9 @@ double FaultSeconds(double short_value, double full_value) {
 
 namespace {
 
-std::string Script() {
+std::string Script(const char* name = "rtmp-server.sh") {
   const char* root = std::getenv("PLENOVA_SOURCE_DIR");
-  return std::string(root == nullptr ? "." : root) + "/scripts/rtmp-server.sh";
+  return std::string(root == nullptr ? "." : root) + "/scripts/" + name;
 }
 
 std::string Run(const std::string& command) {
@@ -80,6 +80,31 @@ void RtmpServer::Kill() {
 
 std::string RtmpServer::Url(const std::string& stream) const {
   return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
+}
+
+std::string RtmpServer::AccessLog() const {
+  if (prefix_.empty()) return {};
+  std::ifstream in(prefix_ + "/logs/access.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool TlsProxy::Start() {
+  if (!prefix_.empty()) return true;
+  prefix_ = Run(Script("rtmps-proxy.sh") + " start " + std::to_string(tls_port_) + " " +
+                std::to_string(rtmp_port_));
+  return !prefix_.empty();
+}
+
+void TlsProxy::Stop() {
+  if (prefix_.empty()) return;
+  Run(Script("rtmps-proxy.sh") + " stop '" + prefix_ + "'");
+  prefix_.clear();
+}
+
+std::string TlsProxy::Url(const std::string& stream) const {
+  return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
 }
 
 long long FileSize(const std::string& path) {

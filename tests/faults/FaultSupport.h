@@ -32,10 +32,32 @@ class RtmpServer {
   void Kill();
   std::string Url(const std::string& stream) const;
   std::string Recording(const std::string& stream) const { return record_dir_ + "/" + stream + ".flv"; }
+  // nginx's access log so far: a line per ended session ("PUBLISH" for a
+  // publication); empty while stopped.
+  std::string AccessLog() const;
 
  private:
   int port_;
   std::string record_dir_;
+  std::string prefix_;  // empty while stopped
+};
+
+// stunnel on 127.0.0.1:tls_port in front of an RTMP server on rtmp_port
+// (scripts/rtmps-proxy.sh), for publishing over rtmps://.
+class TlsProxy {
+ public:
+  TlsProxy(int tls_port, int rtmp_port) : tls_port_(tls_port), rtmp_port_(rtmp_port) {}
+  ~TlsProxy() { Stop(); }
+  TlsProxy(const TlsProxy&) = delete;
+  TlsProxy& operator=(const TlsProxy&) = delete;
+
+  bool Start();
+  void Stop();
+  std::string Url(const std::string& stream) const;
+
+ private:
+  int tls_port_;
+  int rtmp_port_;
   std::string prefix_;  // empty while stopped
 };
 

@@ -178,7 +178,12 @@ TEST(RtmpFaultTest, AServerThatNeverReadsDoesNotHoldUpTheRecording) {
   EXPECT_LT(rss_late - rss_early, 150 * 1024);
   const auto stopping = Clock::now();
   EXPECT_EQ(recorder->StopMp4Record(), 0);
+  const auto stopping_rtmp = Clock::now();
   EXPECT_EQ(recorder->StopRecord(), 0);
+  // A publisher waits for the server on its own thread: the stop ends that.
+  const double rtmp_stop = Since(stopping_rtmp);
+  std::printf("[ measured ] StopRecord returned after %.3f s\n", rtmp_stop);
+  EXPECT_LT(rtmp_stop, 1.0) << "StopRecord waits on the deaf server";
   DeletePlenova(recorder);
   EXPECT_LT(Since(stopping), 12.0) << "stopping waits on the deaf server";
 

@@ -180,7 +180,7 @@ std::vector<BadCase> Cases() {
       Row("CanvasSmallestEven", kSet, [](T& t) { t.SetVideo([](VideoParam& v) { v.target_w = v.target_h = 2; }); t.AudioLayout([](AU&, AI&) {}); t.VideoLayout([](VU&, VI&) {}); return t.Video(); }, 0, nullptr),
       Row("VideoBitrateBelowEncoder", kRun, [](T& t) { return t.SetVideo([](VideoParam& v) { v.target_bitrate = 999; }); }, 0, kIllegal, kVideoStops),
       Row("WaitMaxTimeOnePast", kRun, [](T& t) { return t.SetAudio([](AudioParam& a) { a.waitMaxTime = 10001; }); }, 0, kIllegal, kAudioStops),
-      Row("WaitMaxTimeHuge", kRun, [](T& t) { return t.SetAudio([](AudioParam& a) { a.waitMaxTime = 2000000; }); }, 0, kIllegal, kAudioStops),
+      Row("WaitMaxTimeHuge", kSet, [](T& t) { t.SetAudio([](AudioParam& a) { a.waitMaxTime = 2000000; }); t.AudioLayout([](AU&, AI&) {}); t.VideoLayout([](VU&, VI&) {}); return t.Audio(); }, -1, kIllegal),
 
       // Audio layout.
       Row("AudioLayoutNull", kRun, [](T& t) { t.r->GetUpdateStreamInterface()->UpdateAudioStreamInfo(nullptr); return 0; }, 0, kIllegal),
