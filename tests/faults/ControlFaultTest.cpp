@@ -45,6 +45,8 @@ struct States {
     std::lock_guard lock(mutex);
     seen.emplace_back(id, state);
   }
+  // A second client function: what reaches it is recorded under id + 1000.
+  static void OtherCallback(int id, int state) { Callback(1000 + id, state); }
   static void Clear() {
     std::lock_guard lock(mutex);
     seen.clear();
@@ -64,6 +66,18 @@ struct States {
 
 constexpr int kStarted = 1, kStopped = 2, kWriteError = 3, kOpenFailed = 4, kNothingRecorded = 5;
 
+// What ffmpeg says while decoding the whole file: empty for a clean file
+// (libavcodec conceals some damage without returning an error).
+std::string FfmpegErrors(const std::string& path) {
+  std::string out;
+  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
+  if (pipe == nullptr) return "ffmpeg did not run";
+  char buf[512];
+  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+  pclose(pipe);
+  return out;
+}
+
 void ExpectPlays(const std::string& path, int width, int height) {
   SCOPED_TRACE(path);
   const ProbeResult probe = Probe(path);
@@ -74,9 +88,16 @@ void ExpectPlays(const std::string& path, int width, int height) {
   EXPECT_EQ(video->at("height"), std::to_string(height));
   DecodeOptions options;
   options.audio = false;
+  // Pictures from the start to the end are all of the track's size.
+  for (double t = 0; t < probe.duration; t += 0.5) options.pictures_at.push_back(t);
   const Decoded decoded = Decode(path, options);
   ASSERT_TRUE(decoded.ok) << decoded.error;
   EXPECT_EQ(decoded.decode_errors, 0);
+  for (const Picture& picture : decoded.pictures) {
+    EXPECT_EQ(picture.width, width) << "at " << picture.time << " s";
+    EXPECT_EQ(picture.height, height) << "at " << picture.time << " s";
+  }
+  EXPECT_EQ(FfmpegErrors(path), "");
 }
 
 // Recordings stopped 0 to 80 ms after they started, hundreds of them, while
@@ -292,7 +313,7 @@ TEST(ControlFaultTest, EachRecorderReportsToItsOwnCallback) {
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   ASSERT_EQ(first->SetMp4RecordCallback(21, &States::Callback), 0);
-  ASSERT_EQ(second->SetMp4RecordCallback(22, &States::Callback), 0);
+  ASSERT_EQ(second->SetMp4RecordCallback(22, &States::OtherCallback), 0);
   MeetingClient a(first), b(second);
   ASSERT_TRUE(a.Start(SmallMeeting(), folder + "/first.mp4"));
   ASSERT_TRUE(b.Start(SmallMeeting(), folder + "/second.mp4"));
@@ -303,10 +324,14 @@ TEST(ControlFaultTest, EachRecorderReportsToItsOwnCallback) {
   DeletePlenova(first);
   // The first recorder's file is final; the second still records.
   EXPECT_EQ(States::Of(21), (std::vector<std::pair<int, int>>{{21, kStarted}, {21, kStopped}}));
-  EXPECT_EQ(States::Of(22), (std::vector<std::pair<int, int>>{{22, kStarted}}));
+  EXPECT_EQ(States::Of(1022), (std::vector<std::pair<int, int>>{{1022, kStarted}}));
   ASSERT_EQ(second->StopMp4Record(), 0);
   DeletePlenova(second);
-  EXPECT_EQ(States::Of(22), (std::vector<std::pair<int, int>>{{22, kStarted}, {22, kStopped}}));
+  EXPECT_EQ(States::Of(1022),
+            (std::vector<std::pair<int, int>>{{1022, kStarted}, {1022, kStopped}}));
+  // Nothing of one recorder reached the other's function.
+  EXPECT_TRUE(States::Of(22).empty());
+  EXPECT_TRUE(States::Of(1021).empty());
 }
 
 // The layouts of `m`, declared without touching a MeetingClient whose

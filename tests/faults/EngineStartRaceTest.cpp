@@ -1,6 +1,7 @@
 // The first audio layout and the first video layout arriving on two threads
-// at the same moment: the engine starts every time. Runs under
-// ThreadSanitizer too.
+// at the same moment, while two more threads change the settings and start
+// the outputs: the engine starts every time, and (under ThreadSanitizer)
+// no two of them touch the stored settings unguarded.
 
 #include <gtest/gtest.h>
 
@@ -30,12 +31,14 @@ TEST(EngineStartRaceTest, FirstLayoutsOnTwoThreadsAtOnceAlwaysStartTheEngine) {
   VideoStreamInfoUpdate video{1, &camera};
   IUpdateStreamInterface* layout = recorder->GetUpdateStreamInterface();
   std::vector<int16_t> pcm(960 * 2, 0);
+  const std::string mp4 = folder + "/race.mp4";
+  const std::string url = "rtmp://127.0.0.1:1/live/race";  // nobody listens there
   int stopped = 0;
   for (int n = 0; n < 200; ++n) {
     std::atomic<int> ready{0};
     const auto at_once = [&ready] {
       ++ready;
-      while (ready < 2) std::this_thread::yield();
+      while (ready < 4) std::this_thread::yield();
     };
     std::thread audio_thread([&] {
       at_once();
@@ -45,12 +48,23 @@ TEST(EngineStartRaceTest, FirstLayoutsOnTwoThreadsAtOnceAlwaysStartTheEngine) {
       at_once();
       layout->UpdateVideoStreamInfo(&video);
     });
-    audio_thread.join();
-    video_thread.join();
+    std::thread settings_thread([&] {
+      at_once();
+      settings.Configure(m);
+    });
+    std::thread outputs_thread([&] {
+      at_once();
+      recorder->StartMp4Record(mp4.c_str());
+      recorder->StartRecord(url.c_str());
+    });
+    for (std::thread* t : {&audio_thread, &video_thread, &settings_thread, &outputs_thread})
+      t->join();
     // Pushes are taken only by a running engine.
     if (recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), 0,
                                  "voice") != 0)
       ++stopped;
+    EXPECT_EQ(recorder->StopMp4Record(), 0) << n;
+    EXPECT_EQ(recorder->StopRecord(), 0) << n;
     ASSERT_EQ(recorder->PlenovaUnint(), 0);
   }
   DeletePlenova(recorder);
