@@ -311,6 +311,14 @@ bool AVStreamingImp::RtmpRequested() { return m_rtmpRequested; }
 
 bool AVStreamingImp::Mp4RecordRequested() { return m_mp4Pending || m_mp4Writer->IsRecording(); }
 
+bool AVStreamingImp::TakeKeyFrameRequest() {
+  // Each is taken, so every output that asked sees its key frame asked for.
+  const bool file = m_keyFrameWanted.exchange(false);
+  const bool first = m_RtmpStreaming_1->TakeKeyFrameRequest();
+  const bool second = m_RtmpStreaming_2->TakeKeyFrameRequest();
+  return file || first || second;
+}
+
 bool AVStreamingImp::WriteData(const AVSample* sample) {
   if (sample == nullptr || sample->buffer == nullptr || sample->buffer->data == nullptr ||
       sample->buffer->len < 1) {
@@ -445,6 +453,9 @@ int AVStreamingImp::StartMp4Record(const char* path) {
     m_mp4Pending = false;
   }
   if (m_mp4Writer->Start(path, video, audio) != 0) return -1;
+  // The file starts at the next picture rather than up to a key frame
+  // interval later.
+  m_keyFrameWanted = true;
   PLN_LOG_ERROR("end");
   return 0;
 }

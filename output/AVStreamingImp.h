@@ -73,6 +73,7 @@ class AVStreamingImp : public IAVStreaming {
   void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) override;
   bool Mp4RecordRequested() override;
   bool RtmpRequested() override;
+  bool TakeKeyFrameRequest() override;
 
   // For tests that drive the outputs (Threads::kCallerDrives); `index` 1 or 2.
   Mp4Writer& Mp4WriterForTest() { return *m_mp4Writer; }
@@ -126,6 +127,7 @@ class AVStreamingImp : public IAVStreaming {
   std::atomic<bool> m_rtmpActive{false};
   std::atomic<bool> m_rtmpRequested{false};
   std::atomic<bool> m_mp4Pending{false};  // mirrors m_mp4UrlSet
+  std::atomic<bool> m_keyFrameWanted{false};  // a new MP4 file starts
 
   // Declared last: destroyed first, finishing its files while the pool and
   // everything above still stand.

@@ -43,6 +43,10 @@ class IAVStreaming {
   // True from a successful StartRecord (or SetRecordUrl) until StopRecord,
   // whether the publishers are connected, connecting or retrying. Any thread.
   virtual bool RtmpRequested() = 0;
+  // True once after an output began that wants a key frame to start from (a
+  // new MP4 file, a new RTMP connection): the encoder makes its next
+  // picture one. Encoding thread.
+  virtual bool TakeKeyFrameRequest() = 0;
 };
 
 }  // namespace plenova

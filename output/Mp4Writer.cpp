@@ -84,23 +84,27 @@ void Mp4Writer::SetStateCallback(int32_t streamid, Mp4RecordStateCallback callba
 }
 
 void Mp4Writer::SetState(Recording* recording, State state) {
+  // Copied under the lock: once it is released the writer's thread may give
+  // the recording back at any moment.
+  std::string path = "-";
   {
     std::lock_guard lock(m_mutex);
     if (recording != nullptr) {
       if (recording->over || recording->state == state) return;
       recording->state = state;
+      path = recording->path;
       if (IsLast(state)) {
         recording->over = true;
         if (m_current == recording) m_current = nullptr;
         DropSamplesLocked(recording);
-        QueueFinishLocked(recording);
+        // One being opened is closed by Start itself.
+        if (!recording->opening) QueueFinishLocked(recording);
         m_reapPending = true;
       }
     }
   }
   m_wake.notify_all();
-  PLN_LOG_ERROR("_Plenova_ MP4 %s: %s", recording != nullptr ? recording->path.c_str() : "-",
-                StateName(state));
+  PLN_LOG_ERROR("_Plenova_ MP4 %s: %s", path.c_str(), StateName(state));
   Mp4RecordStateCallback callback;
   int32_t streamid;
   {
@@ -165,6 +169,7 @@ int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4Audio
   auto owned = std::make_unique<Recording>();
   Recording* recording = owned.get();
   recording->writer = this;
+  recording->opening = true;
   recording->record = record;
   recording->path = path;
   recording->width = video.width;
@@ -196,6 +201,7 @@ int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4Audio
   bool started;
   {
     std::lock_guard lock(m_mutex);
+    recording->opening = false;
     started = !recording->over;
     if (started) {
       if (m_current != nullptr) {
@@ -480,7 +486,7 @@ void Mp4Writer::Reap(bool all) {
       const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
                                       [&](const Item& item) { return item.recording == &recording; });
       if ((all || !queued) && recording.finished && (all || recording.library_done) &&
-          &recording != m_current) {
+          &recording != m_current && !recording.opening) {
         done.push_back(std::move(*it));
         it = m_recordings.erase(it);
       } else {

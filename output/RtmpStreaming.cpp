@@ -498,6 +498,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     m_audioGrid = AacFrameGrid{};
     for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
     m_heldAudio.clear();
+    m_keyFrameWanted = true;
     SetState(State::kPublishing, 0, 0, "");
   }
   if (m_restart.exchange(false)) {

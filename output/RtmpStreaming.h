@@ -134,6 +134,9 @@ class RtmpStreaming {
   void VideoRtmpThreadFunc();
 
   bool IsRunning() const { return m_running.load(); }
+  // True once after a connection was made: it starts from a key frame, and
+  // the sooner one comes the sooner it publishes. Any thread.
+  bool TakeKeyFrameRequest() { return m_keyFrameWanted.exchange(false); }
   // Between startRtmp and stopRtmp. The controlling thread.
   bool Started() const { return m_started; }
   State state() const;
@@ -232,6 +235,7 @@ class RtmpStreaming {
   std::atomic<bool> m_urlValid{false};
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_restart{false};  // RestartTimeline asked, the send thread takes it
+  std::atomic<bool> m_keyFrameWanted{false};  // set by the send thread on connecting
   const bool m_videoHookEnabled = true;
 
   RtmpDataQueue m_audioQueue;

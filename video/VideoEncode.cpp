@@ -154,6 +154,8 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
                       static_cast<unsigned long long>(m_refused));
       }
     } else if (m_ready && m_opened) {
+      // An output that has just begun starts from this picture.
+      if (m_streaming != nullptr && m_streaming->TakeKeyFrameRequest()) m_encoder->RequestKeyFrame();
       VideoEncoderOutput output{};
       const int result =
           m_encoder->EncodeFrame(canvas->data, static_cast<size_t>(canvas->len), &output);

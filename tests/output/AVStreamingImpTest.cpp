@@ -207,6 +207,22 @@ TEST_F(AVStreamingImpTest, UninitFinishesTheFile) {
   EXPECT_TRUE(record.destroyed);
 }
 
+// A new file and a new connection each start from a key frame made for
+// them, not from the next one of the stream's two-second cadence.
+TEST_F(AVStreamingImpTest, ANewFileOrConnectionAsksTheEncoderForAKeyFrameOnce) {
+  Init();
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
+  StartMp4();
+  EXPECT_TRUE(dispatcher_->TakeKeyFrameRequest());
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
+  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());  // not connected yet
+  Drive();
+  EXPECT_TRUE(dispatcher_->TakeKeyFrameRequest());
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
+}
+
 // --- RTMP publishing --------------------------------------------------------
 
 struct AacCase {

@@ -184,6 +184,7 @@ class FakeStreaming : public IAVStreaming {
   void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
   bool Mp4RecordRequested() override { return mp4_requested; }
   bool RtmpRequested() override { return rtmp_requested; }
+  bool TakeKeyFrameRequest() override { return false; }
 
   // Follow the results above; a test clears mp4_requested for a recording
   // that ended by itself.

@@ -50,6 +50,7 @@ class RecordingStreaming : public IAVStreaming {
   void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
   bool Mp4RecordRequested() override { return false; }
   bool RtmpRequested() override { return false; }
+  bool TakeKeyFrameRequest() override { return false; }
 
   std::vector<Event> Events();
   // Only the written samples, or only those of one stream type.
