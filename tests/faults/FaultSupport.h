@@ -5,7 +5,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/integration/MeetingClient.h"
 
@@ -59,6 +62,26 @@ class TlsProxy {
   int tls_port_;
   int rtmp_port_;
   std::string prefix_;  // empty while stopped
+};
+
+// Accepts connections on 127.0.0.1 (a port of the system's choosing) and
+// never reads from them nor answers.
+class DeafServer {
+ public:
+  DeafServer();
+  ~DeafServer();
+  DeafServer(const DeafServer&) = delete;
+  DeafServer& operator=(const DeafServer&) = delete;
+  int port() const { return port_; }
+  int accepted() const { return accepted_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<int> sockets_;  // touched by the accepting thread until it is joined
+  std::thread thread_;
 };
 
 // The size of a file, 0 when it does not exist.
