@@ -269,7 +269,8 @@ void RtmpStreaming::startRtmp() {
   m_firstConnection = true;
   m_announced = false;
   m_timeline = OutputTimeline{};
-  m_audioGrid = AacFrameGrid{};
+  m_audioGrid.Reset();
+  m_videoGrid.Reset();
   m_restart = false;
   m_audioLatency.Reset();
   m_videoLatency.Reset();
@@ -495,7 +496,8 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     m_announced = false;
     // A new connection counts its own time from its first key frame.
     m_timeline = OutputTimeline{};
-    m_audioGrid = AacFrameGrid{};
+    m_audioGrid.Reset();
+  m_videoGrid.Reset();
     for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
     m_heldAudio.clear();
     m_keyFrameWanted = true;
@@ -577,7 +579,7 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
   }
   const bool key = unit->isKeyFrame != 0;
   if (m_timeline.Video(stamp, key) != OutputTimeline::Verdict::kWrite) return true;
-  if (!Push(*unit, false, m_timeline.Ms(stamp) * kHundredNsPerMs)) return !key;
+  if (!Push(*unit, false, VideoTime(m_timeline.Ms(stamp)))) return !key;
   // The audio that waited for this key frame, from its stamp on.
   while (!m_heldAudio.empty()) {
     Unit held = std::move(m_heldAudio.front());
@@ -588,6 +590,13 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
     ReturnUnit(std::move(held));
   }
   return true;
+}
+
+uint64_t RtmpStreaming::VideoTime(uint64_t ms) {
+  // On the 40 ms grid, like the MP4 file's video.
+  constexpr int64_t kTicksPerMs = 90;
+  const int64_t ticks = m_videoGrid.Place(static_cast<int64_t>(ms) * kTicksPerMs);
+  return static_cast<uint64_t>(ticks / kTicksPerMs) * kHundredNsPerMs;
 }
 
 uint64_t RtmpStreaming::AudioTime(uint64_t ms) {

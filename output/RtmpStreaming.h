@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "common/AacFrameGrid.h"
+#include "common/FrameGrid.h"
 #include "common/LatencyStats.h"
 #include "output/OutputTimeline.h"
 #include "output/RtmpDataQueue.h"
@@ -24,8 +24,8 @@ class MemoryPool;
 // Publishes one RTMP stream through the RTMP library, loaded at run time by
 // file name. Samples are queued by PushRtmpData; the publisher's own thread
 // connects, announces the media, sends the samples on the timeline of their
-// own stamps (OutputTimeline; audio on its frame grid, AacFrameGrid, as in
-// the MP4 file) and, when the connection cannot be made or
+// own stamps (OutputTimeline; pictures and AAC frames on their frame grids,
+// FrameGrid, as in the MP4 file) and, when the connection cannot be made or
 // fails, tries again, backing off from half a second to 30 s, until
 // stopRtmp. Network calls are made on that thread alone and under no lock,
 // so no other thread ever waits for a server.
@@ -199,7 +199,9 @@ class RtmpStreaming {
   Sent SendQueued();
   // False when a key frame could not be sent (the connection is lost).
   bool SendUnit(Unit& unit, bool audio);
-  // The 100-ns time of an AAC frame at `ms`, on the connection's frame grid.
+  // The 100-ns times of a picture and of an AAC frame at `ms`, on the
+  // connection's frame grids.
+  uint64_t VideoTime(uint64_t ms);
   uint64_t AudioTime(uint64_t ms);
   // `timestamp` in 100-ns units.
   bool Push(const RtmpDataUnit& unit, bool audio, uint64_t timestamp);
@@ -256,7 +258,8 @@ class RtmpStreaming {
   bool m_firstConnection = true;  // the next connection is the first of this run
   bool m_announced = false;    // the media were announced on this connection
   OutputTimeline m_timeline;
-  AacFrameGrid m_audioGrid;
+  FrameGrid m_audioGrid{FrameGrid::kAacFrame};       // samples
+  FrameGrid m_videoGrid{FrameGrid::kVideoFrame90k};  // 90 kHz ticks
   std::deque<Unit> m_heldAudio;
   Unit m_nextAudio;
   Unit m_nextVideo;

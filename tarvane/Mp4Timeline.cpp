@@ -17,14 +17,9 @@ void Mp4Timeline::SetZero(uint64_t ms) {
 bool Mp4Timeline::PlaceVideo(uint64_t ms, int64_t* position) {
   if (!has_zero_ || ms < zero_ms_) return false;
   const uint64_t relative_ms = ms - zero_ms_;
-  const int64_t last_ms = has_video_ ? last_video_ / (kVideoClock / 1000) : 0;
+  const int64_t last_ms = video_.started() ? video_.last() / (kVideoClock / 1000) : 0;
   if (relative_ms > static_cast<uint64_t>(last_ms + kMaxStepMs)) return false;
-  int64_t placed = static_cast<int64_t>(relative_ms) * (kVideoClock / 1000);
-  // At least one millisecond after the previous access unit.
-  if (has_video_ && placed <= last_video_) placed = last_video_ + kVideoClock / 1000;
-  has_video_ = true;
-  last_video_ = placed;
-  *position = placed;
+  *position = video_.Place(static_cast<int64_t>(relative_ms) * (kVideoClock / 1000));
   return true;
 }
 

@@ -3,23 +3,24 @@
 // Places the samples of one recording on the file's tracks from their
 // millisecond times. The file's zero is the time of its first video key
 // frame (of its first audio frame when it has no video): nothing is placed
-// before it, so the muxer never sees a negative timestamp. Video keeps its
-// own times, so an exact 40 ms grid stays exact; audio goes on the AAC frame
-// grid counted from the file's first audio frame (AacFrameGrid), so every
-// frame lasts exactly 1024 samples.
+// before it, so the muxer never sees a negative timestamp. Both tracks go on
+// their frame grids (FrameGrid): video on the 40 ms grid from the zero,
+// audio on the AAC frame grid counted from the file's first audio frame, so
+// every picture lasts exactly 40 ms and every AAC frame exactly 1024
+// samples; a real gap in the times stays a gap of whole frames.
 // Each track's positions strictly increase. A sample further than
 // kMaxStepMs after the previous one of its track is not placed: the muxer
 // counts a sample's duration in 32 bits.
 
 #include <cstdint>
 
-#include "common/AacFrameGrid.h"
+#include "common/FrameGrid.h"
 
 namespace plenova {
 
 class Mp4Timeline {
  public:
-  static constexpr int kAacFrameSamples = AacFrameGrid::kFrameSamples;
+  static constexpr int kAacFrameSamples = static_cast<int>(FrameGrid::kAacFrame);
   static constexpr int kVideoClock = 90000;
   // One hour.
   static constexpr int64_t kMaxStepMs = 3600 * 1000;
@@ -46,9 +47,8 @@ class Mp4Timeline {
   int audio_rate_;
   bool has_zero_ = false;
   uint64_t zero_ms_ = 0;
-  bool has_video_ = false;
-  int64_t last_video_ = 0;  // 90 kHz ticks
-  AacFrameGrid audio_;
+  FrameGrid video_{FrameGrid::kVideoFrame90k};  // 90 kHz ticks
+  FrameGrid audio_{FrameGrid::kAacFrame};       // samples
 };
 
 }  // namespace plenova

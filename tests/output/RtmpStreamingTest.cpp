@@ -262,6 +262,18 @@ TEST_F(RtmpStreamingTest, AudioFramesGoOutOnTheirFrameGrid) {
   EXPECT_EQ(PushTimes(true), expected);
 }
 
+// Pictures whose stamps come too close together still go out 40 ms apart, as
+// in the MP4 file; a real gap stays a gap of whole pictures.
+TEST_F(RtmpStreamingTest, PicturesGoOutOnThe40MsGrid) {
+  Publish();
+  const uint64_t stamps[] = {0, 1800, 5400, 7200, 9000, 10 * 3600 + 900};
+  for (uint64_t stamp : stamps) PushVideo(kStamp0 + stamp, stamp == 0);
+  SendAll();
+  std::vector<uint64_t> expected;
+  for (int frame : {0, 1, 2, 3, 4, 10}) expected.push_back(frame * 400000ull);
+  EXPECT_EQ(PushTimes(false), expected);
+}
+
 TEST_F(RtmpStreamingTest, AdtsHeaderIsSkippedAndRawAacPassesWhole) {
   Publish();
   PushVideo(kStamp0, true);

@@ -85,6 +85,20 @@ TEST(Mp4Timeline, VideoOnA40MsGridStaysExact) {
   for (int n = 0; n < 1000; ++n) ASSERT_EQ(Video(timeline, kZero + 40 * n), int64_t{n} * 3600);
 }
 
+// Pictures whose times come too close together (20 ms steps among the 40 ms
+// ones) still last 40 ms each, and a real gap stays whole pictures.
+TEST(Mp4Timeline, VideoStaysOnThe40MsGridWhateverItsSteps) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  uint64_t ms = 0;
+  for (int n = 0; n < 100; ++n, ms += n % 2 ? 20 : 40) {
+    ASSERT_EQ(Video(timeline, kZero + ms), int64_t{n} * 3600) << "picture " << n;
+  }
+  // 100 pictures placed up to 3960 ms; the next arrives after a 2 s hole.
+  EXPECT_EQ(Video(timeline, kZero + 6000 + 10), 6000 * 90);
+  EXPECT_EQ(Video(timeline, kZero + 6030), 6040 * 90);
+}
+
 TEST(Mp4Timeline, EachTrackStrictlyIncreasesWhateverItsTimes) {
   Mp4Timeline timeline(48000);
   timeline.SetZero(kZero);
