@@ -151,8 +151,12 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   // nothing: left to itself it makes the first packet written zero, whichever
   // track it belongs to, and a track written later can then start below zero.
   context->avoid_negative_ts = AVFMT_AVOID_NEG_TS_MAKE_NON_NEGATIVE;
+  // The index is written with the first fragment (delay_moov), when every
+  // track's first time is known: a track that begins after the zero (audio
+  // whose first frame comes after the first picture) gets an edit list and
+  // keeps its offset instead of sliding back to zero.
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "empty_moov+default_base_moof+frag_keyframe", 0);
+  av_dict_set(&options, "movflags", "empty_moov+delay_moov+default_base_moof+frag_keyframe", 0);
   av_dict_set_int(&options, "frag_duration", kFragmentUs, 0);
   result = avformat_write_header(context, &options);
   av_dict_free(&options);

@@ -422,6 +422,52 @@ TEST(Mp4Restart, AStartRightAfterAStopGivesTwoWholeFiles) {
   }
 }
 
+// Audio that begins after the first picture keeps its place in the finished
+// file (an edit list), rather than sliding back to the picture's time: at
+// 8 kHz an AAC frame lasts 128 ms.
+class AudioOffsetTest : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(AudioOffsetTest, AudioBeginningAfterTheFirstPictureKeepsItsOffset) {
+  const RecordCase c = GetParam();
+  const std::string path =
+      testing::TestOutputDir("mp4_offset_" + std::to_string(c.rate)) + "/offset.mp4";
+  const Mp4VideoDesc video = VideoDesc();
+  const Mp4AudioDesc audio = AudioDesc(c.rate, c.channels);
+  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
+  ASSERT_EQ(record->LiveStart(nullptr), 0);
+  H264Generator h264(kWidth, kHeight, kFps, 50);
+  AacGenerator aac(c.rate, c.channels);
+  const auto sets = h264.ParameterSets();
+  ASSERT_EQ(record->SendLiveData(sets.data(), static_cast<uint32_t>(sets.size()), kTarvaneTagVideo,
+                                 kClockStart), 0);
+  const double frame_ms = 1024000.0 / c.rate;
+  constexpr double kOffsetMs = 100;
+  int audio_frames = 0;
+  for (int picture = 0; picture < 50; ++picture) {
+    const double picture_ms = picture * 40.0;
+    for (double ms; (ms = kOffsetMs + audio_frames * frame_ms) < picture_ms; ++audio_frames) {
+      const auto frame = aac.Next(c.adts);
+      ASSERT_EQ(record->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
+                                     kTarvaneTagAudio, kClockStart + static_cast<uint64_t>(ms)), 0);
+    }
+    bool key = false;
+    const auto unit = h264.Next(&key);
+    ASSERT_EQ(record->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()),
+                                   kTarvaneTagVideo, kClockStart + static_cast<uint64_t>(picture_ms)),
+              0);
+  }
+  ASSERT_EQ(record->LiveStop(), 0);
+  record->WaitUntilFinished();
+  const testing::ProbeResult probe = testing::Probe(path);
+  ASSERT_TRUE(probe.ok);
+  EXPECT_NEAR(probe.Number("stream.0.start_time"), 0.0, 0.0005);
+  EXPECT_NEAR(probe.Number("stream.1.start_time"), kOffsetMs / 1000, 0.0015);
+  EXPECT_EQ(testing::DecodeErrors(path), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, AudioOffsetTest,
+                         ::testing::Values(RecordCase{48000, 2, true}, RecordCase{8000, 1, false}));
+
 // A recording that never saw a key frame has nothing to play: no file, and
 // its own state, whatever else arrived.
 class NothingRecordedTest : public ::testing::TestWithParam<int> {};
