@@ -6,7 +6,8 @@
 #include "common/MemoryPool.h"
 #include "log/PlenovaLog.h"
 #include "output/OutputLog.h"
-#include "platform/Clock.h"
+#include "log/UrlMask.h"
+#include "platform/Thread.h"
 
 namespace plenova {
 
@@ -14,10 +15,6 @@ namespace plenova {
 static_assert(std::endian::native == std::endian::little);
 
 namespace {
-
-// The callback that every dispatcher's recorder reports reach; the last
-// registration wins. Written by client threads, read by recorder threads.
-std::atomic<Mp4RecordStateCallback> g_mp4StateCallback{nullptr};
 
 // True when `text` is a NUL-terminated string that fits a 256-byte field.
 bool FitsField(const char* text) {
@@ -28,6 +25,13 @@ bool FitsField(const char* text) {
 void CopyField(char (&field)[AVStreamingImp::kMaxText], const char* text) {
   std::memset(field, 0, sizeof(field));
   std::memcpy(field, text, ::strnlen(text, sizeof(field) - 1));
+}
+
+// The URLs the publishers take.
+bool IsRtmpUrl(const char* url) {
+  for (const char* scheme : {"rtmp://", "rtmps://", "rtmpt://", "rtmpts://"})
+    if (std::strncmp(url, scheme, std::strlen(scheme)) == 0) return true;
+  return false;
 }
 
 // Makes every text field of a record given by the caller NUL-terminated.
@@ -56,9 +60,9 @@ void LogLatency(const char* output, const LatencyStats& video, const LatencyStat
   PLN_RAW_MESSAGE("_Plenova_ latency %s", audio.Summary(output, "audio").c_str());
 }
 
-// Stops a running publisher's send thread and logs what it sent.
+// Stops a publisher's send thread, if it has one, and logs what it sent.
 void StopAndLogPublisher(RtmpStreaming& publisher, const char* output) {
-  if (!publisher.IsRunning()) return;
+  if (!publisher.Started()) return;
   publisher.stopRtmp();
   LogLatency(output, publisher.VideoLatency(), publisher.AudioLatency());
 }
@@ -73,25 +77,23 @@ void MakeAacConfig(int32_t rate, uint8_t out[2]) {
   out[1] = static_cast<uint8_t>(((index & 1) << 7) | 0x08);
 }
 
-AVStreamingImp::AVStreamingImp(Mp4RecorderApi mp4, const std::string& rtmpLibraryName)
-    : m_mp4Api(mp4),
-      m_RtmpStreaming_1(std::make_unique<RtmpStreaming>(rtmpLibraryName)),
-      m_RtmpStreaming_2(std::make_unique<RtmpStreaming>(rtmpLibraryName)) {}
+AVStreamingImp::AVStreamingImp(Mp4RecorderApi mp4, const std::string& rtmpLibraryName,
+                               Threads threads)
+    : m_RtmpStreaming_1(std::make_unique<RtmpStreaming>(
+          rtmpLibraryName, threads == Threads::kOwn ? RtmpStreaming::Mode::kOwnThread
+                                                    : RtmpStreaming::Mode::kCallerDrives)),
+      m_RtmpStreaming_2(std::make_unique<RtmpStreaming>(
+          rtmpLibraryName, threads == Threads::kOwn ? RtmpStreaming::Mode::kOwnThread
+                                                    : RtmpStreaming::Mode::kCallerDrives)),
+      m_mp4Writer(std::make_unique<Mp4Writer>(mp4, threads == Threads::kOwn
+                                                       ? Mp4Writer::Mode::kOwnThread
+                                                       : Mp4Writer::Mode::kCallerDrives)) {}
 
 AVStreamingImp::~AVStreamingImp() {
   UninitIAVStreaming();
-  // A recorder that refused to stop is still released; the publishers'
-  // destructors join their send threads and disconnect.
-  if (m_Mp4_korvo != nullptr && m_mp4Api.DestroyRecord != nullptr)
-    m_mp4Api.DestroyRecord(m_Mp4_korvo);
-}
-
-void AVStreamingImp::Mp4StateCallback(uint32_t a, uint32_t b) {
-  PLN_LOG_ERROR("'s Mp4StateCallback start");
-  Mp4RecordStateCallback callback = g_mp4StateCallback.load();
-  if (callback == nullptr) return;
-  callback(static_cast<int>(a), static_cast<int>(b));
-  PLN_LOG_ERROR("'s _Mp4StateCallback end");
+  // The writer finishes its files as it goes; the publishers' destructors
+  // join their threads and disconnect.
+  m_mp4Writer.reset();
 }
 
 void AVStreamingImp::FillPublishParamLocked() {
@@ -121,8 +123,8 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
     return;
   }
-  char newUrl1[kMaxText];
-  bool recording;
+  bool mp4UrlSet;
+  char mp4Url[kMaxText];
   {
     platform::MutexLock lock(m_mutex);
     m_param = *param;
@@ -132,110 +134,116 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     Terminate(m_param.url_2);
     Terminate(m_param.StreamName_1);
     Terminate(m_param.StreamName_2);
-    std::memcpy(newUrl1, m_param.url_1, sizeof(newUrl1));
     m_pool = pool;
     m_p2 = p2;
     m_p3 = p3;
-    // A recording that runs across an engine restart keeps running.
-    recording = m_mp4Active && m_Mp4_korvo != nullptr;
-    if (!recording) m_mp4Active = param->EnableMp4 != 0;
+    // A new engine run has a new encoder, whose parameter sets count.
+    if (reinit == 0) m_firstSps = true;
     FillPublishParamLocked();
+    mp4UrlSet = m_mp4UrlSet;
+    std::memcpy(mp4Url, m_mp4Url, sizeof(mp4Url));
   }
 
   // Publishing asked for before the engine ran starts now; publishing that
   // runs across an engine restart goes on; when the URLs change while
   // publishing, it restarts on the new URLs.
-  bool startRecord;
-  char recordUrl[kMaxText];
   {
     platform::MutexLock lock(m_rtmpMutex);
-    const bool publishing = m_publishing || m_rtmpStartPending;
-    m_rtmpActive = publishing || param->EnableRtmp != 0;
-    startRecord = publishing ? reinit != 0 : m_recordUrlSet;
-    std::memcpy(recordUrl, publishing ? newUrl1 : m_recordUrl, sizeof(recordUrl));
+    if (m_publishing) {
+      if (reinit != 0) {
+        StartPublishersLocked(param->url_1);
+      } else {
+        m_RtmpStreaming_1->RestartTimeline();
+        m_RtmpStreaming_2->RestartTimeline();
+      }
+    } else if (m_recordUrlSet && reinit == 0) {
+      StartPublishersLocked(m_recordUrl);
+    }
   }
-  if (startRecord && StartRecordImpl(recordUrl, true) != 0)
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
 
-  bool mp4UrlSet;
-  char mp4Url[kMaxText];
-  {
-    platform::MutexLock lock(m_mutex);
-    mp4UrlSet = m_mp4UrlSet;
-    std::memcpy(mp4Url, m_mp4Url, sizeof(mp4Url));
+  if (reinit == 0) {
+    int32_t width = 0, height = 0;
+    if (m_mp4Writer->RecordingCanvas(&width, &height)) {
+      if (width != param->video.video_width || height != param->video.video_height) {
+        // An MP4 file keeps one picture size: it ends here.
+        PLN_LOG_ERROR("_Plenova_ the canvas changes from %dx%d to %dx%d: the MP4 recording is "
+                      "finished",
+                      width, height, param->video.video_width, param->video.video_height);
+        m_mp4Writer->Stop();
+      } else {
+        m_mp4Writer->RestartTimeline();
+      }
+    } else if (mp4UrlSet && StartMp4Record(mp4Url) != 0) {
+      PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
+    }
   }
-  if (mp4UrlSet && !recording && StartMp4Record(mp4Url) != 0)
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  StartRecord Failed ");
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
 }
 
 bool AVStreamingImp::UninitIAVStreaming() {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
+  m_mp4Writer->Stop();
   {
     platform::MutexLock lock(m_mutex);
-    if (m_Mp4_korvo != nullptr) {
-      if (m_mp4Active && m_Mp4_korvo->LiveStop() != 0) {
-        PLN_LOG_ERROR("'s _m_Mp4_korvo->LiveStop failed");
-        return false;
-      }
-      if (m_mp4Active) LogMp4LatencyLocked();
-      if (m_mp4Api.DestroyRecord != nullptr) m_mp4Api.DestroyRecord(m_Mp4_korvo);
-      m_Mp4_korvo = nullptr;
-      m_mp4Active = false;
-      m_mp4Requested = false;
-    }
+    m_mp4UrlSet = false;
+    m_mp4Pending = false;
   }
-  bool rtmpInUse;
-  {
-    platform::MutexLock lock(m_rtmpMutex);
-    rtmpInUse = m_rtmpActive || m_publishing || m_rtmpStartPending;
-  }
-  if (rtmpInUse && StopRecord() != 0) {
-    PLN_LOG_ERROR("'s _StopRecord failed");
-    return false;
-  }
+  if (m_rtmpRequested || m_rtmpActive) StopRecord();
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
 }
 
 int AVStreamingImp::SetRecordUrl(const char* url) {
-  if (!FitsField(url)) {
-    PLN_LOG_ERROR("'s value is illegall: url missing or longer than %zu bytes", kMaxText - 1);
+  if (!FitsField(url) || !IsRtmpUrl(url)) {
+    PLN_LOG_ERROR("'s value is illegall: url missing, not rtmp(s):// or longer than %zu bytes",
+                  kMaxText - 1);
     return -1;
   }
   platform::MutexLock lock(m_rtmpMutex);
   CopyField(m_recordUrl, url);
   m_recordUrlSet = true;
+  m_rtmpRequested = true;
   PLN_LOG_ERROR(" _SetRecordUrl success");
   return 0;
 }
 
 int AVStreamingImp::SetMp4Url(const char* path) {
-  if (!FitsField(path)) {
+  if (!FitsField(path) || path[0] == '\0') {
     PLN_LOG_ERROR("'s value is illegall: path missing or longer than %zu bytes", kMaxText - 1);
     return -1;
   }
   platform::MutexLock lock(m_mutex);
   CopyField(m_mp4Url, path);
   m_mp4UrlSet = true;
+  m_mp4Pending = true;
   PLN_LOG_ERROR(" SetMp4Url success");
   return 0;
 }
 
-int32_t AVStreamingImp::StoredSpsPpsLen() {
-  platform::MutexLock lock(m_mutex);
-  return m_videoSpsPpsLen;
-}
-
-int AVStreamingImp::StartRecord(const char* url) { return StartRecordImpl(url, false); }
-
-int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
+int AVStreamingImp::StartRecord(const char* url) {
   PLN_LOG_ERROR("'s _Plenova_ StartRecord start");
-  if (!FitsField(url)) {
-    PLN_LOG_ERROR("'s value is illegall: url missing or longer than %zu bytes", kMaxText - 1);
+  if (!FitsField(url) || !IsRtmpUrl(url)) {
+    PLN_LOG_ERROR("'s value is illegall: url missing, not rtmp(s):// or longer than %zu bytes",
+                  kMaxText - 1);
     return -1;
   }
   platform::MutexLock rtmpLock(m_rtmpMutex);
+  {
+    platform::MutexLock lock(m_mutex);
+    if (m_pool == nullptr) {
+      PLN_LOG_ERROR("'s _Plenova_ StartRecord before IAVStreamInit");
+      return -1;
+    }
+  }
+  StartPublishersLocked(url);
+  m_recordUrlSet = true;
+  CopyField(m_recordUrl, url);
+  m_rtmpRequested = true;
+  PLN_LOG_ERROR("'s _Plenova_ StartRecord end");
+  return 0;
+}
+
+void AVStreamingImp::StartPublishersLocked(const char* url) {
   RtmpPublishParam publish1;
   RtmpPublishParam publish2;
   MemoryPool* pool;
@@ -243,12 +251,10 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
   void* p3;
   char localIp[16];
   uint16_t localPort;
+  uint8_t spsPps[kMaxText];
+  int32_t spsPpsLen;
   {
     platform::MutexLock lock(m_mutex);
-    if (m_pool == nullptr) {
-      PLN_LOG_ERROR("'s _Plenova_ StartRecord before IAVStreamInit");
-      return -1;
-    }
     CopyField(m_param.url_1, url);
     CopyField(m_publishParam.url, url);
     if (const char* slash = std::strrchr(url, '/'); slash != nullptr)
@@ -262,106 +268,55 @@ int AVStreamingImp::StartRecordImpl(const char* url, bool deferred) {
     p3 = m_p3;
     std::memcpy(localIp, m_param.localIp, sizeof(localIp));
     localPort = static_cast<uint16_t>(m_param.Localport & 0xFFFF);
+    std::memcpy(spsPps, m_videoSpsPps, sizeof(spsPps));
+    spsPpsLen = m_videoSpsPpsLen;
   }
-
   // A start while publishing replaces the running session.
-  if (m_publishing || m_rtmpStartPending) StopPublishersLocked();
-  m_rtmp1Initialised = m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 1);
+  if (m_publishing) StopPublishersLocked();
   // The client's sample hook sees each video sample once, through the first
   // publisher.
-  m_rtmp2Initialised =
-      m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, nullptr, p3, 1);
-
-  for (int waits = 0; StoredSpsPpsLen() <= 0; ++waits) {
-    if (deferred) {
-      // The encoders have not run yet: publishing begins when the first
-      // parameter sets arrive.
-      m_rtmpStartPending = true;
-      m_rtmpActive = true;
-      m_recordUrlSet = true;
-      CopyField(m_recordUrl, url);
-      PLN_LOG_ERROR("'s _Plenova_ StartRecord waits for SpsPps");
-      return 0;
-    }
-    if (waits == kSpsPpsWaits) {
-      PLN_LOG_ERROR("'s _Plenova_ StartRecord got SpsPps failed");
-      StopPublishersLocked();
-      return -1;
-    }
-    platform::SleepMs(kSpsPpsWaitMs);
+  const bool first = m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 1);
+  const bool second = m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, nullptr, p3, 1);
+  for (RtmpStreaming* publisher : {m_RtmpStreaming_1.get(), m_RtmpStreaming_2.get()}) {
+    if (spsPpsLen > 0) publisher->AVStreamingSetSpsPpsInfo(spsPps, spsPpsLen);
   }
-  PLN_LOG_ERROR("'s _Plenova_ StartRecord got SpsPps Success");
-  if (StartPublishersLocked() != 0) {
-    StopPublishersLocked();
-    return -1;
-  }
-  m_recordUrlSet = true;
-  CopyField(m_recordUrl, url);
-  return 0;
-}
-
-int AVStreamingImp::StartPublishersLocked() {
-  uint8_t spsPps[kMaxText];
-  int32_t len;
-  {
-    platform::MutexLock lock(m_mutex);
-    std::memcpy(spsPps, m_videoSpsPps, sizeof(spsPps));
-    len = m_videoSpsPpsLen;
-  }
-  PLN_LOG_ERROR("'s _Plenova_ AVStreamingSetSpsPpsInfo m_RtmpStreaming_1 start");
-  if (m_RtmpStreaming_1->AVStreamingSetSpsPpsInfo(spsPps, len) != 0) {
-    PLN_LOG_ERROR("'s _Plenova_ AVStreamingSetSpsPpsInfo m_RtmpStreaming_1 Failed");
-    return -1;
-  }
-  if (m_rtmp1Initialised) m_RtmpStreaming_1->startRtmp();
+  if (first) m_RtmpStreaming_1->startRtmp();
   // The second destination publishes too when the client configured it.
-  if (m_rtmp2Initialised && m_RtmpStreaming_2->HasValidUrl()) {
-    if (m_RtmpStreaming_2->AVStreamingSetSpsPpsInfo(spsPps, len) == 0)
-      m_RtmpStreaming_2->startRtmp();
-    else
-      PLN_LOG_ERROR("'s _Plenova_ AVStreamingSetSpsPpsInfo m_RtmpStreaming_2 Failed");
-  }
-  PLN_LOG_ERROR("'s _Plenova_ StartRecord end");
-  m_rtmpActive = true;
+  if (second) m_RtmpStreaming_2->startRtmp();
   m_publishing = true;
-  return 0;
+  m_rtmpActive = true;
 }
 
 void AVStreamingImp::StopPublishersLocked() {
   m_publishing = false;
-  m_rtmpStartPending = false;
+  m_rtmpActive = false;
+  // Both at once: each may take a moment to close its connection.
+  m_RtmpStreaming_1->RequestStop();
+  m_RtmpStreaming_2->RequestStop();
   StopAndLogPublisher(*m_RtmpStreaming_1, "rtmp1");
-  m_RtmpStreaming_1->UnintRtmp();
   StopAndLogPublisher(*m_RtmpStreaming_2, "rtmp2");
-  m_RtmpStreaming_2->UnintRtmp();
 }
 
 int AVStreamingImp::StopRecord() {
   platform::MutexLock rtmpLock(m_rtmpMutex);
-  m_rtmpActive = false;
   PLN_LOG_ERROR("'s StopRecord m_RtmpStreaming_1 start");
   StopPublishersLocked();
   PLN_LOG_ERROR("'s StopRecord end");
   m_recordUrlSet = false;
+  m_rtmpRequested = false;
   return 0;
 }
 
-PoolBuffer* AVStreamingImp::CopyLocked(const PoolBuffer& in) {
-  PoolBuffer* copy = m_pool != nullptr ? m_pool->GetEmptyBuffer(in.len) : nullptr;
-  if (copy != nullptr && copy->data == nullptr) {
-    m_pool->PutEmptyBuffer(copy);
-    copy = nullptr;
-  }
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy->data, in.data, static_cast<size_t>(in.len));
-  copy->len = in.len;
-  copy->timestamp = in.timestamp;
-  copy->tick = in.tick;
-  return copy;
-}
+bool AVStreamingImp::RtmpRequested() { return m_rtmpRequested; }
 
-void AVStreamingImp::LogMp4LatencyLocked() {
-  LogLatency("mp4", m_mp4VideoLatency, m_mp4AudioLatency);
+bool AVStreamingImp::Mp4RecordRequested() { return m_mp4Pending || m_mp4Writer->IsRecording(); }
+
+bool AVStreamingImp::TakeKeyFrameRequest() {
+  // Each is taken, so every output that asked sees its key frame asked for.
+  const bool file = m_keyFrameWanted.exchange(false);
+  const bool first = m_RtmpStreaming_1->TakeKeyFrameRequest();
+  const bool second = m_RtmpStreaming_2->TakeKeyFrameRequest();
+  return file || first || second;
 }
 
 bool AVStreamingImp::WriteData(const AVSample* sample) {
@@ -374,15 +329,8 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
   const bool audio = sample->streamType == kStreamTypeAudio;
   const int32_t type = static_cast<int32_t>(sample->streamType);
   bool result = true;
-  platform::MutexLock lock(m_mutex);
 
-  PoolBuffer* rtmpCopy = nullptr;
   if (m_rtmpActive) {
-    rtmpCopy = CopyLocked(in);
-    if (rtmpCopy == nullptr) {
-      PLN_LOG_ERROR("' Alloc Memory failed");
-      return false;
-    }
     if (m_RtmpStreaming_1->HasValidUrl() &&
         !m_RtmpStreaming_1->PushRtmpData(in.data, in.len, in.timestamp, type, sample->isKeyFrame,
                                          in.tick)) {
@@ -393,9 +341,8 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
     }
     if (!m_RtmpStreaming_2->HasValidUrl()) {
       result = false;
-    } else if (!m_RtmpStreaming_2->PushRtmpData(rtmpCopy->data, rtmpCopy->len,
-                                                rtmpCopy->timestamp, type, sample->isKeyFrame,
-                                                rtmpCopy->tick)) {
+    } else if (!m_RtmpStreaming_2->PushRtmpData(in.data, in.len, in.timestamp, type,
+                                                sample->isKeyFrame, in.tick)) {
       result = false;
       int32_t& failures = audio ? m_rtmp2AudioFailures : m_rtmp2VideoFailures;
       const int32_t every = audio ? kRtmp2AudioFailureLogEvery : kRtmp2VideoFailureLogEvery;
@@ -409,37 +356,12 @@ bool AVStreamingImp::WriteData(const AVSample* sample) {
     }
   }
 
-  if (m_mp4Active && m_Mp4_korvo != nullptr) {
-    // The file's time zero is its first key frame; what comes before it
-    // (audio, or video that cannot be decoded without it) is not written.
-    const bool key = !audio && sample->isKeyFrame != 0;
-    if (m_keyFrameWait && key) {
-      m_keyFrameWait = false;
-      m_mp4Zero = in.timestamp;
-    }
-    const int64_t since = static_cast<int64_t>(in.timestamp - m_mp4Zero);
-    if (!m_keyFrameWait && since >= 0) {
-      PoolBuffer* mp4Copy = CopyLocked(in);
-      if (mp4Copy == nullptr) {
-        PLN_LOG_ERROR("' Alloc Memory failed");
-        if (rtmpCopy != nullptr) m_pool->PutEmptyBuffer(rtmpCopy);
-        return false;
-      }
-      const auto length = static_cast<uint32_t>(mp4Copy->len);
-      const uint64_t time = static_cast<uint64_t>(since) / 90;
-      if (m_Mp4_korvo->SendLiveData(mp4Copy->data, length, audio ? kTarvaneTagAudio : kTarvaneTagVideo,
-                                    time) != 0) {
-        if (!audio) {
-          PLN_LOG_ERROR("'s writeMp4 VideoData failed");
-          result = false;
-        }
-      } else {
-        (audio ? m_mp4AudioLatency : m_mp4VideoLatency).Add(mp4Copy->tick, platform::TimeGetTime());
-      }
-      m_pool->PutEmptyBuffer(mp4Copy);
-    }
+  MemoryPool* pool;
+  {
+    platform::MutexLock lock(m_mutex);
+    pool = m_pool;
   }
-  if (rtmpCopy != nullptr) m_pool->PutEmptyBuffer(rtmpCopy);
+  m_mp4Writer->Write(*sample, pool);
   return result;
 }
 
@@ -453,18 +375,11 @@ void AVStreamingImp::IAVStreamUpdata(const uint8_t* spsPps, int32_t len, int32_t
   }
   {
     platform::MutexLock lock(m_mutex);
-    if (m_mp4Active && m_Mp4_korvo != nullptr) {
-      if (m_Mp4_korvo->SendLiveData(spsPps, static_cast<uint32_t>(len), kTarvaneTagVideo, 0) != 0) {
-        PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SendLiveData failed");
-        return;
-      }
-      PLN_LOG_ERROR("'s _Plenvoa_ SendLiveData Success");
-    }
     std::memset(m_videoSpsPps, 0, sizeof(m_videoSpsPps));
     std::memcpy(m_videoSpsPps, spsPps, static_cast<size_t>(len));
     m_videoSpsPpsLen = len;
-    // The dispatcher's own rates follow: MP4 frame interval and the
-    // settings later connections announce.
+    // The dispatcher's own rates follow: the settings later connections and
+    // files announce.
     m_param.video.fps = fps;
     m_param.audio.channels = channels;
     m_param.audio.sampling_per_bits = sampling_per_bits;
@@ -475,43 +390,34 @@ void AVStreamingImp::IAVStreamUpdata(const uint8_t* spsPps, int32_t len, int32_t
     m_publishParam.sampling_rate = sampling_rate;
     MakeAacConfig(sampling_rate, m_publishParam.aac_config);
   }
+  m_mp4Writer->SetParameterSets(spsPps, len);
+  PLN_LOG_ERROR("'s _Plenvoa_ SendLiveData Success");
   m_RtmpStreaming_1->UpdateRtmp(spsPps, len, fps, channels, sampling_per_bits, sampling_rate);
   m_RtmpStreaming_2->UpdateRtmp(spsPps, len, fps, channels, sampling_per_bits, sampling_rate);
 }
 
 void AVStreamingImp::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) {
   PLN_LOG_MESSAGE("'s AVStreamingSetSpsPpsInfo Start");
-  if (spsPps == nullptr || len < 1 || len > static_cast<int32_t>(kMaxText)) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return;
-  }
   {
     platform::MutexLock lock(m_mutex);
     if (!m_firstSps) {
       PLN_LOG_MESSAGE("'s AVStreamingSetSpsPpsInfo has already Set");
       return;
     }
+    if (spsPps == nullptr || len < 1 || len > static_cast<int32_t>(kMaxText)) {
+      PLN_LOG_ERROR("'s value is illegall");
+      return;
+    }
     m_firstSps = false;
     std::memset(m_videoSpsPps, 0, sizeof(m_videoSpsPps));
     std::memcpy(m_videoSpsPps, spsPps, static_cast<size_t>(len));
     m_videoSpsPpsLen = len;
-    if (m_mp4Requested && m_Mp4_korvo != nullptr) {
-      if (m_Mp4_korvo->SendLiveData(m_videoSpsPps, static_cast<uint32_t>(len), kTarvaneTagVideo,
-                                    0) != 0)
-        PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SendLiveData failed");
-      else
-        PLN_LOG_ERROR("'s _Plenvoa_ SendLiveVideoData Success");
-    }
-    PLN_LOG_ERROR("'s _Plenova_ AVStreamingSetSpsPpsInfo end");
   }
-  platform::MutexLock rtmpLock(m_rtmpMutex);
-  if (!m_rtmpStartPending) return;
-  m_rtmpStartPending = false;
-  if (StartPublishersLocked() != 0) {
-    StopPublishersLocked();
-    m_rtmpActive = false;
-    PLN_LOG_ERROR("'s _Plenova_ StartRecord Failed");
-  }
+  m_mp4Writer->SetParameterSets(spsPps, len);
+  // The publishers announce them on their connections as soon as they can.
+  m_RtmpStreaming_1->AVStreamingSetSpsPpsInfo(spsPps, len);
+  m_RtmpStreaming_2->AVStreamingSetSpsPpsInfo(spsPps, len);
+  PLN_LOG_ERROR("'s _Plenova_ AVStreamingSetSpsPpsInfo end");
 }
 
 int AVStreamingImp::SetMp4RecordCallback(int32_t streamid, Mp4RecordStateCallback callback) {
@@ -519,95 +425,57 @@ int AVStreamingImp::SetMp4RecordCallback(int32_t streamid, Mp4RecordStateCallbac
     PLN_LOG_ERROR(" _Plenova_ StateCallback is NULL or streamid[%d] is invalid", streamid);
     return -1;
   }
-  {
-    platform::MutexLock lock(m_mutex);
-    m_stateCallback = callback;
-    m_callbackStreamId = streamid;
-  }
-  g_mp4StateCallback = callback;
+  // This dispatcher's recordings report here, and nowhere else.
+  m_mp4Writer->SetStateCallback(streamid, callback);
   PLN_LOG_ERROR(" SetMp4 CallBack success");
   return 0;
 }
 
 int AVStreamingImp::StartMp4Record(const char* path) {
   PLN_LOG_ERROR("start");
-  if (!FitsField(path)) {
+  if (!FitsField(path) || path[0] == '\0') {
     PLN_LOG_ERROR("'s value is illegall: path missing or longer than %zu bytes", kMaxText - 1);
     return -1;
   }
-  platform::MutexLock lock(m_mutex);
-  if (m_mp4Active && m_Mp4_korvo != nullptr) {
-    PLN_LOG_ERROR("'s _Plenvoa_ need to close previous mp4 file");
-    if (StopMp4Record() == 0)
-      PLN_LOG_ERROR("'s _Plenvoa_ close previous mp4 file success");
-    else
-      PLN_LOG_ERROR("'s _Plenvoa_ close previous mp4 file failed");
-  }
-  if (m_Mp4_korvo == nullptr) {
+  Mp4VideoDesc video;
+  Mp4AudioDesc audio;
+  {
+    platform::MutexLock lock(m_mutex);
     CopyField(m_param.filePath, path);
-    const Mp4VideoDesc video{m_publishParam.video_bitrate, m_publishParam.video_width,
-                             m_publishParam.video_height,  m_publishParam.fps,
-                             kTarvaneCodecH264,            kTarvanePixelI420};
-    const Mp4AudioDesc audio{kTarvaneCodecAac, m_publishParam.audio_bitrate,
-                             m_publishParam.sampling_rate, m_publishParam.channels,
-                             m_publishParam.sampling_per_bits};
-    if (m_mp4Api.CreateRecord != nullptr)
-      m_Mp4_korvo = m_mp4Api.CreateRecord(m_param.filePath, &video, &audio);
+    CopyField(m_mp4Path, path);
+    video = {m_publishParam.video_bitrate, m_publishParam.video_width,
+             m_publishParam.video_height,  m_publishParam.fps,
+             kTarvaneCodecH264,            kTarvanePixelI420};
+    audio = {kTarvaneCodecAac, m_publishParam.audio_bitrate, m_publishParam.sampling_rate,
+             m_publishParam.channels, m_publishParam.sampling_per_bits};
+    // A start asked for before the engine ran is used up by this one.
+    m_mp4UrlSet = false;
+    m_mp4Pending = false;
   }
-  if (m_Mp4_korvo != nullptr) {
-    if (m_Mp4_korvo->SetStateCallback(static_cast<uint32_t>(m_callbackStreamId),
-                                      &AVStreamingImp::Mp4StateCallback) != 0) {
-      PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SetStateCallback failed");
-      return -1;
-    }
-    PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SetStateCallback Success");
-    if (m_Mp4_korvo->LiveStart(path) != 0) {
-      PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->LiveStart failed");
-      return -1;
-    }
-    PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->LiveStart Success");
-    m_mp4Active = true;
-    m_mp4VideoTime = 0;
-    m_mp4AudioTime = 0;
-    m_keyFrameWait = true;
-    m_audioPacing = false;
-    m_mp4AudioSeen = false;
-    m_mp4VideoAnchored = false;
-    m_mp4StartTime = platform::TimeGetTime();
-    m_mp4AudioLatency.Reset();
-    m_mp4VideoLatency.Reset();
-  } else {
-    PLN_LOG_ERROR("'s _Plenvoa_ no MP4 recorder could be created for %s", path);
-    m_mp4Active = false;
-  }
-  CopyField(m_mp4Path, path);
-  m_mp4Requested = true;
+  if (m_mp4Writer->Start(path, video, audio) != 0) return -1;
+  // The file starts at the next picture rather than up to a key frame
+  // interval later.
+  m_keyFrameWanted = true;
   PLN_LOG_ERROR("end");
   return 0;
 }
 
 int AVStreamingImp::StopMp4Record() {
   PLN_LOG_ERROR("start");
-  platform::MutexLock lock(m_mutex);
-  m_mp4Requested = false;
-  if (!m_mp4Active) {
-    m_mp4UrlSet = false;
+  {
+    platform::MutexLock lock(m_mutex);
+    if (m_mp4UrlSet) {
+      // A start that waited for the engine is called off.
+      m_mp4UrlSet = false;
+      m_mp4Pending = false;
+      PLN_LOG_ERROR("'s _Plenvoa_ Mp4 Record waiting for the engine is cancelled");
+      return 0;
+    }
+  }
+  if (m_mp4Writer->Stop() != 0) {
     PLN_LOG_ERROR("'s _Plenvoa_ Mp4 Record isn't start,don't need stop");
     return -1;
   }
-  if (m_Mp4_korvo == nullptr) {
-    PLN_LOG_ERROR("'s _Plenvoa_ Mp4 Record is NULL,don't need stop");
-    return -1;
-  }
-  if (m_Mp4_korvo->LiveStop() != 0) {
-    PLN_LOG_ERROR("'s _m_Mp4_korvo->LiveStop failed");
-    return -1;
-  }
-  LogMp4LatencyLocked();
-  m_keyFrameWait = false;
-  m_audioPacing = false;
-  m_mp4Active = false;
-  m_mp4UrlSet = false;
   PLN_LOG_ERROR("end");
   return 0;
 }

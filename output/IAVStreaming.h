@@ -37,6 +37,17 @@ class IAVStreaming {
                                int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) = 0;
   // The first SPS/PPS of the H.264 stream (Annex B, with start codes).
   virtual void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) = 0;
+  // True while an MP4 recording is asked for and not over: waiting for the
+  // engine to start, or recording. A recording whose file could not be
+  // opened or written is over. Any thread.
+  virtual bool Mp4RecordRequested() = 0;
+  // True from a successful StartRecord (or SetRecordUrl) until StopRecord,
+  // whether the publishers are connected, connecting or retrying. Any thread.
+  virtual bool RtmpRequested() = 0;
+  // True once after an output began that wants a key frame to start from (a
+  // new MP4 file, a new RTMP connection): the encoder makes its next
+  // picture one. Encoding thread.
+  virtual bool TakeKeyFrameRequest() = 0;
   // Where the outputs report their events (borrowed; outlives the
   // dispatcher; null: nowhere). Before the outputs start.
   virtual void SetEventSink(EventSink* sink) { (void)sink; }

@@ -20,12 +20,20 @@ void RtmpDataQueue::SetPool(MemoryPool* pool) {
 }
 
 bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
-                            uint8_t isKeyFrame, uint32_t tick) {
+                            uint8_t isKeyFrame, uint32_t tick, bool keepNewest) {
   if (data == nullptr || len < 1) {
     PLN_LOG_ERROR("'s value is illegall");
     return false;
   }
   platform::MutexLock lock(mutex_);
+  if (units_.size() >= kMaxUnits && keepNewest) {
+    RtmpDataUnit oldest = units_.front();
+    units_.pop_front();
+    if (pool_ != nullptr)
+      pool_->PutEmptyBuffer(oldest.buffer);
+    else
+      DestroyPoolBuffer(oldest.buffer);
+  }
   if (units_.size() >= kMaxUnits) {
     // The send side is not keeping up (or not sending yet): the newest sample
     // goes, so what is queued stays in order.

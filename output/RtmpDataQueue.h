@@ -41,11 +41,14 @@ class RtmpDataQueue {
   // it alive. Set before the first put.
   void SetPool(MemoryPool* pool);
 
-  // Copies `len` bytes into a pool block and appends them. False for bad
-  // arguments or when no storage is available; true also when the queue was
-  // full and the sample was discarded ("delete audio data"). Sync thread.
+  // Copies `len` bytes into a pool block and appends them. A full queue
+  // discards the incoming sample ("delete audio data"), or with
+  // `keepNewest` its oldest one (for a publisher that is not sending yet,
+  // whose connection should begin with what is recent). False for bad
+  // arguments or when no storage is available; true also when a sample was
+  // discarded. Sync thread.
   bool PutData(const uint8_t* data, int32_t len, uint64_t timestamp, uint8_t isKeyFrame,
-               uint32_t tick);
+               uint32_t tick, bool keepNewest = false);
 
   // The oldest unit, now owned by the caller, or null when the queue is
   // empty or `sending` is 0 (the publisher does not send yet). Send thread.

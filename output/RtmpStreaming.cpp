@@ -1,7 +1,7 @@
 #include "output/RtmpStreaming.h"
 
-#include <algorithm>
-
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +9,7 @@
 #include "api/Plenova.h"
 #include "common/MemoryPool.h"
 #include "log/PlenovaLog.h"
+#include "log/UrlMask.h"
 #include "output/AVSample.h"
 #include "output/OutputLog.h"
 #include "platform/Clock.h"
@@ -23,24 +24,39 @@ bool HasAdtsHeader(const PoolBuffer& buffer) {
 }
 constexpr int32_t kAdtsHeaderBytes = 7;
 
-// Room below a run's first stamp, in the RTMP library's 100-ns units: a
-// sample up to this much older than the first one still gets a time.
-constexpr int64_t kHeadroom100ns = 100'000'000;  // 10 s
-// Beyond this distance from the first stamp a sample's stamp is broken.
-constexpr int64_t kMaxDistance = int64_t{1} << 40;
+// Milliseconds to the library's 100-ns units.
+constexpr uint64_t kHundredNsPerMs = 10000;
+
+// The waits after the first, second, ... failed try.
+constexpr std::array<uint32_t, 10> kRetryDelaysMs = {500,  1000, 1500,  2000,  3000,
+                                                     5000, 8000, 13000, 21000, 30000};
+
+const char* StateName(RtmpStreaming::State state) {
+  switch (state) {
+    case RtmpStreaming::State::kStopped: return "stopped";
+    case RtmpStreaming::State::kConnecting: return "connecting";
+    case RtmpStreaming::State::kPublishing: return "publishing";
+    case RtmpStreaming::State::kReconnecting: return "reconnecting";
+  }
+  return "unknown";
+}
 
 }  // namespace
 
-RtmpStreaming::RtmpStreaming(std::string libraryName) : m_libraryName(std::move(libraryName)) {
+uint32_t RtmpStreaming::RetryDelayMs(uint32_t attempt) {
+  if (attempt == 0) return 0;
+  return attempt <= kRetryDelaysMs.size() ? kRetryDelaysMs[attempt - 1] : kMaxRetryDelayMs;
+}
+
+RtmpStreaming::RtmpStreaming(std::string libraryName, Mode mode)
+    : m_libraryName(std::move(libraryName)), m_mode(mode) {
   platform::MutexLock lock(m_mutex);
   if (!LoadLibraryLocked()) PLN_LOG_ERROR("'s Plenova loadlibrary failed");
 }
 
 RtmpStreaming::~RtmpStreaming() {
-  m_running = false;
-  m_thread.reset();  // joins
+  if (m_started) stopRtmp();
   platform::MutexLock lock(m_mutex);
-  DropHandleLocked();
   FreeLibraryLocked();
 }
 
@@ -73,15 +89,11 @@ bool RtmpStreaming::LoadLibraryLocked() {
     return false;
   }
   m_api = api;
-  m_pushResolved = true;
   return true;
 }
 
 void RtmpStreaming::FreeLibraryLocked() {
-  // A handle belongs to the library's code: it goes first.
-  DropHandleLocked();
   m_api = WendrelApi{};
-  m_pushResolved = false;
   m_library.Free();
 }
 
@@ -91,48 +103,52 @@ bool RtmpStreaming::AllResolvedLocked() const {
          m_api.Initialize != nullptr && m_api.DeleteFME != nullptr && m_api.GetFME != nullptr;
 }
 
-void RtmpStreaming::DropHandleLocked() {
-  if (m_handle == nullptr) return;
-  if (m_api.Stop != nullptr) m_api.Stop(m_handle);
-  if (m_api.DeleteFME != nullptr) m_api.DeleteFME(m_handle);
-  m_handle = nullptr;
-}
-
-bool RtmpStreaming::Reloadlibrary() {
-  platform::MutexLock lock(m_mutex);
-  if (!LoadLibraryLocked()) {
-    PLN_LOG_ERROR("'s loadlibrary failed");
-    return false;
-  }
-  return true;
-}
-
 void RtmpStreaming::RefreshUrlValidityLocked() {
   const std::string placeholder = std::string("rtmp://") + m_localIp + "/live";
   m_urlValid = placeholder != m_settings.url;
 }
 
-bool RtmpStreaming::ConfiguredLocked() {
-  RefreshUrlValidityLocked();
-  if (HasValidUrl()) return true;
-  // The client left this destination empty: nothing to connect to.
-  DropHandleLocked();
-  PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting", m_settings.url);
-  return false;
-}
-
 bool RtmpStreaming::HasValidUrl() const { return m_urlValid.load(); }
 
+RtmpStreaming::State RtmpStreaming::state() const {
+  std::lock_guard lock(m_stateMutex);
+  return m_state;
+}
+
 void RtmpStreaming::NotifyMessage(const char* text, int code) {
-  platform::MutexLock lock(m_mutex);
-  auto callback = reinterpret_cast<PlenovaMessageCallback>(m_p3);
-  if (callback == nullptr || !HasValidUrl()) return;
-  const std::string message = std::string("Message:") + text + m_settings.url;
+  PlenovaMessageCallback callback;
+  std::string message;
+  {
+    platform::MutexLock lock(m_mutex);
+    callback = reinterpret_cast<PlenovaMessageCallback>(m_p3);
+    if (callback == nullptr || !HasValidUrl()) return;
+    message = std::string("Message:") + text + log::MaskUrl(m_settings.url);
+  }
   callback(message.c_str(), code);
 }
 
+void RtmpStreaming::SetState(State state, uint32_t attempt, uint32_t delay_ms,
+                             const std::string& reason) {
+  State previous;
+  {
+    std::lock_guard lock(m_stateMutex);
+    previous = m_state;
+    if (previous == state) return;
+    m_state = state;
+  }
+  std::string url;
+  {
+    platform::MutexLock lock(m_mutex);
+    url = log::MaskUrl(m_settings.url);
+  }
+  PLN_LOG_ERROR("'s _Plenova_ RTMP %s -> %s URL:%s try=%u next_in=%ums %s", StateName(previous),
+                StateName(state), url.c_str(), attempt, delay_ms, reason.c_str());
+  if (state == State::kPublishing) NotifyMessage("_Plenova_ RTMP publishing ", kMessagePublishing);
+}
+
 void RtmpStreaming::LogSettingsLocked() {
-  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param url=%s name=%s", m_settings.url, m_settings.stream_name);
+  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param url=%s name=%s", log::MaskUrl(m_settings.url).c_str(),
+                log::MaskStreamName(m_settings.stream_name).c_str());
   PLN_RAW_DEBUG("_Plenova_ Set RTMP Param bit_rate=%d channels=%d samplebits=%d samplerate=%d",
                 m_settings.audio_bitrate, m_settings.channels, m_settings.sampling_per_bits,
                 m_settings.sampling_rate);
@@ -151,108 +167,56 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
     return false;
   }
   platform::MutexLock lock(m_mutex);
-  if (full == 0) {
-    // The parameter sets are this publisher's own; the caller's record
-    // carries none.
-    const RtmpPublishParam previous = m_settings;
-    m_settings = *settings;
-    if (m_settings.sps_pps_len <= 0) {
-      std::memcpy(m_settings.sps_pps, previous.sps_pps, sizeof(m_settings.sps_pps));
-      m_settings.sps_pps_len = previous.sps_pps_len;
-    }
-    if (!ConfiguredLocked()) return false;
-    m_sending = true;
-    ReInitRtmp();
-    m_sending = true;
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
-    return true;
-  }
-
-  m_pool = pool;
-  m_audioQueue.SetPool(pool);
-  m_videoQueue.SetPool(pool);
-  m_p2 = p2;
-  m_p3 = p3;
-  m_localPort = localPort;
-  std::memset(m_localIp, 0, sizeof(m_localIp));
-  if (localIp != nullptr)
-    std::memcpy(m_localIp, localIp, ::strnlen(localIp, sizeof(m_localIp) - 1));
+  // The parameter sets are this publisher's own; a record without them
+  // keeps the ones it has.
+  const RtmpPublishParam previous = m_settings;
   m_settings = *settings;
-  // A new connection replaces any earlier one.
-  DropHandleLocked();
-  if (!ConfiguredLocked()) return false;
-  if (!AllResolvedLocked()) LoadLibraryLocked();
-
-  auto fail = [&](const char* line) {
-    PLN_LOG_ERROR("%s", line);
-    FreeLibraryLocked();
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
-    return false;
-  };
-  if (m_api.GetFME == nullptr || (m_handle = m_api.GetFME()) == nullptr)
-    return fail("'s Plenova GetPME() failed");
-  if (!m_api.Initialize(m_handle)) return fail("'s Plenova RtmpInit() failed");
-
-  m_localPort = static_cast<uint16_t>(m_localPort + kInitPortStep);
-  PLN_LOG_DEBUG("'s _Plenova_ Set LocalIp");
-  if (!m_api.SetLocalIP(m_handle, m_localIp, m_localPort)) {
-    NotifyMessage("_Plenova_ Set LocalIp() failed!", 0);
-    return fail("'s Plenova SetLocalIp() failed");
+  m_settings.url[sizeof(m_settings.url) - 1] = '\0';
+  m_settings.stream_name[sizeof(m_settings.stream_name) - 1] = '\0';
+  if (m_settings.sps_pps_len <= 0) {
+    std::memcpy(m_settings.sps_pps, previous.sps_pps, sizeof(m_settings.sps_pps));
+    m_settings.sps_pps_len = previous.sps_pps_len;
   }
-  PLN_LOG_DEBUG("'s _Plenova_ Set LocalIp success");
-  PLN_LOG_DEBUG("'s _Plenova_ Rtmp Start Params:");
+  m_mediaChanged = true;
+  if (full != 0) {
+    m_pool = pool;
+    m_audioQueue.SetPool(pool);
+    m_videoQueue.SetPool(pool);
+    m_p2 = p2;
+    m_p3 = p3;
+    m_localPort = localPort;
+    std::memset(m_localIp, 0, sizeof(m_localIp));
+    if (localIp != nullptr)
+      std::memcpy(m_localIp, localIp, ::strnlen(localIp, sizeof(m_localIp) - 1));
+  }
+  RefreshUrlValidityLocked();
   LogSettingsLocked();
-  if (!m_api.Start(m_handle, m_settings.url, m_settings.stream_name)) {
-    NotifyMessage("_Plenova_ Start() failed!", 1);
-    return fail("'s Plenova Start() failed");
+  if (!HasValidUrl()) {
+    PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting",
+                  log::MaskUrl(m_settings.url).c_str());
+    return false;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
 }
 
-bool RtmpStreaming::ReInitRtmp() {
-  platform::MutexLock lock(m_mutex);
-  // Whatever connection is left is replaced.
-  DropHandleLocked();
-  if (!AllResolvedLocked()) LoadLibraryLocked();
-  if (m_api.GetFME == nullptr || (m_handle = m_api.GetFME()) == nullptr) {
-    PLN_LOG_ERROR("'s _Plenova_ RTMP loadlibrary failed");
-    FreeLibraryLocked();
-    return false;
+void RtmpStreaming::Wake() {
+  {
+    std::lock_guard lock(m_wakeMutex);
+    m_work = true;
   }
-  if (!m_api.Initialize(m_handle)) {
-    PLN_LOG_ERROR("'s _Plenova_ RTMP 初始化失败");
-    FreeLibraryLocked();
-    return false;
-  }
-  m_localPort = static_cast<uint16_t>(m_localPort + kReInitPortStep);
-  if (!m_api.SetLocalIP(m_handle, m_localIp, m_localPort)) {
-    PLN_LOG_ERROR("'s _Plenova_ RTMP 重新设置IP失败");
-    FreeLibraryLocked();
-    return false;
-  }
-  PLN_LOG_DEBUG("'s _Plenova_ RTMP 重新设置IP成功");
-  if (!m_api.Start(m_handle, m_settings.url, m_settings.stream_name)) {
-    NotifyMessage("_Plenova_ RTMP 启动失败", 1);
-    PLN_LOG_ERROR("'s _Plenova_ RTMP 启动失败");
-    FreeLibraryLocked();
-    return false;
-  }
-  PLN_LOG_ERROR("_Plenova_ setMediaType");
-  LogSettingsLocked();
-  RtmpPublishParam copy = m_settings;
-  if (!m_api.SetMediaType(m_handle, &copy)) {
-    PLN_LOG_ERROR("'s  _Plenova_ RTMP 重新设置 SetMediaType()失败 URL:%s", m_settings.url);
-    return false;
-  }
-  PLN_LOG_ERROR("'s  _Plenova_ RTMP 重新设置 SetMediaType()成功！URL:%s", m_settings.url);
-  return true;
+  m_wake.notify_all();
 }
 
-bool RtmpStreaming::AnnounceMediaLocked() {
-  if (m_api.SetMediaType == nullptr || m_handle == nullptr) return false;
-  RtmpPublishParam copy = m_settings;
-  return m_api.SetMediaType(m_handle, &copy);
+void RtmpStreaming::StoreMediaLocked(const uint8_t* spsPps, int32_t len) {
+  std::memset(m_settings.sps_pps, 0, sizeof(m_settings.sps_pps));
+  std::memcpy(m_settings.sps_pps, spsPps, static_cast<size_t>(len));
+  m_settings.sps_pps_len = len;
+  // Announced by the send thread on the connection it has.
+  m_mediaChanged = true;
+  PLN_LOG_ERROR("_Plenova_ setMediaType");
+  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param:");
+  LogSettingsLocked();
 }
 
 int RtmpStreaming::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) {
@@ -260,22 +224,11 @@ int RtmpStreaming::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) 
     PLN_LOG_ERROR("'s value is illegall");
     return -1;
   }
-  platform::MutexLock lock(m_mutex);
-  std::memset(m_settings.sps_pps, 0, sizeof(m_settings.sps_pps));
-  std::memcpy(m_settings.sps_pps, spsPps, static_cast<size_t>(len));
-  m_settings.sps_pps_len = len;
-  if (m_api.SetMediaType == nullptr) LoadLibraryLocked();
-  PLN_LOG_ERROR("_Plenova_ setMediaType");
-  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param:");
-  LogSettingsLocked();
-  if (!AnnounceMediaLocked()) {
-    NotifyMessage("_Plenova_ SetMediaType() Failed!", 2);
-    PLN_LOG_ERROR("'s _Plenova_ SetMediaType failed URL:%s", m_settings.url);
-    m_sending = false;
-    return -1;
+  {
+    platform::MutexLock lock(m_mutex);
+    StoreMediaLocked(spsPps, len);
   }
-  PLN_LOG_ERROR("'s  _Plenova_ SetMediaType success URL:%s", m_settings.url);
-  m_sending = true;
+  Wake();
   return 0;
 }
 
@@ -286,54 +239,49 @@ void RtmpStreaming::UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, 
     PLN_LOG_ERROR("'s invalid param");
     return;
   }
-  platform::MutexLock lock(m_mutex);
-  if (fps == m_settings.fps && len == m_settings.sps_pps_len && channels == m_settings.channels &&
-      bits == m_settings.sampling_per_bits && rate == m_settings.sampling_rate) {
-    PLN_LOG_ERROR("'s  _Plenova_ NoNeed To Updata RTMP Info URL=%s", m_settings.url);
-    return;
+  {
+    platform::MutexLock lock(m_mutex);
+    if (fps == m_settings.fps && len == m_settings.sps_pps_len &&
+        channels == m_settings.channels && bits == m_settings.sampling_per_bits &&
+        rate == m_settings.sampling_rate) {
+      PLN_LOG_ERROR("'s  _Plenova_ NoNeed To Updata RTMP Info URL=%s",
+                    log::MaskUrl(m_settings.url).c_str());
+      return;
+    }
+    m_settings.fps = fps;
+    m_settings.channels = channels;
+    m_settings.sampling_per_bits = bits;
+    m_settings.sampling_rate = rate;
+    m_settings.media_flags = 40;
+    StoreMediaLocked(spsPps, len);
   }
-  m_settings.fps = fps;
-  m_settings.sps_pps_len = len;
-  std::memset(m_settings.sps_pps, 0, sizeof(m_settings.sps_pps));
-  std::memcpy(m_settings.sps_pps, spsPps, static_cast<size_t>(len));
-  m_settings.channels = channels;
-  m_settings.sampling_per_bits = bits;
-  m_settings.sampling_rate = rate;
-  m_settings.media_flags = 40;
-  PLN_LOG_ERROR("_Plenova_ setMediaType");
-  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param:");
-  LogSettingsLocked();
-  if (m_handle == nullptr) {
-    // Not connected: the values apply to the next connection.
-    return;
-  }
-  if (!AnnounceMediaLocked()) {
-    NotifyMessage("_Plenova_ SetMediaType() Failed!", 2);
-    PLN_LOG_ERROR("'s  _Plenova_ SetMediaType failed URL:%s", m_settings.url);
-    return;
-  }
-  PLN_LOG_ERROR("'s  _Plenova_ SetMediaType success URL:%s", m_settings.url);
-  m_sending = true;
-  ReInitRtmp();
-}
-
-bool RtmpStreaming::UnintRtmp() {
-  PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  _Plenova_ RTMP 尝试停止推流");
-  platform::MutexLock lock(m_mutex);
-  DropHandleLocked();
-  PLN_SITE_ERROR("File:%s,Line=%05d Function: %s  _Plenova_ RTMP 停止推流成功 ");
-  return true;
+  Wake();
 }
 
 void RtmpStreaming::startRtmp() {
-  if (m_running.exchange(true)) {
+  if (m_started) {
     PLN_LOG_ERROR("'s _Plenova_ start Rtmp failed");
     return;
   }
-  m_audioStarted = false;
-  m_hasStampBase = false;
+  // A new run: the first connection is due at once, counted from zero.
+  m_attempt = 0;
+  m_retryAt = platform::TimeGetTime();
+  m_firstConnection = true;
+  m_announced = false;
+  m_timeline = OutputTimeline{};
+  m_audioGrid.Reset();
+  m_videoGrid.Reset();
+  m_restart = false;
   m_audioLatency.Reset();
   m_videoLatency.Reset();
+  {
+    std::lock_guard lock(m_wakeMutex);
+    m_work = false;
+  }
+  SetState(State::kConnecting, 0, 0, "");
+  m_running = true;
+  m_started = true;
+  if (m_mode == Mode::kCallerDrives) return;
   m_thread = std::make_unique<platform::Thread>();
   if (m_thread->Start([this] { VideoRtmpThreadFunc(); })) {
     PLN_LOG_ERROR("'s _Plenova_ start Rtmp success");
@@ -342,15 +290,43 @@ void RtmpStreaming::startRtmp() {
   PLN_LOG_ERROR("'s _Plenova_ start Rtmp failed create Rtmp thread failed");
   m_thread.reset();
   m_running = false;
+  m_started = false;
+  SetState(State::kStopped, 0, 0, "no thread");
+}
+
+void RtmpStreaming::RequestStop() {
+  m_running = false;
+  Wake();
+  WendrelStop stop;
+  {
+    platform::MutexLock lock(m_mutex);
+    stop = m_api.Stop;
+  }
+  // Ends a connection being made or a send in progress on the send thread;
+  // a handle stopped here connects no more.
+  std::lock_guard lock(m_handleMutex);
+  if (m_handle != nullptr && stop != nullptr) stop(m_handle);
 }
 
 void RtmpStreaming::stopRtmp() {
-  if (!m_running.exchange(false)) {
+  if (!m_started) {
     PLN_LOG_ERROR("'s _Plenova_ stop Rtmp failed");
     return;
   }
-  m_thread.reset();  // joins
+  RequestStop();
+  if (m_thread) {
+    m_thread.reset();  // joins; the thread finishes sending
+  } else {
+    FinishSending();
+  }
+  m_started = false;
+  SetState(State::kStopped, 0, 0, "");
   PLN_LOG_ERROR("'s _Plenova_ stop Rtmp success");
+}
+
+void RtmpStreaming::RestartTimeline() {
+  m_restart = true;
+  Wake();
 }
 
 bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, int32_t type,
@@ -358,30 +334,28 @@ bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, 
   if (data == nullptr || len < 1) return false;
   if (!HasValidUrl()) {
     platform::MutexLock lock(m_mutex);
-    PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _url invalid", m_settings.url);
+    PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _url invalid",
+                        log::MaskUrl(m_settings.url).c_str());
     return false;
   }
-  if (!m_pushResolved) {
-    // While the send thread holds the mutex it is reconnecting and loads the
-    // library itself; the sync thread does not wait for it.
-    std::unique_lock<platform::Mutex> lock(m_mutex, std::try_to_lock);
-    if (lock.owns_lock() && !LoadLibraryLocked()) {
-      PLN_LOG_ERROR("'s loadlibrary failed");
-      PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _load library failed", m_settings.url);
-      return false;
-    }
-  }
+  // Nobody would send it: a publisher that does not run keeps no backlog.
+  if (!m_running) return false;
+  // Until a connection takes them, the queues keep the newest samples: a
+  // connection made late begins with what is recent.
+  const bool waiting = state() != State::kPublishing;
   if (type == static_cast<int32_t>(kStreamTypeAudio)) {
-    m_audioQueue.PutData(data, len, ts, key, tick);
-    return true;
+    m_audioQueue.PutData(data, len, ts, key, tick, waiting);
+  } else {
+    auto hook = reinterpret_cast<PlenovaSampleCallback>(m_p2.load());
+    if (m_videoHookEnabled && hook != nullptr) hook(const_cast<uint8_t*>(data), len);
+    m_videoQueue.PutData(data, len, ts, key, tick, waiting);
   }
-  auto hook = reinterpret_cast<PlenovaSampleCallback>(m_p2.load());
-  if (m_videoHookEnabled && hook != nullptr) hook(const_cast<uint8_t*>(data), len);
-  m_videoQueue.PutData(data, len, ts, key, tick);
+  Wake();
   return true;
 }
 
-void RtmpStreaming::ReturnUnit(std::unique_ptr<RtmpDataUnit> unit) {
+void RtmpStreaming::ReturnUnit(Unit unit) {
+  if (unit == nullptr) return;
   MemoryPool* pool;
   {
     platform::MutexLock lock(m_mutex);
@@ -393,82 +367,331 @@ void RtmpStreaming::ReturnUnit(std::unique_ptr<RtmpDataUnit> unit) {
     DestroyPoolBuffer(unit->buffer);
 }
 
-bool RtmpStreaming::PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, bool audio) {
-  if (m_handle == nullptr || m_api.PushMediaSample == nullptr) return false;
+bool RtmpStreaming::Connect(Failure* failure) {
+  WendrelApi api;
+  RtmpPublishParam settings;
+  char localIp[sizeof(m_localIp)];
+  {
+    platform::MutexLock lock(m_mutex);
+    if (!AllResolvedLocked() && !LoadLibraryLocked()) {
+      *failure = {"_Plenova_ RTMP loadlibrary failed", kMessageConnectFailed};
+      return false;
+    }
+    api = m_api;
+    settings = m_settings;
+    std::memcpy(localIp, m_localIp, sizeof(localIp));
+  }
+  void* handle = api.GetFME();
+  if (handle == nullptr) {
+    PLN_LOG_ERROR("'s Plenova GetPME() failed");
+    *failure = {"_Plenova_ GetFME() failed!", kMessageConnectFailed};
+    return false;
+  }
+  {
+    std::lock_guard lock(m_handleMutex);
+    m_handle = handle;
+  }
+  // A stop that came before the handle was known could not reach it.
+  if (!m_running) {
+    Disconnect();
+    *failure = {"stopped", kMessageConnectFailed};
+    return false;
+  }
+  if (!api.Initialize(handle)) {
+    PLN_LOG_ERROR("'s Plenova RtmpInit() failed");
+    Disconnect();
+    *failure = {"_Plenova_ RTMP 初始化失败", kMessageConnectFailed};
+    return false;
+  }
+  uint16_t port;
+  {
+    // The first connection of a run binds port + 1, each later one 13 more.
+    platform::MutexLock lock(m_mutex);
+    m_localPort =
+        static_cast<uint16_t>(m_localPort + (m_firstConnection ? kInitPortStep : kReInitPortStep));
+    port = m_localPort;
+  }
+  m_firstConnection = false;
+  PLN_LOG_DEBUG("'s _Plenova_ Set LocalIp");
+  if (!api.SetLocalIP(handle, localIp, port)) {
+    PLN_LOG_ERROR("'s Plenova SetLocalIp() failed");
+    Disconnect();
+    *failure = {"_Plenova_ Set LocalIp() failed!", kMessageSetLocalIpFailed};
+    return false;
+  }
+  PLN_LOG_DEBUG("'s _Plenova_ Set LocalIp success");
+  if (!api.Start(handle, settings.url, settings.stream_name)) {
+    PLN_LOG_ERROR("'s Plenova Start() failed");
+    Disconnect();
+    *failure = {"_Plenova_ Start() failed!", kMessageConnectFailed};
+    return false;
+  }
+  return true;
+}
+
+bool RtmpStreaming::Announce() {
+  WendrelSetMediaType setMediaType;
+  RtmpPublishParam copy;
+  {
+    platform::MutexLock lock(m_mutex);
+    setMediaType = m_api.SetMediaType;
+    copy = m_settings;
+    m_mediaChanged = false;
+  }
+  void* handle;
+  {
+    std::lock_guard lock(m_handleMutex);
+    handle = m_handle;
+  }
+  // The send thread alone sets and clears the handle: it stays valid here.
+  if (handle == nullptr || setMediaType == nullptr || !setMediaType(handle, &copy)) {
+    PLN_LOG_ERROR("'s _Plenova_ SetMediaType failed URL:%s", log::MaskUrl(copy.url).c_str());
+    return false;
+  }
+  PLN_LOG_ERROR("'s  _Plenova_ SetMediaType success URL:%s", log::MaskUrl(copy.url).c_str());
+  m_announced = true;
+  return true;
+}
+
+void RtmpStreaming::Disconnect() {
+  WendrelStop stop;
+  WendrelDeleteFME deleteFme;
+  {
+    platform::MutexLock lock(m_mutex);
+    stop = m_api.Stop;
+    deleteFme = m_api.DeleteFME;
+  }
+  void* handle;
+  {
+    std::lock_guard lock(m_handleMutex);
+    handle = m_handle;
+    m_handle = nullptr;
+  }
+  if (handle == nullptr) return;
+  if (stop != nullptr) stop(handle);
+  if (deleteFme != nullptr) deleteFme(handle);
+  m_announced = false;
+}
+
+uint32_t RtmpStreaming::ScheduleRetry(uint32_t now, const Failure& failure) {
+  ++m_attempt;
+  const uint32_t delay = RetryDelayMs(m_attempt);
+  m_retryAt = now + delay;
+  const bool first = state() != State::kReconnecting;
+  SetState(State::kReconnecting, m_attempt, delay, failure.message);
+  // The client hears of a failure once, when it begins.
+  if (first && m_running) NotifyMessage(failure.message, failure.code);
+  return delay;
+}
+
+uint32_t RtmpStreaming::SendStep(uint32_t now) {
+  if (!m_running) return kWaitForWork;
+  const State current = state();
+  if (current == State::kConnecting || current == State::kReconnecting) {
+    const int32_t due = static_cast<int32_t>(m_retryAt - now);
+    if (due > 0) return static_cast<uint32_t>(due);
+    Failure failure;
+    if (!Connect(&failure)) return m_running ? ScheduleRetry(now, failure) : kWaitForWork;
+    m_attempt = 0;
+    m_announced = false;
+    // A new connection counts its own time from its first key frame.
+    m_timeline = OutputTimeline{};
+    m_audioGrid.Reset();
+  m_videoGrid.Reset();
+    for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
+    m_heldAudio.clear();
+    m_keyFrameWanted = true;
+    SetState(State::kPublishing, 0, 0, "");
+  }
+  if (m_restart.exchange(false)) {
+    m_timeline.Restart();
+    for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
+    m_heldAudio.clear();
+  }
+  bool announce;
+  int32_t sets;
+  {
+    platform::MutexLock lock(m_mutex);
+    announce = m_mediaChanged || !m_announced;
+    sets = m_settings.sps_pps_len;
+  }
+  if (announce) {
+    // Without parameter sets there is nothing to announce yet; the samples
+    // wait in their queues (which drop what does not fit).
+    if (sets <= 0) return kWaitForWork;
+    if (!Announce()) {
+      Disconnect();
+      return ScheduleRetry(now, {"_Plenova_ SetMediaType() Failed!", kMessageSetMediaTypeFailed});
+    }
+  }
+  const Sent sent = SendQueued();
+  if (sent == Sent::kConnectionLost) {
+    // A key frame could not be sent: the connection is gone. The first try
+    // to make it again is due at once.
+    Disconnect();
+    m_attempt = 0;
+    m_retryAt = now;
+    SetState(State::kReconnecting, 1, 0, "_Plenova_ RTMP 推送视频流失败，重新初始化");
+    NotifyMessage("_Plenova_ RTMP 推送视频流失败，重新初始化", kMessageConnectFailed);
+    return 0;
+  }
+  return sent == Sent::kSome ? 0 : kWaitForWork;
+}
+
+RtmpStreaming::Sent RtmpStreaming::SendQueued() {
+  bool sent = false;
+  for (int i = 0; i < kMaxSendsPerStep; ++i) {
+    if (!m_nextAudio) m_nextAudio = m_audioQueue.GetData(1);
+    if (!m_nextVideo) m_nextVideo = m_videoQueue.GetData(1);
+    if (!m_nextAudio && !m_nextVideo) break;
+    // The older sample first, audio on a tie.
+    const bool audio = m_nextAudio && (!m_nextVideo || m_nextAudio->buffer->timestamp <=
+                                                           m_nextVideo->buffer->timestamp);
+    Unit unit = std::move(audio ? m_nextAudio : m_nextVideo);
+    if (!SendUnit(unit, audio)) {
+      ReturnUnit(std::move(unit));
+      return Sent::kConnectionLost;
+    }
+    ReturnUnit(std::move(unit));
+    sent = true;
+  }
+  return sent ? Sent::kSome : Sent::kNone;
+}
+
+bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
+  const uint64_t stamp = unit->buffer->timestamp;
+  if (audio) {
+    switch (m_timeline.Audio(stamp)) {
+      case OutputTimeline::Verdict::kWrite:
+        Push(*unit, true, AudioTime(m_timeline.Ms(stamp)));
+        break;
+      case OutputTimeline::Verdict::kHold:
+        if (m_heldAudio.size() >= kMaxHeldAudio) {
+          ReturnUnit(std::move(m_heldAudio.front()));
+          m_heldAudio.pop_front();
+        }
+        m_heldAudio.push_back(std::move(unit));
+        break;
+      case OutputTimeline::Verdict::kDrop:
+        break;
+    }
+    return true;
+  }
+  const bool key = unit->isKeyFrame != 0;
+  if (m_timeline.Video(stamp, key) != OutputTimeline::Verdict::kWrite) return true;
+  if (!Push(*unit, false, VideoTime(m_timeline.Ms(stamp)))) return !key;
+  // The audio that waited for this key frame, from its stamp on.
+  while (!m_heldAudio.empty()) {
+    Unit held = std::move(m_heldAudio.front());
+    m_heldAudio.pop_front();
+    const uint64_t held_stamp = held->buffer->timestamp;
+    if (m_timeline.Audio(held_stamp) == OutputTimeline::Verdict::kWrite)
+      Push(*held, true, AudioTime(m_timeline.Ms(held_stamp)));
+    ReturnUnit(std::move(held));
+  }
+  return true;
+}
+
+uint64_t RtmpStreaming::VideoTime(uint64_t ms) {
+  // On the 40 ms grid, like the MP4 file's video.
+  constexpr int64_t kTicksPerMs = 90;
+  const int64_t ticks = m_videoGrid.Place(static_cast<int64_t>(ms) * kTicksPerMs);
+  return static_cast<uint64_t>(ticks / kTicksPerMs) * kHundredNsPerMs;
+}
+
+uint64_t RtmpStreaming::AudioTime(uint64_t ms) {
+  int32_t rate;
+  {
+    platform::MutexLock lock(m_mutex);
+    rate = m_settings.sampling_rate > 0 ? m_settings.sampling_rate : 48000;
+  }
+  // On the frame grid, like the MP4 file's audio: whole frames back to back.
+  const auto samples = static_cast<int64_t>((ms * static_cast<uint64_t>(rate) + 500) / 1000);
+  const int64_t position = m_audioGrid.Place(samples);
+  return static_cast<uint64_t>(position) * 10000000u / static_cast<uint64_t>(rate);
+}
+
+bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t timestamp) {
+  WendrelPushMediaSample push;
+  std::string url, name;
+  {
+    platform::MutexLock lock(m_mutex);
+    push = m_api.PushMediaSample;
+  }
+  void* handle;
+  {
+    std::lock_guard lock(m_handleMutex);
+    handle = m_handle;
+  }
   const uint8_t* data = unit.buffer->data;
   int32_t len = unit.buffer->len;
   if (audio && HasAdtsHeader(*unit.buffer)) {
     data += kAdtsHeaderBytes;
     len -= kAdtsHeaderBytes;
   }
-  if (!m_api.PushMediaSample(m_handle, data, static_cast<uint32_t>(len), timestamp,
-                             audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
-                             audio ? 0 : unit.isKeyFrame))
-    return false;
-  (audio ? m_audioLatency : m_videoLatency).Add(unit.buffer->tick, platform::TimeGetTime());
-  return true;
-}
-
-uint64_t RtmpStreaming::TimeOfLocked(uint64_t stamp) {
-  if (!m_hasStampBase) {
-    m_hasStampBase = true;
-    m_stampBase = stamp;
-  }
-  // Stamps wrap modulo 2^64: the distance from the run's first one is signed.
-  const int64_t ticks = std::clamp(static_cast<int64_t>(stamp - m_stampBase), -kMaxDistance, kMaxDistance);
-  return static_cast<uint64_t>(std::max<int64_t>(0, kHeadroom100ns + ticks * 1000 / 9));
-}
-
-void RtmpStreaming::SendVideo(const RtmpDataUnit& unit) {
-  platform::MutexLock lock(m_mutex);
-  const uint64_t time = TimeOfLocked(unit.buffer->timestamp);
-  if (PushLocked(unit, time, false)) {
-    ++m_videoFramesSent;
-    m_videoFailures = 0;
-    return;
-  }
-  if (unit.isKeyFrame == 0) {
-    if (m_videoFailures++ % kFailureLogEvery == 0)
-      PLN_FILE_LINE_ERROR(
-        "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，等待重新初始化",
-        m_settings.url, m_settings.stream_name);
-    return;
-  }
-  PLN_FILE_LINE_ERROR(
-      "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，重新初始化",
-      m_settings.url, m_settings.stream_name);
-  UnintRtmp();
-  if (ReInitRtmp() && PushLocked(unit, time, false)) ++m_videoFramesSent;
-}
-
-bool RtmpStreaming::SendStep() {
-  const uint8_t sending = m_sending ? 1 : 0;
-  std::unique_ptr<RtmpDataUnit> audio = m_audioQueue.GetData(sending);
-  if (audio != nullptr) {
-    platform::MutexLock lock(m_mutex);
-    if (PushLocked(*audio, TimeOfLocked(audio->buffer->timestamp), true)) {
+  const bool ok = handle != nullptr && push != nullptr && len > 0 &&
+                  push(handle, data, static_cast<uint32_t>(len), timestamp,
+                       audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
+                       audio ? 0 : unit.isKeyFrame);
+  if (ok) {
+    (audio ? m_audioLatency : m_videoLatency).Add(unit.buffer->tick, platform::TimeGetTime());
+    if (audio) {
       ++m_audioSamplesSent;
       m_audioFailures = 0;
-    } else if (m_audioFailures++ % kFailureLogEvery == 0) {
+    } else {
+      ++m_videoFramesSent;
+      m_videoFailures = 0;
+    }
+    return true;
+  }
+  {
+    platform::MutexLock lock(m_mutex);
+    url = log::MaskUrl(m_settings.url);
+    name = log::MaskStreamName(m_settings.stream_name);
+  }
+  if (audio) {
+    if (m_audioFailures++ % kFailureLogEvery == 0) {
       PLN_FILE_LINE_ERROR(
           "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送音频流失败，等待重新初始化！",
-          m_settings.url, m_settings.stream_name);
+          url.c_str(), name.c_str());
     }
-    m_audioStarted = true;
+  } else if (unit.isKeyFrame == 0) {
+    if (m_videoFailures++ % kFailureLogEvery == 0) {
+      PLN_FILE_LINE_ERROR(
+          "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，等待重新初始化",
+          url.c_str(), name.c_str());
+    }
+  } else {
+    PLN_FILE_LINE_ERROR(
+        "File:%s,Line=%05d URL:%s StreamName=%s _Plenova_ RTMP 推送视频流失败，重新初始化",
+        url.c_str(), name.c_str());
   }
-  std::unique_ptr<RtmpDataUnit> video = m_videoQueue.GetData(sending);
-  if (video != nullptr) SendVideo(*video);
-  const bool worked = audio != nullptr || video != nullptr;
-  if (audio != nullptr) ReturnUnit(std::move(audio));
-  if (video != nullptr) ReturnUnit(std::move(video));
-  return worked;
+  return false;
 }
 
 void RtmpStreaming::VideoRtmpThreadFunc() {
   PLN_LOG_ERROR("'s _Plenova_ VideoRtmpThreadFunc success");
   while (m_running) {
-    if (!SendStep()) platform::SleepMs(kIdleSleepMs);
+    const uint32_t wait = SendStep(platform::TimeGetTime());
+    if (wait == 0) continue;
+    std::unique_lock lock(m_wakeMutex);
+    const auto woken = [&] { return m_work || !m_running; };
+    if (wait == kWaitForWork) {
+      m_wake.wait(lock, woken);
+    } else {
+      m_wake.wait_for(lock, std::chrono::milliseconds(wait), woken);
+    }
+    m_work = false;
   }
+  FinishSending();
+}
+
+void RtmpStreaming::FinishSending() {
+  Disconnect();
+  ReturnUnit(std::move(m_nextAudio));
+  ReturnUnit(std::move(m_nextVideo));
+  for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
+  m_heldAudio.clear();
 }
 
 }  // namespace plenova

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "common/FrameGrid.h"
 #include "common/LatencyStats.h"
+#include "output/OutputTimeline.h"
 #include "output/RtmpDataQueue.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Mutex.h"
@@ -17,89 +22,124 @@ namespace plenova {
 class MemoryPool;
 
 // Publishes one RTMP stream through the RTMP library, loaded at run time by
-// file name. Samples are queued by PushRtmpData and sent by the publisher's
-// own thread with their own media stamps, and the publisher reconnects when
-// a key frame cannot be sent.
+// file name. Samples are queued by PushRtmpData; the publisher's own thread
+// connects, announces the media, sends the samples on the timeline of their
+// own stamps (OutputTimeline; pictures and AAC frames on their frame grids,
+// FrameGrid, as in the MP4 file) and, when the connection cannot be made or
+// fails, tries again, backing off from half a second to 30 s, until
+// stopRtmp. Network calls are made on that thread alone and under no lock,
+// so no other thread ever waits for a server.
+//
+// Every change of state goes through SetState, which records it, logs it
+// and tells the client (once per change, not per try).
 class RtmpStreaming {
  public:
-  // Idle sleep of the send thread when both queues are empty, ms.
-  static constexpr uint32_t kIdleSleepMs = 40;
-  // Port steps: a full initialisation binds port + 1, each reconnection 13
+  enum class State {
+    kStopped,       // no send thread
+    kConnecting,    // the first connection is being made
+    kPublishing,    // connected; samples are sent once the media are announced
+    kReconnecting,  // a connection failed or could not be made; the next try is due
+  };
+
+  // Delay before try `attempt` (1, 2, ...) after a failure.
+  static uint32_t RetryDelayMs(uint32_t attempt);
+  static constexpr uint32_t kMaxRetryDelayMs = 30000;
+  // What SendStep returns when only new samples, new media or a stop should
+  // wake the thread.
+  static constexpr uint32_t kWaitForWork = UINT32_MAX;
+  // Samples sent in one step at most; the step is taken again at once.
+  static constexpr int kMaxSendsPerStep = 16;
+  // Audio held while the connection waits for its first key frame.
+  static constexpr size_t kMaxHeldAudio = 100;
+  // Port steps: the first connection binds port + 1, each later one 13
   // more than the last.
-  static constexpr uint16_t kInitPortStep = 1;
+  static constexpr uint16_t kInitPortStep = 1;  // port steps at SetLocalIP
   static constexpr uint16_t kReInitPortStep = 13;
-  // While pushes keep failing (connection down), the failures of audio and
-  // non-key video are logged on the first and then on every 100th.
+  // While pushes keep failing, the failures of audio and non-key video are
+  // logged on the first and then on every 100th.
   static constexpr uint64_t kFailureLogEvery = 100;
+  // Message codes given to the client's message callback with the state.
+  static constexpr int kMessageSetLocalIpFailed = 0;
+  static constexpr int kMessageConnectFailed = 1;
+  static constexpr int kMessageSetMediaTypeFailed = 2;
+  static constexpr int kMessagePublishing = 3;
+
+  // kOwnThread: startRtmp starts the send thread. kCallerDrives: startRtmp
+  // starts no thread and the caller (a test) calls SendStep in its place.
+  enum class Mode { kOwnThread, kCallerDrives };
 
   // Loads `libraryName` (a bare name is looked for beside the engine first).
-  explicit RtmpStreaming(std::string libraryName = kWendrelLibraryName);
-  // Stops the send thread, disconnects, frees the library; queued samples
-  // are destroyed.
+  explicit RtmpStreaming(std::string libraryName = kWendrelLibraryName,
+                         Mode mode = Mode::kOwnThread);
+  // Stops the send thread and disconnects; queued samples are destroyed.
   ~RtmpStreaming();
   RtmpStreaming(const RtmpStreaming&) = delete;
   RtmpStreaming& operator=(const RtmpStreaming&) = delete;
 
-  // Full (`full` non-zero): keeps `pool` (borrowed; outlives the publisher),
-  // the hooks p2 (PlenovaSampleCallback) and p3 (PlenovaMessageCallback),
-  // the local address and port, copies `settings` and connects: Initialize,
-  // SetLocalIP (port + 1), Start. Not full: copies `settings` and
-  // reconnects (ReInitRtmp). False when a library call fails; the library is
-  // then freed so the next attempt reloads it. A full initialisation with
-  // the placeholder URL (see HasValidUrl) stores the settings and returns
-  // false without connecting. Client threads.
+  // Stores what the next connection uses: `settings` (URL, stream name,
+  // rates; the parameter sets given earlier are kept when `settings` has
+  // none). `full` also keeps `pool` (borrowed; outlives the publisher), the
+  // hooks p2 (PlenovaSampleCallback) and p3 (PlenovaMessageCallback) and the
+  // local address and port. False when the URL is the placeholder (see
+  // HasValidUrl). Connects nothing. Client threads.
   bool InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings, const char* localIp,
                 uint16_t localPort, void* p2, void* p3, uint8_t full);
 
-  // Drops any connection and connects again on port + 13, then announces the
-  // media. False on any failure. Takes the publisher mutex.
-  bool ReInitRtmp();
+  // The H.264 parameter sets (Annex B); announced on the connection as soon
+  // as it is up, and again when they change. 0, or -1 for bad input.
+  int AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len);
 
-  // A parameter change: stores the values and announces the media again,
-  // unless fps, length, channels, bits and rate are all unchanged, in which
-  // case the library is not called. Sync thread.
+  // A change of the parameter sets or rates: stored and announced again on
+  // the running connection, which is kept. Nothing when fps, length,
+  // channels, bits and rate are all unchanged. Sync thread.
   void UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, int32_t channels,
                   int32_t bits, int32_t rate);
 
-  // Stores the H.264 parameter sets and announces the media (SetMediaType);
-  // on success the send thread starts taking samples. 0 or -1.
-  int AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len);
-
-  // Start and join the send thread.
+  // Starts the send thread (harmless when it runs).
   void startRtmp();
+  // Asks the send thread to end and interrupts a connection being made or a
+  // send in progress; does not wait. stopRtmp does the rest.
+  void RequestStop();
+  // Ends publishing: RequestStop, then joins the thread, which disconnects.
+  // Returns within about half a second whatever the server does.
   void stopRtmp();
 
-  // Disconnects (Stop, DeleteFME). Always true.
-  bool UnintRtmp();
+  // The engine's timeline starts again: the stream goes on from the next
+  // key frame, one frame after the last picture sent.
+  void RestartTimeline();
 
   // False while the URL is the placeholder "rtmp://" + local IP + "/live"
-  // that stands for a publisher the client did not configure. Lock-free;
-  // any thread.
+  // that stands for a publisher the client did not configure. Any thread.
   bool HasValidUrl() const;
 
-  // Queues one sample (type 1 audio, else video); the caller keeps `data`.
-  // False for bad arguments, an unconfigured URL or a library that cannot
-  // be loaded. Sync thread.
+  // Queues one sample (type 1 audio, else video; `ts` its 90 kHz stamp) and
+  // wakes the send thread; the caller keeps `data`. False for bad arguments
+  // or an unconfigured URL. Sync thread.
   bool PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, int32_t type, uint8_t key,
                     uint32_t tick);
 
-  // Drops any handle, frees and loads the library again. False when the
-  // library or one of its functions is missing.
-  bool Reloadlibrary();
-
-  // Gives the client "Message:" + text + url through p3 when this publisher
-  // is configured.
+  // Gives the client "Message:" + text + the masked URL through p3 when
+  // this publisher is configured.
   void NotifyMessage(const char* text, int code);
 
-  // One pass of the send thread: at most one audio and one video sample.
-  // True when a queue gave a sample. The thread sleeps kIdleSleepMs when it
-  // returns false.
-  bool SendStep();
+  // One cycle of the send thread at `now` (ms of the engine's clock): makes
+  // a connection that is due, announces new media, or sends queued samples.
+  // Returns the milliseconds until the next cycle is due, 0 to run again at
+  // once, or kWaitForWork. Only the send thread (or a test in its place)
+  // calls it; it starts with the state of startRtmp.
+  uint32_t SendStep(uint32_t now);
 
-  // The send thread's body: SendStep while running.
+  // The send thread's body: SendStep, then a wait for what it returned or
+  // for new work, until stopRtmp.
   void VideoRtmpThreadFunc();
 
   bool IsRunning() const { return m_running.load(); }
+  // True once after a connection was made: it starts from a key frame, and
+  // the sooner one comes the sooner it publishes. Any thread.
+  bool TakeKeyFrameRequest() { return m_keyFrameWanted.exchange(false); }
+  // Between startRtmp and stopRtmp. The controlling thread.
+  bool Started() const { return m_started; }
+  State state() const;
   size_t QueuedAudio() const { return m_audioQueue.Size(); }
   size_t QueuedVideo() const { return m_videoQueue.Size(); }
 
@@ -109,9 +149,6 @@ class RtmpStreaming {
   const LatencyStats& VideoLatency() const { return m_videoLatency; }
 
  private:
-  // The library's time (100-ns units) of a sample stamped `stamp` (90 kHz).
-  // Caller holds m_mutex.
-  uint64_t TimeOfLocked(uint64_t stamp);
   // The nine library functions, resolved by name.
   struct WendrelApi {
     WendrelPushMediaSample PushMediaSample = nullptr;
@@ -124,60 +161,112 @@ class RtmpStreaming {
     WendrelDeleteFME DeleteFME = nullptr;
     WendrelGetFME GetFME = nullptr;
   };
+  // A sample taken from a queue; its buffer goes back through ReturnUnit.
+  using Unit = std::unique_ptr<RtmpDataUnit>;
+  // What one step of sending did.
+  enum class Sent { kSome, kNone, kConnectionLost };
+  // Why a connection could not be made or was lost: the client's message
+  // and its code.
+  struct Failure {
+    const char* message = "";
+    int code = 0;
+  };
 
-  // Callers hold m_mutex for all of these.
+  // Records a new state, logs it and tells the client; nothing when the
+  // state does not change. Send thread (and startRtmp/stopRtmp).
+  void SetState(State state, uint32_t attempt, uint32_t delay_ms, const std::string& reason);
+
+  // Callers hold m_mutex.
   bool LoadLibraryLocked();
   void FreeLibraryLocked();
   bool AllResolvedLocked() const;
-  void DropHandleLocked();
-  bool AnnounceMediaLocked();
   void LogSettingsLocked();
   void RefreshUrlValidityLocked();
-  // Refreshes the URL check; an unconfigured destination is disconnected.
-  bool ConfiguredLocked();
-  bool PushLocked(const RtmpDataUnit& unit, uint64_t timestamp, bool audio);
-  void SendVideo(const RtmpDataUnit& unit);
-  void ReturnUnit(std::unique_ptr<RtmpDataUnit> unit);
+  // New parameter sets for the next announcement.
+  void StoreMediaLocked(const uint8_t* spsPps, int32_t len);
+  // Wakes the send thread.
+  void Wake();
+
+  // Send thread.
+  bool Connect(Failure* failure);
+  bool Announce();
+  void Disconnect();
+  // What the send thread does last: disconnect, give every sample back.
+  void FinishSending();
+  // A failed connection: the next try after RetryDelayMs.
+  uint32_t ScheduleRetry(uint32_t now, const Failure& failure);
+  // Up to kMaxSendsPerStep samples, the older first.
+  Sent SendQueued();
+  // False when a key frame could not be sent (the connection is lost).
+  bool SendUnit(Unit& unit, bool audio);
+  // The 100-ns times of a picture and of an AAC frame at `ms`, on the
+  // connection's frame grids.
+  uint64_t VideoTime(uint64_t ms);
+  uint64_t AudioTime(uint64_t ms);
+  // `timestamp` in 100-ns units.
+  bool Push(const RtmpDataUnit& unit, bool audio, uint64_t timestamp);
+  void ReturnUnit(Unit unit);
 
   const std::string m_libraryName;
+  const Mode m_mode;
+  bool m_started = false;  // startRtmp ran, stopRtmp not yet; the controlling thread
 
-  // Guards the settings, local address and port, hooks, pool, the library
-  // with its functions and the handle. Taken by client threads
-  // (initialisation, start, stop), the sync thread (UpdateRtmp, reloading)
-  // and the send thread around each library call and reconnection.
-  // PushRtmpData does not take it (it needs only the queues and the atomics
-  // below), so a slow send never holds up the sync thread. Lock order:
-  // publisher mutex, queue mutexes, pool.
+  // Guards the settings, local address and port, hooks, pool and the library
+  // with its functions. Taken briefly by client threads (initialisation),
+  // the sync thread (UpdateRtmp) and the send thread, which copies what it
+  // needs and never holds it during a library call. Lock order: m_mutex,
+  // m_handleMutex, queue mutexes, pool.
   mutable platform::Mutex m_mutex;
   RtmpPublishParam m_settings{};
+  bool m_mediaChanged = false;  // the settings' media were not announced yet
   char m_localIp[16] = {};
   uint16_t m_localPort = 0;
   void* m_p3 = nullptr;  // PlenovaMessageCallback
   MemoryPool* m_pool = nullptr;  // borrowed
   platform::DynamicLibrary m_library;
   WendrelApi m_api;
+
+  // Guards m_handle: the send thread sets and clears it, RequestStop stops
+  // it. Held while RequestStop interrupts, never while the send thread
+  // waits for the server.
+  std::mutex m_handleMutex;
   void* m_handle = nullptr;
 
-  // Read without the publisher mutex by the sync thread.
+  // Read without m_mutex by the sync thread.
   std::atomic<void*> m_p2{nullptr};  // PlenovaSampleCallback
   std::atomic<bool> m_urlValid{false};
-  std::atomic<bool> m_pushResolved{false};
-  std::atomic<bool> m_sending{false};
   std::atomic<bool> m_running{false};
+  std::atomic<bool> m_restart{false};  // RestartTimeline asked, the send thread takes it
+  std::atomic<bool> m_keyFrameWanted{false};  // set by the send thread on connecting
   const bool m_videoHookEnabled = true;
 
   RtmpDataQueue m_audioQueue;
   RtmpDataQueue m_videoQueue;
 
+  // Wakes the send thread: new samples, new media, a stop.
+  std::mutex m_wakeMutex;  // guards m_work
+  std::condition_variable m_wake;
+  bool m_work = false;
+
+  // Guards m_state, read by any thread.
+  mutable std::mutex m_stateMutex;
+  State m_state = State::kStopped;
+
   // Send thread state.
+  uint32_t m_attempt = 0;      // failed tries since the last connection
+  uint32_t m_retryAt = 0;      // clock ms of the next try
+  bool m_firstConnection = true;  // the next connection is the first of this run
+  bool m_announced = false;    // the media were announced on this connection
+  OutputTimeline m_timeline;
+  FrameGrid m_audioGrid{FrameGrid::kAacFrame};       // samples
+  FrameGrid m_videoGrid{FrameGrid::kVideoFrame90k};  // 90 kHz ticks
+  std::deque<Unit> m_heldAudio;
+  Unit m_nextAudio;
+  Unit m_nextVideo;
   uint64_t m_videoFramesSent = 0;
   uint64_t m_audioSamplesSent = 0;
   uint64_t m_audioFailures = 0;  // consecutive
   uint64_t m_videoFailures = 0;  // consecutive, non-key frames
-  bool m_audioStarted = false;
-  // The run's first stamp: times handed to the library count from it.
-  bool m_hasStampBase = false;
-  uint64_t m_stampBase = 0;
   LatencyStats m_audioLatency;
   LatencyStats m_videoLatency;
 

@@ -2,6 +2,7 @@
 
 // Pavanel: the H.264 encoder library.
 
+#include <cstddef>
 #include <cstdint>
 
 #define PAVANEL_API __attribute__((visibility("default")))
@@ -40,4 +41,8 @@ class PAVANEL_API VideoEncodeGeneric {
   // Frames encoded since Open.
   virtual int64_t FramesEncoded() const = 0;
   virtual ~VideoEncodeGeneric() = default;
+  // Encode with the length of the picture: a picture that is not exactly
+  // width * height * 3 / 2 bytes of the size given to Open is refused (-1)
+  // and not read. Otherwise as Encode.
+  virtual int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* output) = 0;
 };

@@ -163,10 +163,31 @@ void VideoEncodeX264::Close() {
 }
 
 int VideoEncodeX264::Encode(const uint8_t* picture, VideoEncoderOutput* output, int /*reserved*/) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return EncodeLocked(picture, kUnchecked, output);
+}
+
+int VideoEncodeX264::EncodeFrame(const uint8_t* picture, size_t length,
+                                 VideoEncoderOutput* output) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return EncodeLocked(picture, length, output);
+}
+
+int VideoEncodeX264::EncodeLocked(const uint8_t* picture, size_t length,
+                                  VideoEncoderOutput* output) {
   if (output != nullptr) {
     *output = VideoEncoderOutput{nullptr, 0, 0};
   }
-  std::lock_guard<std::mutex> lock(m_lock);
+  const size_t expected = static_cast<size_t>(m_width) * static_cast<size_t>(m_height) * 3 / 2;
+  if (m_encoder && length != kUnchecked && length != expected) {
+    if (!m_refusal_reported) {
+      m_refusal_reported = true;
+      WriteFailure("Encode refused: a picture of " + std::to_string(length) + " bytes for a " +
+                   std::to_string(m_width) + "x" + std::to_string(m_height) + " encoder (" +
+                   std::to_string(expected) + " bytes)");
+    }
+    return -1;
+  }
   if (picture == nullptr || output == nullptr || !m_encoder) {
     if (!m_refusal_reported) {
       m_refusal_reported = true;

@@ -35,6 +35,9 @@ class VideoEncodeX264 final : public VideoEncodeGeneric {
   // following one starts again there. Ignored while closed.
   void RequestKeyFrame() override;
   int64_t FramesEncoded() const override;
+  // Checks `length` against the open size under the same lock as the
+  // encode, so a reopening at another size cannot slip in between.
+  int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* output) override;
 
   VideoEncodeX264(const VideoEncodeX264&) = delete;
   VideoEncodeX264& operator=(const VideoEncodeX264&) = delete;
@@ -48,6 +51,9 @@ class VideoEncodeX264 final : public VideoEncodeGeneric {
   // Fills `param` for a live meeting at the given settings; false with the
   // reason in `error` when libx264 refuses them.
   static bool BuildParam(const VideoEncoderParam& settings, x264_param_t* param, std::string* error);
+  // Encode with m_lock held; `length` is checked when it is not kUnchecked.
+  static constexpr size_t kUnchecked = static_cast<size_t>(-1);
+  int EncodeLocked(const uint8_t* picture, size_t length, VideoEncoderOutput* output);
   // Copies the NAL units of one encode call into m_output, leaving out SEI
   // messages, and fills `output`.
   void CollectOutput(const x264_nal_t* nals, int count, VideoEncoderOutput* output);

@@ -8,6 +8,7 @@
 
 #include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
+#include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
@@ -41,11 +42,38 @@ bool RectFits(int32_t w, int32_t h) {
   return w <= PlenovaImp::kMaxPictureSide && h <= PlenovaImp::kMaxPictureSide;
 }
 
+// A canvas the H.264 encoder takes: even sides of 2 to 8192 pixels.
+bool CanvasFits(int32_t w, int32_t h) {
+  return w >= PlenovaImp::kMinCanvasSide && h >= PlenovaImp::kMinCanvasSide && RectFits(w, h) &&
+         w % 2 == 0 && h % 2 == 0;
+}
+
 std::string DefaultUrl(const char* local_ip) {
   return std::string("rtmp://") + local_ip + "/live";
 }
 
+// What a URL or a stream name looks like in the log.
+std::string Masked(const char* url) { return url != nullptr ? log::MaskUrl(url) : "(null)"; }
+std::string MaskedName(const char* name) {
+  return name != nullptr ? log::MaskStreamName(name) : "(null)";
+}
+
 }  // namespace
+
+bool PlenovaImp::EntryFits(int32_t fps, int32_t target_w, int32_t target_h, int32_t x, int32_t y) {
+  return RectFits(target_w, target_h) && fps >= 0 && fps <= kMaxDeclaredFps && x >= -kMaxPosition &&
+         x <= kMaxPosition && y >= -kMaxPosition && y <= kMaxPosition;
+}
+
+AVStreamInitParam PlenovaImp::stream_param() const {
+  platform::MutexLock lock(m_param_lock);
+  return m_stream_param;
+}
+
+AVSynCtlParam PlenovaImp::synctl_param() const {
+  platform::MutexLock lock(m_param_lock);
+  return m_synctl_param;
+}
 
 PlenovaImp::PlenovaImp(PlenovaComponents components)
     : m_audioMix(std::move(components.audio)),
@@ -84,6 +112,10 @@ int PlenovaImp::PlenovaInit(void* p1, void* p2, void* p3) {
 }
 
 int PlenovaImp::PlenovaUnint() {
+  // The layout locks first: the first-update flags re-armed here are read by
+  // the layout updates under them.
+  platform::MutexLock video(m_video_layout_lock);
+  platform::MutexLock audio(m_audio_layout_lock);
   platform::MutexLock lock(m_control_lock);
   PLN_LOG_ERROR("_Plenova_ Terminate Start ");
   if (m_started) {
@@ -220,7 +252,7 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
                          (a->StreamName_2 == nullptr || FitsLength(a->StreamName_2, 255));
   const bool ip_fits = a != nullptr && std::memchr(a->local_Ip, '\0', sizeof(a->local_Ip)) != nullptr;
   if (a == nullptr || a->audio_bitrate < 1 || (a->Enable_rtmp && a->local_port == 0) ||
-      a->waitMaxTime < 0 || !names_fit || !ip_fits) {
+      a->waitMaxTime < 0 || a->waitMaxTime > kMaxWaitMaxTime || !names_fit || !ip_fits) {
     PLN_LOG_ERROR("'s value is illegall");
     m_audio_param_ok = false;
     return;
@@ -241,10 +273,10 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
   PLN_RAW_ERROR("_Plenova_ SetAuidoParam filePath=%s", a->filePath ? a->filePath : "(null)");
   PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_Ip=%s", a->local_Ip);
   PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_port=%d", a->local_port);
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_1=%s StreamName=%s", a->url_1 ? a->url_1 : "(null)",
-                a->StreamName_1 ? a->StreamName_1 : "(null)");
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_2=%s StreamName=%s", a->url_2 ? a->url_2 : "(null)",
-                a->StreamName_2 ? a->StreamName_2 : "(null)");
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_1=%s StreamName=%s", Masked(a->url_1).c_str(),
+                MaskedName(a->StreamName_1).c_str());
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_2=%s StreamName=%s", Masked(a->url_2).c_str(),
+                MaskedName(a->StreamName_2).c_str());
 
   std::string folder;
   if (!ResolveMp4Folder(a->filePath, &folder)) folder.clear();
@@ -293,10 +325,27 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
 void PlenovaImp::SetVideoParam(VideoParam* v) {
   platform::MutexLock lock(m_param_lock);
   PLN_LOG_ERROR("MeetingMessage start");
-  if (v == nullptr || v->target_bitrate < 1 || v->target_h < 1 || v->target_w < 1 ||
-      !RectFits(v->target_w, v->target_h)) {
+  if (v == nullptr || v->target_bitrate < kMinVideoBitrate ||
+      !CanvasFits(v->target_w, v->target_h)) {
     PLN_LOG_ERROR("'s value is illegall");
+    if (v != nullptr) {
+      PLN_RAW_ERROR("_Plenova_ SetVideoParam refused: canvas %dx%d (even sides of %d to %d) at "
+                    "%d bit/s (at least %d)",
+                    v->target_w, v->target_h, kMinCanvasSide, kMaxPictureSide, v->target_bitrate,
+                    kMinVideoBitrate);
+    }
     m_video_param_ok = false;
+    return;
+  }
+  // The canvas of an MP4 file cannot change within it: while a recording is
+  // asked for, only the bit rate may change, and the accepted settings stay.
+  const bool canvas_changes = m_video_param_ok && (v->target_w != m_accepted_video.target_w ||
+                                                   v->target_h != m_accepted_video.target_h);
+  if (canvas_changes && m_streaming && m_streaming->Mp4RecordRequested()) {
+    PLN_LOG_ERROR("'s value is illegall");
+    PLN_RAW_ERROR("_Plenova_ SetVideoParam refused: the canvas stays %dx%d while MP4 recording "
+                  "is on (%dx%d asked for); stop the recording first",
+                  m_accepted_video.target_w, m_accepted_video.target_h, v->target_w, v->target_h);
     return;
   }
   m_synctl_param.video_bitrate = v->target_bitrate;
@@ -406,14 +455,17 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
   if (m_first_audio_update) {
     PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo First Call");
     m_synBuffer.InitBuffer(&m_pool);
-    m_synctl_param.channels = u->target_audio_channels;
-    m_synctl_param.sampling_per_bits = u->target_audio_sampling_per_bits;
-    m_synctl_param.sampling_rate = u->target_audio_sampling_rate;
-    m_synctl_param.audio_frame_duration = 90000 / u->target_audio_frames_per_seconds;
+    {
+      platform::MutexLock params(m_param_lock);
+      m_synctl_param.channels = u->target_audio_channels;
+      m_synctl_param.sampling_per_bits = u->target_audio_sampling_per_bits;
+      m_synctl_param.sampling_rate = u->target_audio_sampling_rate;
+      m_synctl_param.audio_frame_duration = 90000 / u->target_audio_frames_per_seconds;
+      m_stream_param.audio.channels = u->target_audio_channels;
+      m_stream_param.audio.sampling_per_bits = u->target_audio_sampling_per_bits;
+      m_stream_param.audio.sampling_rate = u->target_audio_sampling_rate;
+    }
     m_first_audio_update = false;
-    m_stream_param.audio.channels = u->target_audio_channels;
-    m_stream_param.audio.sampling_per_bits = u->target_audio_sampling_per_bits;
-    m_stream_param.audio.sampling_rate = u->target_audio_sampling_rate;
 
     const AudioMixInitParam init{u->astreamInfo,
                                  u->audioStreamCount,
@@ -427,8 +479,7 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
                                  u->target_audio_sampling_per_bits};
     m_audioMix->IAudioMixInit(&init);
     m_audioMix->UpdataAudioMixImp(&update);
-    if (m_layout_given) StartEngine();
-    m_layout_given = true;
+    FirstLayoutDone();
   } else {
     m_audioMix->UpdataAudioMixImp(&update);
   }
@@ -495,8 +546,10 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
       PLN_LOG_ERROR("_Plenova_ vsinfo->vstreaminfo[%d].streamId is NULL,please check", i);
       return;
     }
-    if (!FitsLength(u->vstreaminfo[i].streamId, kMaxIdLength) ||
-        !RectFits(u->vstreaminfo[i].target_w, u->vstreaminfo[i].target_h)) {
+    const VideoStreamInfo& e = u->vstreaminfo[i];
+    if (!FitsLength(e.streamId, kMaxIdLength) ||
+        !EntryFits(e.fps, e.target_w, e.target_h, e.x_position_in_target_frame,
+                   e.y_position_in_target_frame)) {
       PLN_LOG_ERROR("'s value is illegall");
       PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish");
       return;
@@ -518,42 +571,50 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
   }
   StoreVideoLayout(*u);
 
-  m_video_record.count = u->InUseStreamCount;
-  m_video_record.streams = u->vstreaminfo;
-  m_video_record.synBuffer = &m_synBuffer;
-  m_video_record.pool = &m_pool;
-  m_video_record.timeline = &m_timeline;
-  if (m_first_video_update) {
+  const bool first = m_first_video_update;
+  if (first) {
     m_first_video_update = false;
     m_synBuffer.InitBuffer(&m_pool);
-    int32_t fps = m_stream_param.video.fps;
-    for (int i = 0; i < u->InUseStreamCount; ++i) fps = std::max(fps, u->vstreaminfo[i].fps);
-    m_stream_param.video.fps = fps;
-    m_synctl_param.fps = fps;
-    if (fps == 0) {
-      PLN_RAW_ERROR("Func: %s, fps is 0", "PlenovaImp::UpdateVideoStreamInfo");
-      m_synctl_param.fps = 25;
-    }
-    m_synctl_param.video_frame_duration = 90000 / m_synctl_param.fps;
-    m_video_record.streaming = m_streaming.get();
-    m_videoMix->IVideoMixInit(&m_video_record, reinterpret_cast<PlenovaCanvasCallback>(m_p1));
-    m_videoMix->UpdataVideoMixParam(&m_video_record);
+    // Declared rates are hints: the canvas is composed 25 times a second and
+    // every output is described so.
+    int32_t declared = 0;
+    for (int i = 0; i < u->InUseStreamCount; ++i) declared = std::max(declared, u->vstreaminfo[i].fps);
+    if (declared == 0) PLN_RAW_ERROR("Func: %s, fps is 0", "PlenovaImp::UpdateVideoStreamInfo");
+    // The one reading of the canvas settings for this engine run.
+    platform::MutexLock params(m_param_lock);
+    m_canvas = {m_video_record.target_w, m_video_record.target_h, m_video_record.target_bitrate};
+    m_stream_param.video.fps = kOutputFps;
+    m_synctl_param.fps = kOutputFps;
+    m_synctl_param.video_frame_duration = 90000 / kOutputFps;
+  }
+  VideoMixInitParam record{};
+  record.streams = u->vstreaminfo;
+  record.synBuffer = &m_synBuffer;
+  record.count = u->InUseStreamCount;
+  record.target_bitrate = m_canvas.bitrate;
+  record.target_h = m_canvas.height;
+  record.target_w = m_canvas.width;
+  record.pool = &m_pool;
+  record.timeline = &m_timeline;
+  record.streaming = m_streaming.get();
+  if (first) {
+    m_videoMix->IVideoMixInit(&record, reinterpret_cast<PlenovaCanvasCallback>(m_p1));
+    m_videoMix->UpdataVideoMixParam(&record);
     if (m_pictures_pending) {
       m_pictures_pending = false;
       ApplyPictureLayout(m_pending_pictures.data(),
                          static_cast<int32_t>(m_pending_pictures.size()));
     }
-    if (m_layout_given) StartEngine();
-    m_layout_given = true;
+    FirstLayoutDone();
   } else {
-    m_videoMix->UpdataVideoMixParam(&m_video_record);
+    m_videoMix->UpdataVideoMixParam(&record);
   }
   PLN_LOG_ERROR("_Plenova_ UpdateVideoStreamInfo Finish Success");
 }
 
 void PlenovaImp::ApplyPictureLayout(PictureStreamInfo* entries, int32_t count) {
-  m_picture_record.target_h = m_accepted_video.target_h;
-  m_picture_record.target_w = m_accepted_video.target_w;
+  m_picture_record.target_h = m_canvas.height;
+  m_picture_record.target_w = m_canvas.width;
   m_picture_record.count = count;
   m_picture_record.streams = entries;
   m_picture_record.synBuffer = &m_synBuffer;
@@ -575,7 +636,9 @@ void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
     return;
   }
   for (int i = 0; i < u->InUseStreamCount; ++i) {
-    if (!RectFits(u->vstreaminfo[i].target_w, u->vstreaminfo[i].target_h)) {
+    const PictureStreamInfo& e = u->vstreaminfo[i];
+    if (!EntryFits(e.fps, e.target_w, e.target_h, e.x_position_in_target_frame,
+                   e.y_position_in_target_frame)) {
       PLN_LOG_ERROR("'s value is illegall");
       return;
     }
@@ -598,26 +661,45 @@ void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
   PLN_LOG_ERROR("_Plenova_ UpdatePictureStreamInfo Finish Success");
 }
 
-void PlenovaImp::StartEngine() {
-  m_synctl_param.synBuffer = &m_synBuffer;
-  m_synctl_param.streaming = m_streaming.get();
-  m_synCtl->InitIAVSynCtl(&m_synctl_param, &m_pool);
-
+void PlenovaImp::FirstLayoutDone() {
   platform::MutexLock lock(m_control_lock);
-  if (!m_started && !m_stream_init_done) {
-    PrintRtmpParamInfo();
-    m_streaming->IAVStreamInit(&m_stream_param, &m_pool, m_p2, m_p3, 0);
-    m_synCtl->StartSynThread();
-    m_videoMix->StartVideoMixThread();
-    m_audioMix->start();
-    m_started = true;
-    m_stream_init_done = true;
-    m_running = true;
+  if (m_layout_given) {
+    StartEngineLocked();
   }
+  m_layout_given = true;
 }
 
-void PlenovaImp::PrintRtmpParamInfo() {
-  const AVStreamInitParam& p = m_stream_param;
+void PlenovaImp::StartEngineLocked() {
+  if (m_started || m_stream_init_done) return;
+  AVSynCtlParam synctl;
+  AVStreamInitParam outputs;
+  {
+    platform::MutexLock params(m_param_lock);
+    synctl = m_synctl_param;
+    outputs = m_stream_param;
+  }
+  // Every part of this run works on the canvas the compositor was given.
+  synctl.width = m_canvas.width;
+  synctl.height = m_canvas.height;
+  synctl.video_bitrate = m_canvas.bitrate;
+  outputs.video.video_width = m_canvas.width;
+  outputs.video.video_height = m_canvas.height;
+  outputs.video.video_bitrate = m_canvas.bitrate;
+  synctl.synBuffer = &m_synBuffer;
+  synctl.streaming = m_streaming.get();
+  m_synCtl->InitIAVSynCtl(&synctl, &m_pool);
+
+  PrintRtmpParamInfo(outputs);
+  m_streaming->IAVStreamInit(&outputs, &m_pool, m_p2, m_p3, 0);
+  m_synCtl->StartSynThread();
+  m_videoMix->StartVideoMixThread();
+  m_audioMix->start();
+  m_started = true;
+  m_stream_init_done = true;
+  m_running = true;
+}
+
+void PlenovaImp::PrintRtmpParamInfo(const AVStreamInitParam& p) {
   PLN_LOG_WARNING("MeetingMessageParam_For_IAVStreamInit");
   PLN_RAW_WARNING("IAVStreamInit EnableRtmp=%s  EnableMp4=%s", TrueFalse(p.EnableRtmp),
                   TrueFalse(p.EnableMp4));
@@ -631,8 +713,10 @@ void PlenovaImp::PrintRtmpParamInfo() {
   PLN_RAW_WARNING("IAVStreamInit video->video_bitrate=%d", p.video.video_bitrate);
   PLN_RAW_WARNING("IAVStreamInit video->gop_size=%d", p.video.gop_size);
   PLN_RAW_WARNING("IAVStreamInit filePath=%s", p.filePath);
-  PLN_RAW_WARNING("IAVStreamInit url_1=%s  StreamName=%s", p.url_1, p.StreamName_1);
-  PLN_RAW_WARNING("IAVStreamInit url_2=%s  StreamName=%s", p.url_2, p.StreamName_2);
+  PLN_RAW_WARNING("IAVStreamInit url_1=%s  StreamName=%s", Masked(p.url_1).c_str(),
+                  MaskedName(p.StreamName_1).c_str());
+  PLN_RAW_WARNING("IAVStreamInit url_2=%s  StreamName=%s", Masked(p.url_2).c_str(),
+                  MaskedName(p.StreamName_2).c_str());
   PLN_RAW_WARNING("IAVStreamInit localIp=%s", p.localIp);
   PLN_RAW_WARNING("IAVStreamInit Localport=%d", static_cast<int>(p.Localport));
 }
@@ -749,7 +833,8 @@ int PlenovaImp::PushVideoFrame(int source_w, int source_h, const char* streamId,
 // Recording and streaming control
 
 int PlenovaImp::StartMp4Record(const char* path) {
-  if (m_mp4_recording) {
+  platform::MutexLock control(m_control_lock);
+  if (m_streaming && m_streaming->Mp4RecordRequested()) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartMp4Record has already Start");
     return -1;
   }
@@ -765,12 +850,14 @@ int PlenovaImp::StartMp4Record(const char* path) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
     return -1;
   }
-  CopyField(m_stream_param.filePath, path);
+  {
+    platform::MutexLock params(m_param_lock);
+    CopyField(m_stream_param.filePath, path);
+  }
   if (!m_stream_init_done) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
-    m_streaming->SetMp4Url(m_stream_param.filePath);
+    if (m_streaming->SetMp4Url(path) != 0) return -1;
     PLN_LOG_ERROR("MeetingMessage end");
-    m_mp4_recording = true;
     return 0;
   }
   if (m_streaming->StartMp4Record(path) != 0) {
@@ -778,30 +865,27 @@ int PlenovaImp::StartMp4Record(const char* path) {
     return -1;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start Mp4Record success");
-  m_mp4_recording = true;
   return 0;
 }
 
 int PlenovaImp::StopMp4Record() {
-  if (!m_mp4_recording) {
+  platform::MutexLock control(m_control_lock);
+  if (!m_streaming || !m_streaming->Mp4RecordRequested()) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartMp4Record has already Stop");
     return -1;
   }
-  if (!m_streaming) {
-    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
-    return -1;
-  }
+  // A start still waiting for the engine is cancelled: that is a stop too.
   if (m_streaming->StopMp4Record() != 0) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Stop Mp4Record failed");
     return -1;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Stop Mp4Record success");
-  m_mp4_recording = false;
   return 0;
 }
 
 int PlenovaImp::StartRecord(const char* url) {
-  if (m_rtmp_recording) {
+  platform::MutexLock control(m_control_lock);
+  if (m_streaming && m_streaming->RtmpRequested()) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartRecord has already Start");
     return -1;
   }
@@ -814,40 +898,37 @@ int PlenovaImp::StartRecord(const char* url) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
     return -1;
   }
-  CopyField(m_stream_param.url_1, url);
+  {
+    platform::MutexLock params(m_param_lock);
+    CopyField(m_stream_param.url_1, url);
+  }
   if (!m_stream_init_done) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
-    m_streaming->SetRecordUrl(m_stream_param.url_1);
+    if (m_streaming->SetRecordUrl(url) != 0) return -1;
     PLN_LOG_ERROR("MeetingMessage end");
-    m_rtmp_recording = true;
     return 0;
   }
-  if (m_streaming->StartRecord(m_stream_param.url_1) != 0) {
+  if (m_streaming->StartRecord(url) != 0) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start StartRecord failed");
     return -1;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ Start StartRecord success");
-  m_rtmp_recording = true;
   PLN_LOG_ERROR("MeetingMessage end");
   return 0;
 }
 
 int PlenovaImp::StopRecord() {
-  if (!m_rtmp_recording) {
+  platform::MutexLock control(m_control_lock);
+  if (!m_streaming || !m_streaming->RtmpRequested()) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  StartRecord has already Stop");
     return -1;
   }
   PLN_LOG_ERROR("MeetingMessage start");
-  if (!m_streaming) {
-    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
-    return -1;
-  }
   if (m_streaming->StopRecord() != 0) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ StopRecord failed");
     return -1;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ StopRecord success");
-  m_rtmp_recording = false;
   PLN_LOG_ERROR("MeetingMessage end");
   return 0;
 }
@@ -864,6 +945,7 @@ int PlenovaImp::SetMp4RecordCallback(int streamid, Mp4RecordStateCallback callba
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  _Plenova_ IAVStreaming hasn't initialized");
     return -1;
   }
+  platform::MutexLock control(m_control_lock);
   m_mp4_callback = callback;
   m_mp4_callback_streamid = streamid;
   if (m_streaming->SetMp4RecordCallback(streamid, callback) != 0) {

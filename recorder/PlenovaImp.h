@@ -45,6 +45,20 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   // Largest canvas and rectangle side in pixels: larger values cannot be
   // allocated or encoded.
   static constexpr int32_t kMaxPictureSide = 8192;
+  // Window and picture positions lie within -8192..8192 on each axis, so that
+  // a position plus a size always fits 32 bits.
+  static constexpr int32_t kMaxPosition = 8192;
+  // The H.264 encoder takes canvases of even sides from 2 pixels and bit
+  // rates from 1000 bit/s.
+  static constexpr int32_t kMinCanvasSide = 2;
+  static constexpr int32_t kMinVideoBitrate = 1000;
+  // Declared stream rates are hints (0: unknown) of at most this many frames
+  // a second; the outputs always run at kOutputFps.
+  static constexpr int32_t kMaxDeclaredFps = 120;
+  static constexpr int32_t kOutputFps = 25;
+  // waitMaxTime counts mixed audio frames; at most this many, so that the
+  // sync controller's 90 kHz limit fits 32 bits at any mixer rate.
+  static constexpr int32_t kMaxWaitMaxTime = 10000;
 
   explicit PlenovaImp(PlenovaComponents components);
   ~PlenovaImp() override;
@@ -84,11 +98,13 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
 
   // State a test or a diagnostic may read.
   bool started() const { return m_started; }
+  bool layout_given() const { return m_layout_given; }
   bool running() const { return m_running; }
   bool audio_param_ok() const { return m_audio_param_ok; }
   bool video_param_ok() const { return m_video_param_ok; }
-  const AVStreamInitParam& stream_param() const { return m_stream_param; }
-  const AVSynCtlParam& synctl_param() const { return m_synctl_param; }
+  // Copies taken under the parameter lock.
+  AVStreamInitParam stream_param() const;
+  AVSynCtlParam synctl_param() const;
   void* p1() const { return m_p1; }
   void* p2() const { return m_p2; }
   void* p3() const { return m_p3; }
@@ -107,6 +123,14 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
     int32_t sampling_rate = 0;
     int32_t sampling_per_bits = 0;
     bool operator==(const AudioHeader&) const = default;
+  };
+  // The canvas of one engine run: taken once, at the first video layout of
+  // the run, and handed to the compositor, the picture overlay, the encoder,
+  // the sync controller and the output description alike.
+  struct Canvas {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bitrate = 0;
   };
   struct VideoEntry {
     int32_t fps = 0;
@@ -134,10 +158,18 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
                        int32_t& target_w, int32_t& target_h, int32_t x, int32_t y,
                        int32_t videoType);
   void ApplyPictureLayout(PictureStreamInfo* entries, int32_t count);
-  // Initialises the sync controller and, under the control lock, the outputs,
-  // then starts every thread. Called with a layout lock held.
-  void StartEngine();
-  void PrintRtmpParamInfo();
+  // Records that one of the two first layouts is done and, when the other
+  // one is too, starts the engine: both in one step under the control lock,
+  // so that of two first layouts arriving at once exactly one starts it.
+  // Called with a layout lock held.
+  void FirstLayoutDone();
+  // Initialises the sync controller and the outputs from copies of the
+  // records, then starts every thread. Caller holds the control lock.
+  void StartEngineLocked();
+  // A layout entry whose rectangle, position or declared rate is outside the
+  // limits above.
+  static bool EntryFits(int32_t fps, int32_t target_w, int32_t target_h, int32_t x, int32_t y);
+  void PrintRtmpParamInfo(const AVStreamInitParam& p);
   bool ResolveMp4Folder(const char* filePath, std::string* folder);
 
   // Declared first: destroyed last, after every component that borrows them.
@@ -150,16 +182,24 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   std::unique_ptr<IAVSynCtl> m_synCtl;
   std::unique_ptr<IVideoMix> m_videoMix;
 
-  // Lock order: a layout lock, then the control lock; the parameter lock is
-  // taken alone.
-  // Video and picture layout updates, video frame intake, destructor.
+  // Lock order: video layout lock, audio layout lock, control lock,
+  // parameter lock; then the components' own locks.
+  // Video and picture layout updates, video frame intake, PlenovaUnint,
+  // destructor. Guards the first video and picture flags, the video table,
+  // the picture record and m_canvas.
   platform::Mutex m_video_layout_lock;
-  // Audio layout updates, audio frame intake, destructor.
+  // Audio layout updates, audio frame intake, PlenovaUnint, destructor.
+  // Guards the first audio flag and the audio table.
   platform::Mutex m_audio_layout_lock;
-  // SetAuidoParam and SetVideoParam.
-  platform::Mutex m_param_lock;
-  // Engine start (inside a layout update) and PlenovaUnint.
+  // Engine start (inside a layout update), PlenovaUnint and the recording and
+  // streaming controls, which it serialises with each other. Guards
+  // m_layout_given, m_started, m_stream_init_done.
   platform::Mutex m_control_lock;
+  // SetAuidoParam, SetVideoParam, and every reader and writer of the records
+  // below: the client's settings and the layout values that go with them.
+  // Held briefly; SetAuidoParam alone calls out under it (the re-initialisation
+  // of the outputs on a URL change).
+  mutable platform::Mutex m_param_lock;
 
   AcceptedAudioParam m_accepted_audio;
   VideoParam m_accepted_video{};
@@ -167,6 +207,7 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   VideoMixInitParam m_video_record;
   VideoMixInitParam m_picture_record;
   AVSynCtlParam m_synctl_param;
+  Canvas m_canvas;
 
   std::array<AudioEntry, kMaxAudioStreams> m_audio_streams;
   int32_t m_audio_stream_count = 0;
@@ -212,8 +253,9 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   void* m_p3 = nullptr;
   Mp4RecordStateCallback m_mp4_callback = nullptr;
   int32_t m_mp4_callback_streamid = 0;
-  std::atomic<bool> m_rtmp_recording{false};
-  std::atomic<bool> m_mp4_recording{false};
+  // Whether RTMP publishing and MP4 recording are on is the dispatcher's to
+  // say (IAVStreaming::RtmpRequested, Mp4RecordRequested): a recording may
+  // end by itself when its file cannot be opened or written.
 };
 
 }  // namespace plenova

@@ -12,11 +12,13 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 
+# PLENOVA_WERROR=ON (set by .ci/run) makes warnings errors.
+werror="-DPLENOVA_WERROR=${PLENOVA_WERROR:-OFF}"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=address \
-  -DPLENOVA_BUILD_BENCH=OFF
+  -DPLENOVA_BUILD_BENCH=OFF "$werror"
 cmake --build build-asan -j"$jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_SANITIZE=thread \
-  -DPLENOVA_BUILD_BENCH=OFF
+  -DPLENOVA_BUILD_BENCH=OFF "$werror"
 # Only what the threaded tests need (and the libraries loaded at run time).
 mapfile -t threaded < <(ctest --test-dir build-tsan -N -L threaded | sed -n 's/^ *Test *#[0-9]*: //p')
 cmake --build build-tsan -j"$jobs" --target "${threaded[@]}" plenova wendrel tarvane
@@ -35,6 +37,12 @@ export PLENOVA_TEST_RTMP_URL="rtmp://127.0.0.1:$rtmp_port/live"
 export PLENOVA_TEST_RTMP_RECORD_DIR="$rtmp_records"
 
 status=0
+# What users build: a Release tree (g++ warns differently at -O3), whose
+# tests that need no server or real time run too.
+echo "== Release build"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DPLENOVA_BUILD_BENCH=OFF "$werror"
+cmake --build build-release -j"$jobs"
+ctest --test-dir build-release -LE slow --output-on-failure -j"$jobs" || status=1
 echo "== ThreadSanitizer: threaded tests"
 ctest --test-dir build-tsan -L threaded --output-on-failure -j"$jobs" || status=1
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"

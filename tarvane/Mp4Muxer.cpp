@@ -157,8 +157,16 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   }
 
   SetFileTags(context, "now");
+  // Every track starts at or after the file's zero and the muxer shifts
+  // nothing: left to itself it makes the first packet written zero, whichever
+  // track it belongs to, and a track written later can then start below zero.
+  context->avoid_negative_ts = AVFMT_AVOID_NEG_TS_MAKE_NON_NEGATIVE;
+  // The index is written with the first fragment (delay_moov), when every
+  // track's first time is known: a track that begins after the zero (audio
+  // whose first frame comes after the first picture) gets an edit list and
+  // keeps its offset instead of sliding back to zero.
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "empty_moov+default_base_moof+frag_keyframe", 0);
+  av_dict_set(&options, "movflags", "empty_moov+delay_moov+default_base_moof+frag_keyframe", 0);
   av_dict_set_int(&options, "frag_duration", kFragmentUs, 0);
   result = avformat_write_header(context, &options);
   av_dict_free(&options);
@@ -189,6 +197,15 @@ bool Mp4Muxer::Write(bool video, const uint8_t* data, size_t size, int64_t posit
     *error = video ? "no video track" : "no audio track";
     return false;
   }
+  // The muxer aborts the process on timestamps that go backwards or below
+  // zero; such a sample is a caller's mistake and is refused.
+  if (position < 0 || (has_last_[index] && position <= last_position_[index])) {
+    *error = "sample at " + std::to_string(position) + " is not after " +
+             std::to_string(last_position_[index]);
+    return false;
+  }
+  has_last_[index] = true;
+  last_position_[index] = position;
   Packet packet(av_packet_alloc());
   if (packet == nullptr || av_new_packet(packet.get(), static_cast<int>(size)) < 0) {
     *error = "out of memory";

@@ -42,7 +42,8 @@ class Mp4Muxer {
                                         const AudioTrack* audio, std::string* error);
   ~Mp4Muxer();
 
-  // One sample at `position` (90 kHz for video, samples for audio). Video is
+  // One sample at `position` (90 kHz for video, samples for audio), which
+  // must be at least 0 and after the track's previous one. Video is
   // length-prefixed NAL units, audio one raw AAC frame. Each track's latest
   // sample is held until the next one gives its exact duration. False with
   // the error text when the write failed; the muxer is then unusable.
@@ -84,6 +85,8 @@ class Mp4Muxer {
   int audio_index_ = -1;
   int64_t video_duration_ = 0;  // 90 kHz ticks of one frame
   Packet held_[2];              // per stream index; null when none
+  bool has_last_[2] = {false, false};
+  int64_t last_position_[2] = {0, 0};  // the last position given to Write, per stream index
   int64_t complete_size_ = 0;
   int write_error_ = 0;  // the first failed write's errno, negative
 };

@@ -1,50 +1,38 @@
 #include "tarvane/Mp4Timeline.h"
 
-#include <algorithm>
-
 namespace plenova {
 
 Mp4Timeline::Mp4Timeline(int audio_rate) : audio_rate_(audio_rate > 0 ? audio_rate : 48000) {}
 
 void Mp4Timeline::SetAudioRate(int audio_rate) {
-  if (!has_audio_ && audio_rate > 0) audio_rate_ = audio_rate;
+  if (!audio_.started() && audio_rate > 0) audio_rate_ = audio_rate;
 }
 
-int64_t Mp4Timeline::Relative(uint64_t stamp_ms) {
-  if (!has_origin_) {
-    has_origin_ = true;
-    origin_ms_ = stamp_ms;
-  }
-  return stamp_ms > origin_ms_ ? static_cast<int64_t>(stamp_ms - origin_ms_) : 0;
+void Mp4Timeline::SetZero(uint64_t ms) {
+  if (has_zero_) return;
+  has_zero_ = true;
+  zero_ms_ = ms;
 }
 
-int64_t Mp4Timeline::PlaceAudio(uint64_t stamp_ms) {
-  const int64_t stamp_samples = Relative(stamp_ms) * audio_rate_ / 1000;
-  if (!has_audio_) {
-    has_audio_ = true;
-    first_audio_ = stamp_samples;
-    next_audio_ = stamp_samples + kAacFrameSamples;
-    return stamp_samples;
-  }
-  // The millisecond stamp is rounded; the frame lies on the grid of whole
-  // frames from the first one, never before the end of the previous one.
-  const int64_t frames = (stamp_samples - first_audio_ + kAacFrameSamples / 2) / kAacFrameSamples;
-  int64_t position = first_audio_ + std::max<int64_t>(frames, 0) * kAacFrameSamples;
-  if (position > next_audio_) ++audio_gaps_;
-  position = std::max(position, next_audio_);
-  next_audio_ = position + kAacFrameSamples;
-  return position;
+bool Mp4Timeline::PlaceVideo(uint64_t ms, int64_t* position) {
+  if (!has_zero_ || ms < zero_ms_) return false;
+  const uint64_t relative_ms = ms - zero_ms_;
+  const int64_t last_ms = video_.started() ? video_.last() / (kVideoClock / 1000) : 0;
+  if (relative_ms > static_cast<uint64_t>(last_ms + kMaxStepMs)) return false;
+  *position = video_.Place(static_cast<int64_t>(relative_ms) * (kVideoClock / 1000));
+  return true;
 }
 
-int64_t Mp4Timeline::PlaceVideo(uint64_t stamp_ms) {
-  int64_t position = Relative(stamp_ms) * (kVideoClock / 1000);
-  // At least one millisecond after the previous access unit.
-  if (has_video_ && position < last_video_ + kVideoClock / 1000) {
-    position = last_video_ + kVideoClock / 1000;
-  }
-  has_video_ = true;
-  last_video_ = position;
-  return position;
+bool Mp4Timeline::PlaceAudio(uint64_t ms, int64_t* position) {
+  if (!has_zero_ || ms < zero_ms_) return false;
+  const uint64_t relative_ms = ms - zero_ms_;
+  const int64_t last_ms = audio_.started() ? audio_.last() * 1000 / audio_rate_ : 0;
+  if (relative_ms > static_cast<uint64_t>(last_ms + kMaxStepMs)) return false;
+  // Rounded to the nearest sample.
+  const auto samples =
+      static_cast<int64_t>((relative_ms * static_cast<uint64_t>(audio_rate_) + 500) / 1000);
+  *position = audio_.Place(samples);
+  return true;
 }
 
 }  // namespace plenova

@@ -1,48 +1,54 @@
 #pragma once
 
-// Places the samples of one recording on the file's timelines, counted from
-// the first sample of either kind. Audio lies on the grid of whole AAC
-// frames from the first audio frame, so that every frame lasts exactly 1024
-// samples although its millisecond stamp is rounded; a stamp a frame or
-// more beyond the previous one opens a gap. Video is placed by its stamp in
-// 90 kHz units. Every track's positions are strictly increasing.
+// Places the samples of one recording on the file's tracks from their
+// millisecond times. The file's zero is the time of its first video key
+// frame (of its first audio frame when it has no video): nothing is placed
+// before it, so the muxer never sees a negative timestamp. Both tracks go on
+// their frame grids (FrameGrid): video on the 40 ms grid from the zero,
+// audio on the AAC frame grid counted from the file's first audio frame, so
+// every picture lasts exactly 40 ms and every AAC frame exactly 1024
+// samples; a real gap in the times stays a gap of whole frames.
+// Each track's positions strictly increase. A sample further than
+// kMaxStepMs after the previous one of its track is not placed: the muxer
+// counts a sample's duration in 32 bits.
 
 #include <cstdint>
+
+#include "common/FrameGrid.h"
 
 namespace plenova {
 
 class Mp4Timeline {
  public:
-  static constexpr int kAacFrameSamples = 1024;
+  static constexpr int kAacFrameSamples = static_cast<int>(FrameGrid::kAacFrame);
   static constexpr int kVideoClock = 90000;
+  // One hour.
+  static constexpr int64_t kMaxStepMs = 3600 * 1000;
 
-  // `audio_rate` in Hz (> 0).
+  // `audio_rate` in Hz; anything below 1 counts as 48000.
   explicit Mp4Timeline(int audio_rate);
 
   // Changes the audio rate; only before the first audio frame is placed.
   void SetAudioRate(int audio_rate);
 
-  // The position, in samples of the audio rate, of an AAC frame stamped
-  // `stamp_ms`.
-  int64_t PlaceAudio(uint64_t stamp_ms);
-  // The position, in 90 kHz ticks, of a video access unit stamped `stamp_ms`.
-  int64_t PlaceVideo(uint64_t stamp_ms);
+  // Makes `ms` the file's zero; only the first call counts.
+  void SetZero(uint64_t ms);
+  bool has_zero() const { return has_zero_; }
 
-  // Gaps opened in the audio track.
-  int audio_gaps() const { return audio_gaps_; }
+  // The position of a video access unit at `ms`, in 90 kHz ticks from the
+  // zero. False when it cannot be placed: no zero yet, before the zero, or
+  // too far after the previous one.
+  bool PlaceVideo(uint64_t ms, int64_t* position);
+  // The position of an AAC frame at `ms`, in samples of the audio rate from
+  // the zero; false as for video.
+  bool PlaceAudio(uint64_t ms, int64_t* position);
 
  private:
-  int64_t Relative(uint64_t stamp_ms);
-
   int audio_rate_;
-  bool has_origin_ = false;
-  uint64_t origin_ms_ = 0;     // stamp of the first sample of either kind
-  bool has_audio_ = false;
-  int64_t first_audio_ = 0;    // samples
-  int64_t next_audio_ = 0;     // samples
-  bool has_video_ = false;
-  int64_t last_video_ = 0;     // 90 kHz ticks
-  int audio_gaps_ = 0;
+  bool has_zero_ = false;
+  uint64_t zero_ms_ = 0;
+  FrameGrid video_{FrameGrid::kVideoFrame90k};  // 90 kHz ticks
+  FrameGrid audio_{FrameGrid::kAacFrame};       // samples
 };
 
 }  // namespace plenova

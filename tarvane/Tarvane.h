@@ -20,6 +20,9 @@ enum TarvaneState : uint32_t {
   kTarvaneStopped = 2,     // LiveStop finished the file
   kTarvaneWriteError = 3,  // a write failed (disk full...); recording stopped, file valid up to it
   kTarvaneOpenFailed = 4,  // LiveStart could not open the file
+  kTarvaneNothingRecorded = 5,  // LiveStop found no video key frame (no audio in an audio-only
+                                // recording) since LiveStart: there is nothing to play, and no
+                                // file is kept
 };
 
 struct Mp4VideoDesc {
@@ -57,8 +60,10 @@ class ITarvaneRecord {
   // Bytes written to the current or last file.
   virtual uint64_t GetBytesWritten() = 0;
   // One H.264 access unit (Annex B) or AAC frame (raw or ADTS), tagged
-  // kTarvaneTagVideo or kTarvaneTagAudio, at `timestamp` milliseconds.
-  // 0 on success.
+  // kTarvaneTagVideo or kTarvaneTagAudio, at `timestamp` milliseconds. The
+  // file starts at its first video key frame: video before it is skipped,
+  // audio before it is held until it comes and then written from its time
+  // on. 0 on success.
   virtual int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
                            uint64_t timestamp) = 0;
   virtual int SetStateCallback(uint32_t stream_id, TarvaneStateCallback callback) = 0;

@@ -197,27 +197,47 @@ int TarvaneRecord::SendVideoLocked(const uint8_t* data, uint32_t length, uint64_
   if (muxer_ == nullptr) {
     if (!info.sps.empty()) sps_ = info.sps;
     if (!info.pps.empty()) pps_ = info.pps;
-    if (!sps_.empty() && !pps_.empty() && !StartMuxerLocked(report)) return -1;
   }
   if (!info.has_picture) return 0;  // parameter sets only
-  if (!seen_key_frame_ && !info.has_idr) {
-    if (WorthLogging(++dropped_video_)) {
-      PLN_LOG_WARNING("_Tarvane_ video before the first key frame skipped (%llu so far)",
-                      static_cast<unsigned long long>(dropped_video_));
-    }
-    return 0;
-  }
   if (muxer_ == nullptr) {
+    if (!info.has_idr) {
+      if (WorthLogging(++dropped_video_)) {
+        PLN_LOG_WARNING("_Tarvane_ video before the first key frame skipped (%llu so far)",
+                        static_cast<unsigned long long>(dropped_video_));
+      }
+      return 0;
+    }
+    if (sps_.empty() || pps_.empty()) {
+      if (WorthLogging(++dropped_video_)) {
+        PLN_LOG_WARNING("_Tarvane_ key frame without SPS/PPS skipped (%llu so far)",
+                        static_cast<unsigned long long>(dropped_video_));
+      }
+      return 0;
+    }
+    // The file starts here.
+    timeline_->SetZero(timestamp);
+    if (!StartMuxerLocked(report)) return -1;
+  }
+  int64_t position = 0;
+  if (!timeline_->PlaceVideo(timestamp, &position)) {
     if (WorthLogging(++dropped_video_)) {
-      PLN_LOG_WARNING("_Tarvane_ key frame without SPS/PPS skipped (%llu so far)",
+      PLN_LOG_WARNING("_Tarvane_ video at %llu ms does not fit the file's timeline, skipped "
+                      "(%llu so far)",
+                      static_cast<unsigned long long>(timestamp),
                       static_cast<unsigned long long>(dropped_video_));
     }
     return 0;
   }
   seen_key_frame_ = true;
-  const int64_t position = timeline_->PlaceVideo(timestamp);
   const std::vector<uint8_t> sample = bitstream::AnnexBToLengthPrefixed(data, length, true);
-  return WriteLocked(true, sample.data(), sample.size(), position, info.has_idr, report) ? 0 : -1;
+  if (!WriteLocked(true, sample.data(), sample.size(), position, info.has_idr, report)) return -1;
+  // The audio that came ahead of the first key frame, from the zero on.
+  std::vector<PendingAudio> pending;
+  pending.swap(pending_audio_);
+  for (const PendingAudio& frame : pending) {
+    if (!WriteAudioLocked(frame.data.data(), frame.data.size(), frame.timestamp, report)) return -1;
+  }
+  return 0;
 }
 
 int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_t timestamp,
@@ -259,23 +279,41 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
     aac_rate_ = audio_desc_.sampling_rate;
     aac_channels_ = audio_desc_.channels;
   }
-  if (muxer_ == nullptr && (!has_video_ || (!sps_.empty() && !pps_.empty()))) {
-    if (!StartMuxerLocked(report)) return -1;
-  }
-  const int64_t position = timeline_->PlaceAudio(timestamp);
   if (muxer_ == nullptr) {
-    // Held until the video parameter sets arrive.
-    if (pending_audio_.size() >= kMaxPendingAudio) {
-      pending_audio_.erase(pending_audio_.begin());
-      if (WorthLogging(++dropped_audio_)) {
-        PLN_LOG_WARNING("_Tarvane_ no SPS/PPS yet, oldest audio dropped (%llu so far)",
-                        static_cast<unsigned long long>(dropped_audio_));
+    if (!has_video_) {
+      // Without video the first audio frame is the file's zero.
+      timeline_->SetZero(timestamp);
+      if (!StartMuxerLocked(report)) return -1;
+    } else {
+      // Held until the first key frame says where the file starts.
+      if (pending_audio_.size() >= kMaxPendingAudio) {
+        pending_audio_.erase(pending_audio_.begin());
+        if (WorthLogging(++dropped_audio_)) {
+          PLN_LOG_WARNING("_Tarvane_ no key frame yet, oldest audio dropped (%llu so far)",
+                          static_cast<unsigned long long>(dropped_audio_));
+        }
       }
+      pending_audio_.push_back({std::vector<uint8_t>(data, data + length), timestamp});
+      return 0;
     }
-    pending_audio_.push_back({std::vector<uint8_t>(data, data + length), position});
-    return 0;
   }
-  return WriteLocked(false, data, length, position, true, report) ? 0 : -1;
+  return WriteAudioLocked(data, length, timestamp, report) ? 0 : -1;
+}
+
+bool TarvaneRecord::WriteAudioLocked(const uint8_t* data, size_t size, uint64_t timestamp,
+                                     Report* report) {
+  int64_t position = 0;
+  if (!timeline_->PlaceAudio(timestamp, &position)) {
+    // Before the file's zero, or a jump the file cannot hold.
+    if (WorthLogging(++dropped_audio_)) {
+      PLN_LOG_WARNING("_Tarvane_ audio at %llu ms is outside the file's timeline, skipped "
+                      "(%llu so far)",
+                      static_cast<unsigned long long>(timestamp),
+                      static_cast<unsigned long long>(dropped_audio_));
+    }
+    return true;
+  }
+  return WriteLocked(false, data, size, position, true, report);
 }
 
 bool TarvaneRecord::StartMuxerLocked(Report* report) {
@@ -304,6 +342,7 @@ bool TarvaneRecord::StartMuxerLocked(Report* report) {
     has_aac_config_ = true;
     aac_rate_ = audio.rate;
     aac_channels_ = audio.channels;
+    timeline_->SetAudioRate(audio.rate);
   }
   std::string error;
   muxer_ = Mp4Muxer::Open(output_.get(), has_video_ ? &video : nullptr,
@@ -314,13 +353,6 @@ bool TarvaneRecord::StartMuxerLocked(Report* report) {
     return false;
   }
   bytes_written_ = static_cast<uint64_t>(muxer_->complete_size());
-  std::vector<PendingAudio> pending;
-  pending.swap(pending_audio_);
-  for (const PendingAudio& frame : pending) {
-    if (!WriteLocked(false, frame.data.data(), frame.data.size(), frame.position, true, report)) {
-      return false;
-    }
-  }
   return true;
 }
 
@@ -367,12 +399,14 @@ int TarvaneRecord::LiveStop() {
       return 0;
     }
     if (muxer_ == nullptr) {
-      // No header was ever written: nothing playable to keep.
+      // No key frame arrived: nothing playable to keep.
       output_.reset();
       std::remove(path_.c_str());
       bytes_written_ = 0;
-      PLN_LOG_WARNING("_Tarvane_ LiveStop %s: no media arrived, no file kept", path_.c_str());
-      SetStateLocked(kTarvaneStopped, &report);
+      pending_audio_.clear();
+      PLN_LOG_WARNING("_Tarvane_ LiveStop %s: no video key frame arrived, no file kept",
+                      path_.c_str());
+      SetStateLocked(kTarvaneNothingRecorded, &report);
     } else {
       std::string error;
       if (!muxer_->Finish(&error)) {

@@ -2,13 +2,16 @@
 
 // The MP4 recorder behind ITarvaneRecord. While recording it writes a
 // fragmented MP4 (a fragment at least every second, each flushed to the file
-// as soon as it is complete), so a killed process leaves a playable file. A
-// clean LiveStop closes that file at once and rewrites it, on a finishing
+// as soon as it is complete), so a killed process leaves a playable file. The
+// file starts at its first video key frame (Mp4Timeline places every sample).
+// A clean LiveStop closes that file at once and rewrites it, on a finishing
 // thread, as an ordinary MP4 with its index at the front; kTarvaneStopped is
-// reported when the rewritten file is in place. Calls may come from any
-// thread and are serialised inside. Reports of kTarvaneStarted,
-// kTarvaneOpenFailed and kTarvaneWriteError are made on the calling thread,
-// kTarvaneStopped on the finishing thread; never under the recorder's lock.
+// reported when the rewritten file is in place. A LiveStop before any key
+// frame removes the file and reports kTarvaneNothingRecorded. Calls may come
+// from any thread and are serialised inside. Reports of kTarvaneStarted,
+// kTarvaneOpenFailed, kTarvaneWriteError and kTarvaneNothingRecorded are made
+// on the calling thread, kTarvaneStopped on the finishing thread; never under
+// the recorder's lock.
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +32,8 @@ class Mp4Muxer;
 class TarvaneRecord final : public ITarvaneRecord {
  public:
   using OutputFactory = std::function<std::unique_ptr<FileOutput>()>;
-  // Audio frames kept while the video parameter sets are still unknown.
+  // Audio frames held until the first video key frame (about 10 s at
+  // 48 kHz); the oldest go first.
   static constexpr size_t kMaxPendingAudio = 512;
 
   // Null when the descriptions are unusable (the reason is logged). Either
@@ -62,7 +66,7 @@ class TarvaneRecord final : public ITarvaneRecord {
  private:
   struct PendingAudio {
     std::vector<uint8_t> data;
-    int64_t position;
+    uint64_t timestamp;  // ms, as given
   };
   // What a call has to report once the lock is released.
   struct Report {
@@ -76,8 +80,12 @@ class TarvaneRecord final : public ITarvaneRecord {
 
   int SendVideoLocked(const uint8_t* data, uint32_t length, uint64_t timestamp, Report* report);
   int SendAudioLocked(const uint8_t* data, uint32_t length, uint64_t timestamp, Report* report);
-  // Writes the file header once every track's configuration is known.
+  // Writes the file header at the first video key frame (the first audio
+  // frame without video), then the held audio from the file's zero on.
   bool StartMuxerLocked(Report* report);
+  // Places one AAC frame and writes it; a frame that cannot be placed is
+  // skipped (counted, logged) and is no failure.
+  bool WriteAudioLocked(const uint8_t* data, size_t size, uint64_t timestamp, Report* report);
   bool WriteLocked(bool video, const uint8_t* data, size_t size, int64_t position, bool key,
                    Report* report);
   // Ends the recording after a failed write: the file is cut back to the last

@@ -27,6 +27,11 @@ constexpr const char kLibraryName[] = "libswscale.so." PLN_STRINGIFY(LIBSWSCALE_
 
 constexpr const char kModule[] = "FFmpeg_Sws_cale";
 
+// Largest side and position the geometry takes: sums of two of them fit 32
+// bits with room to spare, and every sum below is taken in 64 bits anyway.
+constexpr int32_t kMaxSide = 8192;
+constexpr int32_t kMaxPosition = 8192;
+
 // Copies `rows` rows of a plane onto a canvas plane of `dst_w` x `dst_h`,
 // placed at (`x`, `y`) and clipped to the plane. Row r of the placed picture
 // takes source row `flip ? rows - 1 - r : r` and copies `band_width` bytes
@@ -34,19 +39,28 @@ constexpr const char kModule[] = "FFmpeg_Sws_cale";
 void CopyPlane(uint8_t* dst, int32_t dst_w, int32_t dst_h, int32_t x, int32_t y, const uint8_t* src,
                int32_t src_stride, int32_t width, int32_t rows, bool flip, int32_t band_rows,
                int32_t band_width) {
-  const int32_t first_col = std::max(x, 0);
+  const int64_t first_col = std::max<int64_t>(x, 0);
   for (int32_t r = 0; r < rows; ++r) {
-    const int32_t dst_row = y + r;
+    const int64_t dst_row = int64_t{y} + r;
     if (dst_row < 0) continue;
     if (dst_row >= dst_h) break;
     const int32_t w = std::clamp(r < band_rows ? band_width : width, 0, width);
-    const int32_t end_col = std::min(x + w, dst_w);
+    const int64_t end_col = std::min<int64_t>(int64_t{x} + w, dst_w);
     if (end_col <= first_col) continue;
     const int32_t src_row = flip ? rows - 1 - r : r;
-    std::memcpy(dst + static_cast<size_t>(dst_row) * dst_w + first_col,
-                src + static_cast<size_t>(src_row) * src_stride + (first_col - x),
+    std::memcpy(dst + static_cast<size_t>(dst_row) * static_cast<size_t>(dst_w) +
+                    static_cast<size_t>(first_col),
+                src + static_cast<size_t>(src_row) * static_cast<size_t>(src_stride) +
+                    static_cast<size_t>(first_col - x),
                 static_cast<size_t>(end_col - first_col));
   }
+}
+
+bool GeometryFits(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
+                  int32_t cvs_h, int32_t x, int32_t y) {
+  for (int32_t side : {src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h})
+    if (side <= 0 || side > kMaxSide) return false;
+  return x >= 0 && y >= 0 && x <= kMaxPosition && y <= kMaxPosition;
 }
 
 }  // namespace
@@ -163,8 +177,7 @@ bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, 
 
 void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
                            int32_t cvs_h, int32_t x, int32_t y, int32_t videoType) {
-  if (src_h <= 0 || src_w <= 0 || tgt_w <= 0 || tgt_h <= 0 || cvs_h <= 0 || cvs_w <= 0 || x < 0 ||
-      y < 0 || videoType < 0) {
+  if (!GeometryFits(src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y) || videoType < 0) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
@@ -174,8 +187,7 @@ void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t 
 void FFmpeg_Sws_cale::Pictureinit(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
                                   int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y,
                                   int32_t videoType) {
-  if (src_h <= 0 || src_w <= 0 || tgt_w <= 0 || tgt_h <= 0 || cvs_h <= 0 || cvs_w <= 0 || x < 0 ||
-      y < 0) {
+  if (!GeometryFits(src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y)) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
@@ -197,12 +209,12 @@ void FFmpeg_Sws_cale::CallEqualProPorTionFunction(int32_t videoType) {
       m_real_target_h = target_h;
       m_real_target_w = fit_w;
       m_real_y_position = y_position;
-      m_real_x_position = (target_w - fit_w) / 2 + x_position;
+      m_real_x_position = static_cast<int32_t>((int64_t{target_w} - fit_w) / 2 + x_position);
     } else {
       m_real_target_w = target_w;
       m_real_target_h = fit_h;
       m_real_x_position = x_position;
-      m_real_y_position = (target_h - fit_h) / 2 + y_position;
+      m_real_y_position = static_cast<int32_t>((int64_t{target_h} - fit_h) / 2 + y_position);
     }
   } else {
     // Centred crop to the target's aspect ratio; the cropped-away size is
@@ -237,10 +249,14 @@ void FFmpeg_Sws_cale::SetDrawLimitParam(int32_t x, int32_t y, bool enable) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
-  if (x_position + target_w > canvas_w) target_w = canvas_w >= x_position ? canvas_w - x_position : 0;
-  const int32_t right = m_real_target_w > 0 ? m_real_x_position + m_real_target_w : canvas_w;
-  drawlimit_x = std::min(x, right);
-  drawlimit_y = std::min(y, m_real_y_position + m_real_target_h);
+  if (int64_t{x_position} + target_w > canvas_w) {
+    target_w = canvas_w >= x_position ? canvas_w - x_position : 0;
+  }
+  const int64_t right =
+      m_real_target_w > 0 ? int64_t{m_real_x_position} + m_real_target_w : int64_t{canvas_w};
+  drawlimit_x = static_cast<int32_t>(std::min<int64_t>(x, right));
+  drawlimit_y =
+      static_cast<int32_t>(std::min<int64_t>(y, int64_t{m_real_y_position} + m_real_target_h));
   cutout_enabled = enable;
   PLN_RAW_ERROR("dramlimit_x=%d", x);
   PLN_RAW_ERROR("m_real_x_position=%d", m_real_x_position);
@@ -360,8 +376,13 @@ void FFmpeg_Sws_cale::MapImage(uint8_t* canvas, uint32_t orientation) {
   }
 
   const bool cutout = cutout_enabled && drawlimit_y >= 1 && drawlimit_x >= 1 && drawlimit_x > rx;
-  int32_t band_rows = cutout ? drawlimit_y - ry : 0;
-  int32_t band_width = cutout ? drawlimit_x - rx : 0;
+  // The band is at most the picture's own size; a far position makes it
+  // empty or whole, never wraps.
+  const auto band = [](int64_t limit, int64_t from, int32_t size) {
+    return static_cast<int32_t>(std::clamp<int64_t>(limit - from, 0, size));
+  };
+  int32_t band_rows = cutout ? band(drawlimit_y, ry, rh) : 0;
+  int32_t band_width = cutout ? band(drawlimit_x, rx, rw) : 0;
   CopyPlane(cy, cw, canvas_h, rx, ry, scaled_y.get(), rw, rw, rh, true, band_rows, band_width);
   if (cutout) {
     if (cw < drawlimit_x) {
@@ -372,8 +393,8 @@ void FFmpeg_Sws_cale::MapImage(uint8_t* canvas, uint32_t orientation) {
       PLN_LOG_ERROR("_Plenova_ 画中画的小画面边界设置不正确");
       drawlimit_y = canvas_h * 3 / 4;
     }
-    band_rows = (drawlimit_y - ry) / 2;
-    band_width = (drawlimit_x - rx) / 2;
+    band_rows = band(drawlimit_y, ry, rh) / 2;
+    band_width = band(drawlimit_x, rx, rw) / 2;
   }
   CopyPlane(cu, chroma_w, chroma_h, rx / 2, ry / 2, scaled_u.get(), rw / 2, rw / 2, rh / 2, true,
             band_rows, band_width);

@@ -15,6 +15,8 @@ namespace {
 constexpr int32_t kDefaultRate = 25;
 constexpr int32_t kSpsSearchLimit = 300;
 constexpr uint32_t kIdleSleepMs = 10;
+// Canvases of the wrong size are logged on the first and every 100th.
+constexpr uint64_t kRefusalLogEvery = 100;
 
 // Index of the next 00 00 01 at or after `from` and before `end`, or -1.
 int32_t FindStartCode(const uint8_t* bytes, int32_t from, int32_t end) {
@@ -141,9 +143,22 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
   }
   {
     platform::MutexLock lock(m_encoder_mutex);
-    if (m_ready && m_opened) {
+    // A canvas of another size than the encoder's would be read past its
+    // end: it is not encoded.
+    const int64_t expected = int64_t{m_param.width} * m_param.height * 3 / 2;
+    if (m_ready && m_opened && (canvas->len != expected || canvas->data == nullptr)) {
+      if (m_refused++ % kRefusalLogEvery == 0) {
+        PLN_LOG_ERROR("_Plenova_ a canvas of %d bytes for a %dx%d encoder (%lld bytes) is not "
+                      "encoded (%llu so far)",
+                      canvas->len, m_param.width, m_param.height, static_cast<long long>(expected),
+                      static_cast<unsigned long long>(m_refused));
+      }
+    } else if (m_ready && m_opened) {
+      // An output that has just begun starts from this picture.
+      if (m_streaming != nullptr && m_streaming->TakeKeyFrameRequest()) m_encoder->RequestKeyFrame();
       VideoEncoderOutput output{};
-      const int result = m_encoder->Encode(canvas->data, &output, 1);
+      const int result =
+          m_encoder->EncodeFrame(canvas->data, static_cast<size_t>(canvas->len), &output);
       const bool key = result == 0;
       if (result >= 0 && output.count > 0 && output.data != nullptr && output.length > 0) {
         if (m_spsPpsWanted && ExtractSpsPps(output.data, output.length)) m_spsPpsWanted = false;

@@ -77,6 +77,7 @@ class VideoEncode {
   VideoEncoderParam m_param{};
   bool m_opened = false;
   bool m_ready = false;
+  uint64_t m_refused = 0;  // canvases not of the encoder's size
   int32_t m_rate = 0;
   int32_t m_bitrate = 0, m_height = 0, m_width = 0;
 

@@ -90,14 +90,19 @@ std::vector<uint8_t> MetadataPayload(const Metadata& metadata) {
 }
 
 std::vector<uint8_t> AvcSequenceHeader(const std::vector<uint8_t>& avc_config) {
-  std::vector<uint8_t> out = {0x17, 0x00, 0, 0, 0};  // key frame, AVC, sequence header
-  out.insert(out.end(), avc_config.begin(), avc_config.end());
+  // Sized first and copied into: g++ 12 at -O3 misreads an insert after a
+  // five-byte initialiser as an out-of-bounds copy.
+  std::vector<uint8_t> out(5 + avc_config.size(), 0);
+  out[0] = 0x17;  // key frame, AVC; out[1] = 0: sequence header
+  std::copy(avc_config.begin(), avc_config.end(), out.begin() + 5);
   return out;
 }
 
 std::vector<uint8_t> AvcFrame(const std::vector<uint8_t>& nal_units, bool key) {
-  std::vector<uint8_t> out = {static_cast<uint8_t>(key ? 0x17 : 0x27), 0x01, 0, 0, 0};
-  out.insert(out.end(), nal_units.begin(), nal_units.end());
+  std::vector<uint8_t> out(5 + nal_units.size(), 0);
+  out[0] = key ? 0x17 : 0x27;
+  out[1] = 0x01;  // NAL units
+  std::copy(nal_units.begin(), nal_units.end(), out.begin() + 5);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/PlenovaLog.h"
+#include "log/UrlMask.h"
 #include "tarvane/MediaBitstream.h"
 #include "wendrel/AvioRtmpTransport.h"
 #include "wendrel/FlvTags.h"
@@ -118,26 +119,34 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
                          std::strncmp(url, "rtmps://", 8) != 0 &&
                          std::strncmp(url, "rtmpt://", 8) != 0 &&
                          std::strncmp(url, "rtmpts://", 9) != 0)) {
-    PLN_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL", url != nullptr ? url : "");
+    PLN_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL",
+                  url != nullptr ? log::MaskUrl(url).c_str() : "");
     return false;
   }
-  const std::string target = JoinUrl(url, stream_name != nullptr ? stream_name : "");
+  const std::string name = stream_name != nullptr ? stream_name : "";
+  const std::string target = JoinUrl(url, name);
+  // What the log shows: the URL and the name each with its key masked.
+  const std::string shown = JoinUrl(log::MaskUrl(url), log::MaskStreamName(name));
   std::lock_guard lock(mutex_);
   CloseLocked();
   auto transport = factory_();
   {
     std::lock_guard abort_lock(abort_mutex_);
+    if (stopped_) {
+      PLN_LOG_ERROR("_Wendrel_ Start refused: the handle was stopped");
+      return false;
+    }
     abortable_ = transport.get();
   }
   std::string error;
   if (!transport->Connect(target, kConnectTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", target.c_str(), error.c_str());
+    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", shown.c_str(), error.c_str());
     std::lock_guard abort_lock(abort_mutex_);
     abortable_ = nullptr;
     return false;
   }
   transport_ = std::move(transport);
-  url_ = target;
+  url_ = shown;
   failed_ = false;
   headers_sent_ = false;
   has_base_ = false;
@@ -157,6 +166,10 @@ void RtmpPublisher::Abort() {
 }
 
 void RtmpPublisher::Stop() {
+  {
+    std::lock_guard abort_lock(abort_mutex_);
+    stopped_ = true;
+  }
   Abort();
   std::lock_guard lock(mutex_);
   CloseLocked();

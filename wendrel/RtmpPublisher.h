@@ -4,7 +4,9 @@
 // engine's samples into FLV tags (metadata and sequence headers first, on
 // millisecond timestamps rebased to the start of the connection) and sends
 // them over an RtmpTransport. Every call may block at most kIoTimeoutMs;
-// Stop (or Abort) from another thread ends a blocked call. Calls that send
+// Stop (or Abort) from another thread ends a blocked call. A stopped
+// publisher publishes no more: a later Start fails at once, so a Stop that
+// comes just before a Start on another thread still ends it. Calls that send
 // are serialised; Abort may come from any thread at any time.
 
 #include <array>
@@ -25,7 +27,9 @@ class RtmpPublisher {
   using TransportFactory = std::function<std::unique_ptr<RtmpTransport>()>;
   static constexpr int kConnectTimeoutMs = 5000;
   static constexpr int kIoTimeoutMs = 5000;
-  static constexpr int kCloseTimeoutMs = 2000;
+  // Closing sends the end of the publication; a server that does not read
+  // it gets this long.
+  static constexpr int kCloseTimeoutMs = 300;
 
   // `factory` makes the connection of each Start (libavformat's when empty).
   explicit RtmpPublisher(TransportFactory factory = {});
@@ -42,9 +46,10 @@ class RtmpPublisher {
   bool SetMediaType(const RtmpPublishParam* param);
   // Connects and publishes `url` + "/" + `stream_name` (the name is not
   // appended when the URL already ends with it). Replaces a running
-  // connection.
+  // connection; fails after Stop.
   bool Start(const char* url, const char* stream_name);
-  // Ends the publication; a call blocked on another thread returns.
+  // Ends the publication for good; a call blocked on another thread
+  // returns.
   void Stop();
   // Interrupts a blocked call without waiting for it.
   void Abort();
@@ -89,13 +94,14 @@ class RtmpPublisher {
   // by Abort from any thread and by the calls that set it, never around I/O.
   std::mutex abort_mutex_;
   RtmpTransport* abortable_ = nullptr;  // borrowed from transport_
+  bool stopped_ = false;                // Stop was called; guarded by abort_mutex_
   bool failed_ = false;
   bool headers_sent_ = false;
   bool has_media_ = false;
   Media media_;
   std::string local_ip_;
   uint16_t local_port_ = 0;
-  std::string url_;
+  std::string url_;  // as the log shows it: keys masked
   bool has_base_ = false;
   uint64_t base_100ns_ = 0;  // timestamp of the connection's first sample
   uint32_t last_audio_ms_ = 0;

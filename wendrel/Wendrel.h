@@ -26,6 +26,8 @@ WENDREL_API bool SetMediaType(void* handle, RtmpPublishParam* param);
 // Connects to `url` and publishes `stream_name` (not appended twice when the
 // URL already ends with "/" + name).
 WENDREL_API bool Start(void* handle, const char* url, const char* stream_name);
+// Ends the publication and any call blocked on the handle, from any
+// thread; the handle connects no more (DeleteFME it).
 WENDREL_API void Stop(void* handle);
 // Sends one sample: raw AAC (no ADTS) or Annex B H.264. `timestamp` in
 // 100-ns units; kind 40 audio, 60 video; is_audio 1 or 0.

@@ -1,6 +1,9 @@
 #include "tests/faults/FaultSupport.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,9 +33,9 @@ double FaultSeconds(double short_value, double full_value) {
 
 namespace {
 
-std::string Script() {
+std::string Script(const char* name = "rtmp-server.sh") {
   const char* root = std::getenv("PLENOVA_SOURCE_DIR");
-  return std::string(root == nullptr ? "." : root) + "/scripts/rtmp-server.sh";
+  return std::string(root == nullptr ? "." : root) + "/scripts/" + name;
 }
 
 std::string Run(const std::string& command) {
@@ -80,6 +83,63 @@ void RtmpServer::Kill() {
 
 std::string RtmpServer::Url(const std::string& stream) const {
   return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
+}
+
+std::string RtmpServer::AccessLog() const {
+  if (prefix_.empty()) return {};
+  std::ifstream in(prefix_ + "/logs/access.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool TlsProxy::Start() {
+  if (!prefix_.empty()) return true;
+  prefix_ = Run(Script("rtmps-proxy.sh") + " start " + std::to_string(tls_port_) + " " +
+                std::to_string(rtmp_port_));
+  return !prefix_.empty();
+}
+
+void TlsProxy::Stop() {
+  if (prefix_.empty()) return;
+  Run(Script("rtmps-proxy.sh") + " stop '" + prefix_ + "'");
+  prefix_.clear();
+}
+
+std::string TlsProxy::Url(const std::string& stream) const {
+  return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
+}
+
+DeafServer::DeafServer() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listener_, 8) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return;
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] {
+    while (!stop_) {
+      const int s = ::accept(listener_, nullptr, nullptr);
+      if (s < 0) break;
+      // A tiny receive buffer so that the client's writes block soon.
+      int small = 4096;
+      ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+      accepted_.fetch_add(1);
+      sockets_.push_back(s);
+    }
+  });
+}
+
+DeafServer::~DeafServer() {
+  stop_ = true;
+  ::shutdown(listener_, SHUT_RDWR);
+  ::close(listener_);
+  if (thread_.joinable()) thread_.join();
+  for (int s : sockets_) ::close(s);
 }
 
 long long FileSize(const std::string& path) {

@@ -47,7 +47,8 @@ class AVStreamingImpTest : public ::testing::Test {
   AVStreamingImpTest() : clock_(kClockStart), scoped_(&clock_) {
     fake_wendrel::Reset();
     fake_tarvane::Reset();
-    dispatcher_ = std::make_unique<AVStreamingImp>(fake_tarvane::Api(), fake_wendrel::kLibraryName);
+    dispatcher_ = std::make_unique<AVStreamingImp>(fake_tarvane::Api(), fake_wendrel::kLibraryName,
+                                                   AVStreamingImp::Threads::kCallerDrives);
   }
   ~AVStreamingImpTest() override { dispatcher_.reset(); }
 
@@ -75,21 +76,16 @@ class AVStreamingImpTest : public ::testing::Test {
     EXPECT_EQ(dispatcher_->StartMp4Record(path), 0);
     return *fake_tarvane::registry().records.back();
   }
-  std::vector<uint64_t> VideoTimes() {
-    std::vector<uint64_t> times;
-    for (const auto& write : fake_tarvane::registry().records.back()->writes)
-      if (write.tag == kTarvaneTagVideo && write.data.size() == 8) times.push_back(write.timestamp);
-    return times;
-  }
-
-  // Waits (bounded) until the publishers' send threads pushed `n` samples.
-  static bool WaitForPushes(size_t n) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (fake_wendrel::CallsNamed("PushMediaSample").size() < n) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::yield();
+  // Runs the MP4 writer and the first publisher until neither has work.
+  void Drive() {
+    while (dispatcher_->Mp4WriterForTest().ProcessOne()) {
     }
-    return true;
+    for (int index : {1, 2}) {
+      RtmpStreaming& publisher = dispatcher_->PublisherForTest(index);
+      if (!publisher.Started()) continue;
+      while (publisher.SendStep(clock_.NowMs()) == 0) {
+      }
+    }
   }
 
   testing::ManualClock clock_;
@@ -99,158 +95,132 @@ class AVStreamingImpTest : public ::testing::Test {
   std::unique_ptr<AVStreamingImp> dispatcher_;
 };
 
-// --- Latency -----------------------------------------------------------------
+// --- MP4 ---------------------------------------------------------------------
 
-// Only samples the recorder took count, each from its arrival tick to the
-// write; the summary lines go to the log when the recording stops.
-TEST_F(AVStreamingImpTest, Mp4WritesAreTimedFromArrivalAndSummarisedOnStop) {
+// The file starts at its first key frame, and each sample is placed by its
+// own stamp: no wall clock, no pulling video to audio.
+TEST_F(AVStreamingImpTest, Mp4SamplesArePlacedByTheirStampsFromTheFirstKeyFrame) {
   Init();
-  StartMp4();
-  const uint32_t now = clock_.NowMs();
-  Write(kStreamTypeVideo, false, 0, now - 500);  // dropped: no key frame yet
-  Write(kStreamTypeVideo, true, 0, now - 80);
-  Write(kStreamTypeVideo, false, 3600, now - 120);
-  Write(kStreamTypeVideo, false, 7200, kUnknownTick);  // a repeated picture
-  Write(kStreamTypeAudio, false, 0, now - 30);
-  ASSERT_EQ(VideoTimes().size(), 3u);
-  EXPECT_EQ(dispatcher_->StopMp4Record(), 0);
-  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 video: n=2 p50=80 p99=120 max=120 ms"), 1);
-  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 audio: n=1 p50=30 p99=30 max=30 ms"), 1);
-  // A new recording counts afresh.
-  StartMp4("/tmp/b.mp4");
-  Write(kStreamTypeVideo, true, 0, now - 10);
-  dispatcher_->UninitIAVStreaming();
-  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 video: n=1 p50=10 p99=10 max=10 ms"), 1);
-  EXPECT_EQ(log_.Count("_Plenova_ latency mp4 audio: n=0 p50=0 p99=0 max=0 ms"), 1);
+  auto& record = StartMp4();
+  const uint64_t t0 = 9'000'000'000ull;
+  WriteAudio(t0 - 1920);
+  WriteVideo(false, t0 - 3600);
+  WriteAudio(t0);
+  clock_.Advance(5000);  // the wall clock has no say
+  WriteVideo(true, t0);
+  for (int n = 1; n < 10; ++n) {
+    WriteAudio(t0 + 1920u * n);
+    WriteVideo(false, t0 + 3600u * n);
+  }
+  Drive();
+  std::vector<uint64_t> expected_video;
+  for (uint64_t n = 0; n < 10; ++n) expected_video.push_back(40 * n);
+  EXPECT_EQ(record.Times(kTarvaneTagVideo), expected_video);
+  const auto audio = record.Times(kTarvaneTagAudio);
+  ASSERT_EQ(audio.size(), 10u);
+  for (size_t n = 0; n < audio.size(); ++n) EXPECT_EQ(audio[n], 1920 * n / 90) << n;
 }
 
-// --- MP4 video timing -------------------------------------------------------
-
-TEST_F(AVStreamingImpTest, Mp4TimesAreTheStampsFromTheFirstKeyFrameOn) {
+// A start asked for before the engine runs begins with it; when its file
+// cannot be opened the recording is over, and a new start is taken.
+TEST_F(AVStreamingImpTest, ADeferredStartWhoseFileCannotOpenIsOver) {
+  fake_tarvane::registry().open_fails.insert("/missing/folder/a.mp4");
+  ASSERT_EQ(dispatcher_->SetMp4Url("/missing/folder/a.mp4"), 0);
+  EXPECT_TRUE(dispatcher_->Mp4RecordRequested());
   Init();
-  auto& recorder = StartMp4();
-  WriteAudio(90000);
-  for (int i = 0; i < 3; ++i) WriteVideo(false, 90000 + 3600 * i);
-  EXPECT_TRUE(VideoTimes().empty());
-  EXPECT_TRUE(recorder.Times(kTarvaneTagAudio).empty());
-  // The key frame is the file's zero; audio stamped before it is not
-  // written, later samples lie where their stamps say.
-  WriteVideo(true, 900000);
-  WriteAudio(900000 - 1920);
-  WriteAudio(900000 + 1800);
-  WriteVideo(false, 900000 + 3600);
-  WriteVideo(false, 900000 + 3600 * 3);  // a frame lost on the way
-  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{0, 40, 120}));
-  EXPECT_EQ(recorder.Times(kTarvaneTagAudio), std::vector<uint64_t>{20});
-}
-
-TEST_F(AVStreamingImpTest, RateUpdateSendsTheParameterSetsAndMovesPublisherSettings) {
-  Init(Param(48000, 30));
-  auto& recorder = StartMp4();
-  WriteVideo(true);
-  dispatcher_->IAVStreamUpdata(kSpsPps, sizeof(kSpsPps), 2, 16, 48000, 25);
-  // The new parameter sets went to the file at time 0.
-  ASSERT_GE(recorder.writes.size(), 2u);
-  EXPECT_EQ(recorder.writes[1].data, std::vector<uint8_t>(kSpsPps, kSpsPps + sizeof(kSpsPps)));
-  EXPECT_EQ(recorder.writes[1].timestamp, 0u);
-  // A publisher started now announces the new rate with the stored sets.
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
-  const auto announce = fake_wendrel::CallsNamed("SetMediaType").at(0);
-  EXPECT_EQ(announce.param.fps, 25);
-  EXPECT_EQ(announce.param.sps_pps_len, static_cast<int32_t>(sizeof(kSpsPps)));
-}
-
-// --- MP4 recording control -------------------------------------------------
-
-TEST_F(AVStreamingImpTest, StartWhileRecordingStopsFirstAndReusesTheRecorder) {
-  Init();
-  auto& recorder = StartMp4("/tmp/a.mp4");
-  EXPECT_EQ(recorder.create_path, "/tmp/a.mp4");
-  EXPECT_EQ(recorder.video.width, 1280);
-  EXPECT_EQ(recorder.video.codec, kTarvaneCodecH264);
-  EXPECT_EQ(recorder.video.pixel, kTarvanePixelI420);
-  EXPECT_EQ(recorder.audio.codec, kTarvaneCodecAac);
-  EXPECT_EQ(recorder.audio.sampling_rate, 48000);
-  EXPECT_EQ(dispatcher_->StartMp4Record("/tmp/b.mp4"), 0);
-  EXPECT_EQ(fake_tarvane::registry().records.size(), 1u);
-  EXPECT_EQ(recorder.stops, 1);
-  EXPECT_EQ(recorder.starts, (std::vector<std::string>{"/tmp/a.mp4", "/tmp/b.mp4"}));
-  EXPECT_EQ(dispatcher_->StopMp4Record(), 0);
+  EXPECT_TRUE(log_.Contains("StartRecord Failed"));
+  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
   EXPECT_EQ(dispatcher_->StopMp4Record(), -1);
-  EXPECT_TRUE(log_.Contains("Mp4 Record isn't start,don't need stop"));
-  EXPECT_EQ(recorder.stops, 2);
-  // Nothing is written once stopped.
-  const size_t writes = recorder.writes.size();
-  WriteAudio();
-  EXPECT_EQ(recorder.writes.size(), writes);
+  ASSERT_EQ(dispatcher_->StartMp4Record("/tmp/b.mp4"), 0);
+  EXPECT_TRUE(dispatcher_->Mp4RecordRequested());
 }
 
-TEST_F(AVStreamingImpTest, RefusalsOfTheRecorderAreReported) {
+TEST_F(AVStreamingImpTest, StoppingAStartThatWaitsForTheEngineCancelsIt) {
+  ASSERT_EQ(dispatcher_->SetMp4Url("/tmp/a.mp4"), 0);
+  EXPECT_EQ(dispatcher_->StopMp4Record(), 0);
+  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
   Init();
-  fake_tarvane::registry().fail_create = true;
-  EXPECT_EQ(dispatcher_->StartMp4Record("/tmp/a.mp4"), 0);  // requested, nothing to write to
   EXPECT_TRUE(fake_tarvane::registry().records.empty());
   EXPECT_EQ(dispatcher_->StopMp4Record(), -1);
-
-  fake_tarvane::registry().fail_create = false;
-  auto& recorder = StartMp4();
-  recorder.live_stop_result = 5;
-  EXPECT_EQ(dispatcher_->StopMp4Record(), -1);
-  EXPECT_TRUE(log_.Contains("LiveStop failed"));
-  recorder.live_stop_result = 0;
-  ASSERT_EQ(dispatcher_->StopMp4Record(), 0);
-  recorder.live_start_result = 3;
-  EXPECT_EQ(dispatcher_->StartMp4Record("/tmp/c.mp4"), -1);
-  EXPECT_TRUE(log_.Contains("LiveStart failed"));
-  recorder.video_write_result = 1;
-  EXPECT_TRUE(WriteVideo(true)) << "not recording: nothing written, nothing failed";
 }
 
-TEST_F(AVStreamingImpTest, FailedMp4VideoWriteMakesWriteDataFalse) {
+// An engine restart keeps the file going on the new timeline; a restart on
+// another canvas finishes it instead, since an MP4 track has one picture
+// size.
+TEST_F(AVStreamingImpTest, AnEngineRestartGoesOnInTheFileUnlessTheCanvasChanges) {
   Init();
-  auto& recorder = StartMp4();
-  recorder.video_write_result = 1;
-  EXPECT_FALSE(WriteVideo(true));
-  EXPECT_TRUE(log_.Contains("writeMp4 VideoData failed"));
+  auto& record = StartMp4();
+  WriteVideo(true, 1'000'000);
+  Init();
+  WriteVideo(true, 3600);
+  Drive();
+  EXPECT_EQ(record.Times(kTarvaneTagVideo), (std::vector<uint64_t>{0, 40}));
+  EXPECT_TRUE(dispatcher_->Mp4RecordRequested());
+
+  AVStreamInitParam smaller = Param();
+  smaller.video.video_width = 640;
+  smaller.video.video_height = 360;
+  Init(smaller);
+  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
+  Drive();
+  EXPECT_EQ(record.Stops(), 1);
+  EXPECT_TRUE(log_.Contains("the MP4 recording is finished"));
+  // The next file describes the new canvas.
+  auto& next = StartMp4("/tmp/b.mp4");
+  EXPECT_EQ(next.video.width, 640);
+  EXPECT_EQ(next.video.height, 360);
+  EXPECT_EQ(next.video.fps, 25);
 }
 
-std::vector<std::pair<int, int>> g_reports_a;
-std::vector<std::pair<int, int>> g_reports_b;
-void ReportA(int id, int state) { g_reports_a.emplace_back(id, state); }
-void ReportB(int id, int state) { g_reports_b.emplace_back(id, state); }
+std::vector<std::pair<int, int>> g_reports;
+void FirstClient(int id, int state) { g_reports.emplace_back(id, state); }
+void SecondClient(int id, int state) { g_reports.emplace_back(1000 + id, state); }
 
-TEST_F(AVStreamingImpTest, StateReportsOfTwoDispatchersReachTheLastRegisteredCallback) {
-  g_reports_a.clear();
-  g_reports_b.clear();
-  AVStreamingImp other(fake_tarvane::Api(), fake_wendrel::kLibraryName);
+// Each dispatcher's recordings report to the callback registered with it.
+TEST_F(AVStreamingImpTest, StateReportsOfTwoDispatchersReachTheirOwnCallbacks) {
+  g_reports.clear();
+  AVStreamingImp other(fake_tarvane::Api(), fake_wendrel::kLibraryName,
+                       AVStreamingImp::Threads::kCallerDrives);
+  ASSERT_EQ(dispatcher_->SetMp4RecordCallback(7, &FirstClient), 0);
+  ASSERT_EQ(other.SetMp4RecordCallback(8, &SecondClient), 0);
   Init();
   const AVStreamInitParam param = Param();
   other.IAVStreamInit(&param, &pool_, nullptr, nullptr, 0);
-  ASSERT_EQ(dispatcher_->SetMp4RecordCallback(1, &ReportA), 0);
-  ASSERT_EQ(other.SetMp4RecordCallback(2, &ReportB), 0);
-  ASSERT_EQ(dispatcher_->StartMp4Record("/tmp/a.mp4"), 0);
+  StartMp4("/tmp/a.mp4");
   ASSERT_EQ(other.StartMp4Record("/tmp/b.mp4"), 0);
-  EXPECT_TRUE(g_reports_a.empty());
-  EXPECT_EQ(g_reports_b,
-            (std::vector<std::pair<int, int>>{{1, kTarvaneStarted}, {2, kTarvaneStarted}}));
-  // A later report of the first recorder goes the same way.
-  auto& first = *fake_tarvane::registry().records.front();
-  first.callback(first.stream_id, kTarvaneWriteError);
-  EXPECT_EQ(g_reports_b.back(), (std::pair<int, int>{1, kTarvaneWriteError}));
+  EXPECT_EQ(g_reports, (std::vector<std::pair<int, int>>{{7, 1}, {1008, 1}}));
 }
 
 TEST_F(AVStreamingImpTest, CallbackWithoutFunctionOrWithIdBelowOneIsRefused) {
-  EXPECT_EQ(dispatcher_->SetMp4RecordCallback(0, &ReportA), -1);
+  EXPECT_EQ(dispatcher_->SetMp4RecordCallback(0, &FirstClient), -1);
   EXPECT_EQ(dispatcher_->SetMp4RecordCallback(3, nullptr), -1);
-  EXPECT_TRUE(log_.Contains("StateCallback is NULL or streamid[0] is invalid"));
+  EXPECT_EQ(log_.Count("StateCallback is NULL or streamid"), 2);
 }
 
-TEST_F(AVStreamingImpTest, UninitFinishesTheFileAndDestroysTheRecorder) {
+TEST_F(AVStreamingImpTest, UninitFinishesTheFile) {
   Init();
-  auto& recorder = StartMp4();
+  auto& record = StartMp4();
   EXPECT_TRUE(dispatcher_->UninitIAVStreaming());
-  EXPECT_EQ(recorder.stops, 1);
-  EXPECT_TRUE(recorder.destroyed);
+  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
+  Drive();
+  EXPECT_EQ(record.Stops(), 1);
+  EXPECT_TRUE(record.destroyed);
+}
+
+// A new file and a new connection each start from a key frame made for
+// them, not from the next one of the stream's two-second cadence.
+TEST_F(AVStreamingImpTest, ANewFileOrConnectionAsksTheEncoderForAKeyFrameOnce) {
+  Init();
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
+  StartMp4();
+  EXPECT_TRUE(dispatcher_->TakeKeyFrameRequest());
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
+  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());  // not connected yet
+  Drive();
+  EXPECT_TRUE(dispatcher_->TakeKeyFrameRequest());
+  EXPECT_FALSE(dispatcher_->TakeKeyFrameRequest());
 }
 
 // --- RTMP publishing --------------------------------------------------------
@@ -268,6 +238,7 @@ TEST_P(AacConfigTest, PublishersAnnounceTheAudioSpecificConfigOfTheRate) {
   Init(Param(GetParam().rate));
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
   const auto announce = fake_wendrel::CallsNamed("SetMediaType").at(0);
   EXPECT_EQ(announce.param.aac_config[0], GetParam().byte0);
   EXPECT_EQ(announce.param.aac_config[1], GetParam().byte1);
@@ -285,6 +256,9 @@ TEST_F(AVStreamingImpTest, PublishRecordCarriesTheOutputDescription) {
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord("rtmp://10.1.1.1/app/stream-x"), 0);
+  // The connection is made by the publisher's thread, not by the caller.
+  EXPECT_TRUE(fake_wendrel::CallsNamed("Start").empty());
+  Drive();
   const auto start = fake_wendrel::CallsNamed("Start").at(0);
   EXPECT_EQ(start.text, "rtmp://10.1.1.1/app/stream-x");
   EXPECT_EQ(start.name_arg, "stream-x");
@@ -304,86 +278,76 @@ TEST_F(AVStreamingImpTest, PublishRecordCarriesTheOutputDescription) {
   EXPECT_EQ(std::memcmp(p.sps_pps, kSpsPps, sizeof(kSpsPps)), 0);
   EXPECT_STREQ(p.url, "rtmp://10.1.1.1/app/stream-x");
   EXPECT_STREQ(p.stream_name, "stream-x");
-
-  // A URL without '/' keeps the stream name.
-  ASSERT_EQ(dispatcher_->StopRecord(), 0);
-  ASSERT_EQ(dispatcher_->StartRecord("plainname"), 0);
-  EXPECT_EQ(fake_wendrel::CallsNamed("Start").back().name_arg, "stream-x");
 }
 
-TEST_F(AVStreamingImpTest, StartRecordOnRunningEngineWaitsTwoSecondsForParameterSets) {
+TEST_F(AVStreamingImpTest, OnlyRtmpUrlsArePublishedTo) {
   Init();
-  clock_.ClearSleeps();
-  EXPECT_EQ(dispatcher_->StartRecord(kUrl1), -1);
-  EXPECT_EQ(clock_.Sleeps(), std::vector<uint32_t>(10, 200));
-  EXPECT_TRUE(log_.Contains("StartRecord got SpsPps failed"));
-  EXPECT_TRUE(fake_wendrel::CallsNamed("SetMediaType").empty());
-  // The refused start leaves no connection behind.
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+  for (const char* bad : {"plainname", "http://example.com/live/x", "", "rtmp:/x"})
+    EXPECT_EQ(dispatcher_->StartRecord(bad), -1) << bad;
+  EXPECT_EQ(dispatcher_->SetRecordUrl("file:///etc/passwd"), -1);
+  EXPECT_FALSE(dispatcher_->RtmpRequested());
+  EXPECT_EQ(dispatcher_->StartRecord("rtmps://127.0.0.1:1936/live/x"), 0);
+  EXPECT_TRUE(dispatcher_->RtmpRequested());
 }
 
-TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingAndRecording) {
+TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingOnOneConnection) {
   ASSERT_EQ(dispatcher_->SetRecordUrl(kUrl1), 0);
-  ASSERT_EQ(dispatcher_->SetMp4Url("/tmp/meeting.mp4"), 0);
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  auto& recorder = *fake_tarvane::registry().records.at(0);
-  WriteVideo(true, 90000);
-  Init();  // the engine stopped and started again with the same outputs
+  Drive();
+  WriteVideo(true, 1'000'000);
+  Drive();
+  Init();  // the engine stopped and started again
+  WriteVideo(true, 0);
+  WriteVideo(false, 3600);
+  Drive();
   EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
-  EXPECT_EQ(recorder.starts, std::vector<std::string>{"/tmp/meeting.mp4"});
-  EXPECT_EQ(recorder.stops, 0);
-  WriteVideo(false, 90000 + 3600);
-  EXPECT_EQ(VideoTimes(), (std::vector<uint64_t>{0, 40}));
-  ASSERT_TRUE(WaitForPushes(2));
+  // The stream goes on one frame after the last picture.
+  std::vector<uint64_t> times;
+  for (const auto& push : fake_wendrel::CallsNamed("PushMediaSample")) times.push_back(push.timestamp);
+  EXPECT_EQ(times, (std::vector<uint64_t>{0, 400000, 800000}));
 }
 
 TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
   AVStreamInitParam changed = Param(48000, 25, kUrl2);
   std::strcpy(changed.url_1, "rtmp://127.0.0.1:1935/live/uno");
   dispatcher_->IAVStreamInit(&changed, &pool_, nullptr, nullptr, 1);
+  Drive();
   const auto starts = fake_wendrel::CallsNamed("Start");
   ASSERT_EQ(starts.size(), 3u);
   EXPECT_EQ(starts[1].text, "rtmp://127.0.0.1:1935/live/uno");
   EXPECT_EQ(starts[1].name_arg, "uno");
   EXPECT_EQ(starts[2].text, kUrl2);
   EXPECT_EQ(fake_wendrel::LiveHandles(), 2);
-  EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").size(), 3u);
-  EXPECT_TRUE(WriteAudio());
-  ASSERT_TRUE(WaitForPushes(2));
 }
 
-TEST_F(AVStreamingImpTest, DeferredStartPublishesOnceParameterSetsArrive) {
-  ASSERT_EQ(dispatcher_->SetRecordUrl(kUrl1), 0);
-  clock_.ClearSleeps();
+// New parameter sets or a new rate are announced on the running connection:
+// nothing connects again.
+TEST_F(AVStreamingImpTest, AnUpdateIsAnnouncedWithoutReconnecting) {
   Init();
-  // Connected without waiting; nothing announced yet.
-  EXPECT_TRUE(clock_.Sleeps().empty());
-  EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
-  EXPECT_TRUE(fake_wendrel::CallsNamed("SetMediaType").empty());
-  EXPECT_FALSE(log_.Contains("StartRecord Failed"));
-  WriteAudio();  // queued, not sent
-
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  const auto announce = fake_wendrel::CallsNamed("SetMediaType");
-  ASSERT_EQ(announce.size(), 1u);
-  EXPECT_EQ(std::memcmp(announce[0].param.sps_pps, kSpsPps, sizeof(kSpsPps)), 0);
-  WriteVideo(true);
-  ASSERT_TRUE(WaitForPushes(2));
-  EXPECT_EQ(dispatcher_->StopRecord(), 0);
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
+  dispatcher_->IAVStreamUpdata(kSpsPps, sizeof(kSpsPps), 2, 16, 48000, 30);
+  Drive();
+  EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
+  const auto announced = fake_wendrel::CallsNamed("SetMediaType");
+  ASSERT_EQ(announced.size(), 2u);
+  EXPECT_EQ(announced[1].param.fps, 30);
 }
 
-TEST_F(AVStreamingImpTest, SecondParameterSetsAreIgnored) {
+TEST_F(AVStreamingImpTest, SecondParameterSetsOfOneEngineRunAreIgnored) {
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   const uint8_t other[] = {0, 0, 0, 1, 0x67, 0x64};
   dispatcher_->AVStreamingSetSpsPpsInfo(other, sizeof(other));
   EXPECT_TRUE(log_.Contains("AVStreamingSetSpsPpsInfo has already Set"));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
   EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").at(0).param.sps_pps_len,
             static_cast<int32_t>(sizeof(kSpsPps)));
 }
@@ -397,15 +361,17 @@ TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
   dispatcher_->IAVStreamInit(&param, &pool_, reinterpret_cast<void*>(&CountSample), nullptr, 0);
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
   const auto starts = fake_wendrel::CallsNamed("Start");
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_EQ(starts[1].text, kUrl2);
   EXPECT_EQ(starts[1].name_arg, "two");
-  EXPECT_TRUE(WriteAudio());
-  ASSERT_TRUE(WaitForPushes(2));
-  const auto pushes = fake_wendrel::CallsNamed("PushMediaSample");
-  EXPECT_NE(pushes[0].handle, pushes[1].handle);
   EXPECT_TRUE(WriteVideo(true));
+  EXPECT_TRUE(WriteAudio());
+  Drive();
+  const auto pushes = fake_wendrel::CallsNamed("PushMediaSample");
+  ASSERT_EQ(pushes.size(), 4u);
+  EXPECT_NE(pushes[0].handle, pushes[2].handle);
   EXPECT_EQ(g_hooked, 1) << "the sample hook sees each video sample once";
 }
 
@@ -413,31 +379,52 @@ TEST_F(AVStreamingImpTest, UnconfiguredSecondDestinationIsNotConnectedAndFailsTh
   Init();
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
   ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Drive();
   EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
   EXPECT_FALSE(WriteAudio());
-  ASSERT_TRUE(WaitForPushes(1));
   EXPECT_EQ(dispatcher_->StopRecord(), 0);
   EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
   EXPECT_TRUE(WriteAudio()) << "no output active";
 }
 
 TEST_F(AVStreamingImpTest, SecondPublisherFailuresAreLoggedOncePer100VideoAnd200Audio) {
-  // Without a loadable RTMP library every push fails.
-  dispatcher_ = std::make_unique<AVStreamingImp>(fake_tarvane::Api(), "libwendrel_missing.so");
-  AVStreamInitParam param = Param(48000, 25, kUrl2);
-  param.EnableRtmp = 1;
-  Init(param);
+  const AVStreamInitParam param = Param(48000, 25, kUrl2);
+  dispatcher_->IAVStreamInit(&param, &pool_, nullptr, nullptr, 0);
   dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  EXPECT_EQ(dispatcher_->StartRecord(kUrl1), -1);
+  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  // The second publisher no longer runs: every sample it is given fails.
+  dispatcher_->PublisherForTest(2).stopRtmp();
   for (int i = 0; i < 199; ++i) EXPECT_FALSE(WriteAudio());
   for (int i = 0; i < 99; ++i) EXPECT_FALSE(WriteVideo(false));
   EXPECT_FALSE(log_.Contains("rtmp_2 AudioData failed"));
   EXPECT_FALSE(log_.Contains("rtmp_2 VideoData failed"));
-  EXPECT_EQ(log_.Count("rtmp_1 AudioData failed"), 199);
   WriteAudio();
   WriteVideo(false);
   EXPECT_EQ(log_.Count("rtmp_2 AudioData failed"), 1);
   EXPECT_EQ(log_.Count("rtmp_2 VideoData failed"), 1);
+}
+
+// StopRecord while a publisher hangs on a server that never answers: the
+// stop ends the attempt instead of waiting for it.
+TEST(AVStreamingThreads, StopRecordEndsAConnectionThatNeverAnswers) {
+  fake_wendrel::Reset();
+  fake_tarvane::Reset();
+  MemoryPool pool;
+  AVStreamingImp dispatcher(fake_tarvane::Api(), fake_wendrel::kLibraryName);
+  const AVStreamInitParam param = Param(48000, 25, kUrl2);
+  dispatcher.IAVStreamInit(&param, &pool, nullptr, nullptr, 0);
+  fake_wendrel::Script script;
+  script.block_start = true;
+  fake_wendrel::SetScript(script);
+  ASSERT_EQ(dispatcher.StartRecord(kUrl1), 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fake_wendrel::BlockedStarts() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(fake_wendrel::BlockedStarts(), 2);
+  EXPECT_EQ(dispatcher.StopRecord(), 0);
+  EXPECT_EQ(fake_wendrel::BlockedStarts(), 0);
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+  EXPECT_FALSE(dispatcher.RtmpRequested());
 }
 
 TEST_F(AVStreamingImpTest, OverlongStringsAreRefusedAndChangeNothing) {
@@ -445,6 +432,7 @@ TEST_F(AVStreamingImpTest, OverlongStringsAreRefusedAndChangeNothing) {
   EXPECT_EQ(dispatcher_->SetRecordUrl(longText.c_str()), -1);
   EXPECT_EQ(dispatcher_->SetMp4Url(longText.c_str()), -1);
   Init();
+  Drive();
   EXPECT_TRUE(fake_wendrel::Calls().empty());
   EXPECT_TRUE(fake_tarvane::registry().records.empty());
   EXPECT_EQ(dispatcher_->StartRecord(longText.c_str()), -1);

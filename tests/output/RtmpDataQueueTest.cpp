@@ -50,6 +50,17 @@ TEST_F(RtmpDataQueueTest, FortySecondPutIsDiscardedAndTheOlderStayInOrder) {
   EXPECT_EQ(Drain(), std::vector<uint8_t>{99});
 }
 
+// A publisher still waiting for its connection keeps the newest samples.
+TEST_F(RtmpDataQueueTest, KeepingTheNewestDropsTheOldestOfAFullQueue) {
+  for (int i = 0; i < 60; ++i) {
+    const uint8_t value = static_cast<uint8_t>(i);
+    ASSERT_TRUE(queue_.PutData(&value, 1, value, 0, 7, /*keepNewest=*/true));
+  }
+  std::vector<uint8_t> expected;
+  for (int i = 19; i < 60; ++i) expected.push_back(static_cast<uint8_t>(i));
+  EXPECT_EQ(Drain(), expected);
+}
+
 TEST_F(RtmpDataQueueTest, TakesWhileNotSendingAreRefusedAndLoggedOnThe1st31st61st) {
   ASSERT_TRUE(Put(1));
   std::vector<int> logged_at;

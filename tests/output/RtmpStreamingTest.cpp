@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <optional>
 #include <thread>
 
 #include "common/MemoryPool.h"
@@ -19,6 +18,8 @@ constexpr uint16_t kPort = 6000;
 constexpr const char* kLocalIp = "127.0.0.1";
 constexpr const char* kUrl = "rtmp://127.0.0.1:1935/live/room";
 const uint8_t kSpsPps[] = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE};
+// Media stamps far from zero, as a meeting's are.
+constexpr uint64_t kStamp0 = 900'000'000;
 
 RtmpPublishParam Settings(const char* url, int32_t fps = 25, int32_t rate = 48000) {
   RtmpPublishParam p{};
@@ -50,15 +51,19 @@ std::vector<uint16_t> Ports() {
   return out;
 }
 
-// Timestamps of the pushes of one kind (audio or video), in order.
-// The times of the pushes of one medium, counted from the first push of
-// either, as the library counts them.
+// Timestamps (100 ns) of the pushes of one kind, in order.
 std::vector<uint64_t> PushTimes(bool audio) {
   std::vector<uint64_t> out;
-  const auto calls = fake_wendrel::CallsNamed("PushMediaSample");
-  for (const auto& call : calls)
-    if ((call.is_audio == 1) == audio) out.push_back(call.timestamp - calls.front().timestamp);
+  for (const auto& call : fake_wendrel::CallsNamed("PushMediaSample"))
+    if ((call.is_audio == 1) == audio) out.push_back(call.timestamp);
   return out;
+}
+
+// A script in which one step fails (or blocks).
+fake_wendrel::Script ScriptWith(bool fake_wendrel::Script::*flag) {
+  fake_wendrel::Script script;
+  script.*flag = true;
+  return script;
 }
 
 std::vector<std::string> g_messages;
@@ -66,6 +71,8 @@ void OnMessage(const char* text, int code) {
   g_messages.push_back(std::string(text) + "#" + std::to_string(code));
 }
 
+// The publisher with its send thread's step driven by the test, on a
+// manual clock.
 class RtmpStreamingTest : public ::testing::Test {
  protected:
   RtmpStreamingTest() : clock_(1000000), scoped_(&clock_) {
@@ -73,45 +80,45 @@ class RtmpStreamingTest : public ::testing::Test {
     g_messages.clear();
   }
 
-  bool Connect(const RtmpPublishParam& settings) {
+  bool Configure(const RtmpPublishParam& settings) {
     return publisher_.InitRtmp(&pool_, &settings, kLocalIp, kPort, nullptr,
                                reinterpret_cast<void*>(&OnMessage), 1);
   }
-  // A connected publisher whose media are announced, so its queues send.
-  void ConnectAndAnnounce(const RtmpPublishParam& settings) {
-    ASSERT_TRUE(Connect(settings));
+  // Configured, started and connected, with the media announced.
+  void Publish() {
+    ASSERT_TRUE(Configure(Settings(kUrl)));
     ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+    publisher_.startRtmp();
+    Step();
+    ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
   }
-  // Samples stamped on the 90 kHz media timeline: audio 1920 apart, video
-  // 3600 apart, unless a test gives a stamp.
-  bool PushAudio(uint8_t first = 0x21, uint32_t tick = 0, std::optional<uint64_t> stamp = std::nullopt) {
-    const uint8_t frame[4] = {first, 2, 3, 4};
-    const uint64_t ts = stamp.value_or(audio_stamp_);
-    audio_stamp_ = ts + 1920;
-    return publisher_.PushRtmpData(frame, sizeof(frame), ts, 1, 0, tick);
-  }
-  bool PushVideo(bool key, uint32_t tick = 0, std::optional<uint64_t> stamp = std::nullopt) {
-    const uint8_t frame[6] = {0, 0, 0, 1, static_cast<uint8_t>(key ? 0x65 : 0x41), 9};
-    const uint64_t ts = stamp.value_or(video_stamp_);
-    video_stamp_ = ts + 3600;
-    return publisher_.PushRtmpData(frame, sizeof(frame), ts, 0, key ? 1 : 0, tick);
-  }
+  uint32_t Step() { return publisher_.SendStep(clock_.NowMs()); }
   void SendAll() {
-    while (publisher_.SendStep()) {
+    while (Step() == 0) {
     }
+  }
+  bool PushAudio(uint64_t stamp, uint8_t first = 0x21, uint32_t tick = 0) {
+    const uint8_t frame[4] = {first, 2, 3, 4};
+    return publisher_.PushRtmpData(frame, sizeof(frame), stamp, 1, 0, tick);
+  }
+  bool PushVideo(uint64_t stamp, bool key, uint32_t tick = 0) {
+    const uint8_t frame[6] = {0, 0, 0, 1, static_cast<uint8_t>(key ? 0x65 : 0x41), 9};
+    return publisher_.PushRtmpData(frame, sizeof(frame), stamp, 0, key ? 1 : 0, tick);
   }
 
   testing::ManualClock clock_;
   testing::ScopedClock scoped_;
   testing::LogCapture log_;
   MemoryPool pool_;
-  RtmpStreaming publisher_{fake_wendrel::kLibraryName};
-  uint64_t audio_stamp_ = 0;
-  uint64_t video_stamp_ = 0;
+  RtmpStreaming publisher_{fake_wendrel::kLibraryName, RtmpStreaming::Mode::kCallerDrives};
 };
 
-TEST_F(RtmpStreamingTest, FullInitConnectsInOrderOnPortPlusOne) {
-  ASSERT_TRUE(Connect(Settings(kUrl)));
+TEST_F(RtmpStreamingTest, ConfiguringConnectsNothingAndTheSendThreadConnectsOnPortPlusOne) {
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  EXPECT_TRUE(fake_wendrel::Calls().empty());
+  publisher_.startRtmp();
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kConnecting);
+  Step();
   EXPECT_EQ(Names(fake_wendrel::Calls()),
             (std::vector<std::string>{"GetFME", "Initialize", "SetLocalIP", "Start"}));
   const auto ip = fake_wendrel::CallsNamed("SetLocalIP").at(0);
@@ -120,267 +127,298 @@ TEST_F(RtmpStreamingTest, FullInitConnectsInOrderOnPortPlusOne) {
   const auto start = fake_wendrel::CallsNamed("Start").at(0);
   EXPECT_EQ(start.text, kUrl);
   EXPECT_EQ(start.name_arg, "room");
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  EXPECT_EQ(g_messages, (std::vector<std::string>{
+                            "Message:_Plenova_ RTMP publishing rtmp://127.0.0.1:1935/live/****#3"}));
 }
 
-struct InitFailure {
+struct ConnectFailure {
   const char* name;
   fake_wendrel::Script script;
-  const char* log_line;
-  const char* message;  // given to the client, or empty
+  const char* message;  // given to the client once, with its code
   int code;
 };
 
-class RtmpInitFailureTest : public RtmpStreamingTest,
-                            public ::testing::WithParamInterface<InitFailure> {};
+class RtmpRetryTest : public RtmpStreamingTest,
+                      public ::testing::WithParamInterface<ConnectFailure> {};
 
-TEST_P(RtmpInitFailureTest, FailedStepLeavesNoHandleAndReloadsNextTime) {
+// A connection that cannot be made is tried again, forever, backing off to
+// 30 s; the client hears of it once, and once when it succeeds.
+TEST_P(RtmpRetryTest, AFailedConnectionIsTriedAgainBackingOffAndReportedOnce) {
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
   fake_wendrel::SetScript(GetParam().script);
-  EXPECT_FALSE(Connect(Settings(kUrl)));
-  EXPECT_TRUE(log_.Contains(GetParam().log_line));
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
-  if (*GetParam().message != '\0') {
-    ASSERT_EQ(g_messages.size(), 1u);
-    EXPECT_EQ(g_messages[0].rfind(std::string("Message:") + GetParam().message, 0), 0u);
-    EXPECT_NE(g_messages[0].find(std::string(kUrl) + "#" + std::to_string(GetParam().code)),
-              std::string::npos);
-  } else {
-    EXPECT_TRUE(g_messages.empty());
+  publisher_.startRtmp();
+  std::vector<uint32_t> delays;
+  for (int attempt = 0; attempt < 14; ++attempt) {
+    const uint32_t delay = Step();
+    ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting) << attempt;
+    ASSERT_EQ(fake_wendrel::LiveHandles(), 0) << attempt;
+    delays.push_back(delay);
+    // Nothing is tried before it is due.
+    const size_t calls = fake_wendrel::Calls().size();
+    clock_.Advance(delay - 1);
+    EXPECT_EQ(Step(), 1u);
+    EXPECT_EQ(fake_wendrel::Calls().size(), calls);
+    clock_.Advance(1);
   }
-  // The library was freed; a later attempt loads it again and succeeds.
-  fake_wendrel::Reset();
-  EXPECT_TRUE(Connect(Settings(kUrl)));
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-}
+  EXPECT_EQ(delays, (std::vector<uint32_t>{500, 1000, 1500, 2000, 3000, 5000, 8000, 13000, 21000,
+                                           30000, 30000, 30000, 30000, 30000}));
+  ASSERT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(g_messages[0], std::string("Message:") + GetParam().message +
+                               "rtmp://127.0.0.1:1935/live/****#" +
+                               std::to_string(GetParam().code));
 
-fake_wendrel::Script Failing(bool fake_wendrel::Script::*field) {
-  fake_wendrel::Script script;
-  script.*field = true;
-  return script;
+  fake_wendrel::SetScript(fake_wendrel::Script{});
+  EXPECT_EQ(Step(), RtmpStreaming::kWaitForWork);  // connected, nothing to send
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
+  EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").size(), 1u);
+  ASSERT_EQ(g_messages.size(), 2u);
+  EXPECT_NE(g_messages[1].find("RTMP publishing"), std::string::npos);
+  // The first try of a run binds port + 1, every later one 13 more.
+  const auto ports = Ports();
+  ASSERT_FALSE(ports.empty());
+  EXPECT_EQ(ports[0], kPort + 1);
+  for (size_t i = 1; i < ports.size(); ++i) EXPECT_EQ(ports[i], ports[i - 1] + 13) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Steps, RtmpInitFailureTest,
+    Steps, RtmpRetryTest,
     ::testing::Values(
-        InitFailure{"GetFME", Failing(&fake_wendrel::Script::fail_get_fme), "GetPME() failed", "",
-                    0},
-        InitFailure{"Initialize", Failing(&fake_wendrel::Script::fail_initialize),
-                    "RtmpInit() failed", "", 0},
-        InitFailure{"SetLocalIP", Failing(&fake_wendrel::Script::fail_set_local_ip),
-                    "SetLocalIp() failed", "_Plenova_ Set LocalIp() failed!", 0},
-        InitFailure{"Start", Failing(&fake_wendrel::Script::fail_start), "Start() failed",
-                    "_Plenova_ Start() failed!", 1}),
+        ConnectFailure{"GetFME", ScriptWith(&fake_wendrel::Script::fail_get_fme), "_Plenova_ GetFME() failed!", 1},
+        ConnectFailure{"Initialize", ScriptWith(&fake_wendrel::Script::fail_initialize), "_Plenova_ RTMP 初始化失败", 1},
+        ConnectFailure{"SetLocalIP", ScriptWith(&fake_wendrel::Script::fail_set_local_ip), "_Plenova_ Set LocalIp() failed!", 0},
+        ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start), "_Plenova_ Start() failed!", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RtmpStreamingTest, PlaceholderUrlCountsAsNotConfigured) {
-  EXPECT_FALSE(Connect(Settings("rtmp://127.0.0.1/live")));
-  EXPECT_TRUE(fake_wendrel::Calls().empty());
+  EXPECT_FALSE(Configure(Settings("rtmp://127.0.0.1/live")));
   EXPECT_FALSE(publisher_.HasValidUrl());
-  EXPECT_FALSE(PushAudio());
+  EXPECT_FALSE(PushAudio(kStamp0));
   EXPECT_TRUE(log_.Contains("_url invalid"));
-  EXPECT_EQ(publisher_.QueuedAudio(), 0u);
-
-  ASSERT_TRUE(Connect(Settings("rtmp://127.0.0.1/live/x")));
+  EXPECT_TRUE(Configure(Settings(kUrl)));
   EXPECT_TRUE(publisher_.HasValidUrl());
 }
 
 TEST_F(RtmpStreamingTest, NothingIsSentBeforeTheMediaAreAnnounced) {
-  ASSERT_TRUE(Connect(Settings(kUrl)));
-  for (int i = 0; i < 45; ++i) PushAudio();
-  EXPECT_EQ(publisher_.QueuedAudio(), RtmpDataQueue::kMaxUnits);
-  EXPECT_FALSE(publisher_.SendStep());
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  publisher_.startRtmp();
+  Step();
+  ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  PushVideo(kStamp0, true);
+  PushAudio(kStamp0);
+  EXPECT_EQ(Step(), RtmpStreaming::kWaitForWork);
   EXPECT_TRUE(fake_wendrel::CallsNamed("PushMediaSample").empty());
-
   ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  const auto announce = fake_wendrel::CallsNamed("SetMediaType").at(0);
-  EXPECT_EQ(announce.param.sps_pps_len, static_cast<int32_t>(sizeof(kSpsPps)));
-  EXPECT_EQ(std::memcmp(announce.param.sps_pps, kSpsPps, sizeof(kSpsPps)), 0);
   SendAll();
-  EXPECT_EQ(PushTimes(true).size(), RtmpDataQueue::kMaxUnits);
+  EXPECT_EQ(Names(fake_wendrel::Calls()).back(), "PushMediaSample");
+  EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").at(0).param.sps_pps_len,
+            static_cast<int32_t>(sizeof(kSpsPps)));
+  EXPECT_EQ(fake_wendrel::CallsNamed("PushMediaSample").size(), 2u);
 }
 
-TEST_F(RtmpStreamingTest, RefusedAnnouncementStopsSendingAndTellsTheClient) {
-  ASSERT_TRUE(Connect(Settings(kUrl)));
-  fake_wendrel::SetScript(Failing(&fake_wendrel::Script::fail_set_media_type));
-  EXPECT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), -1);
-  EXPECT_EQ(g_messages.size(), 1u);
-  PushAudio();
-  EXPECT_FALSE(publisher_.SendStep());
-  EXPECT_EQ(publisher_.AVStreamingSetSpsPpsInfo(nullptr, 4), -1);
+TEST_F(RtmpStreamingTest, ARefusedAnnouncementDropsTheConnectionAndTriesAgain) {
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_set_media_type));
+  publisher_.startRtmp();
+  EXPECT_EQ(Step(), 500u);
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting);
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+  EXPECT_NE(std::find(g_messages.begin(), g_messages.end(),
+                      "Message:_Plenova_ SetMediaType() Failed!rtmp://127.0.0.1:1935/live/****#2"),
+            g_messages.end());
 }
 
-// Samples go out with their own media stamps, in the library's 100-ns units.
-TEST_F(RtmpStreamingTest, SamplesCarryTheirOwnStamps) {
-  ConnectAndAnnounce(Settings(kUrl, 25));
-  for (int i = 0; i < 3; ++i) PushAudio();
-  PushVideo(true, 0, 900);
-  PushVideo(false, 0, 900 + 3600 * 3);  // frames lost on the way leave a gap
+// Samples go out on the timeline of their own stamps, counted from the first
+// key frame of the connection; what comes before it is not sent.
+TEST_F(RtmpStreamingTest, SamplesAreTimedByTheirStampsFromTheFirstKeyFrame) {
+  Publish();
+  PushAudio(kStamp0 - 1920);
+  PushVideo(kStamp0 - 3600, false);  // before any key frame
+  PushAudio(kStamp0);
+  PushAudio(kStamp0 + 1920);
+  PushVideo(kStamp0, true);
+  PushAudio(kStamp0 + 3840);
+  PushVideo(kStamp0 + 3600, false);
+  PushVideo(kStamp0 + 7200, false);
   SendAll();
+  EXPECT_EQ(PushTimes(false), (std::vector<uint64_t>{0, 400000, 800000}));
+  // Audio on its frame grid: 1024 samples at 48 kHz apart.
   EXPECT_EQ(PushTimes(true), (std::vector<uint64_t>{0, 213333, 426666}));
-  EXPECT_EQ(PushTimes(false), (std::vector<uint64_t>{100000, 1300000}));
-  const auto push = fake_wendrel::CallsNamed("PushMediaSample").at(0);
-  EXPECT_EQ(push.kind, kWendrelKindAudio);
-  EXPECT_EQ(push.is_audio, 1u);
+}
+
+// AAC frames whose stamps jitter or run short of a frame still go out back
+// to back, as in the MP4 file; a real gap stays a gap of whole frames.
+TEST_F(RtmpStreamingTest, AudioFramesGoOutOnTheirFrameGrid) {
+  Publish();
+  PushVideo(kStamp0, true);
+  const uint64_t stamps[] = {0, 1800, 3600, 5400, 7680, 9000, 9000 + 10 * 1920};
+  for (uint64_t stamp : stamps) PushAudio(kStamp0 + stamp);
+  SendAll();
+  std::vector<uint64_t> expected;
+  for (int frame : {0, 1, 2, 3, 4, 5, 15}) expected.push_back(frame * 1024ull * 10000000 / 48000);
+  EXPECT_EQ(PushTimes(true), expected);
+}
+
+// Pictures whose stamps come too close together still go out 40 ms apart, as
+// in the MP4 file; a real gap stays a gap of whole pictures.
+TEST_F(RtmpStreamingTest, PicturesGoOutOnThe40MsGrid) {
+  Publish();
+  const uint64_t stamps[] = {0, 1800, 5400, 7200, 9000, 10 * 3600 + 900};
+  for (uint64_t stamp : stamps) PushVideo(kStamp0 + stamp, stamp == 0);
+  SendAll();
+  std::vector<uint64_t> expected;
+  for (int frame : {0, 1, 2, 3, 4, 10}) expected.push_back(frame * 400000ull);
+  EXPECT_EQ(PushTimes(false), expected);
 }
 
 TEST_F(RtmpStreamingTest, AdtsHeaderIsSkippedAndRawAacPassesWhole) {
-  ConnectAndAnnounce(Settings(kUrl));
-  const uint8_t adts[10] = {0xFF, 0xF1, 0x50, 0x80, 0x01, 0x3F, 0xFC, 0xAA, 0xBB, 0xCC};
-  ASSERT_TRUE(publisher_.PushRtmpData(adts, sizeof(adts), 0, 1, 0, 0));
-  PushAudio(0x21);
+  Publish();
+  PushVideo(kStamp0, true);
+  const uint8_t adts[9] = {0xFF, 0xF1, 0x50, 0x80, 0x01, 0x3F, 0xFC, 0xAA, 0xBB};
+  publisher_.PushRtmpData(adts, sizeof(adts), kStamp0 + 10, 1, 0, 0);
+  PushAudio(kStamp0 + 2000, 0x21);
   SendAll();
   const auto pushes = fake_wendrel::CallsNamed("PushMediaSample");
-  ASSERT_EQ(pushes.size(), 2u);
-  EXPECT_EQ(pushes[0].data, (std::vector<uint8_t>{0xAA, 0xBB, 0xCC}));
-  EXPECT_EQ(pushes[1].data.size(), 4u);
+  ASSERT_EQ(pushes.size(), 3u);
+  EXPECT_EQ(pushes[1].data, (std::vector<uint8_t>{0xAA, 0xBB}));
+  EXPECT_EQ(pushes[2].data.size(), 4u);
 }
 
-TEST_F(RtmpStreamingTest, FailedKeyFramePushReconnectsThirteenPortsOnAndResends) {
+TEST_F(RtmpStreamingTest, AFailedKeyFrameReconnectsAtOnceAndStartsFromTheNextKeyFrame) {
+  Publish();
   fake_wendrel::Script script;
-  script.failing_key_pushes = {1, 3};
+  script.failing_key_pushes = {2};
   fake_wendrel::SetScript(script);
-  ConnectAndAnnounce(Settings(kUrl));
-  PushVideo(true);
-  SendAll();
+  PushVideo(kStamp0, true);
+  PushVideo(kStamp0 + 3600, false);
+  PushVideo(kStamp0 + 7200, true);  // fails: the connection is gone
+  EXPECT_EQ(Step(), 0u);
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting);
+  EXPECT_TRUE(log_.Contains("RTMP 推送视频流失败，重新初始化"));
+  Step();
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
   EXPECT_EQ(Ports(), (std::vector<uint16_t>{kPort + 1, kPort + 14}));
-  PushVideo(false);
-  PushVideo(true);
-  SendAll();
-  EXPECT_EQ(Ports(), (std::vector<uint16_t>{kPort + 1, kPort + 14, kPort + 27}));
-  // Each failed key frame was pushed again on the new connection, at the
-  // same time.
-  EXPECT_EQ(PushTimes(false), (std::vector<uint64_t>{0, 0, 400000, 800000, 800000}));
-  // Old connections were closed; only the newest is alive, and it announced
-  // the media again with the parameter sets.
   EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-  const auto announce = fake_wendrel::CallsNamed("SetMediaType").back();
-  EXPECT_EQ(announce.handle, 3);
-  EXPECT_EQ(announce.param.sps_pps_len, static_cast<int32_t>(sizeof(kSpsPps)));
+  PushVideo(kStamp0 + 10800, false);
+  PushVideo(kStamp0 + 14400, true);
+  PushVideo(kStamp0 + 18000, false);
+  SendAll();
+  // The new connection's time starts at its first key frame.
+  const auto times = PushTimes(false);
+  EXPECT_EQ(std::vector<uint64_t>(times.end() - 2, times.end()), (std::vector<uint64_t>{0, 400000}));
 }
 
-// The time a sample spent in the engine is taken when the library accepts
-// it; failed pushes and samples of unknown arrival are not counted.
-TEST_F(RtmpStreamingTest, LatencyIsCountedPerMediumWhenTheLibraryTakesTheSample) {
-  ConnectAndAnnounce(Settings(kUrl));
-  const uint32_t arrival = clock_.NowMs();
-  PushAudio(0x21, arrival);
-  PushVideo(true, arrival + 10);
-  PushVideo(false, kUnknownTick);
-  clock_.Advance(70);
+TEST_F(RtmpStreamingTest, FailedPushesOfAudioAndNonKeyVideoOnlyLog) {
+  Publish();
+  PushVideo(kStamp0, true);
   SendAll();
-  EXPECT_EQ(publisher_.AudioLatency().Count(), 1u);
-  EXPECT_EQ(publisher_.AudioLatency().Max(), 70u);
-  EXPECT_EQ(publisher_.VideoLatency().Count(), 1u);
-  EXPECT_EQ(publisher_.VideoLatency().Max(), 60u);
-
-  fake_wendrel::Script script;
-  script.fail_all_pushes = true;
-  fake_wendrel::SetScript(script);
-  PushAudio(0x21, arrival);
-  PushVideo(false, arrival);
-  SendAll();
-  EXPECT_EQ(publisher_.AudioLatency().Count(), 1u);
-  EXPECT_EQ(publisher_.VideoLatency().Count(), 1u);
-}
-
-TEST_F(RtmpStreamingTest, FailedNonKeyPushOnlyWaits) {
-  ConnectAndAnnounce(Settings(kUrl));
-  fake_wendrel::Script script;
-  script.fail_all_pushes = true;
-  fake_wendrel::SetScript(script);
-  for (int i = 0; i < 30; ++i) {
-    PushVideo(false);
-    PushAudio();
-    SendAll();
+  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_all_pushes));
+  for (int i = 1; i <= 3; ++i) {
+    PushAudio(kStamp0 + 1920 * i);
+    PushVideo(kStamp0 + 3600 * i, false);
   }
-  EXPECT_EQ(Ports().size(), 1u);
-  // Logged once while the connection stays down.
+  SendAll();
+  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  EXPECT_EQ(log_.Count("推送音频流失败"), 1);
   EXPECT_EQ(log_.Count("推送视频流失败，等待重新初始化"), 1);
-  EXPECT_EQ(log_.Count("推送音频流失败，等待重新初始化！"), 1);
+}
+
+TEST_F(RtmpStreamingTest, LatencyIsCountedPerMediumWhenTheLibraryTakesTheSample) {
+  Publish();
+  const uint32_t now = clock_.NowMs();
+  PushVideo(kStamp0, true, now - 30);
+  PushAudio(kStamp0 + 10, 0x21, now - 20);
+  SendAll();
+  EXPECT_EQ(publisher_.VideoLatency().Count(), 1u);
+  EXPECT_EQ(publisher_.VideoLatency().Max(), 30u);
+  EXPECT_EQ(publisher_.AudioLatency().Max(), 20u);
 }
 
 TEST_F(RtmpStreamingTest, UpdateWithUnchangedValuesCallsNothing) {
-  const RtmpPublishParam settings = Settings(kUrl, 25, 48000);
-  ConnectAndAnnounce(settings);
-  const size_t before = fake_wendrel::Calls().size();
-  // Different bytes, same length: not compared.
-  const uint8_t other[sizeof(kSpsPps)] = {};
-  publisher_.UpdateRtmp(other, sizeof(other), 25, 2, 16, 48000);
-  EXPECT_EQ(fake_wendrel::Calls().size(), before);
+  Publish();
+  const size_t calls = fake_wendrel::Calls().size();
+  publisher_.UpdateRtmp(kSpsPps, sizeof(kSpsPps), 25, 2, 16, 48000);
+  Step();
+  EXPECT_EQ(fake_wendrel::Calls().size(), calls);
   EXPECT_TRUE(log_.Contains("NoNeed To Updata RTMP Info"));
 }
 
-TEST_F(RtmpStreamingTest, UpdateWithNewRateAnnouncesAndReconnects) {
-  ConnectAndAnnounce(Settings(kUrl, 25, 48000));
-  const size_t before = fake_wendrel::Calls().size();
-  publisher_.UpdateRtmp(kSpsPps, sizeof(kSpsPps), 30, 1, 16, 16000);
-  auto calls = fake_wendrel::Calls();
-  calls.erase(calls.begin(), calls.begin() + static_cast<long>(before));
-  EXPECT_EQ(Names(calls), (std::vector<std::string>{"SetMediaType", "Stop", "DeleteFME", "GetFME",
-                                                    "Initialize", "SetLocalIP", "Start",
-                                                    "SetMediaType"}));
-  EXPECT_EQ(calls[0].param.fps, 30);
-  EXPECT_EQ(calls[0].param.sampling_rate, 16000);
-  EXPECT_EQ(calls[0].param.channels, 1);
-  EXPECT_EQ(calls[0].param.media_flags, 40u);
-  EXPECT_EQ(Ports().back(), kPort + 14);
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-  // Invalid values are refused without a call.
-  publisher_.UpdateRtmp(kSpsPps, sizeof(kSpsPps), 0, 1, 16, 16000);
-  EXPECT_TRUE(log_.Contains("invalid param"));
+// A new rate or new parameter sets are announced on the running connection:
+// no second publication.
+TEST_F(RtmpStreamingTest, AnUpdateIsAnnouncedWithoutReconnecting) {
+  Publish();
+  publisher_.UpdateRtmp(kSpsPps, sizeof(kSpsPps), 30, 2, 16, 48000);
+  Step();
+  const auto announced = fake_wendrel::CallsNamed("SetMediaType");
+  ASSERT_EQ(announced.size(), 2u);
+  EXPECT_EQ(announced[1].param.fps, 30);
+  EXPECT_EQ(announced[1].handle, announced[0].handle);
+  EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
+  EXPECT_EQ(fake_wendrel::CallsNamed("GetFME").size(), 1u);
 }
 
-TEST_F(RtmpStreamingTest, NotFullInitReconnectsWithNewUrlKeepingParameterSets) {
-  ConnectAndAnnounce(Settings(kUrl));
-  RtmpPublishParam moved = Settings("rtmp://127.0.0.1:1935/live/other");
-  ASSERT_TRUE(publisher_.InitRtmp(&pool_, &moved, kLocalIp, kPort, nullptr, nullptr, 0));
-  EXPECT_EQ(fake_wendrel::CallsNamed("Start").back().text, "rtmp://127.0.0.1:1935/live/other");
-  EXPECT_EQ(fake_wendrel::CallsNamed("SetMediaType").back().param.sps_pps_len,
-            static_cast<int32_t>(sizeof(kSpsPps)));
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-}
-
-TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndPushesFail) {
-  RtmpStreaming missing("libwendrel_missing_for_test.so");
+TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndRetried) {
+  RtmpStreaming missing("libwendrel_missing_for_test.so", RtmpStreaming::Mode::kCallerDrives);
   EXPECT_TRUE(log_.Contains("Plenova loadlibrary failed"));
   RtmpPublishParam settings = Settings(kUrl);
-  EXPECT_FALSE(missing.InitRtmp(&pool_, &settings, kLocalIp, kPort, nullptr, nullptr, 1));
-  EXPECT_FALSE(missing.PushRtmpData(kSpsPps, sizeof(kSpsPps), 0, 1, 0, 0));
-  EXPECT_TRUE(log_.Contains("_load library failed"));
+  EXPECT_TRUE(missing.InitRtmp(&pool_, &settings, kLocalIp, kPort, nullptr, nullptr, 1));
+  missing.startRtmp();
+  EXPECT_EQ(missing.SendStep(clock_.NowMs()), 500u);
+  EXPECT_EQ(missing.state(), RtmpStreaming::State::kReconnecting);
+  missing.stopRtmp();
+  EXPECT_EQ(missing.state(), RtmpStreaming::State::kStopped);
 }
 
-// The send thread against concurrent pushes from another thread (the sync
-// thread's role), on a clock that advances by itself when the thread idles.
-TEST_F(RtmpStreamingTest, SendThreadDrainsConcurrentPushesInOrder) {
-  ConnectAndAnnounce(Settings(kUrl));
-  // The first key frame fails: the thread reconnects while pushes go on.
-  fake_wendrel::Script script;
-  script.failing_key_pushes = {1};
-  fake_wendrel::SetScript(script);
-  publisher_.startRtmp();
-  std::thread producer([&] {
-    for (int i = 0; i < 200; ++i) {
-      PushAudio();
-      if (i % 2 == 0) PushVideo(i % 50 == 0);
-    }
-  });
-  producer.join();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (publisher_.QueuedAudio() + publisher_.QueuedVideo() > 0 &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  publisher_.stopRtmp();
-  EXPECT_FALSE(publisher_.IsRunning());
-  const auto audio = PushTimes(true);
-  ASSERT_FALSE(audio.empty());
-  for (size_t i = 0; i < audio.size(); ++i) EXPECT_EQ(audio[i], i * 1920 * 1000 / 9);
-  const auto video = PushTimes(false);
-  for (size_t i = 1; i < video.size(); ++i) EXPECT_GE(video[i], video[i - 1]);
-  EXPECT_EQ(Ports(), (std::vector<uint16_t>{kPort + 1, kPort + 14}));
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-  // A second start runs a fresh thread with fresh clocks.
-  PushAudio();
-  publisher_.startRtmp();
-  publisher_.stopRtmp();
+// The send thread itself: it sleeps on nothing but its wake-up, so samples
+// pushed while it waits go out although the (stepped) clock never moves,
+// and a stop ends a connection attempt that would never return.
+TEST(RtmpSendThread, WakesForNewSamplesAndAStopEndsAHangingConnect) {
+  fake_wendrel::Reset();
+  testing::ManualClock clock(1000000, /*auto_advance=*/false);
+  testing::ScopedClock scoped(&clock);
+  MemoryPool pool;
+  RtmpStreaming publisher(fake_wendrel::kLibraryName);
+  RtmpPublishParam settings = Settings(kUrl);
+  ASSERT_TRUE(publisher.InitRtmp(&pool, &settings, kLocalIp, kPort, nullptr, nullptr, 1));
+  ASSERT_EQ(publisher.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+  publisher.startRtmp();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto wait_for = [&](auto done) {
+    while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return done();
+  };
+  ASSERT_TRUE(wait_for([&] { return publisher.state() == RtmpStreaming::State::kPublishing; }));
+  // Fewer than a queue holds, so that none is dropped whatever the timing.
+  for (int i = 0; i < 30; ++i) {
+    const uint8_t frame[6] = {0, 0, 0, 1, static_cast<uint8_t>(i == 0 ? 0x65 : 0x41), 9};
+    publisher.PushRtmpData(frame, sizeof(frame), kStamp0 + 3600u * i, 0, i == 0 ? 1 : 0, 0);
+    const uint8_t aac[4] = {0x21, 2, 3, 4};
+    publisher.PushRtmpData(aac, sizeof(aac), kStamp0 + 1920u * i, 1, 0, 0);
+  }
+  EXPECT_TRUE(wait_for([&] { return fake_wendrel::CallsNamed("PushMediaSample").size() == 60; }));
+  EXPECT_TRUE(clock.Sleeps().empty());
+  publisher.stopRtmp();
+
+  // Now a server that takes the connection and never answers.
+  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::block_start));
+  publisher.startRtmp();
+  ASSERT_TRUE(wait_for([] { return fake_wendrel::BlockedStarts() == 1; }));
+  publisher.stopRtmp();
+  EXPECT_EQ(publisher.state(), RtmpStreaming::State::kStopped);
+  EXPECT_EQ(fake_wendrel::BlockedStarts(), 0);
+  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
+}
+
+TEST(RtmpRetryDelay, BacksOffFromHalfASecondToThirtySeconds) {
+  EXPECT_EQ(RtmpStreaming::RetryDelayMs(0), 0u);
+  EXPECT_EQ(RtmpStreaming::RetryDelayMs(1), 500u);
+  EXPECT_LE(RtmpStreaming::RetryDelayMs(2), 2000u);
+  for (uint32_t attempt = 2; attempt < 40; ++attempt)
+    EXPECT_GE(RtmpStreaming::RetryDelayMs(attempt), RtmpStreaming::RetryDelayMs(attempt - 1));
+  EXPECT_EQ(RtmpStreaming::RetryDelayMs(1000000), RtmpStreaming::kMaxRetryDelayMs);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // one shared journal, so tests can check what reached which component and
 // when.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -146,14 +147,17 @@ class FakeStreaming : public IAVStreaming {
   bool UninitIAVStreaming() override { return true; }
   int StartMp4Record(const char* path) override {
     journal_->Add(std::string("out.startmp4 ") + path);
+    if (start_mp4_result == 0) mp4_requested = true;
     return start_mp4_result;
   }
   int StopMp4Record() override {
     journal_->Add("out.stopmp4");
+    if (stop_mp4_result == 0) mp4_requested = false;
     return stop_mp4_result;
   }
   int SetMp4Url(const char* path) override {
     journal_->Add(std::string("out.mp4url ") + path);
+    mp4_requested = true;
     return 0;
   }
   int SetMp4RecordCallback(int32_t id, Mp4RecordStateCallback) override {
@@ -162,20 +166,30 @@ class FakeStreaming : public IAVStreaming {
   }
   int StartRecord(const char* url) override {
     journal_->Add(std::string("out.startrtmp ") + url);
+    if (start_rtmp_result == 0) rtmp_requested = true;
     return start_rtmp_result;
   }
   int StopRecord() override {
     journal_->Add("out.stoprtmp");
+    if (stop_rtmp_result == 0) rtmp_requested = false;
     return stop_rtmp_result;
   }
   int SetRecordUrl(const char* url) override {
     journal_->Add(std::string("out.rtmpurl ") + url);
+    rtmp_requested = true;
     return 0;
   }
   bool WriteData(const AVSample*) override { return true; }
   void IAVStreamUpdata(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t) override {}
   void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
+  bool Mp4RecordRequested() override { return mp4_requested; }
+  bool RtmpRequested() override { return rtmp_requested; }
+  bool TakeKeyFrameRequest() override { return false; }
 
+  // Follow the results above; a test clears mp4_requested for a recording
+  // that ended by itself.
+  std::atomic<bool> mp4_requested{false};
+  std::atomic<bool> rtmp_requested{false};
   AVStreamInitParam last_param{};
   void* last_p2 = nullptr;
   void* last_p3 = nullptr;

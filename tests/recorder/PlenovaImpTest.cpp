@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -117,12 +118,135 @@ TEST_F(RecorderTest, UnchangedLayoutsReachNoComponentAndChangesDo) {
   EXPECT_EQ(Since(mark), (std::vector<std::string>{"video.update 2", "audio.update 2"}));
 }
 
-TEST_F(RecorderTest, AllRatesZeroRunTheControllerAt25) {
-  for (auto& v : layout_.video) v.fps = 0;
+// Declared rates are hints: whatever the streams say (0 for unknown
+// included), the outputs and the sync controller run at 25.
+class DeclaredRateTest : public RecorderTest,
+                         public ::testing::WithParamInterface<std::pair<int32_t, int32_t>> {};
+
+TEST_P(DeclaredRateTest, OutputsAlwaysRunAt25) {
+  layout_.video[0].fps = GetParam().first;
+  layout_.video[1].fps = GetParam().second;
   Start();
   EXPECT_EQ(f_.sync->last_param.fps, 25);
   EXPECT_EQ(f_.sync->last_param.video_frame_duration, 3600);
-  EXPECT_EQ(f_.out->last_param.video.fps, 0);
+  EXPECT_EQ(f_.out->last_param.video.fps, 25);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DeclaredRateTest,
+                         ::testing::Values(std::make_pair(0, 0), std::make_pair(30, 15),
+                                           std::make_pair(120, 1), std::make_pair(0, 24)));
+
+// Settings the H.264 encoder cannot take are refused at the call.
+class VideoParamRefusalTest : public RecorderTest,
+                              public ::testing::WithParamInterface<VideoParam> {};
+
+TEST_P(VideoParamRefusalTest, IsRefusedWithALogLine) {
+  VideoParam v = GetParam();
+  imp().SetVideoParam(&v);
+  EXPECT_FALSE(imp().video_param_ok());
+  EXPECT_TRUE(log_.Contains("PlenovaImp::SetVideoParam 's value is illegall"));
+  EXPECT_EQ(imp().stream_param().video.video_width, 1280);
+}
+
+INSTANTIATE_TEST_SUITE_P(Canvases, VideoParamRefusalTest,
+                         ::testing::Values(VideoParam{1500000, 361, 641, 0},
+                                           VideoParam{1500000, 1, 1, 0},
+                                           VideoParam{1500000, 720, 1281, 0},
+                                           VideoParam{1500000, 8194, 1280, 0},
+                                           VideoParam{999, 720, 1280, 0},
+                                           VideoParam{1500000, 0, 1280, 0}));
+
+TEST_F(RecorderTest, TheSmallestEvenCanvasIsTaken) {
+  VideoParam v{1000, 2, 2, 0};
+  imp().SetVideoParam(&v);
+  EXPECT_TRUE(imp().video_param_ok());
+}
+
+// Positions beyond +-8192, rates beyond 120 and a waitMaxTime beyond 10000
+// are refused before any arithmetic is done with them.
+TEST_F(RecorderTest, OutOfRangePositionsRatesAndWaitsAreRefused) {
+  const int32_t bad[][3] = {{8193, 0, 25},   {0, -8193, 25}, {INT32_MAX, 0, 25},
+                            {0, INT32_MIN, 25}, {0, 0, 121}, {0, 0, 1000}, {0, 0, -1}};
+  for (const auto& b : bad) {
+    Layout layout;
+    layout.video[1].x_position_in_target_frame = b[0];
+    layout.video[1].y_position_in_target_frame = b[1];
+    layout.video[1].fps = b[2];
+    imp().UpdateVideoStreamInfo(&layout.video_update);
+    std::vector<PictureStreamInfo> pictures{{b[2], 360, 640, nullptr, 180, 320, b[0], b[1], 0}};
+    PictureStreamInfoUpdate update{1, pictures.data()};
+    imp().UpdatePictureStreamInfo(&update);
+  }
+  EXPECT_TRUE(f_.journal.Entries().empty());
+  EXPECT_EQ(log_.Count("'s value is illegall"), 14);
+
+  AudioParam a = ValidAudioParam();
+  a.waitMaxTime = PlenovaImp::kMaxWaitMaxTime + 1;
+  imp().SetAuidoParam(&a);
+  EXPECT_FALSE(imp().audio_param_ok());
+  a.waitMaxTime = PlenovaImp::kMaxWaitMaxTime;
+  imp().SetAuidoParam(&a);
+  EXPECT_TRUE(imp().audio_param_ok());
+
+  layout_.video[1].x_position_in_target_frame = -8192;
+  layout_.video[1].y_position_in_target_frame = 8192;
+  Start();
+}
+
+// The canvas of a run is read once: the compositor, the encoder (one
+// record), the outputs and the controller all get the same, whatever
+// SetVideoParam does meanwhile.
+TEST_F(RecorderTest, OneCanvasPerEngineRun) {
+  imp().UpdateVideoStreamInfo(&layout_.video_update);
+  VideoParam other{2000000, 360, 640, 0};
+  imp().SetVideoParam(&other);
+  imp().UpdateAudioStreamInfo(&layout_.audio_update);
+  ASSERT_TRUE(imp().started());
+  EXPECT_EQ(f_.video->last_record.target_w, 1280);
+  EXPECT_EQ(f_.video->last_record.target_h, 720);
+  EXPECT_EQ(f_.out->last_param.video.video_width, 1280);
+  EXPECT_EQ(f_.out->last_param.video.video_height, 720);
+  EXPECT_EQ(f_.out->last_param.video.video_bitrate, 1500000);
+  EXPECT_EQ(f_.sync->last_param.width, 1280);
+  // The next run takes the new one.
+  imp().PlenovaUnint();
+  Start();
+  EXPECT_EQ(f_.video->last_record.target_w, 640);
+  EXPECT_EQ(f_.out->last_param.video.video_width, 640);
+}
+
+// An MP4 file keeps one canvas: a change is refused while a recording is
+// asked for (the settings stay), a new bit rate alone is taken.
+TEST_F(RecorderTest, TheCanvasCannotChangeWhileRecording) {
+  Start();
+  ASSERT_EQ(imp().StartMp4Record("/tmp/a.mp4"), 0);
+  VideoParam other{1500000, 360, 640, 0};
+  imp().SetVideoParam(&other);
+  EXPECT_TRUE(imp().video_param_ok());
+  EXPECT_EQ(imp().stream_param().video.video_width, 1280);
+  EXPECT_TRUE(log_.Contains("while MP4 recording is on"));
+  VideoParam bitrate{900000, 720, 1280, 0};
+  imp().SetVideoParam(&bitrate);
+  EXPECT_EQ(imp().stream_param().video.video_bitrate, 900000);
+  ASSERT_EQ(imp().StopMp4Record(), 0);
+  imp().SetVideoParam(&other);
+  EXPECT_EQ(imp().stream_param().video.video_width, 640);
+}
+
+// Whether MP4 recording is on is the dispatcher's answer, so the recorder
+// never refuses a start after a recording that ended by itself, and a
+// start still waiting for the engine is stopped like any other.
+TEST_F(RecorderTest, RecordingFlagsFollowTheDispatcher) {
+  ASSERT_EQ(imp().StartMp4Record("/tmp/a.mp4"), 0);  // before the engine runs
+  EXPECT_EQ(imp().StartMp4Record("/tmp/b.mp4"), -1);
+  EXPECT_EQ(imp().StopMp4Record(), 0);
+  EXPECT_EQ(f_.journal.Count("out.stopmp4"), 1);
+  ASSERT_EQ(imp().StartMp4Record("/tmp/c.mp4"), 0);
+  Start();
+  f_.out->mp4_requested = false;  // its file could not be opened
+  EXPECT_EQ(imp().StopMp4Record(), -1);
+  EXPECT_EQ(imp().StartMp4Record("/tmp/d.mp4"), 0);
+  EXPECT_EQ(f_.journal.Count("out.startmp4 /tmp/d.mp4"), 1);
 }
 
 TEST_F(RecorderTest, TargetSizesAreMadeEvenTowardZeroInTheClientsArray) {

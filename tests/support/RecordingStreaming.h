@@ -48,6 +48,9 @@ class RecordingStreaming : public IAVStreaming {
   void IAVStreamUpdata(const uint8_t* spsPps, int32_t len, int32_t channels,
                        int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) override;
   void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
+  bool Mp4RecordRequested() override { return false; }
+  bool RtmpRequested() override { return false; }
+  bool TakeKeyFrameRequest() override { return false; }
 
   std::vector<Event> Events();
   // Only the written samples, or only those of one stream type.

@@ -141,8 +141,9 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
     impl_->sample += impl_->frame->nb_samples;
     avcodec_send_frame(context, impl_->frame);
   }
-  std::vector<uint8_t> out;
   const int size = impl_->packet->size;
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(size) + 7);
   if (adts) {
     static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                  22050, 16000, 12000, 11025, 8000,  7350};
@@ -150,12 +151,18 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
     while (kRates[index] != context->sample_rate) ++index;
     const int channels = context->ch_layout.nb_channels;
     const int length = size + 7;
-    out = {0xFF, 0xF1, static_cast<uint8_t>((1 << 6) | (index << 2) | (channels >> 2)),
-           static_cast<uint8_t>(((channels & 3) << 6) | (length >> 11)),
-           static_cast<uint8_t>((length >> 3) & 0xFF),
-           static_cast<uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+    const uint8_t header[7] = {0xFF, 0xF1,
+                               static_cast<uint8_t>((1 << 6) | (index << 2) | (channels >> 2)),
+                               static_cast<uint8_t>(((channels & 3) << 6) | (length >> 11)),
+                               static_cast<uint8_t>((length >> 3) & 0xFF),
+                               static_cast<uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+    out.assign(header, header + sizeof(header));
   }
-  out.insert(out.end(), impl_->packet->data, impl_->packet->data + size);
+  // Copied by hand: g++ 12 at -O3 mistakes an insert of the packet's bytes
+  // for a read of an empty region (stringop-overread).
+  const size_t header = out.size();
+  out.resize(header + static_cast<size_t>(size));
+  if (size > 0) std::memcpy(out.data() + header, impl_->packet->data, static_cast<size_t>(size));
   av_packet_unref(impl_->packet);
   return out;
 }

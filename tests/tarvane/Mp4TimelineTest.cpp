@@ -2,63 +2,131 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace plenova {
 namespace {
 
-// Millisecond stamps far from zero, as a recording's first key frame has.
-constexpr uint64_t kStart = 4'000'000'000ull;
+// Millisecond times as the engine gives them: far from zero.
+constexpr uint64_t kZero = 4'000'000'000ull;
 
-double FrameMs(int rate) { return 1024.0 * 1000.0 / rate; }
+// The engine's time of AAC frame n after the zero: whole milliseconds of
+// the exact frame time.
+uint64_t FrameMs(int rate, int n) { return kZero + uint64_t{1024} * 1000 * n / rate; }
 
-class AudioTimelineTest : public ::testing::TestWithParam<int> {};
+int64_t Audio(Mp4Timeline& timeline, uint64_t ms) {
+  int64_t position = -1;
+  EXPECT_TRUE(timeline.PlaceAudio(ms, &position)) << "at " << ms - kZero << " ms";
+  return position;
+}
 
-TEST_P(AudioTimelineTest, RoundedStampsLieOnTheFrameGrid) {
+int64_t Video(Mp4Timeline& timeline, uint64_t ms) {
+  int64_t position = -1;
+  EXPECT_TRUE(timeline.PlaceVideo(ms, &position)) << "at " << ms - kZero << " ms";
+  return position;
+}
+
+class AudioGridTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(AudioGridTest, MillisecondTimesGiveExactFrameDurations) {
   const int rate = GetParam();
   Mp4Timeline timeline(rate);
-  EXPECT_EQ(timeline.PlaceVideo(kStart), 0);
-  for (int n = 0; n < 2000; ++n) {
-    // The engine's stamps are exact; the millisecond stamp rounds them down.
-    const auto stamp = static_cast<uint64_t>(kStart + 7 + n * FrameMs(rate));
-    ASSERT_EQ(timeline.PlaceAudio(stamp), int64_t{7} * rate / 1000 + int64_t{n} * 1024) << "frame " << n;
+  timeline.SetZero(kZero);
+  // The first frame 10 frames after the zero (audio waited for the key frame).
+  const int64_t first = Audio(timeline, FrameMs(rate, 10));
+  EXPECT_NEAR(first, 10 * 1024, rate / 1000 + 1);
+  for (int n = 11; n < 2000; ++n) {
+    ASSERT_EQ(Audio(timeline, FrameMs(rate, n)), first + int64_t{n - 10} * 1024) << "frame " << n;
   }
-  EXPECT_EQ(timeline.audio_gaps(), 0);
 }
 
-TEST_P(AudioTimelineTest, AGapInTheStampsStaysAGap) {
+TEST_P(AudioGridTest, AGapStaysAWholeNumberOfFrames) {
   const int rate = GetParam();
   Mp4Timeline timeline(rate);
-  for (int n = 0; n < 10; ++n) timeline.PlaceAudio(kStart + static_cast<uint64_t>(n * FrameMs(rate)));
-  // Two seconds of nothing, then frames again: the audio resumes where its
-  // stamps say, on the frame grid.
-  const uint64_t resume = kStart + static_cast<uint64_t>(10 * FrameMs(rate)) + 2000;
-  const int64_t after_gap = timeline.PlaceAudio(resume);
-  EXPECT_EQ(after_gap % 1024, 0);
-  EXPECT_NEAR(static_cast<double>(after_gap) / rate * 1000.0, 10 * FrameMs(rate) + 2000, FrameMs(rate));
-  EXPECT_EQ(timeline.PlaceAudio(resume + static_cast<uint64_t>(FrameMs(rate)) + 1), after_gap + 1024);
-  EXPECT_EQ(timeline.audio_gaps(), 1);
+  timeline.SetZero(kZero);
+  const int64_t first = Audio(timeline, FrameMs(rate, 0));
+  Audio(timeline, FrameMs(rate, 1));
+  // Frames 2 to 99 never came.
+  EXPECT_EQ(Audio(timeline, FrameMs(rate, 100)), first + 100 * 1024);
+  EXPECT_EQ(Audio(timeline, FrameMs(rate, 101)), first + 101 * 1024);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, AudioTimelineTest, ::testing::Values(8000, 16000, 44100, 48000));
-
-TEST(Mp4Timeline, VideoLiesOnItsStampsAndIsStrictlyIncreasing) {
-  Mp4Timeline timeline(48000);
-  const uint64_t stamps[] = {0, 40, 40, 80, 60, 120, 120, 120, 160, 10};
-  int64_t last = -1;
-  for (uint64_t stamp : stamps) {
-    const int64_t position = timeline.PlaceVideo(kStart + stamp);
-    EXPECT_GT(position, last) << "stamp " << stamp;
-    last = position;
+TEST_P(AudioGridTest, JitterOfLessThanAFrameKeepsFramesBackToBack) {
+  const int rate = GetParam();
+  const int64_t frame_ms = 1024 * 1000 / rate;
+  Mp4Timeline timeline(rate);
+  timeline.SetZero(kZero);
+  const int64_t jitter[] = {0, frame_ms * 2 / 3, -frame_ms / 2, frame_ms / 3, 0, -frame_ms * 2 / 3};
+  const int64_t first = Audio(timeline, FrameMs(rate, 1));
+  for (int n = 2; n < 600; ++n) {
+    const int64_t ms = static_cast<int64_t>(FrameMs(rate, n)) + jitter[n % 6];
+    ASSERT_EQ(Audio(timeline, static_cast<uint64_t>(ms)), first + int64_t{n - 1} * 1024) << n;
   }
-  EXPECT_EQ(timeline.PlaceVideo(kStart + 400), 400 * 90);
-  EXPECT_EQ(timeline.PlaceVideo(kStart + 440), 440 * 90);
 }
 
-TEST(Mp4Timeline, AudioNeverOverlapsItsPreviousFrame) {
+INSTANTIATE_TEST_SUITE_P(Rates, AudioGridTest, ::testing::Values(8000, 16000, 44100, 48000, 96000));
+
+TEST(Mp4Timeline, NothingIsPlacedBeforeTheZero) {
   Mp4Timeline timeline(48000);
-  EXPECT_EQ(timeline.PlaceAudio(kStart), 0);
-  // A stamp that repeats or goes back still moves the track on by a frame.
-  EXPECT_EQ(timeline.PlaceAudio(kStart), 1024);
-  EXPECT_EQ(timeline.PlaceAudio(kStart + 10), 2048);
+  int64_t position = 0;
+  EXPECT_FALSE(timeline.PlaceAudio(kZero, &position));
+  EXPECT_FALSE(timeline.PlaceVideo(kZero, &position));
+  timeline.SetZero(kZero + 100);
+  timeline.SetZero(kZero + 200);  // only the first counts
+  EXPECT_FALSE(timeline.PlaceAudio(kZero + 99, &position));
+  EXPECT_FALSE(timeline.PlaceVideo(kZero + 99, &position));
+  EXPECT_EQ(Video(timeline, kZero + 100), 0);
+  EXPECT_EQ(Audio(timeline, kZero + 100), 0);
+}
+
+TEST(Mp4Timeline, VideoOnA40MsGridStaysExact) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Video(timeline, kZero + 40 * n), int64_t{n} * 3600);
+}
+
+// Pictures whose times come too close together (20 ms steps among the 40 ms
+// ones) still last 40 ms each, and a real gap stays whole pictures.
+TEST(Mp4Timeline, VideoStaysOnThe40MsGridWhateverItsSteps) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  uint64_t ms = 0;
+  for (int n = 0; n < 100; ++n, ms += n % 2 ? 20 : 40) {
+    ASSERT_EQ(Video(timeline, kZero + ms), int64_t{n} * 3600) << "picture " << n;
+  }
+  // 100 pictures placed up to 3960 ms; the next arrives after a 2 s hole.
+  EXPECT_EQ(Video(timeline, kZero + 6000 + 10), 6000 * 90);
+  EXPECT_EQ(Video(timeline, kZero + 6030), 6040 * 90);
+}
+
+TEST(Mp4Timeline, EachTrackStrictlyIncreasesWhateverItsTimes) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  int64_t last_video = -1, last_audio = -1;
+  for (uint64_t ms : {0, 40, 40, 80, 60, 120, 120, 120, 160, 10}) {
+    const int64_t video = Video(timeline, kZero + ms);
+    EXPECT_GT(video, last_video) << ms;
+    last_video = video;
+    const int64_t audio = Audio(timeline, kZero + ms);
+    EXPECT_GT(audio, last_audio) << ms;
+    last_audio = audio;
+  }
+  // Back on time once the times move ahead again.
+  EXPECT_EQ(Video(timeline, kZero + 400), 400 * 90);
+}
+
+TEST(Mp4Timeline, AJumpBeyondAnHourIsNotPlaced) {
+  Mp4Timeline timeline(48000);
+  timeline.SetZero(kZero);
+  Video(timeline, kZero);
+  Audio(timeline, kZero);
+  int64_t position = 0;
+  const uint64_t far = kZero + Mp4Timeline::kMaxStepMs + 1000;
+  EXPECT_FALSE(timeline.PlaceVideo(far, &position));
+  EXPECT_FALSE(timeline.PlaceAudio(far, &position));
+  EXPECT_FALSE(timeline.PlaceAudio(UINT64_MAX, &position));
+  EXPECT_EQ(Video(timeline, kZero + 40), 3600);
+  EXPECT_EQ(Audio(timeline, kZero + 21), 1024);
 }
 
 }  // namespace

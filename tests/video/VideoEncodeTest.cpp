@@ -37,6 +37,8 @@ class ScriptedEncoder : public VideoEncodeGeneric {
     std::vector<Bytes> outputs;  // one per Encode call, the first reused when exhausted
     std::vector<int> results;    // Encode results, 1 when exhausted
     int encodes = 0;
+    std::vector<size_t> lengths;  // of the pictures given to EncodeFrame
+    int key_frame_requests = 0;
   };
   explicit ScriptedEncoder(Script* script) : s_(script) {}
   int Open(const VideoEncoderParam* p, int) override {
@@ -52,8 +54,12 @@ class ScriptedEncoder : public VideoEncodeGeneric {
     out->length = static_cast<int32_t>(current_.size());
     return i < s_->results.size() ? s_->results[i] : 1;
   }
-  void RequestKeyFrame() override {}
+  void RequestKeyFrame() override { ++s_->key_frame_requests; }
   int64_t FramesEncoded() const override { return s_->encodes; }
+  int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* out) override {
+    s_->lengths.push_back(length);
+    return Encode(picture, out, 1);
+  }
 
  private:
   Script* s_;
@@ -67,7 +73,9 @@ class CountingStreaming : public testing::RecordingStreaming {
     last.assign(data, data + len);
     ++calls;
   }
+  bool TakeKeyFrameRequest() override { return key_frame_wanted.exchange(false); }
   std::atomic<int> calls{0};
+  std::atomic<bool> key_frame_wanted{false};
   Bytes last;
 };
 
@@ -167,6 +175,30 @@ TEST_F(VideoEncodeTest, CanvasAtAnotherRateReopensTheEncoderBeforeItIsEncoded) {
   EXPECT_EQ(encode->EncodeCycle(), VideoEncode::Cycle::kEncoded);
   EXPECT_EQ(script_.encodes, 1);
   EXPECT_EQ(encode->EncodeCycle(), VideoEncode::Cycle::kIdle);
+}
+
+// A canvas of another size than the encoder was opened at (a compositor and
+// an encoder that disagree) is not encoded: the encoder would read past it.
+TEST_F(VideoEncodeTest, ACanvasOfAnotherSizeIsNotEncoded) {
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  encode->VideoEncodeFunc(Canvas(3600, 32, 32));
+  encode->VideoEncodeFunc(Canvas(7200, 128, 32));
+  EXPECT_EQ(script_.encodes, 0);
+  encode->VideoEncodeFunc(Canvas(10800));
+  EXPECT_EQ(script_.lengths, (std::vector<size_t>{64 * 32 * 3 / 2}));
+}
+
+// An output that has just begun asks for a key frame; the next picture is one.
+TEST_F(VideoEncodeTest, AnOutputThatBeginsGetsAKeyFrameAtOnce) {
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  encode->VideoEncodeFunc(Canvas(3600));
+  EXPECT_EQ(script_.key_frame_requests, 0);
+  streaming_.key_frame_wanted = true;
+  encode->VideoEncodeFunc(Canvas(7200));
+  encode->VideoEncodeFunc(Canvas(10800));
+  EXPECT_EQ(script_.key_frame_requests, 1);
 }
 
 TEST_F(VideoEncodeTest, RateZeroOpensAt25) {

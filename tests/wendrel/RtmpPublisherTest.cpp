@@ -346,6 +346,10 @@ TEST_F(PublisherTest, StopFromAnotherThreadEndsABlockedPush) {
   EXPECT_FALSE(pushed);
   EXPECT_EQ(wire.closes, 1);
   EXPECT_FALSE(PushAudio(2000));  // stopped
+  // For good: a Start that comes after the Stop (which may have been meant
+  // for a connection about to be made) connects nothing.
+  EXPECT_FALSE(publisher.Start("rtmp://127.0.0.1/live", "room"));
+  EXPECT_EQ(wire.urls.size(), 1u);
 }
 
 }  // namespace

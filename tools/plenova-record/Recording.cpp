@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "tools/plenova-record/EngineEvents.h"
 #include "tools/plenova-record/MediaFileSource.h"
@@ -87,7 +88,7 @@ int Recording::Prepare() {
     int port = 0;
     ParseRtmpHostPort(url, &host, &port);
     if (!CheckTcpReachable(host, port, kConnectTimeoutMs, &error)) {
-      return Fail("RTMP server of " + url + " is unreachable: " + error);
+      return Fail("RTMP server of " + log::MaskUrl(url) + " is unreachable: " + error);
     }
   }
   return 0;
@@ -134,7 +135,9 @@ int Recording::StartEngine() {
     mp4_started_ = true;
   }
   if (!options_.rtmp.empty()) {
-    if (engine_->StartRecord(url_1.c_str()) != 0) return Fail("the engine refused to publish to " + url_1 + see_log);
+    if (engine_->StartRecord(url_1.c_str()) != 0) {
+      return Fail("the engine refused to publish to " + log::MaskUrl(url_1) + see_log);
+    }
     rtmp_started_ = true;
   }
 

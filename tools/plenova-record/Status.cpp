@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "log/UrlMask.h"
+
 namespace plenova::record {
 namespace {
 
@@ -99,7 +101,8 @@ std::string FormatSummary(const RunSummary& s) {
       text += "MP4: " + s.mp4_path + " was not written\n";
     }
   }
-  for (const std::string& url : s.rtmp_urls) text += "RTMP: published to " + url + "\n";
+  // Stream keys stay out of what is printed.
+  for (const std::string& url : s.rtmp_urls) text += "RTMP: published to " + log::MaskUrl(url) + "\n";
   for (const std::string& png : s.previews) text += "Preview: " + png + "\n";
   return text;
 }

@@ -2,36 +2,108 @@
 
 namespace fake_tarvane {
 
+void FakeRecord::Report(uint32_t new_state) {
+  TarvaneStateCallback report = nullptr;
+  uint32_t id = 0;
+  {
+    std::lock_guard lock(mutex);
+    state = new_state;
+    report = callback;
+    id = stream_id;
+  }
+  // Like the real recorder: never under its own lock.
+  if (report != nullptr) report(id, new_state);
+}
+
 int FakeRecord::LiveStart(const char* path) {
-  starts.emplace_back(path);
-  // The real recorder reports the opened file on its own thread.
-  if (live_start_result == 0 && callback != nullptr) callback(stream_id, kTarvaneStarted);
-  return live_start_result;
+  int result;
+  {
+    std::lock_guard lock(mutex);
+    starts.emplace_back(path);
+    result = live_start_result;
+  }
+  Report(result == 0 ? kTarvaneStarted : kTarvaneOpenFailed);
+  return result;
 }
 
 int FakeRecord::LiveStop() {
-  ++stops;
-  return live_stop_result;
+  int result;
+  uint32_t final_state;
+  {
+    std::lock_guard lock(mutex);
+    ++stops;
+    result = live_stop_result;
+    final_state = stop_state;
+  }
+  if (result == 0) Report(final_state);
+  return result;
+}
+
+uint32_t FakeRecord::GetState() {
+  std::lock_guard lock(mutex);
+  return state;
 }
 
 int FakeRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
                              uint64_t timestamp) {
-  writes.push_back(Write{tag, timestamp, std::vector<uint8_t>(data, data + length)});
-  return tag == kTarvaneTagVideo ? video_write_result : 0;
+  int result;
+  bool error;
+  {
+    std::unique_lock lock(mutex);
+    writes.push_back(Write{tag, timestamp, std::vector<uint8_t>(data, data + length)});
+    if (hold_) {
+      blocked_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return !hold_; });
+      blocked_ = false;
+    }
+    result = tag == kTarvaneTagVideo ? video_write_result : 0;
+    error = result != 0 && video_failure_is_write_error;
+  }
+  if (error) Report(kTarvaneWriteError);
+  return result;
 }
 
 int FakeRecord::SetStateCallback(uint32_t id, TarvaneStateCallback cb) {
+  std::lock_guard lock(mutex);
   if (set_callback_result != 0) return set_callback_result;
   stream_id = id;
   callback = cb;
   return 0;
 }
 
-std::vector<uint64_t> FakeRecord::Times(uint32_t tag) const {
+std::vector<uint64_t> FakeRecord::Times(uint32_t tag) {
+  std::lock_guard lock(mutex);
   std::vector<uint64_t> out;
   for (const Write& write : writes)
     if (write.tag == tag) out.push_back(write.timestamp);
   return out;
+}
+
+size_t FakeRecord::WriteCount() {
+  std::lock_guard lock(mutex);
+  return writes.size();
+}
+
+int FakeRecord::Stops() {
+  std::lock_guard lock(mutex);
+  return stops;
+}
+
+void FakeRecord::Hold() {
+  std::lock_guard lock(mutex);
+  hold_ = true;
+}
+
+void FakeRecord::Release() {
+  std::lock_guard lock(mutex);
+  hold_ = false;
+  changed_.notify_all();
+}
+
+void FakeRecord::WaitUntilBlocked() {
+  std::unique_lock lock(mutex);
+  changed_.wait(lock, [&] { return blocked_; });
 }
 
 Registry& registry() {
@@ -45,6 +117,15 @@ namespace {
 
 ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc* audio) {
   if (registry().fail_create) return nullptr;
+  if (registry().open_fails.count(path) != 0) {
+    auto record = std::make_unique<FakeRecord>();
+    record->live_start_result = -1;
+    record->create_path = path;
+    record->video = *video;
+    record->audio = *audio;
+    registry().records.push_back(std::move(record));
+    return registry().records.back().get();
+  }
   auto record = std::make_unique<FakeRecord>();
   record->create_path = path;
   record->video = *video;
@@ -53,7 +134,11 @@ ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4Aud
   return registry().records.back().get();
 }
 
-void Destroy(ITarvaneRecord* record) { static_cast<FakeRecord*>(record)->destroyed = true; }
+void Destroy(ITarvaneRecord* record) {
+  auto* fake = static_cast<FakeRecord*>(record);
+  std::lock_guard lock(fake->mutex);
+  fake->destroyed = true;
+}
 
 }  // namespace
 

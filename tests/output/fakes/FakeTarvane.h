@@ -4,8 +4,11 @@
 // dispatcher as its CreateRecord/DestroyRecord pair. Records stay in the
 // registry after DestroyRecord so tests can read what they were given.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@ struct Write {
   std::vector<uint8_t> data;
 };
 
+// Calls may come from the writer's thread while the test reads: everything
+// is guarded by `mutex`, and the helpers below take it.
 class FakeRecord : public ITarvaneRecord {
  public:
   // Results to answer with.
@@ -27,6 +32,10 @@ class FakeRecord : public ITarvaneRecord {
   int live_stop_result = 0;
   int video_write_result = 0;
   int set_callback_result = 0;
+  // A failed video write is a write error (reported, GetState says so).
+  bool video_failure_is_write_error = false;
+  // Reported by a successful LiveStop.
+  uint32_t stop_state = kTarvaneStopped;
 
   // What the recorder was given.
   std::string create_path;
@@ -38,21 +47,42 @@ class FakeRecord : public ITarvaneRecord {
   uint32_t stream_id = 0;
   TarvaneStateCallback callback = nullptr;
   bool destroyed = false;
+  uint32_t state = 0;  // the last state reported
 
   int LiveStart(const char* path) override;
   int LiveStop() override;
-  uint32_t GetState() override { return 0; }
+  uint32_t GetState() override;
   uint64_t GetBytesWritten() override { return 0; }
   int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
                    uint64_t timestamp) override;
   int SetStateCallback(uint32_t id, TarvaneStateCallback cb) override;
 
   // Timestamps of the writes with `tag`.
-  std::vector<uint64_t> Times(uint32_t tag) const;
+  std::vector<uint64_t> Times(uint32_t tag);
+  size_t WriteCount();
+  int Stops();
+
+  // A disk that stops: writes block from now until Release.
+  void Hold();
+  void Release();
+  // Waits until a write is blocked by Hold.
+  void WaitUntilBlocked();
+
+  std::mutex mutex;
+
+ private:
+  void Report(uint32_t new_state);
+
+  std::condition_variable changed_;  // hold_ or blocked_ changed
+  bool hold_ = false;
+  bool blocked_ = false;
 };
 
+// Filled by the engine's threads through Create; the test reads it once
+// those calls are done.
 struct Registry {
   bool fail_create = false;
+  std::set<std::string> open_fails;  // paths whose LiveStart fails
   std::vector<std::unique_ptr<FakeRecord>> records;
 };
 

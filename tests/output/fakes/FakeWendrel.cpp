@@ -3,6 +3,7 @@
 
 #include "tests/output/fakes/FakeWendrel.h"
 
+#include <condition_variable>
 #include <mutex>
 
 #include "wendrel/Wendrel.h"
@@ -12,11 +13,14 @@ namespace {
 
 struct Handle {
   int id;
+  bool stopped = false;
 };
 
 struct State {
   // Guards everything below; taken by the engine's threads and the test.
   std::mutex mutex;
+  std::condition_variable changed;  // a handle was stopped
+  int blocked = 0;
   Script script;
   std::vector<Call> calls;
   int next_id = 1;
@@ -71,6 +75,11 @@ int LiveHandles() {
   return state().live;
 }
 
+int BlockedStarts() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().blocked;
+}
+
 }  // namespace fake_wendrel
 
 using fake_wendrel::Call;
@@ -83,7 +92,7 @@ WENDREL_API void* GetFME() {
     s.calls.push_back(fake_wendrel::Named("GetFME", nullptr));
     return nullptr;
   }
-  auto* handle = new Handle{s.next_id++};
+  auto* handle = new Handle{s.next_id++, false};
   ++s.live;
   s.calls.push_back(fake_wendrel::Named("GetFME", handle));
   return handle;
@@ -125,11 +134,18 @@ WENDREL_API bool SetMediaType(void* handle, RtmpPublishParam* param) {
 
 WENDREL_API bool Start(void* handle, const char* url, const char* stream_name) {
   auto& s = fake_wendrel::state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   Call call = fake_wendrel::Named("Start", handle);
   call.text = url != nullptr ? url : "";
   call.name_arg = stream_name != nullptr ? stream_name : "";
   s.calls.push_back(std::move(call));
+  auto* h = static_cast<Handle*>(handle);
+  if (h != nullptr && s.script.block_start) {
+    ++s.blocked;
+    s.changed.wait(lock, [&] { return h->stopped; });
+    --s.blocked;
+  }
+  if (h != nullptr && h->stopped) return false;
   return !s.script.fail_start;
 }
 
@@ -137,6 +153,8 @@ WENDREL_API void Stop(void* handle) {
   auto& s = fake_wendrel::state();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.calls.push_back(fake_wendrel::Named("Stop", handle));
+  if (handle != nullptr) static_cast<Handle*>(handle)->stopped = true;
+  s.changed.notify_all();
 }
 
 WENDREL_API bool PushMediaSample(void* handle, const uint8_t* data, uint32_t length,

@@ -42,6 +42,9 @@ struct Script {
   bool fail_all_pushes = false;
   // Key-frame video pushes that fail, numbered from 1 since the last Reset.
   std::set<int> failing_key_pushes;
+  // Start blocks, like a server that takes the connection and never
+  // answers, until Stop is called on its handle (then it fails).
+  bool block_start = false;
 };
 
 FAKE_WENDREL_API void Reset(const Script& script = Script{});
@@ -51,5 +54,7 @@ FAKE_WENDREL_API std::vector<Call> Calls();
 FAKE_WENDREL_API std::vector<Call> CallsNamed(const std::string& name);
 // Handles from GetFME not yet given back through DeleteFME.
 FAKE_WENDREL_API int LiveHandles();
+// Starts blocked in block_start at the moment.
+FAKE_WENDREL_API int BlockedStarts();
 
 }  // namespace fake_wendrel
