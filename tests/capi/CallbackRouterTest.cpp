@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@ struct Received {
   std::vector<int> canvas_sizes;
   std::vector<std::string> messages;
   std::vector<int> sample_sizes;
+  std::vector<std::string> events;  // "size output kind attempt delay bytes text"
 };
 
 void OnState(int32_t state, void* user) { static_cast<Received*>(user)->states.push_back(state); }
@@ -31,6 +33,14 @@ void OnSample(const uint8_t*, int32_t size, void* user) {
 void OnMessage(const char* text, int32_t code, void* user) {
   static_cast<Received*>(user)->messages.push_back(std::string(text) + "/" + std::to_string(code));
 }
+
+void OnEvent(const plenova_event* e, void* user) {
+  static_cast<Received*>(user)->events.push_back(
+      std::to_string(e->size) + " " + std::to_string(e->output) + " " + std::to_string(e->kind) + " " +
+      std::to_string(e->attempt) + " " + std::to_string(e->delay_ms) + " " + std::to_string(e->bytes) + " " +
+      e->text);
+}
+void Throw(const plenova_event*, void*) { throw std::runtime_error("a host's callback that throws"); }
 
 class CallbackRouterTest : public ::testing::Test {
  protected:
@@ -49,6 +59,7 @@ class CallbackRouterTest : public ::testing::Test {
     router_.SetCanvas(slot, &OnCanvas, received);
     router_.SetSample(slot, &OnSample, received);
     router_.SetMessage(slot, &OnMessage, received);
+    router_.SetEvent(slot, &OnEvent, received);
     return slot;
   }
 
@@ -83,6 +94,45 @@ TEST_F(CallbackRouterTest, EachHandlesEntriesReachOnlyItsOwnCallbacks) {
   EXPECT_TRUE(b.messages.empty());
   EXPECT_EQ(a.states, (std::vector<int>{1, 2}));
   EXPECT_EQ(b.states, (std::vector<int>{1}));
+}
+
+// The engine's event callback has a user pointer: one entry serves every
+// handle, and the slot rides in the pointer the handle registered.
+TEST_F(CallbackRouterTest, EventsReachTheirHandleAsTheCRecord) {
+  Received a, b;
+  const int sa = Handle(&a);
+  const int sb = Handle(&b);
+  const PlenovaEventCallback entry = CallbackRouter::EventEntry();
+  PlenovaEvent reconnecting{};
+  reconnecting.size = sizeof reconnecting;
+  reconnecting.output = PLENOVA_OUTPUT_RTMP_2;
+  reconnecting.kind = PLENOVA_EVENT_RECONNECTING;
+  reconnecting.attempt = 3;
+  reconnecting.delay_ms = 4000;
+  reconnecting.text = "rtmp://127.0.0.1/live/****";
+  PlenovaEvent closed{};
+  closed.output = PLENOVA_OUTPUT_MP4;
+  closed.kind = PLENOVA_EVENT_FILE_CLOSED;
+  closed.bytes = 123456789012ull;
+  closed.text = nullptr;  // the C side always gets a string
+  entry(&reconnecting, CallbackRouter::EventUser(sb));
+  entry(&closed, CallbackRouter::EventUser(sa));
+  entry(nullptr, CallbackRouter::EventUser(sa));
+  entry(&closed, nullptr);  // no slot
+  entry(&closed, CallbackRouter::EventUser(CallbackRouter::kSlots));
+  const std::string size = std::to_string(sizeof(plenova_event));
+  EXPECT_EQ(b.events, (std::vector<std::string>{size + " 2 3 3 4000 0 rtmp://127.0.0.1/live/****"}));
+  EXPECT_EQ(a.events, (std::vector<std::string>{size + " 0 7 0 0 123456789012 "}));
+
+  // A host's callback that throws is contained in the entry.
+  router_.SetEvent(sa, &Throw, nullptr);
+  EXPECT_NO_THROW(entry(&closed, CallbackRouter::EventUser(sa)));
+  router_.SetEvent(sa, nullptr, nullptr);
+  entry(&closed, CallbackRouter::EventUser(sa));
+  router_.Release(sb);
+  entry(&reconnecting, CallbackRouter::EventUser(sb));
+  EXPECT_EQ(a.events.size(), 1u);
+  EXPECT_EQ(b.events.size(), 1u);
 }
 
 TEST_F(CallbackRouterTest, ClearedReleasedAndUnknownTargetsAreIgnored) {
