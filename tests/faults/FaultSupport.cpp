@@ -1,7 +1,10 @@
 #include "tests/faults/FaultSupport.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +83,22 @@ void RtmpServer::Kill() {
 
 std::string RtmpServer::Url(const std::string& stream) const {
   return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
+}
+
+int FreeLoopbackPort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(s);
+  return port;
 }
 
 long long FileSize(const std::string& path) {

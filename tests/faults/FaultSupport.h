@@ -39,6 +39,10 @@ class RtmpServer {
   std::string prefix_;  // empty while stopped
 };
 
+// A TCP port on 127.0.0.1 that was free a moment ago (bound, read back and
+// released); 0 when none could be had.
+int FreeLoopbackPort();
+
 // The size of a file, 0 when it does not exist.
 long long FileSize(const std::string& path);
 // Resident set size of this process in KiB.
