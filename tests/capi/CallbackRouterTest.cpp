@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -182,6 +183,38 @@ TEST_F(CallbackRouterTest, CallbacksChangeWhileAnEngineThreadCalls) {
   for (int i = 0; !done.load(); ++i) router_.SetSample(slot, &OnSample, (i % 2) != 0 ? &a : &b);
   engine.join();
   EXPECT_EQ(a.sample_sizes.size() + b.sample_sizes.size(), 5000u);
+}
+
+}  // namespace
+
+extern "C" const long plenova_c_constants[];
+extern "C" const long plenova_c_layout[];
+
+namespace {
+
+// C takes its constants from plenova_c.h, C++ from Plenova.h; the records
+// are laid out by two compilers. Both must agree with the C++ interface.
+TEST(CInterfaceRecords, CConstantsAndLayoutsAreTheCxxOnes) {
+  const std::vector<long> constants(plenova_c_constants, plenova_c_constants + 13);
+  EXPECT_EQ(constants, (std::vector<long>{PLENOVA_OUTPUT_MP4, PLENOVA_OUTPUT_RTMP_1, PLENOVA_OUTPUT_RTMP_2,
+                                          PLENOVA_OUTPUT_COUNT, PLENOVA_EVENT_CONNECTING, PLENOVA_EVENT_PUBLISHING,
+                                          PLENOVA_EVENT_RECONNECTING, PLENOVA_EVENT_FAILED, PLENOVA_EVENT_STOPPED,
+                                          PLENOVA_EVENT_FILE_OPENED, PLENOVA_EVENT_FILE_CLOSED,
+                                          PLENOVA_EVENT_WRITE_ERROR, PLENOVA_MAX_STREAM_STATISTICS}));
+  const std::vector<long> layout(plenova_c_layout, plenova_c_layout + 15);
+  const auto at = [](size_t offset) { return static_cast<long>(offset); };
+  EXPECT_EQ(layout, (std::vector<long>{at(sizeof(PlenovaEvent)), at(offsetof(PlenovaEvent, bytes)),
+                                       at(offsetof(PlenovaEvent, text)), at(sizeof(PlenovaOutputStatistics)),
+                                       at(offsetof(PlenovaOutputStatistics, outage_ms)),
+                                       at(offsetof(PlenovaOutputStatistics, last_error)),
+                                       at(sizeof(PlenovaStreamStatistics)),
+                                       at(offsetof(PlenovaStreamStatistics, accepted)),
+                                       at(offsetof(PlenovaStreamStatistics, queue_depth)),
+                                       at(sizeof(PlenovaStatistics)), at(offsetof(PlenovaStatistics, outputs)),
+                                       at(offsetof(PlenovaStatistics, streams)),
+                                       at(offsetof(PlenovaStatistics, canvases_composed)),
+                                       at(offsetof(PlenovaStatistics, av_offset_ms)),
+                                       at(offsetof(PlenovaStatistics, reserved))}));
 }
 
 }  // namespace
