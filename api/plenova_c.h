@@ -33,6 +33,12 @@
 #include "PlenovaVersion.h"
 
 #ifdef __cplusplus
+/* C++ takes the output and event constants below from the C++ interface,
+ * where they are enumerators of the same names and values. */
+#include "Plenova.h"
+#endif
+
+#ifdef __cplusplus
 extern "C" {
 #endif
 
@@ -137,6 +143,99 @@ typedef void (*plenova_message_callback)(const char* text, int32_t code, void* u
 /* An MP4 recorder state (PLENOVA_MP4_*). */
 typedef void (*plenova_mp4_state_callback)(int32_t state, void* user);
 
+/* --- Events and statistics -------------------------------------------
+ *
+ * The same records as PlenovaEvent and PlenovaStatistics of the C++
+ * interface, field for field. Each begins with its size, so that it can grow
+ * at its end. */
+
+#ifndef __cplusplus
+/* The outputs events and statistics name (index of plenova_statistics.outputs). */
+enum {
+  PLENOVA_OUTPUT_MP4 = 0,
+  PLENOVA_OUTPUT_RTMP_1 = 1,
+  PLENOVA_OUTPUT_RTMP_2 = 2,
+  PLENOVA_OUTPUT_COUNT = 3
+};
+
+/* What happened to an output (plenova_event.kind). */
+enum {
+  PLENOVA_EVENT_CONNECTING = 1,   /* RTMP: a connection is being made (attempt) */
+  PLENOVA_EVENT_PUBLISHING = 2,   /* RTMP: media flow to the server */
+  PLENOVA_EVENT_RECONNECTING = 3, /* RTMP: no connection; attempt `attempt` comes in `delay_ms` */
+  PLENOVA_EVENT_FAILED = 4,       /* the output gave up; text: why */
+  PLENOVA_EVENT_STOPPED = 5,      /* stopped by the client */
+  PLENOVA_EVENT_FILE_OPENED = 6,  /* MP4: text: the path */
+  PLENOVA_EVENT_FILE_CLOSED = 7,  /* MP4: text: the path, bytes: its size */
+  PLENOVA_EVENT_WRITE_ERROR = 8   /* MP4: writing failed; text: why (the file stays valid up to it) */
+};
+
+#define PLENOVA_MAX_STREAM_STATISTICS 32
+#endif
+
+/* One event of an output. The record and its text are valid during the
+ * call only. */
+typedef struct plenova_event {
+  uint32_t size;     /* sizeof(plenova_event) as the library knows it */
+  int32_t output;    /* PLENOVA_OUTPUT_* */
+  int32_t kind;      /* PLENOVA_EVENT_* */
+  int32_t attempt;   /* CONNECTING and RECONNECTING: 1 for the first try */
+  int32_t delay_ms;  /* RECONNECTING: until the next try */
+  int32_t reserved;
+  uint64_t bytes;    /* FILE_CLOSED: the file's size */
+  const char* text;  /* never NULL: a path, a URL with its key masked, or a reason */
+} plenova_event;
+
+/* One output (MP4, RTMP 1, RTMP 2). */
+typedef struct plenova_output_statistics {
+  int32_t state;            /* the last PLENOVA_EVENT_* of the output; 0 before any */
+  uint32_t reconnects;      /* times a connection was lost or failed and tried again */
+  uint64_t bytes_sent;      /* media bytes handed to the server or the file */
+  uint64_t packets_sent;
+  uint64_t dropped;         /* samples lost on the way (full queue, no connection) */
+  uint32_t queue_depth;     /* samples waiting to be sent or written */
+  uint32_t bitrate;         /* bit/s over the last second */
+  uint64_t outage_ms;       /* RTMP: time publishing was asked for but not happening */
+  uint32_t latency_p50_ms;  /* from the push of a frame to its video leaving, last 10 s */
+  uint32_t latency_p99_ms;
+  char last_error[128];     /* empty when none */
+} plenova_output_statistics;
+
+/* One input stream. */
+typedef struct plenova_stream_statistics {
+  char id[64];              /* the stream id, cut to 63 characters */
+  int32_t audio;            /* 1 audio, 0 video */
+  int32_t listed;           /* 1 while the layout lists it */
+  uint64_t accepted;        /* frames queued */
+  uint64_t refused;         /* frames the engine refused (see its log) */
+  uint64_t dropped_late;    /* frames that came after their time */
+  uint64_t dropped_full;    /* frames lost to a full queue */
+  uint32_t queue_depth;     /* frames waiting now */
+  uint32_t reserved;
+} plenova_stream_statistics;
+
+/* A snapshot of a recorder. */
+typedef struct plenova_statistics {
+  uint32_t size;  /* set by the caller to sizeof(plenova_statistics) */
+  uint32_t stream_count;
+  plenova_output_statistics outputs[PLENOVA_OUTPUT_COUNT];
+  plenova_stream_statistics streams[PLENOVA_MAX_STREAM_STATISTICS];
+  uint64_t canvases_composed;
+  uint64_t canvases_skipped;       /* given up to catch up with the timeline */
+  uint64_t audio_frames_mixed;
+  uint64_t audio_gain_reductions;  /* mixed frames whose sum had to be turned down */
+  uint64_t audio_silent_spans;     /* mixer frames no voice delivered anything for */
+  int32_t av_offset_ms;            /* last video minus last audio written by the sync stage */
+  uint32_t target_delay_ms;
+  uint32_t timeline_adjustments;   /* moves of the media clock mapping so far */
+  uint32_t encoder_preset;         /* 0 veryfast, 1 superfast, 2 ultrafast */
+  uint32_t encoder_preset_changes;
+  uint32_t reserved;
+} plenova_statistics;
+
+/* An output's event; see plenova_set_event_callback. */
+typedef void (*plenova_event_callback)(const plenova_event* event, void* user);
+
 /* The library's version, "major.minor.patch" (static storage), and as
  * major * 10000 + minor * 100 + patch. Compare with PLENOVA_VERSION_STRING
  * and PLENOVA_VERSION_NUMBER, the version of these headers. */
@@ -165,6 +264,19 @@ PLENOVA_C_API int plenova_set_message_callback(plenova_t* recorder,
                                                plenova_message_callback callback, void* user);
 PLENOVA_C_API int plenova_set_mp4_state_callback(plenova_t* recorder,
                                                  plenova_mp4_state_callback callback, void* user);
+
+/* What happens to the outputs (connecting, publishing, reconnecting, failed,
+ * stopped, MP4 file opened and closed, write errors), on an engine thread,
+ * with `user`. Set or cleared (NULL) at any time, like the callbacks above. */
+PLENOVA_C_API int plenova_set_event_callback(plenova_t* recorder, plenova_event_callback callback,
+                                             void* user);
+
+/* Fills `statistics` up to its `size`, which the caller sets to
+ * sizeof(plenova_statistics) before the call; on return `size` says how much
+ * the library filled (the smaller of the two records). Cheap enough for any
+ * rate, from any thread. PLENOVA_ERR_INVALID for a NULL record or a size
+ * below that of its first two fields. */
+PLENOVA_C_API int plenova_get_statistics(plenova_t* recorder, plenova_statistics* statistics);
 
 /* Output and canvas settings. The engine checks the values: a refused set
  * is written to its log and leaves the previous settings, and pushes fail

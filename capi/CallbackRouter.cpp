@@ -1,5 +1,6 @@
 #include "capi/CallbackRouter.h"
 
+#include <cstdint>
 #include <utility>
 
 namespace plenova::capi {
@@ -28,6 +29,10 @@ void MessageAt(const char* text, int code) {
 }
 void Mp4StateAt(int stream_id, int state) {
   Contained([&](CallbackRouter& router) { router.Mp4State(stream_id, state); });
+}
+void EventAt(const PlenovaEvent* event, void* user) {
+  if (event == nullptr) return;
+  Contained([&](CallbackRouter& router) { router.Event(user, *event); });
 }
 
 // One distinct function per slot for each per-recorder callback.
@@ -100,6 +105,9 @@ void CallbackRouter::SetMessage(int slot, plenova_message_callback callback, voi
 void CallbackRouter::SetMp4State(int slot, plenova_mp4_state_callback callback, void* user) {
   Store(slot, &Slot::mp4, callback, user);
 }
+void CallbackRouter::SetEvent(int slot, plenova_event_callback callback, void* user) {
+  Store(slot, &Slot::event, callback, user);
+}
 
 PlenovaCanvasCallback CallbackRouter::CanvasEntry(int slot) {
   return Valid(slot) ? kCanvasEntries[slot] : nullptr;
@@ -111,6 +119,11 @@ PlenovaMessageCallback CallbackRouter::MessageEntry(int slot) {
   return Valid(slot) ? kMessageEntries[slot] : nullptr;
 }
 Mp4RecordStateCallback CallbackRouter::Mp4StateEntry() { return &Mp4StateAt; }
+PlenovaEventCallback CallbackRouter::EventEntry() { return &EventAt; }
+// The slot travels in the user pointer as slot + 1, so that null is no slot.
+void* CallbackRouter::EventUser(int slot) {
+  return Valid(slot) ? reinterpret_cast<void*>(static_cast<uintptr_t>(slot) + 1) : nullptr;
+}
 
 void CallbackRouter::Canvas(int slot, const uint8_t* canvas, int32_t size) {
   const auto target = Load(slot, &Slot::canvas);
@@ -133,4 +146,21 @@ void CallbackRouter::Mp4State(int stream_id, int32_t state) {
   if (target.callback != nullptr) target.callback(state, target.user);
 }
 
+void CallbackRouter::Event(void* user, const PlenovaEvent& event) {
+  const uintptr_t tag = reinterpret_cast<uintptr_t>(user);
+  if (tag < 1 || tag > static_cast<uintptr_t>(kSlots)) return;
+  const auto target = Load(static_cast<int>(tag - 1), &Slot::event);
+  if (target.callback == nullptr) return;
+  plenova_event out{};
+  out.size = sizeof out;
+  out.output = event.output;
+  out.kind = event.kind;
+  out.attempt = event.attempt;
+  out.delay_ms = event.delay_ms;
+  out.bytes = event.bytes;
+  out.text = event.text != nullptr ? event.text : "";
+  target.callback(&out, target.user);
+}
+
 }  // namespace plenova::capi
+

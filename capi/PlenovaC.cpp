@@ -2,6 +2,8 @@
 // the C records into the C++ ones and calls the recorder through the public
 // C++ interface. Exceptions stop here.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -36,6 +38,70 @@ int Guarded(Body&& body) noexcept {
 }
 
 int EngineResult(int result) { return result == 0 ? PLENOVA_OK : PLENOVA_ERR_REFUSED; }
+
+// The records that may grow are copied as bytes between the C and the C++
+// interface: their layouts must be the same, field for field.
+#define PLENOVA_SAME_FIELD(c_type, cpp_type, c_field, cpp_field)                  \
+  static_assert(offsetof(c_type, c_field) == offsetof(cpp_type, cpp_field) &&     \
+                sizeof(c_type::c_field) == sizeof(cpp_type::cpp_field))
+#define PLENOVA_SAME(c_type, cpp_type, field) PLENOVA_SAME_FIELD(c_type, cpp_type, field, field)
+
+static_assert(sizeof(plenova_event) == sizeof(PlenovaEvent));
+PLENOVA_SAME(plenova_event, PlenovaEvent, size);
+PLENOVA_SAME(plenova_event, PlenovaEvent, output);
+PLENOVA_SAME(plenova_event, PlenovaEvent, kind);
+PLENOVA_SAME(plenova_event, PlenovaEvent, attempt);
+PLENOVA_SAME(plenova_event, PlenovaEvent, delay_ms);
+PLENOVA_SAME(plenova_event, PlenovaEvent, reserved);
+PLENOVA_SAME(plenova_event, PlenovaEvent, bytes);
+PLENOVA_SAME(plenova_event, PlenovaEvent, text);
+
+static_assert(sizeof(plenova_output_statistics) == sizeof(PlenovaOutputStatistics));
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, state);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, reconnects);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, bytes_sent);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, packets_sent);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, dropped);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, queue_depth);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, bitrate);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, outage_ms);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, latency_p50_ms);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, latency_p99_ms);
+PLENOVA_SAME(plenova_output_statistics, PlenovaOutputStatistics, last_error);
+
+static_assert(sizeof(plenova_stream_statistics) == sizeof(PlenovaStreamStatistics));
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, id);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, audio);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, listed);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, accepted);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, refused);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, dropped_late);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, dropped_full);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, queue_depth);
+PLENOVA_SAME(plenova_stream_statistics, PlenovaStreamStatistics, reserved);
+
+static_assert(sizeof(plenova_statistics) == sizeof(PlenovaStatistics));
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, size);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, stream_count);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, outputs);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, streams);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, canvases_composed);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, canvases_skipped);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, audio_frames_mixed);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, audio_gain_reductions);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, audio_silent_spans);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, av_offset_ms);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, target_delay_ms);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, timeline_adjustments);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, encoder_preset);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, encoder_preset_changes);
+PLENOVA_SAME(plenova_statistics, PlenovaStatistics, reserved);
+
+#undef PLENOVA_SAME
+#undef PLENOVA_SAME_FIELD
+
+// The head a statistics record must hold: its size and stream count.
+constexpr uint32_t kStatisticsHead = offsetof(plenova_statistics, outputs);
 
 bool LayoutCopyable(const void* entries, int32_t count) {
   return entries != nullptr && count >= 1 && count <= kMaxLayoutEntries;
@@ -125,7 +191,8 @@ PLENOVA_C_API int plenova_create(const char* log_dir, plenova_t** out) {
                         reinterpret_cast<void*>(CallbackRouter::SampleEntry(slot)),
                         reinterpret_cast<void*>(CallbackRouter::MessageEntry(slot)));
     if (engine->SetMp4RecordCallback(CallbackRouter::Mp4StreamId(slot),
-                                     CallbackRouter::Mp4StateEntry()) != 0) {
+                                     CallbackRouter::Mp4StateEntry()) != 0 ||
+        engine->SetEventCallback(CallbackRouter::EventEntry(), CallbackRouter::EventUser(slot)) != 0) {
       DeletePlenova(engine);
       delete handle;
       router.Release(slot);
@@ -178,6 +245,34 @@ PLENOVA_C_API int plenova_set_mp4_state_callback(plenova_t* recorder,
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
   return Guarded([&] {
     CallbackRouter::Instance().SetMp4State(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
+}
+
+PLENOVA_C_API int plenova_set_event_callback(plenova_t* recorder, plenova_event_callback callback,
+                                             void* user) {
+  if (recorder == nullptr) return PLENOVA_ERR_INVALID;
+  return Guarded([&] {
+    CallbackRouter::Instance().SetEvent(recorder->slot, callback, user);
+    return PLENOVA_OK;
+  });
+}
+
+PLENOVA_C_API int plenova_get_statistics(plenova_t* recorder, plenova_statistics* statistics) {
+  if (recorder == nullptr) return PLENOVA_ERR_INVALID;
+  return Guarded([&] {
+    PlenovaStatistics full{};
+    if (statistics == nullptr || statistics->size < kStatisticsHead) {
+      // The engine logs the refusal.
+      full.size = statistics == nullptr ? 0 : statistics->size;
+      recorder->engine->GetStatistics(statistics == nullptr ? nullptr : &full);
+      return PLENOVA_ERR_INVALID;
+    }
+    full.size = sizeof full;
+    if (recorder->engine->GetStatistics(&full) != 0) return PLENOVA_ERR_REFUSED;
+    const uint32_t filled = std::min<uint32_t>(statistics->size, full.size);
+    std::memcpy(statistics, &full, filled);
+    statistics->size = filled;
     return PLENOVA_OK;
   });
 }

@@ -14,6 +14,75 @@ SampleCallback = ctypes.CFUNCTYPE(None, _u8_p, ctypes.c_int32, ctypes.c_void_p)
 MessageCallback = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_int32, ctypes.c_void_p)
 Mp4StateCallback = ctypes.CFUNCTYPE(None, ctypes.c_int32, ctypes.c_void_p)
 
+OUTPUT_COUNT = 3
+MAX_STREAM_STATISTICS = 32
+
+
+class Event(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("output", ctypes.c_int32),
+        ("kind", ctypes.c_int32),
+        ("attempt", ctypes.c_int32),
+        ("delay_ms", ctypes.c_int32),
+        ("reserved", ctypes.c_int32),
+        ("bytes", ctypes.c_uint64),
+        ("text", ctypes.c_char_p),
+    ]
+
+
+EventCallback = ctypes.CFUNCTYPE(None, ctypes.POINTER(Event), ctypes.c_void_p)
+
+
+class OutputStatistics(ctypes.Structure):
+    _fields_ = [
+        ("state", ctypes.c_int32),
+        ("reconnects", ctypes.c_uint32),
+        ("bytes_sent", ctypes.c_uint64),
+        ("packets_sent", ctypes.c_uint64),
+        ("dropped", ctypes.c_uint64),
+        ("queue_depth", ctypes.c_uint32),
+        ("bitrate", ctypes.c_uint32),
+        ("outage_ms", ctypes.c_uint64),
+        ("latency_p50_ms", ctypes.c_uint32),
+        ("latency_p99_ms", ctypes.c_uint32),
+        ("last_error", ctypes.c_char * 128),
+    ]
+
+
+class StreamStatistics(ctypes.Structure):
+    _fields_ = [
+        ("id", ctypes.c_char * 64),
+        ("audio", ctypes.c_int32),
+        ("listed", ctypes.c_int32),
+        ("accepted", ctypes.c_uint64),
+        ("refused", ctypes.c_uint64),
+        ("dropped_late", ctypes.c_uint64),
+        ("dropped_full", ctypes.c_uint64),
+        ("queue_depth", ctypes.c_uint32),
+        ("reserved", ctypes.c_uint32),
+    ]
+
+
+class Statistics(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("stream_count", ctypes.c_uint32),
+        ("outputs", OutputStatistics * OUTPUT_COUNT),
+        ("streams", StreamStatistics * MAX_STREAM_STATISTICS),
+        ("canvases_composed", ctypes.c_uint64),
+        ("canvases_skipped", ctypes.c_uint64),
+        ("audio_frames_mixed", ctypes.c_uint64),
+        ("audio_gain_reductions", ctypes.c_uint64),
+        ("audio_silent_spans", ctypes.c_uint64),
+        ("av_offset_ms", ctypes.c_int32),
+        ("target_delay_ms", ctypes.c_uint32),
+        ("timeline_adjustments", ctypes.c_uint32),
+        ("encoder_preset", ctypes.c_uint32),
+        ("encoder_preset_changes", ctypes.c_uint32),
+        ("reserved", ctypes.c_uint32),
+    ]
+
 
 class AudioParam(ctypes.Structure):
     _fields_ = [
@@ -110,6 +179,8 @@ def _declare(lib):
         "plenova_set_sample_callback": (ctypes.c_int, [handle, SampleCallback, vp]),
         "plenova_set_message_callback": (ctypes.c_int, [handle, MessageCallback, vp]),
         "plenova_set_mp4_state_callback": (ctypes.c_int, [handle, Mp4StateCallback, vp]),
+        "plenova_set_event_callback": (ctypes.c_int, [handle, EventCallback, vp]),
+        "plenova_get_statistics": (ctypes.c_int, [handle, ctypes.POINTER(Statistics)]),
         "plenova_set_audio_param": (ctypes.c_int, [handle, ctypes.POINTER(AudioParam)]),
         "plenova_set_video_param": (ctypes.c_int, [handle, ctypes.POINTER(VideoParam)]),
         "plenova_set_audio_layout": (ctypes.c_int, [handle, ctypes.POINTER(AudioLayout)]),

@@ -10,8 +10,8 @@ import ctypes
 import enum
 import threading
 import weakref
-from dataclasses import dataclass
-from typing import Callable, List, Optional, Sequence
+from dataclasses import dataclass, fields
+from typing import Callable, Dict, List, Optional, Sequence, Union
 
 from . import _native
 
@@ -49,6 +49,130 @@ class Mp4State(enum.IntEnum):
     STOPPED = 2
     WRITE_ERROR = 3   # e.g. a full disk; the file stays valid up to it
     OPEN_FAILED = 4
+
+
+class Output(enum.IntEnum):
+    """The outputs events and statistics name."""
+    MP4 = 0
+    RTMP_1 = 1
+    RTMP_2 = 2
+
+
+class EventKind(enum.IntEnum):
+    """What happened to an output."""
+    CONNECTING = 1    # RTMP: a connection is being made (attempt)
+    PUBLISHING = 2    # RTMP: media flow to the server
+    RECONNECTING = 3  # RTMP: no connection; attempt `attempt` comes in `delay_ms`
+    FAILED = 4        # the output gave up; text: why
+    STOPPED = 5       # stopped by the client
+    FILE_OPENED = 6   # MP4: text: the path
+    FILE_CLOSED = 7   # MP4: text: the path, bytes: its size
+    WRITE_ERROR = 8   # MP4: writing failed; text: why (the file stays valid up to it)
+
+
+def _known(kind, value):
+    """`value` as a member of the enum `kind`, or the int when it names none
+    (a newer library may report more)."""
+    return kind(value) if value in kind._value2member_map_ else value
+
+
+def _decode(raw: bytes) -> str:
+    return raw.decode(errors="replace")
+
+
+@dataclass(frozen=True)
+class Event:
+    """One event of an output (set_event_callback)."""
+    output: Union[Output, int]
+    kind: Union[EventKind, int]
+    attempt: int = 0   # CONNECTING and RECONNECTING: 1 for the first try
+    delay_ms: int = 0  # RECONNECTING: until the next try
+    bytes: int = 0     # FILE_CLOSED: the file's size
+    text: str = ""     # a path, a URL with its stream key masked, or a reason
+
+
+@dataclass(frozen=True)
+class OutputStatistics:
+    """One output. Bytes and packets count what was handed to the server or
+    the file; the latencies run from the push of a frame to its video leaving,
+    over the last 10 s."""
+    state: Optional[Union[EventKind, int]]  # the output's last event; None before any
+    reconnects: int
+    bytes_sent: int
+    packets_sent: int
+    dropped: int          # samples lost on the way (full queue, no connection)
+    queue_depth: int      # samples waiting to be sent or written
+    bitrate: int          # bit/s over the last second
+    outage_ms: int        # RTMP: time publishing was asked for but not happening
+    latency_p50_ms: int
+    latency_p99_ms: int
+    last_error: str       # empty when none
+
+
+@dataclass(frozen=True)
+class StreamStatistics:
+    """One input stream: what became of the frames pushed for it."""
+    stream_id: str        # cut to 63 characters
+    audio: bool
+    listed: bool          # the current layout lists it
+    accepted: int         # frames queued
+    refused: int          # frames the engine refused (see its log)
+    dropped_late: int     # frames that came after their time
+    dropped_full: int     # frames lost to a full queue
+    queue_depth: int      # frames waiting now
+
+
+ENCODER_PRESETS = ("veryfast", "superfast", "ultrafast")
+
+
+@dataclass(frozen=True)
+class Statistics:
+    """A snapshot of a recorder (Recorder.statistics)."""
+    outputs: Dict[Output, OutputStatistics]
+    streams: List[StreamStatistics]
+    canvases_composed: int
+    canvases_skipped: int        # given up to catch up with the timeline
+    audio_frames_mixed: int
+    audio_gain_reductions: int   # mixed frames whose sum had to be turned down
+    audio_silent_spans: int      # mixer frames no voice delivered anything for
+    av_offset_ms: int            # last video minus last audio written by the sync stage
+    target_delay_ms: int
+    timeline_adjustments: int    # moves of the media clock mapping so far
+    encoder_preset: str          # "veryfast", "superfast" or "ultrafast"
+    encoder_preset_changes: int
+
+    def stream(self, stream_id: str, audio: bool) -> Optional[StreamStatistics]:
+        """The audio or video stream of that id, or None."""
+        return next((s for s in self.streams if s.stream_id == stream_id and s.audio == audio), None)
+
+
+def _copy_fields(record, native, **special):
+    """`record` (a dataclass) from the ctypes record of the same field names;
+    `special` gives the fields whose values need converting."""
+    values = {f.name: special[f.name] if f.name in special else getattr(native, f.name)
+              for f in fields(record)}
+    return record(**values)
+
+
+def _event(native) -> Event:
+    return Event(output=_known(Output, native.output), kind=_known(EventKind, native.kind),
+                 attempt=native.attempt, delay_ms=native.delay_ms, bytes=native.bytes,
+                 text=_decode(native.text or b""))
+
+
+def _statistics(native) -> Statistics:
+    outputs = {output: _copy_fields(OutputStatistics, native.outputs[output],
+                                    state=_known(EventKind, native.outputs[output].state) or None,
+                                    last_error=_decode(native.outputs[output].last_error))
+               for output in Output}
+    count = min(native.stream_count, _native.MAX_STREAM_STATISTICS)
+    streams = [_copy_fields(StreamStatistics, s, stream_id=_decode(s.id), audio=bool(s.audio),
+                            listed=bool(s.listed))
+               for s in native.streams[:count]]
+    preset = native.encoder_preset
+    return _copy_fields(Statistics, native, outputs=outputs, streams=streams,
+                        encoder_preset=ENCODER_PRESETS[preset] if preset < len(ENCODER_PRESETS)
+                        else str(preset))
 
 
 @dataclass
@@ -334,6 +458,14 @@ class Recorder:
         """Stops the engine; the next pair of first layouts starts it again."""
         self._call("stop", self._lib.plenova_stop)
 
+    def statistics(self) -> Statistics:
+        """A snapshot of the outputs, the input streams and the mixers; cheap
+        enough to call at any rate, from any thread."""
+        native = _native.Statistics()
+        native.size = ctypes.sizeof(native)
+        self._call("statistics", self._lib.plenova_get_statistics, ctypes.byref(native))
+        return _statistics(native)
+
     # Callbacks: each is a Python callable (None clears it) run on an engine
     # thread. Every kind goes through _set_callback, which keeps the ctypes
     # trampoline alive and marks the thread while the callable runs.
@@ -357,9 +489,14 @@ class Recorder:
     def set_mp4_state_callback(self, callback: Optional[Callable[[Mp4State], None]]):
         """callback(state): the MP4 recorder's states (Mp4State; an unknown one as int)."""
         def adapt(fn, state, _user):
-            fn(Mp4State(state) if state in Mp4State._value2member_map_ else state)
+            fn(_known(Mp4State, state))
         self._set_callback("mp4_state", self._lib.plenova_set_mp4_state_callback,
                            _native.Mp4StateCallback, adapt, callback)
+
+    def set_event_callback(self, callback: Optional[Callable[[Event], None]]):
+        """callback(event): what happens to the outputs (an Event), on an engine thread."""
+        self._set_callback("event", self._lib.plenova_set_event_callback, _native.EventCallback,
+                           lambda fn, event, _user: fn(_event(event.contents)), callback)
 
     def set_canvas_callback(self, callback: Optional[Callable[[bytes], None]]):
         """callback(canvas): each composed canvas as I420 bytes, 25 a second."""

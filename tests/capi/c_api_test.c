@@ -1,10 +1,12 @@
 /* The C interface from a C99 program, through libplenova_c.so and
  * libplenova.so: two recorders at once, each with its own callbacks and user
- * pointers, record two seconds each; bad calls are refused with the
+ * pointers, record two seconds each; each sees its own MP4 file's events and
+ * statistics that count what it pushed; bad calls are refused with the
  * documented codes and crash nothing. Usage: c_api_test FOLDER */
 
 #define _POSIX_C_SOURCE 200809L
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,11 +30,32 @@ typedef struct {
   int state_count;
   long canvases;
   int canvas_size; /* of the last canvas */
+  int events;
+  int bad_events;       /* of another output, or a record of another size */
+  int opened, closed;   /* MP4 FILE_OPENED and FILE_CLOSED events */
+  char opened_path[512];
+  uint64_t closed_bytes;
 } Seen;
 
 static void on_mp4_state(int32_t state, void* user) {
   Seen* seen = (Seen*)user;
   if (seen->state_count < 8) seen->states[seen->state_count++] = state;
+}
+
+static void on_event(const plenova_event* event, void* user) {
+  Seen* seen = (Seen*)user;
+  seen->events++;
+  if (event->size != sizeof(plenova_event) || event->output != PLENOVA_OUTPUT_MP4 || event->text == NULL) {
+    seen->bad_events++;
+    return;
+  }
+  if (event->kind == PLENOVA_EVENT_FILE_OPENED) {
+    seen->opened++;
+    snprintf(seen->opened_path, sizeof seen->opened_path, "%s", event->text);
+  } else if (event->kind == PLENOVA_EVENT_FILE_CLOSED) {
+    seen->closed++;
+    seen->closed_bytes = event->bytes;
+  }
 }
 
 static void on_canvas(const uint8_t* canvas, int32_t size, void* user) {
@@ -72,6 +95,7 @@ static int start(Meeting* m, const char* folder, const char* name) {
   if (plenova_set_video_param(m->recorder, &v) != PLENOVA_OK) return 0;
   if (plenova_set_mp4_state_callback(m->recorder, on_mp4_state, &m->seen) != PLENOVA_OK) return 0;
   if (plenova_set_canvas_callback(m->recorder, on_canvas, &m->seen) != PLENOVA_OK) return 0;
+  if (plenova_set_event_callback(m->recorder, on_event, &m->seen) != PLENOVA_OK) return 0;
   snprintf(m->mp4, sizeof m->mp4, "%s/%s.mp4", folder, name);
   if (plenova_set_target_delay(m->recorder, 100) != PLENOVA_OK) return 0;
   if (plenova_start_mp4(m->recorder, m->mp4) != PLENOVA_OK) return 0;
@@ -177,6 +201,8 @@ static void check_refusals(plenova_t* live) {
   CHECK(plenova_set_sample_callback(none, NULL, NULL) == PLENOVA_ERR_INVALID);
   CHECK(plenova_set_message_callback(none, NULL, NULL) == PLENOVA_ERR_INVALID);
   CHECK(plenova_set_mp4_state_callback(none, on_mp4_state, NULL) == PLENOVA_ERR_INVALID);
+  CHECK(plenova_set_event_callback(none, on_event, NULL) == PLENOVA_ERR_INVALID);
+  CHECK(plenova_get_statistics(none, NULL) == PLENOVA_ERR_INVALID);
   CHECK(plenova_set_audio_param(none, NULL) == PLENOVA_ERR_INVALID);
   CHECK(plenova_set_video_param(none, NULL) == PLENOVA_ERR_INVALID);
   CHECK(plenova_set_audio_layout(none, NULL) == PLENOVA_ERR_INVALID);
@@ -214,6 +240,66 @@ static void check_refusals(plenova_t* live) {
     CHECK(plenova_set_target_delay(live, 1001) == PLENOVA_ERR_REFUSED);
     CHECK(plenova_set_target_delay(live, -1) == PLENOVA_ERR_REFUSED);
   }
+
+  /* Statistics records without room for their head. */
+  {
+    plenova_statistics stats;
+    memset(&stats, 0, sizeof stats);
+    CHECK(plenova_get_statistics(live, NULL) == PLENOVA_ERR_INVALID);
+    stats.size = 4;
+    CHECK(plenova_get_statistics(live, &stats) == PLENOVA_ERR_INVALID);
+    CHECK(stats.size == 4);
+  }
+}
+
+static const plenova_stream_statistics* find_stream(const plenova_statistics* stats, const char* id,
+                                                    int audio) {
+  uint32_t i;
+  for (i = 0; i < stats->stream_count && i < PLENOVA_MAX_STREAM_STATISTICS; ++i) {
+    if (strcmp(stats->streams[i].id, id) == 0 && stats->streams[i].audio == audio) return &stats->streams[i];
+  }
+  return NULL;
+}
+
+/* The statistics of a recorder that was pushed `audio` and `video` frames
+ * with a target delay of 100 ms and records to MP4; then a client whose
+ * record ends before the streams gets only what fits. */
+static void check_statistics(plenova_t* recorder, uint64_t audio, uint64_t video) {
+  static plenova_statistics stats; /* 4 KB: not on the stack */
+  const plenova_stream_statistics* mic;
+  const plenova_stream_statistics* cam;
+  memset(&stats, 0, sizeof stats);
+  stats.size = sizeof stats;
+  CHECK(plenova_get_statistics(recorder, &stats) == PLENOVA_OK);
+  CHECK(stats.size == sizeof stats);
+  CHECK(stats.stream_count == 2);
+  mic = find_stream(&stats, "mic", 1);
+  cam = find_stream(&stats, "cam", 0);
+  CHECK(mic != NULL && cam != NULL);
+  if (mic != NULL && cam != NULL) {
+    /* Every frame pushed is counted once: queued, or dropped late or full. */
+    CHECK(mic->accepted + mic->dropped_late + mic->dropped_full == audio);
+    CHECK(cam->accepted + cam->dropped_late + cam->dropped_full == video);
+    CHECK(mic->accepted > audio / 2 && cam->accepted > video / 2);
+    CHECK(mic->listed == 1 && cam->listed == 1);
+  }
+  CHECK(stats.canvases_composed >= 10);
+  CHECK(stats.audio_frames_mixed >= 10);
+  CHECK(stats.target_delay_ms == 100);
+  CHECK(stats.outputs[PLENOVA_OUTPUT_MP4].bytes_sent > 1000);
+  CHECK(stats.outputs[PLENOVA_OUTPUT_MP4].packets_sent > 10);
+  CHECK(stats.outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent == 0);
+  printf("statistics: mic %llu accepted, cam %llu accepted, %llu canvases, mp4 %llu bytes\n",
+         (unsigned long long)(mic != NULL ? mic->accepted : 0), (unsigned long long)(cam != NULL ? cam->accepted : 0),
+         (unsigned long long)stats.canvases_composed,
+         (unsigned long long)stats.outputs[PLENOVA_OUTPUT_MP4].bytes_sent);
+
+  memset(&stats, 0xab, sizeof stats);
+  stats.size = offsetof(plenova_statistics, streams);
+  CHECK(plenova_get_statistics(recorder, &stats) == PLENOVA_OK);
+  CHECK(stats.size == offsetof(plenova_statistics, streams));
+  CHECK(stats.stream_count == 2);
+  CHECK((uint32_t)stats.streams[0].audio == 0xababababu); /* beyond the record: untouched */
 }
 
 int main(int argc, char** argv) {
@@ -243,6 +329,7 @@ int main(int argc, char** argv) {
   CHECK(start(&meetings[1], argv[1], "second"));
   push(meetings, 2, 2.0);
   for (i = 0; i < 2; ++i) {
+    check_statistics(meetings[i].recorder, 2 * kMixFps, kMixFps);
     CHECK(plenova_stop_mp4(meetings[i].recorder) == PLENOVA_OK);
     plenova_destroy(meetings[i].recorder);
   }
@@ -256,8 +343,11 @@ int main(int argc, char** argv) {
     CHECK(seen->canvases >= 10);
     CHECK(seen->canvas_size == meetings[i].canvas_w * meetings[i].canvas_h * 3 / 2);
     CHECK(file_size(meetings[i].mp4) > 1000);
-    printf("recorder %d: %d states, %ld canvases, %s %ld bytes\n", i, seen->state_count, seen->canvases,
-           meetings[i].mp4, file_size(meetings[i].mp4));
+    CHECK(seen->bad_events == 0);
+    CHECK(seen->opened == 1 && strcmp(seen->opened_path, meetings[i].mp4) == 0);
+    CHECK(seen->closed == 1 && seen->closed_bytes == (uint64_t)file_size(meetings[i].mp4));
+    printf("recorder %d: %d states, %d events, %ld canvases, %s %ld bytes\n", i, seen->state_count,
+           seen->events, seen->canvases, meetings[i].mp4, file_size(meetings[i].mp4));
   }
   if (failures != 0) fprintf(stderr, "%d checks failed\n", failures);
   return failures == 0 ? 0 : 1;

@@ -142,6 +142,22 @@ DeafServer::~DeafServer() {
   for (int s : sockets_) ::close(s);
 }
 
+int FreeLoopbackPort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(s);
+  return port;
+}
+
 long long FileSize(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;

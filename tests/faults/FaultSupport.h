@@ -84,6 +84,10 @@ class DeafServer {
   std::thread thread_;
 };
 
+// A TCP port on 127.0.0.1 that was free a moment ago (bound, read back and
+// released); 0 when none could be had.
+int FreeLoopbackPort();
+
 // The size of a file, 0 when it does not exist.
 long long FileSize(const std::string& path);
 // Resident set size of this process in KiB.

@@ -11,6 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -107,6 +110,213 @@ TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted)
       << "the recording after the restart spans " << replay.picture_times.size() << " pictures from "
       << replay.picture_times.front() << " s to " << replay.picture_times.back() << " s";
 }
+
+// The events of one recorder, with the time each came.
+class EventLog {
+ public:
+  struct Entry {
+    int output, kind, attempt, delay_ms;
+    std::string text;
+    Clock::time_point at;
+  };
+
+  static void On(const PlenovaEvent* e, void* user) {
+    auto* log = static_cast<EventLog*>(user);
+    std::lock_guard<std::mutex> lock(log->mutex_);
+    log->entries_.push_back({e->output, e->kind, e->attempt, e->delay_ms, e->text, Clock::now()});
+  }
+
+  std::vector<Entry> Of(int output) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Entry> out;
+    for (const Entry& e : entries_)
+      if (e.output == output) out.push_back(e);
+    return out;
+  }
+
+  // Whether `output` published at or after `since`.
+  bool PublishedSince(int output, Clock::time_point since) {
+    for (const Entry& e : Of(output))
+      if (e.kind == PLENOVA_EVENT_PUBLISHING && e.at >= since) return true;
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;  // guards entries_; taken by engine threads and the test
+  std::vector<Entry> entries_;
+};
+
+PlenovaStatistics Statistics(IPlenova* recorder) {
+  PlenovaStatistics s{};
+  s.size = sizeof s;
+  EXPECT_EQ(recorder->GetStatistics(&s), 0);
+  return s;
+}
+
+// Polls `done` every 50 ms for up to `seconds`.
+template <typename Done>
+bool WaitFor(double seconds, Done&& done) {
+  const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+std::string KindName(int kind) {
+  switch (kind) {
+    case PLENOVA_EVENT_CONNECTING: return "connecting";
+    case PLENOVA_EVENT_PUBLISHING: return "publishing";
+    case PLENOVA_EVENT_RECONNECTING: return "reconnecting";
+    case PLENOVA_EVENT_FAILED: return "failed";
+    case PLENOVA_EVENT_STOPPED: return "stopped";
+    default: return "kind " + std::to_string(kind);
+  }
+}
+
+// What a host sees of an outage: the publisher's events go publishing ->
+// reconnecting (with its attempt and delay) -> publishing, and its statistics
+// count the reconnect, measure the outage and send bytes again after it.
+TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
+  if (std::getenv("PLENOVA_TEST_RTMP_PORT") == nullptr && std::getenv("PLENOVA_TEST_RTMP_URL") == nullptr) {
+    GTEST_SKIP() << "no RTMP test server: scripts/test.sh sets PLENOVA_TEST_RTMP_PORT when nginx is there "
+                    "(this test starts, stops and restarts a private one on a free port)";
+  }
+  const std::string folder = TempFolder("fault_outage_events");
+  const int port = FreeLoopbackPort();
+  ASSERT_GT(port, 0);
+  RtmpServer server(port, folder + "/records");
+  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:" << port;
+  const std::string stream = "outage-key";
+  const double down = FaultSeconds(4, 8);
+
+  IPlenova* recorder = CreatePlenova(folder.c_str());
+  ASSERT_NE(recorder, nullptr);
+  EventLog events;
+  ASSERT_EQ(recorder->SetEventCallback(&EventLog::On, &events), 0);
+  MeetingClient client(recorder);
+  ASSERT_TRUE(client.Start(TwoWindows(), folder + "/outage.mp4", server.Url(stream)));
+  std::atomic<bool> done{false};
+  std::thread pusher([&] {
+    while (!done) client.Run(0.5);  // media time runs on across the calls
+  });
+  const auto finish = [&] {
+    done = true;
+    pusher.join();
+    recorder->StopMp4Record();
+    recorder->StopRecord();
+    DeletePlenova(recorder);
+    server.Stop();
+  };
+
+  const bool publishing = WaitFor(10, [&] {
+    return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, Clock::time_point{}) &&
+           Statistics(recorder).outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent > 20000;
+  });
+  if (!publishing) {
+    finish();
+    FAIL() << "never published, or no bytes counted, within 10 s";
+  }
+  server.Kill();
+  const auto killed = Clock::now();
+  std::this_thread::sleep_for(std::chrono::duration<double>(down));
+  if (!server.Start()) {
+    finish();
+    FAIL() << "cannot start nginx again on 127.0.0.1:" << port;
+  }
+  const auto back = Clock::now();
+  const double downtime_ms = std::chrono::duration<double, std::milli>(back - killed).count();
+  const bool resumed = WaitFor(10, [&] { return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, back); });
+  const PlenovaStatistics after = Statistics(recorder);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const PlenovaStatistics later = Statistics(recorder);
+  finish();
+  ASSERT_TRUE(resumed) << "no publishing event within 10 s of the server coming back";
+
+  // The events: publishing, then reconnecting with attempts counted up from 1
+  // and a delay each, then publishing again; no failure; the key never shown.
+  std::vector<std::string> sequence;
+  int attempts = 0;
+  int longest_delay_ms = 0;
+  for (const EventLog::Entry& e : events.Of(PLENOVA_OUTPUT_RTMP_1)) {
+    EXPECT_EQ(e.text.find(stream), std::string::npos) << "a stream key in an event: " << e.text;
+    if (e.kind == PLENOVA_EVENT_RECONNECTING) {
+      EXPECT_EQ(e.attempt, ++attempts) << "attempts count up from 1 during one outage";
+      EXPECT_GT(e.delay_ms, 0);
+      longest_delay_ms = std::max(longest_delay_ms, e.delay_ms);
+      EXPECT_GE(e.at, killed);
+    }
+    if (e.kind == PLENOVA_EVENT_CONNECTING) continue;
+    const std::string kind = KindName(e.kind);
+    if (sequence.empty() || sequence.back() != kind) sequence.push_back(kind);
+  }
+  EXPECT_EQ(sequence, (std::vector<std::string>{"publishing", "reconnecting", "publishing", "stopped"}));
+  EXPECT_GE(attempts, 1);
+  EXPECT_TRUE(events.Of(PLENOVA_OUTPUT_RTMP_2).empty());
+
+  // The statistics: one reconnect at least, an outage about as long as the
+  // server was away (at most a retry delay and a key frame more), and bytes
+  // flowing again afterwards.
+  const PlenovaOutputStatistics& a = after.outputs[PLENOVA_OUTPUT_RTMP_1];
+  const PlenovaOutputStatistics& b = later.outputs[PLENOVA_OUTPUT_RTMP_1];
+  std::printf("[ measured ] server away %.0f ms; outage %llu ms, %u reconnects, longest retry delay %d ms; "
+              "%llu bytes sent in the 2 s after publishing again\n",
+              downtime_ms, static_cast<unsigned long long>(b.outage_ms), b.reconnects, longest_delay_ms,
+              static_cast<unsigned long long>(b.bytes_sent - a.bytes_sent));
+  EXPECT_EQ(a.state, PLENOVA_EVENT_PUBLISHING);
+  EXPECT_GE(b.reconnects, 1u);
+  EXPECT_GE(static_cast<double>(b.outage_ms), downtime_ms - 1000);
+  EXPECT_LE(static_cast<double>(b.outage_ms), downtime_ms + longest_delay_ms + 3000);
+  EXPECT_GT(b.bytes_sent, a.bytes_sent + 50000) << "2 s of a 1.5 Mbit/s meeting after the outage";
+  EXPECT_GT(b.packets_sent, a.packets_sent);
+  EXPECT_GT(b.latency_p99_ms, 0u);
+}
+
+// Accepts connections on 127.0.0.1 and never reads from them.
+class DeafServer {
+ public:
+  DeafServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    // A tiny receive buffer so that the client's writes block soon.
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        const int s = ::accept(listener_, nullptr, nullptr);
+        if (s < 0) break;
+        int small = 4096;
+        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        accepted_.fetch_add(1);
+        sockets_.push_back(s);  // only this thread touches the list until join
+      }
+    });
+  }
+  ~DeafServer() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    if (thread_.joinable()) thread_.join();
+    for (int s : sockets_) ::close(s);
+  }
+  int port() const { return port_; }
+  int accepted() const { return accepted_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<int> sockets_;
+  std::thread thread_;
+};
 
 TEST(RtmpFaultTest, AServerThatNeverReadsDoesNotHoldUpTheRecording) {
   const std::string folder = TempFolder("fault_deaf_server");

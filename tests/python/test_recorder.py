@@ -79,6 +79,26 @@ def test_refusals_raise_or_return_false_and_a_closed_recorder_refuses(log_dir):
         recorder.push_audio("nobody", bytes(3840), 0)
 
 
+def test_statistics_record_is_the_librarys_and_a_new_recorder_reads_empty(log_dir):
+    """The ctypes mirror of the statistics record has the size the library
+    fills, and a recorder that never ran reports nothing but its settings."""
+    from plenova import _native
+    with plenova.Recorder(log_dir) as recorder:
+        # Room for more than the mirror: the library says how much it filled.
+        room = (ctypes.c_uint8 * (ctypes.sizeof(_native.Statistics) + 256))()
+        native = _native.Statistics.from_buffer(room)
+        native.size = len(room)
+        assert recorder._lib.plenova_get_statistics(recorder._handle, ctypes.byref(native)) == 0
+        assert native.size == ctypes.sizeof(_native.Statistics)
+
+        recorder.set_target_delay(250)
+        stats = recorder.statistics()
+        assert stats.streams == [] and stats.canvases_composed == 0
+        assert stats.target_delay_ms == 250
+        assert set(stats.outputs) == set(plenova.Output)
+        assert all(o.state is None and o.bytes_sent == 0 and o.last_error == "" for o in stats.outputs.values())
+
+
 def i420(width, height, colour):
     frame = numpy.empty(width * height * 3 // 2, dtype=numpy.uint8)
     frame[:width * height] = colour[0]
@@ -174,3 +194,58 @@ def test_the_example_records_a_meeting(tmp_path):
                     "--seconds", "2", "--log-dir", str(tmp_path)], check=True, timeout=60)
     probe = json.loads(run_tool("ffprobe", "-v", "error", "-show_streams", "-of", "json", path))
     assert sorted(s["codec_name"] for s in probe["streams"]) == ["aac", "h264"]
+
+
+def test_events_and_statistics_of_a_recording(log_dir, tmp_path):
+    """Two seconds recorded with a late picture, a late audio frame and a
+    picture of the wrong size: the statistics count each stream's frames and
+    the MP4 output's bytes, and the events name the file and its size."""
+    path = str(tmp_path / "counted.mp4")
+    events = []
+    pushed = {"voice": 0, "cam": 0}
+    with plenova.Recorder(log_dir) as recorder:
+        recorder.set_event_callback(events.append)
+        recorder.set_output(plenova.OutputSettings(audio_bitrate=64000, wait_max_time=25))
+        recorder.set_canvas(plenova.CanvasSettings(320, 180, bitrate=300000))
+        recorder.set_target_delay(100)
+        recorder.start_mp4(path)
+        recorder.set_audio_layout(plenova.AudioLayout([plenova.AudioStream("voice")]))
+        recorder.set_video_layout([plenova.VideoStream("cam", 160, 90, 0, 0, 320, 180)])
+        picture = i420(160, 90, RED)
+        begin = time.monotonic()
+        for step in range(100):  # 2 s of 20 ms audio frames, a picture every 40 ms
+            stamp = 900_000_000 + step * 1800
+            pushed["voice"] += recorder.push_audio("voice", tone(440, step * 960, 960), stamp)
+            if step % 2 == 0:
+                pushed["cam"] += recorder.push_video("cam", picture, 160, 90, stamp)
+            if step == 60:
+                # Half a second behind what was already shown and mixed.
+                pushed["cam"] += recorder.push_video("cam", picture, 160, 90, stamp - 45000)
+                pushed["voice"] += recorder.push_audio("voice", tone(440, 0, 960), stamp - 45000)
+                assert recorder.push_video("cam", picture[:-1], 160, 90, stamp) is False
+            delay = begin + (step + 1) * 0.02 - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+        running = recorder.statistics()
+        recorder.stop_mp4()
+        stopped = recorder.statistics()
+
+    assert running.target_delay_ms == 100
+    assert running.canvases_composed >= 25 and running.audio_frames_mixed >= 50
+    for stream_id, audio in (("voice", True), ("cam", False)):
+        stream = running.stream(stream_id, audio)
+        assert stream is not None and stream.listed, running.streams
+        assert stream.accepted + stream.dropped_late + stream.dropped_full == pushed[stream_id], stream
+        assert stream.dropped_late >= 1, stream
+    assert running.stream("cam", False).refused == 1
+
+    mp4 = running.outputs[plenova.Output.MP4]
+    assert mp4.state == plenova.EventKind.FILE_OPENED
+    assert mp4.bytes_sent > 1000 and mp4.packets_sent > 50, mp4
+    assert running.outputs[plenova.Output.RTMP_1].state is None
+    assert stopped.outputs[plenova.Output.MP4].state == plenova.EventKind.FILE_CLOSED
+
+    assert [(e.output, e.kind) for e in events] == [(plenova.Output.MP4, plenova.EventKind.FILE_OPENED),
+                                                   (plenova.Output.MP4, plenova.EventKind.FILE_CLOSED)], events
+    assert os.path.samefile(events[0].text, path) and os.path.samefile(events[1].text, path)
+    assert events[1].bytes == os.path.getsize(path)

@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--input {tmp}/notes.txt", 1, "cannot read input {tmp}/notes.txt"},
         Refusal{"--mp4 {tmp}/file/out.mp4", 1, "MP4 output: cannot create the folder {tmp}/file"},
         Refusal{"--no-mp4 --rtmp rtmp://127.0.0.1:{port}/live/s", 1, "is unreachable: cannot connect"},
-        Refusal{"--help", 0, "--sync-marks"}));
+        Refusal{"--help", 0, "--sync-marks"},
+        Refusal{"--version", 0, "plenova-record " PLENOVA_VERSION_STRING "\n"}));
 
 // True when the engine takes a layout and frames; false while it refuses.
 bool EngineRuns(const std::string& log_dir) {
@@ -139,7 +140,8 @@ TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   const std::string mp4 = dir.File("meeting.mp4");
   const CommandResult r = RunRecorder(dir, kTwoParticipants + std::string("--sync-marks --progress --mp4 ") + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("elapsed="), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("\nprogress=continue\n"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("\nprogress=end\n"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("MP4: " + mp4), std::string::npos) << r.output;
   ExpectPlayableMp4(mp4, 640, 360, 3.0);
   // A picture from the middle of the file shows both participants' colours

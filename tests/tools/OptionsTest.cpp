@@ -63,7 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--no-mp4"}, "needs at least one --rtmp"},
         Refusal{{"--no-mp4", "--mp4", "a.mp4", "--rtmp", "rtmp://h/l/s"}, "contradict"},
         Refusal{{"--sync-marks=yes"}, "takes no value"},
-        Refusal{{"--mp4", ""}, "1 to 255 characters"}));
+        Refusal{{"--mp4", ""}, "1 to 255 characters"},
+        Refusal{{"--progress=", "--duration", "1"}, "--progress takes -, fd:N or a file name"},
+        Refusal{{"--progress", "fd:one"}, "--progress fd:N takes a descriptor number"},
+        Refusal{{"--progress", "fd:-2"}, "--progress fd:N takes a descriptor number"}));
 
 TEST(Options, DefaultsRecordTwoSyntheticParticipantsToMp4) {
   const ParseResult r = Parse({});
@@ -112,7 +115,7 @@ TEST(Options, EveryValueReachesItsField) {
   EXPECT_EQ(o.sample_rate, 44100);
   EXPECT_EQ(o.channels, 1);
   EXPECT_DOUBLE_EQ(o.duration, 2.5);
-  EXPECT_TRUE(o.progress);
+  EXPECT_EQ(o.progress, "-") << "--progress without a value: standard output";
   EXPECT_EQ(o.preview, "p.png");
   EXPECT_DOUBLE_EQ(o.preview_interval, 0.5);
   EXPECT_EQ(o.log_dir, "logs");
@@ -120,14 +123,50 @@ TEST(Options, EveryValueReachesItsField) {
   EXPECT_EQ(o.local_port, 20000);
 }
 
-TEST(Options, HelpWinsOverOtherwiseBadArgumentsAndNamesEveryOption) {
+// The value of --progress may be left out; a following option is not taken
+// for it, a following word is.
+TEST(Options, ProgressGoesToStandardOutputADescriptorOrAFile) {
+  const struct {
+    std::vector<std::string> args;
+    std::string progress;
+  } cases[] = {{{"--duration", "1"}, ""},
+               {{"--progress"}, "-"},
+               {{"--progress", "--duration", "1"}, "-"},
+               {{"--progress", "-", "--duration", "1"}, "-"},
+               {{"--progress", "fd:3"}, "fd:3"},
+               {{"--progress=fd:12", "--duration", "1"}, "fd:12"},
+               {{"--progress", "run/progress.txt", "--duration", "1"}, "run/progress.txt"}};
+  for (const auto& c : cases) {
+    const ParseResult r = Parse(c.args);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.progress, c.progress) << c.args[0];
+    EXPECT_DOUBLE_EQ(r.options.duration, c.args.size() > 1 && c.args.back() == "1" ? 1.0 : 0.0) << c.args[0];
+  }
+  EXPECT_EQ(ProgressDescriptor("fd:12"), 12);
+  EXPECT_EQ(ProgressDescriptor("fd:"), -1);
+  EXPECT_EQ(ProgressDescriptor("12"), -1);
+}
+
+// A refused URL is repeated without its stream key.
+TEST(Options, RefusedRtmpUrlsAreShownWithoutTheirKey) {
+  const ParseResult r = Parse({"--rtmp", "rtmp://host:99999/live/secret-key"});
+  ASSERT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("rtmp://host:99999/live/****"), std::string::npos) << r.error;
+  EXPECT_EQ(r.error.find("secret-key"), std::string::npos) << r.error;
+}
+
+TEST(Options, HelpAndVersionWinOverOtherwiseBadArgumentsAndHelpNamesEveryOption) {
+  const ParseResult version = Parse({"--participants", "0", "--version"});
+  EXPECT_TRUE(version.ok) << version.error;
+  EXPECT_TRUE(version.options.version);
   const ParseResult r = Parse({"--participants", "0", "--help"});
   EXPECT_TRUE(r.options.help);
   const std::string help = HelpText();
   for (const char* name : {"--participants", "--input", "--camera-off", "--sync-marks", "--layout", "--canvas",
                            "--fit", "--crop", "--source-size", "--mp4", "--no-mp4", "--rtmp", "--local-ip",
                            "--local-port", "--video-bitrate", "--audio-bitrate", "--sample-rate", "--channels",
-                           "--duration", "--progress", "--preview", "--preview-interval", "--log-dir", "--help"}) {
+                           "--duration", "--progress", "--preview", "--preview-interval", "--log-dir", "--help",
+                           "--version"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }

@@ -1,12 +1,21 @@
 // A whole run of the program's client logic against a scripted engine, on
 // the manual clock: the order of the calls, the settings handed over, the
-// preview, and the clean stop on every way out.
+// preview, what the engine's events and statistics become on the screen, in
+// the progress blocks and in the summary, and the clean stop on every way
+// out.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,10 +30,16 @@ namespace {
 using testing::TempDir;
 
 // Accepts everything, writes a few bytes to the MP4 path per push, paints a
-// grey canvas for every picture of participant 1, and logs each call.
+// grey canvas for every picture of participant 1, and logs each call. Its
+// outputs report events as the engine's do (the publisher's URL masked), and
+// when asked it loses the RTMP connection for a while; its statistics count
+// the pictures.
 class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
  public:
+  static constexpr uint64_t kLatePictures = 2;
+
   int push_result = 0;
+  uint64_t outage_at_video = 0;  // 0: no outage; else lost at this picture, back 20 later
   int mp4_start_state = 1;  // state reported by StartMp4Record
   std::atomic<bool>* interrupt_after_videos = nullptr;
   uint64_t videos_before_interrupt = 0;
@@ -61,11 +76,17 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
   }
   int StartMp4Record(const char* path) override {
     mp4_ = std::fopen(path, "wb");
+    mp4_path_ = path;
     if (state_ != nullptr) state_(1, mp4_start_state);
+    if (mp4_start_state == 1) Fire(PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_OPENED, 0, 0, 0, path);
     return Log("StartMp4Record " + std::string(path));
   }
   int StopMp4Record() override {
-    if (mp4_ != nullptr) std::fclose(mp4_);
+    if (mp4_ != nullptr) {
+      std::fclose(mp4_);
+      Fire(PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0, std::filesystem::file_size(mp4_path_),
+           mp4_path_.c_str());
+    }
     mp4_ = nullptr;
     return Log("StopMp4Record");
   }
@@ -81,6 +102,14 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
   int PushVideoFrame(int, int, const char* id, int, void*, int, uint64_t, uint32_t) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (mp4_ != nullptr) std::fputc('v', mp4_);
+    ++pictures_;
+    if (outage_at_video != 0 && pictures_ == outage_at_video) {
+      Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_RECONNECTING, 1, 1000, 0, "connection reset by peer");
+    } else if (outage_at_video != 0 && pictures_ == outage_at_video + 10) {
+      Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_RECONNECTING, 2, 2000, 0, "connection refused");
+    } else if (outage_at_video != 0 && pictures_ == outage_at_video + 20) {
+      Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_PUBLISHING, 0, 0, 0, masked_url_.c_str());
+    }
     if (std::string(id) == "participant-1" && canvas_ != nullptr) {
       std::vector<unsigned char> canvas(video.target_w * video.target_h * 3 / 2, 128);
       canvas_(canvas.data(), static_cast<int>(canvas.size()));
@@ -91,12 +120,42 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
     }
     return push_result;
   }
-  int StopRecord() override { return Log("StopRecord"); }
-  int StartRecord(const char* url) override { return Log("StartRecord " + std::string(url)); }
+  int StopRecord() override {
+    Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_STOPPED, 0, 0, 0, masked_url_.c_str());
+    return Log("StopRecord");
+  }
+  int StartRecord(const char* url) override {
+    const std::string text(url);
+    masked_url_ = text.substr(0, text.rfind('/') + 1) + "****";
+    Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_CONNECTING, 1, 0, 0, masked_url_.c_str());
+    Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_PUBLISHING, 0, 0, 0, masked_url_.c_str());
+    return Log("StartRecord " + text);
+  }
   const char* GetVersion() override { return PLENOVA_VERSION_STRING; }
   int SetTargetDelay(int) override { return 0; }
-  int SetEventCallback(PlenovaEventCallback, void*) override { return 0; }
-  int GetStatistics(PlenovaStatistics*) override { return -1; }
+  int SetEventCallback(PlenovaEventCallback callback, void* user) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_ = callback;
+    events_user_ = user;
+    calls_.push_back("SetEventCallback");
+    return 0;
+  }
+  int GetStatistics(PlenovaStatistics* out) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    PlenovaStatistics s{};
+    s.size = sizeof s;
+    s.canvases_composed = pictures_ / 2;
+    s.stream_count = 1;
+    std::snprintf(s.streams[0].id, sizeof s.streams[0].id, "participant-1");
+    s.streams[0].accepted = pictures_;
+    s.streams[0].dropped_late = kLatePictures;
+    s.streams[0].listed = 1;
+    s.outputs[PLENOVA_OUTPUT_MP4].bytes_sent = pictures_ * 10;
+    s.outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent = pictures_ * 1000;
+    s.outputs[PLENOVA_OUTPUT_RTMP_1].reconnects = outage_at_video != 0 && pictures_ > outage_at_video ? 2 : 0;
+    std::memcpy(out, &s, std::min<size_t>(out->size, sizeof s));
+    return 0;
+  }
   void UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) override {
     Log("UpdateAudioStreamInfo " + std::to_string(u->audioStreamCount));
   }
@@ -113,13 +172,30 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
     calls_.push_back(call);
     return 0;
   }
+  void Fire(int output, int kind, int attempt, int delay_ms, uint64_t bytes, const char* text) {
+    if (events_ == nullptr) return;
+    PlenovaEvent e{};
+    e.size = sizeof e;
+    e.output = output;
+    e.kind = kind;
+    e.attempt = attempt;
+    e.delay_ms = delay_ms;
+    e.bytes = bytes;
+    e.text = text;
+    events_(&e, events_user_);
+  }
 
-  // Guards calls_, mp4_ and videos_; taken by the test thread and the
-  // pushing threads.
+  // Guards calls_, mp4_, videos_, pictures_ and the event callback; taken by
+  // the test thread, the main thread of the run and the pushing threads.
   std::mutex mutex_;
   std::vector<std::string> calls_;
   std::FILE* mp4_ = nullptr;
+  std::string mp4_path_;
+  std::string masked_url_;
   uint64_t videos_ = 0;
+  uint64_t pictures_ = 0;
+  PlenovaEventCallback events_ = nullptr;
+  void* events_user_ = nullptr;
   PlenovaCanvasCallback canvas_ = nullptr;
   Mp4RecordStateCallback state_ = nullptr;
 };
@@ -195,7 +271,7 @@ TEST_F(RecordingRun, DrivesTheEngineInClientOrderAndFinishesTheFileOnCtrlC) {
   options_.camera_off = {2};
   options_.preview = dir_.File("preview.png");
   options_.preview_interval = 0.5;
-  options_.progress = true;
+  options_.progress = "-";
   options_.log_dir = dir_.path().string();
   // Ended by Ctrl-C once enough pictures went in and a preview was written:
   // the main loop and the pushers share the fake clock, so progress, not
@@ -208,7 +284,8 @@ TEST_F(RecordingRun, DrivesTheEngineInClientOrderAndFinishesTheFileOnCtrlC) {
   EXPECT_NE(err_.find("interrupted, finishing the recording"), std::string::npos) << err_;
   const std::string mp4 = dir_.File("out/meeting.mp4");
   EXPECT_EQ(engine_.Calls(),
-            (std::vector<std::string>{"PlenovaInit", "SetAuidoParam", "SetVideoParam", "SetMp4RecordCallback 1",
+            (std::vector<std::string>{"PlenovaInit", "SetEventCallback", "SetAuidoParam", "SetVideoParam",
+                                      "SetMp4RecordCallback 1",
                                       "StartMp4Record " + mp4, "StartRecord " + url, "UpdateAudioStreamInfo 3",
                                       "UpdateVideoStreamInfo 2", "UpdatePictureStreamInfo 1", "StopMp4Record",
                                       "StopRecord", "PlenovaUnint"}));
@@ -231,15 +308,11 @@ TEST_F(RecordingRun, DrivesTheEngineInClientOrderAndFinishesTheFileOnCtrlC) {
   ASSERT_TRUE(testing::DecodePng(options_.preview, &preview));
   EXPECT_EQ(preview.width, 320);
   EXPECT_EQ(preview.height, 180);
-  EXPECT_EQ(out_.find("elapsed="), 0u) << out_;
-  EXPECT_NE(out_.find(" canvases="), std::string::npos) << out_;
+  EXPECT_EQ(out_.find("elapsed_ms="), 0u) << out_;
+  EXPECT_NE(out_.find("\ncanvases="), std::string::npos) << out_;
   EXPECT_NE(out_.find("MP4: " + mp4), std::string::npos) << out_;
   EXPECT_NE(out_.find("Preview: " + options_.preview), std::string::npos) << out_;
-  // The stream key stays off the screen.
-  EXPECT_NE(out_.find("RTMP: published to " + url.substr(0, url.rfind('/') + 1) + "****"),
-            std::string::npos)
-      << out_;
-  EXPECT_EQ(out_.find("live/meeting"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("RTMP 1: " + url.substr(0, url.rfind('/')) + "/****: published"), std::string::npos) << out_;
 }
 
 TEST_F(RecordingRun, RefusedFirstFramesStopTheEngineAndPointToTheLog) {
@@ -257,6 +330,112 @@ TEST_F(RecordingRun, AnMp4ThatCannotBeOpenedEndsTheRunWithAFailure) {
   EXPECT_EQ(Run(), kExitFailure);
   EXPECT_NE(err_.find("MP4 file could not be opened"), std::string::npos) << err_;
   EXPECT_EQ(StopCalls(), (std::vector<std::string>{"StopMp4Record", "PlenovaUnint"}));
+}
+
+// The key=value blocks of a progress stream: each line of a block is one
+// key=value pair; each block ends with "progress=...".
+std::vector<std::vector<std::pair<std::string, std::string>>> ProgressBlocks(const std::string& text) {
+  std::vector<std::vector<std::pair<std::string, std::string>>> blocks(1);
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) break;  // the summary follows the last block
+    blocks.back().emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    if (line.rfind("progress=", 0) == 0) blocks.emplace_back();
+  }
+  blocks.pop_back();
+  return blocks;
+}
+
+std::string Value(const std::vector<std::pair<std::string, std::string>>& block, const std::string& key) {
+  for (const auto& [k, v] : block) {
+    if (k == key) return v;
+  }
+  return "(missing)";
+}
+
+TEST_F(RecordingRun, EventsAndStatisticsReachTheStateLinesTheProgressBlocksAndTheSummary) {
+  testing::LoopbackPort server(true);
+  const std::string app = "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live/";
+  options_.rtmp = {app + "secret-key-123"};
+  options_.progress = "-";
+  options_.duration = 0;
+  engine_.outage_at_video = 20;
+  engine_.interrupt_after_videos = &interrupted_;
+  engine_.videos_before_interrupt = 120;
+  ASSERT_EQ(Run(), 0) << err_;
+  const std::string mp4 = dir_.File("out/meeting.mp4");
+
+  // As they happen: the file, the outage and its end.
+  for (const std::string& line : std::vector<std::string>{
+           "MP4: recording to " + mp4, "RTMP 1: connecting to " + app + "****", "RTMP 1: publishing",
+        "RTMP 1: reconnecting (attempt 1, next in 1000 ms): connection reset by peer",
+        "RTMP 1: reconnecting (attempt 2, next in 2000 ms): connection refused",
+        "RTMP 1: publishing again after an outage of ", "RTMP 1: stopped", "MP4: finished " + mp4}) {
+    EXPECT_NE(err_.find(line), std::string::npos) << line << " in\n" << err_;
+  }
+
+  // Blocks of key=value lines, "progress=end" only on the last, then the summary.
+  const auto blocks = ProgressBlocks(out_);
+  ASSERT_GE(blocks.size(), 2u) << out_;
+  for (size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].back().second, "continue");
+  const auto& last = blocks.back();
+  EXPECT_EQ(last.back(), (std::pair<std::string, std::string>{"progress", "end"}));
+  EXPECT_EQ(Value(last, "mp4_state"), "finished");
+  EXPECT_EQ(Value(last, "rtmp1_state"), "stopped");
+  EXPECT_EQ(Value(last, "rtmp1_reconnects"), "2");
+  EXPECT_EQ(Value(last, "stream.participant-1.video.dropped_late"), std::to_string(ScriptedEngine::kLatePictures));
+  EXPECT_EQ(Value(last, "rtmp2_state"), "(missing)") << "one publisher asked for";
+  // The scripted engine composes a canvas per two pictures and sends 1000 bytes a picture.
+  EXPECT_EQ(std::stoull(Value(last, "rtmp1_bytes")) / 2000, std::stoull(Value(last, "canvases")));
+  EXPECT_EQ(Value(last, "out_time_ms"), std::to_string(std::stoull(Value(last, "canvases")) * 40));
+
+  // The summary counts the outage; the stream key is printed nowhere.
+  const size_t summary = out_.find("Recorded ");
+  ASSERT_NE(summary, std::string::npos) << out_;
+  EXPECT_GT(summary, out_.find("progress=end"));
+  EXPECT_NE(out_.find("RTMP 1: " + app + "****: published "), std::string::npos) << out_;
+  EXPECT_NE(out_.find(", 1 outage, "), std::string::npos) << out_;
+  EXPECT_NE(out_.find("(2 reconnects)"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Dropped: 2 frames late (2 video, 0 audio)"), std::string::npos) << out_;
+  EXPECT_EQ((out_ + err_).find("secret-key-123"), std::string::npos);
+}
+
+// --progress FILE and --progress fd:N get the same blocks; standard output
+// gets only the summary.
+TEST_F(RecordingRun, ProgressGoesToAFileOrAnOpenDescriptor) {
+  const std::string file = dir_.File("progress.txt");
+  std::FILE* sink = std::tmpfile();
+  ASSERT_NE(sink, nullptr);
+  for (const std::string& where : {file, "fd:" + std::to_string(fileno(sink))}) {
+    SCOPED_TRACE(where);
+    options_.progress = where;
+    ASSERT_EQ(Run(), 0) << err_;
+    EXPECT_EQ(out_.find("progress="), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("Recorded "), 0u) << out_;
+  }
+  std::ifstream written(file);
+  const std::string from_file((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  const std::string from_fd = Read(sink);
+  for (const std::string* text : {&from_file, &from_fd}) {
+    const auto blocks = ProgressBlocks(*text);
+    ASSERT_FALSE(blocks.empty()) << *text;
+    EXPECT_EQ(blocks.back().back().second, "end");
+    EXPECT_EQ(text->substr(text->size() - 13), "progress=end\n");
+  }
+}
+
+TEST_F(RecordingRun, AProgressDestinationThatCannotBeWrittenIsRefusedBeforeTheEngineStarts) {
+  const int closed = 987;  // far above what the run itself opens
+  ASSERT_EQ(::fcntl(closed, F_GETFD), -1);
+  options_.progress = "fd:" + std::to_string(closed);
+  EXPECT_EQ(Run(), kExitFailure);
+  EXPECT_NE(err_.find("--progress fd:" + std::to_string(closed) + ": "), std::string::npos) << err_;
+  options_.progress = dir_.File("no-such-folder/progress.txt");
+  EXPECT_EQ(Run(), kExitFailure);
+  EXPECT_NE(err_.find("--progress " + options_.progress + ": No such file"), std::string::npos) << err_;
+  EXPECT_TRUE(engine_.Calls().empty());
 }
 
 }  // namespace

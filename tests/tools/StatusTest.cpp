@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/plenova-record/EngineEvents.h"
 #include "tools/plenova-record/Status.h"
@@ -21,71 +24,222 @@ RunStatus Busy() {
   s.mp4_bytes = 5 * 1024 * 1024 + 512 * 1024;
   s.mp4_state = 1;
   s.rtmp_count = 1;
-  s.rtmp_state = "Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/a (code 1)";
+  s.rtmp_message = "Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/a (code 1)";
   return s;
 }
 
-std::map<std::string, std::string> KeyValues(const std::string& line) {
-  std::map<std::string, std::string> out;
-  std::istringstream in(line);
-  std::string pair;
-  while (in >> pair) {
-    const size_t eq = pair.find('=');
-    EXPECT_NE(eq, std::string::npos) << pair;
-    out[pair.substr(0, eq)] = pair.substr(eq + 1);
+// Busy() as the engine's events and statistics describe it: two publishers,
+// the first reconnecting, and two streams.
+RunStatus Reporting() {
+  RunStatus s = Busy();
+  s.rtmp_count = 2;
+  s.outputs[PLENOVA_OUTPUT_MP4].kind = PLENOVA_EVENT_FILE_OPENED;
+  OutputView& rtmp1 = s.outputs[PLENOVA_OUTPUT_RTMP_1];
+  rtmp1.kind = PLENOVA_EVENT_RECONNECTING;
+  rtmp1.attempt = 2;
+  rtmp1.delay_ms = 2000;
+  s.outputs[PLENOVA_OUTPUT_RTMP_2].kind = PLENOVA_EVENT_PUBLISHING;
+  s.have_statistics = true;
+  PlenovaStatistics& st = s.statistics;
+  st.canvases_composed = 93100;
+  st.audio_frames_mixed = 186000;
+  st.av_offset_ms = -12;
+  PlenovaOutputStatistics& out = st.outputs[PLENOVA_OUTPUT_RTMP_1];
+  out.bytes_sent = 123456789;
+  out.packets_sent = 270000;
+  out.reconnects = 3;
+  out.outage_ms = 6400;
+  out.latency_p50_ms = 85;
+  out.latency_p99_ms = 116;
+  std::snprintf(out.last_error, sizeof out.last_error, "Connection refused\nby rtmp://127.0.0.1/live/key?t=1");
+  st.outputs[PLENOVA_OUTPUT_MP4].packets_sent = 280000;
+  st.stream_count = 2;
+  std::snprintf(st.streams[0].id, sizeof st.streams[0].id, "alice");
+  st.streams[0].audio = 1;
+  st.streams[0].dropped_late = 4;
+  std::snprintf(st.streams[1].id, sizeof st.streams[1].id, "bob smith=1");
+  st.streams[1].dropped_late = 7;
+  st.streams[1].dropped_full = 1;
+  st.streams[1].accepted = 93000;
+  return s;
+}
+
+// The lines of a progress block as (key, value), checking that each is one.
+std::vector<std::pair<std::string, std::string>> Lines(const std::string& block) {
+  std::vector<std::pair<std::string, std::string>> out;
+  std::istringstream in(block);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    EXPECT_NE(eq, std::string::npos) << line;
+    out.emplace_back(line.substr(0, eq), line.substr(eq + 1));
   }
+  EXPECT_EQ(block.back(), '\n');
   return out;
 }
 
-TEST(Status, ProgressLineIsOneKeyValuePairPerFieldEvenWithSpacesInMessages) {
-  const auto kv = KeyValues(FormatProgressLine(Busy()));
-  EXPECT_EQ(kv.at("elapsed"), "3725.4");
-  EXPECT_EQ(kv.at("canvases"), "93135");
-  EXPECT_EQ(kv.at("video_pushed"), "186000");
+std::map<std::string, std::string> Map(const std::vector<std::pair<std::string, std::string>>& lines) {
+  return {lines.begin(), lines.end()};
+}
+
+TEST(Status, ProgressBlockHasOneKeyPerLineForEachOutputAndStreamAndEndsWithProgress) {
+  const auto lines = Lines(FormatProgressBlock(Reporting(), false));
+  const auto kv = Map(lines);
+  EXPECT_EQ(kv.size(), lines.size()) << "a key given twice";
+  EXPECT_EQ(lines.front().first, "elapsed_ms");
+  EXPECT_EQ(lines.back(), (std::pair<std::string, std::string>{"progress", "continue"}));
+  EXPECT_EQ(kv.at("elapsed_ms"), "3725400");
+  EXPECT_EQ(kv.at("canvases"), "93100");  // the engine's count when it reports one
+  EXPECT_EQ(kv.at("out_time_ms"), "3724000");
+  EXPECT_EQ(kv.at("out_time"), "01:02:04.000");
   EXPECT_EQ(kv.at("video_refused"), "3");
-  EXPECT_EQ(kv.at("audio_refused"), "0");
-  EXPECT_EQ(kv.at("mp4_bytes"), std::to_string(5 * 1024 * 1024 + 512 * 1024));
+  EXPECT_EQ(kv.at("av_offset_ms"), "-12");
   EXPECT_EQ(kv.at("mp4_state"), "recording");
-  EXPECT_EQ(kv.at("rtmp_state").find(' '), std::string::npos);
-  EXPECT_EQ(kv.size(), 9u);
+  EXPECT_EQ(kv.at("mp4_bytes"), std::to_string(5 * 1024 * 1024 + 512 * 1024));
+  EXPECT_EQ(kv.at("mp4_packets"), "280000");
+  EXPECT_EQ(kv.at("rtmp1_state"), "reconnecting");
+  EXPECT_EQ(kv.at("rtmp1_bytes"), "123456789");
+  EXPECT_EQ(kv.at("rtmp1_reconnects"), "3");
+  EXPECT_EQ(kv.at("rtmp1_outage_ms"), "6400");
+  EXPECT_EQ(kv.at("rtmp1_latency_p50_ms"), "85");
+  EXPECT_EQ(kv.at("rtmp1_latency_p99_ms"), "116");
+  EXPECT_EQ(kv.at("rtmp1_last_error"), "Connection refused by rtmp://127.0.0.1/live/****");
+  EXPECT_EQ(kv.at("rtmp2_state"), "publishing");
+  EXPECT_EQ(kv.at("stream.alice.audio.dropped_late"), "4");
+  EXPECT_EQ(kv.at("stream.bob_smith_1.video.dropped_late"), "7");
+  EXPECT_EQ(kv.at("stream.bob_smith_1.video.dropped_full"), "1");
+  EXPECT_EQ(kv.at("stream.bob_smith_1.video.accepted"), "93000");
+
+  const auto last = Lines(FormatProgressBlock(Reporting(), true));
+  EXPECT_EQ(last.back(), (std::pair<std::string, std::string>{"progress", "end"}));
+}
+
+TEST(Status, WithoutEventsOrStatisticsTheBlockFallsBackToWhatTheProgramSaw) {
+  RunStatus s = Busy();
+  const auto kv = Map(Lines(FormatProgressBlock(s, false)));
+  EXPECT_EQ(kv.at("canvases"), "93135");  // the canvas callback's count
+  EXPECT_EQ(kv.at("mp4_state"), "recording");  // the MP4 state report
+  EXPECT_EQ(kv.at("rtmp1_state"), "waiting");
+  EXPECT_EQ(kv.count("rtmp2_state"), 0u);
+  EXPECT_EQ(kv.count("stream.alice.audio.accepted"), 0u);
+  s.mp4_enabled = false;
+  s.rtmp_count = 0;
+  const auto bare = Map(Lines(FormatProgressBlock(s, false)));
+  EXPECT_EQ(bare.count("mp4_state") + bare.count("mp4_bytes") + bare.count("rtmp1_state"), 0u);
 }
 
 TEST(Status, StatusLineShowsTimeCountsSizeAndStatesOnOneLine) {
   const std::string line = FormatStatusLine(Busy());
   for (const char* part : {"1:02:05", "canvases 93135", "video 186000 pushed (3 refused)", "audio 372000 pushed",
-                           "mp4 5.5 MB recording", "rtmp Message:"}) {
+                           "mp4 5.5 MB recording", "rtmp Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/****"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
   EXPECT_EQ(line.find('\n'), std::string::npos);
   RunStatus quiet;
   EXPECT_EQ(FormatStatusLine(quiet).find("refused"), std::string::npos);
   EXPECT_EQ(FormatStatusLine(quiet).find("mp4"), std::string::npos);
+  EXPECT_EQ(FormatStatusLine(quiet).find("dropped"), std::string::npos);
 }
 
-TEST(Status, SizesAndTimesRoundAtUnitBoundaries) {
+TEST(Status, StatusLineFollowsTheEventsOfEachPublisher) {
+  RunStatus s = Reporting();
+  std::string line = FormatStatusLine(s);
+  for (const char* part : {"canvases 93100", "dropped 11 late, 1 full", "rtmp1 reconnecting (attempt 2, next in 2000 ms)",
+                           "rtmp2 publishing"}) {
+    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  }
+  s.outputs[PLENOVA_OUTPUT_RTMP_1].kind = PLENOVA_EVENT_PUBLISHING;
+  s.outputs[PLENOVA_OUTPUT_RTMP_2].kind = PLENOVA_EVENT_FAILED;
+  s.outputs[PLENOVA_OUTPUT_RTMP_2].text = "server refused the stream";
+  line = FormatStatusLine(s);
+  EXPECT_NE(line.find("rtmp1 publishing  rtmp2 failed: server refused the stream"), std::string::npos) << line;
+}
+
+TEST(Status, SizesTimesAndRoundingAtUnitBoundaries) {
   EXPECT_EQ(FormatBytes(1023), "1023 B");
   EXPECT_EQ(FormatBytes(1536), "1.5 KB");
   EXPECT_EQ(FormatBytes(int64_t{3} << 30), "3.0 GB");
   EXPECT_EQ(FormatElapsed(59.9), "0:00:59");
   EXPECT_EQ(FormatElapsed(-1), "0:00:00");
+  EXPECT_EQ(FormatSeconds(999), "999 ms");
+  EXPECT_EQ(FormatSeconds(6449), "6.4 s");
 }
 
-TEST(Status, SummaryGivesFilesAndTheBitRateAchieved) {
-  RunSummary s;
-  s.duration_s = 8;
-  s.mp4_path = "/tmp/m.mp4";
+struct MaskCase {
+  std::string text;
+  std::string masked;
+};
+
+class UrlMask : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(UrlMask, HidesStreamKeysQueriesAndPasswords) { EXPECT_EQ(MaskUrls(GetParam().text), GetParam().masked); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Status, UrlMask,
+    ::testing::Values(MaskCase{"rtmp://127.0.0.1:1935/live/key", "rtmp://127.0.0.1:1935/live/****"},
+                      MaskCase{"rtmp://h/live/key?token=abc", "rtmp://h/live/****?****"},
+                      MaskCase{"rtmp://h/live?token=abc", "rtmp://h/****?****"},
+                      MaskCase{"rtmps://user:pw@h/app/room/key", "rtmps://user:****@h/app/room/****"},
+                      MaskCase{"rtmp://h/live/****", "rtmp://h/live/****"},
+                      MaskCase{"rtmp://h", "rtmp://h"},
+                      MaskCase{"to rtmp://a/l/k1 and (rtmp://b/l/k2) failed", "to rtmp://a/l/**** and (rtmp://b/l/****) failed"},
+                      MaskCase{"no url here: /live/key", "no url here: /live/key"}));
+
+TEST(Status, SummaryGivesFilesBytesDropsAndEachPublishersOutages) {
+  RunSummary summary;
+  RunStatus& s = summary.status;
+  s = Reporting();
+  s.elapsed_s = 8;
   s.mp4_bytes = 1'000'000;
-  s.rtmp_urls = {"rtmp://127.0.0.1/live/a"};
-  s.previews = {"p.png"};
   s.audio_refused = 2;
-  const std::string text = FormatSummary(s);
-  EXPECT_NE(text.find("Recorded 8.0 s"), std::string::npos) << text;
-  EXPECT_NE(text.find("MP4: /tmp/m.mp4 (976.6 KB, 1000 kbit/s)"), std::string::npos) << text;
-  EXPECT_NE(text.find("2 audio refused"), std::string::npos) << text;
-  EXPECT_NE(text.find("RTMP: published to rtmp://127.0.0.1/live/****"), std::string::npos) << text;
-  EXPECT_NE(text.find("Preview: p.png"), std::string::npos) << text;
-  s.mp4_bytes = -1;
-  EXPECT_NE(FormatSummary(s).find("was not written"), std::string::npos);
+  summary.mp4_path = "/tmp/m.mp4";
+  summary.rtmp_urls = {"rtmp://127.0.0.1/live/a-key", "rtmp://127.0.0.1/backup/b-key"};
+  summary.previews = {"p.png"};
+  OutputView& rtmp1 = s.outputs[PLENOVA_OUTPUT_RTMP_1];
+  rtmp1.kind = PLENOVA_EVENT_STOPPED;
+  rtmp1.published = true;
+  rtmp1.outages = 2;
+  rtmp1.outage_ms = 6449;
+  OutputView& rtmp2 = s.outputs[PLENOVA_OUTPUT_RTMP_2];
+  rtmp2.kind = PLENOVA_EVENT_FAILED;
+  rtmp2.text = "server refused the stream";
+  const std::string text = FormatSummary(summary);
+  for (const char* line : {"Recorded 8.0 s: 93100 canvases; pushed 186000 video and 372000 audio frames "
+                           "(3 video and 2 audio refused)\n",
+                           "Dropped: 11 frames late (7 video, 4 audio), 1 for a full queue\n",
+                           "MP4: /tmp/m.mp4 (976.6 KB, 1000 kbit/s)\n",
+                           "RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, 2 outages, 6.4 s in all "
+                           "(3 reconnects)\n",
+                           "RTMP 2: rtmp://127.0.0.1/backup/****: not published (failed: server refused the stream)\n",
+                           "Preview: p.png\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
+  }
+  EXPECT_EQ(text.find("-key"), std::string::npos) << text;
+
+  rtmp1.outages = 0;
+  rtmp2.kind = PLENOVA_EVENT_RECONNECTING;
+  rtmp2.attempt = 4;
+  rtmp2.delay_ms = 8000;
+  rtmp2.published = true;
+  rtmp2.outages = 1;
+  rtmp2.outage_ms = 20000;
+  EXPECT_NE(FormatSummary(summary).find("RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, no outage (3 reconnects)"),
+            std::string::npos) << FormatSummary(summary);
+  EXPECT_NE(FormatSummary(summary).find(": published 0 B, 1 outage, 20.0 s in all; at the end reconnecting (attempt 4, "
+                                        "next in 8000 ms)\n"),
+            std::string::npos) << FormatSummary(summary);
+
+  // An engine that reports nothing: no counts are made up.
+  RunSummary bare;
+  bare.status = Busy();
+  bare.status.mp4_bytes = -1;
+  bare.mp4_path = "/tmp/m.mp4";
+  bare.rtmp_urls = {"rtmp://127.0.0.1/live/a-key"};
+  const std::string quiet = FormatSummary(bare);
+  EXPECT_NE(quiet.find("was not written"), std::string::npos) << quiet;
+  EXPECT_NE(quiet.find("RTMP 1: rtmp://127.0.0.1/live/****: the engine reported nothing of it"), std::string::npos)
+      << quiet;
+  EXPECT_EQ(quiet.find("Dropped"), std::string::npos) << quiet;
 }
 
 TEST(EngineEvents, CopiesOnlyARequestedCanvasOfTheExpectedSize) {

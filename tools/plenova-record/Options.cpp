@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "tools/plenova-record/Status.h"
+
 namespace plenova::record {
 namespace {
 
@@ -65,12 +67,18 @@ struct OptionDef {
   bool takes_value;
   // Applies the value; returns an error line or empty.
   std::function<std::string(RecordOptions&, const std::string&)> apply;
+  // The value may be left out: then it is `absent_value`. Given apart from
+  // the option, it is the next argument unless that starts with '-' (other
+  // than "-" itself).
+  bool value_optional = false;
+  const char* absent_value = "";
 };
 
 std::vector<OptionDef> Definitions() {
   return {
       {"--help", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
       {"-h", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
+      {"--version", false, [](RecordOptions& o, const std::string&) { o.version = true; return std::string(); }},
       {"--participants", true,
        [](RecordOptions& o, const std::string& v) {
          return IntInRange("--participants", v, 0, kMaxParticipants, &o.participants);
@@ -127,7 +135,7 @@ std::vector<OptionDef> Definitions() {
          const size_t path = v.find('/', 7);  // after "rtmp://"
          const size_t name = path == std::string::npos ? std::string::npos : v.find('/', path + 1);
          if (!ParseRtmpHostPort(v, &host, &port) || name == std::string::npos || name + 1 >= v.size()) {
-           return "--rtmp takes rtmp://HOST[:PORT]/APP/STREAM; got '" + v + "'";
+           return "--rtmp takes rtmp://HOST[:PORT]/APP/STREAM; got '" + MaskUrl(v) + "'";
          }
          o.rtmp.push_back(v);
          return std::string();
@@ -172,7 +180,16 @@ std::vector<OptionDef> Definitions() {
          o.duration = d;
          return std::string();
        }},
-      {"--progress", false, [](RecordOptions& o, const std::string&) { o.progress = true; return std::string(); }},
+      {"--progress", true,
+       [](RecordOptions& o, const std::string& v) {
+         if (v.empty()) return std::string("--progress takes -, fd:N or a file name");
+         if (v.rfind("fd:", 0) == 0 && ProgressDescriptor(v) < 0) {
+           return "--progress fd:N takes a descriptor number; got '" + v + "'";
+         }
+         o.progress = v;
+         return std::string();
+       },
+       true, "-"},
       {"--preview", true,
        [](RecordOptions& o, const std::string& v) {
          if (v.empty()) return std::string("--preview needs a file name");
@@ -249,7 +266,10 @@ ParseResult ParseOptions(int argc, const char* const* argv) {
                                             : "unexpected argument '" + arg + "' (see --help)";
       return result;
     }
-    if (def->takes_value && !has_inline) {
+    if (def->takes_value && !has_inline && def->value_optional) {
+      const bool next_is_value = i + 1 < argc && (std::string(argv[i + 1]) == "-" || argv[i + 1][0] != '-');
+      value = next_is_value ? argv[++i] : def->absent_value;
+    } else if (def->takes_value && !has_inline) {
       if (i + 1 >= argc) {
         result.error = arg + " needs a value";
         return result;
@@ -265,9 +285,15 @@ ParseResult ParseOptions(int argc, const char* const* argv) {
       return result;
     }
   }
-  if (!result.options.help) result.error = CheckWhole(result.options);
+  if (!result.options.help && !result.options.version) result.error = CheckWhole(result.options);
   result.ok = result.error.empty();
   return result;
+}
+
+int ProgressDescriptor(const std::string& destination) {
+  int fd = -1;
+  if (destination.rfind("fd:", 0) != 0 || !ParseInt(destination.substr(3), &fd) || fd < 0) return -1;
+  return fd;
 }
 
 bool ParseRtmpHostPort(const std::string& url, std::string* host, int* port) {
@@ -330,12 +356,18 @@ Outputs
   --duration SECONDS     stop after this long; 0 runs until Ctrl-C (default 0)
 
 While it runs
-  --progress             one machine-readable key=value line per second on stdout
+  --progress [DEST]      about once a second a block of key=value lines (counts,
+                         each output's state, bytes, reconnects and outage time,
+                         each stream's dropped frames), ending with
+                         progress=continue, and progress=end after the last;
+                         DEST is - (standard output, the default), fd:N (an open
+                         descriptor) or a file
   --preview FILE.png     write the current canvas as PNG every few seconds
   --preview-interval S   seconds between previews (default 2)
   --log-dir DIR          folder that receives LiveRecordLog (default: the
                          program's folder; Log.xml there sets the log level)
   -h, --help             this text
+  --version              the program's version
 
 Exit status: 0 after a clean run; 2 for bad arguments; 1 for unreadable inputs, an
 unwritable output folder, an unreachable RTMP server or an engine refusal.

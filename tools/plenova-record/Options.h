@@ -32,11 +32,14 @@ struct RecordOptions {
   int sample_rate = 48000;      // Hz
   int channels = 2;
   double duration = 0;  // seconds; 0: until Ctrl-C
-  bool progress = false;
+  // Where progress blocks go: empty for nowhere, "-" for standard output,
+  // "fd:N" for an open descriptor, anything else names a file.
+  std::string progress;
   std::string preview;  // PNG path; empty: no preview
   double preview_interval = 2;  // seconds
   std::string log_dir;          // folder that receives LiveRecordLog; empty: the program's folder
   bool help = false;
+  bool version = false;
 
   // Synthetic participants after defaults are applied.
   int SyntheticCount() const;
@@ -54,6 +57,9 @@ ParseResult ParseOptions(int argc, const char* const* argv);
 
 // The --help text.
 std::string HelpText();
+
+// The descriptor of a "fd:N" progress destination, or -1 for anything else.
+int ProgressDescriptor(const std::string& destination);
 
 // Splits "rtmp://host[:port]/app/name" into host and port (1935 when absent).
 // False for anything that is not an rtmp:// URL with a host.

@@ -1,13 +1,15 @@
 #include "tools/plenova-record/Recording.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
-#include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "tools/plenova-record/EngineEvents.h"
 #include "tools/plenova-record/MediaFileSource.h"
@@ -49,6 +51,7 @@ Recording::Recording(const RecordOptions& options, EngineFactory factory, const 
 
 Recording::~Recording() {
   if (engine_ != nullptr) Stop();
+  if (progress_owned_) std::fclose(progress_);
 }
 
 int Recording::Fail(const std::string& message) {
@@ -56,7 +59,44 @@ int Recording::Fail(const std::string& message) {
   return kExitFailure;
 }
 
+int Recording::OpenProgress() {
+  const std::string& where = options_.progress;
+  if (where.empty()) return 0;
+  if (where == "-") {
+    progress_ = out_;
+    return 0;
+  }
+  const int fd = ProgressDescriptor(where);
+  if (fd >= 0) {
+    // A stream of its own on a copy, so that closing it leaves the caller's
+    // descriptor open.
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    progress_ = copy >= 0 ? fdopen(copy, "w") : nullptr;
+    if (progress_ == nullptr) {
+      const std::string error = std::strerror(errno);
+      if (copy >= 0) close(copy);
+      return Fail("--progress " + where + ": " + error);
+    }
+  } else {
+    progress_ = std::fopen(where.c_str(), "w");
+    if (progress_ == nullptr) return Fail("--progress " + where + ": " + std::strerror(errno));
+  }
+  progress_owned_ = true;
+  return 0;
+}
+
+void Recording::WriteProgress(const RunStatus& status, bool last) {
+  if (progress_ == nullptr || progress_failed_) return;
+  const std::string block = FormatProgressBlock(status, last);
+  if (std::fputs(block.c_str(), progress_) < 0 || std::fflush(progress_) != 0) {
+    progress_failed_ = true;
+    std::fprintf(err_, "\nplenova-record: writing progress to %s failed (%s); no more progress is written\n",
+                 options_.progress.c_str(), std::strerror(errno));
+  }
+}
+
 int Recording::Prepare() {
+  if (int rc = OpenProgress(); rc != 0) return rc;
   format_.width = options_.source_w;
   format_.height = options_.source_h;
   format_.sample_rate = options_.sample_rate;
@@ -88,7 +128,7 @@ int Recording::Prepare() {
     int port = 0;
     ParseRtmpHostPort(url, &host, &port);
     if (!CheckTcpReachable(host, port, kConnectTimeoutMs, &error)) {
-      return Fail("RTMP server of " + log::MaskUrl(url) + " is unreachable: " + error);
+      return Fail("RTMP server of " + MaskUrl(url) + " is unreachable: " + error);
     }
   }
   return 0;
@@ -101,6 +141,9 @@ int Recording::StartEngine() {
   EngineEvents::Instance().Reset(options_.canvas_w * options_.canvas_h * 3 / 2);
   engine_->PlenovaInit(reinterpret_cast<void*>(&EngineEvents::OnCanvas), nullptr,
                        reinterpret_cast<void*>(&EngineEvents::OnMessage));
+  // Without events the outputs' states fall back to the MP4 state reports
+  // and the publishers' messages.
+  engine_->SetEventCallback(&OutputTracker::OnEvent, &tracker_);
 
   // The engine copies these strings.
   const std::string mp4_folder = mp4_path_.empty() ? std::string() : fs::path(mp4_path_).parent_path().string();
@@ -136,7 +179,7 @@ int Recording::StartEngine() {
   }
   if (!options_.rtmp.empty()) {
     if (engine_->StartRecord(url_1.c_str()) != 0) {
-      return Fail("the engine refused to publish to " + log::MaskUrl(url_1) + see_log);
+      return Fail("the engine refused to publish to " + MaskUrl(url_1) + see_log);
     }
     rtmp_started_ = true;
   }
@@ -182,8 +225,21 @@ RunStatus Recording::Status(double elapsed) const {
   s.mp4_state = events.mp4_state();
   s.rtmp_count = static_cast<int>(options_.rtmp.size());
   const std::vector<std::string> messages = events.Messages();
-  s.rtmp_state = messages.empty() ? "publishing" : messages.back();
+  if (!messages.empty()) s.rtmp_message = messages.back();
+  const uint32_t now = platform::TimeGetTime();
+  for (int i = 0; i < PLENOVA_OUTPUT_COUNT; ++i) s.outputs[i] = tracker_.View(i, now);
+  if (engine_ != nullptr) {
+    s.statistics.size = sizeof s.statistics;
+    s.have_statistics = engine_->GetStatistics(&s.statistics) == 0;
+  } else {
+    s.have_statistics = have_last_statistics_;
+    s.statistics = last_statistics_;
+  }
   return s;
+}
+
+void Recording::PrintEvents(bool tty) {
+  for (const std::string& line : tracker_.TakeLines()) std::fprintf(err_, "%s%s\n", tty ? "\n" : "", line.c_str());
 }
 
 void Recording::WritePreview(double elapsed) {
@@ -216,12 +272,13 @@ bool Recording::Loop() {
     }
     const std::vector<std::string> messages = events.Messages();
     for (; messages_shown_ < messages.size(); ++messages_shown_) {
-      std::fprintf(err_, "%sRTMP: %s\n", tty ? "\n" : "", messages[messages_shown_].c_str());
+      std::fprintf(err_, "%sRTMP: %s\n", tty ? "\n" : "", MaskUrls(messages[messages_shown_]).c_str());
     }
+    PrintEvents(tty);
     if (elapsed_ >= next_status) {
       const RunStatus status = Status(elapsed_);
       if (tty) std::fprintf(err_, "\r%s\033[K", FormatStatusLine(status).c_str());
-      if (options_.progress) std::fprintf(out_, "%s\n", FormatProgressLine(status).c_str());
+      WriteProgress(status, false);
       std::fflush(out_);
       // Whole seconds from the start; seconds the loop missed are not made up.
       next_status = std::floor(elapsed_) + 1.0;
@@ -252,6 +309,8 @@ void Recording::Stop() {
     failed_ = true;
   }
   mp4_started_ = rtmp_started_ = false;
+  last_statistics_.size = sizeof last_statistics_;
+  have_last_statistics_ = engine_->GetStatistics(&last_statistics_) == 0;
   engine_->PlenovaUnint();
   engine_.reset();
 }
@@ -266,21 +325,19 @@ int Recording::Run() {
   Stop();
   // A canvas asked for just before the end still makes it into the preview.
   if (!options_.preview.empty()) WritePreview(elapsed_);
+  PrintEvents(false);
 
   RunSummary summary;
-  summary.duration_s = elapsed_;
+  summary.status = Status(elapsed_);
   summary.mp4_path = mp4_path_;
-  summary.mp4_bytes = mp4_path_.empty() ? -1 : FileSize(mp4_path_);
   summary.rtmp_urls = options_.rtmp;
-  summary.canvases = EngineEvents::Instance().canvases();
-  summary.video_pushed = counters_.video_pushed.load();
-  summary.video_refused = counters_.video_refused.load();
-  summary.audio_pushed = counters_.audio_pushed.load();
-  summary.audio_refused = counters_.audio_refused.load();
   summary.previews = previews_;
+  WriteProgress(summary.status, true);
   std::fprintf(out_, "%s", FormatSummary(summary).c_str());
   std::fflush(out_);
-  if (!mp4_path_.empty() && summary.mp4_bytes <= 0) return Fail("no MP4 file was written to " + mp4_path_);
+  if (!mp4_path_.empty() && summary.status.mp4_bytes <= 0) {
+    return Fail("no MP4 file was written to " + mp4_path_);
+  }
   return failed_ ? kExitFailure : 0;
 }
 

@@ -16,6 +16,7 @@
 #include "platform/Thread.h"
 #include "tools/plenova-record/MeetingPlan.h"
 #include "tools/plenova-record/Options.h"
+#include "tools/plenova-record/OutputTracker.h"
 #include "tools/plenova-record/ParticipantPusher.h"
 #include "tools/plenova-record/Status.h"
 
@@ -46,11 +47,16 @@ class Recording {
 
  private:
   int Fail(const std::string& message);
+  int OpenProgress();
   int Prepare();
   int StartEngine();
   bool Loop();
+  void PrintEvents(bool tty);
   void Stop();
+  // The status now; the statistics come from the engine while it lives, then
+  // from the last taken before it was destroyed.
   RunStatus Status(double elapsed) const;
+  void WriteProgress(const RunStatus& status, bool last);
   void WritePreview(double elapsed);
 
   const RecordOptions& options_;
@@ -62,7 +68,13 @@ class Recording {
   SourceFormat format_;
   std::vector<std::unique_ptr<ParticipantSource>> sources_;
   std::string mp4_path_;
+  std::FILE* progress_ = nullptr;  // out_, or a stream of its own (progress_owned_)
+  bool progress_owned_ = false;
+  bool progress_failed_ = false;   // a write failed: no more blocks
+  OutputTracker tracker_;  // the engine's event callback reports here: outlives engine_
   std::unique_ptr<IPlenova, std::function<void(IPlenova*)>> engine_;  // destroyed through factory_.destroy
+  bool have_last_statistics_ = false;
+  PlenovaStatistics last_statistics_{};  // taken before the engine is destroyed
   AudioParam audio_param_{};
   VideoParam video_param_{};
   PushCounters counters_;

@@ -23,6 +23,9 @@ void InstallSignalHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A progress reader that goes away must not end the recording: the write
+  // fails instead.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
@@ -32,6 +35,10 @@ int main(int argc, char** argv) {
   const ParseResult parsed = ParseOptions(argc, argv);
   if (parsed.options.help) {
     std::printf("%s", HelpText().c_str());
+    return 0;
+  }
+  if (parsed.options.version) {
+    std::printf("plenova-record %s\n", PLENOVA_VERSION_STRING);
     return 0;
   }
   if (!parsed.ok) {
