@@ -164,7 +164,7 @@ enum {
   PLENOVA_EVENT_PUBLISHING = 2,   /* RTMP: media flow to the server */
   PLENOVA_EVENT_RECONNECTING = 3, /* RTMP: no connection; attempt `attempt` comes in `delay_ms` */
   PLENOVA_EVENT_FAILED = 4,       /* the output gave up; text: why */
-  PLENOVA_EVENT_STOPPED = 5,      /* stopped by the client */
+  PLENOVA_EVENT_STOPPED = 5,      /* RTMP: stopped by the client (MP4: FILE_CLOSED) */
   PLENOVA_EVENT_FILE_OPENED = 6,  /* MP4: text: the path */
   PLENOVA_EVENT_FILE_CLOSED = 7,  /* MP4: text: the path, bytes: its size */
   PLENOVA_EVENT_WRITE_ERROR = 8   /* MP4: writing failed; text: why (the file stays valid up to it) */

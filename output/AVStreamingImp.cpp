@@ -319,6 +319,19 @@ bool AVStreamingImp::TakeKeyFrameRequest() {
   return file || first || second;
 }
 
+void AVStreamingImp::SetEventSink(EventSink* sink) {
+  m_mp4Writer->SetEventSink(sink);
+  m_RtmpStreaming_1->SetEventSink(sink, PLENOVA_OUTPUT_RTMP_1);
+  m_RtmpStreaming_2->SetEventSink(sink, PLENOVA_OUTPUT_RTMP_2);
+}
+
+void AVStreamingImp::CollectStatistics(PlenovaOutputStatistics* outputs, int count) {
+  if (outputs == nullptr) return;
+  if (count > PLENOVA_OUTPUT_MP4) m_mp4Writer->CollectStatistics(&outputs[PLENOVA_OUTPUT_MP4]);
+  if (count > PLENOVA_OUTPUT_RTMP_1) m_RtmpStreaming_1->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_1]);
+  if (count > PLENOVA_OUTPUT_RTMP_2) m_RtmpStreaming_2->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_2]);
+}
+
 bool AVStreamingImp::WriteData(const AVSample* sample) {
   if (sample == nullptr || sample->buffer == nullptr || sample->buffer->data == nullptr ||
       sample->buffer->len < 1) {

@@ -72,6 +72,8 @@ class AVStreamingImp : public IAVStreaming {
                        int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) override;
   void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) override;
   bool Mp4RecordRequested() override;
+  void SetEventSink(EventSink* sink) override;
+  void CollectStatistics(PlenovaOutputStatistics* outputs, int count) override;
   bool RtmpRequested() override;
   bool TakeKeyFrameRequest() override;
 

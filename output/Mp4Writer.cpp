@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <unordered_map>
 
 #include "common/MemoryPool.h"
@@ -105,6 +106,7 @@ void Mp4Writer::SetState(Recording* recording, State state) {
   }
   m_wake.notify_all();
   PLN_LOG_ERROR("_Plenova_ MP4 %s: %s", path.c_str(), StateName(state));
+  ReportEvent(state, path);
   Mp4RecordStateCallback callback;
   int32_t streamid;
   {
@@ -113,6 +115,39 @@ void Mp4Writer::SetState(Recording* recording, State state) {
     streamid = m_streamId;
   }
   if (callback != nullptr) callback(streamid, state);
+}
+
+void Mp4Writer::ReportEvent(State state, const std::string& path) {
+  switch (state) {
+    case kStarted:
+      m_report.Report(PLENOVA_EVENT_FILE_OPENED, path);
+      break;
+    case kStopped: {
+      std::error_code error;
+      const auto size = std::filesystem::file_size(path, error);
+      // The file is final: closing it is the recording's stop.
+      m_report.Report(PLENOVA_EVENT_FILE_CLOSED, path, 0, 0, error ? 0 : static_cast<uint64_t>(size));
+      break;
+    }
+    case kWriteError:
+      m_report.Report(PLENOVA_EVENT_WRITE_ERROR,
+                      path + ": writing failed or could not keep up; the file plays up to it");
+      break;
+    case kOpenFailed:
+      m_report.Report(PLENOVA_EVENT_FAILED, path + ": the file could not be created");
+      break;
+    case kNothingRecorded:
+      m_report.Report(PLENOVA_EVENT_FAILED, path + ": no video key frame came; nothing was recorded");
+      break;
+    case kNone:
+      break;
+  }
+}
+
+void Mp4Writer::SetEventSink(EventSink* sink) { m_report.SetSink(sink, PLENOVA_OUTPUT_MP4); }
+
+void Mp4Writer::CollectStatistics(PlenovaOutputStatistics* out) const {
+  m_report.Fill(out, platform::TimeGetTime(), &m_videoLatency);
 }
 
 void Mp4Writer::OnLibraryState(uint32_t token, uint32_t state) {
@@ -145,6 +180,7 @@ void Mp4Writer::QueueFinishLocked(Recording* recording) {
   item.kind = Item::Kind::kFinish;
   item.recording = recording;
   m_queue.push_back(std::move(item));
+  m_report.SetQueueDepth(m_queue.size());
 }
 
 void Mp4Writer::DropSamplesLocked(const Recording* recording) {
@@ -153,7 +189,9 @@ void Mp4Writer::DropSamplesLocked(const Recording* recording) {
   });
   for (auto it = end; it != m_queue.end(); ++it)
     if (it->block) m_queuedBytes -= static_cast<size_t>(it->block->len);
+  m_report.CountDropped(static_cast<uint64_t>(m_queue.end() - end));
   m_queue.erase(end, m_queue.end());
+  m_report.SetQueueDepth(m_queue.size());
 }
 
 int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4AudioDesc& audio) {
@@ -268,6 +306,7 @@ void Mp4Writer::Write(const AVSample& sample, MemoryPool* pool) {
       // The library does not keep up: the recording ends here rather than
       // hold up the engine.
       ++m_overflows;
+      m_report.CountDropped();
       failed = m_current;
     } else {
       PooledBlock block(pool->GetEmptyBuffer(in->len), PoolReturn{pool});
@@ -287,6 +326,7 @@ void Mp4Writer::Write(const AVSample& sample, MemoryPool* pool) {
       item.key = sample.isKeyFrame != 0;
       m_queuedBytes += len;
       m_queue.push_back(std::move(item));
+      m_report.SetQueueDepth(m_queue.size());
     }
   }
   if (failed != nullptr) {
@@ -352,11 +392,14 @@ void Mp4Writer::Run() {
           if (waiting.kind != Item::Kind::kSample) keep.push_back(std::move(waiting));
         m_queue.swap(keep);
         m_queuedBytes = 0;
+        m_report.CountDropped(dropped);
+        m_report.SetQueueDepth(m_queue.size());
         if (dropped > 0) PLN_LOG_ERROR("_Plenova_ MP4 shutdown: %zu samples not written", dropped);
       }
       if (!m_queue.empty()) {
         item = std::move(m_queue.front());
         m_queue.pop_front();
+        m_report.SetQueueDepth(m_queue.size());
         if (item.block) m_queuedBytes -= static_cast<size_t>(item.block->len);
       }
     }
@@ -374,6 +417,7 @@ bool Mp4Writer::ProcessOne() {
     } else {
       item = std::move(m_queue.front());
       m_queue.pop_front();
+      m_report.SetQueueDepth(m_queue.size());
       if (item.block) m_queuedBytes -= static_cast<size_t>(item.block->len);
     }
   }
@@ -444,7 +488,9 @@ void Mp4Writer::Send(Recording& recording, const Item& item, uint64_t ms) {
                                                     item.video ? kTarvaneTagVideo : kTarvaneTagAudio,
                                                     ms);
   if (result == 0) {
-    (item.video ? m_videoLatency : m_audioLatency).Add(block.tick, platform::TimeGetTime());
+    const uint32_t now = platform::TimeGetTime();
+    (item.video ? m_videoLatency : m_audioLatency).Add(block.tick, now);
+    m_report.CountSent(static_cast<size_t>(block.len), now);
     return;
   }
   if (WorthLogging(++m_writeFailures)) {

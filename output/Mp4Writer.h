@@ -12,12 +12,14 @@
 #include "common/LatencyStats.h"
 #include "common/PoolBuffer.h"
 #include "output/AVSample.h"
+#include "output/OutputReporter.h"
 #include "output/OutputTimeline.h"
 #include "platform/Thread.h"
 #include "tarvane/Tarvane.h"
 
 namespace plenova {
 
+class EventSink;
 class MemoryPool;
 
 // The MP4 recorder library's two entry points. The recorder object hands in
@@ -75,6 +77,12 @@ class Mp4Writer {
   ~Mp4Writer();
   Mp4Writer(const Mp4Writer&) = delete;
   Mp4Writer& operator=(const Mp4Writer&) = delete;
+
+  // Where this writer's events go (borrowed; null: nowhere); before the
+  // first Start. Its statistics, from any thread without waiting for a
+  // frame's lock.
+  void SetEventSink(EventSink* sink);
+  void CollectStatistics(PlenovaOutputStatistics* out) const;
 
   // Where this writer's states go: (streamid, state). Any thread.
   void SetStateCallback(int32_t streamid, Mp4RecordStateCallback callback);
@@ -154,6 +162,8 @@ class Mp4Writer {
   // queued samples are dropped and its file is finished. Any thread; takes
   // m_mutex, never held while the client is called.
   void SetState(Recording* recording, State state);
+  // The host's event for a recording's new state.
+  void ReportEvent(State state, const std::string& path);
   void QueueFinishLocked(Recording* recording);
   void DropSamplesLocked(const Recording* recording);
   // Writer thread.
@@ -197,6 +207,8 @@ class Mp4Writer {
   LatencyStats m_audioLatency;
   LatencyStats m_videoLatency;
   uint64_t m_writeFailures = 0;
+
+  OutputReporter m_report;
 
   platform::Thread m_thread;
 };

@@ -29,6 +29,7 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
   if (units_.size() >= kMaxUnits && keepNewest) {
     RtmpDataUnit oldest = units_.front();
     units_.pop_front();
+    dropped_.fetch_add(1, std::memory_order_relaxed);
     if (pool_ != nullptr)
       pool_->PutEmptyBuffer(oldest.buffer);
     else
@@ -37,7 +38,7 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
   if (units_.size() >= kMaxUnits) {
     // The send side is not keeping up (or not sending yet): the newest sample
     // goes, so what is queued stays in order.
-    if (dropped_++ % kDropLogEvery == 0) PLN_RAW_ERROR("delete audio data");
+    if (dropped_.fetch_add(1, std::memory_order_relaxed) % kDropLogEvery == 0) PLN_RAW_ERROR("delete audio data");
     return true;
   }
   PoolBuffer* buffer = pool_ != nullptr ? pool_->GetEmptyBuffer(len) : nullptr;
@@ -51,6 +52,7 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
   buffer->tick = tick;
   std::memcpy(buffer->data, data, static_cast<size_t>(len));
   units_.push_back(RtmpDataUnit{buffer, isKeyFrame});
+  depth_.store(units_.size(), std::memory_order_relaxed);
   return true;
 }
 
@@ -67,6 +69,7 @@ std::unique_ptr<RtmpDataUnit> RtmpDataQueue::GetData(uint8_t sending) {
   if (units_.empty()) return nullptr;
   auto unit = std::make_unique<RtmpDataUnit>(units_.front());
   units_.pop_front();
+  depth_.store(units_.size(), std::memory_order_relaxed);
   return unit;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -55,6 +56,10 @@ class RtmpDataQueue {
   std::unique_ptr<RtmpDataUnit> GetData(uint8_t sending);
 
   size_t Size() const;
+  // Samples dropped so far for want of room, and the units queued now;
+  // read without the lock (statistics).
+  uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  size_t Depth() const { return depth_.load(std::memory_order_relaxed); }
 
  private:
   // Guards `pool_` and `units_`; taken by the sync thread (put), the send
@@ -62,7 +67,8 @@ class RtmpDataQueue {
   mutable platform::Mutex mutex_;
   MemoryPool* pool_ = nullptr;  // borrowed
   std::deque<RtmpDataUnit> units_;
-  uint64_t dropped_ = 0;  // discarded puts
+  std::atomic<uint64_t> dropped_{0};  // samples dropped for want of room
+  std::atomic<size_t> depth_{0};      // units_.size(), for readers without the lock
   // Refused takes since the last log line; send thread only.
   int32_t refused_ = 0;
 };

@@ -1,7 +1,9 @@
 #include "output/RtmpStreaming.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -133,7 +135,8 @@ void RtmpStreaming::SetState(State state, uint32_t attempt, uint32_t delay_ms,
   {
     std::lock_guard lock(m_stateMutex);
     previous = m_state;
-    if (previous == state) return;
+    // Each try of a reconnection is news to the host; other states once.
+    if (previous == state && state != State::kReconnecting) return;
     m_state = state;
   }
   std::string url;
@@ -143,7 +146,40 @@ void RtmpStreaming::SetState(State state, uint32_t attempt, uint32_t delay_ms,
   }
   PLN_LOG_ERROR("'s _Plenova_ RTMP %s -> %s URL:%s try=%u next_in=%ums %s", StateName(previous),
                 StateName(state), url.c_str(), attempt, delay_ms, reason.c_str());
-  if (state == State::kPublishing) NotifyMessage("_Plenova_ RTMP publishing ", kMessagePublishing);
+  const uint32_t now = platform::TimeGetTime();
+  const auto attempt_number = static_cast<int32_t>(std::min<uint32_t>(attempt, INT32_MAX));
+  const auto delay = static_cast<int32_t>(std::min<uint32_t>(delay_ms, INT32_MAX));
+  switch (state) {
+    case State::kConnecting:
+      m_report.OutageBegins(now);
+      m_report.ResetRate();
+      m_report.Report(PLENOVA_EVENT_CONNECTING, url, 1);
+      break;
+    case State::kPublishing:
+      m_report.OutageEnds(now);
+      m_report.Report(PLENOVA_EVENT_PUBLISHING, url);
+      NotifyMessage("_Plenova_ RTMP publishing ", kMessagePublishing);
+      break;
+    case State::kReconnecting:
+      m_report.OutageBegins(now);
+      m_report.SetLastError(reason);
+      m_report.Report(PLENOVA_EVENT_RECONNECTING, reason, attempt_number, delay);
+      break;
+    case State::kStopped:
+      m_report.OutageEnds(now);
+      m_report.Report(PLENOVA_EVENT_STOPPED, url);
+      break;
+  }
+}
+
+void RtmpStreaming::SetEventSink(EventSink* sink, PlenovaOutput output) {
+  m_report.SetSink(sink, output);
+}
+
+void RtmpStreaming::CollectStatistics(PlenovaOutputStatistics* out) const {
+  m_report.Fill(out, platform::TimeGetTime(), &m_videoLatency);
+  out->dropped += m_audioQueue.Dropped() + m_videoQueue.Dropped();
+  out->queue_depth = static_cast<uint32_t>(m_audioQueue.Depth() + m_videoQueue.Depth());
 }
 
 void RtmpStreaming::LogSettingsLocked() {
@@ -342,7 +378,10 @@ bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, 
   if (!m_running) return false;
   // Until a connection takes them, the queues keep the newest samples: a
   // connection made late begins with what is recent.
-  const bool waiting = state() != State::kPublishing;
+  // So does a connection that has not sent its first key frame yet: the
+  // key frame asked for when it was made must find room behind the samples
+  // queued before it, which it will never send.
+  const bool waiting = state() != State::kPublishing || !m_flowing.load();
   if (type == static_cast<int32_t>(kStreamTypeAudio)) {
     m_audioQueue.PutData(data, len, ts, key, tick, waiting);
   } else {
@@ -478,7 +517,9 @@ uint32_t RtmpStreaming::ScheduleRetry(uint32_t now, const Failure& failure) {
   const uint32_t delay = RetryDelayMs(m_attempt);
   m_retryAt = now + delay;
   const bool first = state() != State::kReconnecting;
-  SetState(State::kReconnecting, m_attempt, delay, failure.message);
+  m_report.CountReconnect();
+  // The try that comes next is the (failed tries + 1)th.
+  SetState(State::kReconnecting, m_attempt + 1, delay, failure.message);
   // The client hears of a failure once, when it begins.
   if (first && m_running) NotifyMessage(failure.message, failure.code);
   return delay;
@@ -494,6 +535,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     if (!Connect(&failure)) return m_running ? ScheduleRetry(now, failure) : kWaitForWork;
     m_attempt = 0;
     m_announced = false;
+    m_flowing = false;
     // A new connection counts its own time from its first key frame.
     m_timeline = OutputTimeline{};
     m_audioGrid.Reset();
@@ -505,6 +547,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
   }
   if (m_restart.exchange(false)) {
     m_timeline.Restart();
+    m_flowing = false;
     for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
     m_heldAudio.clear();
   }
@@ -531,6 +574,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     Disconnect();
     m_attempt = 0;
     m_retryAt = now;
+    m_report.CountReconnect();
     SetState(State::kReconnecting, 1, 0, "_Plenova_ RTMP 推送视频流失败，重新初始化");
     NotifyMessage("_Plenova_ RTMP 推送视频流失败，重新初始化", kMessageConnectFailed);
     return 0;
@@ -580,6 +624,7 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
   const bool key = unit->isKeyFrame != 0;
   if (m_timeline.Video(stamp, key) != OutputTimeline::Verdict::kWrite) return true;
   if (!Push(*unit, false, VideoTime(m_timeline.Ms(stamp)))) return !key;
+  if (key) m_flowing = true;
   // The audio that waited for this key frame, from its stamp on.
   while (!m_heldAudio.empty()) {
     Unit held = std::move(m_heldAudio.front());
@@ -634,7 +679,9 @@ bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t timestam
                        audio ? kWendrelKindAudio : kWendrelKindVideo, audio ? 1 : 0,
                        audio ? 0 : unit.isKeyFrame);
   if (ok) {
-    (audio ? m_audioLatency : m_videoLatency).Add(unit.buffer->tick, platform::TimeGetTime());
+    const uint32_t now = platform::TimeGetTime();
+    (audio ? m_audioLatency : m_videoLatency).Add(unit.buffer->tick, now);
+    m_report.CountSent(static_cast<size_t>(len), now);
     if (audio) {
       ++m_audioSamplesSent;
       m_audioFailures = 0;

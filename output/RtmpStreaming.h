@@ -10,6 +10,7 @@
 
 #include "common/FrameGrid.h"
 #include "common/LatencyStats.h"
+#include "output/OutputReporter.h"
 #include "output/OutputTimeline.h"
 #include "output/RtmpDataQueue.h"
 #include "platform/DynamicLibrary.h"
@@ -19,6 +20,7 @@
 
 namespace plenova {
 
+class EventSink;
 class MemoryPool;
 
 // Publishes one RTMP stream through the RTMP library, loaded at run time by
@@ -143,6 +145,11 @@ class RtmpStreaming {
   size_t QueuedAudio() const { return m_audioQueue.Size(); }
   size_t QueuedVideo() const { return m_videoQueue.Size(); }
 
+  // Where this publisher's events go (`output`: which of the two it is);
+  // before startRtmp. Its statistics, from any thread without a lock.
+  void SetEventSink(EventSink* sink, PlenovaOutput output);
+  void CollectStatistics(PlenovaOutputStatistics* out) const;
+
   // Time from arrival to the RTMP library's send call, per medium, counted
   // by the send thread since the last startRtmp. Readable from any thread.
   const LatencyStats& AudioLatency() const { return m_audioLatency; }
@@ -238,6 +245,9 @@ class RtmpStreaming {
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_restart{false};  // RestartTimeline asked, the send thread takes it
   std::atomic<bool> m_keyFrameWanted{false};  // set by the send thread on connecting
+  // The connection sent its first key frame: media flow. Until then the
+  // queues keep their newest samples. Set by the send thread.
+  std::atomic<bool> m_flowing{false};
   const bool m_videoHookEnabled = true;
 
   RtmpDataQueue m_audioQueue;
@@ -269,6 +279,7 @@ class RtmpStreaming {
   uint64_t m_videoFailures = 0;  // consecutive, non-key frames
   LatencyStats m_audioLatency;
   LatencyStats m_videoLatency;
+  OutputReporter m_report;
 
   // The send thread; created by startRtmp, joined by stopRtmp.
   std::unique_ptr<platform::Thread> m_thread;

@@ -727,6 +727,15 @@ void PlenovaImp::PrintRtmpParamInfo(const AVStreamInitParam& p) {
 int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling_rate,
                                void* buffer, int buflen, uint64_t stamptime,
                                const char* streamId) {
+  const int result = QueueAudioFrame(channels, sampling_per_bits, sampling_rate, buffer, buflen,
+                                     stamptime, streamId);
+  if (result != 0) CountRefused(streamId);
+  return result;
+}
+
+int PlenovaImp::QueueAudioFrame(int channels, int sampling_per_bits, int sampling_rate,
+                                void* buffer, int buflen, uint64_t stamptime,
+                                const char* streamId) {
   if (channels < 1 || sampling_per_bits < 1 || sampling_rate < 1 || buflen < 1 ||
       streamId == nullptr || buffer == nullptr || !FitsLength(streamId, kMaxIdLength)) {
     PLN_LOG_ERROR("'s value is illegall");
@@ -776,6 +785,14 @@ int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling
 
 int PlenovaImp::PushVideoFrame(int source_w, int source_h, const char* streamId, int fps,
                                void* buffer, int buflen, uint64_t stamptime, uint32_t extra) {
+  const int result =
+      QueueVideoFrame(source_w, source_h, streamId, fps, buffer, buflen, stamptime, extra);
+  if (result != 0) CountRefused(streamId);
+  return result;
+}
+
+int PlenovaImp::QueueVideoFrame(int source_w, int source_h, const char* streamId, int fps,
+                                void* buffer, int buflen, uint64_t stamptime, uint32_t extra) {
   if (source_h < 1 || source_w < 1 || buflen < 1 || streamId == nullptr || buffer == nullptr ||
       !FitsLength(streamId, kMaxIdLength)) {
     PLN_LOG_ERROR("'s value is illegall");

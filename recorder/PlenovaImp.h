@@ -236,6 +236,11 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   // Client threads count, GetStatistics reads.
   static constexpr size_t kMaxRefusedIds = 64;
   void CountRefused(const char* streamId);
+  // The push operations' work; a refusal is counted by the caller.
+  int QueueAudioFrame(int channels, int sampling_per_bits, int sampling_rate, void* buffer,
+                      int buflen, uint64_t stamptime, const char* streamId);
+  int QueueVideoFrame(int source_w, int source_h, const char* streamId, int fps, void* buffer,
+                      int buflen, uint64_t stamptime, uint32_t extra);
   platform::Mutex m_refused_lock;
   std::vector<std::pair<std::string, uint64_t>> m_refused;
 

@@ -64,7 +64,7 @@ class EventKind(enum.IntEnum):
     PUBLISHING = 2    # RTMP: media flow to the server
     RECONNECTING = 3  # RTMP: no connection; attempt `attempt` comes in `delay_ms`
     FAILED = 4        # the output gave up; text: why
-    STOPPED = 5       # stopped by the client
+    STOPPED = 5       # RTMP: stopped by the client (MP4: FILE_CLOSED)
     FILE_OPENED = 6   # MP4: text: the path
     FILE_CLOSED = 7   # MP4: text: the path, bytes: its size
     WRITE_ERROR = 8   # MP4: writing failed; text: why (the file stays valid up to it)

@@ -4,9 +4,11 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "common/EventSink.h"
 #include "common/MemoryPool.h"
 #include "tests/output/fakes/FakeTarvane.h"
 #include "tests/support/LogCapture.h"
@@ -156,6 +158,53 @@ TEST_F(Mp4WriterTest, AWriteErrorEndsTheRecordingAndItsQueuedSamples) {
   // The next recording is a new file with a recorder of its own.
   EXPECT_EQ(writer_.Start("/tmp/b.mp4", Video(), Audio()), 0);
   EXPECT_EQ(fake_tarvane::registry().records.size(), 2u);
+}
+
+// What a host sees of recordings: an event for each file opened and closed
+// (with its path), failures with their reason, and statistics counting what
+// was written and what was lost.
+TEST_F(Mp4WriterTest, HostEventsAndStatisticsFollowTheRecordings) {
+  struct Sink : EventSink {
+    void Report(const PlenovaEvent& e) override {
+      events.push_back({e.output, e.kind, e.text});
+    }
+    struct Event {
+      int output, kind;
+      std::string text;
+    };
+    std::vector<Event> events;
+  } sink;
+  writer_.SetEventSink(&sink);
+  ASSERT_EQ(writer_.Start("/tmp/a.mp4", Video(), Audio()), 0);
+  Write(writer_, false, kStamp0, true);
+  Write(writer_, true, kStamp0 + 100);
+  Write(writer_, false, kStamp0 + 3600);
+  Drain(writer_);
+  PlenovaOutputStatistics stats{};
+  writer_.CollectStatistics(&stats);
+  EXPECT_EQ(stats.packets_sent, 3u);
+  EXPECT_EQ(stats.bytes_sent, 24u);
+  EXPECT_EQ(stats.queue_depth, 0u);
+  EXPECT_EQ(stats.state, PLENOVA_EVENT_FILE_OPENED);
+  writer_.Stop();
+  Drain(writer_);
+  fake_tarvane::registry().open_fails.insert("/missing/b.mp4");
+  EXPECT_EQ(writer_.Start("/missing/b.mp4", Video(), Audio()), -1);
+
+  std::vector<int> kinds;
+  for (const auto& e : sink.events) {
+    EXPECT_EQ(e.output, PLENOVA_OUTPUT_MP4);
+    kinds.push_back(e.kind);
+  }
+  EXPECT_EQ(kinds, (std::vector<int>{PLENOVA_EVENT_FILE_OPENED, PLENOVA_EVENT_FILE_CLOSED,
+                                     PLENOVA_EVENT_FAILED}));
+  ASSERT_EQ(sink.events.size(), 3u);
+  EXPECT_EQ(sink.events[0].text, "/tmp/a.mp4");
+  EXPECT_EQ(sink.events[1].text, "/tmp/a.mp4");
+  EXPECT_NE(sink.events[2].text.find("/missing/b.mp4"), std::string::npos);
+  writer_.CollectStatistics(&stats);
+  EXPECT_EQ(stats.state, PLENOVA_EVENT_FAILED);
+  EXPECT_NE(std::string(stats.last_error).find("could not be created"), std::string::npos);
 }
 
 // Each writer's recordings report to its own callback only.

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <thread>
 
+#include "common/EventSink.h"
 #include "common/MemoryPool.h"
 #include "tests/output/fakes/FakeWendrel.h"
 #include "tests/support/LogCapture.h"
@@ -191,6 +194,60 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectFailure{"SetLocalIP", ScriptWith(&fake_wendrel::Script::fail_set_local_ip), "_Plenova_ Set LocalIp() failed!", 0},
         ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start), "_Plenova_ Start() failed!", 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What a host sees of the same: connecting, then reconnecting with the try
+// that comes next and its delay, then publishing and stopped, each naming
+// this publisher with its key masked; the statistics count the reconnects,
+// the outage and what was sent once publishing.
+TEST_F(RtmpStreamingTest, HostEventsAndStatisticsFollowConnectionsAndOutages) {
+  struct Sink : EventSink {
+    void Report(const PlenovaEvent& e) override {
+      events.push_back({e.output, e.kind, e.attempt, e.delay_ms, e.text});
+    }
+    struct Event {
+      int output, kind, attempt, delay_ms;
+      std::string text;
+    };
+    std::vector<Event> events;
+  } sink;
+  publisher_.SetEventSink(&sink, PLENOVA_OUTPUT_RTMP_2);
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_start));
+  publisher_.startRtmp();
+  clock_.Advance(Step());  // fails: 500 ms
+  clock_.Advance(Step());  // fails: 1000 ms
+  fake_wendrel::SetScript(fake_wendrel::Script{});
+  Step();
+  ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  PushVideo(kStamp0, true);
+  PushAudio(kStamp0);
+  SendAll();
+  PlenovaOutputStatistics stats{};
+  publisher_.CollectStatistics(&stats);
+  publisher_.stopRtmp();
+
+  ASSERT_EQ(sink.events.size(), 5u);
+  const std::vector<std::vector<int>> expected = {{PLENOVA_EVENT_CONNECTING, 1, 0},
+                                                  {PLENOVA_EVENT_RECONNECTING, 2, 500},
+                                                  {PLENOVA_EVENT_RECONNECTING, 3, 1000},
+                                                  {PLENOVA_EVENT_PUBLISHING, 0, 0},
+                                                  {PLENOVA_EVENT_STOPPED, 0, 0}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const auto& e = sink.events[i];
+    EXPECT_EQ(e.output, PLENOVA_OUTPUT_RTMP_2);
+    EXPECT_EQ((std::vector<int>{e.kind, e.attempt, e.delay_ms}), expected[i]) << i;
+    EXPECT_EQ(e.text.find("room"), std::string::npos) << e.text;
+  }
+  EXPECT_EQ(sink.events[0].text, "rtmp://127.0.0.1:1935/live/****");
+  EXPECT_EQ(stats.state, PLENOVA_EVENT_PUBLISHING);
+  EXPECT_EQ(stats.reconnects, 2u);
+  EXPECT_EQ(stats.outage_ms, 1500u);
+  EXPECT_EQ(stats.packets_sent, 2u);
+  EXPECT_EQ(stats.bytes_sent, 10u);  // 6 bytes of video, 4 of audio
+  EXPECT_EQ(stats.queue_depth, 0u);
+  EXPECT_STREQ(stats.last_error, "_Plenova_ Start() failed!");
+}
 
 TEST_F(RtmpStreamingTest, PlaceholderUrlCountsAsNotConfigured) {
   EXPECT_FALSE(Configure(Settings("rtmp://127.0.0.1/live")));

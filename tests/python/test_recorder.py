@@ -228,6 +228,10 @@ def test_events_and_statistics_of_a_recording(log_dir, tmp_path):
                 time.sleep(delay)
         running = recorder.statistics()
         recorder.stop_mp4()
+        # Stopping returns at once; the file is final when its event comes.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not any(e.kind == plenova.EventKind.FILE_CLOSED for e in events):
+            time.sleep(0.05)
         stopped = recorder.statistics()
 
     assert running.target_delay_ms == 100
