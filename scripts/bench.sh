@@ -21,7 +21,15 @@
 #    time (min / mean over whole seconds), the queue depths the engine logs
 #    (first 10 s against last 10 s) and the latency table.
 #
-#   scripts/bench.sh [cost|latency|memory|top|all] [SECONDS]
+#  - burst: push-to-output latency p50 / p99 before and after one
+#    participant's media pause for 600 ms and then arrive at once
+#    (bench/system/BurstLatencyBench.cpp); p99 must be back at its baseline
+#    within a second;
+#  - drift: a client whose clock runs 0.1 % fast, then one 0.1 % slow, for
+#    10 minutes each (the media-time test's drift case made long); prints the
+#    worst flash-to-beep offset of the recording.
+#
+#   scripts/bench.sh [cost|latency|memory|top|burst|drift|all] [SECONDS]
 #       SECONDS: output length of each cost run, default 20. Default part: all.
 #   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
 #   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
@@ -33,7 +41,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 part=all
 case "${1:-}" in
-  cost | latency | memory | top | all) part="$1"; shift ;;
+  cost | latency | memory | top | burst | drift | all) part="$1"; shift ;;
 esac
 seconds="${1:-20}"
 build="$root/build-bench"
@@ -42,7 +50,8 @@ want() { [[ "$part" == all || "$part" == "$1" ]]; }
 scripts/install-deps.sh build test bench >/dev/null
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench >/dev/null
+cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench burst_latency_bench \
+  media_time_test plenova tarvane wendrel >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
 rtmp_prefix=""
@@ -157,6 +166,18 @@ echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run e
 # frames (bench/system/IdleEngineBench.cpp).
 idle=$("$build/bin/idle_engine_bench" 2>/dev/null | sed -n 's/.*core_percent=\([0-9.]*\).*/\1/p')
 echo "idle engine, no frames: ${idle:-n/a} % of a core"
+fi
+
+if want burst; then
+  echo "== burst: one participant's media held 600 ms, then all at once"
+  "$build/bin/burst_latency_bench" 10 || echo "  p99 did not come back within a second"
+fi
+
+if want drift; then
+  echo "== drift: 10 minutes of a client clock 0.1 % fast and 0.1 % slow (MP4 flash-to-beep offsets)"
+  PLENOVA_DRIFT_SECONDS="${PLENOVA_BENCH_DRIFT_SECONDS:-600}" \
+    "$build/bin/media_time_test" --gtest_filter='Clocks/MediaClockTest.*' |
+    grep -E "worst|OK|FAILED" || true
 fi
 
 want latency || want memory || want top || exit 0
