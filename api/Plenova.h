@@ -110,7 +110,7 @@ typedef void (*PlenovaSampleCallback)(unsigned char* data, int len);
 // p3 of PlenovaInit: a publisher's message text and code.
 typedef void (*PlenovaMessageCallback)(const char* text, int code);
 // MP4 recorder state reports: (stream id given to SetMp4RecordCallback,
-// state code; see the README for the codes).
+// state code; see docs/architecture.md for the codes).
 typedef void (*Mp4RecordStateCallback)(int, int);
 
 // --- Events and statistics -------------------------------------------------

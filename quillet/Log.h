@@ -14,7 +14,7 @@ class QUILLET_API Log {
 
   // Opens the log once per process. `options` is a ';'-separated list of
   // key=value pairs; the one key read is "name" (log file stem, default
-  // "Plenova"). `config_path` names an optional Log.xml (see the README):
+  // "Plenova"). `config_path` names an optional Log.xml (see docs/embedding.md):
   // a missing or malformed file means defaults and one warning line.
   // `log_dir` is the folder for the log files. A second call returns true and
   // changes nothing. Returns false when the log file cannot be created (the
