@@ -103,7 +103,7 @@ TEST(Status, ProgressBlockHasOneKeyPerLineForEachOutputAndStreamAndEndsWithProgr
   EXPECT_EQ(kv.at("rtmp1_outage_ms"), "6400");
   EXPECT_EQ(kv.at("rtmp1_latency_p50_ms"), "85");
   EXPECT_EQ(kv.at("rtmp1_latency_p99_ms"), "116");
-  EXPECT_EQ(kv.at("rtmp1_last_error"), "Connection refused by rtmp://127.0.0.1/live/****");
+  EXPECT_EQ(kv.at("rtmp1_last_error"), "Connection refused by rtmp://127.0.0.1/live/****?****");
   EXPECT_EQ(kv.at("rtmp2_state"), "publishing");
   EXPECT_EQ(kv.at("stream.alice.audio.dropped_late"), "4");
   EXPECT_EQ(kv.at("stream.bob_smith_1.video.dropped_late"), "7");

@@ -15,8 +15,9 @@ std::string WithReason(const char* what, const std::string& reason) {
 }
 
 // The line printed when `view` has just taken its last event; `ended_ms` is
-// the length of the outage that event ended (0: none).
-std::string EventLine(int output, const OutputView& view, uint64_t ended_ms) {
+// the length of the outage that event ended (negative: none; an outage may
+// be shorter than a millisecond).
+std::string EventLine(int output, const OutputView& view, int64_t ended_ms) {
   std::string line = OutputName(output) + ": ";
   switch (view.kind) {
     case PLENOVA_EVENT_CONNECTING:
@@ -26,7 +27,7 @@ std::string EventLine(int output, const OutputView& view, uint64_t ended_ms) {
       return line;
     case PLENOVA_EVENT_PUBLISHING:
       line += "publishing";
-      if (ended_ms > 0) line += " again after an outage of " + FormatSeconds(ended_ms);
+      if (ended_ms >= 0) line += " again after an outage of " + FormatSeconds(static_cast<uint64_t>(ended_ms));
       return line;
     case PLENOVA_EVENT_FILE_OPENED:
       return line + "recording to " + view.text;
@@ -100,11 +101,12 @@ void OutputTracker::Report(const PlenovaEvent& event, uint32_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   Output& out = outputs_[event.output];
   OutputView& v = out.view;
-  uint64_t ended_ms = 0;
+  int64_t ended_ms = -1;
   const auto end_outage = [&] {
     if (!v.in_outage) return;
-    ended_ms = static_cast<uint32_t>(now_ms - out.outage_start_ms);
-    v.outage_ms += ended_ms;
+    const uint32_t length = now_ms - out.outage_start_ms;
+    ended_ms = length;
+    v.outage_ms += length;
     v.in_outage = false;
   };
   switch (event.kind) {
@@ -114,7 +116,7 @@ void OutputTracker::Report(const PlenovaEvent& event, uint32_t now_ms) {
       break;
     case PLENOVA_EVENT_STOPPED:
       end_outage();
-      ended_ms = 0;  // stopped by the client: no outage ended by publishing
+      ended_ms = -1;  // stopped by the client: no outage ended by publishing
       break;
     case PLENOVA_EVENT_RECONNECTING:
     case PLENOVA_EVENT_FAILED:
