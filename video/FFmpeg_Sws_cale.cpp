@@ -1,6 +1,9 @@
 #include "video/FFmpeg_Sws_cale.h"
 
 #include <libswscale/version_major.h>
+#if defined(PLENOVA_HAVE_LIBYUV)
+#include <libyuv/scale.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -335,6 +338,19 @@ void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t video
   }
   uint8_t* const dst[3] = {scaled_y.get(), scaled_u.get(), scaled_v.get()};
   const int dst_strides[3] = {m_real_target_w, m_real_target_w / 2, m_real_target_w / 2};
+#if defined(PLENOVA_HAVE_LIBYUV)
+  // libyuv's box filter: as sharp as libswscale's bicubic at the ratios a
+  // meeting uses and several times faster (bench/video/ScalerQualityBench).
+  const int32_t slice_w = videoType != 1 ? crop_w : w;
+  if (libyuv::I420Scale(planes[0], src_strides[0], planes[1], src_strides[1], planes[2], src_strides[2], slice_w,
+                        slice_h, dst[0], dst_strides[0], dst[1], dst_strides[1], dst[2], dst_strides[2],
+                        m_real_target_w, m_real_target_h, libyuv::kFilterBox) == 0) {
+    has_picture_ = true;
+    last_orientation_ = orientation;
+    MapImage(canvas, orientation);
+    return;
+  }
+#endif
   const int rows = sws_scale_(context_, planes, src_strides, 0, slice_h, dst, dst_strides);
   if (rows != m_real_target_h) {
     if (videoType == 0) {

@@ -61,8 +61,11 @@ class CanvasView {
   }
   uint8_t Luma(int x, int y) const { return data_[y * w_ + x]; }
   // Whether every luma sample of the rectangle (and its chroma) is `c`
-  // within `tolerance`.
-  bool RectIs(int x, int y, int w, int h, Yuv c, int tolerance = 0) const {
+  // within `tolerance`. The default allows the scaler's rounding: a box
+  // filter at a ratio that is not a whole number may land a level or two
+  // off a flat colour.
+  static constexpr int kScalerRounding = 2;
+  bool RectIs(int x, int y, int w, int h, Yuv c, int tolerance = kScalerRounding) const {
     for (int r = y; r < y + h; ++r) {
       for (int col = x; col < x + w; ++col) {
         const Yuv p = At(col, r);
@@ -74,13 +77,13 @@ class CanvasView {
     }
     return true;
   }
-  // The bounding box of the luma samples equal to `y` as {x, y, w, h};
-  // all zero when none.
+  // The bounding box of the luma samples within the scaler's rounding of
+  // `luma` as {x, y, w, h}; all zero when none.
   std::vector<int> BoxOf(uint8_t luma) const {
     int x0 = w_, y0 = h_, x1 = -1, y1 = -1;
     for (int r = 0; r < h_; ++r) {
       for (int c = 0; c < w_; ++c) {
-        if (data_[r * w_ + c] != luma) continue;
+        if (std::abs(data_[r * w_ + c] - luma) > kScalerRounding) continue;
         x0 = std::min(x0, c);
         y0 = std::min(y0, r);
         x1 = std::max(x1, c);
