@@ -32,6 +32,8 @@ struct MixStatistics {
   uint64_t silentSpans = 0;     // audio
   uint64_t composed = 0;        // video: canvases handed on
   uint64_t skipped = 0;         // video: canvases given up to catch up
+  int encoderSpeed = 0;         // video: the H.264 encoder's speed step
+  uint32_t encoderSpeedChanges = 0;
 };
 
 }  // namespace plenova

@@ -45,4 +45,14 @@ class PAVANEL_API VideoEncodeGeneric {
   // width * height * 3 / 2 bytes of the size given to Open is refused (-1)
   // and not read. Otherwise as Encode.
   virtual int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* output) = 0;
+  // Speed steps for an encoder that cannot keep up: 0 is the quality the
+  // encoder opens with, each higher step is faster and less efficient (see
+  // kSpeedSteps). Takes effect from the next picture, on the same stream (no
+  // new parameter sets, no key frame). 0, or -1 for a step out of range or
+  // a closed encoder. Reopening goes back to step 0.
+  static constexpr int kSpeedSteps = 3;
+  virtual int SetSpeed(int step) = 0;
+  virtual int Speed() const = 0;
+  // The name of a step ("veryfast", "superfast", "ultrafast").
+  static const char* SpeedName(int step);
 };

@@ -1,5 +1,6 @@
 #include "pavanel/VideoEncodeX264.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -139,6 +140,8 @@ int VideoEncodeX264::Open(const VideoEncoderParam* param, int /*reserved*/) {
     // The previous encoder, if any, is released after the lock.
     std::lock_guard<std::mutex> lock(m_lock);
     m_encoder.swap(encoder);
+    m_param = settings;
+    m_speed = 0;
     m_width = param->width;
     m_height = param->height;
     m_frames = 0;
@@ -150,6 +153,31 @@ int VideoEncodeX264::Open(const VideoEncoderParam* param, int /*reserved*/) {
     WriteFailure(std::string("Open failed: ") + e.what());
     return -1;
   }
+}
+
+int VideoEncodeX264::SetSpeed(int step) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_encoder || step < 0 || step >= kSpeedSteps) return -1;
+  if (step == m_speed) return 0;
+  x264_param_t preset;
+  if (x264_param_default_preset(&preset, SpeedName(step), "zerolatency") < 0) return -1;
+  x264_param_t changed = m_param;
+  if (step > 0) {
+    changed.analyse = preset.analyse;
+    changed.i_frame_reference = std::min(preset.i_frame_reference, m_param.i_frame_reference);
+    changed.b_deblocking_filter = preset.b_deblocking_filter;
+  }
+  if (x264_encoder_reconfig(m_encoder.get(), &changed) < 0) {
+    WriteFailure(std::string("SetSpeed: x264 refused the ") + SpeedName(step) + " settings");
+    return -1;
+  }
+  m_speed = step;
+  return 0;
+}
+
+int VideoEncodeX264::Speed() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_speed;
 }
 
 void VideoEncodeX264::Close() {

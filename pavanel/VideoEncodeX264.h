@@ -38,6 +38,14 @@ class VideoEncodeX264 final : public VideoEncodeGeneric {
   // Checks `length` against the open size under the same lock as the
   // encode, so a reopening at another size cannot slip in between.
   int EncodeFrame(const uint8_t* picture, size_t length, VideoEncoderOutput* output) override;
+  // Moves the open encoder to the analysis settings of the step's x264
+  // preset through x264_encoder_reconfig: what a reconfiguration can change
+  // (motion search, sub-pixel refinement, partitions, trellis, reference
+  // frames up to the opened count) follows the preset, the rest (entropy
+  // coding, rate control, GOP, size) stays as opened, so the stream goes on
+  // unbroken.
+  int SetSpeed(int step) override;
+  int Speed() const override;
 
   VideoEncodeX264(const VideoEncodeX264&) = delete;
   VideoEncodeX264& operator=(const VideoEncodeX264&) = delete;
@@ -63,6 +71,8 @@ class VideoEncodeX264 final : public VideoEncodeGeneric {
   // when it opens, closes or requests a key frame).
   mutable std::mutex m_lock;
   EncoderPtr m_encoder;
+  x264_param_t m_param{};  // as opened (step 0)
+  int m_speed = 0;
   int32_t m_width = 0;
   int32_t m_height = 0;
   int64_t m_frames = 0;

@@ -196,6 +196,8 @@ int PlenovaImp::GetStatistics(PlenovaStatistics* statistics) {
   full.audio_silent_spans = mix.silentSpans;
   full.canvases_composed = mix.composed;
   full.canvases_skipped = mix.skipped;
+  full.encoder_preset = static_cast<uint32_t>(mix.encoderSpeed);
+  full.encoder_preset_changes = mix.encoderSpeedChanges;
   {
     platform::MutexLock lock(m_refused_lock);
     for (const StreamStatistics& in : mix.streams) {

@@ -14,7 +14,8 @@ namespace {
 
 constexpr int32_t kDefaultRate = 25;
 constexpr int32_t kSpsSearchLimit = 300;
-constexpr uint32_t kIdleSleepMs = 10;
+constexpr uint32_t kIdleWaitMs = 200;
+constexpr uint32_t kRetryMs = 10;
 // Canvases of the wrong size are logged on the first and every 100th.
 constexpr uint64_t kRefusalLogEvery = 100;
 
@@ -82,6 +83,7 @@ bool VideoEncode::VideoEncodeUnint() {
 bool VideoEncode::OpenLocked() {
   m_opened = m_encoder && m_encoder->Open(&m_param, 0) == 0;
   m_ready = m_opened;
+  m_speed.store(0, std::memory_order_relaxed);  // an encoder opens at its first step
   if (!m_opened) {
     PLN_LOG_ERROR("_Plenova_ H.264 encoder open failed: %dx%d %d fps %d bit/s", m_param.width,
                   m_param.height, m_param.fps, m_param.bitrate);
@@ -116,7 +118,15 @@ VideoEncode::Cycle VideoEncode::EncodeCycle() {
 
 void VideoEncode::VideoEncodeThreadFunc() {
   while (m_run.load(std::memory_order_acquire)) {
-    if (EncodeCycle() == Cycle::kIdle) platform::SleepMs(kIdleSleepMs);
+    // Idle: wait for the compositor's next canvas (or a stop) instead of
+    // polling; the timeout only bounds a wait that nothing ends.
+    if (EncodeCycle() == Cycle::kIdle) {
+      if (m_encodeBuffer != nullptr && m_encodeBuffer->Count() == 0) {
+        m_encodeBuffer->WaitForData(kIdleWaitMs);
+      } else {
+        platform::SleepMs(kRetryMs);  // nothing to wait on, or a canvas it could not take
+      }
+    }
   }
   PLN_LOG_ERROR("_Plenova_ VideoEncode Thread Finish Success ");
 }
@@ -133,6 +143,7 @@ bool VideoEncode::StartThread() {
 
 void VideoEncode::StopThread() {
   m_run = false;
+  if (m_encodeBuffer != nullptr) m_encodeBuffer->Wake();
   m_thread.Join();
 }
 
@@ -171,7 +182,30 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
     }
   }
   m_pool->PutEmptyBuffer(canvas);
+  if (m_encodeBuffer != nullptr) FollowBacklog(m_encodeBuffer->Count());
   return true;
+}
+
+void VideoEncode::FollowBacklog(int waiting) {
+  m_behind = waiting >= kBehindDepth ? m_behind + 1 : 0;
+  m_caughtUp = waiting == 0 ? m_caughtUp + 1 : 0;
+  const int current = m_speed.load(std::memory_order_relaxed);
+  int step = current;
+  if (m_behind >= kBehindEncodes && current + 1 < VideoEncodeGeneric::kSpeedSteps) {
+    step = current + 1;
+  } else if (m_caughtUp >= kIdleEncodes && current > 0) {
+    step = current - 1;
+  }
+  if (step == current) return;
+  m_behind = 0;
+  m_caughtUp = 0;
+  platform::MutexLock lock(m_encoder_mutex);
+  if (!m_opened || !m_encoder || m_encoder->SetSpeed(step) != 0) return;
+  m_speed.store(step, std::memory_order_relaxed);
+  m_speedChanges.fetch_add(1, std::memory_order_relaxed);
+  PLN_LOG_ERROR("_Plenova_ video encoder %s: %d canvases waited; x264 preset %s",
+                step > current ? "falls behind" : "keeps up again", waiting,
+                VideoEncodeGeneric::SpeedName(step));
 }
 
 bool VideoEncode::ExtractSpsPps(const uint8_t* bytes, int32_t length) {

@@ -46,8 +46,8 @@ class VideoEncode {
   // One cycle of the encoding thread: encode the next canvas, or reopen the
   // encoder for the rate of the next canvas, or report that none waits.
   Cycle EncodeCycle();
-  // The thread body: cycles while the run flag is set, sleeping 10 ms when
-  // the buffer is empty.
+  // The thread body: cycles while the run flag is set, waiting for the
+  // compositor's next canvas when the buffer is empty.
   void VideoEncodeThreadFunc();
   bool StartThread();
   // Clears the run flag and joins the thread; harmless when not running.
@@ -59,6 +59,17 @@ class VideoEncode {
   // Cuts the SPS and PPS (with their start codes) out of the first output.
   // False when there is no SPS or the parameter sets exceed 256 bytes.
   bool ExtractSpsPps(const uint8_t* bytes, int32_t length);
+
+  // Keeping up: after each encode, the canvases still waiting. When they
+  // stay at kBehindDepth or more for kBehindEncodes encodes in a row, the
+  // encoder moves one speed step faster; when none waits for kIdleEncodes
+  // encodes in a row, one step back. Each change is logged and counted.
+  static constexpr int kBehindDepth = 3;
+  static constexpr int kBehindEncodes = 10;
+  static constexpr int kIdleEncodes = 250;
+  void FollowBacklog(int waiting);
+  int speed() const { return m_speed.load(std::memory_order_relaxed); }
+  uint32_t speed_changes() const { return m_speedChanges.load(std::memory_order_relaxed); }
 
   int32_t rate() const { return m_rate; }
   bool ready() const { return m_ready; }
@@ -80,6 +91,13 @@ class VideoEncode {
   uint64_t m_refused = 0;  // canvases not of the encoder's size
   int32_t m_rate = 0;
   int32_t m_bitrate = 0, m_height = 0, m_width = 0;
+
+  // Speed steps; the counts are the encoding thread's, the atomics are read
+  // by statistics.
+  int m_behind = 0;
+  int m_caughtUp = 0;
+  std::atomic<int> m_speed{0};
+  std::atomic<uint32_t> m_speedChanges{0};
 
   // Written by the encoding thread before the media-type thread starts and
   // not again while m_spsPpsWanted stays clear.

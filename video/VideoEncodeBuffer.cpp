@@ -1,6 +1,7 @@
 #include "video/VideoEncodeBuffer.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "log/PlenovaLog.h"
 
@@ -28,6 +29,11 @@ bool VideoEncodeBuffer::PutData(PoolBuffer* canvas, int32_t rate) {
     PLN_RAW_WARNING("_Plenova_ VideoEncodeBuffer is Full,discard frames:%d", excess);
     nodes_.erase(nodes_.begin(), nodes_.begin() + excess);
   }
+  {
+    std::lock_guard wake(wake_mutex_);
+    queued_ = nodes_.size();
+  }
+  wake_.notify_one();
   return true;
 }
 
@@ -53,12 +59,29 @@ VideoEncodeBuffer::Result VideoEncodeBuffer::GetData(int32_t expected_rate) {
   result.canvas = nodes_.front().canvas.release();
   result.state = kTaken;
   nodes_.pop_front();
+  std::lock_guard wake(wake_mutex_);
+  queued_ = nodes_.size();
   return result;
 }
 
 int VideoEncodeBuffer::Count() {
   platform::MutexLock lock(mutex_);
   return static_cast<int>(nodes_.size());
+}
+
+bool VideoEncodeBuffer::WaitForData(uint32_t timeout_ms) {
+  std::unique_lock lock(wake_mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return queued_ > 0 || woken_; });
+  woken_ = false;
+  return queued_ > 0;
+}
+
+void VideoEncodeBuffer::Wake() {
+  {
+    std::lock_guard lock(wake_mutex_);
+    woken_ = true;
+  }
+  wake_.notify_all();
 }
 
 }  // namespace plenova

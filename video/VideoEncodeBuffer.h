@@ -1,7 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 
 #include "platform/Mutex.h"
 #include "video/PoolBufferPtr.h"
@@ -44,6 +46,12 @@ class VideoEncodeBuffer {
 
   int Count();
 
+  // Waits until a canvas is queued, Wake is called or `timeout_ms` passes;
+  // true when a canvas waits. Encoding thread.
+  bool WaitForData(uint32_t timeout_ms);
+  // Ends a WaitForData at once (the encoder stops).
+  void Wake();
+
  private:
   struct Node {
     PoolBufferPtr canvas;
@@ -56,6 +64,13 @@ class VideoEncodeBuffer {
   std::deque<Node> nodes_;  // ascending timestamp, head = oldest
   uint64_t get_calls_ = 0;
   uint64_t stat_counts_ = 0;
+
+  // Wakes the encoding thread: guards `queued_` and `woken_`, which mirror
+  // the queue for the wait (the queue's own lock is recursive).
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
+  size_t queued_ = 0;
+  bool woken_ = false;
 };
 
 }  // namespace plenova

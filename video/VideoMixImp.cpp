@@ -145,6 +145,8 @@ void VideoMixImp::CollectStatistics(MixStatistics* out) {
   const VideoMixCounters& c = m_mix.Counters();
   out->composed = c.composed.load(std::memory_order_relaxed);
   out->skipped = c.canvasesSkipped.load(std::memory_order_relaxed);
+  out->encoderSpeed = m_encode.speed();
+  out->encoderSpeedChanges = m_encode.speed_changes();
 }
 
 }  // namespace plenova

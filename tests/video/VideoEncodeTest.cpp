@@ -39,6 +39,7 @@ class ScriptedEncoder : public VideoEncodeGeneric {
     int encodes = 0;
     std::vector<size_t> lengths;  // of the pictures given to EncodeFrame
     int key_frame_requests = 0;
+    std::vector<int> speeds;  // steps asked for, in order
   };
   explicit ScriptedEncoder(Script* script) : s_(script) {}
   int Open(const VideoEncoderParam* p, int) override {
@@ -60,10 +61,17 @@ class ScriptedEncoder : public VideoEncodeGeneric {
     s_->lengths.push_back(length);
     return Encode(picture, out, 1);
   }
+  int SetSpeed(int step) override {
+    s_->speeds.push_back(step);
+    speed_ = step;
+    return 0;
+  }
+  int Speed() const override { return speed_; }
 
  private:
   Script* s_;
   Bytes current_;
+  int speed_ = 0;
 };
 
 // Counts the parameter sets handed over besides recording the writes.
@@ -102,6 +110,36 @@ class VideoEncodeTest : public ::testing::Test {
   CountingStreaming streaming_;
   ScriptedEncoder::Script script_;
 };
+
+// An encoder that falls behind moves to faster steps, one at a time and no
+// further than the last; one that keeps up for ten seconds comes back a
+// step. A short backlog or a single idle moment changes nothing.
+TEST_F(VideoEncodeTest, ABacklogMakesTheEncoderFasterStepByStepAndRoomSlowerAgain) {
+  auto encode = Scripted();
+  ASSERT_TRUE(encode->VideoEncodeInit(1000000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
+  const auto follow = [&](int waiting, int encodes) {
+    for (int i = 0; i < encodes; ++i) encode->FollowBacklog(waiting);
+  };
+  follow(VideoEncode::kBehindDepth, VideoEncode::kBehindEncodes - 1);
+  follow(0, 1);
+  follow(VideoEncode::kBehindDepth, VideoEncode::kBehindEncodes - 1);
+  EXPECT_TRUE(script_.speeds.empty());
+  follow(VideoEncode::kBehindDepth, 1);
+  EXPECT_EQ(script_.speeds, (std::vector<int>{1}));
+  follow(VideoEncode::kBehindDepth + 5, 5 * VideoEncode::kBehindEncodes);
+  EXPECT_EQ(script_.speeds, (std::vector<int>{1, 2}));
+  EXPECT_EQ(encode->speed(), 2);
+  follow(0, VideoEncode::kIdleEncodes - 1);
+  follow(1, 1);
+  follow(0, VideoEncode::kIdleEncodes - 1);
+  EXPECT_EQ(script_.speeds.size(), 2u);
+  follow(0, 1);
+  EXPECT_EQ(script_.speeds, (std::vector<int>{1, 2, 1}));
+  EXPECT_EQ(encode->speed_changes(), 3u);
+  // A reopened encoder starts again at its first step.
+  encode->VideoEncodeInit(1000000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_);
+  EXPECT_EQ(encode->speed(), 0);
+}
 
 struct ExtractCase {
   const char* name;
