@@ -218,8 +218,10 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
     finish();
     FAIL() << "never published, or no bytes counted, within 10 s";
   }
-  server.Kill();
+  // Taken before the kill: the publisher may notice the loss while Kill
+  // still waits for the server's processes to go.
   const auto killed = Clock::now();
+  server.Kill();
   std::this_thread::sleep_for(std::chrono::duration<double>(down));
   if (!server.Start()) {
     finish();
@@ -271,8 +273,10 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
   EXPECT_GE(b.reconnects, 1u);
   EXPECT_GE(static_cast<double>(b.outage_ms), downtime_ms - 1000);
   EXPECT_LE(static_cast<double>(b.outage_ms), downtime_ms + longest_delay_ms + 3000);
-  EXPECT_GT(b.bytes_sent, a.bytes_sent + 50000) << "2 s of a 1.5 Mbit/s meeting after the outage";
-  EXPECT_GT(b.packets_sent, a.packets_sent);
+  // Two seconds of pictures and AAC frames (about 140 packets; the flat
+  // pictures of this meeting make small ones) flow after the outage.
+  EXPECT_GT(b.packets_sent, a.packets_sent + 50);
+  EXPECT_GT(b.bytes_sent, a.bytes_sent + 10000);
   EXPECT_GT(b.latency_p99_ms, 0u);
 }
 
