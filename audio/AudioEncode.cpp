@@ -4,8 +4,8 @@
 
 #include "log/PlenovaLog.h"
 #include "output/AVSample.h"
-#include "output/AVSynBuffer.h"
-#include "output/IAVSynCtl.h"
+#include "sync/AVSynBuffer.h"
+#include "sync/IAVSynCtl.h"
 
 namespace plenova {
 

@@ -4,7 +4,7 @@
 
 #include "audio/AudioMixImp.h"
 #include "output/AVStreamingImp.h"
-#include "output/AVSynCtl.h"
+#include "sync/AVSynCtl.h"
 #include "tarvane/Tarvane.h"
 #include "video/VideoMixImp.h"
 

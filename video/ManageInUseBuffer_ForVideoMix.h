@@ -7,7 +7,7 @@
 
 #include "platform/Mutex.h"
 #include "video/IVideoMix.h"
-#include "video/PoolBufferPtr.h"
+#include "common/PoolBufferPtr.h"
 
 namespace plenova {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "log/PlenovaLog.h"
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 #include "output/IAVStreaming.h"
 #include "platform/Clock.h"
 #include "video/VideoEncodeBuffer.h"

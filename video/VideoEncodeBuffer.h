@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "platform/Mutex.h"
-#include "video/PoolBufferPtr.h"
+#include "common/PoolBufferPtr.h"
 
 namespace plenova {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "audio/AudioMixImp.h"
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 
 namespace plenova {
 namespace {

@@ -9,8 +9,8 @@
 #include "audio/AudioMixImp.h"
 #include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
-#include "output/AVSynBuffer.h"
-#include "output/IAVSynCtl.h"
+#include "sync/AVSynBuffer.h"
+#include "sync/IAVSynCtl.h"
 #include "sync/MediaTimeline.h"
 
 namespace plenova::testing {

@@ -13,7 +13,7 @@
 #include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
 #include "output/IAVStreaming.h"
-#include "output/IAVSynCtl.h"
+#include "sync/IAVSynCtl.h"
 #include "recorder/PlenovaImp.h"
 #include "video/IVideoMix.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 #include "tests/pavanel/H264Decoder.h"
 #include "tests/support/RecordingStreaming.h"
 #include "video/VideoEncodeBuffer.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RecordingStreaming.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "output/AVSample.h"
-#include "output/AVSynBuffer.h"
-#include "output/IAVSynCtl.h"
+#include "sync/AVSynBuffer.h"
+#include "sync/IAVSynCtl.h"
 #include "platform/Thread.h"
 
 namespace plenova {

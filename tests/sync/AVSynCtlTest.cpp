@@ -1,4 +1,4 @@
-#include "output/AVSynCtl.h"
+#include "sync/AVSynCtl.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/output/SyncTestSupport.h"
+#include "tests/sync/SyncTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RecordingStreaming.h"
 

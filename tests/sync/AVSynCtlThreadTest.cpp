@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "output/AVSynCtl.h"
-#include "tests/output/SyncTestSupport.h"
+#include "sync/AVSynCtl.h"
+#include "tests/sync/SyncTestSupport.h"
 #include "tests/support/RecordingStreaming.h"
 
 namespace plenova::testing {

@@ -1,11 +1,11 @@
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "tests/output/SyncTestSupport.h"
+#include "tests/sync/SyncTestSupport.h"
 #include "tests/support/LogCapture.h"
 
 namespace plenova::testing {

@@ -1,4 +1,4 @@
-#include "output/AVSynCtl.h"
+#include "sync/AVSynCtl.h"
 
 #include <cstring>
 #include <memory>

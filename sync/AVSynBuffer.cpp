@@ -1,4 +1,4 @@
-#include "output/AVSynBuffer.h"
+#include "sync/AVSynBuffer.h"
 
 #include <cstring>
 #include <new>

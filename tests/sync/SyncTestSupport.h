@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/MemoryPool.h"
-#include "output/AVSynBuffer.h"
-#include "output/IAVSynCtl.h"
+#include "sync/AVSynBuffer.h"
+#include "sync/IAVSynCtl.h"
 #include "tests/support/ManualClock.h"
 
 namespace plenova::testing {
