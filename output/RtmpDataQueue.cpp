@@ -73,6 +73,32 @@ std::unique_ptr<RtmpDataUnit> RtmpDataQueue::GetData(uint8_t sending) {
   return unit;
 }
 
+bool RtmpDataQueue::NewestKeyStamp(uint64_t* stamp) const {
+  platform::MutexLock lock(mutex_);
+  for (auto it = units_.rbegin(); it != units_.rend(); ++it) {
+    if (it->isKeyFrame != 0) {
+      *stamp = it->buffer->timestamp;
+      return true;
+    }
+  }
+  return false;
+}
+
+void RtmpDataQueue::DropBefore(uint64_t stamp) {
+  platform::MutexLock lock(mutex_);
+  while (!units_.empty() && units_.front().buffer->timestamp < stamp) {
+    PoolBuffer* buffer = units_.front().buffer;
+    units_.pop_front();
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    if (pool_ != nullptr) {
+      pool_->PutEmptyBuffer(buffer);
+    } else {
+      DestroyPoolBuffer(buffer);
+    }
+  }
+  depth_.store(units_.size(), std::memory_order_relaxed);
+}
+
 size_t RtmpDataQueue::Size() const {
   platform::MutexLock lock(mutex_);
   return units_.size();

@@ -56,6 +56,11 @@ class RtmpDataQueue {
   std::unique_ptr<RtmpDataUnit> GetData(uint8_t sending);
 
   size_t Size() const;
+
+  // The stamp of the newest key unit queued; false when none is.
+  bool NewestKeyStamp(uint64_t* stamp) const;
+  // Gives back every unit stamped before `stamp` (counted as dropped).
+  void DropBefore(uint64_t stamp);
   // Samples dropped so far for want of room, and the units queued now;
   // read without the lock (statistics).
   uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }

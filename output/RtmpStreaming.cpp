@@ -536,6 +536,14 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     m_attempt = 0;
     m_announced = false;
     m_flowing = false;
+    // What the queues held while there was no connection begins at the
+    // newest key frame among it, or at the one asked for below: the older
+    // samples would only be skipped, and they take the room the samples
+    // coming in now need while the backlog is sent.
+    uint64_t key = UINT64_MAX;
+    m_videoQueue.NewestKeyStamp(&key);
+    m_videoQueue.DropBefore(key);
+    m_audioQueue.DropBefore(key);
     // A new connection counts its own time from its first key frame.
     m_timeline = OutputTimeline{};
     m_audioGrid.Reset();

@@ -249,6 +249,31 @@ TEST_F(RtmpStreamingTest, HostEventsAndStatisticsFollowConnectionsAndOutages) {
   EXPECT_STREQ(stats.last_error, "_Plenova_ Start() failed!");
 }
 
+// Samples queued while no connection could be made: a new connection begins
+// at the newest key frame among them, so the older ones neither go out nor
+// take the room the samples coming in meanwhile need.
+TEST_F(RtmpStreamingTest, ANewConnectionBeginsAtTheNewestHeldKeyFrame) {
+  ASSERT_TRUE(Configure(Settings(kUrl)));
+  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_start));
+  publisher_.startRtmp();
+  clock_.Advance(Step());
+  for (int i = 0; i < 6; ++i) {
+    PushVideo(kStamp0 + 3600 * i, i % 3 == 0);  // key frames at 0 and 3
+    PushAudio(kStamp0 + 1920 * i);
+  }
+  PushAudio(kStamp0 + 10800 + 100);
+  EXPECT_EQ(publisher_.QueuedVideo(), 6u);
+  fake_wendrel::SetScript(fake_wendrel::Script{});
+  SendAll();
+  ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  EXPECT_EQ(PushTimes(false), (std::vector<uint64_t>{0, 400000, 800000}));
+  EXPECT_EQ(PushTimes(true).size(), 1u);
+  PlenovaOutputStatistics stats{};
+  publisher_.CollectStatistics(&stats);
+  EXPECT_EQ(stats.dropped, 9u);  // 3 pictures and 6 AAC frames from before it
+}
+
 TEST_F(RtmpStreamingTest, PlaceholderUrlCountsAsNotConfigured) {
   EXPECT_FALSE(Configure(Settings("rtmp://127.0.0.1/live")));
   EXPECT_FALSE(publisher_.HasValidUrl());
