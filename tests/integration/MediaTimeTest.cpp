@@ -221,13 +221,14 @@ TimedVoice Voice(const std::string& id, double pitch, int frame_ms = 20) {
 }
 
 // The first camera at 30 fps, the most common webcam rate, then every other
-// rate a client sends, one of them declaring a rate it does not keep: each
-// window shows its flash with the beeps.
+// rate a client sends, one declaring a rate it does not keep and one
+// declaring none (0): each window shows its flash with the beeps.
 TEST_F(MediaTimeTest, CamerasAtEveryRateStayWithTheVoices) {
   TimedMeeting m;
   m.cameras = {Camera("c30", 0, 30), Camera("c15", 1, 15), Camera("c24", 2, 24), Camera("c25", 3, 25),
                Camera("c2997", 4, 30000, 1001)};
   m.cameras[3].declared_fps = 30;
+  m.cameras[4].declared_fps = 0;
   m.voices = {Voice("low", 700), Voice("high", 2300)};
   Record(m, 8);
 }
