@@ -29,7 +29,11 @@
 #    10 minutes each (the media-time test's drift case made long); prints the
 #    worst flash-to-beep offset of the recording.
 #
-#   scripts/bench.sh [cost|latency|memory|top|burst|drift|all] [SECONDS]
+#  - meetings: 1, 2 and 4 recorders in one process, 9 inputs -> 1280x720
+#    each, in real time; CPU seconds per output second per meeting and, for
+#    each meeting, the fewest canvases it composed in a whole second.
+#
+#   scripts/bench.sh [cost|latency|memory|top|burst|drift|meetings|all] [SECONDS]
 #       SECONDS: output length of each cost run, default 20. Default part: all.
 #   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
 #   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
@@ -41,7 +45,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 part=all
 case "${1:-}" in
-  cost | latency | memory | top | burst | drift | all) part="$1"; shift ;;
+  cost | latency | memory | top | burst | drift | meetings | all) part="$1"; shift ;;
 esac
 seconds="${1:-20}"
 build="$root/build-bench"
@@ -62,7 +66,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The raw inputs, long enough for the whole run (no looping in any pipeline).
-if want cost; then
+if want cost || want meetings; then
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=640x360:rate=25" -t "$seconds" \
   -pix_fmt yuv420p -f rawvideo "$work/in.yuv"
 ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t "$seconds" \
@@ -166,6 +170,18 @@ echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run e
 # frames (bench/system/IdleEngineBench.cpp).
 idle=$("$build/bin/idle_engine_bench" 2>/dev/null | sed -n 's/.*core_percent=\([0-9.]*\).*/\1/p')
 echo "idle engine, no frames: ${idle:-n/a} % of a core"
+fi
+
+if want meetings; then
+  echo "== meetings in one process: 9 -> 1280x720 each, $seconds s, real time"
+  printf "%-9s %22s  %s\n" "meetings" "CPU s / s per meeting" "fewest canvases in a second, per meeting"
+  for m in 1 2 4; do
+    read -r mc _ < <(measure "$build/bin/raw_meeting_driver" --video "$work/in.yuv" --audio "$work/in.pcm" \
+      --participants 9 --canvas 1280x720 --seconds "$seconds" --mp4 "$work/meeting.mp4" \
+      --video-bitrate 1500000 --audio-bitrate "$audio_bitrate" --log-dir "$work" --meetings "$m")
+    fewest=$(sed -n 's/.*fewest in a second \([0-9]*\).*/\1/p' "$work/out.log" | tr '\n' ' ')
+    printf "%-9s %22s  %s\n" "$m" "$(awk -v c="$mc" -v s="$seconds" -v m="$m" 'BEGIN { if (c == "nan") print "n/a"; else printf "%.3f", c / s / m }')" "$fewest"
+  done
 fi
 
 if want burst; then

@@ -8,8 +8,13 @@
 //   raw_meeting_driver --video in.yuv --audio in.pcm --participants N
 //       --canvas WxH --seconds S --mp4 PATH [--rtmp URL]
 //       [--video-bitrate BPS] [--audio-bitrate BPS] [--log-dir DIR]
+//       [--meetings M]
 //
 // The grid matches the anchors': ceil(sqrt(N)) columns, cells of even size.
+// With --meetings M, M recorders run in this one process, each pushed by a
+// thread of its own and recording to PATH with "-K" before its extension;
+// each prints one line: the canvases it composed, and the fewest in any
+// whole second after the first two (25 when it kept real time).
 
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -17,6 +22,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +42,7 @@ struct Options {
   int participants = 9, canvas_w = 1280, canvas_h = 720;
   int video_bitrate = 1500000, audio_bitrate = 96000;
   double seconds = 20;
+  int meetings = 1;
 };
 
 // A file read a frame at a time into one reused buffer, as the anchors read
@@ -82,6 +89,7 @@ bool Parse(int argc, char** argv, Options* o) {
     else if (key == "--seconds") o->seconds = std::atof(value);
     else if (key == "--video-bitrate") o->video_bitrate = std::atoi(value);
     else if (key == "--audio-bitrate") o->audio_bitrate = std::atoi(value);
+    else if (key == "--meetings") o->meetings = std::atoi(value);
     else if (key == "--canvas") {
       if (!ParseSize(value, &o->canvas_w, &o->canvas_h)) return false;
     } else {
@@ -89,31 +97,28 @@ bool Parse(int argc, char** argv, Options* o) {
     }
   }
   return !o->video.empty() && !o->audio.empty() && !o->mp4.empty() && o->participants >= 1 &&
-         o->participants <= 20 && o->seconds > 0;
+         o->participants <= 20 && o->seconds > 0 && o->meetings >= 1 && o->meetings <= 16;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  if (argc % 2 == 0 || !Parse(argc, argv, &o)) {
-    std::fprintf(stderr,
-                 "usage: %s --video in.yuv --audio in.pcm --mp4 PATH [--participants N] "
-                 "[--canvas WxH] [--seconds S] [--rtmp URL] [--video-bitrate BPS] "
-                 "[--audio-bitrate BPS] [--log-dir DIR]\n",
-                 argv[0]);
-    return 2;
-  }
+// One meeting, pushed from the calling thread; `index` names its file.
+// Returns the pushes refused, or -1 when the recorder could not start.
+int RunMeeting(const Options& o, int index) {
   const size_t frame_bytes = kSourceW * kSourceH * 3 / 2;
   const size_t pcm_bytes = kRate / kAudioFps * kChannels * 2;
   FrameFile video(o.video, frame_bytes), audio(o.audio, pcm_bytes);
   if (video.frames() == 0 || audio.frames() == 0) {
     std::fprintf(stderr, "raw_meeting_driver: cannot read %s or %s\n", o.video.c_str(), o.audio.c_str());
-    return 1;
+    return -1;
+  }
+  std::string mp4 = o.mp4;
+  if (o.meetings > 1) {
+    const size_t dot = mp4.rfind('.');
+    const std::string suffix = "-" + std::to_string(index + 1);
+    mp4 = dot == std::string::npos ? mp4 + suffix : mp4.substr(0, dot) + suffix + mp4.substr(dot);
   }
 
   IPlenova* recorder = CreatePlenova(o.log_dir.c_str());
-  if (recorder == nullptr) return 1;
+  if (recorder == nullptr) return -1;
   AudioParam a{};
   a.url_1 = o.rtmp.empty() ? nullptr : o.rtmp.c_str();
   a.local_port = 40000;
@@ -143,10 +148,10 @@ int main(int argc, char** argv) {
   VideoStreamInfoUpdate video_layout{n, video_info.data()};
   recorder->GetUpdateStreamInterface()->UpdateAudioStreamInfo(&audio_layout);
   recorder->GetUpdateStreamInterface()->UpdateVideoStreamInfo(&video_layout);
-  if (recorder->StartMp4Record(o.mp4.c_str()) != 0) {
+  if (recorder->StartMp4Record(mp4.c_str()) != 0) {
     std::fprintf(stderr, "raw_meeting_driver: StartMp4Record refused\n");
     DeletePlenova(recorder);
-    return 1;
+    return -1;
   }
   if (!o.rtmp.empty()) recorder->StartRecord(o.rtmp.c_str());
 
@@ -160,6 +165,11 @@ int main(int argc, char** argv) {
   const auto audio_count = static_cast<uint64_t>(o.seconds * kAudioFps);
   uint64_t next_video = 0, next_audio = 0;
   int refused = 0;
+  // Canvases composed in each whole second, from the engine's statistics.
+  PlenovaStatistics stats{};
+  uint64_t composed_before = 0;
+  int second = 0;
+  uint64_t fewest = UINT64_MAX;
   while (next_video < video_count || next_audio < audio_count) {
     const auto video_due = start + next_video * video_period;
     const auto audio_due = start + next_audio * audio_period;
@@ -171,6 +181,14 @@ int main(int argc, char** argv) {
         refused += recorder->PushVideoFrame(kSourceW, kSourceH, ids[i].c_str(), kVideoFps, frame,
                                             static_cast<int>(frame_bytes), next_video * 3600, 0) != 0;
       ++next_video;
+      if (next_video % kVideoFps == 0) {
+        stats.size = sizeof stats;
+        recorder->GetStatistics(&stats);
+        if (++second > 2 && stats.canvases_composed - composed_before < fewest) {
+          fewest = stats.canvases_composed - composed_before;
+        }
+        composed_before = stats.canvases_composed;
+      }
     } else {
       uint8_t* pcm = audio.Read(next_audio);
       for (int i = 0; i < voices; ++i)
@@ -179,9 +197,38 @@ int main(int argc, char** argv) {
       ++next_audio;
     }
   }
+  stats.size = sizeof stats;
+  recorder->GetStatistics(&stats);
   if (!o.rtmp.empty()) recorder->StopRecord();
   recorder->StopMp4Record();
   DeletePlenova(recorder);
+  std::printf("meeting %d: %llu canvases in %.0f s, fewest in a second %llu, encoder preset changes %u\n",
+              index + 1, static_cast<unsigned long long>(stats.canvases_composed), o.seconds,
+              static_cast<unsigned long long>(fewest == UINT64_MAX ? 0 : fewest), stats.encoder_preset_changes);
+  return refused;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (argc % 2 == 0 || !Parse(argc, argv, &o)) {
+    std::fprintf(stderr,
+                 "usage: %s --video in.yuv --audio in.pcm --mp4 PATH [--participants N] "
+                 "[--canvas WxH] [--seconds S] [--rtmp URL] [--video-bitrate BPS] "
+                 "[--audio-bitrate BPS] [--log-dir DIR] [--meetings M]\n",
+                 argv[0]);
+    return 2;
+  }
+  std::vector<int> results(static_cast<size_t>(o.meetings), 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < o.meetings; ++i) threads.emplace_back([&, i] { results[i] = RunMeeting(o, i); });
+  for (std::thread& t : threads) t.join();
+  int refused = 0;
+  for (int r : results) {
+    if (r < 0) return 1;
+    refused += r;
+  }
   if (refused > 0) std::fprintf(stderr, "raw_meeting_driver: %d pushes refused\n", refused);
   return refused > 0 ? 1 : 0;
 }
