@@ -123,6 +123,10 @@ int PlenovaImp::PlenovaUnint() {
     if (m_audioMix) m_audioMix->stop();
     if (m_videoMix) m_videoMix->StopVideoMixThread();
     if (m_synCtl) m_synCtl->StopSynThread();
+    // What this run's encoders left for the sync stage ends with the run:
+    // the next run may have another canvas, and its outputs must not start
+    // from this one's pictures.
+    m_synBuffer.Clear();
     // The next frame anchors the timeline anew; the outputs go on from
     // where this run ended.
     m_timeline.Restart();

@@ -114,6 +114,12 @@ bool AVSynBuffer::ManageInUseBuffer_A::getdata(uint64_t timestamp) {
 
 void AVSynBuffer::ManageInUseBuffer_A::ResetCurrent() { m_current = AudioSampleNode{}; }
 
+void AVSynBuffer::ManageInUseBuffer_A::Clear() {
+  platform::MutexLock lock(m_mutex);
+  for (auto& node : m_nodes) GiveBack(m_pool, node->buffer);
+  m_nodes.clear();
+}
+
 bool AVSynBuffer::ManageInUseBuffer_A::Empty() {
   platform::MutexLock lock(m_mutex);
   return m_nodes.empty();
@@ -190,6 +196,11 @@ void AVSynBuffer::ManageInUseBuffer_V::ReleaseFrontLocked(int n) {
   }
 }
 
+void AVSynBuffer::ManageInUseBuffer_V::Clear() {
+  platform::MutexLock lock(m_mutex);
+  ReleaseFrontLocked(static_cast<int>(m_nodes.size()));
+}
+
 void AVSynBuffer::ManageInUseBuffer_V::releasedata(int n) {
   platform::MutexLock lock(m_mutex);
   ReleaseFrontLocked(n);
@@ -216,6 +227,11 @@ VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::Head() {
 AVSynBuffer::AVSynBuffer() = default;
 
 AVSynBuffer::~AVSynBuffer() = default;
+
+void AVSynBuffer::Clear() {
+  m_audio.Clear();
+  m_video.Clear();
+}
 
 bool AVSynBuffer::InitBuffer(MemoryPool* pool) {
   PLN_LOG_WARNING("MeetingMessage start");

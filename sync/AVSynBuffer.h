@@ -99,6 +99,8 @@ class AVSynBuffer {
     int Count();
     // Timestamp of the oldest sample; the queue must not be empty.
     uint64_t HeadTimestamp();
+    // Gives back every queued sample.
+    void Clear();
 
    private:
     // Guards m_nodes and m_getCount; taken by the producers (through
@@ -143,6 +145,8 @@ class AVSynBuffer {
     void releasedata(int n);
     // Keeps only the newest kStalledKeep frames. Controller thread.
     void trimdata();
+    // Gives back every queued frame.
+    void Clear();
 
     int Count();
     // The oldest frame, or null. Stays valid until the controller removes it.
@@ -183,6 +187,11 @@ class AVSynBuffer {
   // Gives a released audio block back to `pool` under the buffer mutex, so
   // that it never interleaves with a put. Controller thread.
   void GiveBackAudio(MemoryPool* pool, PoolBuffer* block);
+
+  // Gives back what an engine run left queued when it stopped: its samples
+  // belong to that run's encoders (another canvas, perhaps) and must not
+  // reach the next run's outputs. Only while no thread puts or gets.
+  void Clear();
 
   // The queues, for the controller's releasedata/trimdata.
   ManageInUseBuffer_A* AudioQueue() { return &m_audio; }

@@ -293,5 +293,19 @@ TEST_F(AVSynBufferTest, ReleasedataGivesTheFirstFramesBackToThePool) {
   EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{14400, 18000}));
 }
 
+
+// What a stopped engine run left queued goes back to the pool, so the next
+// run's outputs begin with the next run's samples.
+TEST_F(AVSynBufferTest, ClearGivesEverySampleBackAndTheQueuesWorkOn) {
+  for (uint64_t ts : {3600, 7200}) ASSERT_TRUE(PutVideo(ts));
+  for (uint64_t ts : {1000, 2920, 4840}) ASSERT_TRUE(PutAudio(ts));
+  buffer_.Clear();
+  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
+  EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
+  EXPECT_EQ(pool_.IdleCount(kClass), 5);
+  ASSERT_TRUE(PutVideo(90000));
+  EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{90000}));
+}
+
 }  // namespace
 }  // namespace plenova::testing
