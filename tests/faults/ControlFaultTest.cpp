@@ -66,18 +66,6 @@ struct States {
 
 constexpr int kStarted = 1, kStopped = 2, kWriteError = 3, kOpenFailed = 4, kNothingRecorded = 5;
 
-// What ffmpeg says while decoding the whole file: empty for a clean file
-// (libavcodec conceals some damage without returning an error).
-std::string FfmpegErrors(const std::string& path) {
-  std::string out;
-  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "ffmpeg did not run";
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  return out;
-}
-
 void ExpectPlays(const std::string& path, int width, int height) {
   SCOPED_TRACE(path);
   const ProbeResult probe = Probe(path);

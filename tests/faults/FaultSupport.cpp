@@ -158,6 +158,16 @@ int FreeLoopbackPort() {
   return port;
 }
 
+std::string FfmpegErrors(const std::string& path) {
+  std::string out;
+  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
+  if (pipe == nullptr) return "ffmpeg did not run";
+  char buf[512];
+  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+  pclose(pipe);
+  return out;
+}
+
 long long FileSize(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;

@@ -88,6 +88,10 @@ class DeafServer {
 // released); 0 when none could be had.
 int FreeLoopbackPort();
 
+// What ffmpeg prints while decoding the whole file at `path`: empty for a
+// clean file (libavcodec conceals some damage without returning an error).
+std::string FfmpegErrors(const std::string& path);
+
 // The size of a file, 0 when it does not exist.
 long long FileSize(const std::string& path);
 // Resident set size of this process in KiB.

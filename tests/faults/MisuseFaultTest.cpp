@@ -355,17 +355,6 @@ class Misuse {
   const std::string long_url_ = "rtmp://127.0.0.1/live/" + std::string(300, 'u');
 };
 
-// What ffmpeg says while decoding the whole file: empty for a clean file.
-std::string FfmpegErrors(const std::string& path) {
-  std::string out;
-  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "ffmpeg did not run";
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  return out;
-}
-
 std::vector<unsigned> Seeds() {
   const char* text = std::getenv("PLENOVA_MISUSE_SEEDS");
   std::istringstream in(text != nullptr ? text : kDefaultSeeds);
