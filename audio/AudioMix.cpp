@@ -39,6 +39,7 @@ AudioMix::AudioMix() {
 AudioMix::~AudioMix() {
   PLN_LOG_ERROR("_Plenova_ 混音析构开始 ");
   m_running = false;
+  m_wake.Set();
   m_thread.Join();
   PLN_LOG_ERROR("_Plenova_ 混音析构结束 ");
 }
@@ -368,20 +369,28 @@ void AudioMix::start() {
 void AudioMix::stop() {
   PLN_LOG_ERROR("_Plenova_ 开始停止混音线程");
   m_running = false;
+  m_wake.Set();
   m_thread.Join();
   PLN_LOG_ERROR("_Plenova_ 停止混音线程成功！");
 }
 
 void AudioMix::AuidoMixThreadFunc() {
   PLN_LOG_ERROR("启动混音线程成功！");
+  MediaTimeline* timeline;
+  {
+    platform::MutexLock lock(m_mutex);
+    timeline = m_timeline;  // outlives the running thread
+  }
+  if (timeline != nullptr) timeline->AddAnchorWaiter(&m_wake);
   while (m_running.load()) {
     const AudioMixCycle cycle = AudioMixStep(platform::TimeGetTime());
     if (cycle.wait == AudioMixCycle::kPoll) {
-      platform::SleepMs(kPollSleepMs);
+      platform::WaitForEvent(m_wake, kPollSleepMs);
     } else if (cycle.wait == AudioMixCycle::kPace && cycle.sleepMs > 0) {
       platform::SleepMs(std::min(cycle.sleepMs, kMaxSleepMs));
     }
   }
+  if (timeline != nullptr) timeline->RemoveAnchorWaiter(&m_wake);
   PLN_LOG_ERROR("_Plenova_ AudioMix Thread Finish Success ");
 }
 

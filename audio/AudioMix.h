@@ -14,6 +14,7 @@
 #include "audio/ManageInUseBuffer_ForAudioMix.h"
 #include "common/MemoryPool.h"
 #include "common/StreamStatistics.h"
+#include "platform/Event.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "sync/MediaTimeline.h"
@@ -88,7 +89,9 @@ struct AudioMixCounters {
 class AudioMix {
  public:
   static constexpr int kMaxStreams = 5;
-  // Sleep between looks while no frame has anchored the timeline.
+  // While no frame has anchored the timeline the thread waits for the
+  // anchoring (or a stop) to wake it; a clock that cannot wake it (a test's
+  // manual clock) has it look again after this long.
   static constexpr uint32_t kPollSleepMs = 20;
   // A frame that begins this close to where its stream's previous frame
   // ended continues the stream without a gap or an overlap.
@@ -212,6 +215,8 @@ class AudioMix {
   int64_t m_mixedUntil = 0;
   std::vector<int16_t> m_spans;  // one span per slot, reused every cycle
 
+  // Set by the timeline when a frame anchors it, and by stop().
+  platform::Event m_wake;
   platform::Thread m_thread;
   std::atomic<bool> m_running{false};
   uint64_t m_mixCount = 0;

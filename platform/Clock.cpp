@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/Event.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -17,6 +19,7 @@ class SteadyClock final : public Clock {
   void SleepMs(uint32_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
+  bool WaitForEvent(Event& wake, uint32_t) override { return wake.WaitFor(kLongestEventWaitMs); }
 };
 
 std::atomic<Clock*> g_installed{nullptr};
@@ -38,5 +41,7 @@ Clock& CurrentClock() {
 uint32_t TimeGetTime() { return CurrentClock().NowMs(); }
 
 void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
+
+bool WaitForEvent(Event& wake, uint32_t pollMs) { return CurrentClock().WaitForEvent(wake, pollMs); }
 
 }  // namespace plenova::platform

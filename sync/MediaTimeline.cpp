@@ -27,6 +27,17 @@ void MediaTimeline::Restart() {
   m_anchored = false;
 }
 
+void MediaTimeline::AddAnchorWaiter(platform::Event* wake) {
+  platform::MutexLock lock(m_mutex);
+  if (wake != nullptr && std::find(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake) == m_anchorWaiters.end())
+    m_anchorWaiters.push_back(wake);
+}
+
+void MediaTimeline::RemoveAnchorWaiter(platform::Event* wake) {
+  platform::MutexLock lock(m_mutex);
+  m_anchorWaiters.erase(std::remove(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake), m_anchorWaiters.end());
+}
+
 int MediaTimeline::OpenStream(const std::string& name) {
   platform::MutexLock lock(m_mutex);
   for (int i = 0; i < kMaxStreams; ++i) {
@@ -78,6 +89,7 @@ MediaTimeline::Placement MediaTimeline::Place(int stream, uint64_t stamp, uint64
     m_activeDelayMs = m_delayMs;
     m_anchored = true;
     ++m_epoch;
+    for (platform::Event* wake : m_anchorWaiters) wake->Set();
     m_windowStart = wall;
     for (Stream& s : m_streams) {
       s.placed = false;

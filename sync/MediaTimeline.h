@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/Event.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -99,6 +101,12 @@ class MediaTimeline {
   // Signed distance a - b of two stamps; stamps wrap modulo 2^64.
   static int64_t Distance(uint64_t a, uint64_t b) { return static_cast<int64_t>(a - b); }
 
+  // Events set whenever a frame anchors the timeline, so that the mixers
+  // waiting for the first frame wake at once instead of polling. The owner
+  // of `wake` removes it before destroying it. Any thread.
+  void AddAnchorWaiter(platform::Event* wake);
+  void RemoveAnchorWaiter(platform::Event* wake);
+
   // Observers for statistics and tests: the current mapping offset
   // (machine ticks x 90 minus output time) and how often it was moved.
   int64_t MappingOffset();
@@ -144,6 +152,7 @@ class MediaTimeline {
   uint64_t m_producedEnd = 0;
   int64_t m_windowStart = 0;  // ms
   std::array<Stream, kMaxStreams> m_streams;
+  std::vector<platform::Event*> m_anchorWaiters;  // borrowed, see AddAnchorWaiter
   std::atomic<uint64_t> m_adjustments{0};
 };
 

@@ -555,6 +555,7 @@ bool VideoMix::start() {
 
 void VideoMix::stop() {
   m_run.store(false);
+  m_wake.Set();
   m_thread.Join();
 }
 
@@ -563,10 +564,21 @@ int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
     PLN_LOG_ERROR("'s value is illegall");
     return 0;
   }
+  MediaTimeline* timeline;
+  {
+    platform::MutexLock lock(mix->m_mutex);
+    timeline = mix->m_timeline;  // outlives the running thread
+  }
+  if (timeline != nullptr) timeline->AddAnchorWaiter(&mix->m_wake);
   while (mix->m_run.load()) {
     const uint32_t wait = mix->VideoMixStep(platform::TimeGetTime());
-    if (wait > 0) platform::SleepMs(std::min(wait, kMaxSleepMs));
+    if (timeline != nullptr && !timeline->Anchored()) {
+      platform::WaitForEvent(mix->m_wake, wait);
+    } else if (wait > 0) {
+      platform::SleepMs(std::min(wait, kMaxSleepMs));
+    }
   }
+  if (timeline != nullptr) timeline->RemoveAnchorWaiter(&mix->m_wake);
   PLN_LOG_ERROR("_Plenova_ VideoMix Thread Finish Success ");
   return 0;
 }

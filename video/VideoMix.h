@@ -10,6 +10,7 @@
 
 #include "api/Plenova.h"
 #include "common/StreamStatistics.h"
+#include "platform/Event.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
 #include "sync/MediaTimeline.h"
@@ -74,8 +75,9 @@ class VideoMix {
   static constexpr int32_t kOutputRate = 25;
   static constexpr uint64_t kStampRate = 90000;
   static constexpr uint64_t kCanvasTicks = kStampRate / kOutputRate;
-  // Sleep between looks while no frame has anchored the timeline: an idle
-  // engine wakes rarely, and the first canvas comes at most this late.
+  // While no frame has anchored the timeline the thread waits for the
+  // anchoring (or a stop) to wake it; a clock that cannot wake it (a test's
+  // manual clock) has it look again after this long.
   static constexpr uint32_t kIdleSleepMs = 20;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;
@@ -231,6 +233,8 @@ class VideoMix {
   uint64_t m_lost_canvases = 0;
   VideoMixCounters m_counters;
 
+  // Set by the timeline when a frame anchors it, and by stop().
+  platform::Event m_wake;
   platform::Thread m_thread;
 };
 
