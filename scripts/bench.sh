@@ -5,10 +5,23 @@
 # (xstack + amix + libx264 + aac into MP4) and by GStreamer (compositor +
 # audiomixer + x264enc + avenc_aac + mp4mux), on the same raw inputs
 # (I420 640x360 at 25 fps, PCM 48 kHz stereo), x264 veryfast with zero-latency
-# tuning at the same bit rates. Prints CPU seconds (user + sys) per output
-# second for each, the engine's ratio to the better anchor, the engine's peak
-# resident memory, and the CPU of an engine that is started and gets no
-# frames.
+# tuning at the same bit rates. Layouts: 4 -> 720p, 9 -> 720p, 16 -> 1080p
+# (every input a 640x360 clip at 25 fps) and a real-looking meeting: one shared
+# screen 1920x1080 at 5 fps and six 640x360 cameras at 15 and 30 fps into
+# 1920x1080 (the anchors convert rates their usual way: FFmpeg's fps filter
+# after xstack, GStreamer's compositor). Prints CPU seconds (user + sys) per
+# output second for each, x264 alone on the same canvas (FFmpeg's composite
+# encoded with the same settings), the engine's ratio to the better anchor and
+# its cost beyond x264 against FFmpeg's, the x264 preset steps the engine
+# took, the engine's peak resident memory, and the CPU of an engine that is
+# started and gets no frames.
+#
+#  - quality: PSNR of the libyuv box and bilinear scalers the compositor uses
+#    against libswscale's bicubic one, at 2:1, 3:1 and 1.5:1, on testsrc2 and
+#    a photo-like picture (bench/video/ScalerQualityBench.cpp).
+#  - overload: 20 inputs -> 1920x1080 in real time beside a busy loop that
+#    takes one core: canvases per whole second (fewest), the x264 presets the
+#    engine stepped through, and push-to-output latency.
 #
 # After it, the engine alone in real time, publishing to a local nginx RTMP
 # server (scripts/rtmp-server.sh) as well as recording:
@@ -33,7 +46,7 @@
 #    each, in real time; CPU seconds per output second per meeting and, for
 #    each meeting, the fewest canvases it composed in a whole second.
 #
-#   scripts/bench.sh [cost|latency|memory|top|burst|drift|meetings|all] [SECONDS]
+#   scripts/bench.sh [cost|quality|overload|latency|memory|top|burst|drift|meetings|all] [SECONDS]
 #       SECONDS: output length of each cost run, default 20. Default part: all.
 #   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
 #   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
@@ -45,7 +58,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 part=all
 case "${1:-}" in
-  cost | latency | memory | top | burst | drift | meetings | all) part="$1"; shift ;;
+  cost | quality | overload | latency | memory | top | burst | drift | meetings | all) part="$1"; shift ;;
 esac
 seconds="${1:-20}"
 build="$root/build-bench"
@@ -55,7 +68,7 @@ scripts/install-deps.sh build test bench >/dev/null
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench burst_latency_bench \
-  media_time_test plenova tarvane wendrel >/dev/null
+  scaler_quality_bench media_time_test plenova tarvane wendrel >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
 rtmp_prefix=""
@@ -66,11 +79,19 @@ cleanup() {
 trap cleanup EXIT
 
 # The raw inputs, long enough for the whole run (no looping in any pipeline).
-if want cost || want meetings; then
-ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=640x360:rate=25" -t "$seconds" \
-  -pix_fmt yuv420p -f rawvideo "$work/in.yuv"
-ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t "$seconds" \
-  -ac 2 -f s16le "$work/in.pcm"
+raw_video() {  # SIZE RATE FILE
+  ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=$1:rate=$2" -t "$seconds" -pix_fmt yuv420p \
+    -f rawvideo "$work/$3"
+}
+if want cost || want meetings || want overload; then
+  raw_video 640x360 25 in.yuv
+  ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t "$seconds" \
+    -ac 2 -f s16le "$work/in.pcm"
+fi
+if want cost; then
+  raw_video 1920x1080 5 screen.yuv
+  raw_video 640x360 15 camera15.yuv
+  raw_video 640x360 30 camera30.yuv
 fi
 
 audio_bitrate=96000
@@ -96,80 +117,163 @@ cell() {
   echo "$(((i % cols) * cw)) $(((i / cols) * ch)) $cw $ch"
 }
 
+# A layout is "N W H" (a grid of N 640x360 clips at 25 fps) or "meeting".
 run_engine() {
-  local n=$1 w=$2 h=$3 rate=$4
-  measure "$build/bin/raw_meeting_driver" --video "$work/in.yuv" --audio "$work/in.pcm" \
-    --participants "$n" --canvas "${w}x${h}" --seconds "$seconds" --mp4 "$work/engine.mp4" \
+  local n=$1 w=$2 h=$3 rate=$4 inputs
+  if [[ "$n" == meeting ]]; then
+    inputs=(--layout meeting --screen "$work/screen.yuv" --camera15 "$work/camera15.yuv"
+      --camera30 "$work/camera30.yuv")
+  else
+    inputs=(--video "$work/in.yuv" --participants "$n" --canvas "${w}x${h}")
+  fi
+  measure "$build/bin/raw_meeting_driver" "${inputs[@]}" --audio "$work/in.pcm" \
+    --seconds "$seconds" --mp4 "$work/engine.mp4" \
     --video-bitrate "$rate" --audio-bitrate "$audio_bitrate" --log-dir "$work"
 }
 
-run_ffmpeg() {
-  local n=$1 w=$2 h=$3 rate=$4 voices=$(($1 < 5 ? $1 : 5))
-  local args=() filter="" stack="" layout="" i
-  for ((i = 0; i < n; i++)); do
-    args+=(-f rawvideo -pix_fmt yuv420p -s 640x360 -r 25 -i "$work/in.yuv")
-    read -r x y cw ch < <(cell "$i" "$n" "$w" "$h")
-    filter+="[$i:v]scale=${cw}:${ch}[v$i];"
+# The meeting layout: each input's file, size, rate and cell "x y w h".
+meeting_inputs() {
+  echo "screen.yuv 1920x1080 5 0 0 1600 900"
+  local i
+  for ((i = 0; i < 6; i++)); do
+    echo "camera$((i % 2 == 1 ? 30 : 15)).yuv 640x360 $((i % 2 == 1 ? 30 : 15)) $((i * 320)) 900 320 180"
+  done
+}
+
+# Sets ff_args (inputs), ff_filter (to [v], the canvas at 25 fps) and
+# ff_audio (to [a]) of FFmpeg's composite of a layout.
+ffmpeg_graph() {
+  local n=$1 w=$2 h=$3 i=0 stack="" layout="" file size fps x y cw ch
+  ff_args=() ff_filter="" ff_audio=""
+  while read -r file size fps x y cw ch; do
+    ff_args+=(-f rawvideo -pix_fmt yuv420p -s "$size" -r "$fps" -i "$work/$file")
+    ff_filter+="[$i:v]scale=${cw}:${ch}[v$i];"
     stack+="[v$i]"
     layout+="${layout:+|}${x}_${y}"
+    i=$((i + 1))
+  done < <(if [[ "$n" == meeting ]]; then meeting_inputs; else
+    for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done; fi)
+  local voices=$((i < 5 ? i : 5)) mix="" first=$i
+  for ((k = 0; k < voices; k++)); do
+    ff_args+=(-f s16le -ar 48000 -ac 2 -i "$work/in.pcm")
+    mix+="[$((first + k)):a]"
   done
-  local mix=""
-  for ((i = 0; i < voices; i++)); do
-    args+=(-f s16le -ar 48000 -ac 2 -i "$work/in.pcm")
-    mix+="[$((n + i)):a]"
-  done
-  filter+="${stack}xstack=inputs=$n:layout=$layout:fill=black,pad=$w:$h[v];"
-  filter+="${mix}amix=inputs=$voices[a]"
-  measure ffmpeg -nostdin -y -v error "${args[@]}" -filter_complex "$filter" -map "[v]" -map "[a]" \
-    -c:v libx264 -preset veryfast -tune zerolatency -b:v "$rate" -g 50 \
-    -c:a aac -b:a "$audio_bitrate" -t "$seconds" "$work/ffmpeg.mp4"
+  ff_filter+="${stack}xstack=inputs=$i:layout=$layout:fill=black,pad=$w:$h,fps=25[v]"
+  ff_audio="${mix}amix=inputs=$voices[a]"
+}
+
+x264_settings() { echo "-c:v libx264 -preset veryfast -tune zerolatency -b:v $1 -g 50"; }
+
+run_ffmpeg() {
+  local n=$1 w=$2 h=$3 rate=$4
+  ffmpeg_graph "$n" "$w" "$h"
+  # shellcheck disable=SC2046
+  measure ffmpeg -nostdin -y -v error "${ff_args[@]}" -filter_complex "$ff_filter;$ff_audio" -map "[v]" -map "[a]" \
+    $(x264_settings "$rate") -c:a aac -b:a "$audio_bitrate" -t "$seconds" "$work/ffmpeg.mp4"
+}
+
+# x264 alone: FFmpeg's composite canvas, made by another process, encoded
+# with the same settings; only the encoding process is measured.
+run_x264_alone() {
+  local n=$1 w=$2 h=$3 rate=$4
+  ffmpeg_graph "$n" "$w" "$h"
+  # shellcheck disable=SC2046
+  ffmpeg -nostdin -v error "${ff_args[@]}" -filter_complex "$ff_filter" -map "[v]" -t "$seconds" \
+    -f rawvideo -pix_fmt yuv420p - |
+    measure ffmpeg -nostdin -y -v error -f rawvideo -pix_fmt yuv420p -s "${w}x${h}" -r 25 -i - \
+      $(x264_settings "$rate") -f null -
 }
 
 run_gstreamer() {
-  local n=$1 w=$2 h=$3 rate=$4 voices=$(($1 < 5 ? $1 : 5))
+  local n=$1 w=$2 h=$3 rate=$4 i=0 file size fps x y cw ch
   command -v gst-launch-1.0 >/dev/null || { echo "nan 0"; return 0; }
-  local pipe=(compositor name=c background=black)
-  local i
-  for ((i = 0; i < n; i++)); do
-    read -r x y cw ch < <(cell "$i" "$n" "$w" "$h")
+  local pipe=(compositor name=c background=black) sources=()
+  while read -r file size fps x y cw ch; do
     pipe+=("sink_$i::xpos=$x" "sink_$i::ypos=$y" "sink_$i::width=$cw" "sink_$i::height=$ch")
-  done
+    sources+=(filesrc "location=$work/$file" ! rawvideoparse "width=${size%x*}" "height=${size#*x}"
+      format=i420 "framerate=$fps/1" ! queue ! c.)
+    i=$((i + 1))
+  done < <(if [[ "$n" == meeting ]]; then meeting_inputs; else
+    for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done; fi)
+  local voices=$((i < 5 ? i : 5))
   pipe+=(! "video/x-raw,width=$w,height=$h,framerate=25/1" ! x264enc speed-preset=veryfast
     tune=zerolatency "bitrate=$((rate / 1000))" key-int-max=50 ! h264parse ! queue ! mp4mux name=m
     ! filesink "location=$work/gst.mp4")
   pipe+=(audiomixer name=a ! audioconvert ! avenc_aac "bitrate=$audio_bitrate" ! aacparse ! queue ! m.)
-  for ((i = 0; i < n; i++)); do
-    pipe+=(filesrc "location=$work/in.yuv" ! rawvideoparse width=640 height=360 format=i420
-      framerate=25/1 ! queue ! c.)
-  done
-  for ((i = 0; i < voices; i++)); do
+  pipe+=("${sources[@]}")
+  for ((k = 0; k < voices; k++)); do
     pipe+=(filesrc "location=$work/in.pcm" ! rawaudioparse format=pcm pcm-format=s16le
       sample-rate=48000 num-channels=2 ! queue ! a.)
   done
   measure gst-launch-1.0 -q -e "${pipe[@]}"
 }
 
+# The engine's latency summary lines of a run (logs under $work/NAME) as a
+# table; targets p50 <= 120 and p99 <= P99 ms (default 250).
+latency_table() {
+  local p99="${2:-250}"
+  grep -rhoa --include='*.log' "_Plenova_ latency [a-z0-9]* [a-z]*: .*" "$work/$1" |
+    awk -v p99="$p99" '{
+      split($0, f, /[ :=]+/)  # _Plenova_ latency OUT MEDIA n N p50 A p99 B max C ms
+      met = (f[8] <= 120 && f[10] <= p99) ? "yes" : "no"
+      printf "  %-7s %-6s %7s %6s %6s %6s   %s\n", f[3], f[4], f[6], f[8], f[10], f[12], met
+    }'
+}
+
 per_second() { awk -v c="$1" -v s="$seconds" 'BEGIN { if (c == "nan") print "n/a"; else printf "%.3f", c / s }'; }
 
 if want cost; then
-printf "%-22s %8s %8s %9s %14s %11s\n" "layout" "engine" "ffmpeg" "gstreamer" "engine/better" "engine RSS"
-for spec in "4 1280 720 1500000" "9 1280 720 1500000" "16 1920 1080 3000000"; do
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || b == "n/a" || b <= 0) print "n/a"; else printf "%.2f", a / b }'; }
+printf "%-20s %7s %7s %9s %7s %9s %12s %8s %8s\n" "layout" "engine" "ffmpeg" "gstreamer" "x264" \
+  "engine/" "beyond x264" "presets" "engine"
+printf "%-20s %7s %7s %9s %7s %9s %12s %8s %8s\n" "" "" "" "" "alone" "better" "engine/ffmpeg" "stepped" "RSS"
+for spec in "4 1280 720 1500000" "9 1280 720 1500000" "16 1920 1080 3000000" "meeting 1920 1080 3000000"; do
   read -r n w h rate <<<"$spec"
   read -r ec er < <(run_engine "$n" "$w" "$h" "$rate")
+  steps=$(sed -n 's/.*encoder preset changes \([0-9]*\).*/\1/p' "$work/out.log")
   read -r fc _ < <(run_ffmpeg "$n" "$w" "$h" "$rate")
   read -r gc _ < <(run_gstreamer "$n" "$w" "$h" "$rate")
-  e=$(per_second "$ec") f=$(per_second "$fc") g=$(per_second "$gc")
-  ratio=$(awk -v e="$e" -v f="$f" -v g="$g" 'BEGIN {
-    b = ""; if (f != "n/a") b = f; if (g != "n/a" && (b == "" || g < b)) b = g;
-    if (b == "" || e == "n/a") print "n/a"; else printf "%.2f", e / b }')
-  printf "%-22s %8s %8s %9s %14s %8d MB\n" "$n -> ${w}x${h}" "$e" "$f" "$g" "$ratio" $((er / 1024))
+  read -r xc _ < <(run_x264_alone "$n" "$w" "$h" "$rate")
+  e=$(per_second "$ec") f=$(per_second "$fc") g=$(per_second "$gc") x=$(per_second "$xc")
+  better=$(awk -v f="$f" -v g="$g" 'BEGIN { b = "n/a"; if (f != "n/a") b = f; if (g != "n/a" && (b == "n/a" || g < b)) b = g; print b }')
+  beyond=$(awk -v e="$e" -v f="$f" -v x="$x" 'BEGIN {
+    if (e == "n/a" || f == "n/a" || x == "n/a" || f - x <= 0) print "n/a"; else printf "%.2f", (e - x) / (f - x) }')
+  name="$n -> ${w}x${h}"
+  [[ "$n" == meeting ]] && name="meeting -> ${w}x${h}"
+  printf "%-20s %7s %7s %9s %7s %9s %12s %8s %5d MB\n" "$name" "$e" "$f" "$g" "$x" "$(ratio "$e" "$better")" \
+    "$beyond" "${steps:-n/a}" $((er / 1024))
 done
-echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run each)"
+echo "(CPU seconds, user + sys, per output second; $seconds s outputs; one run each. Targets: engine/better"
+echo " <= 0.85 on the grids, <= 0.60 on the meeting; beyond x264 engine/ffmpeg <= 0.50; presets stepped 0)"
 
 # An engine that is started (outputs on, layout declared) and receives no
 # frames (bench/system/IdleEngineBench.cpp).
 idle=$("$build/bin/idle_engine_bench" 2>/dev/null | sed -n 's/.*core_percent=\([0-9.]*\).*/\1/p')
-echo "idle engine, no frames: ${idle:-n/a} % of a core"
+echo "idle engine, no frames: ${idle:-n/a} % of a core (target < 0.3)"
+fi
+
+if want quality; then
+  echo "== quality: the compositor's libyuv scalers against libswscale bicubic (PSNR dB, target > 40)"
+  ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=1" -frames:v 1 -pix_fmt yuv420p \
+    -f rawvideo "$work/testsrc2.yuv"
+  "$build/bin/scaler_quality_bench" "$work/testsrc2.yuv"
+fi
+
+if want overload; then
+  echo "== overload: 20 inputs -> 1920x1080, $seconds s real time, one core kept busy by a loop"
+  sh -c 'while :; do :; done' &
+  hog=$!
+  mkdir -p "$work/overload"
+  "$build/bin/raw_meeting_driver" --video "$work/in.yuv" --audio "$work/in.pcm" --participants 20 \
+    --canvas 1920x1080 --seconds "$seconds" --mp4 "$work/overload/out.mp4" --video-bitrate 3000000 \
+    --audio-bitrate "$audio_bitrate" --log-dir "$work/overload" >"$work/overload/stdout.log" 2>&1 || true
+  kill "$hog"
+  sed -n 's/.*fewest in a second \([0-9]*\).*/  canvases per whole second (after the first two): fewest \1 (target >= 24)/p' \
+    "$work/overload/stdout.log"
+  presets=$(grep -rhoa --include='*.log' "x264 preset [a-z]*" "$work/overload" | awk '{ print $3 }' | tr '\n' ' ')
+  echo "  x264 presets stepped to, in order: ${presets:-none (veryfast throughout)}"
+  printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=300"
+  latency_table overload 300
 fi
 
 if want meetings; then
@@ -214,17 +318,6 @@ record() {
     tail -5 "$work/$name/stdout.log" >&2
     return 1
   }
-}
-
-# The engine's latency summary lines of a run as a table; targets p50 <= 120
-# and p99 <= 250 ms.
-latency_table() {
-  grep -rhoa --include='*.log' "_Plenova_ latency [a-z0-9]* [a-z]*: .*" "$work/$1" |
-    awk '{
-      split($0, f, /[ :=]+/)  # _Plenova_ latency OUT MEDIA n N p50 A p99 B max C ms
-      met = (f[8] <= 120 && f[10] <= 250) ? "yes" : "no"
-      printf "  %-7s %-6s %7s %6s %6s %6s   %s\n", f[3], f[4], f[6], f[8], f[10], f[12], met
-    }'
 }
 
 # Mean of the queue depths ("...ElementsNums=N") the engine logs on lines
