@@ -4,8 +4,8 @@
 # bench/system/RawMeetingDriver.cpp), by FFmpeg
 # (xstack + amix + libx264 + aac into MP4) and by GStreamer (compositor +
 # audiomixer + x264enc + avenc_aac + mp4mux), on the same raw inputs
-# (I420 640x360 at 25 fps, PCM 48 kHz stereo), x264 veryfast with zero-latency
-# tuning at the same bit rates. Layouts: 4 -> 720p, 9 -> 720p, 16 -> 1080p
+# (I420 640x360 at 25 fps, PCM 48 kHz stereo), with the engine's x264
+# settings (x264_settings below) at the same bit rates. Layouts: 4 -> 720p, 9 -> 720p, 16 -> 1080p
 # (every input a 640x360 clip at 25 fps) and a real-looking meeting: one shared
 # screen 1920x1080 at 5 fps and six 640x360 cameras at 15 and 30 fps into
 # 1920x1080 (the anchors convert rates their usual way: FFmpeg's fps filter
@@ -68,7 +68,7 @@ scripts/install-deps.sh build test bench >/dev/null
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENOVA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target raw_meeting_driver idle_engine_bench burst_latency_bench \
-  scaler_quality_bench media_time_test plenova tarvane wendrel >/dev/null
+  scaler_quality_bench media_time_test plenova-record plenova tarvane wendrel >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/plenova-bench.XXXXXX")"
 rtmp_prefix=""
@@ -162,7 +162,13 @@ ffmpeg_graph() {
   ff_audio="${mix}amix=inputs=$voices[a]"
 }
 
-x264_settings() { echo "-c:v libx264 -preset veryfast -tune zerolatency -b:v $1 -g 50"; }
+# The engine's x264 settings: veryfast, zero latency, high profile, an
+# average bit rate capped by a one-second VBV, an IDR picture every 2 s and
+# no scene cuts.
+x264_settings() {
+  echo "-c:v libx264 -preset veryfast -tune zerolatency -profile:v high -b:v $1 -maxrate $1 -bufsize $1" \
+    "-g 50 -keyint_min 50 -sc_threshold 0 -bf 0"
+}
 
 run_ffmpeg() {
   local n=$1 w=$2 h=$3 rate=$4
@@ -197,8 +203,9 @@ run_gstreamer() {
     for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done; fi)
   local voices=$((i < 5 ? i : 5))
   pipe+=(! "video/x-raw,width=$w,height=$h,framerate=25/1" ! x264enc speed-preset=veryfast
-    tune=zerolatency "bitrate=$((rate / 1000))" key-int-max=50 ! h264parse ! queue ! mp4mux name=m
-    ! filesink "location=$work/gst.mp4")
+    tune=zerolatency "bitrate=$((rate / 1000))" key-int-max=50 vbv-buf-capacity=1000
+    "option-string=vbv-maxrate=$((rate / 1000)):min-keyint=50:scenecut=0" ! video/x-h264,profile=high
+    ! h264parse ! queue ! mp4mux name=m ! filesink "location=$work/gst.mp4")
   pipe+=(audiomixer name=a ! audioconvert ! avenc_aac "bitrate=$audio_bitrate" ! aacparse ! queue ! m.)
   pipe+=("${sources[@]}")
   for ((k = 0; k < voices; k++)); do
@@ -391,7 +398,9 @@ if want memory; then
   t=0
   while [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; do
     rss="$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)"
-    [[ -n "$rss" ]] && echo "$t $rss" >>"$work/rss.txt"
+    # Minor page faults so far: field 10 of /proc/PID/stat (after the name).
+    faults="$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | awk '{ print $8 }' || true)"
+    [[ -n "$rss" ]] && echo "$t $rss ${faults:-0}" >>"$work/rss.txt"
     sleep 1
     t=$((t + 1))
   done
@@ -412,7 +421,8 @@ if want memory; then
       {
         count++; x[count] = $1 / 60; y[count] = $2 / 1024
         if ($1 % 60 == 0) minutes = minutes sprintf(" %.1f", y[count])
-        if (first == "" && x[count] >= 1) first = y[count]
+        if (first == "" && x[count] >= 1) { first = y[count]; faults1 = $3; t1 = $1 }
+        faults = $3; tn = $1
       }
       END {
         end = x[count]
@@ -420,6 +430,7 @@ if want memory; then
         printf "  RSS start (minute 1) %.1f MB, end %.1f MB\n", first, y[count]
         printf "  slope, minutes 1-%.0f: %s MB/min; minutes %.0f-%.0f: %s MB/min\n",
           end, slope(1, end), (1 + end) / 2, end, slope((1 + end) / 2, end)
+        if (tn > t1) printf "  minor page faults after the first minute: %.1f per second\n", (faults - faults1) / (tn - t1)
       }' "$work/rss.txt"
   else
     echo "  no RSS samples (the recorder did not start)"
