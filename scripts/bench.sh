@@ -48,8 +48,10 @@
 #
 #   scripts/bench.sh [cost|quality|overload|latency|memory|top|burst|drift|meetings|all] [SECONDS]
 #       SECONDS: output length of each cost run, default 20. Default part: all.
-#   PLENOVA_BENCH_RTMP_PORT      port of the local RTMP server (default 19370)
-#   PLENOVA_BENCH_MEMORY_SECONDS length of the memory run (default 600)
+#   PLENOVA_BENCH_RTMP_PORT        port of the local RTMP server (default 19370)
+#   PLENOVA_BENCH_MEMORY_SECONDS   length of the memory run (default 600)
+#   PLENOVA_BENCH_OVERLOAD_SECONDS length of the overload run (default 60)
+#   PLENOVA_BENCH_DRIFT_SECONDS    length of each drift run (default 600)
 #
 # Installs what is missing of the build, test and bench package lists
 # (scripts/*-packages.txt), builds bench/system in build-bench (RelWithDebInfo as CI, no sanitizers).
@@ -267,12 +269,13 @@ if want quality; then
 fi
 
 if want overload; then
-  echo "== overload: 20 inputs -> 1920x1080, $seconds s real time, one core kept busy by a loop"
+  overload_seconds="${PLENOVA_BENCH_OVERLOAD_SECONDS:-60}"
+  echo "== overload: 20 inputs -> 1920x1080, $overload_seconds s real time, one core kept busy by a loop"
   sh -c 'while :; do :; done' &
   hog=$!
   mkdir -p "$work/overload"
   "$build/bin/raw_meeting_driver" --video "$work/in.yuv" --audio "$work/in.pcm" --participants 20 \
-    --canvas 1920x1080 --seconds "$seconds" --mp4 "$work/overload/out.mp4" --video-bitrate 3000000 \
+    --canvas 1920x1080 --seconds "$overload_seconds" --mp4 "$work/overload/out.mp4" --video-bitrate 3000000 \
     --audio-bitrate "$audio_bitrate" --log-dir "$work/overload" >"$work/overload/stdout.log" 2>&1 || true
   kill "$hog"
   sed -n 's/.*fewest in a second \([0-9]*\).*/  canvases per whole second (after the first two): fewest \1 (target >= 24)/p' \
