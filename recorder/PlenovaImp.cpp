@@ -11,11 +11,10 @@
 #include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "recorder/ParamLog.h"
 
 namespace plenova {
 namespace {
-
-const char* TrueFalse(bool value) { return value ? "true" : "false"; }
 
 // True when `text` is a string of at most `max` characters.
 bool FitsLength(const char* text, size_t max) {
@@ -52,10 +51,14 @@ std::string DefaultUrl(const char* local_ip) {
   return std::string("rtmp://") + local_ip + "/live";
 }
 
-// What a URL or a stream name looks like in the log.
-std::string Masked(const char* url) { return url != nullptr ? log::MaskUrl(url) : "(null)"; }
-std::string MaskedName(const char* name) {
-  return name != nullptr ? log::MaskStreamName(name) : "(null)";
+// Target sizes are even: I420 has one chroma sample per 2x2 pixels. Odd
+// sizes go toward zero (a negative one is refused later).
+template <class Entry>
+void EvenTargets(Entry* entries, int32_t count) {
+  for (int i = 0; i < count; ++i) {
+    entries[i].target_w -= entries[i].target_w % 2;
+    entries[i].target_h -= entries[i].target_h % 2;
+  }
 }
 
 }  // namespace
@@ -271,18 +274,7 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
   m_stream_param.EnableRtmp = a->Enable_rtmp ? 1 : 0;
   m_stream_param.EnableMp4 = a->Enable_write_mp4 ? 1 : 0;
   m_stream_param.Localport = static_cast<uint32_t>(a->local_port);
-
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam audio_bitrate=%d", a->audio_bitrate);
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam waitMaxTime=%d", a->waitMaxTime);
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam Enable_rtmp=%s", TrueFalse(a->Enable_rtmp));
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam Enable_write_mp4=%s", TrueFalse(a->Enable_write_mp4));
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam filePath=%s", a->filePath ? a->filePath : "(null)");
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_Ip=%s", a->local_Ip);
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam local_port=%d", a->local_port);
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_1=%s StreamName=%s", Masked(a->url_1).c_str(),
-                MaskedName(a->StreamName_1).c_str());
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam url_2=%s StreamName=%s", Masked(a->url_2).c_str(),
-                MaskedName(a->StreamName_2).c_str());
+  LogAudioParam(*a);
 
   std::string folder;
   if (!ResolveMp4Folder(a->filePath, &folder)) folder.clear();
@@ -357,9 +349,7 @@ void PlenovaImp::SetVideoParam(VideoParam* v) {
   m_synctl_param.video_bitrate = v->target_bitrate;
   m_synctl_param.width = v->target_w;
   m_synctl_param.height = v->target_h;
-  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_bitrate=%d", v->target_bitrate);
-  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_w=%d", v->target_w);
-  PLN_RAW_ERROR("_Plenova_ SetVideoParam  vparam->target_h=%d", v->target_h);
+  LogVideoParam(*v);
 
   m_video_record.target_bitrate = v->target_bitrate;
   m_video_record.target_h = v->target_h;
@@ -430,21 +420,8 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
     }
   }
 
-  PLN_LOG_ERROR("MeetingMessageParam_For_UpdateAudioStreamInfo");
-  PLN_RAW_ERROR("_Plenova_ audio->audioStreamCount=%d", u->audioStreamCount);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_channels=%d", u->target_audio_channels);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_frames_per_seconds=%d",
-                u->target_audio_frames_per_seconds);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_per_bits=%d",
-                u->target_audio_sampling_per_bits);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_rate=%d", u->target_audio_sampling_rate);
-  for (int i = 0; i < u->audioStreamCount; ++i) {
-    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].channel=%d", i, u->astreamInfo[i].channel);
-    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].sampling_per_bits=%d", i,
-                  u->astreamInfo[i].sampling_per_bits);
-    PLN_RAW_ERROR("_Plenova_ audio->astreamInfo[%d].sampling_rate=%d", i,
-                  u->astreamInfo[i].sampling_rate);
-  }
+
+  LogAudioLayout(*u);
 
   // A first update always initialises, also when it repeats the layout the
   // engine had before PlenovaUnint.
@@ -490,21 +467,6 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
     m_audioMix->UpdataAudioMixImp(&update);
   }
   PLN_LOG_ERROR("_Plenova_ UpdateAudioStreamInfo Finish Success");
-}
-
-void PlenovaImp::LogAndEvenEntry(int i, int32_t& fps, int32_t source_w, int32_t source_h,
-                                 int32_t& target_w, int32_t& target_h, int32_t x, int32_t y,
-                                 int32_t videoType) {
-  PLN_RAW_ERROR("video->vstreaminfo[%d].fps=%d", i, fps);
-  PLN_RAW_ERROR("video->vstreaminfo[%d].source_w=%d", i, source_w);
-  PLN_RAW_ERROR("video->vstreaminfo[%d].source_h=%d", i, source_h);
-  target_w -= target_w % 2;  // toward zero for negative odd values
-  PLN_RAW_ERROR("video->vstreaminfo[%d].target_w=%d", i, target_w);
-  target_h -= target_h % 2;
-  PLN_RAW_ERROR("video->vstreaminfo[%d].target_h=%d", i, target_h);
-  PLN_RAW_ERROR("video->vstreaminfo[%d].x_position_in_target_frame=%d", i, x);
-  PLN_RAW_ERROR("video->vstreaminfo[%d].y_position_in_target_frame=%d", i, y);
-  PLN_RAW_ERROR("video->vstreaminfo[%d].videoType=%d", i, videoType);
 }
 
 bool PlenovaImp::VideoLayoutChanged(const VideoStreamInfoUpdate& u) const {
@@ -562,13 +524,8 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
     }
   }
 
-  PLN_LOG_ERROR("MeetingMessageParam_For_UpdateVideoStreamInfo");
-  PLN_RAW_ERROR("video->InUseStreamCount=%d", u->InUseStreamCount);
-  for (int i = 0; i < u->InUseStreamCount; ++i) {
-    VideoStreamInfo& e = u->vstreaminfo[i];
-    LogAndEvenEntry(i, e.fps, e.source_w, e.source_h, e.target_w, e.target_h,
-                    e.x_position_in_target_frame, e.y_position_in_target_frame, e.videoType);
-  }
+  EvenTargets(u->vstreaminfo, u->InUseStreamCount);
+  LogVideoEntries("MeetingMessageParam_For_UpdateVideoStreamInfo", u->vstreaminfo, u->InUseStreamCount);
 
   if (!m_first_video_update && !VideoLayoutChanged(*u)) {
     PLN_LOG_ERROR("Is No need Updata");
@@ -649,13 +606,8 @@ void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
       return;
     }
   }
-  PLN_LOG_ERROR("MeetingMessageParam_For_UpdatePictureStreamInfo");
-  PLN_RAW_ERROR("video->InUseStreamCount=%d", u->InUseStreamCount);
-  for (int i = 0; i < u->InUseStreamCount; ++i) {
-    PictureStreamInfo& e = u->vstreaminfo[i];
-    LogAndEvenEntry(i, e.fps, e.source_w, e.source_h, e.target_w, e.target_h,
-                    e.x_position_in_target_frame, e.y_position_in_target_frame, e.videoType);
-  }
+  EvenTargets(u->vstreaminfo, u->InUseStreamCount);
+  LogVideoEntries("MeetingMessageParam_For_UpdatePictureStreamInfo", u->vstreaminfo, u->InUseStreamCount);
   if (m_video_stream_count == 0) {
     // No canvas exists before the first video layout: keep a copy and paint
     // the pictures once the video mixer is set up.
@@ -695,7 +647,7 @@ void PlenovaImp::StartEngineLocked() {
   synctl.streaming = m_streaming.get();
   m_synCtl->InitIAVSynCtl(&synctl, &m_pool);
 
-  PrintRtmpParamInfo(outputs);
+  LogStreamInitParam(outputs);
   m_streaming->IAVStreamInit(&outputs, &m_pool, m_p2, m_p3, 0);
   m_synCtl->StartSynThread();
   m_videoMix->StartVideoMixThread();
@@ -703,28 +655,6 @@ void PlenovaImp::StartEngineLocked() {
   m_started = true;
   m_stream_init_done = true;
   m_running = true;
-}
-
-void PlenovaImp::PrintRtmpParamInfo(const AVStreamInitParam& p) {
-  PLN_LOG_WARNING("MeetingMessageParam_For_IAVStreamInit");
-  PLN_RAW_WARNING("IAVStreamInit EnableRtmp=%s  EnableMp4=%s", TrueFalse(p.EnableRtmp),
-                  TrueFalse(p.EnableMp4));
-  PLN_RAW_WARNING("IAVStreamInit audio->sampling_rate=%d", p.audio.sampling_rate);
-  PLN_RAW_WARNING("IAVStreamInit audio->sampling_per_bits=%d", p.audio.sampling_per_bits);
-  PLN_RAW_WARNING("IAVStreamInit audio->channels=%d", p.audio.channels);
-  PLN_RAW_WARNING("IAVStreamInit audio->audio_bitrate=%d", p.audio.audio_bitrate);
-  PLN_RAW_WARNING("IAVStreamInit video->video_width=%d", p.video.video_width);
-  PLN_RAW_WARNING("IAVStreamInit video->video_height=%d", p.video.video_height);
-  PLN_RAW_WARNING("IAVStreamInit video->fps=%d", p.video.fps);
-  PLN_RAW_WARNING("IAVStreamInit video->video_bitrate=%d", p.video.video_bitrate);
-  PLN_RAW_WARNING("IAVStreamInit video->gop_size=%d", p.video.gop_size);
-  PLN_RAW_WARNING("IAVStreamInit filePath=%s", p.filePath);
-  PLN_RAW_WARNING("IAVStreamInit url_1=%s  StreamName=%s", Masked(p.url_1).c_str(),
-                  MaskedName(p.StreamName_1).c_str());
-  PLN_RAW_WARNING("IAVStreamInit url_2=%s  StreamName=%s", Masked(p.url_2).c_str(),
-                  MaskedName(p.StreamName_2).c_str());
-  PLN_RAW_WARNING("IAVStreamInit localIp=%s", p.localIp);
-  PLN_RAW_WARNING("IAVStreamInit Localport=%d", static_cast<int>(p.Localport));
 }
 
 // ---------------------------------------------------------------------------

@@ -153,10 +153,6 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   void StoreAudioLayout(const AudioStreamInfoUpdate& u);
   bool VideoLayoutChanged(const VideoStreamInfoUpdate& u) const;
   void StoreVideoLayout(const VideoStreamInfoUpdate& u);
-  // Logs a video or picture entry and makes its target size even in place.
-  void LogAndEvenEntry(int index, int32_t& fps, int32_t source_w, int32_t source_h,
-                       int32_t& target_w, int32_t& target_h, int32_t x, int32_t y,
-                       int32_t videoType);
   void ApplyPictureLayout(PictureStreamInfo* entries, int32_t count);
   // Records that one of the two first layouts is done and, when the other
   // one is too, starts the engine: both in one step under the control lock,
@@ -169,7 +165,7 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   // A layout entry whose rectangle, position or declared rate is outside the
   // limits above.
   static bool EntryFits(int32_t fps, int32_t target_w, int32_t target_h, int32_t x, int32_t y);
-  void PrintRtmpParamInfo(const AVStreamInitParam& p);
+
   bool ResolveMp4Folder(const char* filePath, std::string* folder);
 
   // Declared first: destroyed last, after every component that borrows them.
