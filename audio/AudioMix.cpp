@@ -577,9 +577,9 @@ void AudioMix::LogQueueStatisticsLocked() {
     const int64_t bytes = slot.queue->TotalCapacity();
     total += bytes;
     PLN_RAW_ERROR("AudioMixBuffer (%d)  Total ElementsNums=%d  Size=%f KB", i, count,
-                  static_cast<double>(bytes / 1024));
+                  static_cast<double>(bytes) / 1024);
   }
-  PLN_RAW_DEBUG("AudioMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
+  PLN_RAW_DEBUG("AudioMixBuffer TotalSize=%f KB", static_cast<double>(total) / 1024);
 }
 
 int32_t AudioMix::AudioFrameSize() {

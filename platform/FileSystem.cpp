@@ -1,7 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <dlfcn.h>
-#include <limits.h>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 

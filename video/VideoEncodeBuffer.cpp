@@ -46,7 +46,7 @@ VideoEncodeBuffer::Result VideoEncodeBuffer::GetData(int32_t expected_rate) {
       int64_t total = 0;
       for (const Node& n : nodes_) total += n.canvas->capacity;
       PLN_RAW_MESSAGE("VideoEncodeBuffer GetData Start,Total ElementsNums=%d  TotalSize=%f KB",
-                      static_cast<int>(nodes_.size()), static_cast<double>(total / 1024));
+                      static_cast<int>(nodes_.size()), static_cast<double>(total) / 1024);
     }
   }
   Result result;

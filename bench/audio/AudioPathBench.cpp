@@ -41,7 +41,7 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
   for (int s = 0; s < streams; ++s) {
     for (int i = 0; i < samples; ++i) {
       pcm[static_cast<size_t>(s)][static_cast<size_t>(i)] =
-          static_cast<int16_t>(8000 * std::sin(0.01 * (s + 1) * (i / channels)));
+          static_cast<int16_t>(8000 * std::sin(0.01 * (s + 1) * static_cast<double>(i / channels)));
     }
   }
   uint64_t stamp = 90000;

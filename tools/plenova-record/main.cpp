@@ -1,7 +1,7 @@
 // plenova-record: records a meeting of synthetic and file-fed participants
 // through the engine's public interface, as a meeting client does.
 
-#include <signal.h>
+#include <csignal>
 
 #include <atomic>
 #include <cstdio>
