@@ -2,8 +2,9 @@
 # Installs the Debian packages of the named lists (scripts/NAME-packages.txt):
 #   install-deps.sh [build] [test] [bench] [lint]   (default: build)
 # build: what building the engine needs; test: what the tests need on top;
-# bench: what the benchmarks need on top; lint: clang-format and clang-tidy. Idempotent: when everything is
-# present it changes nothing and asks no server.
+# bench: what the benchmarks need on top; lint: clang-format and clang-tidy.
+# Idempotent: when everything is present it changes nothing and asks no
+# server.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 lists=("$@")
