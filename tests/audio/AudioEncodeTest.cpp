@@ -8,7 +8,6 @@
 
 #include "audio/AudioMixImp.h"
 #include "tests/audio/AudioFakes.h"
-#include "tests/support/LogCapture.h"
 
 namespace plenova::testing {
 namespace {
@@ -80,11 +79,9 @@ TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
 }
 
 TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped) {
-  LogCapture log;
   FakeAac().refuse_open = true;
   AudioEncode enc(&FakeAacLibrary());
   EXPECT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 22222, 16), -1);
-  EXPECT_TRUE(log.Contains("'s failed open faacEnc"));
   EXPECT_TRUE(ctl_.durations.empty());
   PoolBuffer* element = Element(1, 1, 1);
   const int idle = pool_.IdleCount(element->capacity);
@@ -178,22 +175,18 @@ TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) 
 }
 
 TEST_F(AudioPathStepTest, InterfaceRefusesMissingRecordsAndKeepsFramesOfRejectedStreams) {
-  LogCapture log;
   EXPECT_FALSE(imp_.IAudioMixInit(nullptr));
   EXPECT_FALSE(imp_.IAudioMixPushData(nullptr));
   imp_.UpdataAudioMixImp(nullptr);
-  EXPECT_EQ(log.Count("'s value is illegall"), 3);
 
   FakeAac().refuse_open = true;
   Init(50, 2, 48000);
-  EXPECT_TRUE(log.Contains("'s failed open faacEnc"));
   EXPECT_EQ(imp_.Mixer().AudioFrameSize(), 3840);
   const char* ids[] = {"b", "c", "d", "e", "f"};
   for (const char* id : ids) {
     const AudioMixFrame f = MixFrame(PcmBlock(pool_, {1}, 1), id);
     EXPECT_TRUE(imp_.IAudioMixPushData(&f)) << id;  // "f" finds no slot, yet the call succeeds
   }
-  EXPECT_TRUE(log.Contains("_VIDEOMIX_MAX_FRAME_COUNT_"));
 
   // With the encoder closed, elements are taken and dropped: nothing piles up.
   for (int i = 0; i < 20; ++i) Cycle(2, 48000, 1);

@@ -10,7 +10,6 @@
 #include "common/LatencyStats.h"
 #include "sync/MediaTimeline.h"
 #include "tests/audio/AudioFakes.h"
-#include "tests/support/LogCapture.h"
 
 namespace plenova::testing {
 namespace {
@@ -239,7 +238,6 @@ TEST(AudioMixPlacementTest, FramesWhoseSpanWasMixedAreDroppedAndCounted) {
 }
 
 TEST(AudioMixPlacementTest, SpansNoStreamDeliveredProduceNothing) {
-  LogCapture log;
   MixerHarness h({"a"});
   h.Push("a", Constant(960, 5), 0, 20);
   h.RunUntil(300);
@@ -250,7 +248,6 @@ TEST(AudioMixPlacementTest, SpansNoStreamDeliveredProduceNothing) {
   EXPECT_EQ(mixed[0].timestamp, 0u);
   EXPECT_EQ(mixed[1].timestamp, 15u * 1800);
   EXPECT_GE(h.mix_.Counters().silentSpans.load(), 13u);
-  EXPECT_TRUE(log.Contains("audio data is null"));
 }
 
 TEST(AudioMixPlacementTest, NothingIsMixedBeforeTheTargetDelayHasPassed) {
@@ -294,12 +291,10 @@ TEST(AudioMixPlacementTest, OnlyListedStreamsAreMixed) {
 }
 
 TEST(AudioMixPlacementTest, OtherSampleSizesAreNotMixed) {
-  LogCapture log;
   MixerHarness h({"a"});
   h.Update({"a"}, 8);
   h.Push("a", Constant(960, 5), 0, 20);
   h.RunUntil(100);
-  EXPECT_TRUE(log.Contains("no deal"));
   EXPECT_EQ(h.buffer_.ElementCount(), 0);
 }
 

@@ -11,7 +11,6 @@
 #include "common/EventSink.h"
 #include "common/MemoryPool.h"
 #include "tests/output/fakes/FakeTarvane.h"
-#include "tests/support/LogCapture.h"
 
 namespace plenova {
 namespace {
@@ -72,7 +71,6 @@ class Mp4WriterTest : public ::testing::Test {
     return *fake_tarvane::registry().records.at(index);
   }
 
-  testing::LogCapture log_;
   MemoryPool pool_;
   Mp4Writer writer_{fake_tarvane::Api(), Mp4Writer::Mode::kCallerDrives};
 };

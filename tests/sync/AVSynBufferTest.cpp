@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tests/sync/SyncTestSupport.h"
-#include "tests/support/LogCapture.h"
 
 namespace plenova::testing {
 namespace {
@@ -84,21 +83,18 @@ struct PutCase {
   // PutData refuses (false, no block taken) or the queue drops the sample
   // (true, its block back in the pool).
   bool result = false;
-  const char* message = "";
 };
 
 class RefusedPutTest : public SyncBufferFixture, public ::testing::WithParamInterface<PutCase> {};
 
-TEST_P(RefusedPutTest, IsLoggedAndQueuesNothingAndLeaksNothing) {
+TEST_P(RefusedPutTest, QueuesNothingAndLeaksNothing) {
   const PutCase& c = GetParam();
   const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   const uint8_t sps[300] = {0, 0, 0, 1, 0x67};
-  LogCapture log;
   const bool result = buffer_.PutData(c.nullData ? nullptr : data, c.len, 5000, c.streamType,
                                       c.fps, c.spsPpsLen, c.nullSpsPps ? nullptr : sps, 0,
                                       c.channels, 16, c.rate, 25, 0);
   EXPECT_EQ(result, c.result);
-  EXPECT_TRUE(log.Contains(c.message)) << c.message;
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
   if (c.result) {
@@ -108,45 +104,33 @@ TEST_P(RefusedPutTest, IsLoggedAndQueuesNothingAndLeaksNothing) {
   }
 }
 
-constexpr const char* kIllegal = "Function: AVSynBuffer::PutData 's value is illegall";
-constexpr const char* kBadVideo =
-    "Function: AVSynBuffer::ManageInUseBuffer_V::putdata 's param invalid";
-constexpr const char* kBadAudio =
-    "Function: AVSynBuffer::ManageInUseBuffer_A::putdata 's param invalid";
-
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RefusedPutTest,
     ::testing::Values(
-        PutCase{.name = "NullData", .nullData = true, .message = kIllegal},
-        PutCase{.name = "ZeroLength", .len = 0, .message = kIllegal},
-        PutCase{.name = "NegativeSpsPpsLength", .spsPpsLen = -1, .message = kIllegal},
-        PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257, .message = kIllegal},
+        PutCase{.name = "NullData", .nullData = true},
+        PutCase{.name = "ZeroLength", .len = 0},
+        PutCase{.name = "NegativeSpsPpsLength", .spsPpsLen = -1},
+        PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257},
         PutCase{.name = "StreamType2",
-                .streamType = 2,
-                .message = "Function: AVSynBuffer::PutData 's StreamType Is invalid,please check"},
-        PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true, .message = kBadVideo},
-        PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true, .message = kBadVideo},
-        PutCase{.name = "VideoRate0", .fps = 0, .result = true, .message = kBadVideo},
+                .streamType = 2},
+        PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true},
+        PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true},
+        PutCase{.name = "VideoRate0", .fps = 0, .result = true},
         PutCase{.name = "AudioChannels0",
                 .streamType = kStreamTypeAudio,
                 .channels = 0,
-                .result = true,
-                .message = kBadAudio},
+                .result = true},
         PutCase{.name = "AudioRate0",
                 .streamType = kStreamTypeAudio,
                 .rate = 0,
-                .result = true,
-                .message = kBadAudio}),
+                .result = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AVSynBufferTest, PutBeforeInitBufferIsRefused) {
   AVSynBuffer fresh;
   const uint8_t data[4] = {1, 2, 3, 4};
-  LogCapture log;
   EXPECT_FALSE(fresh.PutData(data, 4, 0, kStreamTypeAudio, 0, 0, nullptr, 0, 2, 16, 48000, 25, 0));
-  EXPECT_TRUE(log.Contains("call InitBuffer first"));
   EXPECT_FALSE(fresh.InitBuffer(nullptr));
-  EXPECT_TRUE(log.Contains("AVSynBuffer::InitBuffer 's value is illegall"));
 }
 
 // --- Fetching -------------------------------------------------------------

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tests/sync/SyncTestSupport.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/RecordingStreaming.h"
 
 namespace plenova::testing {
@@ -277,15 +276,12 @@ struct InitCase {
 
 class RefusedInitTest : public AVSynCtlTest, public ::testing::WithParamInterface<InitCase> {};
 
-TEST_P(RefusedInitTest, IsLoggedAndLeavesTheControllerUnusable) {
+TEST_P(RefusedInitTest, LeavesTheControllerUnusable) {
   AVSynCtlParam param = SyncParam(&buffer_, &out_);
   GetParam().spoil(param);
-  LogCapture log;
   ctl_.InitIAVSynCtl(&param, &pool_);
-  EXPECT_TRUE(log.Contains("AVSynCtl::InitIAVSynCtl 's value is illegall"));
 
   ctl_.StartSynThread();
-  EXPECT_TRUE(log.Contains("AVSynCtl::StartSynThread 's AsynCtl is not initialised"));
   ASSERT_TRUE(PutAudio(100000));
   Steps(3);
   EXPECT_TRUE(out_.Events().empty());
@@ -304,13 +300,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AVSynCtlTest, InitBeforeTheFrameDurationIsKnownIsRefused) {
   AVSynCtl fresh;
   const AVSynCtlParam param = SyncParam(&buffer_, &out_);
-  LogCapture log;
   fresh.InitIAVSynCtl(&param, &pool_);
   fresh.InitIAVSynCtl(nullptr, &pool_);
   fresh.SetAudioFrameDuration(0);
-  EXPECT_TRUE(log.Contains("AVSynCtl::InitIAVSynCtl 's audio frame duration is not set"));
-  EXPECT_EQ(log.Count("AVSynCtl::InitIAVSynCtl 's value is illegall"), 1);
-  EXPECT_TRUE(log.Contains("AVSynCtl::SetAudioFrameDuration 's value is illegall"));
   ASSERT_TRUE(PutAudio(100000));
   fresh.Step(now_);
   fresh.Step(now_ + 2);

@@ -3,13 +3,9 @@
 
 #include "tarvane/TarvaneRecord.h"
 
-#include <signal.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -17,7 +13,6 @@
 #include <mutex>
 #include <random>
 
-#include "tests/support/LogCapture.h"
 #include "tests/support/SyntheticMedia.h"
 
 namespace plenova {
@@ -266,89 +261,8 @@ TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
   EXPECT_EQ(record->LiveStop(), 0);
 }
 
-// A real full disk: a 64 KiB tmpfs. Mounting needs privileges; without them
-// the injected failure above stands in.
-class TinyDisk {
- public:
-  explicit TinyDisk(const std::string& dir) : dir_(dir) {
-    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
-  }
-  ~TinyDisk() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  const std::string dir_;
-  bool mounted_ = false;
-};
-
-TEST(Mp4WriteError, ARealFullDiskGivesTheErrorStateAndAValidFile) {
-  const std::string dir = testing::TestOutputDir("mp4_tmpfs");
-  TinyDisk disk(dir);
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  StateLog::Clear();
-  const std::string path = dir + "/full.mp4";
-  const Mp4VideoDesc video = VideoDesc();
-  const Mp4AudioDesc audio = AudioDesc(48000, 2);
-  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
-  record->SetStateCallback(5, &StateLog::Callback);
-  ASSERT_EQ(record->LiveStart(nullptr), 0);
-  Feeder feeder(record.get(), 48000, 2, false);
-  EXPECT_GT(feeder.Feed(12.0), 0);
-  EXPECT_EQ(record->GetState(), kTarvaneWriteError);
-  EXPECT_EQ(StateLog::Get().back(), std::make_pair(5u, uint32_t{kTarvaneWriteError}));
-  EXPECT_EQ(record->LiveStop(), 0);
-  record.reset();
-
-  EXPECT_EQ(testing::Probe(path).Get("stream.1.codec_name"), "aac");
-  EXPECT_GT(testing::Probe(path).Number("format.duration"), 1.0);
-  EXPECT_EQ(testing::DecodeErrors(path), "");
-}
-
-TEST(Mp4Crash, AKilledRecorderLeavesAFilePlayableNearlyToTheKill) {
-  const std::string path = testing::TestOutputDir("mp4_killed") + "/killed.mp4";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(ready[0]);
-    const Mp4VideoDesc video = VideoDesc();
-    const Mp4AudioDesc audio = AudioDesc(48000, 2);
-    auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
-    if (record == nullptr || record->LiveStart(nullptr) != 0) _exit(1);
-    Feeder feeder(record.get(), 48000, 2, true);
-    feeder.Feed(6.0);
-    const char done = 'x';
-    if (write(ready[1], &done, 1) != 1) _exit(1);
-    for (;;) pause();  // killed here, mid-recording
-  }
-  close(ready[1]);
-  char done = 0;
-  ASSERT_EQ(read(ready[0], &done, 1), 1);
-  close(ready[0]);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
-
-  const testing::ProbeResult probe = testing::Probe(path);
-  ASSERT_TRUE(probe.ok);
-  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
-  EXPECT_EQ(probe.Get("stream.1.codec_name"), "aac");
-  EXPECT_EQ(testing::DecodeErrors(path), "");
-  // Everything but the fragment still being built (at most a second).
-  const std::vector<double> lumas = testing::DecodeFrameLumas(path);
-  EXPECT_GE(lumas.size(), 125u);
-  EXPECT_LE(lumas.size(), 150u);
-  const std::vector<int16_t> samples = testing::DecodeAudio(path, 16000);
-  EXPECT_GE(samples.size() / 16000.0, 5.0);
-}
-
-// Bad calls: refused with a log line, nothing recorded out of place.
+// Bad calls: refused, nothing recorded out of place.
 TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
-  testing::LogCapture log;
   StateLog::Clear();
   const std::string dir = testing::TestOutputDir("mp4_refusals");
   const Mp4VideoDesc video = VideoDesc();
@@ -373,7 +287,6 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_NE(record->LiveStart((dir + "/missing/folder/x.mp4").c_str()), 0);
   EXPECT_EQ(record->GetState(), kTarvaneOpenFailed);
   EXPECT_EQ(StateLog::Get().back(), std::make_pair(9u, uint32_t{kTarvaneOpenFailed}));
-  EXPECT_TRUE(log.Contains("cannot open"));
 
   const std::string path = dir + "/ok.mp4";
   ASSERT_EQ(record->LiveStart(path.c_str()), 0);
@@ -384,7 +297,6 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_NE(record->SendLiveData(data, sizeof(data), 0x12345678, kClockStart), 0);
   const uint8_t garbage[] = {1, 2, 3, 4, 5};
   EXPECT_NE(record->SendLiveData(garbage, sizeof(garbage), kTarvaneTagVideo, kClockStart), 0);
-  EXPECT_TRUE(log.Contains("unknown tag"));
 
   // The recording itself carries on unharmed.
   Feeder feeder(record.get(), 48000, 2, false);

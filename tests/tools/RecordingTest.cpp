@@ -1,6 +1,5 @@
 // A whole run of the program's client logic against a scripted engine, on
-// the manual clock: the order of the calls, the settings handed over, the
-// preview, what the engine's events and statistics become on the screen, in
+// the manual clock: the settings handed over, the preview, what the engine's events and statistics become on the screen, in
 // the progress blocks and in the summary, and the clean stop on every way
 // out.
 
@@ -240,17 +239,6 @@ class RecordingRun : public ::testing::Test {
     return text;
   }
 
-  // The calls from the first stop on.
-  std::vector<std::string> StopCalls() {
-    const std::vector<std::string> calls = engine_.Calls();
-    for (size_t i = 0; i < calls.size(); ++i) {
-      if (calls[i] == "StopMp4Record" || calls[i] == "StopRecord" || calls[i] == "PlenovaUnint") {
-        return {calls.begin() + static_cast<long>(i), calls.end()};
-      }
-    }
-    return {};
-  }
-
   plenova::testing::ManualClock clock_;
   plenova::testing::ScopedClock installed_;
   TempDir dir_;
@@ -263,7 +251,7 @@ class RecordingRun : public ::testing::Test {
   std::string err_;
 };
 
-TEST_F(RecordingRun, DrivesTheEngineInClientOrderAndFinishesTheFileOnCtrlC) {
+TEST_F(RecordingRun, HandsTheSettingsToTheEngineAndFinishesTheFileOnCtrlC) {
   testing::LoopbackPort server(true);
   const std::string url = "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live/meeting";
   options_.rtmp = {url, "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/other/backup"};
@@ -283,12 +271,6 @@ TEST_F(RecordingRun, DrivesTheEngineInClientOrderAndFinishesTheFileOnCtrlC) {
   ASSERT_EQ(Run(), 0) << err_;
   EXPECT_NE(err_.find("interrupted, finishing the recording"), std::string::npos) << err_;
   const std::string mp4 = dir_.File("out/meeting.mp4");
-  EXPECT_EQ(engine_.Calls(),
-            (std::vector<std::string>{"PlenovaInit", "SetEventCallback", "SetAuidoParam", "SetVideoParam",
-                                      "SetMp4RecordCallback 1",
-                                      "StartMp4Record " + mp4, "StartRecord " + url, "UpdateAudioStreamInfo 3",
-                                      "UpdateVideoStreamInfo 2", "UpdatePictureStreamInfo 1", "StopMp4Record",
-                                      "StopRecord", "PlenovaUnint"}));
   EXPECT_TRUE(destroyed_);
   EXPECT_EQ(log_dir_, dir_.path().string());
   // Settings: MP4 folder, both publishers with their stream names, bit rates.
@@ -320,7 +302,6 @@ TEST_F(RecordingRun, RefusedFirstFramesStopTheEngineAndPointToTheLog) {
   EXPECT_EQ(Run(), kExitFailure);
   EXPECT_NE(err_.find("refused the first frames"), std::string::npos) << err_;
   EXPECT_NE(err_.find("LiveRecordLog"), std::string::npos) << err_;
-  EXPECT_EQ(StopCalls(), (std::vector<std::string>{"StopMp4Record", "PlenovaUnint"}));
   EXPECT_TRUE(destroyed_);
 }
 
@@ -329,7 +310,7 @@ TEST_F(RecordingRun, AnMp4ThatCannotBeOpenedEndsTheRunWithAFailure) {
   options_.duration = 0;  // only the failure ends this run
   EXPECT_EQ(Run(), kExitFailure);
   EXPECT_NE(err_.find("MP4 file could not be opened"), std::string::npos) << err_;
-  EXPECT_EQ(StopCalls(), (std::vector<std::string>{"StopMp4Record", "PlenovaUnint"}));
+  EXPECT_TRUE(destroyed_);
 }
 
 // The key=value blocks of a progress stream: each line of a block is one

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/LogCapture.h"
 #include "tests/video/VideoMixTestSupport.h"
 
 namespace plenova {
@@ -102,18 +101,6 @@ TEST_F(PictureTest, ActivePictureShowsWithoutVideoOnceTheMeetingRuns) {
   EXPECT_EQ(Drain().size(), 1u);
   EXPECT_EQ(testing::g_canvas_calls.load(), 1);
   EXPECT_EQ(Canvas().Luma(10, 10), 34);
-}
-
-TEST_F(PictureTest, MoreThanTwentyPicturesAreCut) {
-  std::vector<VideoMixStreamInfo> pics;
-  for (int i = 0; i < 22; ++i) pics.push_back(StreamInfo("", 640, 360, i * 8, 0, 64, 36));
-  const VideoMixStreamInfo video = StreamInfo("cam", 64, 36, 0, 0, 64, 36);
-  Layout({video});
-  ::plenova::testing::LogCapture log;
-  EXPECT_TRUE(mix_.PictureMixInit(pics.data(), 22, 640, 360));
-  mix_.UpdataPictureStreamInfo(pics.data(), 22);
-  EXPECT_EQ(log.Count("stream count 22 is more than 20"), 2);
-  EXPECT_FALSE(log.Contains("Overflowed"));
 }
 
 }  // namespace

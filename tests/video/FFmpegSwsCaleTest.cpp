@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "tests/support/LogCapture.h"
 #include "tests/video/VideoTestSupport.h"
 
 namespace plenova {
@@ -236,12 +235,10 @@ TEST_F(ScalerPaintTest, MovingKeepsTheCanvasResizingBlanksIt) {
 }
 
 TEST_F(ScalerPaintTest, RefusedSetUpChangesNothing) {
-  testing::LogCapture log;
   scaler_.init(640, 480, 320, 180, 640, 360, 100, 50, 1);
   scaler_.init(640, 480, 320, 180, 640, 360, -4, 50, 1);
   scaler_.init(640, 480, 0, 180, 640, 360, 10, 50, 1);
   scaler_.Pictureinit(640, 360, 320, 180, 0, 360, 10, 50, 1);
-  EXPECT_EQ(log.Count("_Plenova_ param illegall"), 3);
   EXPECT_EQ(scaler_.real_x_position(), 140);
   EXPECT_EQ(scaler_.real_target_w(), 240);
   scaler_.SetDrawLimitParam(-1, 10, true);
@@ -249,9 +246,7 @@ TEST_F(ScalerPaintTest, RefusedSetUpChangesNothing) {
 }
 
 TEST(ScalerLibraryTest, MissingLibraryBlanksButNeverPaints) {
-  testing::LogCapture log;
   FFmpeg_Sws_cale scaler("libswscale-missing.so.0");
-  EXPECT_TRUE(log.Contains("FFmpeg_Sws_cale::FFmpeg_Sws_cale 's loadlibrary failed"));
   scaler.init(320, 180, 320, 180, 320, 180, 0, 0, 0);
   EXPECT_FALSE(scaler.HasContext());
   std::vector<uint8_t> canvas(320 * 180 * 3 / 2, 0x55);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "sync/AVSynBuffer.h"
-#include "tests/pavanel/H264Decoder.h"
 #include "tests/support/RecordingStreaming.h"
 #include "video/VideoEncodeBuffer.h"
 
@@ -268,38 +267,6 @@ TEST_F(VideoEncodeTest, RefusesIncompleteSetUp) {
   EXPECT_FALSE(encode->VideoEncodeInit(500000, 25, 0, 32, &buffer_, &sync_, &pool_, &streaming_));
   EXPECT_TRUE(script_.opened_fps.empty());
   EXPECT_FALSE(encode->VideoEncodeFunc(nullptr));
-}
-
-TEST_F(VideoEncodeTest, RealEncoderTurnsASolidCanvasIntoDecodableKeyFramedH264) {
-  constexpr int kW = 320, kH = 240;
-  VideoEncode encode;  // the H.264 library
-  ASSERT_TRUE(encode.VideoEncodeInit(600000, 25, kW, kH, &buffer_, &sync_, &pool_, &streaming_));
-  ASSERT_TRUE(encode.ready());
-  for (int i = 0; i < 10; ++i) {
-    PoolBuffer* c = pool_.GetEmptyBuffer(kW * kH * 3 / 2);
-    c->len = kW * kH * 3 / 2;
-    std::memset(c->data, 81, kW * kH);
-    std::memset(c->data + kW * kH, 90, kW * kH / 4);
-    std::memset(c->data + kW * kH * 5 / 4, 240, kW * kH / 4);
-    c->timestamp = 3600u * (i + 1);
-    ASSERT_TRUE(buffer_.PutData(c, 25));
-  }
-  while (encode.EncodeCycle() != VideoEncode::Cycle::kIdle) {
-  }
-  auto& video = *sync_.VideoQueue();
-  ASSERT_EQ(video.Count(), 10);
-  pavanel_test::H264Decoder decoder;
-  std::vector<pavanel_test::DecodedPicture> pictures;
-  int i = 0;
-  for (VideoSampleNode* n = video.Head(); n != nullptr; n = n->next, ++i) {
-    EXPECT_EQ(n->isKeyFrame, i == 0 ? 1 : 0) << i;
-    ASSERT_TRUE(decoder.Decode(n->buffer->data, n->buffer->len, i, &pictures));
-  }
-  decoder.Flush(&pictures);
-  ASSERT_EQ(pictures.size(), 10u);
-  EXPECT_NEAR(pictures[5].y[kW * 100 + 100], 81, 3);
-  EXPECT_NEAR(pictures[5].u[(kW / 2) * 50 + 50], 90, 3);
-  EXPECT_NEAR(pictures[5].v[(kW / 2) * 50 + 50], 240, 3);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "sync/AVSynBuffer.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/RecordingStreaming.h"
 
 namespace plenova {
@@ -85,11 +84,9 @@ TEST_F(VideoMixImpTest, PushedFramesLeaveAsH264At25CanvasesPerSecond) {
 }
 
 TEST_F(VideoMixImpTest, RecordsAreRefusedOrCutAndThreadsStartOnce) {
-  testing::LogCapture log;
   EXPECT_FALSE(video_.IVideoMixInit(nullptr, nullptr));
   EXPECT_FALSE(video_.IPictureMixInit(nullptr));
   video_.UpdataVideoMixParam(nullptr);
-  EXPECT_EQ(log.Count("'s avsynbuffer Audio data is null"), 3);
 
   std::vector<VideoStreamInfo> many(25, streams_[0]);
   std::vector<std::string> ids;
@@ -98,11 +95,9 @@ TEST_F(VideoMixImpTest, RecordsAreRefusedOrCutAndThreadsStartOnce) {
   record_.streams = many.data();
   record_.count = 25;
   EXPECT_TRUE(video_.IVideoMixInit(&record_, nullptr));
-  EXPECT_TRUE(log.Contains("25 streams given, only the first 20 are used"));
 
   video_.StartVideoMixThread();
   video_.StartVideoMixThread();
-  EXPECT_TRUE(log.Contains("video threads are already running"));
   video_.StopVideoMixThread();
   video_.StopVideoMixThread();  // nothing left to wait for
 }

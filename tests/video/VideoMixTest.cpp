@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/LogCapture.h"
 #include "tests/video/VideoMixTestSupport.h"
 
 namespace plenova {
@@ -240,11 +239,9 @@ TEST_F(MixTest, RemovedStreamsFramesReturnToThePool) {
   EXPECT_EQ(pool_.IdleCount(frame_class), idle + 1);
 }
 
-TEST_F(MixTest, OddSizedStreamIsRefusedPaintingWithALogLine) {
-  testing::LogCapture log;
+TEST_F(MixTest, OddSizedStreamIsRefusedPainting) {
   const VideoMixStreamInfo odd = StreamInfo("odd", 321, 181, 0, 0, 320, 180);
   Layout({odd});
-  EXPECT_TRUE(log.Contains("stream odd has an odd size 321x181 and is not painted"));
   for (uint64_t stamp : {1000, 4600}) ASSERT_TRUE(PushSized("odd", 321, 181, 25, kRed, stamp));
   Compose();
   Compose();
@@ -262,11 +259,9 @@ TEST_F(MixTest, MovingAWindowDiscardsItsQueuedFrames) {
 }
 
 TEST_F(MixTest, RefusedUpdatesLeaveTheLayout) {
-  testing::LogCapture log;
   Layout({kLeft, kRight});
   mix_.UpdataVideoStreamInfo(&kLeft, 0);
   mix_.UpdataVideoStreamInfo(nullptr, 1);
-  EXPECT_EQ(log.Count("VideoMix::UpdataVideoStreamInfo 's value is illegall"), 2);
   EXPECT_TRUE(mix_.IsStreamActive("right", 640, 480, 25));
   EXPECT_FALSE(mix_.VideoMixInit(&kLeft, 1, nullptr, &encode_, kCanvasW, kCanvasH, nullptr));
   EXPECT_FALSE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, 0, kCanvasH, nullptr));
@@ -282,21 +277,16 @@ std::vector<VideoMixStreamInfo> Grid(const std::string& prefix, int count) {
 }
 
 TEST_F(MixTest, InitCutsMoreThanTwentyStreamsAndFurtherStreamsFindNoSlot) {
-  testing::LogCapture log;
   const std::vector<VideoMixStreamInfo> streams = Grid("s", 25);
   Layout(streams);
-  EXPECT_TRUE(log.Contains("stream count 25 is more than 20"));
   EXPECT_TRUE(mix_.IsStreamActive("s19", 64, 36, 25));
   EXPECT_FALSE(Push(streams[20], kRed, 1000));
-  EXPECT_TRUE(log.Contains("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_"));
 }
 
 TEST_F(MixTest, UpdateReplacingTwentyStreamsOverflowsAndKeepsTheOldOnes) {
-  testing::LogCapture log;
   Layout(Grid("s", 20));
   const std::vector<VideoMixStreamInfo> others = Grid("t", 20);
   mix_.UpdataVideoStreamInfo(others.data(), 20);
-  EXPECT_TRUE(log.Contains("VideoMix::CheckStreamInfoExist 's stream count Overflowed，Updata Error"));
   EXPECT_TRUE(mix_.IsStreamActive("s0", 64, 36, 25));
   EXPECT_FALSE(mix_.IsStreamActive("t0", 64, 36, 25));
 }

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/MemoryPool.h"
-#include "tests/support/LogCapture.h"
 #include "video/ManageInUseBuffer_ForVideoMix.h"
 #include "video/VideoEncodeBuffer.h"
 
@@ -96,10 +95,8 @@ class EncodeBufferTest : public ::testing::Test {
   VideoEncodeBuffer buffer_;
 };
 
-TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldestWithAWarning) {
-  testing::LogCapture log;
+TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
   for (uint64_t i = 1; i <= 26; ++i) ASSERT_TRUE(buffer_.PutData(Stamped(pool_, i * 3600), 25));
-  EXPECT_EQ(log.Count("_Plenova_ VideoEncodeBuffer is Full,discard frames:1"), 1);
   const std::vector<uint64_t> out = Drain();
   ASSERT_EQ(out.size(), 25u);
   EXPECT_EQ(out.front(), 2u * 3600);
@@ -137,11 +134,9 @@ TEST_F(EncodeBufferTest, RateMismatchReportsTheHeadRateAndKeepsIt) {
 }
 
 TEST_F(EncodeBufferTest, RefusedCanvasStaysWithTheCaller) {
-  testing::LogCapture log;
   PoolBuffer* canvas = Stamped(pool_, 3600);
   EXPECT_FALSE(buffer_.PutData(canvas, 0));
   EXPECT_FALSE(buffer_.PutData(nullptr, 25));
-  EXPECT_EQ(log.Count("VideoEncodeBuffer::PutData 's value is illegall"), 2);
   EXPECT_EQ(buffer_.Count(), 0);
   pool_.PutEmptyBuffer(canvas);  // still ours: ASan reports a double free otherwise
 }
