@@ -15,7 +15,7 @@ namespace plenova {
 // fitted (letterbox for videoType 1, centred crop otherwise), keeps the scaled
 // picture in its own buffers and copies it onto the canvas, leaving an
 // optional cut-out free for an inset window. Not thread-safe: the owning
-// mixer serialises every call under its mutex.
+// mixer serialises every call under its layout lock.
 class FFmpeg_Sws_cale {
  public:
   // Background colours of FillBackground.

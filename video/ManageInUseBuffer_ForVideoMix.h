@@ -72,7 +72,8 @@ class ManageInUseBuffer_ForVideoMix {
   VideoMix* const owner_;   // borrowed; not used for anything but identity
   MemoryPool* const pool_;  // borrowed
   // Guards `nodes_`; taken by client threads (push) and the compositing
-  // thread (take, peek, statistics), inside the mixer's mutex when both are held.
+  // thread (take, peek, statistics), inside the mixer's queue lock when both
+  // are held.
   platform::Mutex mutex_;
   std::deque<PoolBufferPtr> nodes_;  // ascending stamp, head = oldest
 };

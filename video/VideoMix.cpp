@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/LatencyStats.h"
 #include "common/MemoryPool.h"
@@ -83,7 +84,7 @@ VideoMix::VideoMix() = default;
 
 VideoMix::~VideoMix() {
   stop();
-  platform::MutexLock lock(m_mutex);
+  platform::MutexLock lock(m_layoutMutex);
   m_mixedbuf.clear();
   m_mixedbuf.shrink_to_fit();
 }
@@ -100,6 +101,7 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
   }
   count = CapCount(count, kMaxStreams, "VideoMix::VideoMixInit");
 
+  platform::MutexLock layout_lock(m_layoutMutex);
   platform::MutexLock lock(m_mutex);
   m_callback = callback;
   m_encodebuffer = encodeBuffer;
@@ -149,6 +151,7 @@ void VideoMix::UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t cou
     return;
   }
   count = CapCount(count, kMaxStreams, "VideoMix::UpdataVideoStreamInfo");
+  platform::MutexLock layout_lock(m_layoutMutex);
   platform::MutexLock lock(m_mutex);
   CheckStreamInfoExist(list, count);
   // The canvas rate is fixed whatever the streams declare; a layout change
@@ -375,8 +378,9 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
     if (frame != nullptr) DestroyPoolBuffer(frame->frame);
     return false;
   }
-  // Held across the queue's own push, so that an update cannot destroy the
-  // queue between the lookup and the push.
+  // The queue lock, held across the queue's own push, so that an update
+  // cannot destroy the queue between the lookup and the push. A paint does
+  // not hold it.
   platform::MutexLock lock(m_mutex);
   auto give_back = [&] {
     if (m_pool != nullptr) {
@@ -465,7 +469,7 @@ bool VideoMix::PictureMixInit(const VideoMixStreamInfo* list, int32_t count, int
     return false;
   }
   count = CapCount(count, kMaxPictures, "VideoMix::PictureMixInit");
-  platform::MutexLock lock(m_mutex);
+  platform::MutexLock lock(m_layoutMutex);
   for (int32_t i = 0; i < count; ++i) {
     const VideoMixStreamInfo& info = list[i];
     VideoMixStreamSlot& slot = m_pictureinfo[i];
@@ -487,7 +491,7 @@ void VideoMix::UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t c
     return;
   }
   count = CapCount(count, kMaxPictures, "VideoMix::UpdataPictureStreamInfo");
-  platform::MutexLock lock(m_mutex);
+  platform::MutexLock lock(m_layoutMutex);
   CheckPictureInfoExist(list, count);
   FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), m_canvas_w, m_canvas_h);
   PLN_RAW_MESSAGE("重新设置整个画布（m_mixedbuf）背景色为黑色");
@@ -628,7 +632,7 @@ bool VideoMix::PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const {
   return scaler.canvas_width() == m_canvas_w && scaler.canvas_height() == m_canvas_h;
 }
 
-void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
+void VideoMix::PaintLocked(const PaintWindows& windows) {
   uint8_t* const canvas = m_mixedbuf.data();
   // First every slot that paints this tick applies its first paint or size
   // change; if one of them needs a blank canvas, the blank comes before any
@@ -638,16 +642,18 @@ void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
   m_redraw_pending = false;
   std::array<bool, kMaxStreams> draw{};
   for (int i = 0; i < kMaxStreams; ++i) {
-    VideoMixStreamSlot& slot = m_streaminfo_current[i];
-    const PoolBuffer* frame = frames[i];
-    if (frame == nullptr || !slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
+    const PaintWindow& window = windows[i];
+    const PoolBuffer* frame = window.frame;
+    if (frame == nullptr || window.scaler == nullptr || !PaintsOnCanvas(*window.scaler)) continue;
     // Only whole I420 frames of even size are read: an odd size has no
     // chroma plane of w * h / 4 bytes.
-    const int64_t needed = int64_t{slot.source_w} * slot.source_h * 3 / 2;
-    if (frame->data == nullptr || frame->len < needed || slot.source_w % 2 != 0 || slot.source_h % 2 != 0) continue;
+    const int64_t needed = int64_t{window.source_w} * window.source_h * 3 / 2;
+    if (frame->data == nullptr || frame->len < needed || window.source_w % 2 != 0 || window.source_h % 2 != 0) {
+      continue;
+    }
     draw[i] = true;
-    blank |= slot.scaler->PrepareDraw(slot.source_w, slot.source_h, slot.target_h, slot.target_w, slot.x_position,
-                                      slot.y_position, slot.videoType);
+    blank |= window.scaler->PrepareDraw(window.source_w, window.source_h, window.target_h, window.target_w,
+                                        window.x_position, window.y_position, window.videoType);
   }
   auto painted_picture = [this](const VideoMixStreamSlot& slot) {
     return m_picture_enabled && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler);
@@ -672,16 +678,16 @@ void VideoMix::PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames) {
     return false;
   };
   for (int i = 0; i < kMaxStreams; ++i) {
-    VideoMixStreamSlot& slot = m_streaminfo_current[i];
-    if (!slot.scaler || !PaintsOnCanvas(*slot.scaler)) continue;
+    const PaintWindow& window = windows[i];
+    if (window.scaler == nullptr || !PaintsOnCanvas(*window.scaler)) continue;
     if (draw[i]) {
-      slot.scaler->Draw(frames[i]->data, canvas, slot.videoType, frames[i]->extra);
-    } else if (slot.iswork && (blank || overlaps_painted(*slot.scaler))) {
-      slot.scaler->Redraw(canvas);
+      window.scaler->Draw(window.frame->data, canvas, window.videoType, window.frame->extra);
+    } else if (window.iswork && (blank || overlaps_painted(*window.scaler))) {
+      window.scaler->Redraw(canvas);
     } else {
       continue;
     }
-    painted[static_cast<size_t>(painted_count++)] = BoxOf(*slot.scaler);
+    painted[static_cast<size_t>(painted_count++)] = BoxOf(*window.scaler);
   }
   // Pictures are still: scaled once, then copied again whenever something
   // may have been painted over them.
@@ -708,14 +714,20 @@ void VideoMix::LogBufferStatistics() {
   PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
 }
 
-void VideoMix::GetMixedData(uint64_t stamp) {
-  std::unique_lock<platform::Mutex> lock(m_mutex);
-  if (++m_tickcount % 50 == 0) LogBufferStatistics();
-  if (m_mixedbuf.empty()) return;
-
-  std::array<PoolBuffer*, kMaxStreams> frames{};
+void VideoMix::TakeWindowsLocked(uint64_t stamp, PaintWindows* windows) {
   for (int i = 0; i < kMaxStreams; ++i) {
     VideoMixStreamSlot& slot = m_streaminfo_current[i];
+    PaintWindow& window = (*windows)[i];
+    window.frame = nullptr;
+    window.scaler = slot.scaler.get();
+    window.source_w = slot.source_w;
+    window.source_h = slot.source_h;
+    window.target_w = slot.target_w;
+    window.target_h = slot.target_h;
+    window.x_position = slot.x_position;
+    window.y_position = slot.y_position;
+    window.videoType = slot.videoType;
+    window.iswork = slot.iswork;
     if (!slot.m_ManageInUseBuffer) continue;
     int skipped = 0;
     if (!slot.iswork || slot.source_h < 1 || !slot.streamId) {
@@ -725,18 +737,35 @@ void VideoMix::GetMixedData(uint64_t stamp) {
       continue;
     }
     // The newest frame due by this canvas; none: the stream's last picture stays.
-    frames[i] = slot.m_ManageInUseBuffer->TakeDue(stamp, &skipped);
+    window.frame = slot.m_ManageInUseBuffer->TakeDue(stamp, &skipped);
     if (skipped > 0) {
       m_counters.skipped.fetch_add(static_cast<uint64_t>(skipped), std::memory_order_relaxed);
       slot.counters.skipped += static_cast<uint64_t>(skipped);
     }
-    if (frames[i] != nullptr) {
+    if (window.frame != nullptr) {
       slot.hasShown = true;
-      slot.shownStamp = frames[i]->timestamp;
+      slot.shownStamp = window.frame->timestamp;
     }
   }
-  m_composed = stamp;
-  PaintLocked(frames);
+}
+
+void VideoMix::GetMixedData(uint64_t stamp) {
+  // The layout lock keeps the layout, the scalers and the canvas as they are
+  // until the canvas is copied; the queue lock is held only while the
+  // tick's frames are taken, so pushes go on during the paint.
+  std::unique_lock<platform::Mutex> lock(m_layoutMutex);
+  PaintWindows windows{};
+  {
+    platform::MutexLock queue_lock(m_mutex);
+    if (++m_tickcount % 50 == 0) LogBufferStatistics();
+    if (m_mixedbuf.empty()) return;
+    TakeWindowsLocked(stamp, &windows);
+    m_composed = stamp;
+  }
+  if (m_paint_hook) m_paint_hook();
+  PaintLocked(windows);
+  std::array<PoolBuffer*, kMaxStreams> frames{};
+  for (int i = 0; i < kMaxStreams; ++i) frames[i] = windows[i].frame;
   const uint32_t arrival_tick = OldestTick(frames.data(), frames.size());
   for (PoolBuffer* frame : frames) {
     if (frame == nullptr) continue;
@@ -808,8 +837,13 @@ bool VideoMix::IsStreamActive(const char* streamId, int32_t width, int32_t heigh
   return slot.iswork && slot.source_h >= 1 && slot.m_ManageInUseBuffer && slot.scaler;
 }
 
+void VideoMix::SetPaintHook(std::function<void()> hook) {
+  platform::MutexLock lock(m_layoutMutex);
+  m_paint_hook = std::move(hook);
+}
+
 std::vector<uint8_t> VideoMix::CanvasCopy() {
-  platform::MutexLock lock(m_mutex);
+  platform::MutexLock lock(m_layoutMutex);
   return m_mixedbuf;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,7 +68,9 @@ struct VideoMixCounters {
 // stream at any rate, late or in bursts, lands where its stamps say.
 //
 // Client threads push frames, the layout thread initialises and updates the
-// tables, the compositing thread paints; all three meet under m_mutex.
+// tables, the compositing thread paints. A push takes only the queue lock
+// (m_mutex), which a paint does not hold; the paint holds the layout lock
+// (m_layoutMutex), so the layout waits for it.
 class VideoMix {
  public:
   static constexpr int kMaxStreams = 20;
@@ -99,7 +102,7 @@ class VideoMix {
   // streams are painted only once a layout update confirms them. `pool` and
   // `encodeBuffer` are borrowed and must outlive the mixer. `callback` (may
   // be null) gets each finished canvas on the compositing thread, outside
-  // the mixer's lock; the bytes are valid during the call only. False, with
+  // the mixer's locks; the bytes are valid during the call only. False, with
   // nothing changed, on a null pointer, a count below 1 or a canvas size
   // below 1. Layout thread, before the thread starts.
   bool VideoMixInit(const VideoMixStreamInfo* list, int32_t count, MemoryPool* pool,
@@ -111,7 +114,8 @@ class VideoMix {
   // geometry, rate or videoType changed moves to a new slot), unlisted ones
   // are removed with their queued frames and remembered until the next
   // update so that their late frames are quietly given back. A null list or
-  // a count below 1 is refused and changes nothing. Layout thread.
+  // a count below 1 is refused and changes nothing. Layout thread; waits
+  // for a paint in progress.
   void UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t count);
 
   // The meeting's timeline (borrowed; outlives the mixer). Before the
@@ -122,7 +126,8 @@ class VideoMix {
   // passes with the call, whatever the result). A frame older than what its
   // stream already showed is dropped. A frame of an unknown stream opens a
   // hidden slot that is not painted. False for a null record or when no
-  // slot is free (the frame then goes back to the pool). Client threads.
+  // slot is free (the frame then goes back to the pool). Client threads;
+  // takes the queue lock only, so it never waits for a paint.
   bool PushYuvBeforeMixedData(const VideoMixFrame* frame);
 
   // Registers list element i in picture slot i (at most 20); the slots are
@@ -132,7 +137,7 @@ class VideoMix {
 
   // Replaces the picture layout, blanks the canvas and enables pictures when
   // `count` is not 0. A null list or a negative count is refused. Layout
-  // thread.
+  // thread; waits for a paint in progress.
   void UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t count);
 
   // Starts the compositing thread; false when it already runs. Frames
@@ -154,12 +159,17 @@ class VideoMix {
   // Composes one canvas stamped `stamp` (output time). Compositing thread.
   void GetMixedData(uint64_t stamp);
 
+  // Runs `hook` on the compositing thread at the start of every paint, after
+  // the tick's frames are taken: layout changes wait for it to return,
+  // pushes do not. For tests that hold a paint open; null removes it.
+  void SetPaintHook(std::function<void()> hook);
+
   // Inspection for the owner and for tests.
   int32_t rate() const { return m_rate.load(std::memory_order_relaxed); }
   // Stamp of the next canvas.
   uint64_t next_stamp();
   const VideoMixCounters& Counters() const { return m_counters; }
-  // Every stream in the table with its counters, under the mixer's lock.
+  // Every stream in the table with its counters, under the queue lock.
   std::vector<StreamStatistics> StreamStatisticsSnapshot();
   // Frames queued for the stream with these values (-1 when no slot has it).
   int QueuedFrames(const char* streamId, int32_t width, int32_t height, int32_t fps);
@@ -185,9 +195,30 @@ class VideoMix {
   bool IsPaintable(const VideoMixStreamSlot& slot) const;
   bool PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const;
   void ClearStreamSlot(VideoMixStreamSlot& slot);
-  // Paints one tick: `frames[i]` (or nothing) for stream slot i, then the
-  // pictures when enabled.
-  void PaintLocked(const std::array<PoolBuffer*, kMaxStreams>& frames);
+  // What a paint reads of one stream slot, copied under the queue lock
+  // together with the tick's frame: a push may open a hidden slot while the
+  // paint runs.
+  struct PaintWindow {
+    PoolBuffer* frame = nullptr;          // the tick's new frame, or none; owned by the tick
+    FFmpeg_Sws_cale* scaler = nullptr;    // the slot's; the layout lock keeps it alive
+    int32_t source_w = 0;
+    int32_t source_h = 0;
+    int32_t target_w = 0;
+    int32_t target_h = 0;
+    int32_t x_position = 0;
+    int32_t y_position = 0;
+    int32_t videoType = 0;
+    bool iswork = false;
+  };
+  using PaintWindows = std::array<PaintWindow, kMaxStreams>;
+
+  // Takes, for every stream slot, the newest frame due by `stamp` and copies
+  // what the paint needs. Compositing thread, under both locks.
+  void TakeWindowsLocked(uint64_t stamp, PaintWindows* windows);
+  // Paints one tick: each window's new frame (or its last picture when it
+  // must be painted again), then the pictures when enabled. Compositing
+  // thread, under the layout lock only.
+  void PaintLocked(const PaintWindows& windows);
   void LogBufferStatistics();
   void LogZeroRate();
   std::unique_ptr<ManageInUseBuffer_ForVideoMix> MakeQueueLocked();
@@ -195,24 +226,43 @@ class VideoMix {
   // Starts the canvas grid at `origin` for anchoring `epoch`.
   void AdoptEpochLocked(uint64_t epoch, uint64_t origin);
 
-  // Guards the tables, m_streaminfo_old, the canvas and its size, the pool,
-  // encoder buffer and callback, and the picture-enabled flag. Taken by the
-  // layout thread (init, updates), client threads (push) and the compositing
-  // thread (one tick or probe). Stream queues' and the pool's mutexes nest
-  // inside it.
-  platform::Mutex m_mutex;
-  std::array<VideoMixStreamSlot, kMaxStreams> m_streaminfo_current;
-  std::array<VideoMixStreamInfo, kMaxStreams> m_streaminfo_old{};
+  // Lock order: m_layoutMutex, then m_mutex, then a stream queue's and the
+  // pool's own mutexes.
+  //
+  // The layout lock. Guards the canvas and its size, the state of every
+  // scaler, the picture table, the picture-enabled and redraw flags, the
+  // encoder buffer, the callback and the paint hook. A stream slot's
+  // placement and its scaler change only under both locks (a push fills a
+  // free slot's id, size and rate and gives it a new scaler under the queue
+  // lock alone, and the paint reads slots only through the copy taken under
+  // it). Taken by the layout thread (init and updates; a stream update then
+  // takes m_mutex as well), by the compositing thread for one whole paint
+  // and the canvas copy that follows, and by CanvasCopy. Client threads
+  // never take it.
+  platform::Mutex m_layoutMutex;
   std::array<VideoMixStreamSlot, kMaxPictures> m_pictureinfo;
   std::vector<uint8_t> m_mixedbuf;
   int32_t m_mixedsize = 0;
   int32_t m_canvas_w = 0;
   int32_t m_canvas_h = 0;
-  MemoryPool* m_pool = nullptr;                   // borrowed; outlives the mixer
   VideoEncodeBuffer* m_encodebuffer = nullptr;    // borrowed; outlives the mixer
   PlenovaCanvasCallback m_callback = nullptr;
+  std::function<void()> m_paint_hook;
   bool m_picture_enabled = false;
   bool m_redraw_pending = false;  // the canvas was blanked outside a tick
+
+  // The queue lock. Guards the stream table (ids, sizes, rates, queues,
+  // scaler pointers, clocks, shown stamps, counters), m_streaminfo_old, the
+  // timeline pointer and the canvas grid. Taken by client threads (find the
+  // slot, queue the frame), the layout thread (inside the layout lock), the
+  // compositing thread (the grid, and taking a tick's frames; never during
+  // the paint) and the inspection calls. Held only for short steps; the
+  // longest is a stream layout update, which sets up its scalers under it.
+  platform::Mutex m_mutex;
+  std::array<VideoMixStreamSlot, kMaxStreams> m_streaminfo_current;
+  std::array<VideoMixStreamInfo, kMaxStreams> m_streaminfo_old{};
+  // Written under both locks (init), read under either.
+  MemoryPool* m_pool = nullptr;                   // borrowed; outlives the mixer
 
   MediaTimeline* m_timeline = nullptr;  // borrowed; outlives the mixer
   // The canvas grid: canvas n of anchoring m_epoch is stamped m_origin +
