@@ -1,5 +1,7 @@
 #include "tests/support/ManualClock.h"
 
+#include "platform/Event.h"
+
 namespace plenova::testing {
 
 ManualClock::ManualClock(uint32_t start_ms, bool auto_advance)
@@ -23,6 +25,19 @@ void ManualClock::SleepMs(uint32_t ms) {
   cv_.notify_all();
   cv_.wait(lock, [&] { return auto_advance_ || static_cast<uint32_t>(now_ - start) >= ms; });
   --sleepers_;
+}
+
+bool ManualClock::WaitForEvent(platform::Event& wake, uint32_t pollMs) {
+  bool automatic;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    automatic = auto_advance_;
+  }
+  if (!automatic) {
+    SleepMs(pollMs);
+    return false;
+  }
+  return wake.WaitFor(pollMs);
 }
 
 void ManualClock::Advance(uint32_t ms) {

@@ -24,6 +24,11 @@ class ManualClock : public platform::Clock {
 
   uint32_t NowMs() override;
   void SleepMs(uint32_t ms) override;
+  // Auto-advance: waits up to `pollMs` of real time for the event and moves
+  // no time, so that a thread idling for an event does not run the clock
+  // away from a test that is about to push. Stepped: sleeps `pollMs` as
+  // SleepMs does.
+  bool WaitForEvent(platform::Event& wake, uint32_t pollMs) override;
 
   void Advance(uint32_t ms);
   void Set(uint32_t now_ms);
