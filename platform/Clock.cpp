@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Event.h"
+
 namespace plenova::platform {
 namespace {
 
@@ -16,6 +18,11 @@ class SteadyClock final : public Clock {
   }
   void SleepMs(uint32_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+  bool WaitForEvent(Event& event, uint32_t ms) override {
+    if (ms != kWaitForever) return event.WaitFor(ms);
+    event.Wait();
+    return true;
   }
 };
 
@@ -38,5 +45,7 @@ Clock& CurrentClock() {
 uint32_t TimeGetTime() { return CurrentClock().NowMs(); }
 
 void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
+
+bool WaitForEvent(Event& event, uint32_t ms) { return CurrentClock().WaitForEvent(event, ms); }
 
 }  // namespace plenova::platform

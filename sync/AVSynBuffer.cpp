@@ -4,6 +4,7 @@
 #include <new>
 
 #include "log/PlenovaLog.h"
+#include "platform/Clock.h"
 #include "output/AVSample.h"
 
 namespace plenova {
@@ -288,6 +289,7 @@ bool AVSynBuffer::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
     m_video.putdata(block, static_cast<int32_t>(fps), isKeyFrame, spsPpsLen, spsPps);
   }
   m_neverFilled = false;
+  m_work.Set();
   return true;
 }
 
@@ -324,6 +326,10 @@ SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t d
   if (result->status == kSynNoAudio && audioStalled != 0) m_video.trimdata();
   return result;
 }
+
+void AVSynBuffer::WaitForData(uint32_t ms) { platform::WaitForEvent(m_work, ms); }
+
+void AVSynBuffer::Wake() { m_work.Set(); }
 
 void AVSynBuffer::GiveBackAudio(MemoryPool* pool, PoolBuffer* block) {
   if (pool == nullptr || block == nullptr) return;

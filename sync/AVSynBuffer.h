@@ -10,6 +10,7 @@
 #include "common/MemoryPool.h"
 #include "common/PoolBuffer.h"
 #include "output/AVSample.h"
+#include "platform/Event.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -66,7 +67,8 @@ struct SynGetResult {
 // The meeting point of the two encoders and the sync controller: two bounded
 // FIFO queues of encoded samples copied into pool blocks. Audio leads: each
 // fetch releases one audio sample together with every queued video frame of
-// the controller's frame rate stamped before that sample's end.
+// the controller's frame rate stamped before that sample's end. Each put
+// wakes the controller's thread.
 class AVSynBuffer {
  public:
   // Encoded AAC frames. A put into a full queue discards the incoming sample.
@@ -172,9 +174,10 @@ class AVSynBuffer {
 
   bool InitBuffer(MemoryPool* pool);
 
-  // Copies one encoded sample into a pool block and queues it. streamType 0
-  // video (fps, spsPpsLen, spsPps, isKeyFrame used), 1 audio (channels,
-  // sampling_per_bits, sampling_rate, audioFps used). Producer threads.
+  // Copies one encoded sample into a pool block, queues it and wakes the
+  // controller's WaitForData. streamType 0 video (fps, spsPpsLen, spsPps,
+  // isKeyFrame used), 1 audio (channels, sampling_per_bits, sampling_rate,
+  // audioFps used). Producer threads.
   bool PutData(const uint8_t* data, int32_t len, uint64_t timestamp, int32_t streamType,
                uint32_t fps, int32_t spsPpsLen, const uint8_t* spsPps, uint8_t isKeyFrame,
                uint32_t channels, uint32_t sampling_per_bits, uint32_t sampling_rate,
@@ -183,6 +186,14 @@ class AVSynBuffer {
   SynGetResult* GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
                         int32_t sampling_per_bits, int32_t sampling_rate, uint64_t target,
                         int32_t fps, uint8_t audioStalled);
+
+  // Waits until a sample is put or Wake is called (either since the last
+  // wait), or until `ms` of the installed clock have passed
+  // (platform::kWaitForever: no limit). Controller thread.
+  void WaitForData(uint32_t ms);
+  // Ends the current or the next WaitForData at once (the controller stops).
+  // Any thread.
+  void Wake();
 
   // Gives a released audio block back to `pool` under the buffer mutex, so
   // that it never interleaves with a put. Controller thread.
@@ -207,6 +218,9 @@ class AVSynBuffer {
   // taken by the producer threads and the controller thread, before a queue
   // mutex and the pool mutex.
   platform::Mutex m_mutex;
+  // Set by each accepted put (under m_mutex) and by Wake; the controller's
+  // thread waits on it (auto reset: each wait consumes what came before it).
+  platform::Event m_work;
 };
 
 }  // namespace plenova
