@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "log/PlenovaLog.h"
 #include "sync/AVSynBuffer.h"
@@ -174,9 +175,14 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
       if (result >= 0 && output.count > 0 && output.data != nullptr && output.length > 0) {
         if (m_spsPpsWanted && ExtractSpsPps(output.data, output.length)) m_spsPpsWanted = false;
         if (!m_spsPpsWanted) {
-          m_synBuffer->PutData(output.data, output.length, canvas->timestamp, 0,
-                               static_cast<uint32_t>(m_rate), m_spsPpsLen, m_spsPps, key ? 1 : 0,
-                               0, 0, 0, 0, canvas->tick);
+          EncodedVideoSample sample;
+          sample.data = std::span<const uint8_t>(output.data, static_cast<size_t>(output.length));
+          sample.timestamp = canvas->timestamp;
+          sample.fps = m_rate;
+          sample.isKeyFrame = key;
+          sample.parameterSets = std::span<const uint8_t>(m_spsPps, static_cast<size_t>(m_spsPpsLen));
+          sample.tick = canvas->tick;
+          m_synBuffer->PutVideo(sample);
         }
       }
     }
