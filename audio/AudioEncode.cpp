@@ -1,9 +1,9 @@
 #include "audio/AudioEncode.h"
 
 #include <algorithm>
+#include <span>
 
 #include "log/PlenovaLog.h"
-#include "output/AVSample.h"
 #include "sync/AVSynBuffer.h"
 #include "sync/IAVSynCtl.h"
 
@@ -105,12 +105,15 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
       const Pending carried = m_previous;
       m_previous = entered;
       if (m_synBuffer != nullptr) {
-        m_synBuffer->PutData(m_output.data(), n, carried.stamp,
-                             static_cast<int32_t>(kStreamTypeAudio), 0, 0, nullptr, 0,
-                             static_cast<uint32_t>(m_format.channels),
-                             static_cast<uint32_t>(m_format.sampling_per_bits),
-                             static_cast<uint32_t>(m_format.sampling_rate), static_cast<uint32_t>(fps),
-                             carried.tick);
+        EncodedAudioSample sample;
+        sample.data = std::span<const uint8_t>(m_output.data(), static_cast<size_t>(n));
+        sample.timestamp = carried.stamp;
+        sample.channels = m_format.channels;
+        sample.bitsPerSample = m_format.sampling_per_bits;
+        sample.samplingRate = m_format.sampling_rate;
+        sample.framesPerSecond = fps;
+        sample.tick = carried.tick;
+        m_synBuffer->PutAudio(sample);
       }
     } else if (n < 0) {
       m_pending.pop_back();

@@ -385,7 +385,8 @@ void AudioMix::AuidoMixThreadFunc() {
   while (m_running.load()) {
     const AudioMixCycle cycle = AudioMixStep(platform::TimeGetTime());
     if (cycle.wait == AudioMixCycle::kPoll) {
-      platform::WaitForEvent(m_wake, kPollSleepMs);
+      // Not anchored: the anchoring or a stop wakes the thread.
+      platform::WaitForEvent(m_wake, timeline != nullptr ? platform::kWaitForever : kPollSleepMs);
     } else if (cycle.wait == AudioMixCycle::kPace && cycle.sleepMs > 0) {
       platform::SleepMs(std::min(cycle.sleepMs, kMaxSleepMs));
     }

@@ -89,9 +89,8 @@ struct AudioMixCounters {
 class AudioMix {
  public:
   static constexpr int kMaxStreams = 5;
-  // While no frame has anchored the timeline the thread waits for the
-  // anchoring (or a stop) to wake it; a clock that cannot wake it (a test's
-  // manual clock) has it look again after this long.
+  // What the step asks for while no frame has anchored the timeline; the
+  // thread then waits for the anchoring (or a stop) to wake it instead.
   static constexpr uint32_t kPollSleepMs = 20;
   // A frame that begins this close to where its stream's previous frame
   // ended continues the stream without a gap or an overlap.

@@ -106,8 +106,8 @@ class AVStreamingImp : public IAVStreaming {
 
   // The dispatcher mutex: guards every member below. Taken briefly by the
   // sync thread (WriteData, IAVStreamUpdata), client threads and the
-  // encoder's parameter-set thread; never held around a publisher's or the
-  // writer's work.
+  // encoding thread (AVStreamingSetSpsPpsInfo, under the encoder's lock);
+  // never held around a publisher's or the writer's work.
   platform::Mutex m_mutex;
   AVStreamInitParam m_param{};
   RtmpPublishParam m_publishParam{};

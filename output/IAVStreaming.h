@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "api/Plenova.h"
 #include "common/EventSink.h"
+#include "common/IVideoEncoderOutputs.h"
 #include "output/AVSample.h"
 #include "output/AVStreamInitParam.h"
 
@@ -12,8 +14,9 @@ namespace plenova {
 class MemoryPool;
 
 // The output dispatcher: where encoded samples leave the engine for the RTMP
-// publishers and the MP4 recorder. Operations in virtual-table order.
-class IAVStreaming {
+// publishers and the MP4 recorder. Operations in virtual-table order, after
+// those of the encoder's view of the outputs.
+class IAVStreaming : public IVideoEncoderOutputs {
  public:
   virtual ~IAVStreaming() = default;
   // Stores the output description and starts outputs requested earlier.
@@ -37,6 +40,10 @@ class IAVStreaming {
                                int32_t sampling_per_bits, int32_t sampling_rate, int32_t fps) = 0;
   // The first SPS/PPS of the H.264 stream (Annex B, with start codes).
   virtual void AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) = 0;
+  // The encoder's parameter sets, as AVStreamingSetSpsPpsInfo.
+  void OnParameterSets(std::span<const uint8_t> spsPps) final {
+    AVStreamingSetSpsPpsInfo(spsPps.data(), static_cast<int32_t>(spsPps.size()));
+  }
   // True while an MP4 recording is asked for and not over: waiting for the
   // engine to start, or recording. A recording whose file could not be
   // opened or written is over. Any thread.
@@ -44,10 +51,8 @@ class IAVStreaming {
   // True from a successful StartRecord (or SetRecordUrl) until StopRecord,
   // whether the publishers are connected, connecting or retrying. Any thread.
   virtual bool RtmpRequested() = 0;
-  // True once after an output began that wants a key frame to start from (a
-  // new MP4 file, a new RTMP connection): the encoder makes its next
-  // picture one. Encoding thread.
-  virtual bool TakeKeyFrameRequest() = 0;
+  // See IVideoEncoderOutputs.
+  bool TakeKeyFrameRequest() override = 0;
   // Where the outputs report their events (borrowed; outlives the
   // dispatcher; null: nowhere). Before the outputs start.
   virtual void SetEventSink(EventSink* sink) { (void)sink; }

@@ -1,10 +1,10 @@
 #include "platform/Clock.h"
 
-#include "platform/Event.h"
-
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include "platform/Event.h"
 
 namespace plenova::platform {
 namespace {
@@ -19,7 +19,11 @@ class SteadyClock final : public Clock {
   void SleepMs(uint32_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
-  bool WaitForEvent(Event& wake, uint32_t) override { return wake.WaitFor(kLongestEventWaitMs); }
+  bool WaitForEvent(Event& event, uint32_t ms) override {
+    if (ms != kWaitForever) return event.WaitFor(ms);
+    event.Wait();
+    return true;
+  }
 };
 
 std::atomic<Clock*> g_installed{nullptr};
@@ -42,6 +46,6 @@ uint32_t TimeGetTime() { return CurrentClock().NowMs(); }
 
 void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
 
-bool WaitForEvent(Event& wake, uint32_t pollMs) { return CurrentClock().WaitForEvent(wake, pollMs); }
+bool WaitForEvent(Event& event, uint32_t ms) { return CurrentClock().WaitForEvent(event, ms); }
 
 }  // namespace plenova::platform

@@ -6,6 +6,9 @@ namespace plenova::platform {
 
 class Event;
 
+// The wait limit of WaitForEvent that means none: only the event ends it.
+constexpr uint32_t kWaitForever = UINT32_MAX;
+
 // The millisecond time source of the engine. Every paced loop reads time and
 // sleeps through the installed clock, so tests can replace it with a manual
 // clock and drive the loops without real waiting.
@@ -20,17 +23,15 @@ class Clock {
   // Blocks the calling thread for about `ms` milliseconds of this clock.
   virtual void SleepMs(uint32_t ms) = 0;
 
-  // Blocks until `wake` is signalled; true when woken. The real clock waits
-  // on the event (at most kLongestEventWaitMs, a safeguard: a waiter looks
-  // again then). A clock that cannot watch an event in real time (a test's
-  // manual clock) sleeps `pollMs` of its own time instead and returns false,
-  // so that the caller looks again as a polling loop would.
-  static constexpr uint32_t kLongestEventWaitMs = 1000;
-  virtual bool WaitForEvent(Event& wake, uint32_t pollMs) {
-    (void)wake;
-    SleepMs(pollMs);
-    return false;
-  }
+  // Blocks the calling thread until `event` is set or `ms` milliseconds of
+  // this clock have passed (kWaitForever: until it is set). True when the
+  // event ended the wait; an auto-reset event is then cleared.
+  virtual bool WaitForEvent(Event& event, uint32_t ms) = 0;
+
+  // Told by Event::Set once the event is set, so that a clock that holds
+  // its waits on its own time (a test's manual clock) ends the ones that
+  // wait for that event. Any thread; takes no lock of the event.
+  virtual void EventSet() {}
 };
 
 // The steady system clock (CLOCK_MONOTONIC truncated to 32 bits).
@@ -46,6 +47,6 @@ Clock& CurrentClock();
 // Shorthands through the process-wide clock.
 uint32_t TimeGetTime();
 void SleepMs(uint32_t ms);
-bool WaitForEvent(Event& wake, uint32_t pollMs);
+bool WaitForEvent(Event& event, uint32_t ms);
 
 }  // namespace plenova::platform

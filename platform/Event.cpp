@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/Clock.h"
+
 namespace plenova::platform {
 
 Event::Event(bool manual_reset, bool initially_set)
@@ -13,11 +15,18 @@ void Event::Set() {
     signalled_ = true;
   }
   cv_.notify_all();
+  // Outside the event's lock: a manual clock looks at the event under its own.
+  CurrentClock().EventSet();
 }
 
 void Event::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   signalled_ = false;
+}
+
+bool Event::IsSet() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signalled_;
 }
 
 void Event::Wait() {

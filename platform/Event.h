@@ -7,7 +7,9 @@
 namespace plenova::platform {
 
 // A Win32-style event: signalled by Set, cleared by Reset (manual reset) or
-// by the wait that consumes it (auto reset).
+// by the wait that consumes it (auto reset). Wait and WaitFor wait in real
+// time; a paced thread waits through its clock (platform::WaitForEvent),
+// which Set also tells.
 class Event {
  public:
   explicit Event(bool manual_reset = false, bool initially_set = false);
@@ -16,6 +18,8 @@ class Event {
 
   void Set();
   void Reset();
+  // Whether the event is signalled now; clears nothing.
+  bool IsSet();
   // Waits without time limit.
   void Wait();
   // Waits up to `timeout_ms` of real time; returns true when signalled.

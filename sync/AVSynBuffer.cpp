@@ -1,9 +1,11 @@
 #include "sync/AVSynBuffer.h"
 
+#include <climits>
 #include <cstring>
 #include <new>
 
 #include "log/PlenovaLog.h"
+#include "platform/Clock.h"
 #include "output/AVSample.h"
 
 namespace plenova {
@@ -247,47 +249,51 @@ bool AVSynBuffer::InitBuffer(MemoryPool* pool) {
   return true;
 }
 
-bool AVSynBuffer::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
-                          int32_t streamType, uint32_t fps, int32_t spsPpsLen,
-                          const uint8_t* spsPps, uint8_t isKeyFrame, uint32_t channels,
-                          uint32_t sampling_per_bits, uint32_t sampling_rate, uint32_t audioFps,
-                          uint32_t tick) {
+bool AVSynBuffer::PutVideo(const EncodedVideoSample& sample) {
+  return PutData(sample.data, sample.timestamp, sample.tick, sample.parameterSets.size(),
+                 [&](PoolBuffer* block) {
+                   m_video.putdata(block, sample.fps, sample.isKeyFrame ? 1 : 0,
+                                   static_cast<int32_t>(sample.parameterSets.size()),
+                                   sample.parameterSets.data());
+                 });
+}
+
+bool AVSynBuffer::PutAudio(const EncodedAudioSample& sample) {
+  return PutData(sample.data, sample.timestamp, sample.tick, 0, [&](PoolBuffer* block) {
+    m_audio.putdata(block, sample.channels, sample.bitsPerSample, sample.samplingRate,
+                    sample.framesPerSecond);
+  });
+}
+
+bool AVSynBuffer::PutData(std::span<const uint8_t> data, uint64_t timestamp, uint32_t tick,
+                          size_t parameterSets, const std::function<void(PoolBuffer*)>& queue) {
   // Parameter sets longer than a node's area are refused here, before any
   // block is taken; the queue refuses missing ones.
-  if (data == nullptr || len < 1 || spsPpsLen < 0 ||
-      spsPpsLen > VideoSampleNode::kSpsPpsCapacity) {
+  if (data.data() == nullptr || data.empty() || data.size() > INT32_MAX ||
+      parameterSets > static_cast<size_t>(VideoSampleNode::kSpsPpsCapacity)) {
     PLN_LOG_ERROR("'s value is illegall");
     return false;
   }
-  if (streamType != static_cast<int32_t>(kStreamTypeVideo) &&
-      streamType != static_cast<int32_t>(kStreamTypeAudio)) {
-    PLN_LOG_ERROR("'s StreamType Is invalid,please check");
-    return false;
+  const auto len = static_cast<int32_t>(data.size());
+  {
+    platform::MutexLock lock(m_mutex);
+    if (m_pool == nullptr) {
+      PLN_LOG_ERROR("'s pool is not set,call InitBuffer first");
+      return false;
+    }
+    PoolBuffer* block = m_pool->GetEmptyBuffer(len);
+    if (block == nullptr) {
+      PLN_LOG_ERROR("MemoryPol alloc memory failed");
+      return false;
+    }
+    std::memcpy(block->data, data.data(), data.size());
+    block->len = len;
+    block->timestamp = timestamp;
+    block->tick = tick;
+    queue(block);
+    m_neverFilled = false;
   }
-  platform::MutexLock lock(m_mutex);
-  if (m_pool == nullptr) {
-    PLN_LOG_ERROR("'s pool is not set,call InitBuffer first");
-    return false;
-  }
-  PoolBuffer* block = m_pool->GetEmptyBuffer(len);
-  if (block == nullptr) {
-    PLN_LOG_ERROR("MemoryPol alloc memory failed");
-    return false;
-  }
-  std::memcpy(block->data, data, static_cast<size_t>(len));
-  block->len = len;
-  block->timestamp = timestamp;
-  block->tick = tick;
-
-  // The queues take unsigned values as signed: an out-of-range one reads as
-  // negative and is refused there.
-  if (streamType == static_cast<int32_t>(kStreamTypeAudio)) {
-    m_audio.putdata(block, static_cast<int32_t>(channels), static_cast<int32_t>(sampling_per_bits),
-                    static_cast<int32_t>(sampling_rate), static_cast<int32_t>(audioFps));
-  } else {
-    m_video.putdata(block, static_cast<int32_t>(fps), isKeyFrame, spsPpsLen, spsPps);
-  }
-  m_neverFilled = false;
+  m_work.Set();
   return true;
 }
 
@@ -324,6 +330,10 @@ SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t d
   if (result->status == kSynNoAudio && audioStalled != 0) m_video.trimdata();
   return result;
 }
+
+void AVSynBuffer::WaitForData(uint32_t ms) { platform::WaitForEvent(m_work, ms); }
+
+void AVSynBuffer::Wake() { m_work.Set(); }
 
 void AVSynBuffer::GiveBackAudio(MemoryPool* pool, PoolBuffer* block) {
   if (pool == nullptr || block == nullptr) return;

@@ -5,12 +5,16 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <span>
 
 #include "common/MemoryPool.h"
 #include "common/PoolBuffer.h"
 #include "output/AVSample.h"
+#include "platform/Event.h"
 #include "platform/Mutex.h"
+#include "sync/EncodedSample.h"
 
 namespace plenova {
 
@@ -66,7 +70,8 @@ struct SynGetResult {
 // The meeting point of the two encoders and the sync controller: two bounded
 // FIFO queues of encoded samples copied into pool blocks. Audio leads: each
 // fetch releases one audio sample together with every queued video frame of
-// the controller's frame rate stamped before that sample's end.
+// the controller's frame rate stamped before that sample's end. Each put
+// wakes the controller's thread.
 class AVSynBuffer {
  public:
   // Encoded AAC frames. A put into a full queue discards the incoming sample.
@@ -172,17 +177,27 @@ class AVSynBuffer {
 
   bool InitBuffer(MemoryPool* pool);
 
-  // Copies one encoded sample into a pool block and queues it. streamType 0
-  // video (fps, spsPpsLen, spsPps, isKeyFrame used), 1 audio (channels,
-  // sampling_per_bits, sampling_rate, audioFps used). Producer threads.
-  bool PutData(const uint8_t* data, int32_t len, uint64_t timestamp, int32_t streamType,
-               uint32_t fps, int32_t spsPpsLen, const uint8_t* spsPps, uint8_t isKeyFrame,
-               uint32_t channels, uint32_t sampling_per_bits, uint32_t sampling_rate,
-               uint32_t audioFps, uint32_t tick);
+  // Copy one encoded sample into a pool block, queue it and wake the
+  // controller's WaitForData. False (logged, nothing taken) for empty data,
+  // parameter sets longer than VideoSampleNode::kSpsPpsCapacity, before
+  // InitBuffer or when the pool has no block; a sample the queue refuses
+  // (no parameter sets, a rate or format below 1) or has no room for is
+  // logged or dropped there and still counts as put. PutVideo: the video
+  // encoding thread; PutAudio: the audio mixing thread.
+  bool PutVideo(const EncodedVideoSample& sample);
+  bool PutAudio(const EncodedAudioSample& sample);
 
   SynGetResult* GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
                         int32_t sampling_per_bits, int32_t sampling_rate, uint64_t target,
                         int32_t fps, uint8_t audioStalled);
+
+  // Waits until a sample is put or Wake is called (either since the last
+  // wait), or until `ms` of the installed clock have passed
+  // (platform::kWaitForever: no limit). Controller thread.
+  void WaitForData(uint32_t ms);
+  // Ends the current or the next WaitForData at once (the controller stops).
+  // Any thread.
+  void Wake();
 
   // Gives a released audio block back to `pool` under the buffer mutex, so
   // that it never interleaves with a put. Controller thread.
@@ -198,15 +213,25 @@ class AVSynBuffer {
   ManageInUseBuffer_V* VideoQueue() { return &m_video; }
 
  private:
+  // The common path of PutVideo and PutAudio: refuses `data` when empty or
+  // when `parameterSets` bytes would not fit a node, copies it into a block
+  // stamped `timestamp` and `tick` and hands the block to `queue` (which
+  // owns it from then on) under m_mutex.
+  bool PutData(std::span<const uint8_t> data, uint64_t timestamp, uint32_t tick,
+               size_t parameterSets, const std::function<void(PoolBuffer*)>& queue);
+
   ManageInUseBuffer_A m_audio;
   ManageInUseBuffer_V m_video;
   // Written under m_mutex; read there too.
   bool m_neverFilled = true;
   MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
-  // Serialises PutData, GetData and GiveBackAudio;
+  // Serialises the puts, GetData and GiveBackAudio;
   // taken by the producer threads and the controller thread, before a queue
   // mutex and the pool mutex.
   platform::Mutex m_mutex;
+  // Set by each accepted put (after m_mutex) and by Wake; the controller's
+  // thread waits on it (auto reset: each wait consumes what came before it).
+  platform::Event m_work;
 };
 
 }  // namespace plenova

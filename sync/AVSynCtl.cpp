@@ -91,6 +91,7 @@ void AVSynCtl::StartSynThread() {
 void AVSynCtl::StopSynThread() {
   m_running.store(false);
   if (m_thread != nullptr) {
+    m_synBuffer->Wake();
     m_thread->Join();
     m_thread.reset();
   }
@@ -98,38 +99,40 @@ void AVSynCtl::StopSynThread() {
 
 void AVSynCtl::ThreadFunction() {
   while (m_running.load()) {
-    platform::SleepMs(Step(platform::TimeGetTime()));
+    const uint32_t wait = Step(platform::TimeGetTime());
+    // A put (or the stop) since the last wait ends this one at once.
+    if (wait != 0) m_synBuffer->WaitForData(wait);
   }
   PLN_LOG_ERROR("_Plenova_ AsynCtl Thread Finish Success ");
 }
 
 uint32_t AVSynCtl::Step(uint32_t now) {
-  if (m_synBuffer == nullptr) return kIdlePollMs;
+  if (m_synBuffer == nullptr) return kWaitForWork;
   const uint32_t duration = m_audioFrameDuration.load();
-  bool wrote = false;
   if (!m_begun) {
-    // Nothing leaves before the first audio sample.
+    // Nothing leaves before the first audio sample, and only a put brings it.
     ResultPtr peek(Fetch(1, duration));
-    if (peek == nullptr || peek->hasTimestamp == 0) {
-      return NextPoll(now, m_synBuffer->VideoQueue()->Count() > 0);
-    }
+    if (peek == nullptr || peek->hasTimestamp == 0) return kWaitForWork;
     m_begun = true;
   }
   m_lastLoopTime = now;
+  const bool wasStalled = audioStalled;
   ResultPtr result(Fetch(0, duration));
-  wrote = Process(result.get());
-  // Busy while audio is written or queued, or video waits for it.
-  return NextPoll(now, wrote || !m_synBuffer->AudioQueue()->Empty() ||
-                           m_synBuffer->VideoQueue()->Count() > 0);
+  if (Process(result.get())) return 0;
+  return NextWait(wasStalled);
 }
 
-uint32_t AVSynCtl::NextPoll(uint32_t now, bool busy) {
-  if (busy) {
-    m_lastBusyTime = now;
-    m_busySeen = true;
-  }
-  if (!m_busySeen) return kStartPollMs;
-  return static_cast<uint32_t>(now - m_lastBusyTime) < kBusyHoldMs ? kPollMs : kIdlePollMs;
+uint32_t AVSynCtl::NextWait(bool wasStalled) const {
+  // The cycle that found the stall is followed at once by one that trims;
+  // after that only a put changes anything.
+  if (audioStalled) return wasStalled ? kWaitForWork : 0;
+  if (m_starvationElapsed == 0) return kWaitForWork;  // the timer does not run
+  // OnNoAudio finds the stall on the first cycle at least this many ms
+  // after the timer started.
+  const uint64_t limitMs =
+      (static_cast<uint64_t>(m_waitLimit) + kTicksPerMs - 1) / kTicksPerMs;
+  const uint64_t waited = static_cast<uint32_t>(m_lastLoopTime - m_starvationStart);
+  return limitMs > waited ? static_cast<uint32_t>(limitMs - waited) : 0;
 }
 
 SynGetResult* AVSynCtl::Fetch(uint8_t peekOnly, uint32_t duration) {

@@ -8,6 +8,7 @@
 #include "output/AVSample.h"
 #include "sync/AVSynBuffer.h"
 #include "sync/IAVSynCtl.h"
+#include "platform/Clock.h"
 #include "platform/Thread.h"
 
 namespace plenova {
@@ -21,18 +22,12 @@ class MemoryPool;
 // video already agree; they leave unchanged. Audio paces the output: when
 // it stops arriving for longer than the wait limit, video is held (the
 // newest frames kept) until it comes back. Changes of the video frame rate
-// and parameter sets are handed to the dispatcher.
+// and parameter sets are handed to the dispatcher. The thread sleeps until
+// a sample is put, or until the wait limit runs out.
 class AVSynCtl : public IAVSynCtl {
  public:
-  // Cycle of the thread while samples flow.
-  static constexpr uint32_t kPollMs = 2;
-  // Cycle once both queues have stayed empty for kBusyHoldMs: an idle engine
-  // wakes rarely, and the first sample after a pause waits at most this.
-  static constexpr uint32_t kIdlePollMs = 20;
-  static constexpr uint32_t kBusyHoldMs = 1000;
-  // Cycle until the first sample ever: the recording's first samples are
-  // written close to when they came, which the MP4 placement relies on.
-  static constexpr uint32_t kStartPollMs = 5;
+  // Step's answer when only a put can bring work: no time limit.
+  static constexpr uint32_t kWaitForWork = platform::kWaitForever;
 
   AVSynCtl();
   // Stops and joins the thread when it still runs.
@@ -48,7 +43,7 @@ class AVSynCtl : public IAVSynCtl {
   // Starts the thread; refused before a successful InitIAVSynCtl and while
   // the thread runs. A stopped thread restarts with the state it had.
   void StartSynThread() override;
-  // Ends the thread and waits for it without time limit.
+  // Ends the thread, waking it from its wait, and joins it.
   void StopSynThread() override;
   // Length of one AAC frame in 90 kHz units: how far one audio sample
   // reaches, and the unit of the wait limit. Non-positive values are
@@ -58,16 +53,20 @@ class AVSynCtl : public IAVSynCtl {
 
   // One cycle of the sync thread at `now` (ms of the installed clock):
   // fetches at most one audio sample and writes it with the video released
-  // behind it. Returns the milliseconds to sleep before the next cycle. Runs
-  // on the sync thread; tests call it directly while the thread is stopped.
+  // behind it. Returns how long the thread may wait for the next put before
+  // the next cycle is due, in ms: 0 after writing audio (more may be
+  // queued, or the wait for audio begins now); while audio is missing and
+  // the wait limit not reached, the time until it is; 0 on the cycle that
+  // reaches it (the next one trims the video held); else kWaitForWork.
+  // Runs on the sync thread; tests call it directly while the thread is
+  // stopped.
   uint32_t Step(uint32_t now);
 
  private:
   void ThreadFunction();
-  // The sleep after a cycle at `now`: kStartPollMs until a sample was seen,
-  // then kPollMs while samples were seen within kBusyHoldMs, else
-  // kIdlePollMs.
-  uint32_t NextPoll(uint32_t now, bool busy);
+  // The wait after a cycle that wrote no audio; `wasStalled` is the stall
+  // state the cycle's fetch was made with.
+  uint32_t NextWait(bool wasStalled) const;
   SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
   // True when an audio sample was written.
   bool Process(const SynGetResult* result);
@@ -103,8 +102,6 @@ class AVSynCtl : public IAVSynCtl {
   AVSample m_writeRecord;        // reused for every write
   bool m_begun = false;          // audio has been seen: the output runs
   uint32_t m_lastLoopTime = 0;
-  uint32_t m_lastBusyTime = 0;   // last cycle that found a sample queued
-  bool m_busySeen = false;       // m_lastBusyTime is valid
   uint64_t m_lastAudioOut = 0;   // stamp of the last audio sample written
   // The A/V offset for the host's statistics, written by the sync thread.
   std::atomic<int32_t> m_avOffsetMs{0};

@@ -9,7 +9,7 @@
 namespace plenova {
 
 class AVSynBuffer;
-class IAVStreaming;
+class IVideoEncoderOutputs;
 class MediaTimeline;
 class MemoryPool;
 
@@ -33,7 +33,7 @@ struct VideoMixInitParam {
   int32_t target_h = 0;        // canvas height
   int32_t target_w = 0;        // canvas width
   MemoryPool* pool = nullptr;
-  IAVStreaming* streaming = nullptr;
+  IVideoEncoderOutputs* streaming = nullptr;  // borrowed; the outputs, as the encoder sees them
   MediaTimeline* timeline = nullptr;  // borrowed; the meeting's timeline
 };
 

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "log/PlenovaLog.h"
 #include "sync/AVSynBuffer.h"
-#include "output/IAVStreaming.h"
+#include "common/IVideoEncoderOutputs.h"
 #include "platform/Clock.h"
 #include "video/VideoEncodeBuffer.h"
 
@@ -36,14 +37,13 @@ VideoEncode::VideoEncode(std::unique_ptr<VideoEncodeGeneric> encoder) : m_encode
 
 VideoEncode::~VideoEncode() {
   StopThread();
-  JoinMediaTypeThread();
   platform::MutexLock lock(m_encoder_mutex);
   CloseLocked();
 }
 
 bool VideoEncode::VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, int32_t height,
                                   VideoEncodeBuffer* encodeBuffer, AVSynBuffer* synBuffer,
-                                  MemoryPool* pool, IAVStreaming* streaming) {
+                                  MemoryPool* pool, IVideoEncoderOutputs* streaming) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
   if (encodeBuffer == nullptr || synBuffer == nullptr || pool == nullptr || bitrate < 1 ||
       rate < 0 || width < 1 || height < 1) {
@@ -52,9 +52,6 @@ bool VideoEncode::VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, 
     return false;
   }
   if (rate == 0) rate = kDefaultRate;
-  // A new stream announces its parameter sets again; the thread that handed
-  // over the previous ones must be finished before they are rewritten.
-  JoinMediaTypeThread();
   platform::MutexLock lock(m_encoder_mutex);
   m_encodeBuffer = encodeBuffer;
   m_synBuffer = synBuffer;
@@ -64,6 +61,7 @@ bool VideoEncode::VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, 
   m_rate = rate;
   m_width = width;
   m_height = height;
+  // A new stream announces its parameter sets again.
   m_spsPpsWanted = true;
   m_param = VideoEncoderParam{rate, 1, width, height, bitrate, 0};
   CloseLocked();
@@ -174,9 +172,14 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
       if (result >= 0 && output.count > 0 && output.data != nullptr && output.length > 0) {
         if (m_spsPpsWanted && ExtractSpsPps(output.data, output.length)) m_spsPpsWanted = false;
         if (!m_spsPpsWanted) {
-          m_synBuffer->PutData(output.data, output.length, canvas->timestamp, 0,
-                               static_cast<uint32_t>(m_rate), m_spsPpsLen, m_spsPps, key ? 1 : 0,
-                               0, 0, 0, 0, canvas->tick);
+          EncodedVideoSample sample;
+          sample.data = std::span<const uint8_t>(output.data, static_cast<size_t>(output.length));
+          sample.timestamp = canvas->timestamp;
+          sample.fps = m_rate;
+          sample.isKeyFrame = key;
+          sample.parameterSets = std::span<const uint8_t>(m_spsPps, static_cast<size_t>(m_spsPpsLen));
+          sample.tick = canvas->tick;
+          m_synBuffer->PutVideo(sample);
         }
       }
     }
@@ -242,19 +245,18 @@ bool VideoEncode::ExtractSpsPps(const uint8_t* bytes, int32_t length) {
   std::memcpy(m_spsPps, bytes + begin, static_cast<size_t>(size));
   m_spsPpsLen = size;
   if (complete) {
-    JoinMediaTypeThread();
-    IAVStreaming* streaming = m_streaming;
-    m_mediaTypeThread.Start([this, streaming] {
-      if (streaming == nullptr) {
-        PLN_LOG_ERROR("_Plenova_ IAVStreaming obj is NULL");
-        return;
-      }
-      streaming->AVStreamingSetSpsPpsInfo(m_spsPps, m_spsPpsLen);
-    });
+    // Handed over here, before the picture that carries them is queued, so
+    // that the outputs hold them before any picture reaches them. The
+    // encoder's lock is held: the outputs' side takes only short locks of
+    // its own and never calls into the encoder, so no lock order is broken.
+    if (m_streaming == nullptr) {
+      PLN_LOG_ERROR("_Plenova_ IAVStreaming obj is NULL");
+    } else {
+      m_streaming->OnParameterSets(
+          std::span<const uint8_t>(m_spsPps, static_cast<size_t>(m_spsPpsLen)));
+    }
   }
   return true;
 }
-
-void VideoEncode::JoinMediaTypeThread() { m_mediaTypeThread.Join(); }
 
 }  // namespace plenova

@@ -12,13 +12,13 @@
 namespace plenova {
 
 class AVSynBuffer;
-class IAVStreaming;
+class IVideoEncoderOutputs;
 class VideoEncodeBuffer;
 
 // The H.264 encoding stage: takes finished canvases from the encode buffer,
 // encodes them with the H.264 library, and puts every encoded picture with
 // its key flag and the stream's SPS/PPS into the A/V sync buffer. The first
-// SPS/PPS also go to the dispatcher, on a short-lived thread of their own.
+// SPS/PPS also go to the outputs, before the first picture.
 class VideoEncode {
  public:
   static constexpr int kSpsPpsCapacity = 256;
@@ -39,7 +39,7 @@ class VideoEncode {
   // encoder closed and is logged.
   bool VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, int32_t height,
                        VideoEncodeBuffer* encodeBuffer, AVSynBuffer* synBuffer, MemoryPool* pool,
-                       IAVStreaming* streaming);
+                       IVideoEncoderOutputs* streaming);
   // Closes the encoder. Always true.
   bool VideoEncodeUnint();
 
@@ -56,7 +56,8 @@ class VideoEncode {
   // Encodes one canvas and gives it back to the pool. False for a null canvas.
   bool VideoEncodeFunc(PoolBuffer* canvas);
 
-  // Cuts the SPS and PPS (with their start codes) out of the first output.
+  // Cuts the SPS and PPS (with their start codes) out of the first output
+  // and, when a picture follows them in it, hands them to the outputs.
   // False when there is no SPS or the parameter sets exceed 256 bytes.
   bool ExtractSpsPps(const uint8_t* bytes, int32_t length);
 
@@ -79,7 +80,6 @@ class VideoEncode {
  private:
   bool OpenLocked();
   void CloseLocked();
-  void JoinMediaTypeThread();
 
   // Guards the encoder object and its open state; taken by the encoding
   // thread around each encode and by init/unint on the recorder's thread.
@@ -99,7 +99,7 @@ class VideoEncode {
   std::atomic<int> m_speed{0};
   std::atomic<uint32_t> m_speedChanges{0};
 
-  // Written by the encoding thread before the media-type thread starts and
+  // Written by the encoding thread (or by init) under m_encoder_mutex, and
   // not again while m_spsPpsWanted stays clear.
   uint8_t m_spsPps[kSpsPpsCapacity] = {};
   int32_t m_spsPpsLen = 0;
@@ -109,11 +109,10 @@ class VideoEncode {
   VideoEncodeBuffer* m_encodeBuffer = nullptr;
   AVSynBuffer* m_synBuffer = nullptr;
   MemoryPool* m_pool = nullptr;
-  IAVStreaming* m_streaming = nullptr;
+  IVideoEncoderOutputs* m_streaming = nullptr;
 
   std::atomic<bool> m_run{false};
   platform::Thread m_thread;
-  platform::Thread m_mediaTypeThread;
 };
 
 }  // namespace plenova

@@ -577,7 +577,7 @@ int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
   while (mix->m_run.load()) {
     const uint32_t wait = mix->VideoMixStep(platform::TimeGetTime());
     if (timeline != nullptr && !timeline->Anchored()) {
-      platform::WaitForEvent(mix->m_wake, wait);
+      platform::WaitForEvent(mix->m_wake, platform::kWaitForever);
     } else if (wait > 0) {
       platform::SleepMs(std::min(wait, kMaxSleepMs));
     }

@@ -78,9 +78,8 @@ class VideoMix {
   static constexpr int32_t kOutputRate = 25;
   static constexpr uint64_t kStampRate = 90000;
   static constexpr uint64_t kCanvasTicks = kStampRate / kOutputRate;
-  // While no frame has anchored the timeline the thread waits for the
-  // anchoring (or a stop) to wake it; a clock that cannot wake it (a test's
-  // manual clock) has it look again after this long.
+  // What the step asks for while no frame has anchored the timeline; the
+  // thread then waits for the anchoring (or a stop) to wake it instead.
   static constexpr uint32_t kIdleSleepMs = 20;
   // Sleep per cycle while no layout has set the rate: nothing can be output.
   static constexpr uint32_t kZeroRateSleepMs = 40;

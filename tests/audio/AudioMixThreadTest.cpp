@@ -59,7 +59,7 @@ class AudioMixThreadTest : public ::testing::Test {
 };
 
 TEST_F(AudioMixThreadTest, WaitsForTheTargetDelayThenMixesSpanAfterSpanAndGoesOnAfterARestart) {
-  // Hold the thread in its polling nap while six frames arrive at once.
+  // Hold the thread in its wait for the first frame while six arrive at once.
   clock_.SetAutoAdvance(false);
   imp_.start();
   ASSERT_TRUE(clock_.WaitForSleepers(1));
@@ -68,12 +68,12 @@ TEST_F(AudioMixThreadTest, WaitsForTheTargetDelayThenMixesSpanAfterSpanAndGoesOn
   ASSERT_TRUE(Eventually([&] { return record_.Count() >= 6; }));
   imp_.stop();
 
-  // Polling naps; then the first span, which ended with the first frame,
-  // waits out the 40 ms target delay from the push; the others were due at
-  // once.
+  // Waits for the first frame (no time limit); then the first span, which
+  // ended with the first frame, waits out the 40 ms target delay from the
+  // push; the others were due at once.
   std::vector<uint32_t> sleeps = clock_.Sleeps();
   size_t polls = 0;
-  while (polls < sleeps.size() && sleeps[polls] == AudioMix::kPollSleepMs) ++polls;
+  while (polls < sleeps.size() && sleeps[polls] == platform::kWaitForever) ++polls;
   ASSERT_GE(sleeps.size(), polls + 1);
   EXPECT_GE(polls, 1u);
   EXPECT_GT(sleeps[polls], 0u);

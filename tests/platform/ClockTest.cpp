@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
+
+#include "platform/Event.h"
 
 #include "tests/support/ManualClock.h"
 
@@ -40,6 +43,55 @@ TEST(ClockTest, SteppedSleepReturnsOnlyOnceTimeReachesTheDeadline) {
   sleeper.join();
   EXPECT_TRUE(woke);
   EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{100});
+}
+
+TEST(ClockTest, AWaitForAnEventEndsAtItsLimitOrAtOnceWhenTheEventIsSet) {
+  ManualClock clock;
+  Event event;
+  const uint32_t start = clock.NowMs();
+  EXPECT_FALSE(clock.WaitForEvent(event, 30));
+  EXPECT_EQ(static_cast<uint32_t>(clock.NowMs() - start), 30u);
+  event.Set();
+  EXPECT_TRUE(clock.WaitForEvent(event, 30));
+  EXPECT_EQ(static_cast<uint32_t>(clock.NowMs() - start), 30u);  // no time passed
+  EXPECT_FALSE(event.IsSet());                                  // consumed
+  EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{30, 30}));
+
+  // The system clock takes the same calls.
+  event.Set();
+  EXPECT_TRUE(SystemClock().WaitForEvent(event, kWaitForever));
+  EXPECT_FALSE(SystemClock().WaitForEvent(event, 0));
+}
+
+TEST(ClockTest, SteppedWaitEndsWhenTheEventIsSetBeforeItsDeadline) {
+  ManualClock clock(ManualClock::kDefaultStart, /*auto_advance=*/false);
+  ScopedClock scoped(&clock);
+  Event event;
+  std::atomic<int> result{-1};
+  std::thread waiter([&] { result = WaitForEvent(event, 100) ? 1 : 0; });
+  ASSERT_TRUE(clock.WaitForSleepers(1));
+  clock.Advance(99);
+  ASSERT_TRUE(clock.WaitForSleepers(1));
+  EXPECT_EQ(result, -1);
+  event.Set();
+  waiter.join();
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(static_cast<uint32_t>(clock.NowMs() - ManualClock::kDefaultStart), 99u);
+}
+
+TEST(ClockTest, AWaitWithoutLimitIsEndedOnlyByTheEventWhateverTheTime) {
+  ManualClock clock;  // auto-advance: a limited wait would return at once
+  ScopedClock scoped(&clock);
+  Event event;
+  std::atomic<int> result{-1};
+  std::thread waiter([&] { result = WaitForEvent(event, kWaitForever) ? 1 : 0; });
+  ASSERT_TRUE(clock.WaitForSleepers(1));
+  clock.Advance(1000000);
+  ASSERT_TRUE(clock.WaitForSleepers(1));
+  EXPECT_EQ(result, -1);
+  event.Set();
+  waiter.join();
+  EXPECT_EQ(result, 1);
 }
 
 }  // namespace

@@ -27,17 +27,32 @@ void ManualClock::SleepMs(uint32_t ms) {
   --sleepers_;
 }
 
-bool ManualClock::WaitForEvent(platform::Event& wake, uint32_t pollMs) {
-  bool automatic;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    automatic = auto_advance_;
-  }
-  if (!automatic) {
-    SleepMs(pollMs);
+bool ManualClock::WaitForEvent(platform::Event& event, uint32_t ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  sleeps_.push_back(ms);
+  if (event.WaitFor(0)) return true;
+  const bool limited = ms != platform::kWaitForever;
+  if (limited && auto_advance_) {
+    now_ += ms;
     return false;
   }
-  return wake.WaitFor(pollMs);
+  // Deadline as elapsed time from now, so the 32-bit wrap is harmless.
+  const uint32_t start = now_;
+  ++sleepers_;
+  cv_.notify_all();
+  cv_.wait(lock, [&] {
+    return event.IsSet() ||
+           (limited && (auto_advance_ || static_cast<uint32_t>(now_ - start) >= ms));
+  });
+  --sleepers_;
+  return event.WaitFor(0);
+}
+
+void ManualClock::EventSet() {
+  // Taken and released so that a waiter between its look at the event and
+  // its wait cannot miss this.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  cv_.notify_all();
 }
 
 void ManualClock::Advance(uint32_t ms) {

@@ -15,6 +15,9 @@ namespace plenova::testing {
 //    once, so a paced loop runs as fast as the CPU allows in fake time;
 //  - stepped: SleepMs(ms) blocks until Advance() has moved time past the
 //    sleeper's deadline, so a test can hold a thread between cycles.
+// WaitForEvent returns at once when the event is set. Otherwise it waits
+// like SleepMs with a limit, and until the event is set without one (in
+// either mode: only the event ends it).
 // Starts near the 32-bit wrap so that a time mistaken for a duration shows.
 class ManualClock : public platform::Clock {
  public:
@@ -24,26 +27,25 @@ class ManualClock : public platform::Clock {
 
   uint32_t NowMs() override;
   void SleepMs(uint32_t ms) override;
-  // Auto-advance: waits up to `pollMs` of real time for the event and moves
-  // no time, so that a thread idling for an event does not run the clock
-  // away from a test that is about to push. Stepped: sleeps `pollMs` as
-  // SleepMs does.
-  bool WaitForEvent(platform::Event& wake, uint32_t pollMs) override;
+  bool WaitForEvent(platform::Event& event, uint32_t ms) override;
+  void EventSet() override;
 
   void Advance(uint32_t ms);
   void Set(uint32_t now_ms);
   void SetAutoAdvance(bool on);
 
-  // Stepped mode: waits (in real time, at most `limit`) until at least
-  // `count` threads are blocked in SleepMs. Returns false on time-out.
+  // Waits (in real time, at most `limit`) until at least `count` threads
+  // are blocked in SleepMs (stepped mode) or WaitForEvent. Returns false on
+  // time-out.
   bool WaitForSleepers(int count, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-  // Every duration passed to SleepMs, in call order.
+  // Every duration passed to SleepMs or WaitForEvent, in call order.
   std::vector<uint32_t> Sleeps();
   void ClearSleeps();
 
  private:
-  // Guards every member; taken by the test thread and by sleeping threads.
+  // Guards every member; taken by the test thread, by sleeping threads and
+  // by EventSet. Taken before an event's lock, never inside it.
   std::mutex mutex_;
   std::condition_variable cv_;
   uint32_t now_;

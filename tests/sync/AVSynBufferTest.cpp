@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,14 +74,14 @@ INSTANTIATE_TEST_SUITE_P(Queues, CapacityTest,
 struct PutCase {
   const char* name;
   bool nullData = false;
-  int32_t len = 8;
-  int32_t streamType = kStreamTypeVideo;
-  uint32_t fps = 25;
-  int32_t spsPpsLen = 4;
+  size_t len = 8;
+  uint32_t streamType = kStreamTypeVideo;
+  int32_t fps = 25;
+  size_t spsPpsLen = 4;
   bool nullSpsPps = false;
-  uint32_t channels = 2;
-  uint32_t rate = 48000;
-  // PutData refuses (false, no block taken) or the queue drops the sample
+  int32_t channels = 2;
+  int32_t rate = 48000;
+  // The put refuses (false, no block taken) or the queue drops the sample
   // (true, its block back in the pool).
   bool result = false;
 };
@@ -91,9 +92,27 @@ TEST_P(RefusedPutTest, QueuesNothingAndLeaksNothing) {
   const PutCase& c = GetParam();
   const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   const uint8_t sps[300] = {0, 0, 0, 1, 0x67};
-  const bool result = buffer_.PutData(c.nullData ? nullptr : data, c.len, 5000, c.streamType,
-                                      c.fps, c.spsPpsLen, c.nullSpsPps ? nullptr : sps, 0,
-                                      c.channels, 16, c.rate, 25, 0);
+  const std::span<const uint8_t> bytes =
+      c.nullData ? std::span<const uint8_t>() : std::span<const uint8_t>(data, c.len);
+  bool result;
+  if (c.streamType == kStreamTypeAudio) {
+    EncodedAudioSample sample;
+    sample.data = bytes;
+    sample.timestamp = 5000;
+    sample.channels = c.channels;
+    sample.bitsPerSample = 16;
+    sample.samplingRate = c.rate;
+    sample.framesPerSecond = 25;
+    result = buffer_.PutAudio(sample);
+  } else {
+    EncodedVideoSample sample;
+    sample.data = bytes;
+    sample.timestamp = 5000;
+    sample.fps = c.fps;
+    sample.parameterSets =
+        c.nullSpsPps ? std::span<const uint8_t>() : std::span<const uint8_t>(sps, c.spsPpsLen);
+    result = buffer_.PutVideo(sample);
+  }
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
@@ -109,10 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PutCase{.name = "NullData", .nullData = true},
         PutCase{.name = "ZeroLength", .len = 0},
-        PutCase{.name = "NegativeSpsPpsLength", .spsPpsLen = -1},
+        PutCase{.name = "AudioZeroLength",
+                .len = 0,
+                .streamType = kStreamTypeAudio},
         PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257},
-        PutCase{.name = "StreamType2",
-                .streamType = 2},
         PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true},
         PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true},
         PutCase{.name = "VideoRate0", .fps = 0, .result = true},
@@ -129,7 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AVSynBufferTest, PutBeforeInitBufferIsRefused) {
   AVSynBuffer fresh;
   const uint8_t data[4] = {1, 2, 3, 4};
-  EXPECT_FALSE(fresh.PutData(data, 4, 0, kStreamTypeAudio, 0, 0, nullptr, 0, 2, 16, 48000, 25, 0));
+  EncodedAudioSample sample;
+  sample.data = data;
+  sample.channels = 2;
+  sample.bitsPerSample = 16;
+  sample.samplingRate = 48000;
+  sample.framesPerSecond = 25;
+  EXPECT_FALSE(fresh.PutAudio(sample));
   EXPECT_FALSE(fresh.InitBuffer(nullptr));
 }
 

@@ -32,11 +32,12 @@ class AVSynCtlTest : public SyncBufferFixture {
     ctl_.InitIAVSynCtl(&param, &pool_);
   }
 
-  // One cycle at the current time; time then moves on by the returned sleep.
+  // One cycle at the current time; time then moves on by the returned wait
+  // (not when the controller waits for a put: the test's next put ends it).
   uint32_t Step() {
-    const uint32_t sleep = ctl_.Step(now_);
-    now_ += sleep;
-    return sleep;
+    const uint32_t wait = ctl_.Step(now_);
+    if (wait != AVSynCtl::kWaitForWork) now_ += wait;
+    return wait;
   }
   void Steps(int n) {
     for (int i = 0; i < n; ++i) Step();
@@ -66,30 +67,50 @@ TEST_F(AVSynCtlTest, AudioLeavesWithItsOwnStamps) {
   EXPECT_EQ(RunAudio({111648, 113696}), (Ticks{100000, 101920, 103840, 109600, 111648, 113696}));
 }
 
-TEST_F(AVSynCtlTest, PollsSlowlyOnlyWhileNothingHasBeenQueuedForAWhile) {
+TEST_F(AVSynCtlTest, WaitsForPutsAndRunsAgainAtOnceOnlyWhileAudioIsWritten) {
   Init();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kStartPollMs);
-  // Video alone starts no timeline and is not written, but keeps the
-  // controller watching for the audio it waits for.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kWaitForWork);
+  // Video alone starts no timeline and is not written: the controller
+  // waits for the audio it needs.
   ASSERT_TRUE(PutVideo(3600));
-  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
+  EXPECT_EQ(Step(), AVSynCtl::kWaitForWork);
   EXPECT_TRUE(out_.Events().empty());
   EXPECT_EQ(QueuedVideo(), (Ticks{3600}));
 
+  // Each cycle that writes audio is followed at once by another, until the
+  // audio queue is drained.
   ASSERT_TRUE(PutAudio(1920));
-  const uint32_t lastWrite = now_;
-  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
-  EXPECT_EQ(out_.Order(), "AV");
-
-  // Drained: the quick poll holds for kBusyHoldMs, then the slow one.
-  while (static_cast<uint32_t>(now_ - lastWrite) < AVSynCtl::kBusyHoldMs) {
-    ASSERT_EQ(Step(), AVSynCtl::kPollMs);
-  }
-  EXPECT_EQ(Step(), AVSynCtl::kIdlePollMs);
-  // The next sample is written on the first cycle after it came.
   ASSERT_TRUE(PutAudio(3840));
-  EXPECT_EQ(Step(), AVSynCtl::kPollMs);
+  EXPECT_EQ(Step(), 0u);
+  EXPECT_EQ(Step(), 0u);
   EXPECT_EQ(out_.Order(), "AVA");
+  // Drained: the wait for audio runs until the wait limit, 10 frames of
+  // 1920 (19560 ticks, 217.3 ms); the cycle that reaches it is followed at
+  // once by the one that trims, and then only a put brings work.
+  const uint32_t drained = now_;
+  EXPECT_EQ(Step(), 218u);
+  EXPECT_EQ(Step(), 0u);
+  EXPECT_EQ(Step(), AVSynCtl::kWaitForWork);
+  EXPECT_EQ(static_cast<uint32_t>(now_ - drained), 218u);
+  // The next sample is written on the first cycle after it came.
+  ASSERT_TRUE(PutAudio(5760));
+  EXPECT_EQ(Step(), 0u);
+  EXPECT_EQ(out_.Order(), "AVAA");
+  EXPECT_EQ(Step(), 218u);
+}
+
+TEST_F(AVSynCtlTest, AWaitForAudioCutShortByAPutEndsAtTheSameLimit) {
+  Init();
+  ASSERT_TRUE(PutAudio(1920));
+  EXPECT_EQ(ctl_.Step(kStart), 0u);
+  EXPECT_EQ(ctl_.Step(kStart), 218u);
+  // A frame comes 100 ms into the wait: audio is still missing, and the
+  // controller waits for the rest of the limit (across the counter's wrap).
+  ASSERT_TRUE(PutVideo(3600));
+  EXPECT_EQ(ctl_.Step(kStart + 100), 118u);
+  EXPECT_EQ(ctl_.Step(kStart + 218), 0u);
+  EXPECT_EQ(ctl_.Step(kStart + 218), AVSynCtl::kWaitForWork);
+  EXPECT_EQ(out_.Order(), "A");
 }
 
 // --- Video behind audio ---------------------------------------------------
@@ -181,14 +202,15 @@ TEST_P(StarvationTest, VideoIsHeldToTheNewest15AfterTheWaitLimitUntilAudioReturn
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 21);  // the stall has ended: nothing trimmed
 }
 
-// waitMaxTime 10 at 1920 per frame: 90000 / 46 * 10 = 19560 ticks, 217.3 ms.
-// The timer starts at the cycle that wrote the audio; the limit is passed
-// at the cycle whose predecessor lies 218 ms later (+220 ms), and the cycle
-// after it trims.
+// waitMaxTime 10 at 1920 per frame: 90000 / 46 * 10 = 19560 ticks, 217.3 ms;
+// 5 at 2048: 90000 / 43 * 5 = 10465 ticks, 116.3 ms. The timer starts on
+// the cycle right after the one that wrote the audio; the limit is reached
+// on the cycle 218 (117) ms later, which the cycle that trims follows at
+// once.
 INSTANTIATE_TEST_SUITE_P(Limits, StarvationTest,
-                         ::testing::Values(StallCase{"TenFramesOf1920", 10, 1920, 222},
-                                           StallCase{"FiveFramesOf2048", 5, 2048, 122},
-                                           StallCase{"NoWait", 0, 1920, 4}),
+                         ::testing::Values(StallCase{"TenFramesOf1920", 10, 1920, 218},
+                                           StallCase{"FiveFramesOf2048", 5, 2048, 117},
+                                           StallCase{"NoWait", 0, 1920, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Frame-rate handover --------------------------------------------------

@@ -56,15 +56,28 @@ class SyncBufferFixture : public ::testing::Test {
   bool PutAudio(uint64_t ts) {
     uint8_t bytes[sizeof ts];
     std::memcpy(bytes, &ts, sizeof ts);
-    return buffer_.PutData(bytes, sizeof bytes, ts, kStreamTypeAudio, 0, 0, nullptr, 0, kChannels,
-                           kBits, kRate, kAudioFps, 7);
+    EncodedAudioSample sample;
+    sample.data = bytes;
+    sample.timestamp = ts;
+    sample.channels = kChannels;
+    sample.bitsPerSample = kBits;
+    sample.samplingRate = kRate;
+    sample.framesPerSecond = kAudioFps;
+    sample.tick = 7;
+    return buffer_.PutAudio(sample);
   }
-  bool PutVideo(uint64_t ts, int32_t fps = 25, uint8_t key = 0) {
+  bool PutVideo(uint64_t ts, int32_t fps = 25, bool key = false) {
     uint8_t bytes[sizeof ts];
     std::memcpy(bytes, &ts, sizeof ts);
     const std::vector<uint8_t> sps = SpsPpsFor(fps);
-    return buffer_.PutData(bytes, sizeof bytes, ts, kStreamTypeVideo, static_cast<uint32_t>(fps),
-                           static_cast<int32_t>(sps.size()), sps.data(), key, 0, 0, 0, 0, 9);
+    EncodedVideoSample sample;
+    sample.data = bytes;
+    sample.timestamp = ts;
+    sample.fps = fps;
+    sample.isKeyFrame = key;
+    sample.parameterSets = sps;
+    sample.tick = 9;
+    return buffer_.PutVideo(sample);
   }
   SyncResult Fetch(int32_t fps = 25, uint8_t stalled = 0) {
     return SyncResult(buffer_.GetData(0, kChannels, kD, kBits, kRate, 0, fps, stalled));

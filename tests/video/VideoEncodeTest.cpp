@@ -79,16 +79,22 @@ class CountingStreaming : public testing::RecordingStreaming {
   void AVStreamingSetSpsPpsInfo(const uint8_t* data, int32_t len) override {
     last.assign(data, data + len);
     ++calls;
+    if (sync != nullptr) queuedBefore = sync->VideoQueue()->Count();
   }
   bool TakeKeyFrameRequest() override { return key_frame_wanted.exchange(false); }
   std::atomic<int> calls{0};
   std::atomic<bool> key_frame_wanted{false};
   Bytes last;
+  AVSynBuffer* sync = nullptr;  // pictures queued when the sets came
+  int queuedBefore = -1;
 };
 
 class VideoEncodeTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(sync_.InitBuffer(&pool_)); }
+  void SetUp() override {
+    ASSERT_TRUE(sync_.InitBuffer(&pool_));
+    streaming_.sync = &sync_;
+  }
 
   std::unique_ptr<VideoEncode> Scripted() {
     auto encode = std::make_unique<VideoEncode>(std::make_unique<ScriptedEncoder>(&script_));
@@ -184,9 +190,10 @@ TEST_F(VideoEncodeTest, FirstOutputAnnouncesParameterSetsOnceAndKeyFlagsFollowRe
   auto encode = Scripted();
   ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
   for (uint64_t i = 0; i < 3; ++i) encode->VideoEncodeFunc(Canvas(3600 * (i + 1)));
-  encode.reset();  // joins the hand-over thread
+  encode.reset();
   EXPECT_EQ(streaming_.calls, 1);
   EXPECT_EQ(streaming_.last, Join({kSps4, kPps4}));
+  EXPECT_EQ(streaming_.queuedBefore, 0);  // before the first picture
 
   auto& video = *sync_.VideoQueue();
   ASSERT_EQ(video.Count(), 3);
