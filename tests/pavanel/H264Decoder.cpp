@@ -7,16 +7,12 @@ extern "C" {
 
 namespace pavanel_test {
 
-void H264Decoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void H264Decoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void H264Decoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-
 H264Decoder::H264Decoder() {
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) {
     return;
   }
-  std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+  libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
   if (!context) {
     return;
   }

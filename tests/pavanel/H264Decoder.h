@@ -7,9 +7,7 @@
 #include <memory>
 #include <vector>
 
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
+#include "libavptr/LibavPtr.h"
 
 namespace pavanel_test {
 
@@ -33,15 +31,11 @@ class H264Decoder {
   bool Flush(std::vector<DecodedPicture>* pictures);
 
  private:
-  struct ContextDeleter { void operator()(AVCodecContext* c) const; };
-  struct FrameDeleter { void operator()(AVFrame* f) const; };
-  struct PacketDeleter { void operator()(AVPacket* p) const; };
-
   bool Receive(std::vector<DecodedPicture>* pictures);
 
-  std::unique_ptr<AVCodecContext, ContextDeleter> m_context;
-  std::unique_ptr<AVFrame, FrameDeleter> m_frame;
-  std::unique_ptr<AVPacket, PacketDeleter> m_packet;
+  libavptr::CodecContextPtr m_context;
+  libavptr::FramePtr m_frame;
+  libavptr::PacketPtr m_packet;
 };
 
 }  // namespace pavanel_test
