@@ -8,9 +8,9 @@
 
 #include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
-#include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "quillet/UrlMask.h"
 
 namespace plenova {
 namespace {
@@ -53,9 +53,9 @@ std::string DefaultUrl(const char* local_ip) {
 }
 
 // What a URL or a stream name looks like in the log.
-std::string Masked(const char* url) { return url != nullptr ? log::MaskUrl(url) : "(null)"; }
+std::string Masked(const char* url) { return url != nullptr ? quillet::MaskUrl(url) : "(null)"; }
 std::string MaskedName(const char* name) {
-  return name != nullptr ? log::MaskStreamName(name) : "(null)";
+  return name != nullptr ? quillet::MaskStreamName(name) : "(null)";
 }
 
 }  // namespace

@@ -12,7 +12,6 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "api/PlenovaVersion.h"
 #include "tarvane/FileOutput.h"
 #include "tarvane/Mp4Timeline.h"
 
@@ -38,11 +37,13 @@ AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
   return stream;
 }
 
-// Tags every file carries: the engine and its version (shown as "encoder")
+// Tags every file carries: the engine and its version (shown as "encoder";
+// TARVANE_ENGINE_VERSION is the project's version, which the build keeps
+// equal to the engine's PLENOVA_VERSION_STRING)
 // and the time the recording began, UTC ("now": the muxer reads the clock
 // when it writes the header).
 void SetFileTags(AVFormatContext* context, const char* creation_time) {
-  av_dict_set(&context->metadata, "encoding_tool", "Plenova " PLENOVA_VERSION_STRING, 0);
+  av_dict_set(&context->metadata, "encoding_tool", "Plenova " TARVANE_ENGINE_VERSION, 0);
   av_dict_set(&context->metadata, "creation_time", creation_time, 0);
 }
 

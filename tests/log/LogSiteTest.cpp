@@ -1,4 +1,4 @@
-#include "log/LogSite.h"
+#include "quillet/LogSite.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ struct Case {
 class ShortFunctionNameTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ShortFunctionNameTest, KeepsClassAndMethod) {
-  EXPECT_EQ(LogSite::ShortFunctionName(GetParam().pretty), GetParam().expected);
+  EXPECT_EQ(quillet::LogSite::ShortFunctionName(GetParam().pretty), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
