@@ -37,11 +37,10 @@ AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
   return stream;
 }
 
-// Tags every file carries: the engine and its version (shown as "encoder";
-// TARVANE_ENGINE_VERSION is the project's version, which the build keeps
-// equal to the engine's PLENOVA_VERSION_STRING)
+// Tags every file carries: the engine and its version (shown as "encoder")
 // and the time the recording began, UTC ("now": the muxer reads the clock
-// when it writes the header).
+// when it writes the header). The version is the project's, given by the
+// build (TARVANE_ENGINE_VERSION), which keeps it equal to the engine's.
 void SetFileTags(AVFormatContext* context, const char* creation_time) {
   av_dict_set(&context->metadata, "encoding_tool", "Plenova " TARVANE_ENGINE_VERSION, 0);
   av_dict_set(&context->metadata, "creation_time", creation_time, 0);
