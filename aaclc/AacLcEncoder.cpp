@@ -18,6 +18,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "libavptr/LibavPtr.h"
+
 namespace {
 
 constexpr uint32_t kSamplesPerChannel = 1024;
@@ -29,18 +31,9 @@ constexpr uint32_t kMaxRawBytesPerChannel = 6144 / 8;
 constexpr std::array<uint32_t, 13> kSampleRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                                    22050, 16000, 12000, 11025, 8000,  7350};
 
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using libavptr::CodecContextPtr;
+using libavptr::FramePtr;
+using libavptr::PacketPtr;
 
 int SampleRateIndex(uint32_t rate) {
   for (size_t i = 0; i < kSampleRates.size(); ++i) {

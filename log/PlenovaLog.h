@@ -18,24 +18,20 @@
 // Every writer is safe from any thread and harmless before the log is
 // opened.
 
-#include "log/LogSite.h"
 #include "quillet/Log.h"
+#include "quillet/LogSite.h"
 
 #define PLN_LOG_MODULE_ID 54
 #define PLN_LOG_CODE_ERROR 4000u
 #define PLN_LOG_CODE_OTHER 3000u
 
-#define PLN_LOG_PREFIX "File:%s,Line=%05d  Function: %s "
+#define PLN_LOG_PREFIX QUILLET_SITE_PREFIX
 
-#define PLN_SITE_AT(writer, code, format, ...)                                              \
-  do {                                                                                      \
-    static const ::plenova::log::LogSite pln_log_site_(__FILE_NAME__, __PRETTY_FUNCTION__); \
-    ::Log::writer(PLN_LOG_MODULE_ID, code, format, pln_log_site_.module(), __LINE__,        \
-                  pln_log_site_.function() __VA_OPT__(, ) __VA_ARGS__);                     \
-  } while (0)
+#define PLN_SITE_AT(writer, code, format, ...) \
+  QUILLET_SITE_AT(writer, PLN_LOG_MODULE_ID, code, format __VA_OPT__(, ) __VA_ARGS__)
 
 #define PLN_LOG_AT(writer, code, format, ...) \
-  PLN_SITE_AT(writer, code, PLN_LOG_PREFIX format __VA_OPT__(, ) __VA_ARGS__)
+  QUILLET_LOG_AT(writer, PLN_LOG_MODULE_ID, code, format __VA_OPT__(, ) __VA_ARGS__)
 
 #define PLN_SITE_ERROR(format, ...) PLN_SITE_AT(writeError, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
 #define PLN_SITE_WARNING(format, ...) PLN_SITE_AT(writeWarning, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)

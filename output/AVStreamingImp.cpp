@@ -6,8 +6,8 @@
 #include "common/MemoryPool.h"
 #include "log/PlenovaLog.h"
 #include "output/OutputLog.h"
-#include "log/UrlMask.h"
 #include "platform/Thread.h"
+#include "quillet/UrlMask.h"
 
 namespace plenova {
 

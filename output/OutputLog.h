@@ -7,7 +7,6 @@
 
 #define PLN_FILE_LINE_ERROR(format, ...)                                                   \
   do {                                                                                     \
-    static const ::plenova::log::LogSite pln_file_line_site_(__FILE_NAME__,                \
-                                                             __PRETTY_FUNCTION__);         \
+    static const ::quillet::LogSite pln_file_line_site_(__FILE_NAME__, __PRETTY_FUNCTION__); \
     PLN_RAW_ERROR(format, pln_file_line_site_.module(), __LINE__ __VA_OPT__(, ) __VA_ARGS__); \
   } while (0)

@@ -11,10 +11,10 @@
 #include "api/Plenova.h"
 #include "common/MemoryPool.h"
 #include "log/PlenovaLog.h"
-#include "log/UrlMask.h"
 #include "output/AVSample.h"
 #include "output/OutputLog.h"
 #include "platform/Clock.h"
+#include "quillet/UrlMask.h"
 
 namespace plenova {
 
@@ -124,7 +124,7 @@ void RtmpStreaming::NotifyMessage(const char* text, int code) {
     platform::MutexLock lock(m_mutex);
     callback = reinterpret_cast<PlenovaMessageCallback>(m_p3);
     if (callback == nullptr || !HasValidUrl()) return;
-    message = std::string("Message:") + text + log::MaskUrl(m_settings.url);
+    message = std::string("Message:") + text + quillet::MaskUrl(m_settings.url);
   }
   callback(message.c_str(), code);
 }
@@ -142,7 +142,7 @@ void RtmpStreaming::SetState(State state, uint32_t attempt, uint32_t delay_ms,
   std::string url;
   {
     platform::MutexLock lock(m_mutex);
-    url = log::MaskUrl(m_settings.url);
+    url = quillet::MaskUrl(m_settings.url);
   }
   PLN_LOG_ERROR("'s _Plenova_ RTMP %s -> %s URL:%s try=%u next_in=%ums %s", StateName(previous),
                 StateName(state), url.c_str(), attempt, delay_ms, reason.c_str());
@@ -183,8 +183,8 @@ void RtmpStreaming::CollectStatistics(PlenovaOutputStatistics* out) const {
 }
 
 void RtmpStreaming::LogSettingsLocked() {
-  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param url=%s name=%s", log::MaskUrl(m_settings.url).c_str(),
-                log::MaskStreamName(m_settings.stream_name).c_str());
+  PLN_RAW_DEBUG("_Plenova_ Set RTMP Param url=%s name=%s", quillet::MaskUrl(m_settings.url).c_str(),
+                quillet::MaskStreamName(m_settings.stream_name).c_str());
   PLN_RAW_DEBUG("_Plenova_ Set RTMP Param bit_rate=%d channels=%d samplebits=%d samplerate=%d",
                 m_settings.audio_bitrate, m_settings.channels, m_settings.sampling_per_bits,
                 m_settings.sampling_rate);
@@ -229,7 +229,7 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
   LogSettingsLocked();
   if (!HasValidUrl()) {
     PLN_LOG_ERROR("'s _Plenova_ url %s not configured, not connecting",
-                  log::MaskUrl(m_settings.url).c_str());
+                  quillet::MaskUrl(m_settings.url).c_str());
     return false;
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
@@ -281,7 +281,7 @@ void RtmpStreaming::UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, 
         channels == m_settings.channels && bits == m_settings.sampling_per_bits &&
         rate == m_settings.sampling_rate) {
       PLN_LOG_ERROR("'s  _Plenova_ NoNeed To Updata RTMP Info URL=%s",
-                    log::MaskUrl(m_settings.url).c_str());
+                    quillet::MaskUrl(m_settings.url).c_str());
       return;
     }
     m_settings.fps = fps;
@@ -371,7 +371,7 @@ bool RtmpStreaming::PushRtmpData(const uint8_t* data, int32_t len, uint64_t ts, 
   if (!HasValidUrl()) {
     platform::MutexLock lock(m_mutex);
     PLN_FILE_LINE_ERROR("File:%s,Line=%05d URL:%s _url invalid",
-                        log::MaskUrl(m_settings.url).c_str());
+                        quillet::MaskUrl(m_settings.url).c_str());
     return false;
   }
   // Nobody would send it: a publisher that does not run keeps no backlog.
@@ -484,10 +484,10 @@ bool RtmpStreaming::Announce() {
   }
   // The send thread alone sets and clears the handle: it stays valid here.
   if (handle == nullptr || setMediaType == nullptr || !setMediaType(handle, &copy)) {
-    PLN_LOG_ERROR("'s _Plenova_ SetMediaType failed URL:%s", log::MaskUrl(copy.url).c_str());
+    PLN_LOG_ERROR("'s _Plenova_ SetMediaType failed URL:%s", quillet::MaskUrl(copy.url).c_str());
     return false;
   }
-  PLN_LOG_ERROR("'s  _Plenova_ SetMediaType success URL:%s", log::MaskUrl(copy.url).c_str());
+  PLN_LOG_ERROR("'s  _Plenova_ SetMediaType success URL:%s", quillet::MaskUrl(copy.url).c_str());
   m_announced = true;
   return true;
 }
@@ -701,8 +701,8 @@ bool RtmpStreaming::Push(const RtmpDataUnit& unit, bool audio, uint64_t timestam
   }
   {
     platform::MutexLock lock(m_mutex);
-    url = log::MaskUrl(m_settings.url);
-    name = log::MaskStreamName(m_settings.stream_name);
+    url = quillet::MaskUrl(m_settings.url);
+    name = quillet::MaskStreamName(m_settings.stream_name);
   }
   if (audio) {
     if (m_audioFailures++ % kFailureLogEvery == 0) {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "log/UrlMask.h"
+#include "quillet/UrlMask.h"
 
 namespace plenova {
 namespace {
@@ -10,8 +10,8 @@ namespace {
 const char* TrueFalse(bool value) { return value ? "true" : "false"; }
 
 // What a URL or a stream name looks like in the log.
-std::string Masked(const char* url) { return url != nullptr ? log::MaskUrl(url) : "(null)"; }
-std::string MaskedName(const char* name) { return name != nullptr ? log::MaskStreamName(name) : "(null)"; }
+std::string Masked(const char* url) { return url != nullptr ? quillet::MaskUrl(url) : "(null)"; }
+std::string MaskedName(const char* name) { return name != nullptr ? quillet::MaskStreamName(name) : "(null)"; }
 
 }  // namespace
 

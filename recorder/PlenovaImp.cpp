@@ -8,7 +8,6 @@
 
 #include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
-#include "log/UrlMask.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "recorder/ParamLog.h"

@@ -12,7 +12,6 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "api/PlenovaVersion.h"
 #include "tarvane/FileOutput.h"
 #include "tarvane/Mp4Timeline.h"
 
@@ -20,16 +19,6 @@ namespace plenova {
 namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
-
-struct InputDeleter {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct OutputFileDeleter {
-  void operator()(AVFormatContext* context) const {
-    if (context->pb != nullptr) avio_closep(&context->pb);
-    avformat_free_context(context);
-  }
-};
 
 // A new stream of `type` carrying `config` as its codec configuration; null
 // when out of memory.
@@ -50,30 +39,14 @@ AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
 
 // Tags every file carries: the engine and its version (shown as "encoder")
 // and the time the recording began, UTC ("now": the muxer reads the clock
-// when it writes the header).
+// when it writes the header). The version is the project's, given by the
+// build (TARVANE_ENGINE_VERSION), which keeps it equal to the engine's.
 void SetFileTags(AVFormatContext* context, const char* creation_time) {
-  av_dict_set(&context->metadata, "encoding_tool", "Plenova " PLENOVA_VERSION_STRING, 0);
+  av_dict_set(&context->metadata, "encoding_tool", "Plenova " TARVANE_ENGINE_VERSION, 0);
   av_dict_set(&context->metadata, "creation_time", creation_time, 0);
 }
 
 }  // namespace
-
-std::string AvErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof(text));
-  return text;
-}
-
-void Mp4Muxer::ContextDeleter::operator()(AVFormatContext* context) const {
-  avformat_free_context(context);
-}
-
-void Mp4Muxer::PacketDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
-
-void Mp4Muxer::IoDeleter::operator()(AVIOContext* io) const {
-  av_freep(&io->buffer);
-  avio_context_free(&io);
-}
 
 int Mp4Muxer::WritePacket(void* opaque, uint8_t* data, int size) {
   auto* self = static_cast<Mp4Muxer*>(opaque);
@@ -100,7 +73,7 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   AVFormatContext* raw_context = nullptr;
   int result = avformat_alloc_output_context2(&raw_context, nullptr, "mp4", nullptr);
   if (result < 0 || raw_context == nullptr) {
-    *error = "no MP4 muxer: " + AvErrorText(result);
+    *error = "no MP4 muxer: " + libavptr::ErrorText(result);
     return nullptr;
   }
   muxer->context_.reset(raw_context);
@@ -171,7 +144,9 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   result = avformat_write_header(context, &options);
   av_dict_free(&options);
   if (result < 0) {
-    *error = "MP4 header: " + AvErrorText(muxer->write_error_ != 0 ? AVERROR(-muxer->write_error_) : result);
+    *error = "MP4 header: " + libavptr::ErrorText(muxer->write_error_ != 0
+                                                      ? AVERROR(-muxer->write_error_)
+                                                      : result);
     return nullptr;
   }
   if (!muxer->Flush(error)) return nullptr;
@@ -183,7 +158,7 @@ Mp4Muxer::~Mp4Muxer() = default;
 bool Mp4Muxer::Flush(std::string* error) {
   avio_flush(io_.get());
   if (write_error_ != 0 || io_->error < 0) {
-    *error = AvErrorText(write_error_ != 0 ? AVERROR(-write_error_) : io_->error);
+    *error = libavptr::ErrorText(write_error_ != 0 ? AVERROR(-write_error_) : io_->error);
     return false;
   }
   complete_size_ = output_->Size();
@@ -232,7 +207,7 @@ bool Mp4Muxer::WriteHeld(int index, int64_t next, std::string* error) {
   if (next > packet->dts) packet->duration = next - packet->dts;
   const int result = av_write_frame(context_.get(), packet.get());
   if (result < 0) {
-    *error = AvErrorText(write_error_ != 0 ? AVERROR(-write_error_) : result);
+    *error = libavptr::ErrorText(write_error_ != 0 ? AVERROR(-write_error_) : result);
     return false;
   }
   return Flush(error);
@@ -244,7 +219,7 @@ bool Mp4Muxer::Finish(std::string* error) {
   }
   const int result = av_write_trailer(context_.get());
   if (result < 0) {
-    *error = AvErrorText(write_error_ != 0 ? AVERROR(-write_error_) : result);
+    *error = libavptr::ErrorText(write_error_ != 0 ? AVERROR(-write_error_) : result);
     return false;
   }
   return Flush(error);
@@ -254,18 +229,18 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
   AVFormatContext* raw_input = nullptr;
   int result = avformat_open_input(&raw_input, from.c_str(), nullptr, nullptr);
   if (result < 0) {
-    *error = "reading " + from + ": " + AvErrorText(result);
+    *error = "reading " + from + ": " + libavptr::ErrorText(result);
     return false;
   }
-  std::unique_ptr<AVFormatContext, InputDeleter> input(raw_input);
+  libavptr::InputFormatPtr input(raw_input);
 
   AVFormatContext* raw_output = nullptr;
   result = avformat_alloc_output_context2(&raw_output, nullptr, "mp4", to.c_str());
   if (result < 0 || raw_output == nullptr) {
-    *error = "no MP4 muxer: " + AvErrorText(result);
+    *error = "no MP4 muxer: " + libavptr::ErrorText(result);
     return false;
   }
-  std::unique_ptr<AVFormatContext, OutputFileDeleter> output(raw_output);
+  libavptr::OutputFilePtr output(raw_output);
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     AVStream* in = input->streams[i];
     AVStream* out = avformat_new_stream(output.get(), nullptr);
@@ -282,7 +257,7 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
   }
   result = avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE);
   if (result < 0) {
-    *error = "opening " + to + ": " + AvErrorText(result);
+    *error = "opening " + to + ": " + libavptr::ErrorText(result);
     return false;
   }
   // The rewritten file keeps the time the recording began.
@@ -293,7 +268,7 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
   result = avformat_write_header(output.get(), &options);
   av_dict_free(&options);
   if (result < 0) {
-    *error = "writing " + to + ": " + AvErrorText(result);
+    *error = "writing " + to + ": " + libavptr::ErrorText(result);
     return false;
   }
   Packet packet(av_packet_alloc());
@@ -312,17 +287,17 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
     packet->pos = -1;
     result = av_interleaved_write_frame(output.get(), packet.get());
     if (result < 0) {
-      *error = "writing " + to + ": " + AvErrorText(result);
+      *error = "writing " + to + ": " + libavptr::ErrorText(result);
       return false;
     }
   }
   if (result != AVERROR_EOF) {
-    *error = "reading " + from + ": " + AvErrorText(result);
+    *error = "reading " + from + ": " + libavptr::ErrorText(result);
     return false;
   }
   result = av_write_trailer(output.get());
   if (result < 0 || output->pb->error < 0) {
-    *error = "finishing " + to + ": " + AvErrorText(result < 0 ? result : output->pb->error);
+    *error = "finishing " + to + ": " + libavptr::ErrorText(result < 0 ? result : output->pb->error);
     return false;
   }
   return true;

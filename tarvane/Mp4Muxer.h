@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-struct AVFormatContext;
-struct AVIOContext;
-struct AVPacket;
+#include "libavptr/LibavPtr.h"
 
 namespace plenova {
 
@@ -60,16 +58,7 @@ class Mp4Muxer {
   static bool Remux(const std::string& from, const std::string& to, std::string* error);
 
  private:
-  struct ContextDeleter {
-    void operator()(AVFormatContext* context) const;
-  };
-  struct IoDeleter {
-    void operator()(AVIOContext* io) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* packet) const;
-  };
-  using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
+  using Packet = libavptr::PacketPtr;
   static int WritePacket(void* opaque, uint8_t* data, int size);
   static int64_t SeekPacket(void* opaque, int64_t offset, int whence);
 
@@ -79,8 +68,8 @@ class Mp4Muxer {
   bool WriteHeld(int index, int64_t next, std::string* error);
 
   FileOutput* output_ = nullptr;  // borrowed from the recorder
-  std::unique_ptr<AVIOContext, IoDeleter> io_;
-  std::unique_ptr<AVFormatContext, ContextDeleter> context_;
+  libavptr::CustomIoPtr io_;
+  libavptr::OutputFormatPtr context_;  // writes through io_
   int video_index_ = -1;
   int audio_index_ = -1;
   int64_t video_duration_ = 0;  // 90 kHz ticks of one frame
@@ -90,8 +79,5 @@ class Mp4Muxer {
   int64_t complete_size_ = 0;
   int write_error_ = 0;  // the first failed write's errno, negative
 };
-
-// libavutil's text for an error code.
-std::string AvErrorText(int code);
 
 }  // namespace plenova

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 
-#include "log/PlenovaLog.h"
 #include "tarvane/MediaBitstream.h"
 #include "tarvane/Mp4Muxer.h"
+#include "tarvane/TarvaneLog.h"
 
 namespace plenova {
 namespace {
@@ -36,16 +37,16 @@ std::unique_ptr<TarvaneRecord> TarvaneRecord::Create(const char* path, const Mp4
                                                      const Mp4AudioDesc* audio,
                                                      OutputFactory factory) {
   if (video == nullptr && audio == nullptr) {
-    PLN_LOG_ERROR("_Tarvane_ CreateRecord without video and audio description");
+    TVN_LOG_ERROR("_Tarvane_ CreateRecord without video and audio description");
     return nullptr;
   }
   if (video != nullptr && !ValidVideo(*video)) {
-    PLN_LOG_ERROR("_Tarvane_ CreateRecord bad video description codec=0x%08x %dx%d fps=%d",
+    TVN_LOG_ERROR("_Tarvane_ CreateRecord bad video description codec=0x%08x %dx%d fps=%d",
                   video->codec, video->width, video->height, video->fps);
     return nullptr;
   }
   if (audio != nullptr && !ValidAudio(*audio)) {
-    PLN_LOG_ERROR("_Tarvane_ CreateRecord bad audio description codec=0x%08x rate=%d channels=%d",
+    TVN_LOG_ERROR("_Tarvane_ CreateRecord bad audio description codec=0x%08x rate=%d channels=%d",
                   audio->codec, audio->sampling_rate, audio->channels);
     return nullptr;
   }
@@ -74,12 +75,12 @@ TarvaneRecord::~TarvaneRecord() {
 }
 
 void TarvaneRecord::WaitUntilFinished() {
-  std::unique_ptr<platform::Thread> finisher;
+  std::unique_ptr<std::jthread> finisher;
   {
     std::lock_guard lock(mutex_);
     finisher = std::move(finisher_);
   }
-  if (finisher != nullptr) finisher->Join();
+  if (finisher != nullptr && finisher->get_id() != std::this_thread::get_id()) finisher->join();
 }
 
 void TarvaneRecord::SetStateLocked(uint32_t state, Report* report) {
@@ -118,17 +119,17 @@ int TarvaneRecord::LiveStart(const char* path) {
     std::lock_guard lock(mutex_);
     const std::string target = (path != nullptr && path[0] != '\0') ? path : default_path_;
     if (recording_) {
-      PLN_LOG_ERROR("_Tarvane_ LiveStart refused: recording %s still runs", path_.c_str());
+      TVN_LOG_ERROR("_Tarvane_ LiveStart refused: recording %s still runs", path_.c_str());
       return -1;
     }
     if (target.empty()) {
-      PLN_LOG_ERROR("_Tarvane_ LiveStart refused: no path");
+      TVN_LOG_ERROR("_Tarvane_ LiveStart refused: no path");
       return -1;
     }
     auto output = factory_();
     std::string error;
     if (output == nullptr || !output->Open(target, &error)) {
-      PLN_LOG_ERROR("_Tarvane_ LiveStart cannot open %s: %s", target.c_str(), error.c_str());
+      TVN_LOG_ERROR("_Tarvane_ LiveStart cannot open %s: %s", target.c_str(), error.c_str());
       SetStateLocked(kTarvaneOpenFailed, &report);
       result = -1;
     } else {
@@ -146,7 +147,7 @@ int TarvaneRecord::LiveStart(const char* path) {
       recording_ = true;
       failed_ = false;
       SetStateLocked(kTarvaneStarted, &report);
-      PLN_LOG_MESSAGE("_Tarvane_ LiveStart %s", path_.c_str());
+      TVN_LOG_MESSAGE("_Tarvane_ LiveStart %s", path_.c_str());
     }
   }
   Deliver(report);
@@ -156,11 +157,11 @@ int TarvaneRecord::LiveStart(const char* path) {
 int TarvaneRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
                                 uint64_t timestamp) {
   if (data == nullptr || length == 0) {
-    PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: no data (length %u)", length);
+    TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: no data (length %u)", length);
     return -1;
   }
   if (tag != kTarvaneTagVideo && tag != kTarvaneTagAudio) {
-    PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: unknown tag 0x%08x", tag);
+    TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: unknown tag 0x%08x", tag);
     return -1;
   }
   Report report;
@@ -170,13 +171,13 @@ int TarvaneRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t t
     if (!recording_ || failed_) return -1;
     if (tag == kTarvaneTagVideo) {
       if (!has_video_) {
-        PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: video sample for an audio-only recording");
+        TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: video sample for an audio-only recording");
         return -1;
       }
       result = SendVideoLocked(data, length, timestamp, &report);
     } else {
       if (!has_audio_) {
-        PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: audio sample for a video-only recording");
+        TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: audio sample for a video-only recording");
         return -1;
       }
       result = SendAudioLocked(data, length, timestamp, &report);
@@ -190,7 +191,7 @@ int TarvaneRecord::SendVideoLocked(const uint8_t* data, uint32_t length, uint64_
                                    Report* report) {
   const bitstream::AccessUnitInfo info = bitstream::InspectAccessUnit(data, length);
   if (!info.has_picture && info.sps.empty() && info.pps.empty()) {
-    PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: %u bytes of video hold no H.264 NAL unit",
+    TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: %u bytes of video hold no H.264 NAL unit",
                   length);
     return -1;
   }
@@ -202,14 +203,14 @@ int TarvaneRecord::SendVideoLocked(const uint8_t* data, uint32_t length, uint64_
   if (muxer_ == nullptr) {
     if (!info.has_idr) {
       if (WorthLogging(++dropped_video_)) {
-        PLN_LOG_WARNING("_Tarvane_ video before the first key frame skipped (%llu so far)",
+        TVN_LOG_WARNING("_Tarvane_ video before the first key frame skipped (%llu so far)",
                         static_cast<unsigned long long>(dropped_video_));
       }
       return 0;
     }
     if (sps_.empty() || pps_.empty()) {
       if (WorthLogging(++dropped_video_)) {
-        PLN_LOG_WARNING("_Tarvane_ key frame without SPS/PPS skipped (%llu so far)",
+        TVN_LOG_WARNING("_Tarvane_ key frame without SPS/PPS skipped (%llu so far)",
                         static_cast<unsigned long long>(dropped_video_));
       }
       return 0;
@@ -221,7 +222,7 @@ int TarvaneRecord::SendVideoLocked(const uint8_t* data, uint32_t length, uint64_
   int64_t position = 0;
   if (!timeline_->PlaceVideo(timestamp, &position)) {
     if (WorthLogging(++dropped_video_)) {
-      PLN_LOG_WARNING("_Tarvane_ video at %llu ms does not fit the file's timeline, skipped "
+      TVN_LOG_WARNING("_Tarvane_ video at %llu ms does not fit the file's timeline, skipped "
                       "(%llu so far)",
                       static_cast<unsigned long long>(timestamp),
                       static_cast<unsigned long long>(dropped_video_));
@@ -247,12 +248,12 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
     if (!has_aac_config_) {
       const int rate = bitstream::AacSamplingRate(adts.sampling_index);
       if (adts.object_type != 2 || adts.channels < 1) {
-        PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS object type %d channels %d",
+        TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS object type %d channels %d",
                       adts.object_type, adts.channels);
         return -1;
       }
       if (rate != audio_desc_.sampling_rate || adts.channels != audio_desc_.channels) {
-        PLN_LOG_WARNING("_Tarvane_ ADTS says %d Hz %d channels, description %d Hz %d channels; "
+        TVN_LOG_WARNING("_Tarvane_ ADTS says %d Hz %d channels, description %d Hz %d channels; "
                         "the stream wins", rate, adts.channels, audio_desc_.sampling_rate,
                         audio_desc_.channels);
       }
@@ -264,7 +265,7 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
     if (AacSamplingRateOf(adts) != aac_rate_ || adts.channels != aac_channels_) {
       // The track was announced otherwise; these frames would not decode.
       if (WorthLogging(++dropped_audio_)) {
-        PLN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS %d Hz %d channels in a %d Hz %d "
+        TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS %d Hz %d channels in a %d Hz %d "
                       "channel track (%llu so far)", AacSamplingRateOf(adts), adts.channels,
                       aac_rate_, aac_channels_, static_cast<unsigned long long>(dropped_audio_));
       }
@@ -289,7 +290,7 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
       if (pending_audio_.size() >= kMaxPendingAudio) {
         pending_audio_.erase(pending_audio_.begin());
         if (WorthLogging(++dropped_audio_)) {
-          PLN_LOG_WARNING("_Tarvane_ no key frame yet, oldest audio dropped (%llu so far)",
+          TVN_LOG_WARNING("_Tarvane_ no key frame yet, oldest audio dropped (%llu so far)",
                           static_cast<unsigned long long>(dropped_audio_));
         }
       }
@@ -306,7 +307,7 @@ bool TarvaneRecord::WriteAudioLocked(const uint8_t* data, size_t size, uint64_t 
   if (!timeline_->PlaceAudio(timestamp, &position)) {
     // Before the file's zero, or a jump the file cannot hold.
     if (WorthLogging(++dropped_audio_)) {
-      PLN_LOG_WARNING("_Tarvane_ audio at %llu ms is outside the file's timeline, skipped "
+      TVN_LOG_WARNING("_Tarvane_ audio at %llu ms is outside the file's timeline, skipped "
                       "(%llu so far)",
                       static_cast<unsigned long long>(timestamp),
                       static_cast<unsigned long long>(dropped_audio_));
@@ -326,7 +327,7 @@ bool TarvaneRecord::StartMuxerLocked(Report* report) {
     video.bitrate = video_desc_.bitrate;
     video.avc_config = bitstream::BuildAvcConfig(sps_, pps_);
     if (video.avc_config.empty()) {
-      PLN_LOG_ERROR("_Tarvane_ unusable SPS (%zu bytes) or PPS (%zu bytes)", sps_.size(),
+      TVN_LOG_ERROR("_Tarvane_ unusable SPS (%zu bytes) or PPS (%zu bytes)", sps_.size(),
                     pps_.size());
       sps_.clear();
       pps_.clear();
@@ -348,7 +349,7 @@ bool TarvaneRecord::StartMuxerLocked(Report* report) {
   muxer_ = Mp4Muxer::Open(output_.get(), has_video_ ? &video : nullptr,
                           has_audio_ ? &audio : nullptr, &error);
   if (muxer_ == nullptr) {
-    PLN_LOG_ERROR("_Tarvane_ writing the header of %s failed: %s", path_.c_str(), error.c_str());
+    TVN_LOG_ERROR("_Tarvane_ writing the header of %s failed: %s", path_.c_str(), error.c_str());
     FailLocked(report);
     return false;
   }
@@ -360,7 +361,7 @@ bool TarvaneRecord::WriteLocked(bool video, const uint8_t* data, size_t size, in
                                 bool key, Report* report) {
   std::string error;
   if (!muxer_->Write(video, data, size, position, key, &error)) {
-    PLN_LOG_ERROR("_Tarvane_ writing %s failed: %s", path_.c_str(), error.c_str());
+    TVN_LOG_ERROR("_Tarvane_ writing %s failed: %s", path_.c_str(), error.c_str());
     FailLocked(report);
     return false;
   }
@@ -372,7 +373,7 @@ void TarvaneRecord::FailLocked(Report* report) {
   const int64_t keep = muxer_ != nullptr ? muxer_->complete_size() : 0;
   muxer_.reset();
   if (!output_->Truncate(keep)) {
-    PLN_LOG_ERROR("_Tarvane_ cutting %s back to %lld bytes failed", path_.c_str(),
+    TVN_LOG_ERROR("_Tarvane_ cutting %s back to %lld bytes failed", path_.c_str(),
                   static_cast<long long>(keep));
   }
   output_->Close();
@@ -387,14 +388,14 @@ int TarvaneRecord::LiveStop() {
   {
     std::lock_guard lock(mutex_);
     if (!recording_) {
-      PLN_LOG_WARNING("_Tarvane_ LiveStop: no recording runs");
+      TVN_LOG_WARNING("_Tarvane_ LiveStop: no recording runs");
       return -1;
     }
     recording_ = false;
     if (failed_) {
       // The write error was reported and the file already closed.
       output_.reset();
-      PLN_LOG_MESSAGE("_Tarvane_ LiveStop %s after a write error, %llu bytes kept", path_.c_str(),
+      TVN_LOG_MESSAGE("_Tarvane_ LiveStop %s after a write error, %llu bytes kept", path_.c_str(),
                       static_cast<unsigned long long>(bytes_written_));
       return 0;
     }
@@ -404,13 +405,13 @@ int TarvaneRecord::LiveStop() {
       std::remove(path_.c_str());
       bytes_written_ = 0;
       pending_audio_.clear();
-      PLN_LOG_WARNING("_Tarvane_ LiveStop %s: no video key frame arrived, no file kept",
+      TVN_LOG_WARNING("_Tarvane_ LiveStop %s: no video key frame arrived, no file kept",
                       path_.c_str());
       SetStateLocked(kTarvaneNothingRecorded, &report);
     } else {
       std::string error;
       if (!muxer_->Finish(&error)) {
-        PLN_LOG_ERROR("_Tarvane_ finishing %s failed: %s", path_.c_str(), error.c_str());
+        TVN_LOG_ERROR("_Tarvane_ finishing %s failed: %s", path_.c_str(), error.c_str());
         FailLocked(&report);
         output_.reset();
       } else {
@@ -418,14 +419,13 @@ int TarvaneRecord::LiveStop() {
         output_->Sync();
         bytes_written_ = static_cast<uint64_t>(output_->Size());
         output_.reset();
-        PLN_LOG_MESSAGE("_Tarvane_ LiveStop %s, %llu bytes recorded", path_.c_str(),
+        TVN_LOG_MESSAGE("_Tarvane_ LiveStop %s, %llu bytes recorded", path_.c_str(),
                         static_cast<unsigned long long>(bytes_written_));
-        auto finisher = std::make_unique<platform::Thread>();
         const std::string path = path_;
-        if (finisher->Start([this, path] { Finish(path); })) {
-          finisher_ = std::move(finisher);
-        } else {
-          PLN_LOG_WARNING("_Tarvane_ no thread to rewrite %s; the fragmented file stays",
+        try {
+          finisher_ = std::make_unique<std::jthread>([this, path] { Finish(path); });
+        } catch (const std::system_error&) {
+          TVN_LOG_WARNING("_Tarvane_ no thread to rewrite %s; the fragmented file stays",
                           path_.c_str());
           SetStateLocked(kTarvaneStopped, &report);
         }
@@ -443,12 +443,12 @@ void TarvaneRecord::Finish(const std::string& path) {
   std::string error;
   if (Mp4Muxer::Remux(path, temporary, &error)) {
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      PLN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays",
+      TVN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays",
                       temporary.c_str());
       std::remove(temporary.c_str());
     }
   } else {
-    PLN_LOG_WARNING("_Tarvane_ rewriting %s failed (%s); the fragmented file stays", path.c_str(),
+    TVN_LOG_WARNING("_Tarvane_ rewriting %s failed (%s); the fragmented file stays", path.c_str(),
                     error.c_str());
     std::remove(temporary.c_str());
   }
@@ -466,7 +466,7 @@ void TarvaneRecord::Finish(const std::string& path) {
       SetStateLocked(kTarvaneStopped, &report);
     }
   }
-  PLN_LOG_MESSAGE("_Tarvane_ %s finished, %llu bytes", path.c_str(),
+  TVN_LOG_MESSAGE("_Tarvane_ %s finished, %llu bytes", path.c_str(),
                   static_cast<unsigned long long>(size));
   Deliver(report);
 }

@@ -18,9 +18,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/Thread.h"
 #include "tarvane/FileOutput.h"
 #include "tarvane/Mp4Timeline.h"
 #include "tarvane/Tarvane.h"
@@ -125,7 +125,7 @@ class TarvaneRecord final : public ITarvaneRecord {
   uint64_t dropped_video_ = 0;
   uint64_t dropped_audio_ = 0;
   // The thread rewriting the last stopped file; joined without the lock.
-  std::unique_ptr<platform::Thread> finisher_;
+  std::unique_ptr<std::jthread> finisher_;
 };
 
 }  // namespace plenova

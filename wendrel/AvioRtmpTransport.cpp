@@ -18,15 +18,7 @@ int64_t NowNs() {
       .count();
 }
 
-std::string ErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof(text));
-  return text;
-}
-
 }  // namespace
-
-void AvioRtmpTransport::IoDeleter::operator()(AVIOContext* io) const { avio_closep(&io); }
 
 AvioRtmpTransport::AvioRtmpTransport() {
   static std::once_flag network;
@@ -61,7 +53,7 @@ bool AvioRtmpTransport::Connect(const std::string& url, int timeout_ms, std::str
   const int result = avio_open2(&io, url.c_str(), AVIO_FLAG_WRITE, &callback, &options);
   av_dict_free(&options);
   if (result < 0) {
-    *error = interrupted_ ? "interrupted" : ErrorText(result);
+    *error = interrupted_ ? "interrupted" : libavptr::ErrorText(result);
     return false;
   }
   io_.reset(io);
@@ -75,14 +67,14 @@ bool AvioRtmpTransport::Write(const uint8_t* data, size_t size, int timeout_ms,
     return false;
   }
   if (io_->error < 0) {
-    *error = ErrorText(io_->error);
+    *error = libavptr::ErrorText(io_->error);
     return false;
   }
   SetDeadline(timeout_ms);
   avio_write(io_.get(), data, static_cast<int>(size));
   avio_flush(io_.get());
   if (io_->error < 0) {
-    *error = interrupted_ ? "interrupted" : ErrorText(io_->error);
+    *error = interrupted_ ? "interrupted" : libavptr::ErrorText(io_->error);
     return false;
   }
   return true;

@@ -9,9 +9,8 @@
 #include <chrono>
 #include <memory>
 
+#include "libavptr/LibavPtr.h"
 #include "wendrel/RtmpTransport.h"
-
-struct AVIOContext;
 
 namespace plenova {
 
@@ -26,13 +25,10 @@ class AvioRtmpTransport final : public RtmpTransport {
   void Interrupt() override;
 
  private:
-  struct IoDeleter {
-    void operator()(AVIOContext* io) const;
-  };
   static int InterruptCallback(void* opaque);
   void SetDeadline(int timeout_ms);
 
-  std::unique_ptr<AVIOContext, IoDeleter> io_;
+  libavptr::OpenedIoPtr io_;
   // Read by libavformat's interrupt callback on the calling thread; the flag
   // is also set by other threads.
   std::atomic<bool> interrupted_{false};

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "log/PlenovaLog.h"
-#include "log/UrlMask.h"
+#include "quillet/UrlMask.h"
 #include "tarvane/MediaBitstream.h"
 #include "wendrel/AvioRtmpTransport.h"
 #include "wendrel/FlvTags.h"
+#include "wendrel/WendrelLog.h"
 
 namespace plenova {
 namespace {
@@ -37,13 +37,13 @@ bool RtmpPublisher::ValidLocalIp(const char* local_ip) {
 
 bool RtmpPublisher::SetLocalIP(const char* local_ip, uint16_t port) {
   if (!ValidLocalIp(local_ip)) {
-    PLN_LOG_ERROR("_Wendrel_ SetLocalIP refused: '%s' is not an IPv4 address", local_ip);
+    WDR_LOG_ERROR("_Wendrel_ SetLocalIP refused: '%s' is not an IPv4 address", local_ip);
     return false;
   }
   std::lock_guard lock(mutex_);
   local_ip_ = local_ip != nullptr ? local_ip : "";
   local_port_ = port;
-  PLN_LOG_DEBUG("_Wendrel_ SetLocalIP %s:%u recorded (the connection is not bound to it)",
+  WDR_LOG_DEBUG("_Wendrel_ SetLocalIP %s:%u recorded (the connection is not bound to it)",
                 local_ip_.c_str(), static_cast<unsigned>(port));
   return true;
 }
@@ -60,14 +60,14 @@ std::string RtmpPublisher::JoinUrl(const std::string& url, const std::string& st
 
 bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
   if (param == nullptr) {
-    PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: no record");
+    WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: no record");
     return false;
   }
   Media media;
   media.has_audio = param->sampling_rate > 0 || param->channels > 0;
   if (media.has_audio &&
       !bitstream::BuildAacConfig(param->sampling_rate, param->channels, &media.aac_config)) {
-    PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: no AAC configuration for %d Hz, %d channels",
+    WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: no AAC configuration for %d Hz, %d channels",
                   param->sampling_rate, param->channels);
     return false;
   }
@@ -75,7 +75,7 @@ bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
   media.channels = param->channels;
   media.audio_bitrate = std::max(0, param->audio_bitrate);
   if (param->sps_pps_len < 0 || param->sps_pps_len > static_cast<int>(sizeof(param->sps_pps))) {
-    PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: SPS/PPS length %d", param->sps_pps_len);
+    WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: SPS/PPS length %d", param->sps_pps_len);
     return false;
   }
   if (param->sps_pps_len > 0) {
@@ -83,19 +83,19 @@ bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
                                                    static_cast<size_t>(param->sps_pps_len));
     media.avc_config = bitstream::BuildAvcConfig(info.sps, info.pps);
     if (media.avc_config.empty()) {
-      PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: %d bytes hold no SPS and PPS",
+      WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: %d bytes hold no SPS and PPS",
                     param->sps_pps_len);
       return false;
     }
   }
   media.has_video = param->sps_pps_len > 0 || param->video_width > 0;
   if (media.has_video && (param->video_width <= 0 || param->video_height <= 0 || param->fps <= 0)) {
-    PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: video %dx%d at %d fps", param->video_width,
+    WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: video %dx%d at %d fps", param->video_width,
                   param->video_height, param->fps);
     return false;
   }
   if (!media.has_audio && !media.has_video) {
-    PLN_LOG_ERROR("_Wendrel_ SetMediaType refused: neither audio nor video described");
+    WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: neither audio nor video described");
     return false;
   }
   media.width = param->video_width;
@@ -107,7 +107,7 @@ bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
   media_ = std::move(media);
   has_media_ = true;
   headers_sent_ = false;
-  PLN_LOG_MESSAGE("_Wendrel_ SetMediaType %dx%d %d fps, %d Hz %d channels, SPS/PPS %d bytes",
+  WDR_LOG_MESSAGE("_Wendrel_ SetMediaType %dx%d %d fps, %d Hz %d channels, SPS/PPS %d bytes",
                   media_.width, media_.height, media_.fps, media_.sample_rate, media_.channels,
                   param->sps_pps_len);
   if (transport_ == nullptr) return true;
@@ -119,28 +119,28 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
                          std::strncmp(url, "rtmps://", 8) != 0 &&
                          std::strncmp(url, "rtmpt://", 8) != 0 &&
                          std::strncmp(url, "rtmpts://", 9) != 0)) {
-    PLN_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL",
-                  url != nullptr ? log::MaskUrl(url).c_str() : "");
+    WDR_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL",
+                  url != nullptr ? quillet::MaskUrl(url).c_str() : "");
     return false;
   }
   const std::string name = stream_name != nullptr ? stream_name : "";
   const std::string target = JoinUrl(url, name);
   // What the log shows: the URL and the name each with its key masked.
-  const std::string shown = JoinUrl(log::MaskUrl(url), log::MaskStreamName(name));
+  const std::string shown = JoinUrl(quillet::MaskUrl(url), quillet::MaskStreamName(name));
   std::lock_guard lock(mutex_);
   CloseLocked();
   auto transport = factory_();
   {
     std::lock_guard abort_lock(abort_mutex_);
     if (stopped_) {
-      PLN_LOG_ERROR("_Wendrel_ Start refused: the handle was stopped");
+      WDR_LOG_ERROR("_Wendrel_ Start refused: the handle was stopped");
       return false;
     }
     abortable_ = transport.get();
   }
   std::string error;
   if (!transport->Connect(target, kConnectTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", shown.c_str(), error.c_str());
+    WDR_LOG_ERROR("_Wendrel_ connecting to %s failed: %s", shown.c_str(), error.c_str());
     std::lock_guard abort_lock(abort_mutex_);
     abortable_ = nullptr;
     return false;
@@ -155,7 +155,7 @@ bool RtmpPublisher::Start(const char* url, const char* stream_name) {
     CloseLocked();
     return false;
   }
-  PLN_LOG_MESSAGE("_Wendrel_ publishing %s", url_.c_str());
+  WDR_LOG_MESSAGE("_Wendrel_ publishing %s", url_.c_str());
   if (has_media_) return SendHeadersLocked();
   return true;
 }
@@ -183,14 +183,14 @@ void RtmpPublisher::CloseLocked() {
     abortable_ = nullptr;
   }
   transport_.reset();
-  PLN_LOG_MESSAGE("_Wendrel_ stopped publishing %s", url_.c_str());
+  WDR_LOG_MESSAGE("_Wendrel_ stopped publishing %s", url_.c_str());
 }
 
 bool RtmpPublisher::SendLocked(const std::vector<uint8_t>& bytes) {
   if (failed_) return false;
   std::string error;
   if (!transport_->Write(bytes.data(), bytes.size(), kIoTimeoutMs, &error)) {
-    PLN_LOG_ERROR("_Wendrel_ sending to %s failed: %s", url_.c_str(), error.c_str());
+    WDR_LOG_ERROR("_Wendrel_ sending to %s failed: %s", url_.c_str(), error.c_str());
     failed_ = true;
     return false;
   }
@@ -241,7 +241,7 @@ bool RtmpPublisher::PushMediaSample(const uint8_t* data, uint32_t length, uint64
   const bool audio = is_audio != 0;
   if (data == nullptr || length == 0 || is_audio > 1 ||
       (kind != (audio ? kKindAudio : kKindVideo))) {
-    PLN_LOG_ERROR("_Wendrel_ PushMediaSample refused: data %p length %u kind %llu is_audio %u",
+    WDR_LOG_ERROR("_Wendrel_ PushMediaSample refused: data %p length %u kind %llu is_audio %u",
                   static_cast<const void*>(data), length, static_cast<unsigned long long>(kind),
                   is_audio);
     return false;
@@ -250,7 +250,7 @@ bool RtmpPublisher::PushMediaSample(const uint8_t* data, uint32_t length, uint64
   if (transport_ == nullptr || failed_ || !has_media_ ||
       (audio ? !media_.has_audio : !media_.has_video)) {
     if (WorthLogging(++refused_)) {
-      PLN_LOG_WARNING("_Wendrel_ PushMediaSample refused: %s (%llu so far)",
+      WDR_LOG_WARNING("_Wendrel_ PushMediaSample refused: %s (%llu so far)",
                       transport_ == nullptr ? "not publishing"
                       : failed_             ? "connection failed"
                       : !has_media_         ? "no media type"
@@ -287,7 +287,7 @@ bool RtmpPublisher::PushMediaSample(const uint8_t* data, uint32_t length, uint64
   }
   if (media_.avc_config.empty()) {
     if (WorthLogging(++refused_)) {
-      PLN_LOG_WARNING("_Wendrel_ video before any SPS/PPS refused (%llu so far)",
+      WDR_LOG_WARNING("_Wendrel_ video before any SPS/PPS refused (%llu so far)",
                       static_cast<unsigned long long>(refused_));
     }
     return false;
@@ -295,7 +295,7 @@ bool RtmpPublisher::PushMediaSample(const uint8_t* data, uint32_t length, uint64
   const std::vector<uint8_t> nal_units = bitstream::AnnexBToLengthPrefixed(data, length, true);
   if (nal_units.empty()) {
     if (!bytes.empty()) return SendLocked(bytes);  // parameter sets alone
-    PLN_LOG_ERROR("_Wendrel_ PushMediaSample refused: %u bytes hold no H.264 NAL unit", length);
+    WDR_LOG_ERROR("_Wendrel_ PushMediaSample refused: %u bytes hold no H.264 NAL unit", length);
     return false;
   }
   flv::AppendTag(&bytes, flv::kTagVideo, TimestampLocked(timestamp, false),

@@ -23,6 +23,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "libavptr/LibavPtr.h"
 #include "pavanel/VideoEncodeGeneric.h"
 #include "tests/pavanel/TestPictures.h"
 
@@ -79,16 +80,6 @@ void BM_Pavanel(benchmark::State& state) {
   Report(state, bytes, bitrate);
 }
 
-struct ContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
 void BM_FFmpegLibx264(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
   const int height = static_cast<int>(state.range(1));
@@ -100,7 +91,7 @@ void BM_FFmpegLibx264(benchmark::State& state) {
     state.SkipWithError("libavcodec has no libx264 encoder");
     return;
   }
-  std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+  libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
   context->width = width;
   context->height = height;
   context->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -122,8 +113,8 @@ void BM_FFmpegLibx264(benchmark::State& state) {
     state.SkipWithError("libx264 did not open");
     return;
   }
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  libavptr::FramePtr frame(av_frame_alloc());
+  libavptr::PacketPtr packet(av_packet_alloc());
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = width;
   frame->height = height;

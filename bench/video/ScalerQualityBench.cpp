@@ -24,6 +24,8 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "libavptr/LibavPtr.h"
+
 namespace {
 
 constexpr int kW = 1920, kH = 1080;
@@ -105,14 +107,13 @@ double MicrosPerPicture(Scale scale) {
 
 Picture Bicubic(Picture& src, int w, int h, double* us) {
   Picture out = Blank(w, h);
-  SwsContext* ctx = sws_getContext(src.w, src.h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                   nullptr, nullptr);
+  libavptr::SwsPtr ctx(sws_getContext(src.w, src.h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                      nullptr, nullptr, nullptr));
   const uint8_t* in[3] = {src.y(), src.u(), src.v()};
   const int in_stride[3] = {src.w, src.w / 2, src.w / 2};
   uint8_t* dst[3] = {out.y(), out.u(), out.v()};
   const int dst_stride[3] = {w, w / 2, w / 2};
-  *us = MicrosPerPicture([&] { sws_scale(ctx, in, in_stride, 0, src.h, dst, dst_stride); });
-  sws_freeContext(ctx);
+  *us = MicrosPerPicture([&] { sws_scale(ctx.get(), in, in_stride, 0, src.h, dst, dst_stride); });
   return out;
 }
 

@@ -4,27 +4,9 @@
 #include <memory>
 #include <numbers>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
+#include "libavptr/LibavPtr.h"
 
 namespace plenova::testing {
-namespace {
-
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct ParserDeleter {
-  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-}  // namespace
 
 std::vector<int16_t> SineTone(double frequency, int sample_rate, int channels,
                               int samples_per_channel, double amplitude) {
@@ -40,10 +22,10 @@ std::vector<float> DecodeAdts(const std::vector<uint8_t>& adts, int* channels, i
   std::vector<float> out;
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
   if (codec == nullptr) return out;
-  std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(codec->id));
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
+  libavptr::ParserPtr parser(av_parser_init(codec->id));
+  libavptr::FramePtr frame(av_frame_alloc());
+  libavptr::PacketPtr packet(av_packet_alloc());
   if (!context || !parser || !frame || !packet || avcodec_open2(context.get(), codec, nullptr) < 0) {
     return out;
   }

@@ -16,27 +16,10 @@ extern "C" {
 #include <memory>
 #include <sstream>
 
+#include "libavptr/LibavPtr.h"
+
 namespace plenova::testing {
 namespace {
-
-struct FormatCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwrFreer {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct SwsFreer {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 std::string Run(const std::string& command) {
   std::string out;
@@ -49,10 +32,10 @@ std::string Run(const std::string& command) {
   return out;
 }
 
-std::unique_ptr<AVCodecContext, CodecFreer> OpenDecoder(AVStream* stream) {
+libavptr::CodecContextPtr OpenDecoder(AVStream* stream) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (codec == nullptr) return nullptr;
-  std::unique_ptr<AVCodecContext, CodecFreer> ctx(avcodec_alloc_context3(codec));
+  libavptr::CodecContextPtr ctx(avcodec_alloc_context3(codec));
   if (!ctx || avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0) return nullptr;
   ctx->pkt_timebase = stream->time_base;
   if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
@@ -125,21 +108,21 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
     out.error = "cannot open " + path;
     return out;
   }
-  std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+  libavptr::InputFormatPtr format(raw);
   if (avformat_find_stream_info(format.get(), nullptr) < 0) {
     out.error = "no stream info";
     return out;
   }
   const int video_index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   const int audio_index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  std::unique_ptr<AVCodecContext, CodecFreer> vdec, adec;
+  libavptr::CodecContextPtr vdec, adec;
   if (video_index >= 0) vdec = OpenDecoder(format->streams[video_index]);
   if (audio_index >= 0 && options.audio) adec = OpenDecoder(format->streams[audio_index]);
 
-  std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-  std::unique_ptr<SwrContext, SwrFreer> swr;
-  std::unique_ptr<SwsContext, SwsFreer> sws;
+  libavptr::FramePtr frame(av_frame_alloc());
+  libavptr::PacketPtr packet(av_packet_alloc());
+  libavptr::SwrPtr swr;
+  libavptr::SwsPtr sws;
   std::vector<Picture> candidates;  // nearest picture so far per requested time
   std::vector<double> best_distance(options.pictures_at.size(), 1e9);
   candidates.resize(options.pictures_at.size());

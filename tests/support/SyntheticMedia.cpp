@@ -16,6 +16,8 @@ extern "C" {
 #include <x264.h>
 }
 
+#include "libavptr/LibavPtr.h"
+
 namespace plenova::testing {
 
 struct H264Generator::Impl {
@@ -89,46 +91,41 @@ std::vector<uint8_t> H264Generator::Next(bool* key) {
 }
 
 struct AacGenerator::Impl {
-  AVCodecContext* context = nullptr;
-  AVFrame* frame = nullptr;
-  AVPacket* packet = nullptr;
+  libavptr::CodecContextPtr context;
+  libavptr::FramePtr frame;
+  libavptr::PacketPtr packet;
   int64_t sample = 0;
-  ~Impl() {
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&context);
-  }
 };
 
 AacGenerator::AacGenerator(int rate, int channels) : impl_(std::make_unique<Impl>()) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (codec == nullptr) throw std::runtime_error("no AAC encoder");
-  impl_->context = avcodec_alloc_context3(codec);
+  impl_->context.reset(avcodec_alloc_context3(codec));
   impl_->context->sample_rate = rate;
   av_channel_layout_default(&impl_->context->ch_layout, channels);
   impl_->context->sample_fmt = AV_SAMPLE_FMT_FLTP;
   impl_->context->bit_rate = 32000 * channels;
   impl_->context->profile = FF_PROFILE_AAC_LOW;
-  if (avcodec_open2(impl_->context, codec, nullptr) < 0) {
+  if (avcodec_open2(impl_->context.get(), codec, nullptr) < 0) {
     throw std::runtime_error("avcodec_open2 failed");
   }
-  impl_->frame = av_frame_alloc();
+  impl_->frame.reset(av_frame_alloc());
   impl_->frame->nb_samples = impl_->context->frame_size;
   impl_->frame->format = AV_SAMPLE_FMT_FLTP;
   av_channel_layout_copy(&impl_->frame->ch_layout, &impl_->context->ch_layout);
   impl_->frame->sample_rate = rate;
-  av_frame_get_buffer(impl_->frame, 0);
-  impl_->packet = av_packet_alloc();
+  av_frame_get_buffer(impl_->frame.get(), 0);
+  impl_->packet.reset(av_packet_alloc());
 }
 
 AacGenerator::~AacGenerator() = default;
 
 std::vector<uint8_t> AacGenerator::Next(bool adts) {
-  AVCodecContext* context = impl_->context;
+  AVCodecContext* context = impl_->context.get();
   for (;;) {
-    const int got = avcodec_receive_packet(context, impl_->packet);
+    const int got = avcodec_receive_packet(context, impl_->packet.get());
     if (got == 0) break;
-    av_frame_make_writable(impl_->frame);
+    av_frame_make_writable(impl_->frame.get());
     for (int c = 0; c < context->ch_layout.nb_channels; ++c) {
       auto* plane = reinterpret_cast<float*>(impl_->frame->data[c]);
       for (int i = 0; i < impl_->frame->nb_samples; ++i) {
@@ -139,7 +136,7 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
     }
     impl_->frame->pts = impl_->sample;
     impl_->sample += impl_->frame->nb_samples;
-    avcodec_send_frame(context, impl_->frame);
+    avcodec_send_frame(context, impl_->frame.get());
   }
   const int size = impl_->packet->size;
   std::vector<uint8_t> out;
@@ -163,7 +160,7 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
   const size_t header = out.size();
   out.resize(header + static_cast<size_t>(size));
   if (size > 0) std::memcpy(out.data() + header, impl_->packet->data, static_cast<size_t>(size));
-  av_packet_unref(impl_->packet);
+  av_packet_unref(impl_->packet.get());
   return out;
 }
 

@@ -13,13 +13,13 @@ namespace {
 
 constexpr size_t kMaxQueuedPictures = 50;
 
-CodecContextPtr OpenDecoder(AVStream* stream, std::string* error) {
+libavptr::CodecContextPtr OpenDecoder(AVStream* stream, std::string* error) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (codec == nullptr) {
     *error = std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id);
     return nullptr;
   }
-  CodecContextPtr context(avcodec_alloc_context3(codec));
+  libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
   if (!context) {
     *error = "out of memory";
     return nullptr;
@@ -27,7 +27,8 @@ CodecContextPtr OpenDecoder(AVStream* stream, std::string* error) {
   int rc = avcodec_parameters_to_context(context.get(), stream->codecpar);
   if (rc >= 0) rc = avcodec_open2(context.get(), codec, nullptr);
   if (rc < 0) {
-    *error = std::string("cannot open the ") + codec->name + " decoder: " + AvError(rc);
+    *error =
+        std::string("cannot open the ") + codec->name + " decoder: " + libavptr::ErrorText(rc);
     return nullptr;
   }
   return context;
@@ -55,13 +56,13 @@ bool MediaFileSource::OpenDecoders(std::string* error) {
   AVFormatContext* raw = nullptr;
   int rc = avformat_open_input(&raw, path_.c_str(), nullptr, nullptr);
   if (rc < 0) {
-    *error = "cannot open: " + AvError(rc);
+    *error = "cannot open: " + libavptr::ErrorText(rc);
     return false;
   }
   input_.reset(raw);
   rc = avformat_find_stream_info(input_.get(), nullptr);
   if (rc < 0) {
-    *error = "cannot read the stream information: " + AvError(rc);
+    *error = "cannot read the stream information: " + libavptr::ErrorText(rc);
     return false;
   }
   video_stream_ = av_find_best_stream(input_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -92,7 +93,7 @@ bool MediaFileSource::OpenDecoders(std::string* error) {
     av_channel_layout_uninit(&out_layout);
     swr_.reset(swr);
     if (rc < 0 || (rc = swr_init(swr_.get())) < 0) {
-      *error = "cannot convert its sound: " + AvError(rc);
+      *error = "cannot convert its sound: " + libavptr::ErrorText(rc);
       return false;
     }
     fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, format_.channels, format_.sample_rate));

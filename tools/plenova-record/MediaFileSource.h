@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/plenova-record/LibavPtr.h"
+#include "libavptr/LibavPtr.h"
 #include "tools/plenova-record/ParticipantSource.h"
 
 namespace plenova::record {
@@ -50,16 +50,16 @@ class MediaFileSource : public ParticipantSource {
 
   const SourceFormat format_;
   const std::string path_;
-  FormatContextPtr input_;
-  CodecContextPtr video_;
-  CodecContextPtr audio_;
+  libavptr::InputFormatPtr input_;
+  libavptr::CodecContextPtr video_;
+  libavptr::CodecContextPtr audio_;
   int video_stream_ = -1;
   int audio_stream_ = -1;
-  FramePtr frame_;
-  PacketPtr packet_;
-  SwsPtr sws_;
-  SwrPtr swr_;
-  AudioFifoPtr fifo_;
+  libavptr::FramePtr frame_;
+  libavptr::PacketPtr packet_;
+  libavptr::SwsPtr sws_;
+  libavptr::SwrPtr swr_;
+  libavptr::AudioFifoPtr fifo_;
   std::vector<uint8_t> converted_audio_;
   std::deque<Picture> pictures_;
   std::vector<uint8_t> shown_;  // the picture last handed out

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "tools/plenova-record/LibavPtr.h"
+#include "libavptr/LibavPtr.h"
 
 namespace plenova::record {
 
@@ -15,9 +15,9 @@ bool WriteI420AsPng(const std::string& path, const uint8_t* i420, int width, int
     *error = "libavcodec has no PNG encoder";
     return false;
   }
-  CodecContextPtr context(avcodec_alloc_context3(codec));
-  FramePtr frame(av_frame_alloc());
-  PacketPtr packet(av_packet_alloc());
+  libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
+  libavptr::FramePtr frame(av_frame_alloc());
+  libavptr::PacketPtr packet(av_packet_alloc());
   if (!context || !frame || !packet) {
     *error = "out of memory";
     return false;
@@ -28,7 +28,7 @@ bool WriteI420AsPng(const std::string& path, const uint8_t* i420, int width, int
   context->time_base = {1, 25};
   int rc = avcodec_open2(context.get(), codec, nullptr);
   if (rc < 0) {
-    *error = "cannot open the PNG encoder: " + AvError(rc);
+    *error = "cannot open the PNG encoder: " + libavptr::ErrorText(rc);
     return false;
   }
   frame->width = width;
@@ -39,8 +39,8 @@ bool WriteI420AsPng(const std::string& path, const uint8_t* i420, int width, int
     *error = "out of memory";
     return false;
   }
-  SwsPtr sws(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_RGB24,
-                            SWS_BILINEAR, nullptr, nullptr, nullptr));
+  libavptr::SwsPtr sws(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height,
+                                      AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!sws) {
     *error = "cannot convert the canvas to RGB";
     return false;
@@ -53,7 +53,7 @@ bool WriteI420AsPng(const std::string& path, const uint8_t* i420, int width, int
   rc = avcodec_send_frame(context.get(), frame.get());
   if (rc >= 0) rc = avcodec_receive_packet(context.get(), packet.get());
   if (rc < 0) {
-    *error = "PNG encoding failed: " + AvError(rc);
+    *error = "PNG encoding failed: " + libavptr::ErrorText(rc);
     return false;
   }
   const std::string temp = path + ".part";

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "log/UrlMask.h"
+#include "quillet/UrlMask.h"
 
 namespace plenova::record {
 namespace {
@@ -117,7 +117,7 @@ std::string FormatSeconds(uint64_t milliseconds) {
   return Printf("%.1f s", static_cast<double>(milliseconds) / 1000);
 }
 
-std::string MaskUrl(const std::string& url) { return log::MaskUrl(url); }
+std::string MaskUrl(const std::string& url) { return quillet::MaskUrl(url); }
 
 std::string MaskUrls(const std::string& text) {
   std::string out;

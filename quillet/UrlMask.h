@@ -2,13 +2,14 @@
 
 // Publishing URLs carry their stream key in the last path element or the
 // query string, and stream names are keys themselves. Whatever prints a URL
-// or a stream name (log lines, the command-line tool, messages to the
-// client) prints it through these, so that a key never leaves the process.
+// or a stream name (log lines of the engine and of the RTMP library, the
+// command-line tool, messages to the client) prints it through these, so
+// that a key never leaves the process. Header only.
 
 #include <string>
 #include <string_view>
 
-namespace plenova::log {
+namespace quillet {
 
 inline constexpr std::string_view kMaskedText = "****";
 
@@ -55,4 +56,4 @@ inline std::string MaskStreamName(std::string_view name) {
   return name.empty() ? std::string() : std::string(kMaskedText);
 }
 
-}  // namespace plenova::log
+}  // namespace quillet

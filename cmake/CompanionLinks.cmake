@@ -1,0 +1,52 @@
+# The companion libraries link nothing of the engine: every target they
+# reach through their link libraries is a companion library, a part of one,
+# or a dependency-free helper they share with the engine. Checked when the
+# build is configured.
+
+set(plenova_companion_libraries quillet fflog pavanel aaclc tarvane wendrel)
+set(plenova_companion_allowed ${plenova_companion_libraries}
+  tarvane_core wendrel_core plenova_media_bitstream plenova_frame_grid libavptr)
+
+function(plenova_check_companion_links root)
+  set(pending ${root})
+  set(seen "")
+  while(pending)
+    list(POP_FRONT pending target)
+    if(target IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${target})
+    get_target_property(imported ${target} IMPORTED)
+    if(imported)
+      continue()
+    endif()
+    if(NOT target IN_LIST plenova_companion_allowed)
+      message(FATAL_ERROR "${root} links ${target}, which is not a companion library's own: "
+                          "a companion library links nothing of the engine")
+    endif()
+    get_target_property(type ${target} TYPE)
+    set(links "")
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(direct ${target} LINK_LIBRARIES)
+      if(direct)
+        list(APPEND links ${direct})
+      endif()
+    endif()
+    get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+    if(interface)
+      list(APPEND links ${interface})
+    endif()
+    foreach(link IN LISTS links)
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
+      if(TARGET ${link})
+        list(APPEND pending ${link})
+      endif()
+    endforeach()
+  endwhile()
+endfunction()
+
+foreach(library IN LISTS plenova_companion_libraries)
+  if(TARGET ${library})
+    plenova_check_companion_links(${library})
+  endif()
+endforeach()
