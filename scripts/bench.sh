@@ -280,7 +280,7 @@ if want overload; then
   kill "$hog"
   sed -n 's/.*fewest in a second \([0-9]*\).*/  canvases per whole second (after the first two): fewest \1 (target >= 24)/p' \
     "$work/overload/stdout.log"
-  presets=$(grep -rhoa --include='*.log' "x264 preset [a-z]*" "$work/overload" | awk '{ print $3 }' | tr '\n' ' ')
+  presets=$(grep -rhoa --include='*.log' "x264 preset [a-z]*" "$work/overload" | awk '{ print $3 }' | tr '\n' ' ' || true)
   echo "  x264 presets stepped to, in order: ${presets:-none (veryfast throughout)}"
   printf "  %-7s %-6s %7s %6s %6s %6s   %s\n" output media n p50 p99 max "p50<=120 p99<=300"
   latency_table overload 300
