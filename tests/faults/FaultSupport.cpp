@@ -1,26 +1,15 @@
 #include "tests/faults/FaultSupport.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
-
-#include "tests/support/MediaInspect.h"
 
 namespace plenova::testing {
-
-namespace fs = std::filesystem;
 
 bool FullFaults() {
   const char* full = std::getenv("PLENOVA_FAULTS_FULL");
@@ -29,85 +18,6 @@ bool FullFaults() {
 
 double FaultSeconds(double short_value, double full_value) {
   return FullFaults() ? full_value : short_value;
-}
-
-namespace {
-
-std::string Script(const char* name = "rtmp-server.sh") {
-  const char* root = std::getenv("PLENOVA_SOURCE_DIR");
-  return std::string(root == nullptr ? "." : root) + "/scripts/" + name;
-}
-
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-}  // namespace
-
-bool RtmpServer::Start() {
-  if (!prefix_.empty()) return true;
-  prefix_ = Run(Script() + " start " + std::to_string(port_) + " '" + record_dir_ + "'");
-  return !prefix_.empty();
-}
-
-void RtmpServer::Stop() {
-  if (prefix_.empty()) return;
-  Run(Script() + " stop '" + prefix_ + "'");
-  prefix_.clear();
-}
-
-void RtmpServer::Kill() {
-  if (prefix_.empty()) return;
-  std::ifstream pid_file(prefix_ + "/master.pid");
-  pid_t master = 0;
-  pid_file >> master;
-  if (master > 0) {
-    std::istringstream workers(Run("ps -o pid= --ppid " + std::to_string(master)));
-    pid_t worker = 0;
-    while (workers >> worker) ::kill(worker, SIGKILL);
-    ::kill(master, SIGKILL);
-    // The master is the script's background job, reparented to init once
-    // the script ended; wait until its port is free again.
-    for (int i = 0; i < 100 && ::kill(master, 0) == 0; ++i) ::usleep(20000);
-  }
-  fs::remove_all(prefix_);
-  prefix_.clear();
-}
-
-std::string RtmpServer::Url(const std::string& stream) const {
-  return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
-}
-
-std::string RtmpServer::AccessLog() const {
-  if (prefix_.empty()) return {};
-  std::ifstream in(prefix_ + "/logs/access.log");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool TlsProxy::Start() {
-  if (!prefix_.empty()) return true;
-  prefix_ = Run(Script("rtmps-proxy.sh") + " start " + std::to_string(tls_port_) + " " +
-                std::to_string(rtmp_port_));
-  return !prefix_.empty();
-}
-
-void TlsProxy::Stop() {
-  if (prefix_.empty()) return;
-  Run(Script("rtmps-proxy.sh") + " stop '" + prefix_ + "'");
-  prefix_.clear();
-}
-
-std::string TlsProxy::Url(const std::string& stream) const {
-  return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
 }
 
 DeafServer::DeafServer() {
@@ -156,16 +66,6 @@ int FreeLoopbackPort() {
   }
   ::close(s);
   return port;
-}
-
-std::string FfmpegErrors(const std::string& path) {
-  std::string out;
-  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "ffmpeg did not run";
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  return out;
 }
 
 long long FileSize(const std::string& path) {

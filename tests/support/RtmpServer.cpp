@@ -1,0 +1,94 @@
+#include "tests/support/RtmpServer.h"
+
+#include <signal.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace plenova::testing {
+
+namespace {
+
+std::string Script(const char* name = "rtmp-server.sh") {
+  const char* root = std::getenv("PLENOVA_SOURCE_DIR");
+  return std::string(root == nullptr ? "." : root) + "/scripts/" + name;
+}
+
+std::string Run(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buf[512];
+  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+  pclose(pipe);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+bool RtmpServer::Start() {
+  if (!prefix_.empty()) return true;
+  prefix_ = Run(Script() + " start " + std::to_string(port_) + " '" + record_dir_ + "'");
+  return !prefix_.empty();
+}
+
+void RtmpServer::Stop() {
+  if (prefix_.empty()) return;
+  Run(Script() + " stop '" + prefix_ + "'");
+  prefix_.clear();
+}
+
+void RtmpServer::Kill() {
+  if (prefix_.empty()) return;
+  std::ifstream pid_file(prefix_ + "/master.pid");
+  pid_t master = 0;
+  pid_file >> master;
+  if (master > 0) {
+    std::istringstream workers(Run("ps -o pid= --ppid " + std::to_string(master)));
+    pid_t worker = 0;
+    while (workers >> worker) ::kill(worker, SIGKILL);
+    ::kill(master, SIGKILL);
+    // The master is the script's background job, reparented to init once
+    // the script ended; wait until its port is free again.
+    for (int i = 0; i < 100 && ::kill(master, 0) == 0; ++i) ::usleep(20000);
+  }
+  std::filesystem::remove_all(prefix_);
+  prefix_.clear();
+}
+
+std::string RtmpServer::Url(const std::string& stream) const {
+  return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
+}
+
+std::string RtmpServer::AccessLog() const {
+  if (prefix_.empty()) return {};
+  std::ifstream in(prefix_ + "/logs/access.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool TlsProxy::Start() {
+  if (!prefix_.empty()) return true;
+  prefix_ = Run(Script("rtmps-proxy.sh") + " start " + std::to_string(tls_port_) + " " +
+                std::to_string(rtmp_port_));
+  return !prefix_.empty();
+}
+
+void TlsProxy::Stop() {
+  if (prefix_.empty()) return;
+  Run(Script("rtmps-proxy.sh") + " stop '" + prefix_ + "'");
+  prefix_.clear();
+}
+
+std::string TlsProxy::Url(const std::string& stream) const {
+  return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
+}
+
+}  // namespace plenova::testing
