@@ -11,6 +11,16 @@
 
 namespace plenova::testing {
 
+Meeting FlashAndBeep(bool with_voice) {
+  Meeting m;
+  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
+  flash.flash = true;
+  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
+  m.audio = {Voice("beep", 0, /*beep=*/true)};
+  if (with_voice) m.audio.push_back(Voice("voice", 440));
+  return m;
+}
+
 bool FullFaults() {
   const char* full = std::getenv("PLENOVA_FAULTS_FULL");
   return full != nullptr && std::string(full) == "1";

@@ -15,6 +15,10 @@
 
 namespace plenova::testing {
 
+// A flashing window (left half of 1280x720) beside a still blue one, a
+// voice that beeps with each flash and, when asked, a 440 Hz voice.
+Meeting FlashAndBeep(bool with_voice);
+
 // PLENOVA_FAULTS_FULL=1 selects the long form of every fault.
 bool FullFaults();
 // `short_value` normally, `full_value` in the long form.
