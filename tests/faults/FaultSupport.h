@@ -1,14 +1,9 @@
 #pragma once
 
-// Shared pieces of the fault tests: a server that never reads, free ports,
+// Shared pieces of the fault tests: the flash-and-beep meeting, free ports,
 // file and memory sizes and the short/full switch.
 
-#include <sys/types.h>
-
-#include <atomic>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "tests/integration/MeetingClient.h"
 #include "tests/support/RtmpServer.h"
@@ -23,26 +18,6 @@ Meeting FlashAndBeep(bool with_voice);
 bool FullFaults();
 // `short_value` normally, `full_value` in the long form.
 double FaultSeconds(double short_value, double full_value);
-
-// Accepts connections on 127.0.0.1 (a port of the system's choosing) and
-// never reads from them nor answers.
-class DeafServer {
- public:
-  DeafServer();
-  ~DeafServer();
-  DeafServer(const DeafServer&) = delete;
-  DeafServer& operator=(const DeafServer&) = delete;
-  int port() const { return port_; }
-  int accepted() const { return accepted_; }
-
- private:
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> accepted_{0};
-  std::vector<int> sockets_;  // touched by the accepting thread until it is joined
-  std::thread thread_;
-};
 
 // A TCP port on 127.0.0.1 that was free a moment ago (bound, read back and
 // released); 0 when none could be had.

@@ -1,6 +1,8 @@
 #include "tests/support/RtmpServer.h"
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -89,6 +91,38 @@ void TlsProxy::Stop() {
 
 std::string TlsProxy::Url(const std::string& stream) const {
   return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
+}
+
+DeafServer::DeafServer() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listener_, 8) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return;
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] {
+    while (!stop_) {
+      const int s = ::accept(listener_, nullptr, nullptr);
+      if (s < 0) break;
+      // A tiny receive buffer so that the client's writes block soon.
+      int small = 4096;
+      ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+      accepted_.fetch_add(1);
+      sockets_.push_back(s);
+    }
+  });
+}
+
+DeafServer::~DeafServer() {
+  stop_ = true;
+  ::shutdown(listener_, SHUT_RDWR);
+  ::close(listener_);
+  if (thread_.joinable()) thread_.join();
+  for (int s : sockets_) ::close(s);
 }
 
 }  // namespace plenova::testing

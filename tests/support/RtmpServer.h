@@ -1,11 +1,14 @@
 #pragma once
 
-// Private servers for the tests that publish: nginx RTMP
-// (scripts/rtmp-server.sh) and stunnel in front of it
-// (scripts/rtmps-proxy.sh), both on 127.0.0.1.
+// Private servers for the tests that publish, all on 127.0.0.1: nginx RTMP
+// (scripts/rtmp-server.sh), stunnel in front of it (scripts/rtmps-proxy.sh)
+// and a server that never answers.
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace plenova::testing {
 
@@ -52,6 +55,26 @@ class TlsProxy {
   int tls_port_;
   int rtmp_port_;
   std::string prefix_;  // empty while stopped
+};
+
+// Accepts connections on 127.0.0.1 (a port of the system's choosing) and
+// never reads from them nor answers.
+class DeafServer {
+ public:
+  DeafServer();
+  ~DeafServer();
+  DeafServer(const DeafServer&) = delete;
+  DeafServer& operator=(const DeafServer&) = delete;
+  int port() const { return port_; }
+  int accepted() const { return accepted_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<int> sockets_;  // touched by the accepting thread until it is joined
+  std::thread thread_;
 };
 
 }  // namespace plenova::testing

@@ -1,9 +1,6 @@
 // libwendrel.so loaded by file name as the engine loads it, publishing
 // libx264 and libavcodec media to a real nginx RTMP server on 127.0.0.1.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -209,48 +206,23 @@ TEST_F(RtmpPublishTest, AServerStoppedMidStreamFailsPushesAndARestartPublishesAg
   EXPECT_NEAR(probe.duration, 3.0, 0.1);
 }
 
-// A server that takes the TCP connection and never answers.
-class SilentServer {
- public:
-  SilentServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(fd_, 4);
-    socklen_t length = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentServer() {
-    if (client_ >= 0) close(client_);
-    close(fd_);
-  }
-  std::string Url() const { return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live"; }
-  // Blocks until a client has connected.
-  void Accept() { client_ = accept(fd_, nullptr, nullptr); }
-
- private:
-  int fd_ = -1;
-  int client_ = -1;
-  int port_ = 0;
-};
-
 TEST_F(RtmpPublishTest, ASilentServerTimesOutAndStopEndsTheWaitEarly) {
-  SilentServer silent;
+  const auto url = [](const testing::DeafServer& server) {
+    return "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live";
+  };
+  testing::DeafServer silent;
   void* handle = api.get();
   auto before = Clock::now();
-  EXPECT_FALSE(api.start(handle, silent.Url().c_str(), "s"));
+  EXPECT_FALSE(api.start(handle, url(silent).c_str(), "s"));
   const double timed_out = Seconds(Clock::now() - before);
   EXPECT_GT(timed_out, 3.0);
   EXPECT_LT(timed_out, 8.0);
 
-  SilentServer other;
+  testing::DeafServer other;
   bool started = true;
   before = Clock::now();
-  std::thread starter([&] { started = api.start(handle, other.Url().c_str(), "s"); });
-  other.Accept();
+  std::thread starter([&] { started = api.start(handle, url(other).c_str(), "s"); });
+  while (other.accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   api.stop(handle);
   starter.join();
   EXPECT_FALSE(started);
