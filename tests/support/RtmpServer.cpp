@@ -119,9 +119,11 @@ DeafServer::DeafServer() {
 
 DeafServer::~DeafServer() {
   stop_ = true;
+  // Shutting the listener down ends a waiting accept(); it is closed once
+  // the accepting thread is gone.
   ::shutdown(listener_, SHUT_RDWR);
-  ::close(listener_);
   if (thread_.joinable()) thread_.join();
+  ::close(listener_);
   for (int s : sockets_) ::close(s);
 }
 
