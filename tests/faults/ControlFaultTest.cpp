@@ -85,7 +85,7 @@ void ExpectPlays(const std::string& path, int width, int height) {
     EXPECT_EQ(picture.width, width) << "at " << picture.time << " s";
     EXPECT_EQ(picture.height, height) << "at " << picture.time << " s";
   }
-  EXPECT_EQ(FfmpegErrors(path), "");
+  EXPECT_EQ(DecodeErrors(path), "");
 }
 
 // Recordings stopped 0 to 80 ms after they started, hundreds of them, while

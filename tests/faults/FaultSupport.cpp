@@ -1,26 +1,25 @@
 #include "tests/faults/FaultSupport.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
-
-#include "tests/support/MediaInspect.h"
 
 namespace plenova::testing {
 
-namespace fs = std::filesystem;
+Meeting FlashAndBeep(bool with_voice) {
+  Meeting m;
+  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
+  flash.flash = true;
+  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
+  m.audio = {Voice("beep", 0, /*beep=*/true)};
+  if (with_voice) m.audio.push_back(Voice("voice", 440));
+  return m;
+}
 
 bool FullFaults() {
   const char* full = std::getenv("PLENOVA_FAULTS_FULL");
@@ -29,117 +28,6 @@ bool FullFaults() {
 
 double FaultSeconds(double short_value, double full_value) {
   return FullFaults() ? full_value : short_value;
-}
-
-namespace {
-
-std::string Script(const char* name = "rtmp-server.sh") {
-  const char* root = std::getenv("PLENOVA_SOURCE_DIR");
-  return std::string(root == nullptr ? "." : root) + "/scripts/" + name;
-}
-
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-}  // namespace
-
-bool RtmpServer::Start() {
-  if (!prefix_.empty()) return true;
-  prefix_ = Run(Script() + " start " + std::to_string(port_) + " '" + record_dir_ + "'");
-  return !prefix_.empty();
-}
-
-void RtmpServer::Stop() {
-  if (prefix_.empty()) return;
-  Run(Script() + " stop '" + prefix_ + "'");
-  prefix_.clear();
-}
-
-void RtmpServer::Kill() {
-  if (prefix_.empty()) return;
-  std::ifstream pid_file(prefix_ + "/master.pid");
-  pid_t master = 0;
-  pid_file >> master;
-  if (master > 0) {
-    std::istringstream workers(Run("ps -o pid= --ppid " + std::to_string(master)));
-    pid_t worker = 0;
-    while (workers >> worker) ::kill(worker, SIGKILL);
-    ::kill(master, SIGKILL);
-    // The master is the script's background job, reparented to init once
-    // the script ended; wait until its port is free again.
-    for (int i = 0; i < 100 && ::kill(master, 0) == 0; ++i) ::usleep(20000);
-  }
-  fs::remove_all(prefix_);
-  prefix_.clear();
-}
-
-std::string RtmpServer::Url(const std::string& stream) const {
-  return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
-}
-
-std::string RtmpServer::AccessLog() const {
-  if (prefix_.empty()) return {};
-  std::ifstream in(prefix_ + "/logs/access.log");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool TlsProxy::Start() {
-  if (!prefix_.empty()) return true;
-  prefix_ = Run(Script("rtmps-proxy.sh") + " start " + std::to_string(tls_port_) + " " +
-                std::to_string(rtmp_port_));
-  return !prefix_.empty();
-}
-
-void TlsProxy::Stop() {
-  if (prefix_.empty()) return;
-  Run(Script("rtmps-proxy.sh") + " stop '" + prefix_ + "'");
-  prefix_.clear();
-}
-
-std::string TlsProxy::Url(const std::string& stream) const {
-  return "rtmps://127.0.0.1:" + std::to_string(tls_port_) + "/live/" + stream;
-}
-
-DeafServer::DeafServer() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener_, 8) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return;
-  port_ = ntohs(address.sin_port);
-  thread_ = std::thread([this] {
-    while (!stop_) {
-      const int s = ::accept(listener_, nullptr, nullptr);
-      if (s < 0) break;
-      // A tiny receive buffer so that the client's writes block soon.
-      int small = 4096;
-      ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-      accepted_.fetch_add(1);
-      sockets_.push_back(s);
-    }
-  });
-}
-
-DeafServer::~DeafServer() {
-  stop_ = true;
-  ::shutdown(listener_, SHUT_RDWR);
-  ::close(listener_);
-  if (thread_.joinable()) thread_.join();
-  for (int s : sockets_) ::close(s);
 }
 
 int FreeLoopbackPort() {
@@ -156,16 +44,6 @@ int FreeLoopbackPort() {
   }
   ::close(s);
   return port;
-}
-
-std::string FfmpegErrors(const std::string& path) {
-  std::string out;
-  FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "ffmpeg did not run";
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  return out;
 }
 
 long long FileSize(const std::string& path) {

@@ -1,96 +1,27 @@
 #pragma once
 
-// Shared pieces of the fault tests: private RTMP servers that can be killed,
-// temporary folders and the short/full switch.
+// Shared pieces of the fault tests: the flash-and-beep meeting, free ports,
+// file and memory sizes and the short/full switch.
 
-#include <sys/types.h>
-
-#include <atomic>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "tests/integration/MeetingClient.h"
+#include "tests/support/RtmpServer.h"
 
 namespace plenova::testing {
+
+// A flashing window (left half of 1280x720) beside a still blue one, a
+// voice that beeps with each flash and, when asked, a 440 Hz voice.
+Meeting FlashAndBeep(bool with_voice);
 
 // PLENOVA_FAULTS_FULL=1 selects the long form of every fault.
 bool FullFaults();
 // `short_value` normally, `full_value` in the long form.
 double FaultSeconds(double short_value, double full_value);
 
-// A private nginx RTMP server on 127.0.0.1:port started with
-// scripts/rtmp-server.sh, recording into record_dir.
-class RtmpServer {
- public:
-  RtmpServer(int port, std::string record_dir) : port_(port), record_dir_(std::move(record_dir)) {}
-  ~RtmpServer() { Stop(); }
-  RtmpServer(const RtmpServer&) = delete;
-  RtmpServer& operator=(const RtmpServer&) = delete;
-
-  bool Start();
-  // Graceful stop: the recordings are finished.
-  void Stop();
-  // SIGKILL of the master and its workers, as in a crash.
-  void Kill();
-  std::string Url(const std::string& stream) const;
-  std::string Recording(const std::string& stream) const { return record_dir_ + "/" + stream + ".flv"; }
-  // nginx's access log so far: a line per ended session ("PUBLISH" for a
-  // publication); empty while stopped.
-  std::string AccessLog() const;
-
- private:
-  int port_;
-  std::string record_dir_;
-  std::string prefix_;  // empty while stopped
-};
-
-// stunnel on 127.0.0.1:tls_port in front of an RTMP server on rtmp_port
-// (scripts/rtmps-proxy.sh), for publishing over rtmps://.
-class TlsProxy {
- public:
-  TlsProxy(int tls_port, int rtmp_port) : tls_port_(tls_port), rtmp_port_(rtmp_port) {}
-  ~TlsProxy() { Stop(); }
-  TlsProxy(const TlsProxy&) = delete;
-  TlsProxy& operator=(const TlsProxy&) = delete;
-
-  bool Start();
-  void Stop();
-  std::string Url(const std::string& stream) const;
-
- private:
-  int tls_port_;
-  int rtmp_port_;
-  std::string prefix_;  // empty while stopped
-};
-
-// Accepts connections on 127.0.0.1 (a port of the system's choosing) and
-// never reads from them nor answers.
-class DeafServer {
- public:
-  DeafServer();
-  ~DeafServer();
-  DeafServer(const DeafServer&) = delete;
-  DeafServer& operator=(const DeafServer&) = delete;
-  int port() const { return port_; }
-  int accepted() const { return accepted_; }
-
- private:
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> accepted_{0};
-  std::vector<int> sockets_;  // touched by the accepting thread until it is joined
-  std::thread thread_;
-};
-
 // A TCP port on 127.0.0.1 that was free a moment ago (bound, read back and
 // released); 0 when none could be had.
 int FreeLoopbackPort();
-
-// What ffmpeg prints while decoding the whole file at `path`: empty for a
-// clean file (libavcodec conceals some damage without returning an error).
-std::string FfmpegErrors(const std::string& path);
 
 // The size of a file, 0 when it does not exist.
 long long FileSize(const std::string& path);

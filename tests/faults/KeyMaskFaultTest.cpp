@@ -15,6 +15,7 @@
 
 #include "api/Plenova.h"
 #include "tests/faults/FaultSupport.h"
+#include "tests/support/MediaInspect.h"
 
 namespace plenova::testing {
 namespace {
@@ -42,16 +43,6 @@ bool HoldsASecret(const std::string& text) {
 std::string Base() {
   const char* url = std::getenv("PLENOVA_TEST_RTMP_URL");
   return url != nullptr ? url : "rtmp://127.0.0.1:1/live";
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  pclose(pipe);
-  return out;
 }
 
 TEST(KeyMaskFaultTest, StreamKeysReachNeitherTheLogNorTheMessagesNorTheToolsOutput) {
@@ -108,9 +99,10 @@ TEST(KeyMaskFaultTest, StreamKeysReachNeitherTheLogNorTheMessagesNorTheToolsOutp
   const std::string program = std::string(bin) + "/bin/plenova-record";
   for (const std::string& base : {Base(), std::string("rtmp://127.0.0.1:1/live")}) {
     const std::string output =
-        Shell("cd '" + folder + "' && '" + program + "' --duration 1 --no-mp4 --participants 1 "
-            "--canvas 320x240 --log-dir '" + folder + "/tool' --rtmp '" + base + "/" + kKey +
-            "?token=" + kToken + "'");
+        RunCommand("cd '" + folder + "' && '" + program + "' --duration 1 --no-mp4 --participants 1 "
+                   "--canvas 320x240 --log-dir '" + folder + "/tool' --rtmp '" + base + "/" + kKey +
+                   "?token=" + kToken + "' 2>&1")
+            .output;
     EXPECT_FALSE(HoldsASecret(output)) << output;
     EXPECT_NE(output.find("/****"), std::string::npos) << output;
   }

@@ -27,12 +27,7 @@ StallRun RecordStall(bool other_voice) {
   run.stall = FaultSeconds(3, 5);
   run.after = FaultSeconds(6, 20);
   const std::string folder = TempFolder(other_voice ? "fault_stall_one_of_two" : "fault_stall_only_voice");
-  Meeting m;
-  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
-  flash.flash = true;
-  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
-  m.audio = {Voice("beep", 0, /*beep=*/true)};
-  if (other_voice) m.audio.push_back(Voice("voice", 440));
+  const Meeting m = FlashAndBeep(other_voice);
   IPlenova* recorder = CreatePlenova(folder.c_str());
   if (recorder == nullptr) return run;
   MeetingClient client(recorder);

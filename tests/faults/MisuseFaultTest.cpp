@@ -467,7 +467,7 @@ TEST_P(MisuseFaultTest, RandomCallsFromThreeThreadsLeaveAnEngineThatStillRecords
               probe.duration, video->count("duration") ? video->at("duration").c_str() : "?",
               audio->count("duration") ? audio->at("duration").c_str() : "?");
   EXPECT_GT(probe.duration, 0.5);
-  EXPECT_EQ(FfmpegErrors(final_mp4), "") << "replay: " << calls_path;
+  EXPECT_EQ(DecodeErrors(final_mp4), "") << "replay: " << calls_path;
   // The files of a passing run go; the calls and the log stay.
   if (!HasFailure()) {
     for (const auto& entry : fs::directory_iterator(folder))

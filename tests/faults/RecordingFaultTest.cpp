@@ -20,16 +20,7 @@
 namespace plenova::testing {
 namespace {
 
-Meeting RecordedMeeting() {
-  Meeting m;
-  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 720);
-  flash.flash = true;
-  m.video = {flash, Participant("blue", kBlue, 640, 0, 640, 720)};
-  m.audio = {Voice("beep", 0, /*beep=*/true), Voice("voice", 440)};
-  return m;
-}
-
-// Forks a child that records RecordedMeeting into `mp4` and kills it with
+// Forks a child that records FlashAndBeep(true) into `mp4` and kills it with
 // SIGKILL `after` seconds after it started pushing. Returns false when the
 // child could not be run.
 bool RecordAndKill(const std::string& folder, const std::string& mp4, double after) {
@@ -42,7 +33,7 @@ bool RecordAndKill(const std::string& folder, const std::string& mp4, double aft
     IPlenova* recorder = CreatePlenova(folder.c_str());
     if (recorder == nullptr) ::_exit(2);
     MeetingClient client(recorder);
-    client.Configure(RecordedMeeting());
+    client.Configure(FlashAndBeep(true));
     if (recorder->StartMp4Record(mp4.c_str()) != 0) ::_exit(3);
     client.DeclareLayout();
     const char go = 1;
@@ -133,7 +124,7 @@ TEST(RecordingFaultTest, DiskFullStopsTheFileCleanlyAndPublishingGoesOn) {
   ASSERT_EQ(recorder->SetMp4RecordCallback(7, OnMp4State), 0);
   MeetingClient client(recorder);
   const std::string mp4 = disk + "/full.mp4";
-  ASSERT_TRUE(client.Start(RecordedMeeting(), mp4, url));
+  ASSERT_TRUE(client.Start(FlashAndBeep(true), mp4, url));
   client.Run(seconds);
   EXPECT_EQ(client.refused(), 0);
   EXPECT_EQ(g_mp4_write_errors.load(), 1) << "the write error is reported once";

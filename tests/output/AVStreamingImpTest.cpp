@@ -54,6 +54,13 @@ class AVStreamingImpTest : public ::testing::Test {
   void Init(const AVStreamInitParam& param = Param()) {
     dispatcher_->IAVStreamInit(&param, &pool_, nullptr, nullptr, 0);
   }
+  // Initialised with `param`, the parameter sets given and publishing to
+  // `url` (connected by Drive()).
+  void Publish(const AVStreamInitParam& param = Param(), const char* url = kUrl1) {
+    Init(param);
+    dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
+    ASSERT_EQ(dispatcher_->StartRecord(url), 0);
+  }
 
   bool Write(uint32_t type, bool key = false, uint64_t stamp = 0, uint32_t tick = 0) {
     PoolBuffer* buffer = pool_.GetEmptyBuffer(8);
@@ -229,9 +236,7 @@ struct AacCase {
 class AacConfigTest : public AVStreamingImpTest, public ::testing::WithParamInterface<AacCase> {};
 
 TEST_P(AacConfigTest, PublishersAnnounceTheAudioSpecificConfigOfTheRate) {
-  Init(Param(GetParam().rate));
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Publish(Param(GetParam().rate));
   Drive();
   const auto announce = fake_wendrel::CallsNamed("SetMediaType").at(0);
   EXPECT_EQ(announce.param.aac_config[0], GetParam().byte0);
@@ -246,9 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, AacConfigTest,
                                            AacCase{22050, 0x14, 0x08}));
 
 TEST_F(AVStreamingImpTest, PublishRecordCarriesTheOutputDescription) {
-  Init();
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  ASSERT_EQ(dispatcher_->StartRecord("rtmp://10.1.1.1/app/stream-x"), 0);
+  Publish(Param(), "rtmp://10.1.1.1/app/stream-x");
   // The connection is made by the publisher's thread, not by the caller.
   EXPECT_TRUE(fake_wendrel::CallsNamed("Start").empty());
   Drive();
@@ -294,9 +297,7 @@ TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingOnOneConnection) {
 }
 
 TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
-  Init();
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Publish();
   Drive();
   AVStreamInitParam changed = Param(48000, 25, kUrl2);
   std::strcpy(changed.url_1, "rtmp://127.0.0.1:1935/live/uno");
@@ -313,9 +314,7 @@ TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
 // New parameter sets or a new rate are announced on the running connection:
 // nothing connects again.
 TEST_F(AVStreamingImpTest, AnUpdateIsAnnouncedWithoutReconnecting) {
-  Init();
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Publish();
   Drive();
   dispatcher_->IAVStreamUpdata(kSpsPps, sizeof(kSpsPps), 2, 16, 48000, 30);
   Drive();
@@ -360,9 +359,7 @@ TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
 }
 
 TEST_F(AVStreamingImpTest, UnconfiguredSecondDestinationIsNotConnectedAndFailsTheWrite) {
-  Init();
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
+  Publish();
   Drive();
   EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
   EXPECT_FALSE(WriteAudio());

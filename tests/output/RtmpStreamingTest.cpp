@@ -82,11 +82,17 @@ class RtmpStreamingTest : public ::testing::Test {
   }
   // Configured, started and connected, with the media announced.
   void Publish() {
-    ASSERT_TRUE(Configure(Settings(kUrl)));
-    ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-    publisher_.startRtmp();
+    StartWith(fake_wendrel::Script{});
     Step();
     ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
+  }
+  // Configured and started with the media announced, on a library that
+  // follows `script`.
+  void StartWith(const fake_wendrel::Script& script) {
+    ASSERT_TRUE(Configure(Settings(kUrl)));
+    ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
+    fake_wendrel::SetScript(script);
+    publisher_.startRtmp();
   }
   uint32_t Step() { return publisher_.SendStep(clock_.NowMs()); }
   void SendAll() {
@@ -138,10 +144,7 @@ class RtmpRetryTest : public RtmpStreamingTest,
 // A connection that cannot be made is tried again, forever, backing off to
 // 30 s; the client hears of it once, and once when it succeeds.
 TEST_P(RtmpRetryTest, AFailedConnectionIsTriedAgainBackingOffAndReportedOnce) {
-  ASSERT_TRUE(Configure(Settings(kUrl)));
-  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  fake_wendrel::SetScript(GetParam().script);
-  publisher_.startRtmp();
+  StartWith(GetParam().script);
   std::vector<uint32_t> delays;
   for (int attempt = 0; attempt < 14; ++attempt) {
     const uint32_t delay = Step();
@@ -201,10 +204,7 @@ TEST_F(RtmpStreamingTest, HostEventsAndStatisticsFollowConnectionsAndOutages) {
     std::vector<Event> events;
   } sink;
   publisher_.SetEventSink(&sink, PLENOVA_OUTPUT_RTMP_2);
-  ASSERT_TRUE(Configure(Settings(kUrl)));
-  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_start));
-  publisher_.startRtmp();
+  StartWith(ScriptWith(&fake_wendrel::Script::fail_start));
   clock_.Advance(Step());  // fails: 500 ms
   clock_.Advance(Step());  // fails: 1000 ms
   fake_wendrel::SetScript(fake_wendrel::Script{});
@@ -243,10 +243,7 @@ TEST_F(RtmpStreamingTest, HostEventsAndStatisticsFollowConnectionsAndOutages) {
 // at the newest key frame among them, so the older ones neither go out nor
 // take the room the samples coming in meanwhile need.
 TEST_F(RtmpStreamingTest, ANewConnectionBeginsAtTheNewestHeldKeyFrame) {
-  ASSERT_TRUE(Configure(Settings(kUrl)));
-  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_start));
-  publisher_.startRtmp();
+  StartWith(ScriptWith(&fake_wendrel::Script::fail_start));
   clock_.Advance(Step());
   for (int i = 0; i < 6; ++i) {
     PushVideo(kStamp0 + 3600 * i, i % 3 == 0);  // key frames at 0 and 3
@@ -289,10 +286,7 @@ TEST_F(RtmpStreamingTest, NothingIsSentBeforeTheMediaAreAnnounced) {
 }
 
 TEST_F(RtmpStreamingTest, ARefusedAnnouncementDropsTheConnectionAndTriesAgain) {
-  ASSERT_TRUE(Configure(Settings(kUrl)));
-  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  fake_wendrel::SetScript(ScriptWith(&fake_wendrel::Script::fail_set_media_type));
-  publisher_.startRtmp();
+  StartWith(ScriptWith(&fake_wendrel::Script::fail_set_media_type));
   EXPECT_EQ(Step(), 500u);
   EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting);
   EXPECT_EQ(fake_wendrel::LiveHandles(), 0);

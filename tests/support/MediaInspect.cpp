@@ -9,10 +9,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 
@@ -20,17 +23,6 @@ extern "C" {
 
 namespace plenova::testing {
 namespace {
-
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  pclose(pipe);
-  return out;
-}
 
 libavptr::CodecContextPtr OpenDecoder(AVStream* stream) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -52,13 +44,55 @@ const std::map<std::string, std::string>* ProbeResult::Stream(const std::string&
   return nullptr;
 }
 
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string DecodeErrors(const std::string& path) {
+  const CommandResult run = RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+  if (run.status != 0 && run.output.empty()) return "ffmpeg failed to run";
+  return run.output;
+}
+
+double ToneFrequency(const std::vector<int16_t>& pcm, int channels, int sample_rate) {
+  int crossings = 0;
+  const size_t frames = pcm.size() / channels;
+  for (size_t i = 1; i < frames; ++i) {
+    if ((pcm[(i - 1) * channels] < 0) != (pcm[i * channels] < 0)) ++crossings;
+  }
+  return frames > 1 ? crossings / 2.0 * sample_rate / static_cast<double>(frames) : 0;
+}
+
+std::string ProbeResult::Get(size_t index, const std::string& key) const {
+  if (index >= streams.size()) return "";
+  const auto it = streams[index].find(key);
+  return it != streams[index].end() ? it->second : "";
+}
+
+double ProbeResult::Number(size_t index, const std::string& key) const {
+  const std::string value = Get(index, key);
+  if (value.empty() || value == "N/A") return NAN;
+  const auto slash = value.find('/');
+  if (slash == std::string::npos) return std::atof(value.c_str());
+  const double den = std::atof(value.c_str() + slash + 1);
+  return den != 0 ? std::atof(value.c_str()) / den : NAN;
+}
+
 ProbeResult Probe(const std::string& path) {
   ProbeResult result;
-  const std::string text = Run(
+  const std::string text = RunCommand(
       "ffprobe -v error -show_entries "
       "stream=codec_type,codec_name,profile,width,height,r_frame_rate,avg_frame_rate,"
-      "sample_rate,channels,nb_frames,duration:format=duration "
-      "-of default=noprint_wrappers=0 '" + path + "' 2>&1");
+      "sample_rate,channels,nb_frames,duration,start_time:format=duration "
+      "-of default=noprint_wrappers=0 '" + path + "' 2>&1").output;
   std::istringstream in(text);
   std::string line;
   std::map<std::string, std::string>* current = nullptr;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Reading back what the engine wrote, as a user would: ffprobe for the
-// structure, libavcodec for the pixels and the samples.
+// structure, ffmpeg for decode errors, libavcodec for the pixels and the
+// samples. The one set of media checks of every test folder.
 
 #include <array>
 #include <cstdint>
@@ -13,8 +14,9 @@ namespace plenova::testing {
 
 // The streams and the format as ffprobe reports them: one map of key=value
 // per stream (codec_type, codec_name, width, height, r_frame_rate,
-// avg_frame_rate, sample_rate, channels, profile, nb_frames, duration), and
-// the container's duration in seconds (negative when unknown).
+// avg_frame_rate, sample_rate, channels, profile, nb_frames, duration,
+// start_time), and the container's duration in seconds (negative when
+// unknown).
 struct ProbeResult {
   bool ok = false;
   std::string error;
@@ -23,6 +25,10 @@ struct ProbeResult {
 
   // The first stream of `type` ("video" or "audio"), or null.
   const std::map<std::string, std::string>* Stream(const std::string& type) const;
+  // `key` of stream `index`: empty when absent; Number reads "num/den" as
+  // their ratio and is NaN when absent.
+  std::string Get(size_t index, const std::string& key) const;
+  double Number(size_t index, const std::string& key) const;
 };
 ProbeResult Probe(const std::string& path);
 
@@ -103,5 +109,22 @@ double LargestPictureGap(const Decoded& decoded, double from = 0);
 // there are fewer than `min_flashes` of them.
 double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, int y, int w, int h,
                               double from, size_t min_flashes);
+
+// A shell command's exit status (-1 when it did not exit normally) and
+// standard output.
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+CommandResult RunCommand(const std::string& command);
+
+// What ffmpeg prints while decoding the whole file: empty for a clean file
+// (libavcodec conceals some damage without returning an error), a note
+// when ffmpeg could not run.
+std::string DecodeErrors(const std::string& path);
+
+// Zero crossings per second of channel 0 divided by two: the frequency of
+// a pure tone.
+double ToneFrequency(const std::vector<int16_t>& interleaved, int channels, int sample_rate);
 
 }  // namespace plenova::testing

@@ -1,7 +1,5 @@
 #include "tests/support/SyntheticMedia.h"
 
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -162,103 +160,6 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
   if (size > 0) std::memcpy(out.data() + header, impl_->packet->data, static_cast<size_t>(size));
   av_packet_unref(impl_->packet.get());
   return out;
-}
-
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string ProbeResult::Get(const std::string& key) const {
-  for (const auto& [k, v] : entries) {
-    if (k == key) return v;
-  }
-  return "";
-}
-
-double ProbeResult::Number(const std::string& key) const {
-  const std::string value = Get(key);
-  if (value.empty()) return NAN;
-  const auto slash = value.find('/');
-  if (slash != std::string::npos) {
-    const double den = std::atof(value.c_str() + slash + 1);
-    return den != 0 ? std::atof(value.c_str()) / den : NAN;
-  }
-  return std::atof(value.c_str());
-}
-
-ProbeResult Probe(const std::string& path) {
-  ProbeResult probe;
-  const CommandResult run = RunCommand("ffprobe -v error -show_streams -show_format -of flat '" +
-                                       path + "' 2>/dev/null");
-  if (run.status != 0) return probe;
-  size_t begin = 0;
-  while (begin < run.output.size()) {
-    size_t end = run.output.find('\n', begin);
-    if (end == std::string::npos) end = run.output.size();
-    const std::string line = run.output.substr(begin, end - begin);
-    begin = end + 1;
-    const auto equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    std::string key = line.substr(0, equals);
-    std::string value = line.substr(equals + 1);
-    if (key.rfind("streams.stream.", 0) == 0) key = key.substr(8);
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    probe.entries.emplace_back(key, value);
-  }
-  probe.ok = true;
-  return probe;
-}
-
-std::string DecodeErrors(const std::string& path) {
-  const CommandResult run =
-      RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
-  if (run.status != 0 && run.output.empty()) return "ffmpeg failed to run";
-  return run.output;
-}
-
-std::vector<double> DecodeFrameLumas(const std::string& path) {
-  const CommandResult probe = RunCommand(
-      "ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
-      path + "'");
-  int width = 0, height = 0;
-  if (std::sscanf(probe.output.c_str(), "%d,%d", &width, &height) != 2 || width <= 0) return {};
-  const CommandResult run = RunCommand("ffmpeg -nostdin -v error -i '" + path +
-                                       "' -map 0:v:0 -f rawvideo -pix_fmt yuv420p -");
-  std::vector<double> lumas;
-  const size_t luma_size = static_cast<size_t>(width * height);
-  const size_t frame_size = luma_size * 3 / 2;
-  for (size_t offset = 0; offset + frame_size <= run.output.size(); offset += frame_size) {
-    double sum = 0;
-    for (size_t i = 0; i < luma_size; ++i) sum += static_cast<uint8_t>(run.output[offset + i]);
-    lumas.push_back(sum / static_cast<double>(luma_size));
-  }
-  return lumas;
-}
-
-std::vector<int16_t> DecodeAudio(const std::string& path, int rate) {
-  const CommandResult run = RunCommand("ffmpeg -nostdin -v error -i '" + path +
-                                       "' -map 0:a:0 -af 'pan=mono|c0=c0' -f s16le -ar " +
-                                       std::to_string(rate) + " -");
-  std::vector<int16_t> samples(run.output.size() / 2);
-  std::memcpy(samples.data(), run.output.data(), samples.size() * 2);
-  return samples;
-}
-
-double ZeroCrossingRate(const std::vector<int16_t>& samples, int rate) {
-  if (samples.size() < 2) return 0;
-  int crossings = 0;
-  for (size_t i = 1; i < samples.size(); ++i) {
-    if ((samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
-  }
-  return crossings * static_cast<double>(rate) / static_cast<double>(samples.size());
 }
 
 std::string TestOutputDir(const std::string& name) {

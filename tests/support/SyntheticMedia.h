@@ -1,7 +1,8 @@
 #pragma once
 
 // Synthetic encoded media for the output tests: H.264 from libx264 and
-// AAC-LC from libavcodec, with content a decoder can check.
+// AAC-LC from libavcodec, with content a decoder can check (read it back
+// with tests/support/MediaInspect.h).
 
 #include <cstdint>
 #include <memory>
@@ -45,35 +46,6 @@ class AacGenerator {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// The result of a shell command: exit status and standard output.
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-CommandResult RunCommand(const std::string& command);
-
-// ffprobe's view of a media file: "stream.N.key" and "format.key" entries
-// from its flat output, e.g. Probe(f)["stream.0.codec_name"] == "h264".
-struct ProbeResult {
-  bool ok = false;
-  std::string Get(const std::string& key) const;
-  double Number(const std::string& key) const;
-  std::vector<std::pair<std::string, std::string>> entries;
-};
-ProbeResult Probe(const std::string& path);
-
-// Decodes the whole file with ffmpeg; the error lines it printed (empty when
-// clean), or a note when ffmpeg could not run.
-std::string DecodeErrors(const std::string& path);
-
-// Decoded content: the mean luma of every video frame, and the samples of the
-// first audio channel (mono 16-bit) at `rate`.
-std::vector<double> DecodeFrameLumas(const std::string& path);
-std::vector<int16_t> DecodeAudio(const std::string& path, int rate);
-
-// Zero crossings per second of a tone: twice its frequency.
-double ZeroCrossingRate(const std::vector<int16_t>& samples, int rate);
 
 // A fresh folder under the build tree (or /tmp) for one test's files.
 std::string TestOutputDir(const std::string& name);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <random>
 
+#include "tests/support/MediaInspect.h"
 #include "tests/support/SyntheticMedia.h"
 
 namespace plenova {
@@ -176,31 +177,36 @@ TEST_P(Mp4RecordingTest, SixSecondsGiveAPlayableFileWithTheRightStreams) {
 
   const testing::ProbeResult probe = testing::Probe(path);
   ASSERT_TRUE(probe.ok);
-  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
-  EXPECT_EQ(probe.Get("stream.0.width"), std::to_string(kWidth));
-  EXPECT_EQ(probe.Get("stream.0.height"), std::to_string(kHeight));
-  EXPECT_DOUBLE_EQ(probe.Number("stream.0.r_frame_rate"), 25.0);
-  EXPECT_EQ(probe.Get("stream.1.codec_name"), "aac");
-  EXPECT_EQ(probe.Get("stream.1.profile"), "LC");
-  EXPECT_EQ(probe.Get("stream.1.sample_rate"), std::to_string(c.rate));
-  EXPECT_EQ(probe.Get("stream.1.channels"), std::to_string(c.channels));
+  EXPECT_EQ(probe.Get(0, "codec_name"), "h264");
+  EXPECT_EQ(probe.Get(0, "width"), std::to_string(kWidth));
+  EXPECT_EQ(probe.Get(0, "height"), std::to_string(kHeight));
+  EXPECT_DOUBLE_EQ(probe.Number(0, "r_frame_rate"), 25.0);
+  EXPECT_EQ(probe.Get(1, "codec_name"), "aac");
+  EXPECT_EQ(probe.Get(1, "profile"), "LC");
+  EXPECT_EQ(probe.Get(1, "sample_rate"), std::to_string(c.rate));
+  EXPECT_EQ(probe.Get(1, "channels"), std::to_string(c.channels));
   // Within one frame: the audio may run one AAC frame past the last picture.
-  EXPECT_NEAR(probe.Number("format.duration"), 6.0, 1024.0 / c.rate + 0.001);
-  EXPECT_NEAR(probe.Number("stream.0.duration"), 6.0, 0.04);
+  EXPECT_NEAR(probe.duration, 6.0, 1024.0 / c.rate + 0.001);
+  EXPECT_NEAR(probe.Number(0, "duration"), 6.0, 0.04);
   EXPECT_EQ(testing::DecodeErrors(path), "");
 
   ExpectStrictlyIncreasing(PacketTimes(path, "v:0"), "video");
   ExpectStrictlyIncreasing(PacketTimes(path, "a:0"), "audio");
 
   // Content: every frame in order, and the tone.
-  const std::vector<double> lumas = testing::DecodeFrameLumas(path);
+  testing::DecodeOptions whole_picture;
+  whole_picture.probe_w = kWidth;
+  whole_picture.probe_h = kHeight;
+  const testing::Decoded decoded = testing::Decode(path, whole_picture);
+  const std::vector<double>& lumas = decoded.probe_luma;
   ASSERT_EQ(lumas.size(), 150u);
   for (size_t i = 0; i < lumas.size(); i += 12) {
     EXPECT_NEAR(lumas[i], H264Generator::ExpectedLuma(static_cast<int>(i)), 3.0) << "frame " << i;
   }
-  const std::vector<int16_t> samples = testing::DecodeAudio(path, 16000);
-  EXPECT_NEAR(samples.size() / 16000.0, 6.0, 0.1);
-  EXPECT_NEAR(testing::ZeroCrossingRate(samples, 16000), 880.0, 20.0);
+  const testing::Sound& sound = decoded.sound;
+  ASSERT_GT(sound.channels, 0);
+  EXPECT_NEAR(sound.samples.size() / sound.channels / static_cast<double>(sound.rate), 6.0, 0.1);
+  EXPECT_NEAR(testing::ToneFrequency(sound.samples, sound.channels, sound.rate), 440.0, 10.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Mp4RecordingTest,
@@ -251,8 +257,8 @@ TEST(Mp4WriteError, AFullDiskStopsTheRecordingAndLeavesAValidFile) {
   EXPECT_EQ(record->GetBytesWritten(), bytes.size());
   const testing::ProbeResult probe = testing::Probe(path);
   ASSERT_TRUE(probe.ok);
-  EXPECT_EQ(probe.Get("stream.0.codec_name"), "h264");
-  EXPECT_GT(probe.Number("format.duration"), 1.0);
+  EXPECT_EQ(probe.Get(0, "codec_name"), "h264");
+  EXPECT_GT(probe.duration, 1.0);
   EXPECT_EQ(testing::DecodeErrors(path), "");
 
   // The recorder is usable again on a good disk... here the same one, so it
@@ -307,7 +313,7 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
                                  kTarvaneTagAudio, kClockStart + 1990), 0);
   EXPECT_EQ(record->LiveStop(), 0);
   record->WaitUntilFinished();
-  EXPECT_NEAR(testing::Probe(path).Number("format.duration"), 2.0, 0.05);
+  EXPECT_NEAR(testing::Probe(path).duration, 2.0, 0.05);
   EXPECT_EQ(testing::DecodeErrors(path), "");
 }
 
@@ -329,7 +335,7 @@ TEST(Mp4Restart, AStartRightAfterAStopGivesTwoWholeFiles) {
                                  {4, kTarvaneStarted}, {4, kTarvaneStopped},
                                  {4, kTarvaneStarted}, {4, kTarvaneStopped}}));
   for (const char* name : {"/first.mp4", "/second.mp4"}) {
-    EXPECT_NEAR(testing::Probe(dir + name).Number("format.duration"), 2.0, 0.05) << name;
+    EXPECT_NEAR(testing::Probe(dir + name).duration, 2.0, 0.05) << name;
     EXPECT_EQ(ReadFile(dir + name).find("moof"), std::string::npos) << name;
   }
 }
@@ -372,8 +378,8 @@ TEST_P(AudioOffsetTest, AudioBeginningAfterTheFirstPictureKeepsItsOffset) {
   record->WaitUntilFinished();
   const testing::ProbeResult probe = testing::Probe(path);
   ASSERT_TRUE(probe.ok);
-  EXPECT_NEAR(probe.Number("stream.0.start_time"), 0.0, 0.0005);
-  EXPECT_NEAR(probe.Number("stream.1.start_time"), kOffsetMs / 1000, 0.0015);
+  EXPECT_NEAR(probe.Number(0, "start_time"), 0.0, 0.0005);
+  EXPECT_NEAR(probe.Number(1, "start_time"), kOffsetMs / 1000, 0.0015);
   EXPECT_EQ(testing::DecodeErrors(path), "");
 }
 

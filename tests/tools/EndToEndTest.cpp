@@ -30,7 +30,7 @@ std::string Replace(std::string text, const std::string& key, const std::string&
 
 // Runs the program with `args` in `dir`.
 CommandResult RunRecorder(const TempDir& dir, const std::string& args) {
-  return RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args);
+  return RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args + " 2>&1");
 }
 
 struct Refusal {
@@ -110,25 +110,17 @@ void ExpectParticipantColour(const RgbImage& image, int x, int y, int participan
   EXPECT_NEAR(p[2], std::clamp(b, 0.0, 255.0), 30) << "blue at " << x << "," << y;
 }
 
-std::string Probe(const std::string& mp4) {
-  return RunCommand("ffprobe -v error -show_entries stream=codec_name,width,height:format=duration -of "
-                    "default=nw=1 " + mp4)
-      .output;
-}
-
-double Duration(const std::string& probe) {
-  const size_t at = probe.find("duration=");
-  return at == std::string::npos ? 0 : std::atof(probe.c_str() + at + 9);
-}
-
 // H.264 of the canvas size and AAC, about `seconds` long, as ffprobe sees it.
 void ExpectPlayableMp4(const std::string& mp4, int width, int height, double seconds) {
-  const std::string probe = Probe(mp4);
-  EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("width=" + std::to_string(width)), std::string::npos) << probe;
-  EXPECT_NE(probe.find("height=" + std::to_string(height)), std::string::npos) << probe;
-  EXPECT_NEAR(Duration(probe), seconds, 1.0) << probe;
+  const testing::ProbeResult probe = testing::Probe(mp4);
+  const auto* video = probe.Stream("video");
+  const auto* audio = probe.Stream("audio");
+  ASSERT_TRUE(video != nullptr && audio != nullptr) << probe.error;
+  EXPECT_EQ(video->at("codec_name"), "h264");
+  EXPECT_EQ(audio->at("codec_name"), "aac");
+  EXPECT_EQ(video->at("width"), std::to_string(width));
+  EXPECT_EQ(video->at("height"), std::to_string(height));
+  EXPECT_NEAR(probe.duration, seconds, 1.0);
 }
 
 // Two participants on a 640x360 grid: cells of 320x180 at y 90.

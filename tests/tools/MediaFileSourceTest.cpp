@@ -24,7 +24,7 @@ class MediaFile : public ::testing::Test {
     const testing::CommandResult r = RunCommand(
         "ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc=size=320x240:rate=25 "
         "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v ffv1 -c:a pcm_s16le -ac 1 -y " +
-        path_);
+        path_ + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.output;
   }
 

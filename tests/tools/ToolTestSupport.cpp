@@ -2,10 +2,8 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -48,18 +46,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 std::string RecorderProgram() {
   const char* dir = std::getenv("PLENOVA_BINARY_DIR");
   return std::string(dir != nullptr ? dir : ".") + "/bin/plenova-record";
@@ -90,17 +76,6 @@ bool DecodePng(const std::string& path, RgbImage* image) {
   int strides[1] = {frame->width * 3};
   sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
   return true;
-}
-
-double ToneFrequency(const std::vector<int16_t>& pcm, int channels, int sample_rate) {
-  int crossings = 0;
-  const size_t frames = pcm.size() / channels;
-  for (size_t i = 1; i < frames; ++i) {
-    const int16_t a = pcm[(i - 1) * channels];
-    const int16_t b = pcm[i * channels];
-    if ((a < 0 && b >= 0) || (a >= 0 && b < 0)) ++crossings;
-  }
-  return crossings / 2.0 * sample_rate / static_cast<double>(frames);
 }
 
 }  // namespace plenova::record::testing

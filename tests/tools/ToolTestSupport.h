@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by the plenova-record tests: a scripted engine, scratch
-// folders, running the program, and decoding pictures back.
+// folders, the program of this build, and decoding pictures back.
 
 #include <cstdint>
 #include <filesystem>
@@ -9,9 +9,17 @@
 #include <vector>
 
 #include "api/Plenova.h"
+#include "tests/support/MediaInspect.h"
 #include "tools/plenova-record/ParticipantSource.h"
 
 namespace plenova::record::testing {
+
+// The media checks shared by every test folder.
+using plenova::testing::CommandResult;
+using plenova::testing::Probe;
+using plenova::testing::ProbeResult;
+using plenova::testing::RunCommand;
+using plenova::testing::ToneFrequency;
 
 // Records every push; answers pushes with `push_result`.
 class FakeEngine : public IPlenova, public IUpdateStreamInterface {
@@ -89,14 +97,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-struct CommandResult {
-  int status = -1;  // exit status, -1 when it did not exit normally
-  std::string output;  // stdout and stderr together
-};
-
-// Runs a shell command line and collects its output.
-CommandResult RunCommand(const std::string& command);
-
 // The plenova-record program of this build.
 std::string RecorderProgram();
 
@@ -109,9 +109,5 @@ struct RgbImage {
 
 // Decodes a PNG file with libavcodec; false when it cannot.
 bool DecodePng(const std::string& path, RgbImage* image);
-
-// Zero crossings per second of channel 0 divided by two: the frequency of a
-// pure tone.
-double ToneFrequency(const std::vector<int16_t>& interleaved, int channels, int sample_rate);
 
 }  // namespace plenova::record::testing

@@ -1,9 +1,6 @@
 // libwendrel.so loaded by file name as the engine loads it, publishing
 // libx264 and libavcodec media to a real nginx RTMP server on 127.0.0.1.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +12,8 @@
 
 #include "platform/DynamicLibrary.h"
 #include "tests/support/PublishParam.h"
+#include "tests/support/MediaInspect.h"
+#include "tests/support/RtmpServer.h"
 #include "tests/support/SyntheticMedia.h"
 #include "wendrel/Wendrel.h"
 
@@ -131,40 +130,12 @@ testing::ProbeResult WaitForRecording(const std::string& path) {
   while (Clock::now() < deadline) {
     if (std::filesystem::exists(path)) {
       probe = testing::Probe(path);
-      if (probe.ok && !probe.Get("stream.1.codec_name").empty()) return probe;
+      if (probe.streams.size() >= 2) return probe;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return probe;
 }
-
-// A private nginx started and stopped through scripts/rtmp-server.sh.
-class PrivateServer {
- public:
-  PrivateServer(int port, std::string record_dir) : port_(port), record_dir_(std::move(record_dir)) {}
-  ~PrivateServer() { Stop(); }
-  bool Start() {
-    const auto run = testing::RunCommand(Script() + " start " + std::to_string(port_) + " '" +
-                                         record_dir_ + "'");
-    if (run.status != 0 || run.output.empty()) return false;
-    prefix_ = run.output.substr(0, run.output.find('\n'));
-    return true;
-  }
-  void Stop() {
-    if (prefix_.empty()) return;
-    testing::RunCommand(Script() + " stop '" + prefix_ + "'");
-    prefix_.clear();
-  }
-
- private:
-  static std::string Script() {
-    const char* source = std::getenv("PLENOVA_SOURCE_DIR");
-    return std::string(source != nullptr ? source : ".") + "/scripts/rtmp-server.sh";
-  }
-  const int port_;
-  const std::string record_dir_;
-  std::string prefix_;
-};
 
 class RtmpPublishTest : public ::testing::Test {
  protected:
@@ -188,21 +159,20 @@ TEST_F(RtmpPublishTest, TenSecondsReachTheServerAsAStereoRecording) {
   }
   const testing::ProbeResult probe = WaitForRecording(std::string(records) + "/" + name + ".flv");
   ASSERT_TRUE(probe.ok);
-  std::string video = "stream.0", audio = "stream.1";
-  if (probe.Get("stream.0.codec_type") == "audio") std::swap(video, audio);
-  EXPECT_EQ(probe.Get(video + ".codec_name"), "h264");
-  EXPECT_EQ(probe.Get(video + ".width"), std::to_string(kWidth));
-  EXPECT_EQ(probe.Get(audio + ".codec_name"), "aac");
-  EXPECT_EQ(probe.Get(audio + ".channels"), "2");
-  EXPECT_EQ(probe.Get(audio + ".sample_rate"), std::to_string(kRate));
-  EXPECT_NEAR(probe.Number("format.duration"), 10.0, 0.1);
+  const size_t video = probe.Get(0, "codec_type") == "audio" ? 1 : 0, audio = 1 - video;
+  EXPECT_EQ(probe.Get(video, "codec_name"), "h264");
+  EXPECT_EQ(probe.Get(video, "width"), std::to_string(kWidth));
+  EXPECT_EQ(probe.Get(audio, "codec_name"), "aac");
+  EXPECT_EQ(probe.Get(audio, "channels"), "2");
+  EXPECT_EQ(probe.Get(audio, "sample_rate"), std::to_string(kRate));
+  EXPECT_NEAR(probe.duration, 10.0, 0.1);
   EXPECT_EQ(testing::DecodeErrors(std::string(records) + "/" + name + ".flv"), "");
 }
 
 TEST_F(RtmpPublishTest, AServerStoppedMidStreamFailsPushesAndARestartPublishesAgain) {
   const int port = 19360 + getpid() % 200;
   const std::string records = testing::TestOutputDir("rtmp_restart");
-  PrivateServer server(port, records);
+  testing::RtmpServer server(port, records);
   if (!server.Start()) GTEST_SKIP() << "nginx with the RTMP module could not start";
   const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
 
@@ -233,51 +203,26 @@ TEST_F(RtmpPublishTest, AServerStoppedMidStreamFailsPushesAndARestartPublishesAg
   }
   const testing::ProbeResult probe = WaitForRecording(records + "/second.flv");
   ASSERT_TRUE(probe.ok);
-  EXPECT_NEAR(probe.Number("format.duration"), 3.0, 0.1);
+  EXPECT_NEAR(probe.duration, 3.0, 0.1);
 }
 
-// A server that takes the TCP connection and never answers.
-class SilentServer {
- public:
-  SilentServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(fd_, 4);
-    socklen_t length = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentServer() {
-    if (client_ >= 0) close(client_);
-    close(fd_);
-  }
-  std::string Url() const { return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live"; }
-  // Blocks until a client has connected.
-  void Accept() { client_ = accept(fd_, nullptr, nullptr); }
-
- private:
-  int fd_ = -1;
-  int client_ = -1;
-  int port_ = 0;
-};
-
 TEST_F(RtmpPublishTest, ASilentServerTimesOutAndStopEndsTheWaitEarly) {
-  SilentServer silent;
+  const auto url = [](const testing::DeafServer& server) {
+    return "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live";
+  };
+  testing::DeafServer silent;
   void* handle = api.get();
   auto before = Clock::now();
-  EXPECT_FALSE(api.start(handle, silent.Url().c_str(), "s"));
+  EXPECT_FALSE(api.start(handle, url(silent).c_str(), "s"));
   const double timed_out = Seconds(Clock::now() - before);
   EXPECT_GT(timed_out, 3.0);
   EXPECT_LT(timed_out, 8.0);
 
-  SilentServer other;
+  testing::DeafServer other;
   bool started = true;
   before = Clock::now();
-  std::thread starter([&] { started = api.start(handle, other.Url().c_str(), "s"); });
-  other.Accept();
+  std::thread starter([&] { started = api.start(handle, url(other).c_str(), "s"); });
+  while (other.accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   api.stop(handle);
   starter.join();
   EXPECT_FALSE(started);
