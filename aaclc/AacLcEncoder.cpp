@@ -130,8 +130,8 @@ int TakePacket(AacLcEncoder& enc, uint8_t* output, uint32_t output_size) {
 
 }  // namespace
 
-AACLC_API AacLcHandle aacLcEncOpen(uint32_t sample_rate, uint32_t channels,
-                                   uint32_t* input_samples, uint32_t* max_output_bytes) {
+AACLC_API AacLcHandle aacLcEncOpen(uint32_t sample_rate, uint32_t channels, uint32_t* input_samples,
+                                   uint32_t* max_output_bytes) {
   if (input_samples == nullptr || max_output_bytes == nullptr) return nullptr;
   if (SampleRateIndex(sample_rate) < 0 || channels < 1 || channels > 2) return nullptr;
   std::unique_ptr<AacLcEncoder> enc(new (std::nothrow) AacLcEncoder);
@@ -214,7 +214,8 @@ AACLC_API int aacLcEncEncode(AacLcHandle handle, const int16_t* input, uint32_t 
 AACLC_API int aacLcEncClose(AacLcHandle handle) {
   if (handle == nullptr) return -1;
   // Frames still in the codec's delay are drained and dropped.
-  if (handle->started && !handle->drained && avcodec_send_frame(handle->context.get(), nullptr) >= 0) {
+  if (handle->started && !handle->drained &&
+      avcodec_send_frame(handle->context.get(), nullptr) >= 0) {
     while (avcodec_receive_packet(handle->context.get(), handle->packet.get()) >= 0) {
       av_packet_unref(handle->packet.get());
     }

@@ -50,9 +50,8 @@ void OpenLogOnce(const char* dir) {
 
   const std::string base = dir != nullptr ? std::string(dir) : plenova::platform::ExecutableDir();
   if (base.empty() || base.size() > kMaxBaseFolder) {
-    std::fprintf(stderr,
-                 "Plenova: log folder base '%s' is %s; the log stays closed\n", base.c_str(),
-                 base.empty() ? "empty" : "longer than 245 characters");
+    std::fprintf(stderr, "Plenova: log folder base '%s' is %s; the log stays closed\n",
+                 base.c_str(), base.empty() ? "empty" : "longer than 245 characters");
     return;
   }
   const std::string log_folder = base + "/LiveRecordLog";

@@ -155,9 +155,9 @@ struct PlenovaEvent {
 typedef void (*PlenovaEventCallback)(const PlenovaEvent* event, void* user);
 
 struct PlenovaOutputStatistics {
-  int32_t state;            // the last PlenovaEventKind of the output; 0 before any
-  uint32_t reconnects;      // times a connection was lost or failed and tried again
-  uint64_t bytes_sent;      // media bytes handed to the server or the file
+  int32_t state;        // the last PlenovaEventKind of the output; 0 before any
+  uint32_t reconnects;  // times a connection was lost or failed and tried again
+  uint64_t bytes_sent;  // media bytes handed to the server or the file
   uint64_t packets_sent;
   uint64_t dropped;         // samples lost on the way (full queue, no connection)
   uint32_t queue_depth;     // samples waiting to be sent or written
@@ -165,18 +165,18 @@ struct PlenovaOutputStatistics {
   uint64_t outage_ms;       // RTMP: time publishing was asked for but not happening
   uint32_t latency_p50_ms;  // from the push of a frame to its video leaving, last 10 s
   uint32_t latency_p99_ms;
-  char last_error[128];     // empty when none
+  char last_error[128];  // empty when none
 };
 
 struct PlenovaStreamStatistics {
-  char id[64];              // the stream id, cut to 63 characters
-  int32_t audio;            // 1 audio, 0 video
-  int32_t listed;           // 1 while the layout lists it
-  uint64_t accepted;        // frames queued
-  uint64_t refused;         // frames the engine refused (see its log)
-  uint64_t dropped_late;    // frames that came after their time
-  uint64_t dropped_full;    // frames lost to a full queue
-  uint32_t queue_depth;     // frames waiting now
+  char id[64];            // the stream id, cut to 63 characters
+  int32_t audio;          // 1 audio, 0 video
+  int32_t listed;         // 1 while the layout lists it
+  uint64_t accepted;      // frames queued
+  uint64_t refused;       // frames the engine refused (see its log)
+  uint64_t dropped_late;  // frames that came after their time
+  uint64_t dropped_full;  // frames lost to a full queue
+  uint32_t queue_depth;   // frames waiting now
   uint32_t reserved;
 };
 
@@ -188,14 +188,14 @@ struct PlenovaStatistics {
   PlenovaOutputStatistics outputs[PLENOVA_OUTPUT_COUNT];
   PlenovaStreamStatistics streams[PLENOVA_MAX_STREAM_STATISTICS];
   uint64_t canvases_composed;
-  uint64_t canvases_skipped;       // given up to catch up with the timeline
+  uint64_t canvases_skipped;  // given up to catch up with the timeline
   uint64_t audio_frames_mixed;
   uint64_t audio_gain_reductions;  // mixed frames whose sum had to be turned down
   uint64_t audio_silent_spans;     // mixer frames no voice delivered anything for
   int32_t av_offset_ms;            // last video minus last audio written by the sync stage
   uint32_t target_delay_ms;
-  uint32_t timeline_adjustments;   // moves of the media clock mapping so far
-  uint32_t encoder_preset;         // 0 veryfast, 1 superfast, 2 ultrafast
+  uint32_t timeline_adjustments;  // moves of the media clock mapping so far
+  uint32_t encoder_preset;        // 0 veryfast, 1 superfast, 2 ultrafast
   uint32_t encoder_preset_changes;
   uint32_t reserved;
 };

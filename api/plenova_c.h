@@ -71,18 +71,18 @@ typedef struct plenova_handle plenova_t;
 
 /* Output settings (SetAuidoParam in the C++ interface). */
 typedef struct plenova_audio_param {
-  const char* file_path;      /* MP4 output folder; NULL: ./PlenovaMp4 */
-  const char* url_1;          /* first RTMP destination; NULL or empty: unset */
-  const char* url_2;          /* second RTMP destination; same rule */
-  const char* stream_name_1;  /* stream name for url_1; NULL or empty: "livestream" */
-  const char* stream_name_2;  /* stream name for url_2; same rule */
-  int32_t local_port;         /* must not be 0 when enable_rtmp is set */
-  int32_t audio_bitrate;      /* AAC bit rate in bit/s, at least 1 */
-  int32_t wait_max_time;      /* AAC frames audio may be missing before video is held; >= 0 */
-  char local_ip[16];          /* local IPv4 address as text, NUL-terminated */
-  int32_t enable_write_mp4;   /* non-zero: MP4 recording wanted */
-  int32_t enable_rtmp;        /* non-zero: RTMP publishing wanted */
-  int32_t param_tag;          /* carried, not interpreted */
+  const char* file_path;     /* MP4 output folder; NULL: ./PlenovaMp4 */
+  const char* url_1;         /* first RTMP destination; NULL or empty: unset */
+  const char* url_2;         /* second RTMP destination; same rule */
+  const char* stream_name_1; /* stream name for url_1; NULL or empty: "livestream" */
+  const char* stream_name_2; /* stream name for url_2; same rule */
+  int32_t local_port;        /* must not be 0 when enable_rtmp is set */
+  int32_t audio_bitrate;     /* AAC bit rate in bit/s, at least 1 */
+  int32_t wait_max_time;     /* AAC frames audio may be missing before video is held; >= 0 */
+  char local_ip[16];         /* local IPv4 address as text, NUL-terminated */
+  int32_t enable_write_mp4;  /* non-zero: MP4 recording wanted */
+  int32_t enable_rtmp;       /* non-zero: RTMP publishing wanted */
+  int32_t param_tag;         /* carried, not interpreted */
 } plenova_audio_param;
 
 /* Canvas settings (SetVideoParam). */
@@ -104,11 +104,11 @@ typedef struct plenova_audio_stream_info {
 /* The audio layout (UpdateAudioStreamInfo). */
 typedef struct plenova_audio_layout {
   const plenova_audio_stream_info* streams;
-  int32_t stream_count;               /* 1 to 5 */
-  int32_t target_frames_per_second;   /* mixed frames per second, 1 to 100 */
-  int32_t target_channels;            /* 1 or 2 */
-  int32_t target_sampling_rate;       /* Hz, 8000 to 96000 */
-  int32_t target_sampling_per_bits;   /* 16 */
+  int32_t stream_count;             /* 1 to 5 */
+  int32_t target_frames_per_second; /* mixed frames per second, 1 to 100 */
+  int32_t target_channels;          /* 1 or 2 */
+  int32_t target_sampling_rate;     /* Hz, 8000 to 96000 */
+  int32_t target_sampling_per_bits; /* 16 */
 } plenova_audio_layout;
 
 /* One video input stream and its rectangle on the canvas; also one
@@ -167,7 +167,7 @@ enum {
   PLENOVA_EVENT_STOPPED = 5,      /* RTMP: stopped by the client (MP4: FILE_CLOSED) */
   PLENOVA_EVENT_FILE_OPENED = 6,  /* MP4: text: the path */
   PLENOVA_EVENT_FILE_CLOSED = 7,  /* MP4: text: the path, bytes: its size */
-  PLENOVA_EVENT_WRITE_ERROR = 8   /* MP4: writing failed; text: why (the file stays valid up to it) */
+  PLENOVA_EVENT_WRITE_ERROR = 8 /* MP4: writing failed; text: why (the file stays valid up to it) */
 };
 
 #define PLENOVA_MAX_STREAM_STATISTICS 32
@@ -176,59 +176,59 @@ enum {
 /* One event of an output. The record and its text are valid during the
  * call only. */
 typedef struct plenova_event {
-  uint32_t size;     /* sizeof(plenova_event) as the library knows it */
-  int32_t output;    /* PLENOVA_OUTPUT_* */
-  int32_t kind;      /* PLENOVA_EVENT_* */
-  int32_t attempt;   /* CONNECTING and RECONNECTING: 1 for the first try */
-  int32_t delay_ms;  /* RECONNECTING: until the next try */
+  uint32_t size;    /* sizeof(plenova_event) as the library knows it */
+  int32_t output;   /* PLENOVA_OUTPUT_* */
+  int32_t kind;     /* PLENOVA_EVENT_* */
+  int32_t attempt;  /* CONNECTING and RECONNECTING: 1 for the first try */
+  int32_t delay_ms; /* RECONNECTING: until the next try */
   int32_t reserved;
-  uint64_t bytes;    /* FILE_CLOSED: the file's size */
-  const char* text;  /* never NULL: a path, a URL with its key masked, or a reason */
+  uint64_t bytes;   /* FILE_CLOSED: the file's size */
+  const char* text; /* never NULL: a path, a URL with its key masked, or a reason */
 } plenova_event;
 
 /* One output (MP4, RTMP 1, RTMP 2). */
 typedef struct plenova_output_statistics {
-  int32_t state;            /* the last PLENOVA_EVENT_* of the output; 0 before any */
-  uint32_t reconnects;      /* times a connection was lost or failed and tried again */
-  uint64_t bytes_sent;      /* media bytes handed to the server or the file */
+  int32_t state;       /* the last PLENOVA_EVENT_* of the output; 0 before any */
+  uint32_t reconnects; /* times a connection was lost or failed and tried again */
+  uint64_t bytes_sent; /* media bytes handed to the server or the file */
   uint64_t packets_sent;
-  uint64_t dropped;         /* samples lost on the way (full queue, no connection) */
-  uint32_t queue_depth;     /* samples waiting to be sent or written */
-  uint32_t bitrate;         /* bit/s over the last second */
-  uint64_t outage_ms;       /* RTMP: time publishing was asked for but not happening */
-  uint32_t latency_p50_ms;  /* from the push of a frame to its video leaving, last 10 s */
+  uint64_t dropped;        /* samples lost on the way (full queue, no connection) */
+  uint32_t queue_depth;    /* samples waiting to be sent or written */
+  uint32_t bitrate;        /* bit/s over the last second */
+  uint64_t outage_ms;      /* RTMP: time publishing was asked for but not happening */
+  uint32_t latency_p50_ms; /* from the push of a frame to its video leaving, last 10 s */
   uint32_t latency_p99_ms;
-  char last_error[128];     /* empty when none */
+  char last_error[128]; /* empty when none */
 } plenova_output_statistics;
 
 /* One input stream. */
 typedef struct plenova_stream_statistics {
-  char id[64];              /* the stream id, cut to 63 characters */
-  int32_t audio;            /* 1 audio, 0 video */
-  int32_t listed;           /* 1 while the layout lists it */
-  uint64_t accepted;        /* frames queued */
-  uint64_t refused;         /* frames the engine refused (see its log) */
-  uint64_t dropped_late;    /* frames that came after their time */
-  uint64_t dropped_full;    /* frames lost to a full queue */
-  uint32_t queue_depth;     /* frames waiting now */
+  char id[64];           /* the stream id, cut to 63 characters */
+  int32_t audio;         /* 1 audio, 0 video */
+  int32_t listed;        /* 1 while the layout lists it */
+  uint64_t accepted;     /* frames queued */
+  uint64_t refused;      /* frames the engine refused (see its log) */
+  uint64_t dropped_late; /* frames that came after their time */
+  uint64_t dropped_full; /* frames lost to a full queue */
+  uint32_t queue_depth;  /* frames waiting now */
   uint32_t reserved;
 } plenova_stream_statistics;
 
 /* A snapshot of a recorder. */
 typedef struct plenova_statistics {
-  uint32_t size;  /* set by the caller to sizeof(plenova_statistics) */
+  uint32_t size; /* set by the caller to sizeof(plenova_statistics) */
   uint32_t stream_count;
   plenova_output_statistics outputs[PLENOVA_OUTPUT_COUNT];
   plenova_stream_statistics streams[PLENOVA_MAX_STREAM_STATISTICS];
   uint64_t canvases_composed;
-  uint64_t canvases_skipped;       /* given up to catch up with the timeline */
+  uint64_t canvases_skipped; /* given up to catch up with the timeline */
   uint64_t audio_frames_mixed;
-  uint64_t audio_gain_reductions;  /* mixed frames whose sum had to be turned down */
-  uint64_t audio_silent_spans;     /* mixer frames no voice delivered anything for */
-  int32_t av_offset_ms;            /* last video minus last audio written by the sync stage */
+  uint64_t audio_gain_reductions; /* mixed frames whose sum had to be turned down */
+  uint64_t audio_silent_spans;    /* mixer frames no voice delivered anything for */
+  int32_t av_offset_ms;           /* last video minus last audio written by the sync stage */
   uint32_t target_delay_ms;
-  uint32_t timeline_adjustments;   /* moves of the media clock mapping so far */
-  uint32_t encoder_preset;         /* 0 veryfast, 1 superfast, 2 ultrafast */
+  uint32_t timeline_adjustments; /* moves of the media clock mapping so far */
+  uint32_t encoder_preset;       /* 0 veryfast, 1 superfast, 2 ultrafast */
   uint32_t encoder_preset_changes;
   uint32_t reserved;
 } plenova_statistics;

@@ -49,9 +49,11 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
 
   uint32_t input_samples = 0;
   uint32_t max_output = 0;
-  AacLcHandle handle = m_library->open(static_cast<uint32_t>(sampling_rate),
-                                       static_cast<uint32_t>(channels), &input_samples, &max_output);
-  if (handle == nullptr || input_samples == 0 || input_samples % static_cast<uint32_t>(channels) != 0) {
+  AacLcHandle handle =
+      m_library->open(static_cast<uint32_t>(sampling_rate), static_cast<uint32_t>(channels),
+                      &input_samples, &max_output);
+  if (handle == nullptr || input_samples == 0 ||
+      input_samples % static_cast<uint32_t>(channels) != 0) {
     if (handle != nullptr) m_library->close(handle);
     PLN_LOG_ERROR("'s failed open faacEnc");
     return -1;
@@ -60,14 +62,16 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
   m_max_output_bytes = max_output;
   m_output.assign(max_output, 0);
   if (encodeBuffer != nullptr) {
-    encodeBuffer->SetElementFrames(static_cast<int32_t>(input_samples / static_cast<uint32_t>(channels)));
+    encodeBuffer->SetElementFrames(
+        static_cast<int32_t>(input_samples / static_cast<uint32_t>(channels)));
   }
   if (synCtl != nullptr) {
-    synCtl->SetAudioFrameDuration(static_cast<int32_t>(
-        static_cast<uint32_t>(uint64_t{input_samples} * 90000u /
-                              (static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampling_rate)))));
+    synCtl->SetAudioFrameDuration(static_cast<int32_t>(static_cast<uint32_t>(
+        uint64_t{input_samples} * 90000u /
+        (static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampling_rate)))));
   }
-  m_input_frame_bytes = static_cast<int32_t>(input_samples * static_cast<uint32_t>(sampling_per_bits) / 8);
+  m_input_frame_bytes =
+      static_cast<int32_t>(input_samples * static_cast<uint32_t>(sampling_per_bits) / 8);
   m_element_frames = static_cast<int32_t>(input_samples / static_cast<uint32_t>(channels));
 
   if (AacLcConfiguration* config = m_library->getConfiguration(m_handle)) {
@@ -90,8 +94,9 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
     // An element shorter than one input frame (one cut for another format)
     // is encoded for what it holds.
     const int32_t bytes = element->len < m_input_frame_bytes ? element->len : m_input_frame_bytes;
-    const int n = m_library->encode(m_handle, reinterpret_cast<const int16_t*>(element->data),
-                                    static_cast<uint32_t>(bytes / 2), m_output.data(), m_max_output_bytes);
+    const int n =
+        m_library->encode(m_handle, reinterpret_cast<const int16_t*>(element->data),
+                          static_cast<uint32_t>(bytes / 2), m_output.data(), m_max_output_bytes);
     if (n > 0 && !m_pending.empty()) {
       const Pending entered = m_pending.front();
       m_pending.pop_front();

@@ -33,9 +33,9 @@ class AudioEncode {
   // length in 90 kHz units. 0, or -1 when the format is refused (the encoder
   // is then closed, but remembers the format it was asked for, so elements
   // of that format are taken and dropped instead of piling up).
-  int32_t aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encodeBuffer, AVSynBuffer* synBuffer,
-                          MemoryPool* pool, int32_t channels, int32_t sampling_rate,
-                          int32_t sampling_per_bits);
+  int32_t aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encodeBuffer,
+                          AVSynBuffer* synBuffer, MemoryPool* pool, int32_t channels,
+                          int32_t sampling_rate, int32_t sampling_per_bits);
   // Encodes one element and gives its block back to the pool (or destroys it
   // without a pool). -1 for a null element or fps below 1, which leaves the
   // element with the caller. Mixing thread.

@@ -75,8 +75,8 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
   platform::MutexLock lock(m_mutex);
   const AudioFormat format{channels, sampling_rate, sampling_per_bits};
   const int32_t element = ElementBytesLocked(format);
-  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1 || m_pool == nullptr || element < 1 ||
-      frame->len < 0 || frame->len > frame->capacity) {
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1 || m_pool == nullptr ||
+      element < 1 || frame->len < 0 || frame->len > frame->capacity) {
     PLN_LOG_ERROR("'s param is illegal");
     if (m_pool != nullptr) {
       m_pool->PutEmptyBuffer(frame);
@@ -93,12 +93,14 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
   const int32_t bytesPerFrame = channels * sampling_per_bits / 8;
   if (!m_elements.empty()) {
     Element& tail = m_elements.back();
-    const uint64_t tailEnd = tail.buffer->timestamp +
-                             static_cast<uint64_t>(tail.used / bytesPerFrame) * 90000u / rate;
+    const uint64_t tailEnd =
+        tail.buffer->timestamp + static_cast<uint64_t>(tail.used / bytesPerFrame) * 90000u / rate;
     const int64_t jump = static_cast<int64_t>(frame->timestamp - tailEnd);
-    const bool continues = tail.format == format && jump >= -kJoinTolerance && jump <= kJoinTolerance;
+    const bool continues =
+        tail.format == format && jump >= -kJoinTolerance && jump <= kJoinTolerance;
     if (!continues && tail.used < tail.buffer->len) {
-      std::memset(tail.buffer->data + tail.used, 0, static_cast<size_t>(tail.buffer->len - tail.used));
+      std::memset(tail.buffer->data + tail.used, 0,
+                  static_cast<size_t>(tail.buffer->len - tail.used));
       tail.used = tail.buffer->len;
     }
   }
@@ -126,7 +128,8 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
   return ok;
 }
 
-std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channels, int32_t sampling_rate,
+std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channels,
+                                                                  int32_t sampling_rate,
                                                                   int32_t sampling_per_bits) {
   if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
     PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s 's param is illegal");

@@ -59,7 +59,8 @@ class AudioEncodeBuffer {
   // in every case (back to the pool, or destroyed before InitBuffer). False
   // when refused for its arguments or when the pool has no block (what was
   // appended before stays). Mixing thread.
-  bool PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate, int32_t sampling_per_bits);
+  bool PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate,
+               int32_t sampling_per_bits);
 
   // The head element once it is complete and its format is the one asked
   // for; null for bad arguments. Mixing thread.

@@ -17,7 +17,8 @@ constexpr uint32_t kMaxSleepMs = 100;
 const char* Bool(bool b) { return b ? "true" : "false"; }
 
 bool SameStream(const std::optional<std::string>& id, int32_t channel, int32_t bits, int32_t rate,
-                const char* other_id, int32_t other_channel, int32_t other_bits, int32_t other_rate) {
+                const char* other_id, int32_t other_channel, int32_t other_bits,
+                int32_t other_rate) {
   return id.has_value() && *id == other_id && channel == other_channel && bits == other_bits &&
          rate == other_rate;
 }
@@ -50,10 +51,8 @@ int32_t AudioMix::FrameSize(int32_t channels, int32_t sampling_rate, int32_t sam
   if (fps > 0) size = int64_t{channels} * sampling_rate * sampling_per_bits / fps / 8;
   if (size >= 1 && size <= (int64_t{1} << 24)) return static_cast<int32_t>(size);
   switch (sampling_rate) {
-    case 8000:
-      return 320;
-    case 16000:
-      return 640;
+    case 8000: return 320;
+    case 16000: return 640;
     case 48000:
       // 20 ms of 16-bit mono.
       return 1920;
@@ -67,7 +66,8 @@ int32_t AudioMix::FrameSize(int32_t channels, int32_t sampling_rate, int32_t sam
 int AudioMix::FindSlotLocked(const char* id, int32_t channel, int32_t bits, int32_t rate) const {
   for (int i = 0; i < kMaxStreams; ++i) {
     const AudioMixStreamSlot& s = m_streaminfo_current[i];
-    if (SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate, id, channel, bits, rate)) {
+    if (SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate, id, channel, bits,
+                   rate)) {
       return i;
     }
   }
@@ -76,19 +76,21 @@ int AudioMix::FindSlotLocked(const char* id, int32_t channel, int32_t bits, int3
 
 int AudioMix::FirstFreeSlotLocked() const {
   for (int i = 0; i < kMaxStreams; ++i) {
-    if (!m_streaminfo_current[i].streamId.has_value() && m_streaminfo_current[i].channel == 0) return i;
+    if (!m_streaminfo_current[i].streamId.has_value() && m_streaminfo_current[i].channel == 0)
+      return i;
   }
   return -1;
 }
 
-void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel, int32_t bits,
-                              int32_t rate) {
+void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel,
+                              int32_t bits, int32_t rate) {
   if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>();
   slot.channel = channel;
   slot.sampling_per_bits = bits;
   slot.sampling_rate = rate;
   slot.streamId = std::string(id);
-  if (!slot.clock.valid() && m_timeline != nullptr) slot.clock = TimelineStream(m_timeline, *slot.streamId);
+  if (!slot.clock.valid() && m_timeline != nullptr)
+    slot.clock = TimelineStream(m_timeline, *slot.streamId);
   slot.joined = false;
 }
 
@@ -109,8 +111,9 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
   m_target_audio_channels = setup->target_audio_channels;
   m_target_audio_sampling_rate = setup->target_audio_sampling_rate;
   m_target_audio_sampling_per_bits = setup->target_audio_sampling_per_bits;
-  m_audio_frame_size = FrameSize(m_target_audio_channels, m_target_audio_sampling_rate,
-                                 m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
+  m_audio_frame_size =
+      FrameSize(m_target_audio_channels, m_target_audio_sampling_rate,
+                m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
   for (int i = 0; i < setup->streamCount; ++i) {
     const AudioStreamInfo& info = setup->streams[i];
     if (i >= kMaxStreams) {
@@ -149,8 +152,9 @@ void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
     m_target_audio_channels = param->target_audio_channels;
     m_target_audio_sampling_rate = param->target_audio_sampling_rate;
     m_target_audio_sampling_per_bits = param->target_audio_sampling_per_bits;
-    m_audio_frame_size = FrameSize(m_target_audio_channels, m_target_audio_sampling_rate,
-                                   m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
+    m_audio_frame_size =
+        FrameSize(m_target_audio_channels, m_target_audio_sampling_rate,
+                  m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
     CheckStreamInfoExist(param->streams, param->streamCount);
   }
   PLN_LOG_ERROR("_Plenova_ end");
@@ -166,7 +170,8 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
       PLN_LOG_ERROR("'s value is illegall");
       continue;
     }
-    const int found = FindSlotLocked(info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
+    const int found =
+        FindSlotLocked(info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
     if (found >= 0) {
       m_streaminfo_current[found].streamExist = true;
       m_streaminfo_current[found].isWork = true;
@@ -186,12 +191,15 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
   for (AudioMixOldStream& old : m_streaminfo_old) old = AudioMixOldStream{};
 
   for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.channel < 1 || !slot.streamId.has_value() || slot.sampling_per_bits < 1 || slot.streamExist) {
+    if (slot.channel < 1 || !slot.streamId.has_value() || slot.sampling_per_bits < 1 ||
+        slot.streamExist) {
       continue;
     }
-    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), [](const AudioMixOldStream& o) {
-      return o.channel == 0 && o.sampling_per_bits == 0 && o.sampling_rate == 0 && !o.streamId.has_value();
-    });
+    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(),
+                              [](const AudioMixOldStream& o) {
+                                return o.channel == 0 && o.sampling_per_bits == 0 &&
+                                       o.sampling_rate == 0 && !o.streamId.has_value();
+                              });
     if (entry == m_streaminfo_old.end()) {
       PLN_LOG_ERROR("'s m_streaminfo_old is Full");
       PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息失败 ");
@@ -217,9 +225,11 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
 
 void AudioMix::DumpTablesLocked() {
   auto valid = [](const AudioMixStreamSlot& s) {
-    return s.isWork && s.streamExist && s.streamId.has_value() && s.sampling_per_bits >= 1 && s.queue;
+    return s.isWork && s.streamExist && s.streamId.has_value() && s.sampling_per_bits >= 1 &&
+           s.queue;
   };
-  const auto active = std::count_if(m_streaminfo_current.begin(), m_streaminfo_current.end(), valid);
+  const auto active =
+      std::count_if(m_streaminfo_current.begin(), m_streaminfo_current.end(), valid);
   PLN_RAW_ERROR("_Plenova_ AudioMix m_streaminfo_current中有效流条数=%d", static_cast<int>(active));
   for (int i = 0; i < kMaxStreams; ++i) {
     const AudioMixStreamSlot& s = m_streaminfo_current[i];
@@ -232,7 +242,8 @@ void AudioMix::DumpTablesLocked() {
     PLN_RAW_ERROR("m_streaminfo_current[%d].sampling_rate=%d", i, s.sampling_rate);
   }
   auto valid_old = [](const AudioMixOldStream& o) {
-    return o.channel >= 1 && o.sampling_per_bits >= 1 && o.sampling_rate >= 1 && o.streamId.has_value();
+    return o.channel >= 1 && o.sampling_per_bits >= 1 && o.sampling_rate >= 1 &&
+           o.streamId.has_value();
   };
   const auto removed = std::count_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), valid_old);
   PLN_RAW_ERROR("_Plenova_ AudioMix m_streaminfo_old中有效流条数=%d", static_cast<int>(removed));
@@ -406,7 +417,8 @@ uint64_t AudioMix::StampOfLocked(int64_t position) const {
 }
 
 AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
-  if (m_timeline == nullptr || !m_timeline->Anchored()) return AudioMixCycle{AudioMixCycle::kPoll, 0};
+  if (m_timeline == nullptr || !m_timeline->Anchored())
+    return AudioMixCycle{AudioMixCycle::kPoll, 0};
   int64_t position;
   uint64_t stamp;
   uint64_t end;
@@ -467,8 +479,8 @@ void AudioMix::EncodeStep() {
     if (head->state == AudioEncodeBufferData::kFormatDiffers) {
       PLN_LOG_ERROR("_PlenovaAudioData_ _PlenovaAudioData_ 音频编码参数改变！");
       m_encoder->aac_encode_close();
-      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, nullptr, head->channels, head->sampling_rate,
-                                 head->sampling_per_bits);
+      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, nullptr, head->channels,
+                                 head->sampling_rate, head->sampling_per_bits);
       continue;
     }
     if (m_encoder->aac_encode_frame(head->buffer, fps) != 0) GiveBack(head->buffer);
@@ -608,7 +620,8 @@ std::vector<StreamStatistics> AudioMix::StreamStatisticsSnapshot() {
   platform::MutexLock lock(m_mutex);
   for (const AudioMixStreamSlot& s : m_streaminfo_current) {
     if (!s.streamId.has_value()) continue;
-    out.push_back(StreamStatistics{*s.streamId, true, s.isWork, s.counters, s.queue ? s.queue->Count() : 0});
+    out.push_back(
+        StreamStatistics{*s.streamId, true, s.isWork, s.counters, s.queue ? s.queue->Count() : 0});
   }
   return out;
 }
@@ -616,7 +629,12 @@ std::vector<StreamStatistics> AudioMix::StreamStatisticsSnapshot() {
 AudioMix::SlotView AudioMix::Slot(int i) {
   platform::MutexLock lock(m_mutex);
   const AudioMixStreamSlot& s = m_streaminfo_current[static_cast<size_t>(i)];
-  return SlotView{s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate, s.isWork, s.streamExist,
+  return SlotView{s.streamId,
+                  s.channel,
+                  s.sampling_per_bits,
+                  s.sampling_rate,
+                  s.isWork,
+                  s.streamExist,
                   s.queue ? s.queue->Count() : -1};
 }
 

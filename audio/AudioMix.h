@@ -43,9 +43,9 @@ struct AudioMixStreamSlot {
   bool isWork = false;  // takes part in mixing
   int32_t sampling_per_bits = 0;
   int32_t sampling_rate = 0;
-  bool streamExist = false;  // listed in the layout, or arrived by itself
+  bool streamExist = false;             // listed in the layout, or arrived by itself
   std::optional<std::string> streamId;  // none in a free slot
-  TimelineStream clock;  // the stream's place on the media timeline
+  TimelineStream clock;                 // the stream's place on the media timeline
   // End of the last frame queued, on the mixer's sample timeline: a frame
   // that begins within kJoinToleranceMs of it continues the stream there.
   bool joined = false;

@@ -15,7 +15,8 @@ class MemoryPool;
 
 // One pushed PCM frame handed from the recorder to the audio mixer.
 struct AudioMixFrame {
-  PoolBuffer* buffer = nullptr;  // len, timestamp (90 kHz) and tick set; ownership passes with the call
+  PoolBuffer* buffer =
+      nullptr;  // len, timestamp (90 kHz) and tick set; ownership passes with the call
   const char* streamId = nullptr;  // the mixer copies what it keeps
   int32_t channel = 0;
   int32_t sampling_per_bits = 0;

@@ -31,8 +31,9 @@ bool ManageInUseBuffer_ForAudioMix::pushdata(PoolBuffer* buffer, int64_t positio
   platform::MutexLock lock(m_mutex);
   // After the last frame that does not begin later: equal positions keep
   // their arrival order.
-  const auto at = std::upper_bound(m_frames.begin(), m_frames.end(), position,
-                                   [](int64_t p, const Frame& queued) { return p < queued.position; });
+  const auto at =
+      std::upper_bound(m_frames.begin(), m_frames.end(), position,
+                       [](int64_t p, const Frame& queued) { return p < queued.position; });
   m_frames.insert(at, Frame{buffer, position, frames});
   if (static_cast<int>(m_frames.size()) <= kMaxFrames) return true;
   DestroyPoolBuffer(m_frames.back().buffer);

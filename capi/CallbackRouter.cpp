@@ -37,25 +37,32 @@ void EventAt(const PlenovaEvent* event, void* user) {
 
 // One distinct function per slot for each per-recorder callback.
 template <int... N>
-constexpr std::array<PlenovaCanvasCallback, sizeof...(N)> CanvasTable(std::integer_sequence<int, N...>) {
+constexpr std::array<PlenovaCanvasCallback, sizeof...(N)> CanvasTable(
+    std::integer_sequence<int, N...>) {
   return {&CanvasAt<N>...};
 }
 template <int... N>
-constexpr std::array<PlenovaSampleCallback, sizeof...(N)> SampleTable(std::integer_sequence<int, N...>) {
+constexpr std::array<PlenovaSampleCallback, sizeof...(N)> SampleTable(
+    std::integer_sequence<int, N...>) {
   return {&SampleAt<N>...};
 }
 template <int... N>
-constexpr std::array<PlenovaMessageCallback, sizeof...(N)> MessageTable(std::integer_sequence<int, N...>) {
+constexpr std::array<PlenovaMessageCallback, sizeof...(N)> MessageTable(
+    std::integer_sequence<int, N...>) {
   return {&MessageAt<N>...};
 }
-constexpr auto kCanvasEntries = CanvasTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
-constexpr auto kSampleEntries = SampleTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
-constexpr auto kMessageEntries = MessageTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
+constexpr auto kCanvasEntries =
+    CanvasTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
+constexpr auto kSampleEntries =
+    SampleTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
+constexpr auto kMessageEntries =
+    MessageTable(std::make_integer_sequence<int, CallbackRouter::kSlots>());
 
 }  // namespace
 
 CallbackRouter& CallbackRouter::Instance() {
-  static CallbackRouter* router = new CallbackRouter;  // never destroyed: engine threads may outlive exit
+  static CallbackRouter* router =
+      new CallbackRouter;  // never destroyed: engine threads may outlive exit
   return *router;
 }
 
@@ -163,4 +170,3 @@ void CallbackRouter::Event(void* user, const PlenovaEvent& event) {
 }
 
 }  // namespace plenova::capi
-

@@ -41,8 +41,8 @@ int EngineResult(int result) { return result == 0 ? PLENOVA_OK : PLENOVA_ERR_REF
 
 // The records that may grow are copied as bytes between the C and the C++
 // interface: their layouts must be the same, field for field.
-#define PLENOVA_SAME_FIELD(c_type, cpp_type, c_field, cpp_field)                  \
-  static_assert(offsetof(c_type, c_field) == offsetof(cpp_type, cpp_field) &&     \
+#define PLENOVA_SAME_FIELD(c_type, cpp_type, c_field, cpp_field)              \
+  static_assert(offsetof(c_type, c_field) == offsetof(cpp_type, cpp_field) && \
                 sizeof(c_type::c_field) == sizeof(cpp_type::cpp_field))
 #define PLENOVA_SAME(c_type, cpp_type, field) PLENOVA_SAME_FIELD(c_type, cpp_type, field, field)
 
@@ -192,7 +192,8 @@ PLENOVA_C_API int plenova_create(const char* log_dir, plenova_t** out) {
                         reinterpret_cast<void*>(CallbackRouter::MessageEntry(slot)));
     if (engine->SetMp4RecordCallback(CallbackRouter::Mp4StreamId(slot),
                                      CallbackRouter::Mp4StateEntry()) != 0 ||
-        engine->SetEventCallback(CallbackRouter::EventEntry(), CallbackRouter::EventUser(slot)) != 0) {
+        engine->SetEventCallback(CallbackRouter::EventEntry(), CallbackRouter::EventUser(slot)) !=
+            0) {
       DeletePlenova(engine);
       delete handle;
       router.Release(slot);
@@ -316,7 +317,8 @@ PLENOVA_C_API int plenova_set_video_param(plenova_t* recorder, const plenova_vid
   });
 }
 
-PLENOVA_C_API int plenova_set_audio_layout(plenova_t* recorder, const plenova_audio_layout* layout) {
+PLENOVA_C_API int plenova_set_audio_layout(plenova_t* recorder,
+                                           const plenova_audio_layout* layout) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
   return Guarded([&] {
     IUpdateStreamInterface* update = recorder->engine->GetUpdateStreamInterface();
@@ -329,12 +331,16 @@ PLENOVA_C_API int plenova_set_audio_layout(plenova_t* recorder, const plenova_au
       entries.reserve(static_cast<size_t>(layout->stream_count));
       for (int32_t i = 0; i < layout->stream_count; ++i) {
         const plenova_audio_stream_info& s = layout->streams[i];
-        entries.push_back(AudioStreamInfo{s.channel, s.sampling_per_bits, s.sampling_rate, s.stream_id});
+        entries.push_back(
+            AudioStreamInfo{s.channel, s.sampling_per_bits, s.sampling_rate, s.stream_id});
       }
     }
-    AudioStreamInfoUpdate u{entries.empty() ? nullptr : entries.data(), layout->stream_count,
-                            layout->target_frames_per_second, layout->target_channels,
-                            layout->target_sampling_rate, layout->target_sampling_per_bits};
+    AudioStreamInfoUpdate u{entries.empty() ? nullptr : entries.data(),
+                            layout->stream_count,
+                            layout->target_frames_per_second,
+                            layout->target_channels,
+                            layout->target_sampling_rate,
+                            layout->target_sampling_per_bits};
     update->UpdateAudioStreamInfo(&u);
     return entries.empty() ? PLENOVA_ERR_INVALID : PLENOVA_OK;
   });
@@ -374,9 +380,8 @@ PLENOVA_C_API int plenova_push_video(plenova_t* recorder, const char* stream_id,
                                      uint64_t timestamp, uint32_t extra) {
   if (recorder == nullptr) return PLENOVA_ERR_INVALID;
   return Guarded([&] {
-    return EngineResult(recorder->engine->PushVideoFrame(width, height, stream_id, fps,
-                                                         const_cast<void*>(data), size, timestamp,
-                                                         extra));
+    return EngineResult(recorder->engine->PushVideoFrame(
+        width, height, stream_id, fps, const_cast<void*>(data), size, timestamp, extra));
   });
 }
 

@@ -39,7 +39,8 @@ void LatencyStats::Add(uint32_t tick, uint32_t now_ms) {
   if (latency >= kHalfRange) return;
   Bump(buckets_[latency < kBucketCount ? latency : kBucketCount]);
   Bump(count_);
-  if (latency > max_.load(std::memory_order_relaxed)) max_.store(latency, std::memory_order_relaxed);
+  if (latency > max_.load(std::memory_order_relaxed))
+    max_.store(latency, std::memory_order_relaxed);
 
   if (!epoch_set_.load(std::memory_order_acquire)) {
     epoch_ms_.store(now_ms, std::memory_order_relaxed);
@@ -99,7 +100,8 @@ uint32_t LatencyStats::Percentile(double percent) const {
   // Summed from the buckets themselves, so that a sample being added while
   // this runs cannot push the rank past the end.
   uint64_t total = 0;
-  for (const std::atomic<uint32_t>& bucket : buckets_) total += bucket.load(std::memory_order_relaxed);
+  for (const std::atomic<uint32_t>& bucket : buckets_)
+    total += bucket.load(std::memory_order_relaxed);
   if (total == 0) return 0;
   const double clamped = percent < 0.0 ? 0.0 : (percent > 100.0 ? 100.0 : percent);
   // Nearest rank: the ceil(p/100 * n)-th smallest sample, at least the first.
@@ -116,7 +118,8 @@ uint32_t LatencyStats::Percentile(double percent) const {
 std::string LatencyStats::Summary(const char* output, const char* media) const {
   char line[160];
   std::snprintf(line, sizeof line, "%s %s: n=%llu p50=%u p99=%u max=%u ms", output, media,
-                static_cast<unsigned long long>(Count()), Percentile(50.0), Percentile(99.0), Max());
+                static_cast<unsigned long long>(Count()), Percentile(50.0), Percentile(99.0),
+                Max());
   return line;
 }
 

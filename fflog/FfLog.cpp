@@ -45,7 +45,9 @@ int EngineLevel(int av_level) {
   return -1;
 }
 
-bool UrlEnd(char c) { return c == '\0' || c == ' ' || c == '\t' || c == '"' || c == '\'' || c == ','; }
+bool UrlEnd(char c) {
+  return c == '\0' || c == ' ' || c == '\t' || c == '"' || c == '\'' || c == ',';
+}
 
 // Masks the secrets of every RTMP URL in `line`: a password in the user
 // part, and everything after the application (the stream name, which is the
@@ -121,8 +123,8 @@ void Route(void* avcl, int av_level, const char* format, va_list args) {
   const int prefix_before = print_prefix;
   va_list copy;
   va_copy(copy, args);
-  const int needed = av_log_format_line2(avcl, av_level, format, copy, piece, sizeof(piece),
-                                         &print_prefix);
+  const int needed =
+      av_log_format_line2(avcl, av_level, format, copy, piece, sizeof(piece), &print_prefix);
   va_end(copy);
   if (needed < 0) return;
   if (static_cast<size_t>(needed) < sizeof(piece)) {

@@ -33,17 +33,29 @@
 #define PLN_LOG_AT(writer, code, format, ...) \
   QUILLET_LOG_AT(writer, PLN_LOG_MODULE_ID, code, format __VA_OPT__(, ) __VA_ARGS__)
 
-#define PLN_SITE_ERROR(format, ...) PLN_SITE_AT(writeError, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_SITE_WARNING(format, ...) PLN_SITE_AT(writeWarning, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_SITE_MESSAGE(format, ...) PLN_SITE_AT(writeMessage, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_SITE_DEBUG(format, ...) PLN_SITE_AT(writeDebug, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_SITE_ERROR(format, ...) \
+  PLN_SITE_AT(writeError, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_SITE_WARNING(format, ...) \
+  PLN_SITE_AT(writeWarning, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_SITE_MESSAGE(format, ...) \
+  PLN_SITE_AT(writeMessage, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_SITE_DEBUG(format, ...) \
+  PLN_SITE_AT(writeDebug, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
 
-#define PLN_LOG_ERROR(format, ...) PLN_LOG_AT(writeError, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_LOG_WARNING(format, ...) PLN_LOG_AT(writeWarning, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_LOG_MESSAGE(format, ...) PLN_LOG_AT(writeMessage, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_LOG_DEBUG(format, ...) PLN_LOG_AT(writeDebug, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_LOG_ERROR(format, ...) \
+  PLN_LOG_AT(writeError, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_LOG_WARNING(format, ...) \
+  PLN_LOG_AT(writeWarning, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_LOG_MESSAGE(format, ...) \
+  PLN_LOG_AT(writeMessage, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_LOG_DEBUG(format, ...) \
+  PLN_LOG_AT(writeDebug, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
 
-#define PLN_RAW_ERROR(format, ...) ::Log::writeError(PLN_LOG_MODULE_ID, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_RAW_WARNING(format, ...) ::Log::writeWarning(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_RAW_MESSAGE(format, ...) ::Log::writeMessage(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
-#define PLN_RAW_DEBUG(format, ...) ::Log::writeDebug(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_RAW_ERROR(format, ...) \
+  ::Log::writeError(PLN_LOG_MODULE_ID, PLN_LOG_CODE_ERROR, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_RAW_WARNING(format, ...) \
+  ::Log::writeWarning(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_RAW_MESSAGE(format, ...) \
+  ::Log::writeMessage(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)
+#define PLN_RAW_DEBUG(format, ...) \
+  ::Log::writeDebug(PLN_LOG_MODULE_ID, PLN_LOG_CODE_OTHER, format __VA_OPT__(, ) __VA_ARGS__)

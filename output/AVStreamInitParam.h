@@ -7,15 +7,15 @@ namespace plenova {
 // The output description handed to IAVStreaming::IAVStreamInit: where to
 // publish and record, and the encoded formats.
 struct AVStreamInitParam {
-  uint32_t param_tag = 0;      // carried, not read
-  char filePath[256] = {};     // MP4 path or folder
-  char localIp[16] = {};       // local address for the publishers
-  uint32_t Localport = 0;      // local port (the publishers use its low 16 bits)
+  uint32_t param_tag = 0;   // carried, not read
+  char filePath[256] = {};  // MP4 path or folder
+  char localIp[16] = {};    // local address for the publishers
+  uint32_t Localport = 0;   // local port (the publishers use its low 16 bits)
   char url_1[256] = {};
   char url_2[256] = {};
   char StreamName_1[256] = {};
   char StreamName_2[256] = {};
-  uint32_t video_tag = 0;      // carried, not read
+  uint32_t video_tag = 0;  // carried, not read
   struct {
     int32_t sampling_per_bits = 0;
     int32_t sampling_rate = 0;  // Hz

@@ -47,9 +47,7 @@ int SamplingFrequencyIndex(int32_t rate) {
     case 32000: return 5;
     case 16000: return 8;
     case 8000: return 11;
-    default:
-      PLN_LOG_ERROR("'s sampling_rate illegal");
-      return 8;
+    default: PLN_LOG_ERROR("'s sampling_rate illegal"); return 8;
   }
 }
 
@@ -166,9 +164,10 @@ void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* p
     if (m_mp4Writer->RecordingCanvas(&width, &height)) {
       if (width != param->video.video_width || height != param->video.video_height) {
         // An MP4 file keeps one picture size: it ends here.
-        PLN_LOG_ERROR("_Plenova_ the canvas changes from %dx%d to %dx%d: the MP4 recording is "
-                      "finished",
-                      width, height, param->video.video_width, param->video.video_height);
+        PLN_LOG_ERROR(
+            "_Plenova_ the canvas changes from %dx%d to %dx%d: the MP4 recording is "
+            "finished",
+            width, height, param->video.video_width, param->video.video_height);
         m_mp4Writer->Stop();
       } else {
         m_mp4Writer->RestartTimeline();
@@ -276,7 +275,8 @@ void AVStreamingImp::StartPublishersLocked(const char* url) {
   // The client's sample hook sees each video sample once, through the first
   // publisher.
   const bool first = m_RtmpStreaming_1->InitRtmp(pool, &publish1, localIp, localPort, p2, p3, 1);
-  const bool second = m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, nullptr, p3, 1);
+  const bool second =
+      m_RtmpStreaming_2->InitRtmp(pool, &publish2, localIp, localPort, nullptr, p3, 1);
   for (RtmpStreaming* publisher : {m_RtmpStreaming_1.get(), m_RtmpStreaming_2.get()}) {
     if (spsPpsLen > 0) publisher->AVStreamingSetSpsPpsInfo(spsPps, spsPpsLen);
   }
@@ -328,8 +328,10 @@ void AVStreamingImp::SetEventSink(EventSink* sink) {
 void AVStreamingImp::CollectStatistics(PlenovaOutputStatistics* outputs, int count) {
   if (outputs == nullptr) return;
   if (count > PLENOVA_OUTPUT_MP4) m_mp4Writer->CollectStatistics(&outputs[PLENOVA_OUTPUT_MP4]);
-  if (count > PLENOVA_OUTPUT_RTMP_1) m_RtmpStreaming_1->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_1]);
-  if (count > PLENOVA_OUTPUT_RTMP_2) m_RtmpStreaming_2->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_2]);
+  if (count > PLENOVA_OUTPUT_RTMP_1)
+    m_RtmpStreaming_1->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_1]);
+  if (count > PLENOVA_OUTPUT_RTMP_2)
+    m_RtmpStreaming_2->CollectStatistics(&outputs[PLENOVA_OUTPUT_RTMP_2]);
 }
 
 bool AVStreamingImp::WriteData(const AVSample* sample) {
@@ -456,9 +458,8 @@ int AVStreamingImp::StartMp4Record(const char* path) {
     platform::MutexLock lock(m_mutex);
     CopyField(m_param.filePath, path);
     CopyField(m_mp4Path, path);
-    video = {m_publishParam.video_bitrate, m_publishParam.video_width,
-             m_publishParam.video_height,  m_publishParam.fps,
-             kTarvaneCodecH264,            kTarvanePixelI420};
+    video = {m_publishParam.video_bitrate, m_publishParam.video_width, m_publishParam.video_height,
+             m_publishParam.fps,           kTarvaneCodecH264,          kTarvanePixelI420};
     audio = {kTarvaneCodecAac, m_publishParam.audio_bitrate, m_publishParam.sampling_rate,
              m_publishParam.channels, m_publishParam.sampling_per_bits};
     // A start asked for before the engine ran is used up by this one.

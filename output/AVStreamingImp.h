@@ -128,7 +128,7 @@ class AVStreamingImp : public IAVStreaming {
   // Read without the locks: WriteData routes by it, the recorder asks it.
   std::atomic<bool> m_rtmpActive{false};
   std::atomic<bool> m_rtmpRequested{false};
-  std::atomic<bool> m_mp4Pending{false};  // mirrors m_mp4UrlSet
+  std::atomic<bool> m_mp4Pending{false};      // mirrors m_mp4UrlSet
   std::atomic<bool> m_keyFrameWanted{false};  // a new MP4 file starts
 
   // Declared last: destroyed first, finishing its files while the pool and

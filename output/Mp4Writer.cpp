@@ -119,14 +119,13 @@ void Mp4Writer::SetState(Recording* recording, State state) {
 
 void Mp4Writer::ReportEvent(State state, const std::string& path) {
   switch (state) {
-    case kStarted:
-      m_report.Report(PLENOVA_EVENT_FILE_OPENED, path);
-      break;
+    case kStarted: m_report.Report(PLENOVA_EVENT_FILE_OPENED, path); break;
     case kStopped: {
       std::error_code error;
       const auto size = std::filesystem::file_size(path, error);
       // The file is final: closing it is the recording's stop.
-      m_report.Report(PLENOVA_EVENT_FILE_CLOSED, path, 0, 0, error ? 0 : static_cast<uint64_t>(size));
+      m_report.Report(PLENOVA_EVENT_FILE_CLOSED, path, 0, 0,
+                      error ? 0 : static_cast<uint64_t>(size));
       break;
     }
     case kWriteError:
@@ -137,10 +136,10 @@ void Mp4Writer::ReportEvent(State state, const std::string& path) {
       m_report.Report(PLENOVA_EVENT_FAILED, path + ": the file could not be created");
       break;
     case kNothingRecorded:
-      m_report.Report(PLENOVA_EVENT_FAILED, path + ": no video key frame came; nothing was recorded");
+      m_report.Report(PLENOVA_EVENT_FAILED,
+                      path + ": no video key frame came; nothing was recorded");
       break;
-    case kNone:
-      break;
+    case kNone: break;
   }
 }
 
@@ -430,9 +429,7 @@ void Mp4Writer::Process(Item& item) {
   Recording& recording = *item.recording;
   if (recording.finished) return;
   switch (item.kind) {
-    case Item::Kind::kSample:
-      ProcessSample(item);
-      break;
+    case Item::Kind::kSample: ProcessSample(item); break;
     case Item::Kind::kParameterSets:
       // Parameter sets alone: the library keeps them for the first key frame.
       recording.record->SendLiveData(item.sets.data(), static_cast<uint32_t>(item.sets.size()),
@@ -442,9 +439,7 @@ void Mp4Writer::Process(Item& item) {
       recording.timing.Restart();
       recording.held_audio.clear();
       break;
-    case Item::Kind::kFinish:
-      Finish(recording);
-      break;
+    case Item::Kind::kFinish: Finish(recording); break;
   }
 }
 
@@ -470,23 +465,20 @@ void Mp4Writer::ProcessSample(Item& item) {
     return;
   }
   switch (timing.Audio(stamp)) {
-    case OutputTimeline::Verdict::kWrite:
-      Send(recording, item, timing.Ms(stamp));
-      break;
+    case OutputTimeline::Verdict::kWrite: Send(recording, item, timing.Ms(stamp)); break;
     case OutputTimeline::Verdict::kHold:
       if (recording.held_audio.size() >= kMaxHeldAudio) recording.held_audio.pop_front();
       recording.held_audio.push_back(std::move(item));
       break;
-    case OutputTimeline::Verdict::kDrop:
-      break;
+    case OutputTimeline::Verdict::kDrop: break;
   }
 }
 
 void Mp4Writer::Send(Recording& recording, const Item& item, uint64_t ms) {
   const PoolBuffer& block = *item.block;
-  const int result = recording.record->SendLiveData(block.data, static_cast<uint32_t>(block.len),
-                                                    item.video ? kTarvaneTagVideo : kTarvaneTagAudio,
-                                                    ms);
+  const int result =
+      recording.record->SendLiveData(block.data, static_cast<uint32_t>(block.len),
+                                     item.video ? kTarvaneTagVideo : kTarvaneTagAudio, ms);
   if (result == 0) {
     const uint32_t now = platform::TimeGetTime();
     (item.video ? m_videoLatency : m_audioLatency).Add(block.tick, now);
@@ -529,8 +521,9 @@ void Mp4Writer::Reap(bool all) {
     std::lock_guard lock(m_mutex);
     for (auto it = m_recordings.begin(); it != m_recordings.end();) {
       Recording& recording = **it;
-      const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
-                                      [&](const Item& item) { return item.recording == &recording; });
+      const bool queued = std::any_of(m_queue.begin(), m_queue.end(), [&](const Item& item) {
+        return item.recording == &recording;
+      });
       if ((all || !queued) && recording.finished && (all || recording.library_done) &&
           &recording != m_current && !recording.opening) {
         done.push_back(std::move(*it));

@@ -146,9 +146,9 @@ class Mp4Writer {
     std::string path;
     int32_t width = 0, height = 0;
     // Guarded by m_mutex.
-    bool opening = false;       // Start has not finished opening it
+    bool opening = false;  // Start has not finished opening it
     State state = kNone;
-    bool over = false;          // its last state was reported
+    bool over = false;  // its last state was reported
     bool finish_queued = false;
     bool library_done = false;  // the library will not report again
     bool finished = false;      // LiveStop was called

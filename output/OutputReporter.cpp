@@ -51,8 +51,9 @@ void OutputReporter::CountSent(size_t bytes, uint32_t now_ms) {
   const uint32_t elapsed = now_ms - window_start_ms_.load(std::memory_order_relaxed);
   const uint64_t window = window_bytes_.load(std::memory_order_relaxed) + bytes;
   if (elapsed >= kRateWindowMs) {
-    bitrate_.store(static_cast<uint32_t>(std::min<uint64_t>(window * 8 * 1000 / elapsed, UINT32_MAX)),
-                   std::memory_order_relaxed);
+    bitrate_.store(
+        static_cast<uint32_t>(std::min<uint64_t>(window * 8 * 1000 / elapsed, UINT32_MAX)),
+        std::memory_order_relaxed);
     window_start_ms_.store(now_ms, std::memory_order_relaxed);
     window_bytes_.store(0, std::memory_order_relaxed);
   } else {

@@ -40,9 +40,13 @@ class OutputReporter {
 
   // A sample handed to the server or the file at `now_ms`.
   void CountSent(size_t bytes, uint32_t now_ms);
-  void CountDropped(uint64_t samples = 1) { dropped_.fetch_add(samples, std::memory_order_relaxed); }
+  void CountDropped(uint64_t samples = 1) {
+    dropped_.fetch_add(samples, std::memory_order_relaxed);
+  }
   void CountReconnect() { reconnects_.fetch_add(1, std::memory_order_relaxed); }
-  void SetQueueDepth(size_t depth) { queue_depth_.store(static_cast<uint32_t>(depth), std::memory_order_relaxed); }
+  void SetQueueDepth(size_t depth) {
+    queue_depth_.store(static_cast<uint32_t>(depth), std::memory_order_relaxed);
+  }
   void SetLastError(const std::string& text);
 
   // Publishing is asked for and not happening from `now_ms` (outage

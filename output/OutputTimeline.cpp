@@ -14,8 +14,8 @@ void OutputTimeline::Anchor(uint64_t stamp) {
 OutputTimeline::Verdict OutputTimeline::Video(uint64_t stamp, bool key) {
   // After the key frame that placed it, a timeline's pictures come later,
   // and not by more than kMaxJumpMs.
-  const bool fits = anchored_ && stamp > last_video_ &&
-                    stamp - last_video_ <= kMaxJumpMs * kTicksPerMs;
+  const bool fits =
+      anchored_ && stamp > last_video_ && stamp - last_video_ <= kMaxJumpMs * kTicksPerMs;
   if (!fits) {
     // A key frame starts the next timeline; any other picture waits for it.
     if (!key) return Verdict::kDrop;

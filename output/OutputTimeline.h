@@ -46,14 +46,14 @@ class OutputTimeline {
  private:
   void Anchor(uint64_t stamp);
 
-  bool anchored_ = false;     // a key frame placed the current timeline
-  bool has_video_ = false;    // video was written to the file
-  uint64_t zero_ = 0;         // stamp of the key frame that placed the timeline
-  uint64_t base_ms_ = 0;      // its time in the file
-  uint64_t last_video_ = 0;   // stamp of the last video written
+  bool anchored_ = false;    // a key frame placed the current timeline
+  bool has_video_ = false;   // video was written to the file
+  uint64_t zero_ = 0;        // stamp of the key frame that placed the timeline
+  uint64_t base_ms_ = 0;     // its time in the file
+  uint64_t last_video_ = 0;  // stamp of the last video written
   uint64_t last_video_ms_ = 0;
-  bool has_audio_ = false;    // audio written since the timeline was placed
-  uint64_t last_audio_ = 0;   // its stamp
+  bool has_audio_ = false;   // audio written since the timeline was placed
+  uint64_t last_audio_ = 0;  // its stamp
 };
 
 }  // namespace plenova

@@ -38,7 +38,8 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
   if (units_.size() >= kMaxUnits) {
     // The send side is not keeping up (or not sending yet): the newest sample
     // goes, so what is queued stays in order.
-    if (dropped_.fetch_add(1, std::memory_order_relaxed) % kDropLogEvery == 0) PLN_RAW_ERROR("delete audio data");
+    if (dropped_.fetch_add(1, std::memory_order_relaxed) % kDropLogEvery == 0)
+      PLN_RAW_ERROR("delete audio data");
     return true;
   }
   PoolBuffer* buffer = pool_ != nullptr ? pool_->GetEmptyBuffer(len) : nullptr;

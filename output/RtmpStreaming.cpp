@@ -277,9 +277,8 @@ void RtmpStreaming::UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, 
   }
   {
     platform::MutexLock lock(m_mutex);
-    if (fps == m_settings.fps && len == m_settings.sps_pps_len &&
-        channels == m_settings.channels && bits == m_settings.sampling_per_bits &&
-        rate == m_settings.sampling_rate) {
+    if (fps == m_settings.fps && len == m_settings.sps_pps_len && channels == m_settings.channels &&
+        bits == m_settings.sampling_per_bits && rate == m_settings.sampling_rate) {
       PLN_LOG_ERROR("'s  _Plenova_ NoNeed To Updata RTMP Info URL=%s",
                     quillet::MaskUrl(m_settings.url).c_str());
       return;
@@ -547,7 +546,7 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     // A new connection counts its own time from its first key frame.
     m_timeline = OutputTimeline{};
     m_audioGrid.Reset();
-  m_videoGrid.Reset();
+    m_videoGrid.Reset();
     for (Unit& unit : m_heldAudio) ReturnUnit(std::move(unit));
     m_heldAudio.clear();
     m_keyFrameWanted = true;
@@ -624,8 +623,7 @@ bool RtmpStreaming::SendUnit(Unit& unit, bool audio) {
         }
         m_heldAudio.push_back(std::move(unit));
         break;
-      case OutputTimeline::Verdict::kDrop:
-        break;
+      case OutputTimeline::Verdict::kDrop: break;
     }
     return true;
   }

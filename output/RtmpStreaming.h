@@ -94,8 +94,8 @@ class RtmpStreaming {
   // A change of the parameter sets or rates: stored and announced again on
   // the running connection, which is kept. Nothing when fps, length,
   // channels, bits and rate are all unchanged. Sync thread.
-  void UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, int32_t channels,
-                  int32_t bits, int32_t rate);
+  void UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, int32_t channels, int32_t bits,
+                  int32_t rate);
 
   // Starts the send thread (harmless when it runs).
   void startRtmp();
@@ -228,7 +228,7 @@ class RtmpStreaming {
   bool m_mediaChanged = false;  // the settings' media were not announced yet
   char m_localIp[16] = {};
   uint16_t m_localPort = 0;
-  void* m_p3 = nullptr;  // PlenovaMessageCallback
+  void* m_p3 = nullptr;          // PlenovaMessageCallback
   MemoryPool* m_pool = nullptr;  // borrowed
   platform::DynamicLibrary m_library;
   WendrelApi m_api;
@@ -243,7 +243,7 @@ class RtmpStreaming {
   std::atomic<void*> m_p2{nullptr};  // PlenovaSampleCallback
   std::atomic<bool> m_urlValid{false};
   std::atomic<bool> m_running{false};
-  std::atomic<bool> m_restart{false};  // RestartTimeline asked, the send thread takes it
+  std::atomic<bool> m_restart{false};         // RestartTimeline asked, the send thread takes it
   std::atomic<bool> m_keyFrameWanted{false};  // set by the send thread on connecting
   // The connection sent its first key frame: media flow. Until then the
   // queues keep their newest samples. Set by the send thread.
@@ -263,10 +263,10 @@ class RtmpStreaming {
   State m_state = State::kStopped;
 
   // Send thread state.
-  uint32_t m_attempt = 0;      // failed tries since the last connection
-  uint32_t m_retryAt = 0;      // clock ms of the next try
+  uint32_t m_attempt = 0;         // failed tries since the last connection
+  uint32_t m_retryAt = 0;         // clock ms of the next try
   bool m_firstConnection = true;  // the next connection is the first of this run
-  bool m_announced = false;    // the media were announced on this connection
+  bool m_announced = false;       // the media were announced on this connection
   OutputTimeline m_timeline;
   FrameGrid m_audioGrid{FrameGrid::kAacFrame};       // samples
   FrameGrid m_videoGrid{FrameGrid::kVideoFrame90k};  // 90 kHz ticks

@@ -4,9 +4,7 @@
 
 #include "pavanel/VideoEncodeX264.h"
 
-VideoEncodeGeneric* VideoEncodeGeneric::Create() {
-  return new (std::nothrow) VideoEncodeX264();
-}
+VideoEncodeGeneric* VideoEncodeGeneric::Create() { return new (std::nothrow) VideoEncodeX264(); }
 
 const char* VideoEncodeGeneric::SpeedName(int step) {
   static constexpr const char* kNames[kSpeedSteps] = {"veryfast", "superfast", "ultrafast"};

@@ -9,12 +9,12 @@
 
 // Open settings.
 struct VideoEncoderParam {
-  int32_t fps;          // frames per second
-  int32_t input_format; // 1: I420
+  int32_t fps;           // frames per second
+  int32_t input_format;  // 1: I420
   int32_t width;
   int32_t height;
-  int32_t bitrate;      // bit/s (not kbit/s), like the audio bitrate; at least 1000
-  int32_t flags;        // 0: defaults for live meetings
+  int32_t bitrate;  // bit/s (not kbit/s), like the audio bitrate; at least 1000
+  int32_t flags;    // 0: defaults for live meetings
 };
 static_assert(sizeof(VideoEncoderParam) == 24);
 

@@ -58,7 +58,8 @@ class VideoEncodeX264 final : public VideoEncodeGeneric {
 
   // Fills `param` for a live meeting at the given settings; false with the
   // reason in `error` when libx264 refuses them.
-  static bool BuildParam(const VideoEncoderParam& settings, x264_param_t* param, std::string* error);
+  static bool BuildParam(const VideoEncoderParam& settings, x264_param_t* param,
+                         std::string* error);
   // Encode with m_lock held; `length` is checked when it is not kUnchecked.
   static constexpr size_t kUnchecked = static_cast<size_t>(-1);
   int EncodeLocked(const uint8_t* picture, size_t length, VideoEncoderOutput* output);

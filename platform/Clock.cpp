@@ -16,9 +16,7 @@ class SteadyClock final : public Clock {
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count());
   }
-  void SleepMs(uint32_t ms) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
+  void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
   bool WaitForEvent(Event& event, uint32_t ms) override {
     if (ms != kWaitForever) return event.WaitFor(ms);
     event.Wait();

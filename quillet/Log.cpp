@@ -134,13 +134,13 @@ bool Log::open2(bool enable, const char* options, bool /*console*/, const char* 
   return true;
 }
 
-#define QUILLET_WRITER(name, lvl)                                       \
-  void Log::name(int64_t, uint32_t, const char* format, ...) {          \
-    if (format == nullptr) return;                                      \
-    va_list args;                                                       \
-    va_start(args, format);                                             \
-    Emit(lvl, format, args);                                            \
-    va_end(args);                                                       \
+#define QUILLET_WRITER(name, lvl)                              \
+  void Log::name(int64_t, uint32_t, const char* format, ...) { \
+    if (format == nullptr) return;                             \
+    va_list args;                                              \
+    va_start(args, format);                                    \
+    Emit(lvl, format, args);                                   \
+    va_end(args);                                              \
   }
 
 QUILLET_WRITER(writeError, kError)

@@ -44,7 +44,8 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
 bool ParseLogConfig(const std::string& text, LogConfig* config, std::string* problem) {
   tinyxml2::XMLDocument document;
   if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
-    *problem = std::string("not XML: ") + (document.ErrorStr() != nullptr ? document.ErrorStr() : "");
+    *problem =
+        std::string("not XML: ") + (document.ErrorStr() != nullptr ? document.ErrorStr() : "");
     return false;
   }
   const tinyxml2::XMLElement* root = document.RootElement();
@@ -56,10 +57,14 @@ bool ParseLogConfig(const std::string& text, LogConfig* config, std::string* pro
   int found = Setting(root, "Level", &value, problem);
   if (found < 0) return false;
   if (found > 0) {
-    if (value == "debug") config->level = 0;
-    else if (value == "message" || value == "info") config->level = 1;
-    else if (value == "warning") config->level = 2;
-    else if (value == "error") config->level = 3;
+    if (value == "debug")
+      config->level = 0;
+    else if (value == "message" || value == "info")
+      config->level = 1;
+    else if (value == "warning")
+      config->level = 2;
+    else if (value == "error")
+      config->level = 3;
     else {
       *problem = "unknown level '" + value + "'";
       return false;
@@ -83,8 +88,10 @@ bool ParseLogConfig(const std::string& text, LogConfig* config, std::string* pro
   found = Setting(root, "FFmpegLog", &value, problem);
   if (found < 0) return false;
   if (found > 0) {
-    if (value == "engine") config->ffmpeg_to_log = true;
-    else if (value == "host") config->ffmpeg_to_log = false;
+    if (value == "engine")
+      config->ffmpeg_to_log = true;
+    else if (value == "host")
+      config->ffmpeg_to_log = false;
     else {
       *problem = "FFmpegLog must be 'engine' or 'host', not '" + value + "'";
       return false;

@@ -10,7 +10,7 @@ struct LogConfig {
   int level = 1;                       // 0 debug, 1 message, 2 warning, 3 error
   uint64_t max_file_size = 10u << 20;  // bytes per file before rotation
   int max_files = 5;                   // rotated files kept besides the current one
-  bool ffmpeg_to_log = true;           // FFmpeg's messages go into this log (else: left to the host)
+  bool ffmpeg_to_log = true;  // FFmpeg's messages go into this log (else: left to the host)
 };
 
 // Parses the text of a Log.xml with an XML parser (comments, character

@@ -47,8 +47,10 @@ inline std::string LogSite::ShortFunctionName(const std::string& pretty) {
   size_t name_end = pretty.size();
   for (size_t i = 0; i < pretty.size(); ++i) {
     const char c = pretty[i];
-    if (c == '<') ++depth;
-    else if (c == '>') --depth;
+    if (c == '<')
+      ++depth;
+    else if (c == '>')
+      --depth;
     else if (c == '(' && depth == 0) {
       if (pretty.compare(i, 21, "(anonymous namespace)") == 0) {
         i += 20;
@@ -68,9 +70,12 @@ inline std::string LogSite::ShortFunctionName(const std::string& pretty) {
   size_t name_begin = 0;
   for (size_t i = 0; i < qualified.size(); ++i) {
     const char c = qualified[i];
-    if (c == '<') ++depth;
-    else if (c == '>') --depth;
-    else if (c == ' ' && depth == 0) name_begin = i + 1;
+    if (c == '<')
+      ++depth;
+    else if (c == '>')
+      --depth;
+    else if (c == ' ' && depth == 0)
+      name_begin = i + 1;
   }
   qualified = qualified.substr(name_begin);
   // Split on "::" outside brackets and keep the last two components.
@@ -79,8 +84,10 @@ inline std::string LogSite::ShortFunctionName(const std::string& pretty) {
   size_t start = 0;
   for (size_t i = 0; i + 1 < qualified.size(); ++i) {
     const char c = qualified[i];
-    if (c == '<') ++depth;
-    else if (c == '>') --depth;
+    if (c == '<')
+      ++depth;
+    else if (c == '>')
+      --depth;
     else if (c == ':' && qualified[i + 1] == ':' && depth == 0) {
       parts.push_back(qualified.substr(start, i - start));
       start = i + 2;
@@ -100,11 +107,11 @@ inline std::string LogSite::ShortFunctionName(const std::string& pretty) {
 // Writes `format` through Log::`writer` with `module_id` and `code`; the
 // first three conversions of `format` receive the call site's module, line
 // and function.
-#define QUILLET_SITE_AT(writer, module_id, code, format, ...)                              \
-  do {                                                                                     \
-    static const ::quillet::LogSite quillet_site_(__FILE_NAME__, __PRETTY_FUNCTION__);     \
-    ::Log::writer(module_id, code, format, quillet_site_.module(), __LINE__,               \
-                  quillet_site_.function() __VA_OPT__(, ) __VA_ARGS__);                    \
+#define QUILLET_SITE_AT(writer, module_id, code, format, ...)                          \
+  do {                                                                                 \
+    static const ::quillet::LogSite quillet_site_(__FILE_NAME__, __PRETTY_FUNCTION__); \
+    ::Log::writer(module_id, code, format, quillet_site_.module(), __LINE__,           \
+                  quillet_site_.function() __VA_OPT__(, ) __VA_ARGS__);                \
   } while (0)
 
 // As QUILLET_SITE_AT, with QUILLET_SITE_PREFIX in front of `format`.

@@ -19,7 +19,8 @@ inline constexpr std::string_view kMaskedText = "****";
 // host keeps its host; text that is not a URL is masked whole.
 inline std::string MaskUrl(std::string_view url) {
   const size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return url.empty() ? std::string() : std::string(kMaskedText);
+  if (scheme == std::string_view::npos)
+    return url.empty() ? std::string() : std::string(kMaskedText);
   const size_t authority_begin = scheme + 3;
   size_t authority_end = url.find_first_of("/?", authority_begin);
   if (authority_end == std::string_view::npos) authority_end = url.size();

@@ -13,7 +13,8 @@ namespace plenova {
 PlenovaComponents MakeEngineComponents() {
   PlenovaComponents c;
   c.audio.reset(new (std::nothrow) AudioMixImp());
-  c.streaming.reset(new (std::nothrow) AVStreamingImp(Mp4RecorderApi{&CreateRecord, &DestroyRecord}));
+  c.streaming.reset(new (std::nothrow)
+                        AVStreamingImp(Mp4RecorderApi{&CreateRecord, &DestroyRecord}));
   c.synCtl.reset(new (std::nothrow) AVSynCtl());
   c.video.reset(new (std::nothrow) VideoMixImp());
   return c;

@@ -11,7 +11,9 @@ const char* TrueFalse(bool value) { return value ? "true" : "false"; }
 
 // What a URL or a stream name looks like in the log.
 std::string Masked(const char* url) { return url != nullptr ? quillet::MaskUrl(url) : "(null)"; }
-std::string MaskedName(const char* name) { return name != nullptr ? quillet::MaskStreamName(name) : "(null)"; }
+std::string MaskedName(const char* name) {
+  return name != nullptr ? quillet::MaskStreamName(name) : "(null)";
+}
 
 }  // namespace
 
@@ -39,8 +41,10 @@ void LogAudioLayout(const AudioStreamInfoUpdate& u) {
   PLN_LOG_ERROR("MeetingMessageParam_For_UpdateAudioStreamInfo");
   PLN_RAW_ERROR("_Plenova_ audio->audioStreamCount=%d", u.audioStreamCount);
   PLN_RAW_ERROR("_Plenova_ audio->target_audio_channels=%d", u.target_audio_channels);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_frames_per_seconds=%d", u.target_audio_frames_per_seconds);
-  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_per_bits=%d", u.target_audio_sampling_per_bits);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_frames_per_seconds=%d",
+                u.target_audio_frames_per_seconds);
+  PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_per_bits=%d",
+                u.target_audio_sampling_per_bits);
   PLN_RAW_ERROR("_Plenova_ audio->target_audio_sampling_rate=%d", u.target_audio_sampling_rate);
   for (int i = 0; i < u.audioStreamCount; ++i) {
     const AudioStreamInfo& e = u.astreamInfo[i];
@@ -52,7 +56,8 @@ void LogAudioLayout(const AudioStreamInfoUpdate& u) {
 
 void LogStreamInitParam(const AVStreamInitParam& p) {
   PLN_LOG_WARNING("MeetingMessageParam_For_IAVStreamInit");
-  PLN_RAW_WARNING("IAVStreamInit EnableRtmp=%s  EnableMp4=%s", TrueFalse(p.EnableRtmp), TrueFalse(p.EnableMp4));
+  PLN_RAW_WARNING("IAVStreamInit EnableRtmp=%s  EnableMp4=%s", TrueFalse(p.EnableRtmp),
+                  TrueFalse(p.EnableMp4));
   PLN_RAW_WARNING("IAVStreamInit audio->sampling_rate=%d", p.audio.sampling_rate);
   PLN_RAW_WARNING("IAVStreamInit audio->sampling_per_bits=%d", p.audio.sampling_per_bits);
   PLN_RAW_WARNING("IAVStreamInit audio->channels=%d", p.audio.channels);

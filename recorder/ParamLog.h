@@ -28,8 +28,10 @@ void LogVideoEntries(const char* title, const Entry* entries, int32_t count) {
     PLN_RAW_ERROR("video->vstreaminfo[%d].source_h=%d", i, e.source_h);
     PLN_RAW_ERROR("video->vstreaminfo[%d].target_w=%d", i, e.target_w);
     PLN_RAW_ERROR("video->vstreaminfo[%d].target_h=%d", i, e.target_h);
-    PLN_RAW_ERROR("video->vstreaminfo[%d].x_position_in_target_frame=%d", i, e.x_position_in_target_frame);
-    PLN_RAW_ERROR("video->vstreaminfo[%d].y_position_in_target_frame=%d", i, e.y_position_in_target_frame);
+    PLN_RAW_ERROR("video->vstreaminfo[%d].x_position_in_target_frame=%d", i,
+                  e.x_position_in_target_frame);
+    PLN_RAW_ERROR("video->vstreaminfo[%d].y_position_in_target_frame=%d", i,
+                  e.y_position_in_target_frame);
     PLN_RAW_ERROR("video->vstreaminfo[%d].videoType=%d", i, e.videoType);
   }
 }

@@ -46,9 +46,7 @@ bool CanvasFits(int32_t w, int32_t h) {
          w % 2 == 0 && h % 2 == 0;
 }
 
-std::string DefaultUrl(const char* local_ip) {
-  return std::string("rtmp://") + local_ip + "/live";
-}
+std::string DefaultUrl(const char* local_ip) { return std::string("rtmp://") + local_ip + "/live"; }
 
 // Target sizes are even: I420 has one chroma sample per 2x2 pixels. Odd
 // sizes go toward zero (a negative one is refused later).
@@ -258,7 +256,8 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
   const bool names_fit = a != nullptr &&
                          (a->StreamName_1 == nullptr || FitsLength(a->StreamName_1, 255)) &&
                          (a->StreamName_2 == nullptr || FitsLength(a->StreamName_2, 255));
-  const bool ip_fits = a != nullptr && std::memchr(a->local_Ip, '\0', sizeof(a->local_Ip)) != nullptr;
+  const bool ip_fits =
+      a != nullptr && std::memchr(a->local_Ip, '\0', sizeof(a->local_Ip)) != nullptr;
   if (a == nullptr || a->audio_bitrate < 1 || (a->Enable_rtmp && a->local_port == 0) ||
       a->waitMaxTime < 0 || a->waitMaxTime > kMaxWaitMaxTime || !names_fit || !ip_fits) {
     PLN_LOG_ERROR("'s value is illegall");
@@ -289,7 +288,7 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
 
   auto url_or_default = [&](const char* url) {
     return (url != nullptr && url[0] != '\0' && FitsLength(url, 255)) ? std::string(url)
-                                                                        : DefaultUrl(a->local_Ip);
+                                                                      : DefaultUrl(a->local_Ip);
   };
   const std::string url_1 = url_or_default(a->url_1);
   const std::string url_2 = url_or_default(a->url_2);
@@ -297,7 +296,8 @@ void PlenovaImp::SetAuidoParam(AudioParam* a) {
   CopyField(m_stream_param.url_2, url_2);
 
   const bool check = m_started;
-  PLN_RAW_ERROR("_Plenova_ SetAuidoParam 是否要进行推流URL变更检查 :=%s", check ? "检查" : "不检查");
+  PLN_RAW_ERROR("_Plenova_ SetAuidoParam 是否要进行推流URL变更检查 :=%s",
+                check ? "检查" : "不检查");
   if (check) {
     // An engine started before any audio parameters were accepted has no
     // URLs to compare: that counts as a change.
@@ -326,10 +326,11 @@ void PlenovaImp::SetVideoParam(VideoParam* v) {
       !CanvasFits(v->target_w, v->target_h)) {
     PLN_LOG_ERROR("'s value is illegall");
     if (v != nullptr) {
-      PLN_RAW_ERROR("_Plenova_ SetVideoParam refused: canvas %dx%d (even sides of %d to %d) at "
-                    "%d bit/s (at least %d)",
-                    v->target_w, v->target_h, kMinCanvasSide, kMaxPictureSide, v->target_bitrate,
-                    kMinVideoBitrate);
+      PLN_RAW_ERROR(
+          "_Plenova_ SetVideoParam refused: canvas %dx%d (even sides of %d to %d) at "
+          "%d bit/s (at least %d)",
+          v->target_w, v->target_h, kMinCanvasSide, kMaxPictureSide, v->target_bitrate,
+          kMinVideoBitrate);
     }
     m_video_param_ok = false;
     return;
@@ -340,9 +341,10 @@ void PlenovaImp::SetVideoParam(VideoParam* v) {
                                                    v->target_h != m_accepted_video.target_h);
   if (canvas_changes && m_streaming && m_streaming->Mp4RecordRequested()) {
     PLN_LOG_ERROR("'s value is illegall");
-    PLN_RAW_ERROR("_Plenova_ SetVideoParam refused: the canvas stays %dx%d while MP4 recording "
-                  "is on (%dx%d asked for); stop the recording first",
-                  m_accepted_video.target_w, m_accepted_video.target_h, v->target_w, v->target_h);
+    PLN_RAW_ERROR(
+        "_Plenova_ SetVideoParam refused: the canvas stays %dx%d while MP4 recording "
+        "is on (%dx%d asked for); stop the recording first",
+        m_accepted_video.target_w, m_accepted_video.target_h, v->target_w, v->target_h);
     return;
   }
   m_synctl_param.video_bitrate = v->target_bitrate;
@@ -419,7 +421,6 @@ void PlenovaImp::UpdateAudioStreamInfo(AudioStreamInfoUpdate* u) {
     }
   }
 
-
   LogAudioLayout(*u);
 
   // A first update always initialises, also when it repeats the layout the
@@ -487,9 +488,14 @@ void PlenovaImp::StoreVideoLayout(const VideoStreamInfoUpdate& u) {
   m_video_stream_count = u.InUseStreamCount;
   for (int i = 0; i < u.InUseStreamCount; ++i) {
     const VideoStreamInfo& in = u.vstreaminfo[i];
-    m_video_streams[i] = {in.fps,      in.source_h, in.source_w,
-                          in.streamId, in.target_h, in.target_w,
-                          in.x_position_in_target_frame, in.y_position_in_target_frame,
+    m_video_streams[i] = {in.fps,
+                          in.source_h,
+                          in.source_w,
+                          in.streamId,
+                          in.target_h,
+                          in.target_w,
+                          in.x_position_in_target_frame,
+                          in.y_position_in_target_frame,
                           in.videoType};
   }
 }
@@ -524,7 +530,8 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
   }
 
   EvenTargets(u->vstreaminfo, u->InUseStreamCount);
-  LogVideoEntries("MeetingMessageParam_For_UpdateVideoStreamInfo", u->vstreaminfo, u->InUseStreamCount);
+  LogVideoEntries("MeetingMessageParam_For_UpdateVideoStreamInfo", u->vstreaminfo,
+                  u->InUseStreamCount);
 
   if (!m_first_video_update && !VideoLayoutChanged(*u)) {
     PLN_LOG_ERROR("Is No need Updata");
@@ -540,7 +547,8 @@ void PlenovaImp::UpdateVideoStreamInfo(VideoStreamInfoUpdate* u) {
     // Declared rates are hints: the canvas is composed 25 times a second and
     // every output is described so.
     int32_t declared = 0;
-    for (int i = 0; i < u->InUseStreamCount; ++i) declared = std::max(declared, u->vstreaminfo[i].fps);
+    for (int i = 0; i < u->InUseStreamCount; ++i)
+      declared = std::max(declared, u->vstreaminfo[i].fps);
     if (declared == 0) PLN_RAW_ERROR("Func: %s, fps is 0", "PlenovaImp::UpdateVideoStreamInfo");
     // The one reading of the canvas settings for this engine run.
     platform::MutexLock params(m_param_lock);
@@ -606,7 +614,8 @@ void PlenovaImp::UpdatePictureStreamInfo(PictureStreamInfoUpdate* u) {
     }
   }
   EvenTargets(u->vstreaminfo, u->InUseStreamCount);
-  LogVideoEntries("MeetingMessageParam_For_UpdatePictureStreamInfo", u->vstreaminfo, u->InUseStreamCount);
+  LogVideoEntries("MeetingMessageParam_For_UpdatePictureStreamInfo", u->vstreaminfo,
+                  u->InUseStreamCount);
   if (m_video_stream_count == 0) {
     // No canvas exists before the first video layout: keep a copy and paint
     // the pictures once the video mixer is set up.
@@ -659,9 +668,8 @@ void PlenovaImp::StartEngineLocked() {
 // ---------------------------------------------------------------------------
 // Frame intake
 
-int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling_rate,
-                               void* buffer, int buflen, uint64_t stamptime,
-                               const char* streamId) {
+int PlenovaImp::PushAudioFrame(int channels, int sampling_per_bits, int sampling_rate, void* buffer,
+                               int buflen, uint64_t stamptime, const char* streamId) {
   const int result = QueueAudioFrame(channels, sampling_per_bits, sampling_rate, buffer, buflen,
                                      stamptime, streamId);
   if (result != 0) CountRefused(streamId);
@@ -678,7 +686,8 @@ int PlenovaImp::QueueAudioFrame(int channels, int sampling_per_bits, int samplin
     PLN_RAW_ERROR("_Plenova_ PushAudioFrame sampling_rate=%d", sampling_rate);
     PLN_RAW_ERROR("_Plenova_ PushAudioFrame sampling_per_bits=%d", sampling_per_bits);
     PLN_RAW_ERROR("_Plenova_ PushAudioFrame Buffer_len=%d", buflen);
-    if (streamId == nullptr) PLN_RAW_ERROR("_Plenova_ PushAudioFrame streamId is NULL,return Error");
+    if (streamId == nullptr)
+      PLN_RAW_ERROR("_Plenova_ PushAudioFrame streamId is NULL,return Error");
     PLN_RAW_ERROR("_Plenova_ PushAudioFrame buf_Location=%p", buffer);
     return -1;
   }
@@ -734,7 +743,8 @@ int PlenovaImp::QueueVideoFrame(int source_w, int source_h, const char* streamId
     PLN_RAW_ERROR("_Plenova_ PushVideoFrame source_h=%d", source_h);
     PLN_RAW_ERROR("_Plenova_ PushVideoFrame source_w=%d", source_w);
     PLN_RAW_ERROR("_Plenova_ PushVideoFrame buflen=%d", buflen);
-    if (streamId == nullptr) PLN_RAW_ERROR("_Plenova_ PushVideoFrame streamId is NULL,return Error");
+    if (streamId == nullptr)
+      PLN_RAW_ERROR("_Plenova_ PushVideoFrame streamId is NULL,return Error");
     if (buffer == nullptr) PLN_RAW_ERROR("_Plenova_ PushVideoFrame buffer is Invalid,return Error");
     return -1;
   }
@@ -807,7 +817,8 @@ int PlenovaImp::StartMp4Record(const char* path) {
     CopyField(m_stream_param.filePath, path);
   }
   if (!m_stream_init_done) {
-    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
     if (m_streaming->SetMp4Url(path) != 0) return -1;
     PLN_LOG_ERROR("MeetingMessage end");
     return 0;
@@ -855,7 +866,8 @@ int PlenovaImp::StartRecord(const char* url) {
     CopyField(m_stream_param.url_1, url);
   }
   if (!m_stream_init_done) {
-    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
+    PLN_SITE_ERROR(
+        "File:%s,Line=%05d  Function: %s  AVStreamingImp::IAVStreamInit_  hasn't called");
     if (m_streaming->SetRecordUrl(url) != 0) return -1;
     PLN_LOG_ERROR("MeetingMessage end");
     return 0;

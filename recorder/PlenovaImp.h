@@ -95,7 +95,6 @@ class PlenovaImp : public IUpdateStreamInterface, public IPlenova, private Event
   void Report(const PlenovaEvent& event) override;
 
  public:
-
   // State a test or a diagnostic may read.
   bool started() const { return m_started; }
   bool layout_given() const { return m_layout_given; }

@@ -23,8 +23,8 @@ constexpr uint64_t kVideoPutLogEvery = 25;
 // Every kStatisticsEvery-th fetch logs where a queue stands: the fetch's
 // timestamp against the head's, then the element count and the KB held.
 template <typename Nodes>
-void LogStatistics(uint64_t calls, const Nodes& nodes, uint64_t timestamp,
-                   const char* stampFormat, const char* totalFormat) {
+void LogStatistics(uint64_t calls, const Nodes& nodes, uint64_t timestamp, const char* stampFormat,
+                   const char* totalFormat) {
   if (calls % kStatisticsEvery != 0 || nodes.empty()) return;
   uint64_t bytes = 0;
   for (const auto& node : nodes) bytes += static_cast<uint64_t>(node->buffer->capacity);
@@ -145,9 +145,8 @@ AVSynBuffer::ManageInUseBuffer_V::~ManageInUseBuffer_V() {
   DestroyAll(m_nodes);
 }
 
-void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps,
-                                               uint8_t isKeyFrame, int32_t spsPpsLen,
-                                               const uint8_t* spsPps) {
+void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame,
+                                               int32_t spsPpsLen, const uint8_t* spsPps) {
   if (buffer == nullptr || fps < 1 || spsPpsLen < 1 ||
       spsPpsLen > VideoSampleNode::kSpsPpsCapacity || spsPps == nullptr) {
     PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_V::putdata", "'s param invalid");

@@ -19,10 +19,10 @@
 namespace plenova {
 
 // States of a queued sample and of the audio queue's current record.
-constexpr uint32_t kSampleQueued = 3;     // queued; for the current record: reset
-constexpr uint32_t kSampleReleased = 2;   // released by this fetch
-constexpr uint32_t kSampleNoneNow = 1;    // audio: the queue was empty when asked
-constexpr uint32_t kSampleRateChange = 0; // video: other frame rate, the walk stopped here
+constexpr uint32_t kSampleQueued = 3;      // queued; for the current record: reset
+constexpr uint32_t kSampleReleased = 2;    // released by this fetch
+constexpr uint32_t kSampleNoneNow = 1;     // audio: the queue was empty when asked
+constexpr uint32_t kSampleRateChange = 0;  // video: other frame rate, the walk stopped here
 
 // Status of a fetch (SynGetResult::status).
 constexpr uint32_t kSynNoAudio = 1;        // no audio sample now
@@ -34,7 +34,7 @@ struct AudioSampleNode {
   uint32_t state = kSampleQueued;
   PoolBuffer* buffer = nullptr;  // owned by the queue while queued
   int32_t channels = 0;
-  int32_t fps = 0;               // mixer frames per second
+  int32_t fps = 0;  // mixer frames per second
   int32_t sampling_per_bits = 0;
   int32_t sampling_rate = 0;
   AudioSampleNode* next = nullptr;  // towards newer; always null in the current record
@@ -62,8 +62,8 @@ struct SynGetResult {
   // Video nodes released by this fetch: `video` and the count - 1 behind it.
   // Walk by this count; the `next` of the last one may be written by a put.
   int32_t videoCount = 0;
-  uint64_t headTimestamp = 0;        // peek only: oldest queued audio timestamp
-  uint8_t hasTimestamp = 0;          // peek only: headTimestamp is valid
+  uint64_t headTimestamp = 0;  // peek only: oldest queued audio timestamp
+  uint8_t hasTimestamp = 0;    // peek only: headTimestamp is valid
   uint32_t status = kSynNoAudio;
 };
 

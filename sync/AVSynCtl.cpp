@@ -58,8 +58,8 @@ void AVSynCtl::InitIAVSynCtl(const AVSynCtlParam* param, MemoryPool* pool) {
     return;
   }
   m_pool = pool;
-  m_waitLimit = static_cast<int32_t>(kTicksPerSecond / static_cast<uint64_t>(audioFps)) *
-                param->waitMaxTime;
+  m_waitLimit =
+      static_cast<int32_t>(kTicksPerSecond / static_cast<uint64_t>(audioFps)) * param->waitMaxTime;
   m_synBuffer = param->synBuffer;
   m_streaming = param->streaming;
   m_channels = param->channels;
@@ -129,8 +129,7 @@ uint32_t AVSynCtl::NextWait(bool wasStalled) const {
   if (m_starvationElapsed == 0) return kWaitForWork;  // the timer does not run
   // OnNoAudio finds the stall on the first cycle at least this many ms
   // after the timer started.
-  const uint64_t limitMs =
-      (static_cast<uint64_t>(m_waitLimit) + kTicksPerMs - 1) / kTicksPerMs;
+  const uint64_t limitMs = (static_cast<uint64_t>(m_waitLimit) + kTicksPerMs - 1) / kTicksPerMs;
   const uint64_t waited = static_cast<uint32_t>(m_lastLoopTime - m_starvationStart);
   return limitMs > waited ? static_cast<uint32_t>(limitMs - waited) : 0;
 }
@@ -210,8 +209,9 @@ int32_t AVSynCtl::WriteVideo(VideoSampleNode* first, int32_t count) {
     m_writeRecord.buffer = node->buffer;
     m_lastVideoOut = node->buffer->timestamp;
     m_videoWritten = true;
-    m_avOffsetMs.store(static_cast<int32_t>(static_cast<int64_t>(m_lastVideoOut - m_lastAudioOut) / 90),
-                       std::memory_order_relaxed);
+    m_avOffsetMs.store(
+        static_cast<int32_t>(static_cast<int64_t>(m_lastVideoOut - m_lastAudioOut) / 90),
+        std::memory_order_relaxed);
     m_streaming->WriteData(&m_writeRecord);
     m_writeRecord.buffer = nullptr;
     ++written;

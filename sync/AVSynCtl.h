@@ -85,24 +85,24 @@ class AVSynCtl : public IAVSynCtl {
   std::atomic<bool> m_running{false};
 
   // Settings from InitIAVSynCtl; written only while the thread is stopped.
-  MemoryPool* m_pool = nullptr;            // borrowed; outlives the thread
-  AVSynBuffer* m_synBuffer = nullptr;      // borrowed; outlives the thread
-  IAVStreaming* m_streaming = nullptr;     // borrowed; outlives the thread
+  MemoryPool* m_pool = nullptr;         // borrowed; outlives the thread
+  AVSynBuffer* m_synBuffer = nullptr;   // borrowed; outlives the thread
+  IAVStreaming* m_streaming = nullptr;  // borrowed; outlives the thread
   int32_t m_channels = 0;
   int32_t m_samplingPerBits = 0;
   int32_t m_samplingRate = 0;
-  int32_t m_waitLimit = 0;       // 90 kHz units audio may be missing
+  int32_t m_waitLimit = 0;  // 90 kHz units audio may be missing
 
   // Sync thread state (or the caller of Step while the thread is stopped).
-  int32_t m_fps = 0;             // video frame rate written now
+  int32_t m_fps = 0;  // video frame rate written now
   // Parameter sets last handed to the dispatcher; as large as a queued
   // frame's so that any set a frame carries fits.
   std::array<uint8_t, VideoSampleNode::kSpsPpsCapacity> m_spsPps{};
   int32_t m_spsPpsLen = 0;
-  AVSample m_writeRecord;        // reused for every write
-  bool m_begun = false;          // audio has been seen: the output runs
+  AVSample m_writeRecord;  // reused for every write
+  bool m_begun = false;    // audio has been seen: the output runs
   uint32_t m_lastLoopTime = 0;
-  uint64_t m_lastAudioOut = 0;   // stamp of the last audio sample written
+  uint64_t m_lastAudioOut = 0;  // stamp of the last audio sample written
   // The A/V offset for the host's statistics, written by the sync thread.
   std::atomic<int32_t> m_avOffsetMs{0};
   bool m_videoWritten = false;

@@ -16,13 +16,13 @@ struct AVSynCtlParam {
   int32_t sampling_per_bits = 0;
   int32_t sampling_rate = 0;
   int32_t video_bitrate = 0;
-  int32_t fps = 0;                   // output frame rate
+  int32_t fps = 0;  // output frame rate
   int32_t height = 0;
   int32_t video_frame_duration = 0;  // 90000 / fps
   int32_t width = 0;
   AVSynBuffer* synBuffer = nullptr;
   IAVStreaming* streaming = nullptr;
-  int32_t waitMaxTime = 0;           // AAC frames audio may be missing
+  int32_t waitMaxTime = 0;  // AAC frames audio may be missing
 };
 
 // The A/V sync controller: a thread that releases encoded samples from the

@@ -29,13 +29,15 @@ void MediaTimeline::Restart() {
 
 void MediaTimeline::AddAnchorWaiter(platform::Event* wake) {
   platform::MutexLock lock(m_mutex);
-  if (wake != nullptr && std::find(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake) == m_anchorWaiters.end())
+  if (wake != nullptr &&
+      std::find(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake) == m_anchorWaiters.end())
     m_anchorWaiters.push_back(wake);
 }
 
 void MediaTimeline::RemoveAnchorWaiter(platform::Event* wake) {
   platform::MutexLock lock(m_mutex);
-  m_anchorWaiters.erase(std::remove(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake), m_anchorWaiters.end());
+  m_anchorWaiters.erase(std::remove(m_anchorWaiters.begin(), m_anchorWaiters.end(), wake),
+                        m_anchorWaiters.end());
 }
 
 int MediaTimeline::OpenStream(const std::string& name) {
@@ -147,9 +149,10 @@ void MediaTimeline::ReplaceLocked(Stream& s, uint64_t stamp, uint64_t duration, 
   s.offset = now - stamp - duration;
   s.behind = false;
   s.measured = false;
-  PLN_LOG_WARNING("_Plenova_ stream %s placed anew on the media timeline (%s): its stamps lay %lld ms "
-                  "from the timeline",
-                  s.name.c_str(), why, static_cast<long long>(distance / kTicksPerMs));
+  PLN_LOG_WARNING(
+      "_Plenova_ stream %s placed anew on the media timeline (%s): its stamps lay %lld ms "
+      "from the timeline",
+      s.name.c_str(), why, static_cast<long long>(distance / kTicksPerMs));
 }
 
 void MediaTimeline::MeasureLocked(Stream& s, int64_t lateness, int64_t wallMs) {

@@ -52,7 +52,8 @@ AccessUnitInfo InspectAccessUnit(const uint8_t* data, size_t size) {
   return info;
 }
 
-std::vector<uint8_t> BuildAvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps) {
+std::vector<uint8_t> BuildAvcConfig(const std::vector<uint8_t>& sps,
+                                    const std::vector<uint8_t>& pps) {
   std::vector<uint8_t> out;
   if (sps.size() < 4 || pps.empty() || sps.size() > 0xFFFF || pps.size() > 0xFFFF) return out;
   out.push_back(1);       // configurationVersion

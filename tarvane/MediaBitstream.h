@@ -40,7 +40,8 @@ AccessUnitInfo InspectAccessUnit(const uint8_t* data, size_t size);
 
 // AVCDecoderConfigurationRecord (4-byte lengths) for one SPS and one PPS;
 // empty when the SPS is shorter than 4 bytes or the PPS is empty.
-std::vector<uint8_t> BuildAvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps);
+std::vector<uint8_t> BuildAvcConfig(const std::vector<uint8_t>& sps,
+                                    const std::vector<uint8_t>& pps);
 
 // The access unit with each NAL unit behind a 4-byte big-endian length.
 // With `drop_parameter_sets` SPS, PPS and access unit delimiters are left out.

@@ -29,8 +29,7 @@ AVStream* NewStream(AVFormatContext* context, AVMediaType type, AVCodecID codec,
   AVCodecParameters* parameters = stream->codecpar;
   parameters->codec_type = type;
   parameters->codec_id = codec;
-  parameters->extradata =
-      static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+  parameters->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
   if (parameters->extradata == nullptr) return nullptr;
   std::memcpy(parameters->extradata, config, size);
   parameters->extradata_size = static_cast<int>(size);
@@ -144,9 +143,8 @@ std::unique_ptr<Mp4Muxer> Mp4Muxer::Open(FileOutput* output, const VideoTrack* v
   result = avformat_write_header(context, &options);
   av_dict_free(&options);
   if (result < 0) {
-    *error = "MP4 header: " + libavptr::ErrorText(muxer->write_error_ != 0
-                                                      ? AVERROR(-muxer->write_error_)
-                                                      : result);
+    *error = "MP4 header: " +
+             libavptr::ErrorText(muxer->write_error_ != 0 ? AVERROR(-muxer->write_error_) : result);
     return nullptr;
   }
   if (!muxer->Flush(error)) return nullptr;
@@ -193,9 +191,8 @@ bool Mp4Muxer::Write(bool video, const uint8_t* data, size_t size, int64_t posit
   if (key || !video) packet->flags |= AV_PKT_FLAG_KEY;
   // The muxer takes timestamps in the stream's time base as it chose it in
   // the header.
-  const AVRational source =
-      video ? AVRational{1, Mp4Timeline::kVideoClock}
-            : AVRational{1, context_->streams[index]->codecpar->sample_rate};
+  const AVRational source = video ? AVRational{1, Mp4Timeline::kVideoClock}
+                                  : AVRational{1, context_->streams[index]->codecpar->sample_rate};
   av_packet_rescale_ts(packet.get(), source, context_->streams[index]->time_base);
   if (held_[index] != nullptr && !WriteHeld(index, packet->dts, error)) return false;
   held_[index] = std::move(packet);
@@ -297,7 +294,8 @@ bool Mp4Muxer::Remux(const std::string& from, const std::string& to, std::string
   }
   result = av_write_trailer(output.get());
   if (result < 0 || output->pb->error < 0) {
-    *error = "finishing " + to + ": " + libavptr::ErrorText(result < 0 ? result : output->pb->error);
+    *error =
+        "finishing " + to + ": " + libavptr::ErrorText(result < 0 ? result : output->pb->error);
     return false;
   }
   return true;

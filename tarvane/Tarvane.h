@@ -7,11 +7,11 @@
 #define TARVANE_API extern "C" __attribute__((visibility("default")))
 
 // Four-character tags, read as big-endian numbers.
-constexpr uint32_t kTarvaneTagVideo = 0x76696465;  // "vide"
-constexpr uint32_t kTarvaneTagAudio = 0x61756469;  // "audi"
-constexpr uint32_t kTarvaneCodecH264 = 0x68323634; // "h264"
-constexpr uint32_t kTarvanePixelI420 = 0x69343230; // "i420"
-constexpr uint32_t kTarvaneCodecAac = 0x61616320;  // "aac "
+constexpr uint32_t kTarvaneTagVideo = 0x76696465;   // "vide"
+constexpr uint32_t kTarvaneTagAudio = 0x61756469;   // "audi"
+constexpr uint32_t kTarvaneCodecH264 = 0x68323634;  // "h264"
+constexpr uint32_t kTarvanePixelI420 = 0x69343230;  // "i420"
+constexpr uint32_t kTarvaneCodecAac = 0x61616320;   // "aac "
 
 // State codes, the second value of a state report; the first is the stream
 // id given to SetStateCallback.
@@ -30,8 +30,8 @@ struct Mp4VideoDesc {
   int32_t width;
   int32_t height;
   int32_t fps;
-  uint32_t codec;   // kTarvaneCodecH264
-  uint32_t pixel;   // kTarvanePixelI420
+  uint32_t codec;  // kTarvaneCodecH264
+  uint32_t pixel;  // kTarvanePixelI420
 };
 static_assert(sizeof(Mp4VideoDesc) == 24);
 

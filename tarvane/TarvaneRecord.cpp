@@ -55,8 +55,8 @@ std::unique_ptr<TarvaneRecord> TarvaneRecord::Create(const char* path, const Mp4
       new TarvaneRecord(path != nullptr ? path : "", video, audio, std::move(factory)));
 }
 
-TarvaneRecord::TarvaneRecord(std::string path, const Mp4VideoDesc* video,
-                             const Mp4AudioDesc* audio, OutputFactory factory)
+TarvaneRecord::TarvaneRecord(std::string path, const Mp4VideoDesc* video, const Mp4AudioDesc* audio,
+                             OutputFactory factory)
     : default_path_(std::move(path)),
       has_video_(video != nullptr),
       has_audio_(audio != nullptr),
@@ -91,7 +91,8 @@ void TarvaneRecord::SetStateLocked(uint32_t state, Report* report) {
 }
 
 void TarvaneRecord::Deliver(const Report& report) {
-  if (report.state != 0 && report.callback != nullptr) report.callback(report.stream_id, report.state);
+  if (report.state != 0 && report.callback != nullptr)
+    report.callback(report.stream_id, report.state);
 }
 
 int TarvaneRecord::SetStateCallback(uint32_t stream_id, TarvaneStateCallback callback) {
@@ -222,10 +223,11 @@ int TarvaneRecord::SendVideoLocked(const uint8_t* data, uint32_t length, uint64_
   int64_t position = 0;
   if (!timeline_->PlaceVideo(timestamp, &position)) {
     if (WorthLogging(++dropped_video_)) {
-      TVN_LOG_WARNING("_Tarvane_ video at %llu ms does not fit the file's timeline, skipped "
-                      "(%llu so far)",
-                      static_cast<unsigned long long>(timestamp),
-                      static_cast<unsigned long long>(dropped_video_));
+      TVN_LOG_WARNING(
+          "_Tarvane_ video at %llu ms does not fit the file's timeline, skipped "
+          "(%llu so far)",
+          static_cast<unsigned long long>(timestamp),
+          static_cast<unsigned long long>(dropped_video_));
     }
     return 0;
   }
@@ -253,9 +255,10 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
         return -1;
       }
       if (rate != audio_desc_.sampling_rate || adts.channels != audio_desc_.channels) {
-        TVN_LOG_WARNING("_Tarvane_ ADTS says %d Hz %d channels, description %d Hz %d channels; "
-                        "the stream wins", rate, adts.channels, audio_desc_.sampling_rate,
-                        audio_desc_.channels);
+        TVN_LOG_WARNING(
+            "_Tarvane_ ADTS says %d Hz %d channels, description %d Hz %d channels; "
+            "the stream wins",
+            rate, adts.channels, audio_desc_.sampling_rate, audio_desc_.channels);
       }
       has_aac_config_ = true;
       aac_rate_ = rate;
@@ -265,9 +268,11 @@ int TarvaneRecord::SendAudioLocked(const uint8_t* data, uint32_t length, uint64_
     if (AacSamplingRateOf(adts) != aac_rate_ || adts.channels != aac_channels_) {
       // The track was announced otherwise; these frames would not decode.
       if (WorthLogging(++dropped_audio_)) {
-        TVN_LOG_ERROR("_Tarvane_ SendLiveData refused: ADTS %d Hz %d channels in a %d Hz %d "
-                      "channel track (%llu so far)", AacSamplingRateOf(adts), adts.channels,
-                      aac_rate_, aac_channels_, static_cast<unsigned long long>(dropped_audio_));
+        TVN_LOG_ERROR(
+            "_Tarvane_ SendLiveData refused: ADTS %d Hz %d channels in a %d Hz %d "
+            "channel track (%llu so far)",
+            AacSamplingRateOf(adts), adts.channels, aac_rate_, aac_channels_,
+            static_cast<unsigned long long>(dropped_audio_));
       }
       return -1;
     }
@@ -307,10 +312,11 @@ bool TarvaneRecord::WriteAudioLocked(const uint8_t* data, size_t size, uint64_t 
   if (!timeline_->PlaceAudio(timestamp, &position)) {
     // Before the file's zero, or a jump the file cannot hold.
     if (WorthLogging(++dropped_audio_)) {
-      TVN_LOG_WARNING("_Tarvane_ audio at %llu ms is outside the file's timeline, skipped "
-                      "(%llu so far)",
-                      static_cast<unsigned long long>(timestamp),
-                      static_cast<unsigned long long>(dropped_audio_));
+      TVN_LOG_WARNING(
+          "_Tarvane_ audio at %llu ms is outside the file's timeline, skipped "
+          "(%llu so far)",
+          static_cast<unsigned long long>(timestamp),
+          static_cast<unsigned long long>(dropped_audio_));
     }
     return true;
   }
@@ -443,8 +449,7 @@ void TarvaneRecord::Finish(const std::string& path) {
   std::string error;
   if (Mp4Muxer::Remux(path, temporary, &error)) {
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      TVN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays",
-                      temporary.c_str());
+      TVN_LOG_WARNING("_Tarvane_ renaming %s failed; the fragmented file stays", temporary.c_str());
       std::remove(temporary.c_str());
     }
   } else {

@@ -55,8 +55,7 @@ class TarvaneRecord final : public ITarvaneRecord {
   uint64_t GetBytesWritten() override;
   // 0 when the sample was taken (or deliberately skipped: video before the
   // first key frame); -1 for bad input or when no recording runs.
-  int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
-                   uint64_t timestamp) override;
+  int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag, uint64_t timestamp) override;
   int SetStateCallback(uint32_t stream_id, TarvaneStateCallback callback) override;
 
   // Waits until the file of the last LiveStop is final. A later LiveStart

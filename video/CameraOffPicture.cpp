@@ -37,8 +37,10 @@ Colour ColourAt(double x, double y) {
   const double lens_dy = y - kLensCentreY;
   const double lens_d2 = dx * dx + lens_dy * lens_dy;
   const bool lens_ring = lens_d2 <= kLensOuter * kLensOuter && lens_d2 >= kLensInner * kLensInner;
-  const bool pupil_ring = lens_d2 <= kPupilOuter * kPupilOuter && lens_d2 >= kPupilInner * kPupilInner;
-  const bool neck = dx >= -2.5 && dx <= 2.5 && y > kLensCentreY + kLensOuter && y < kStandCentreY - 3.5;
+  const bool pupil_ring =
+      lens_d2 <= kPupilOuter * kPupilOuter && lens_d2 >= kPupilInner * kPupilInner;
+  const bool neck =
+      dx >= -2.5 && dx <= 2.5 && y > kLensCentreY + kLensOuter && y < kStandCentreY - 3.5;
   const double stand_dy = y - kStandCentreY;
   const bool stand = InEllipse(dx, stand_dy, kStandRadiusX, kStandRadiusY) &&
                      !InEllipse(dx, stand_dy, kStandRadiusX - 3.0, kStandRadiusY - 2.0);

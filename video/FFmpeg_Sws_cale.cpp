@@ -103,7 +103,8 @@ void FFmpeg_Sws_cale::AllocateScaled() {
   scaled_v.reset();
   // Luma target_w x target_h; chroma rounded up for odd sizes.
   const size_t luma = static_cast<size_t>(target_w) * static_cast<size_t>(target_h);
-  const size_t chroma = static_cast<size_t>((target_w + 1) / 2) * static_cast<size_t>((target_h + 1) / 2);
+  const size_t chroma =
+      static_cast<size_t>((target_w + 1) / 2) * static_cast<size_t>((target_h + 1) / 2);
   scaled_y.reset(new (std::nothrow) uint8_t[luma + kScaledSlack]);
   scaled_u.reset(new (std::nothrow) uint8_t[chroma + kScaledSlack]);
   scaled_v.reset(new (std::nothrow) uint8_t[chroma + kScaledSlack]);
@@ -159,7 +160,8 @@ void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, in
 bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, int32_t tgt_w,
                             int32_t tgt_h, int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y,
                             int32_t videoType) {
-  PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ Parames Info", kModule, __LINE__, function);
+  PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ Parames Info", kModule, __LINE__,
+                function);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceWidth=%d", function, src_w);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceHeight=%d", function, src_h);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceTargetWidth=%d", function, tgt_w);
@@ -173,13 +175,13 @@ bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, 
   canvas_w = cvs_w;
   canvas_h = cvs_h;
   Rebuild(src_w, src_h, tgt_w, tgt_h, x, y, videoType);
-  PLN_RAW_ERROR("%s, src_w[%d], src_h[%d],m_real_target_w[%d],m_real_target_h[%d]", function, m_src_w,
-                m_src_h, m_real_target_w, m_real_target_h);
+  PLN_RAW_ERROR("%s, src_w[%d], src_h[%d],m_real_target_w[%d],m_real_target_h[%d]", function,
+                m_src_w, m_src_h, m_real_target_w, m_real_target_h);
   return true;
 }
 
-void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
-                           int32_t cvs_h, int32_t x, int32_t y, int32_t videoType) {
+void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
+                           int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y, int32_t videoType) {
   if (!GeometryFits(src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y) || videoType < 0) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
@@ -243,8 +245,8 @@ void FFmpeg_Sws_cale::CallEqualProPorTionFunction(int32_t videoType) {
     m_real_x_position = x_position;
     m_real_y_position = y_position;
   }
-  PLN_LOG_ERROR("_Plenova_调整后的显示位置：m_src_w=%d  m_src_h=%d 目标宽=%d 高=%d", m_src_w, m_src_h, crop_w,
-                crop_h);
+  PLN_LOG_ERROR("_Plenova_调整后的显示位置：m_src_w=%d  m_src_h=%d 目标宽=%d 高=%d", m_src_w,
+                m_src_h, crop_w, crop_h);
 }
 
 void FFmpeg_Sws_cale::SetDrawLimitParam(int32_t x, int32_t y, bool enable) {
@@ -293,12 +295,13 @@ void FFmpeg_Sws_cale::ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32
                                    int32_t th, int32_t tw, int32_t x, int32_t y, int32_t videoType,
                                    uint32_t orientation) {
   if (source == nullptr || canvas == nullptr || sh < 1 || sw < 1 || tw < 1 || th < 1) return;
-  if (PrepareDraw(sw, sh, th, tw, x, y, videoType)) FillBackground(background_mode, canvas, canvas_w, canvas_h);
+  if (PrepareDraw(sw, sh, th, tw, x, y, videoType))
+    FillBackground(background_mode, canvas, canvas_w, canvas_h);
   Draw(source, canvas, videoType, orientation);
 }
 
-bool FFmpeg_Sws_cale::PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y,
-                                  int32_t videoType) {
+bool FFmpeg_Sws_cale::PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x,
+                                  int32_t y, int32_t videoType) {
   if (sh < 1 || sw < 1 || tw < 1 || th < 1) return false;
   bool blank = first_draw;
   first_draw = false;
@@ -310,7 +313,8 @@ void FFmpeg_Sws_cale::Redraw(uint8_t* canvas) {
   if (has_picture_) MapImage(canvas, last_orientation_);
 }
 
-void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType, uint32_t orientation) {
+void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType,
+                           uint32_t orientation) {
   if (source == nullptr || canvas == nullptr || context_ == nullptr || !scaled_y) return;
 
   const int32_t w = m_src_w;
@@ -342,9 +346,10 @@ void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t video
   // libyuv's box filter: as sharp as libswscale's bicubic at the ratios a
   // meeting uses and several times faster (bench/video/ScalerQualityBench).
   const int32_t slice_w = videoType != 1 ? crop_w : w;
-  if (libyuv::I420Scale(planes[0], src_strides[0], planes[1], src_strides[1], planes[2], src_strides[2], slice_w,
-                        slice_h, dst[0], dst_strides[0], dst[1], dst_strides[1], dst[2], dst_strides[2],
-                        m_real_target_w, m_real_target_h, libyuv::kFilterBox) == 0) {
+  if (libyuv::I420Scale(planes[0], src_strides[0], planes[1], src_strides[1], planes[2],
+                        src_strides[2], slice_w, slice_h, dst[0], dst_strides[0], dst[1],
+                        dst_strides[1], dst[2], dst_strides[2], m_real_target_w, m_real_target_h,
+                        libyuv::kFilterBox) == 0) {
     has_picture_ = true;
     last_orientation_ = orientation;
     MapImage(canvas, orientation);
@@ -372,8 +377,8 @@ void FFmpeg_Sws_cale::MapImage(uint8_t* canvas, uint32_t orientation) {
   const int32_t ry = m_real_y_position;
   const int32_t cw = canvas_w;
   if (canvas == nullptr || rh > canvas_h || rw > cw) {
-    PLN_LOG_ERROR("_Plenova Params Inllegal,dest_w=%d dest_h=%d Merage_w=%d Merage_h=%d", rw, rh, cw,
-                  canvas_h);
+    PLN_LOG_ERROR("_Plenova Params Inllegal,dest_w=%d dest_h=%d Merage_w=%d Merage_h=%d", rw, rh,
+                  cw, canvas_h);
     return;
   }
   if (!scaled_y) return;
@@ -386,8 +391,10 @@ void FFmpeg_Sws_cale::MapImage(uint8_t* canvas, uint32_t orientation) {
   if (orientation != kBottomUp) {
     // Top-down (and any unknown order, which is taken as top-down).
     CopyPlane(cy, cw, canvas_h, rx, ry, scaled_y.get(), rw, rw, rh, false, 0, 0);
-    CopyPlane(cu, chroma_w, chroma_h, rx / 2, ry / 2, scaled_u.get(), rw / 2, rw / 2, rh / 2, false, 0, 0);
-    CopyPlane(cv, chroma_w, chroma_h, rx / 2, ry / 2, scaled_v.get(), rw / 2, rw / 2, rh / 2, false, 0, 0);
+    CopyPlane(cu, chroma_w, chroma_h, rx / 2, ry / 2, scaled_u.get(), rw / 2, rw / 2, rh / 2, false,
+              0, 0);
+    CopyPlane(cv, chroma_w, chroma_h, rx / 2, ry / 2, scaled_v.get(), rw / 2, rw / 2, rh / 2, false,
+              0, 0);
     return;
   }
 
@@ -422,9 +429,17 @@ void FFmpeg_Sws_cale::FillBackground(int mode, uint8_t* buffer, int32_t w, int32
   if (buffer == nullptr || w < 1 || h < 1) return;
   uint8_t y = 0, u = 0, v = 0;
   switch (mode) {
-    case kBackgroundBlack: y = 16; u = 128; v = 128; break;
+    case kBackgroundBlack:
+      y = 16;
+      u = 128;
+      v = 128;
+      break;
     case kBackgroundZero: break;
-    case kBackgroundYellow: y = 210; u = 16; v = 146; break;
+    case kBackgroundYellow:
+      y = 210;
+      u = 16;
+      v = 146;
+      break;
     default: return;
   }
   const size_t luma = static_cast<size_t>(w) * h;

@@ -41,8 +41,8 @@ class FFmpeg_Sws_cale {
 
   // Geometry of a stream slot (init) or a picture slot (Pictureinit, which
   // does not check videoType). Invalid values are logged and change nothing.
-  void init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w, int32_t cvs_h,
-            int32_t x, int32_t y, int32_t videoType);
+  void init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
+            int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
   void Pictureinit(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
                    int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
 
@@ -68,7 +68,8 @@ class FFmpeg_Sws_cale {
   // canvas: PrepareDraw applies a first paint or a size change and returns
   // whether the canvas must be blanked before anything is painted on it;
   // Draw then scales `source` (read as PrepareDraw's sw x sh) and paints it.
-  bool PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y, int32_t videoType);
+  bool PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y,
+                   int32_t videoType);
   void Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType, uint32_t orientation);
 
   // Paints the last scaled picture again (after the canvas was blanked);
@@ -112,7 +113,8 @@ class FFmpeg_Sws_cale {
              int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
   // Stores new sizes and position, then rebuilds buffers, placement and
   // context.
-  void Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y, int32_t videoType);
+  void Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
+               int32_t videoType);
   void BuildScaler(int32_t videoType);
   void AllocateScaled();
   void FreeContext();

@@ -15,7 +15,8 @@ class MemoryPool;
 
 // One pushed I420 frame handed from the recorder to the video mixer.
 struct VideoMixFrame {
-  PoolBuffer* frame = nullptr;  // len, timestamp (90 kHz), tick and extra (row order) set; ownership passes
+  PoolBuffer* frame =
+      nullptr;  // len, timestamp (90 kHz), tick and extra (row order) set; ownership passes
   int32_t height = 0;
   int32_t width = 0;
   const char* streamId = nullptr;  // the mixer copies what it keeps
@@ -34,7 +35,7 @@ struct VideoMixInitParam {
   int32_t target_w = 0;        // canvas width
   MemoryPool* pool = nullptr;
   IVideoEncoderOutputs* streaming = nullptr;  // borrowed; the outputs, as the encoder sees them
-  MediaTimeline* timeline = nullptr;  // borrowed; the meeting's timeline
+  MediaTimeline* timeline = nullptr;          // borrowed; the meeting's timeline
 };
 
 // The video path as one component: compositor, picture overlay, H.264

@@ -41,8 +41,9 @@ ManageInUseBuffer_ForVideoMix::Push ManageInUseBuffer_ForVideoMix::pushdata(
   platform::MutexLock lock(mutex_);
   // After every frame whose stamp is not greater: equal stamps keep their
   // arrival order, and the later of two equal ones is the one shown.
-  const auto at = std::upper_bound(nodes_.begin(), nodes_.end(), stamp,
-                                   [](uint64_t s, const PoolBufferPtr& n) { return Before(s, n->timestamp); });
+  const auto at =
+      std::upper_bound(nodes_.begin(), nodes_.end(), stamp,
+                       [](uint64_t s, const PoolBufferPtr& n) { return Before(s, n->timestamp); });
   nodes_.insert(at, std::move(frame));
 
   Push result = Push::kQueued;

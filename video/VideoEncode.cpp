@@ -29,9 +29,11 @@ int32_t FindStartCode(const uint8_t* bytes, int32_t from, int32_t end) {
 
 }  // namespace
 
-VideoEncode::VideoEncode() : VideoEncode(std::unique_ptr<VideoEncodeGeneric>(VideoEncodeGeneric::Create())) {}
+VideoEncode::VideoEncode()
+    : VideoEncode(std::unique_ptr<VideoEncodeGeneric>(VideoEncodeGeneric::Create())) {}
 
-VideoEncode::VideoEncode(std::unique_ptr<VideoEncodeGeneric> encoder) : m_encoder(std::move(encoder)) {
+VideoEncode::VideoEncode(std::unique_ptr<VideoEncodeGeneric> encoder)
+    : m_encoder(std::move(encoder)) {
   if (!m_encoder) PLN_LOG_ERROR("Create X264 instance failed!!");
 }
 
@@ -157,14 +159,16 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
     const int64_t expected = int64_t{m_param.width} * m_param.height * 3 / 2;
     if (m_ready && m_opened && (canvas->len != expected || canvas->data == nullptr)) {
       if (m_refused++ % kRefusalLogEvery == 0) {
-        PLN_LOG_ERROR("_Plenova_ a canvas of %d bytes for a %dx%d encoder (%lld bytes) is not "
-                      "encoded (%llu so far)",
-                      canvas->len, m_param.width, m_param.height, static_cast<long long>(expected),
-                      static_cast<unsigned long long>(m_refused));
+        PLN_LOG_ERROR(
+            "_Plenova_ a canvas of %d bytes for a %dx%d encoder (%lld bytes) is not "
+            "encoded (%llu so far)",
+            canvas->len, m_param.width, m_param.height, static_cast<long long>(expected),
+            static_cast<unsigned long long>(m_refused));
       }
     } else if (m_ready && m_opened) {
       // An output that has just begun starts from this picture.
-      if (m_streaming != nullptr && m_streaming->TakeKeyFrameRequest()) m_encoder->RequestKeyFrame();
+      if (m_streaming != nullptr && m_streaming->TakeKeyFrameRequest())
+        m_encoder->RequestKeyFrame();
       VideoEncoderOutput output{};
       const int result =
           m_encoder->EncodeFrame(canvas->data, static_cast<size_t>(canvas->len), &output);
@@ -177,7 +181,8 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
           sample.timestamp = canvas->timestamp;
           sample.fps = m_rate;
           sample.isKeyFrame = key;
-          sample.parameterSets = std::span<const uint8_t>(m_spsPps, static_cast<size_t>(m_spsPpsLen));
+          sample.parameterSets =
+              std::span<const uint8_t>(m_spsPps, static_cast<size_t>(m_spsPpsLen));
           sample.tick = canvas->tick;
           m_synBuffer->PutVideo(sample);
         }

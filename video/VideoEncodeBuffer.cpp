@@ -71,7 +71,8 @@ int VideoEncodeBuffer::Count() {
 
 bool VideoEncodeBuffer::WaitForData(uint32_t timeout_ms) {
   std::unique_lock lock(wake_mutex_);
-  wake_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return queued_ > 0 || woken_; });
+  wake_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                 [this] { return queued_ > 0 || woken_; });
   woken_ = false;
   return queued_ > 0;
 }

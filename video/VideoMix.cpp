@@ -21,12 +21,13 @@ const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 // A rectangle of the canvas a scaler paints: x, y, w, h.
 Box BoxOf(const FFmpeg_Sws_cale& scaler) {
-  return Box{scaler.real_x_position(), scaler.real_y_position(), scaler.real_target_w(), scaler.real_target_h()};
+  return Box{scaler.real_x_position(), scaler.real_y_position(), scaler.real_target_w(),
+             scaler.real_target_h()};
 }
 
 bool Overlap(const Box& a, const Box& b) {
-  return int64_t{a.x} < int64_t{b.x} + b.w && int64_t{b.x} < int64_t{a.x} + a.w && int64_t{a.y} < int64_t{b.y} + b.h &&
-         int64_t{b.y} < int64_t{a.y} + a.h;
+  return int64_t{a.x} < int64_t{b.x} + b.w && int64_t{b.x} < int64_t{a.x} + a.w &&
+         int64_t{a.y} < int64_t{b.y} + b.h && int64_t{b.y} < int64_t{a.y} + a.h;
 }
 
 bool SameId(const std::optional<std::string>& id, const char* other) {
@@ -73,8 +74,9 @@ bool IsFreeOld(const VideoMixStreamInfo& info) {
 // Cuts a layout count at the table size, with a log line.
 int32_t CapCount(int32_t count, int32_t limit, const char* function) {
   if (count <= limit) return count;
-  PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ stream count %d is more than %d, the rest is ignored",
-                "VideoMix", __LINE__, function, count, limit);
+  PLN_RAW_ERROR(
+      "File:%s,Line=%05d  Function: %s _Plenova_ stream count %d is more than %d, the rest is ignored",
+      "VideoMix", __LINE__, function, count, limit);
   return limit;
 }
 
@@ -93,8 +95,8 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
                             VideoEncodeBuffer* encodeBuffer, int32_t canvas_w, int32_t canvas_h,
                             PlenovaCanvasCallback callback) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
-  if (list == nullptr || pool == nullptr || encodeBuffer == nullptr || canvas_h < 1 || canvas_w < 1 ||
-      count < 1 || int64_t{canvas_w} * canvas_h * 3 / 2 > INT32_MAX) {
+  if (list == nullptr || pool == nullptr || encodeBuffer == nullptr || canvas_h < 1 ||
+      canvas_w < 1 || count < 1 || int64_t{canvas_w} * canvas_h * 3 / 2 > INT32_MAX) {
     PLN_LOG_ERROR("'s value is illegall");
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
     return false;
@@ -112,7 +114,8 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
   m_mixedbuf.assign(static_cast<size_t>(m_mixedsize), 0);
   // Black until the first paint, so that a canvas with nothing painted on it
   // is not green.
-  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), canvas_w, canvas_h);
+  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), canvas_w,
+                                  canvas_h);
 
   for (int32_t i = 0; i < count; ++i) {
     const VideoMixStreamInfo& info = list[i];
@@ -120,8 +123,9 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
     const std::string id = IdOf(info);
     // Frames queued for another stream must not be painted with this one's
     // geometry.
-    if (slot.m_ManageInUseBuffer && (!SameId(slot.streamId, id.c_str()) || slot.source_w != info.source_w ||
-                                     slot.source_h != info.source_h || slot.fps != info.fps)) {
+    if (slot.m_ManageInUseBuffer &&
+        (!SameId(slot.streamId, id.c_str()) || slot.source_w != info.source_w ||
+         slot.source_h != info.source_h || slot.fps != info.fps)) {
       slot.m_ManageInUseBuffer.reset();
     }
     if (!SameId(slot.streamId, id.c_str())) slot.clock = TimelineStream();
@@ -132,8 +136,8 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
     EnsureClockLocked(slot);
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
     if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
-    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, canvas_w, canvas_h,
-                      info.x_position, info.y_position, info.videoType);
+    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, canvas_w,
+                      canvas_h, info.x_position, info.y_position, info.videoType);
   }
   ApplyCutOuts();
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
@@ -217,24 +221,27 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
     const VideoMixStreamInfo& info = list[e];
     const std::string id = IdOf(info);
     if (info.source_w % 2 != 0 || info.source_h % 2 != 0) {
-      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted", id.c_str(), info.source_w,
-                    info.source_h);
+      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted", id.c_str(),
+                    info.source_w, info.source_h);
     }
     auto found = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                              [&](const VideoMixStreamSlot& s) { return SameId(s.streamId, id.c_str()) && SameGeometry(s, info); });
+                              [&](const VideoMixStreamSlot& s) {
+                                return SameId(s.streamId, id.c_str()) && SameGeometry(s, info);
+                              });
     if (found != m_streaminfo_current.end()) {
       const int32_t previous_target_h = found->target_h;
       found->streamExist = true;
       found->iswork = true;
       StorePlacement(*found, info);
       if (previous_target_h < 1 && found->scaler) {
-        found->scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w, m_canvas_h,
-                            info.x_position, info.y_position, info.videoType);
+        found->scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w,
+                            m_canvas_h, info.x_position, info.y_position, info.videoType);
       }
       continue;
     }
-    auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                                  [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
+    auto free_slot =
+        std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                     [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
     if (free_slot == m_streaminfo_current.end()) {
       PLN_LOG_ERROR("'s stream count Overflowed，Updata Error");
       return false;
@@ -242,8 +249,8 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
     VideoMixStreamSlot& slot = *free_slot;
     if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w, m_canvas_h,
-                      info.x_position, info.y_position, info.videoType);
+    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w,
+                      m_canvas_h, info.x_position, info.y_position, info.videoType);
     slot.iswork = true;
     slot.streamExist = true;
     StoreAll(slot, info);
@@ -314,7 +321,8 @@ VideoMix::CutOut VideoMix::CalcCutOutPosition(int i) {
     const VideoMixStreamSlot& b = m_streaminfo_current[j];
     if (j == i || !IsPaintable(b)) continue;
     const bool overlaps = a.x_position < b.x_position && b.x_position < a.x_position + a.target_w &&
-                          a.y_position < b.y_position + b.target_h && b.y_position < a.y_position + a.target_h;
+                          a.y_position < b.y_position + b.target_h &&
+                          b.y_position < a.y_position + a.target_h;
     if (!overlaps) continue;
     PLN_RAW_MESSAGE("画面重叠条件满足：");
     PLN_RAW_MESSAGE("target_w=%d", b.target_w);
@@ -341,16 +349,16 @@ VideoMix::CutOut VideoMix::CalcCutOutPosition(int i) {
 void VideoMix::PrintStreamInfo() {
   int valid = 0;
   for (const VideoMixStreamSlot& s : m_streaminfo_current) {
-    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 && s.source_w > 0 &&
-        s.source_h > 0 && s.fps > 0) {
+    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 &&
+        s.source_w > 0 && s.source_h > 0 && s.fps > 0) {
       ++valid;
     }
   }
   PLN_RAW_MESSAGE("_Plenova_ VideoMix m_streaminfo_current中有效流条数=%d", valid);
   for (int i = 0; i < kMaxStreams; ++i) {
     const VideoMixStreamSlot& s = m_streaminfo_current[i];
-    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 && s.source_w > 0 &&
-        s.source_h > 0 && s.fps > 0) {
+    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 &&
+        s.source_w > 0 && s.source_h > 0 && s.fps > 0) {
       LogSlot(i);
     }
   }
@@ -367,7 +375,8 @@ void VideoMix::PrintStreamInfo() {
 int VideoMix::FindSlotLocked(const char* streamId, int32_t width, int32_t height, int32_t fps) {
   for (int i = 0; i < kMaxStreams; ++i) {
     const VideoMixStreamSlot& s = m_streaminfo_current[i];
-    if (SameId(s.streamId, streamId) && s.source_h == height && s.source_w == width && s.fps == fps) return i;
+    if (SameId(s.streamId, streamId) && s.source_h == height && s.source_w == width && s.fps == fps)
+      return i;
   }
   return -1;
 }
@@ -393,15 +402,16 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
   if (index < 0) {
     for (const VideoMixStreamInfo& old : m_streaminfo_old) {
       if (IsFreeOld(old)) continue;
-      if (IdOf(old) == frame->streamId && old.source_h == frame->height && old.source_w == frame->width &&
-          old.fps == frame->fps) {
+      if (IdOf(old) == frame->streamId && old.source_h == frame->height &&
+          old.source_w == frame->width && old.fps == frame->fps) {
         // A stream the latest layout removed: its late frames are dropped quietly.
         give_back();
         return true;
       }
     }
-    auto free_slot = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                                  [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
+    auto free_slot =
+        std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
+                     [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
     if (free_slot == m_streaminfo_current.end()) {
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
       give_back();
@@ -478,8 +488,9 @@ bool VideoMix::PictureMixInit(const VideoMixStreamInfo* list, int32_t count, int
     StoreAll(slot, info);
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
     // The placeholder is always read with its own size, whatever the record says.
-    slot.scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w, info.target_h,
-                             canvas_w, canvas_h, info.x_position, info.y_position, info.videoType);
+    slot.scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w,
+                             info.target_h, canvas_w, canvas_h, info.x_position, info.y_position,
+                             info.videoType);
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
@@ -493,7 +504,8 @@ void VideoMix::UpdataPictureStreamInfo(const VideoMixStreamInfo* list, int32_t c
   count = CapCount(count, kMaxPictures, "VideoMix::UpdataPictureStreamInfo");
   platform::MutexLock lock(m_layoutMutex);
   CheckPictureInfoExist(list, count);
-  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), m_canvas_w, m_canvas_h);
+  FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, m_mixedbuf.data(), m_canvas_w,
+                                  m_canvas_h);
   PLN_RAW_MESSAGE("重新设置整个画布（m_mixedbuf）背景色为黑色");
   // Streams that send no new frame come back from their last picture.
   m_redraw_pending = true;
@@ -529,8 +541,8 @@ bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t cou
     if (!slot->scaler) slot->scaler = std::make_unique<FFmpeg_Sws_cale>();
     if (set_up) {
       slot->scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w,
-                                info.target_h, m_canvas_w, m_canvas_h, info.x_position, info.y_position,
-                                info.videoType);
+                                info.target_h, m_canvas_w, m_canvas_h, info.x_position,
+                                info.y_position, info.videoType);
     }
   }
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
@@ -625,7 +637,8 @@ uint32_t VideoMix::VideoMixStep(uint32_t now) {
 }
 
 void VideoMix::LogZeroRate() {
-  if (m_zero_rate_count++ % 1000 == 0) PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
+  if (m_zero_rate_count++ % 1000 == 0)
+    PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", "VideoMix", __LINE__);
 }
 
 bool VideoMix::PaintsOnCanvas(const FFmpeg_Sws_cale& scaler) const {
@@ -648,22 +661,27 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
     // Only whole I420 frames of even size are read: an odd size has no
     // chroma plane of w * h / 4 bytes.
     const int64_t needed = int64_t{window.source_w} * window.source_h * 3 / 2;
-    if (frame->data == nullptr || frame->len < needed || window.source_w % 2 != 0 || window.source_h % 2 != 0) {
+    if (frame->data == nullptr || frame->len < needed || window.source_w % 2 != 0 ||
+        window.source_h % 2 != 0) {
       continue;
     }
     draw[i] = true;
-    blank |= window.scaler->PrepareDraw(window.source_w, window.source_h, window.target_h, window.target_w,
-                                        window.x_position, window.y_position, window.videoType);
+    blank |= window.scaler->PrepareDraw(window.source_w, window.source_h, window.target_h,
+                                        window.target_w, window.x_position, window.y_position,
+                                        window.videoType);
   }
   auto painted_picture = [this](const VideoMixStreamSlot& slot) {
     return m_picture_enabled && slot.iswork && slot.scaler && PaintsOnCanvas(*slot.scaler);
   };
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
     if (!painted_picture(slot)) continue;
-    blank |= slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target_h,
-                                      slot.target_w, slot.x_position, slot.y_position, slot.videoType);
+    blank |=
+        slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target_h,
+                                 slot.target_w, slot.x_position, slot.y_position, slot.videoType);
   }
-  if (blank) FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w, m_canvas_h);
+  if (blank)
+    FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w,
+                                    m_canvas_h);
 
   // A window painted this tick covers the windows below it; those above it
   // that overlap are painted again from their last picture, so that what
@@ -694,7 +712,8 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
     if (!painted_picture(slot)) continue;
     if (!slot.scaler->HasPicture()) {
-      slot.scaler->Draw(CameraOffPicture::Data(), canvas, slot.videoType, FFmpeg_Sws_cale::kTopDown);
+      slot.scaler->Draw(CameraOffPicture::Data(), canvas, slot.videoType,
+                        FFmpeg_Sws_cale::kTopDown);
     } else if (blank || painted_count > 0) {
       slot.scaler->Redraw(canvas);
     }
@@ -708,8 +727,8 @@ void VideoMix::LogBufferStatistics() {
     if (!slot.iswork || !slot.m_ManageInUseBuffer) continue;
     const int64_t size = slot.m_ManageInUseBuffer->TotalCapacity();
     total += size;
-    PLN_RAW_MESSAGE("VideoMixBuffer (%d)  Total ElementsNums=%d  Size=%f KB", i, slot.m_ManageInUseBuffer->Count(),
-                    static_cast<double>(size / 1024));
+    PLN_RAW_MESSAGE("VideoMixBuffer (%d)  Total ElementsNums=%d  Size=%f KB", i,
+                    slot.m_ManageInUseBuffer->Count(), static_cast<double>(size / 1024));
   }
   PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
 }

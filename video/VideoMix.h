@@ -27,7 +27,8 @@ class MemoryPool;
 
 // One slot of the stream or picture table.
 struct VideoMixStreamSlot {
-  std::unique_ptr<ManageInUseBuffer_ForVideoMix> m_ManageInUseBuffer;  // queued frames (streams only)
+  std::unique_ptr<ManageInUseBuffer_ForVideoMix>
+      m_ManageInUseBuffer;  // queued frames (streams only)
   std::unique_ptr<FFmpeg_Sws_cale> scaler;
   int32_t target_h = 0;
   int32_t target_w = 0;
@@ -35,26 +36,26 @@ struct VideoMixStreamSlot {
   int32_t source_w = 0;
   int32_t x_position = 0;
   int32_t y_position = 0;
-  bool iswork = false;       // in the current layout and painted
-  bool streamExist = false;  // the slot holds a stream
+  bool iswork = false;                  // in the current layout and painted
+  bool streamExist = false;             // the slot holds a stream
   std::optional<std::string> streamId;  // none in a free slot and for pictures
   int32_t fps = 0;
   int32_t videoType = 0;
-  TimelineStream clock;        // the stream's place on the media timeline
-  bool hasShown = false;       // a frame of the stream has been painted
-  uint64_t shownStamp = 0;     // output stamp of that frame
+  TimelineStream clock;     // the stream's place on the media timeline
+  bool hasShown = false;    // a frame of the stream has been painted
+  uint64_t shownStamp = 0;  // output stamp of that frame
   StreamCounters counters;
 };
 
 // Counts of what happened to the frames and canvases, for statistics. Any
 // thread reads.
 struct VideoMixCounters {
-  std::atomic<uint64_t> accepted{0};     // frames queued
-  std::atomic<uint64_t> refused{0};      // frames refused (no slot)
-  std::atomic<uint64_t> droppedLate{0};  // frames older than what was already shown
-  std::atomic<uint64_t> droppedFull{0};  // frames lost to a full queue
-  std::atomic<uint64_t> skipped{0};      // frames a newer due frame replaced before they showed
-  std::atomic<uint64_t> composed{0};     // canvases handed on
+  std::atomic<uint64_t> accepted{0};         // frames queued
+  std::atomic<uint64_t> refused{0};          // frames refused (no slot)
+  std::atomic<uint64_t> droppedLate{0};      // frames older than what was already shown
+  std::atomic<uint64_t> droppedFull{0};      // frames lost to a full queue
+  std::atomic<uint64_t> skipped{0};          // frames a newer due frame replaced before they showed
+  std::atomic<uint64_t> composed{0};         // canvases handed on
   std::atomic<uint64_t> canvasesSkipped{0};  // canvases given up to catch up with the timeline
 };
 
@@ -198,8 +199,8 @@ class VideoMix {
   // together with the tick's frame: a push may open a hidden slot while the
   // paint runs.
   struct PaintWindow {
-    PoolBuffer* frame = nullptr;          // the tick's new frame, or none; owned by the tick
-    FFmpeg_Sws_cale* scaler = nullptr;    // the slot's; the layout lock keeps it alive
+    PoolBuffer* frame = nullptr;        // the tick's new frame, or none; owned by the tick
+    FFmpeg_Sws_cale* scaler = nullptr;  // the slot's; the layout lock keeps it alive
     int32_t source_w = 0;
     int32_t source_h = 0;
     int32_t target_w = 0;
@@ -244,7 +245,7 @@ class VideoMix {
   int32_t m_mixedsize = 0;
   int32_t m_canvas_w = 0;
   int32_t m_canvas_h = 0;
-  VideoEncodeBuffer* m_encodebuffer = nullptr;    // borrowed; outlives the mixer
+  VideoEncodeBuffer* m_encodebuffer = nullptr;  // borrowed; outlives the mixer
   PlenovaCanvasCallback m_callback = nullptr;
   std::function<void()> m_paint_hook;
   bool m_picture_enabled = false;
@@ -261,7 +262,7 @@ class VideoMix {
   std::array<VideoMixStreamSlot, kMaxStreams> m_streaminfo_current;
   std::array<VideoMixStreamInfo, kMaxStreams> m_streaminfo_old{};
   // Written under both locks (init), read under either.
-  MemoryPool* m_pool = nullptr;                   // borrowed; outlives the mixer
+  MemoryPool* m_pool = nullptr;  // borrowed; outlives the mixer
 
   MediaTimeline* m_timeline = nullptr;  // borrowed; outlives the mixer
   // The canvas grid: canvas n of anchoring m_epoch is stamped m_origin +

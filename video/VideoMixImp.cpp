@@ -12,7 +12,8 @@ static_assert(sizeof(VideoStreamInfo) == sizeof(PictureStreamInfo),
 
 VideoMixImp::VideoMixImp() = default;
 
-VideoMixImp::VideoMixImp(std::unique_ptr<VideoEncodeGeneric> encoder) : m_encode(std::move(encoder)) {}
+VideoMixImp::VideoMixImp(std::unique_ptr<VideoEncodeGeneric> encoder)
+    : m_encode(std::move(encoder)) {}
 
 VideoMixImp::~VideoMixImp() { StopVideoMixThread(); }
 
@@ -52,8 +53,9 @@ bool VideoMixImp::IVideoMixInit(const VideoMixInitParam* param, PlenovaCanvasCal
   m_mix.VideoMixInit(table.data(), count, param->pool, &m_encodeBuffer, param->target_w,
                      param->target_h, callback);
   // Canvases come at the compositor's rate whatever the streams declare.
-  m_encode.VideoEncodeInit(param->target_bitrate, VideoMix::kOutputRate, param->target_w, param->target_h,
-                           &m_encodeBuffer, param->synBuffer, param->pool, param->streaming);
+  m_encode.VideoEncodeInit(param->target_bitrate, VideoMix::kOutputRate, param->target_w,
+                           param->target_h, &m_encodeBuffer, param->synBuffer, param->pool,
+                           param->streaming);
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
 }

@@ -44,8 +44,8 @@ uint8_t AacAudioByte(int channels) { return static_cast<uint8_t>(0xAE | (channel
 }  // namespace
 
 std::vector<uint8_t> FileHeader(bool audio, bool video) {
-  return {'F', 'L', 'V', 1, static_cast<uint8_t>((audio ? 4 : 0) | (video ? 1 : 0)),
-          0, 0, 0, 9, 0, 0, 0, 0};
+  return {'F', 'L', 'V', 1, static_cast<uint8_t>((audio ? 4 : 0) | (video ? 1 : 0)), 0, 0, 0, 9,
+          0,   0,   0,   0};
 }
 
 void AppendTag(std::vector<uint8_t>* out, uint8_t type, uint32_t timestamp_ms,

@@ -7,28 +7,28 @@
 #include <cstdint>
 
 struct RtmpPublishParam {
-  int32_t video_width;         // 0
-  int32_t video_height;        // 4
-  int32_t fps;                 // 8
-  int32_t video_bitrate;       // 12, bit/s
-  int32_t video_kind;          // 16, 3 (H.264)
-  int32_t reserved_20;         // 20
-  uint64_t media_flags;        // 24, 40 after a parameter update
-  uint8_t sps_pps[256];        // 32, Annex B SPS and PPS with start codes
-  int32_t sps_pps_len;         // 288
-  int32_t reserved_292;        // 292
-  int32_t channels;            // 296
-  int32_t sampling_per_bits;   // 300
-  int32_t sampling_rate;       // 304, Hz
-  int32_t audio_kind;          // 308, 2 (AAC)
-  int32_t audio_bitrate;       // 312, bit/s
-  uint8_t aac_config[2];       // 316, AudioSpecificConfig as the engine announces it
-  uint8_t reserved_318[50];    // 318
-  int32_t audio_format;        // 368, 2
-  char url[256];               // 372, NUL-terminated
-  uint8_t reserved_628[4];     // 628
-  char stream_name[256];       // 632, NUL-terminated
-  uint8_t reserved_888[8];     // 888
+  int32_t video_width;        // 0
+  int32_t video_height;       // 4
+  int32_t fps;                // 8
+  int32_t video_bitrate;      // 12, bit/s
+  int32_t video_kind;         // 16, 3 (H.264)
+  int32_t reserved_20;        // 20
+  uint64_t media_flags;       // 24, 40 after a parameter update
+  uint8_t sps_pps[256];       // 32, Annex B SPS and PPS with start codes
+  int32_t sps_pps_len;        // 288
+  int32_t reserved_292;       // 292
+  int32_t channels;           // 296
+  int32_t sampling_per_bits;  // 300
+  int32_t sampling_rate;      // 304, Hz
+  int32_t audio_kind;         // 308, 2 (AAC)
+  int32_t audio_bitrate;      // 312, bit/s
+  uint8_t aac_config[2];      // 316, AudioSpecificConfig as the engine announces it
+  uint8_t reserved_318[50];   // 318
+  int32_t audio_format;       // 368, 2
+  char url[256];              // 372, NUL-terminated
+  uint8_t reserved_628[4];    // 628
+  char stream_name[256];      // 632, NUL-terminated
+  uint8_t reserved_888[8];    // 888
 };
 
 static_assert(sizeof(RtmpPublishParam) == 896, "RtmpPublishParam is 896 bytes");

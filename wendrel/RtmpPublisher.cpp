@@ -79,8 +79,8 @@ bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
     return false;
   }
   if (param->sps_pps_len > 0) {
-    const auto info = bitstream::InspectAccessUnit(param->sps_pps,
-                                                   static_cast<size_t>(param->sps_pps_len));
+    const auto info =
+        bitstream::InspectAccessUnit(param->sps_pps, static_cast<size_t>(param->sps_pps_len));
     media.avc_config = bitstream::BuildAvcConfig(info.sps, info.pps);
     if (media.avc_config.empty()) {
       WDR_LOG_ERROR("_Wendrel_ SetMediaType refused: %d bytes hold no SPS and PPS",
@@ -115,10 +115,9 @@ bool RtmpPublisher::SetMediaType(const RtmpPublishParam* param) {
 }
 
 bool RtmpPublisher::Start(const char* url, const char* stream_name) {
-  if (url == nullptr || (std::strncmp(url, "rtmp://", 7) != 0 &&
-                         std::strncmp(url, "rtmps://", 8) != 0 &&
-                         std::strncmp(url, "rtmpt://", 8) != 0 &&
-                         std::strncmp(url, "rtmpts://", 9) != 0)) {
+  if (url == nullptr ||
+      (std::strncmp(url, "rtmp://", 7) != 0 && std::strncmp(url, "rtmps://", 8) != 0 &&
+       std::strncmp(url, "rtmpt://", 8) != 0 && std::strncmp(url, "rtmpts://", 9) != 0)) {
     WDR_LOG_ERROR("_Wendrel_ Start refused: '%s' is not an RTMP URL",
                   url != nullptr ? quillet::MaskUrl(url).c_str() : "");
     return false;

@@ -21,7 +21,8 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
   std::vector<std::string> ids;
   std::vector<AudioStreamInfo> infos;
   for (int i = 0; i < streams; ++i) ids.push_back("talker" + std::to_string(i));
-  for (const std::string& id : ids) infos.push_back(AudioStreamInfo{channels, 16, rate, id.c_str()});
+  for (const std::string& id : ids)
+    infos.push_back(AudioStreamInfo{channels, 16, rate, id.c_str()});
   AudioMixInitParam p;
   p.streams = infos.data();
   p.streamCount = streams;
@@ -37,7 +38,8 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
 
   // Speech-like levels: each talker a tone of its own.
   const int samples = rate / fps * channels;
-  std::vector<std::vector<int16_t>> pcm(static_cast<size_t>(streams), std::vector<int16_t>(static_cast<size_t>(samples)));
+  std::vector<std::vector<int16_t>> pcm(static_cast<size_t>(streams),
+                                        std::vector<int16_t>(static_cast<size_t>(samples)));
   for (int s = 0; s < streams; ++s) {
     for (int i = 0; i < samples; ++i) {
       pcm[static_cast<size_t>(s)][static_cast<size_t>(i)] =
@@ -50,7 +52,8 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
     for (int k = 0; k < fps; ++k) {
       for (int s = 0; s < streams; ++s) {
         PoolBuffer* block = pool.GetEmptyBuffer(samples * 2);
-        std::memcpy(block->data, pcm[static_cast<size_t>(s)].data(), static_cast<size_t>(samples) * 2);
+        std::memcpy(block->data, pcm[static_cast<size_t>(s)].data(),
+                    static_cast<size_t>(samples) * 2);
         block->len = samples * 2;
         block->timestamp = stamp;
         AudioMixFrame f{block, ids[static_cast<size_t>(s)].c_str(), channels, 16, rate, 0};

@@ -60,7 +60,7 @@ struct Sample {
 struct Record {
   std::array<std::vector<std::atomic<double>>, kStreams> pushed;
   std::array<int, kStreams> last_seen{-1, -1};
-  std::mutex mutex;  // guards samples; the compositing thread and the end
+  std::mutex mutex;             // guards samples; the compositing thread and the end
   std::vector<Sample> samples;  // stream 1 only: the one that bursts
   std::vector<Sample> steady;   // stream 0
 };
@@ -79,7 +79,8 @@ void PaintNumber(std::vector<uint8_t>* picture, int number) {
 int ReadNumber(const unsigned char* canvas, int x0) {
   int number = 0;
   for (int bit = 0; bit < kBits; ++bit) {
-    const unsigned char y = canvas[(kBlock / 2) * kCanvasWidth + x0 + bit * kBlock + 8 + kBlock / 2];
+    const unsigned char y =
+        canvas[(kBlock / 2) * kCanvasWidth + x0 + bit * kBlock + 8 + kBlock / 2];
     if (y > 128) number |= 1 << bit;
   }
   return number;
@@ -103,7 +104,8 @@ void OnCanvas(unsigned char* canvas, int size) {
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(p / 100 * values.size())) - 1);
+  const size_t index =
+      std::min(values.size() - 1, static_cast<size_t>(std::ceil(p / 100 * values.size())) - 1);
   return values[index];
 }
 
@@ -176,7 +178,8 @@ int main(int argc, char** argv) {
       if (paused) continue;
       while (next_audio[s] * 0.02 <= now) {
         const uint64_t stamp = kStamp0 + static_cast<uint64_t>(next_audio[s]) * 1800;
-        recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), stamp, ids[s]);
+        recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), stamp,
+                                 ids[s]);
         ++next_audio[s];
       }
       while (next_picture[s] * 0.04 <= now && next_picture[s] < frames) {
@@ -184,8 +187,8 @@ int main(int argc, char** argv) {
         PaintNumber(&picture, n);
         record.pushed[s][n].store(Now());
         const uint64_t stamp = kStamp0 + static_cast<uint64_t>(n) * 3600;
-        recorder->PushVideoFrame(kWidth, kHeight, ids[s], 25, picture.data(), static_cast<int>(picture.size()),
-                                 stamp, 0);
+        recorder->PushVideoFrame(kWidth, kHeight, ids[s], 25, picture.data(),
+                                 static_cast<int>(picture.size()), stamp, 0);
         ++next_picture[s];
       }
     }
@@ -210,10 +213,11 @@ int main(int argc, char** argv) {
   const double base_p50 = Percentile(baseline, 50);
   const double base_p99 = Percentile(baseline, 99);
   std::printf("push -> canvas latency of the bursting participant's pictures, ms\n");
-  std::printf("  before the burst (2-10 s): p50 %.1f  p99 %.1f  (%zu pictures)\n", base_p50, base_p99,
-              baseline.size());
+  std::printf("  before the burst (2-10 s): p50 %.1f  p99 %.1f  (%zu pictures)\n", base_p50,
+              base_p99, baseline.size());
   std::printf("  the steady participant, whole run: p50 %.1f  p99 %.1f\n",
-              Percentile(Between(record.steady, 2, seconds), 50), Percentile(Between(record.steady, 2, seconds), 99));
+              Percentile(Between(record.steady, 2, seconds), 50),
+              Percentile(Between(record.steady, 2, seconds), 99));
   double recovered = -1;
   constexpr double kSlice = 0.25;
   constexpr double kMarginMs = 5;
@@ -221,8 +225,9 @@ int main(int argc, char** argv) {
     const std::vector<double> slice = Between(record.samples, from, from + kSlice);
     const double p99 = Percentile(slice, 99);
     if (from < burst_end + 2) {
-      std::printf("  %.2f-%.2f s after the burst: p50 %.1f  p99 %.1f  (%zu pictures)\n", from - burst_end,
-                  from - burst_end + kSlice, Percentile(slice, 50), p99, slice.size());
+      std::printf("  %.2f-%.2f s after the burst: p50 %.1f  p99 %.1f  (%zu pictures)\n",
+                  from - burst_end, from - burst_end + kSlice, Percentile(slice, 50), p99,
+                  slice.size());
     }
     const bool back = !slice.empty() && p99 <= base_p99 + kMarginMs;
     if (back && recovered < 0) recovered = from - burst_end;
@@ -231,14 +236,15 @@ int main(int argc, char** argv) {
   const std::vector<double> rest = Between(record.samples, burst_end + 1, seconds);
   std::printf("  from 1 s after the burst to the end: p50 %.1f  p99 %.1f\n", Percentile(rest, 50),
               Percentile(rest, 99));
-  std::printf("push -> MP4 write latency (engine statistics, last 10 s): before the burst p50 %u p99 %u; "
-              "at the end p50 %u p99 %u\n",
-              before.latency_p50_ms, before.latency_p99_ms, later.latency_p50_ms, later.latency_p99_ms);
+  std::printf(
+      "push -> MP4 write latency (engine statistics, last 10 s): before the burst p50 %u p99 %u; "
+      "at the end p50 %u p99 %u\n",
+      before.latency_p50_ms, before.latency_p99_ms, later.latency_p50_ms, later.latency_p99_ms);
   if (recovered < 0) {
     std::printf("p99 never came back within %.0f ms of its baseline\n", kMarginMs);
     return 1;
   }
-  std::printf("p99 back at its baseline (+%.0f ms) %.2f s after the burst (target: within 1 s)\n", kMarginMs,
-              recovered);
+  std::printf("p99 back at its baseline (+%.0f ms) %.2f s after the burst (target: within 1 s)\n",
+              kMarginMs, recovered);
   return recovered <= 1.0 ? 0 : 1;
 }

@@ -68,7 +68,11 @@ void StartedEngineWithoutFrames(benchmark::State& state) {
   DeletePlenova(recorder);
 }
 
-BENCHMARK(StartedEngineWithoutFrames)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(StartedEngineWithoutFrames)
+    ->Arg(10)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

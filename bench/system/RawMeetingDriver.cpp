@@ -76,7 +76,8 @@ class FrameFile {
     if (index == last_ && got_) return buffer_.data();
     last_ = index;
     const auto offset = static_cast<off_t>((index % frames_) * buffer_.size());
-    got_ = ::pread(fd_, buffer_.data(), buffer_.size(), offset) == static_cast<ssize_t>(buffer_.size());
+    got_ = ::pread(fd_, buffer_.data(), buffer_.size(), offset) ==
+           static_cast<ssize_t>(buffer_.size());
     return got_ ? buffer_.data() : nullptr;
   }
 
@@ -94,20 +95,34 @@ bool Parse(int argc, char** argv, Options* o) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const char* value = argv[i + 1];
-    if (key == "--video") o->video = value;
-    else if (key == "--audio") o->audio = value;
-    else if (key == "--mp4") o->mp4 = value;
-    else if (key == "--rtmp") o->rtmp = value;
-    else if (key == "--log-dir") o->log_dir = value;
-    else if (key == "--participants") o->participants = std::atoi(value);
-    else if (key == "--seconds") o->seconds = std::atof(value);
-    else if (key == "--video-bitrate") o->video_bitrate = std::atoi(value);
-    else if (key == "--audio-bitrate") o->audio_bitrate = std::atoi(value);
-    else if (key == "--meetings") o->meetings = std::atoi(value);
-    else if (key == "--layout") o->layout = value;
-    else if (key == "--screen") o->screen = value;
-    else if (key == "--camera15") o->camera15 = value;
-    else if (key == "--camera30") o->camera30 = value;
+    if (key == "--video")
+      o->video = value;
+    else if (key == "--audio")
+      o->audio = value;
+    else if (key == "--mp4")
+      o->mp4 = value;
+    else if (key == "--rtmp")
+      o->rtmp = value;
+    else if (key == "--log-dir")
+      o->log_dir = value;
+    else if (key == "--participants")
+      o->participants = std::atoi(value);
+    else if (key == "--seconds")
+      o->seconds = std::atof(value);
+    else if (key == "--video-bitrate")
+      o->video_bitrate = std::atoi(value);
+    else if (key == "--audio-bitrate")
+      o->audio_bitrate = std::atoi(value);
+    else if (key == "--meetings")
+      o->meetings = std::atoi(value);
+    else if (key == "--layout")
+      o->layout = value;
+    else if (key == "--screen")
+      o->screen = value;
+    else if (key == "--camera15")
+      o->camera15 = value;
+    else if (key == "--camera30")
+      o->camera30 = value;
     else if (key == "--canvas") {
       if (!ParseSize(value, &o->canvas_w, &o->canvas_h)) return false;
     } else {
@@ -118,10 +133,12 @@ bool Parse(int argc, char** argv, Options* o) {
     o->canvas_w = kScreenW;
     o->canvas_h = kScreenH;
     if (o->screen.empty() || o->camera15.empty() || o->camera30.empty()) return false;
-  } else if (o->layout != "grid" || o->video.empty() || o->participants < 1 || o->participants > 20) {
+  } else if (o->layout != "grid" || o->video.empty() || o->participants < 1 ||
+             o->participants > 20) {
     return false;
   }
-  return !o->audio.empty() && !o->mp4.empty() && o->seconds > 0 && o->meetings >= 1 && o->meetings <= 16;
+  return !o->audio.empty() && !o->mp4.empty() && o->seconds > 0 && o->meetings >= 1 &&
+         o->meetings <= 16;
 }
 
 // One participant's camera or screen: where its frames come from and where
@@ -154,8 +171,8 @@ bool BuildInputs(const Options& o, Inputs* in) {
       const bool fast = i % 2 == 1;
       FrameFile* camera = open(fast ? o.camera30 : o.camera15, kSourceW, kSourceH);
       if (camera == nullptr) return false;
-      in->video.push_back({"camera-" + std::to_string(i + 1), camera, kSourceW, kSourceH, fast ? 30 : 15,
-                           i * 320, 900, 320, 180});
+      in->video.push_back({"camera-" + std::to_string(i + 1), camera, kSourceW, kSourceH,
+                           fast ? 30 : 15, i * 320, 900, 320, 180});
     }
     return true;
   }
@@ -166,8 +183,8 @@ bool BuildInputs(const Options& o, Inputs* in) {
   const int rows = (n + cols - 1) / cols;
   const int cell_w = o.canvas_w / cols / 2 * 2, cell_h = o.canvas_h / rows / 2 * 2;
   for (int i = 0; i < n; ++i)
-    in->video.push_back({"participant-" + std::to_string(i + 1), clip, kSourceW, kSourceH, kVideoFps,
-                         (i % cols) * cell_w, (i / cols) * cell_h, cell_w, cell_h});
+    in->video.push_back({"participant-" + std::to_string(i + 1), clip, kSourceW, kSourceH,
+                         kVideoFps, (i % cols) * cell_w, (i / cols) * cell_h, cell_w, cell_h});
   return true;
 }
 
@@ -178,7 +195,8 @@ int RunMeeting(const Options& o, int index) {
   Inputs inputs;
   FrameFile audio(o.audio, pcm_bytes);
   if (!BuildInputs(o, &inputs) || audio.frames() == 0) {
-    std::fprintf(stderr, "raw_meeting_driver: cannot read the video inputs or %s\n", o.audio.c_str());
+    std::fprintf(stderr, "raw_meeting_driver: cannot read the video inputs or %s\n",
+                 o.audio.c_str());
     return -1;
   }
   std::string mp4 = o.mp4;
@@ -206,7 +224,8 @@ int RunMeeting(const Options& o, int index) {
   const int n = static_cast<int>(video.size());
   const int voices = n < kMaxVoices ? n : kMaxVoices;
   std::vector<AudioStreamInfo> audio_info;
-  for (int i = 0; i < voices; ++i) audio_info.push_back({kChannels, 16, kRate, video[i].id.c_str()});
+  for (int i = 0; i < voices; ++i)
+    audio_info.push_back({kChannels, 16, kRate, video[i].id.c_str()});
   std::vector<VideoStreamInfo> video_info;
   for (const Input& in : video)
     video_info.push_back({in.fps, in.h, in.w, in.id.c_str(), in.cell_h, in.cell_w, in.x, in.y, 0});
@@ -225,7 +244,9 @@ int RunMeeting(const Options& o, int index) {
   // the engine copies what it takes, so a buffer is reused at once.
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  const auto due = [&](uint64_t count, int fps) { return start + std::chrono::microseconds(count * 1000000 / fps); };
+  const auto due = [&](uint64_t count, int fps) {
+    return start + std::chrono::microseconds(count * 1000000 / fps);
+  };
   const double seconds = o.seconds;
   const auto audio_count = static_cast<uint64_t>(seconds * kAudioFps);
   uint64_t next_audio = 0;
@@ -244,14 +265,17 @@ int RunMeeting(const Options& o, int index) {
     }
     const bool audio_left = next_audio < audio_count;
     if (next == nullptr && !audio_left) break;
-    const bool video_next = next != nullptr && (!audio_left || due(next->next, next->fps) <= due(next_audio, kAudioFps));
-    std::this_thread::sleep_until(video_next ? due(next->next, next->fps) : due(next_audio, kAudioFps));
+    const bool video_next = next != nullptr && (!audio_left || due(next->next, next->fps) <=
+                                                                   due(next_audio, kAudioFps));
+    std::this_thread::sleep_until(video_next ? due(next->next, next->fps)
+                                             : due(next_audio, kAudioFps));
     if (video_next) {
       uint8_t* frame = next->file->Read(next->next);
       if (frame != nullptr)
-        refused += recorder->PushVideoFrame(next->w, next->h, next->id.c_str(), next->fps, frame,
-                                            static_cast<int>(next->file->frame_bytes()),
-                                            next->next * 90000 / static_cast<uint64_t>(next->fps), 0) != 0;
+        refused +=
+            recorder->PushVideoFrame(next->w, next->h, next->id.c_str(), next->fps, frame,
+                                     static_cast<int>(next->file->frame_bytes()),
+                                     next->next * 90000 / static_cast<uint64_t>(next->fps), 0) != 0;
       ++next->next;
     } else {
       uint8_t* pcm = audio.Read(next_audio);
@@ -274,9 +298,11 @@ int RunMeeting(const Options& o, int index) {
   if (!o.rtmp.empty()) recorder->StopRecord();
   recorder->StopMp4Record();
   DeletePlenova(recorder);
-  std::printf("meeting %d: %llu canvases in %.0f s, fewest in a second %llu, encoder preset changes %u\n",
-              index + 1, static_cast<unsigned long long>(stats.canvases_composed), o.seconds,
-              static_cast<unsigned long long>(fewest == UINT64_MAX ? 0 : fewest), stats.encoder_preset_changes);
+  std::printf(
+      "meeting %d: %llu canvases in %.0f s, fewest in a second %llu, encoder preset changes %u\n",
+      index + 1, static_cast<unsigned long long>(stats.canvases_composed), o.seconds,
+      static_cast<unsigned long long>(fewest == UINT64_MAX ? 0 : fewest),
+      stats.encoder_preset_changes);
   return refused;
 }
 
@@ -296,7 +322,8 @@ int main(int argc, char** argv) {
   }
   std::vector<int> results(static_cast<size_t>(o.meetings), 0);
   std::vector<std::thread> threads;
-  for (int i = 0; i < o.meetings; ++i) threads.emplace_back([&, i] { results[i] = RunMeeting(o, i); });
+  for (int i = 0; i < o.meetings; ++i)
+    threads.emplace_back([&, i] { results[i] = RunMeeting(o, i); });
   for (std::thread& t : threads) t.join();
   int refused = 0;
   for (int r : results) {

@@ -60,10 +60,11 @@ Picture PhotoLike() {
       const double fx = static_cast<double>(x) / kW, fy = static_cast<double>(yy) / kH;
       double v = 90 + 60 * std::sin(fx * 3.1 + fy * 1.7) * std::cos(fy * 2.3);
       const double d = std::hypot(fx - 0.4, fy - 0.5);
-      v += 70 / (1 + std::exp((d - 0.18) * 60));                  // a face-sized disc
+      v += 70 / (1 + std::exp((d - 0.18) * 60));                      // a face-sized disc
       v += 25 * std::sin(fx * 140) * std::sin(fy * 90) * (fx > 0.7);  // fabric
-      v += ((x / 48 + yy / 48) % 2) * 18 * (fy > 0.8);              // a tiled floor
-      p.y()[static_cast<size_t>(yy) * kW + x] = static_cast<uint8_t>(std::clamp(v + grain(), 16.0, 235.0));
+      v += ((x / 48 + yy / 48) % 2) * 18 * (fy > 0.8);                // a tiled floor
+      p.y()[static_cast<size_t>(yy) * kW + x] =
+          static_cast<uint8_t>(std::clamp(v + grain(), 16.0, 235.0));
     }
   }
   for (int yy = 0; yy < kH / 2; ++yy) {
@@ -102,13 +103,15 @@ double MicrosPerPicture(Scale scale) {
     scale();
     ++runs;
   }
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / runs;
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+             .count() /
+         runs;
 }
 
 Picture Bicubic(Picture& src, int w, int h, double* us) {
   Picture out = Blank(w, h);
-  libavptr::SwsPtr ctx(sws_getContext(src.w, src.h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                      nullptr, nullptr, nullptr));
+  libavptr::SwsPtr ctx(sws_getContext(src.w, src.h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_YUV420P,
+                                      SWS_BICUBIC, nullptr, nullptr, nullptr));
   const uint8_t* in[3] = {src.y(), src.u(), src.v()};
   const int in_stride[3] = {src.w, src.w / 2, src.w / 2};
   uint8_t* dst[3] = {out.y(), out.u(), out.v()};
@@ -120,8 +123,8 @@ Picture Bicubic(Picture& src, int w, int h, double* us) {
 Picture Yuv(Picture& src, int w, int h, libyuv::FilterMode mode, double* us) {
   Picture out = Blank(w, h);
   *us = MicrosPerPicture([&] {
-    libyuv::I420Scale(src.y(), src.w, src.u(), src.w / 2, src.v(), src.w / 2, src.w, src.h, out.y(), w, out.u(), w / 2,
-                      out.v(), w / 2, w, h, mode);
+    libyuv::I420Scale(src.y(), src.w, src.u(), src.w / 2, src.v(), src.w / 2, src.w, src.h, out.y(),
+                      w, out.u(), w / 2, out.v(), w / 2, w, h, mode);
   });
   return out;
 }
@@ -131,27 +134,29 @@ Picture Yuv(Picture& src, int w, int h, libyuv::FilterMode mode, double* us) {
 int main(int argc, char** argv) {
   std::vector<std::pair<std::string, Picture>> sources;
   Picture testsrc2;
-  if (argc > 1 && ReadRaw(argv[1], &testsrc2)) sources.emplace_back("testsrc2", std::move(testsrc2));
+  if (argc > 1 && ReadRaw(argv[1], &testsrc2))
+    sources.emplace_back("testsrc2", std::move(testsrc2));
   sources.emplace_back("photo-like", PhotoLike());
   struct Ratio {
     const char* name;
     int w, h;
   };
   const Ratio ratios[] = {{"2:1", 960, 540}, {"3:1", 640, 360}, {"1.5:1", 1280, 720}};
-  std::printf("%-11s %-6s %-9s %8s %8s %8s %10s %10s\n", "source", "ratio", "filter", "PSNR Y", "PSNR U",
-              "PSNR V", "us/pic", "bicubic us");
+  std::printf("%-11s %-6s %-9s %8s %8s %8s %10s %10s\n", "source", "ratio", "filter", "PSNR Y",
+              "PSNR U", "PSNR V", "us/pic", "bicubic us");
   for (auto& [name, src] : sources) {
     for (const Ratio& r : ratios) {
       double bicubic_us = 0;
       const Picture reference = Bicubic(src, r.w, r.h, &bicubic_us);
-      for (auto [mode, label] : {std::pair{libyuv::kFilterBox, "box"}, std::pair{libyuv::kFilterBilinear, "bilinear"}}) {
+      for (auto [mode, label] :
+           {std::pair{libyuv::kFilterBox, "box"}, std::pair{libyuv::kFilterBilinear, "bilinear"}}) {
         double us = 0;
         Picture out = Yuv(src, r.w, r.h, mode, &us);
         const size_t luma = static_cast<size_t>(r.w) * r.h;
         Picture ref = reference;
-        std::printf("%-11s %-6s %-9s %8.2f %8.2f %8.2f %10.0f %10.0f\n", name.c_str(), r.name, label,
-                    Psnr(out.y(), ref.y(), luma), Psnr(out.u(), ref.u(), luma / 4), Psnr(out.v(), ref.v(), luma / 4), us,
-                    bicubic_us);
+        std::printf("%-11s %-6s %-9s %8.2f %8.2f %8.2f %10.0f %10.0f\n", name.c_str(), r.name,
+                    label, Psnr(out.y(), ref.y(), luma), Psnr(out.u(), ref.u(), luma / 4),
+                    Psnr(out.v(), ref.v(), luma / 4), us, bicubic_us);
       }
     }
   }

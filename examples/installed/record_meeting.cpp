@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < 960; ++i)
       pcm[2 * i] = pcm[2 * i + 1] =
           static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * (step * 960 + i) / 48000.0));
-    recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), stamp, "alice");
+    recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), stamp,
+                             "alice");
     if (step % 2 == 0) {
       recorder->PushVideoFrame(320, 240, "alice", 25, const_cast<uint8_t*>(red.data()),
                                static_cast<int>(red.size()), stamp, 0);

@@ -13,7 +13,8 @@ std::vector<int16_t> SineTone(double frequency, int sample_rate, int channels,
   std::vector<int16_t> pcm(static_cast<size_t>(samples_per_channel) * channels);
   for (int i = 0; i < samples_per_channel; ++i) {
     const double v = amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / sample_rate);
-    for (int c = 0; c < channels; ++c) pcm[static_cast<size_t>(i) * channels + c] = static_cast<int16_t>(v);
+    for (int c = 0; c < channels; ++c)
+      pcm[static_cast<size_t>(i) * channels + c] = static_cast<int16_t>(v);
   }
   return pcm;
 }
@@ -26,7 +27,8 @@ std::vector<float> DecodeAdts(const std::vector<uint8_t>& adts, int* channels, i
   libavptr::ParserPtr parser(av_parser_init(codec->id));
   libavptr::FramePtr frame(av_frame_alloc());
   libavptr::PacketPtr packet(av_packet_alloc());
-  if (!context || !parser || !frame || !packet || avcodec_open2(context.get(), codec, nullptr) < 0) {
+  if (!context || !parser || !frame || !packet ||
+      avcodec_open2(context.get(), codec, nullptr) < 0) {
     return out;
   }
   auto drain = [&]() {
@@ -44,8 +46,9 @@ std::vector<float> DecodeAdts(const std::vector<uint8_t>& adts, int* channels, i
   // A null-data call at the end makes the parser hand out its last frame.
   for (bool last = false; !last;) {
     last = left == 0;
-    const int used = av_parser_parse2(parser.get(), context.get(), &packet->data, &packet->size,
-                                      last ? nullptr : data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    const int used =
+        av_parser_parse2(parser.get(), context.get(), &packet->data, &packet->size,
+                         last ? nullptr : data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     if (used < 0) return {};
     data += used;
     left -= used;

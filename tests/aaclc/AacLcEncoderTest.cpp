@@ -37,7 +37,8 @@ class Encoder {
       if (n > 0) e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + n);
     };
     for (size_t at = 0; at + input_samples_ <= pcm.size(); at += input_samples_) {
-      const int n = aacLcEncEncode(handle_, pcm.data() + at, input_samples_, out.data(), max_output_);
+      const int n =
+          aacLcEncEncode(handle_, pcm.data() + at, input_samples_, out.data(), max_output_);
       e.frame_sizes.push_back(n);
       keep(n);
     }
@@ -65,8 +66,9 @@ TEST_P(AacLcFormatTest, EachCallGivesOneAdtsFrameOfTheReturnedLength) {
   ASSERT_NE(enc.handle(), nullptr);
   EXPECT_EQ(enc.input_samples(), 1024 * f.channels);
   EXPECT_GE(enc.max_output(), 768 * f.channels);
-  const Encoded e = enc.EncodeAll(SineTone(1000.0, static_cast<int>(f.rate),
-                                           static_cast<int>(f.channels), static_cast<int>(f.rate) / 4));
+  const Encoded e =
+      enc.EncodeAll(SineTone(1000.0, static_cast<int>(f.rate), static_cast<int>(f.channels),
+                             static_cast<int>(f.rate) / 4));
   ASSERT_FALSE(e.frame_sizes.empty());
   EXPECT_EQ(e.frame_sizes.front(), 0) << "the first frame only fills the encoder's delay";
   size_t at = 0;
@@ -76,7 +78,8 @@ TEST_P(AacLcFormatTest, EachCallGivesOneAdtsFrameOfTheReturnedLength) {
     ASSERT_EQ(e.bytes[at], 0xFF);
     ASSERT_EQ(e.bytes[at + 1] & 0xF6, 0xF0) << "sync word, layer 0";
     EXPECT_EQ((e.bytes[at + 2] >> 6) + 1, kAacLcLow);
-    const size_t len = ((e.bytes[at + 3] & 3u) << 11) | (e.bytes[at + 4] << 3) | (e.bytes[at + 5] >> 5);
+    const size_t len =
+        ((e.bytes[at + 3] & 3u) << 11) | (e.bytes[at + 4] << 3) | (e.bytes[at + 5] >> 5);
     EXPECT_EQ(len, static_cast<size_t>(e.frame_sizes[call])) << call;
     at += len;
   }
@@ -136,7 +139,8 @@ TEST(AacLcConfigurationTest, RefusedConfigurationChangesNothing) {
 TEST(AacLcOpenTest, RefusesFormatsItCannotEncode) {
   uint32_t samples = 7, max_out = 7;
   for (const Format f : {Format{11111, 2}, Format{48000, 0}, Format{48000, 3}, Format{0, 1}}) {
-    EXPECT_EQ(aacLcEncOpen(f.rate, f.channels, &samples, &max_out), nullptr) << f.rate << "/" << f.channels;
+    EXPECT_EQ(aacLcEncOpen(f.rate, f.channels, &samples, &max_out), nullptr)
+        << f.rate << "/" << f.channels;
   }
   EXPECT_EQ(samples, 7u);
   EXPECT_EQ(aacLcEncEncode(nullptr, nullptr, 0, nullptr, 0), -1);

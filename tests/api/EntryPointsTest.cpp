@@ -52,7 +52,8 @@ TEST(EntryPointsTest, FirstCallSetsUpTheLogAndLaterCallsDoNot) {
   DeletePlenova(nullptr);
 
   const std::string log = ReadAll(base / "LiveRecordLog" / "Plenova.log");
-  EXPECT_NE(log.find("_Plenoav_ Log::Path=" + (base / "LiveRecordLog").string()), std::string::npos);
+  EXPECT_NE(log.find("_Plenoav_ Log::Path=" + (base / "LiveRecordLog").string()),
+            std::string::npos);
   fs::remove_all(base);
   fs::remove_all(other);
 }
@@ -97,10 +98,14 @@ TEST(EntryPointsTest, OperationsKeepTheirSlotsAndLaterOnesComeAfterThem) {
 // The records a host reads cross the library's boundary: their layout only
 // ever grows at the end.
 static_assert(sizeof(PlenovaEvent) == 40 && offsetof(PlenovaEvent, text) == 32);
-static_assert(sizeof(PlenovaOutputStatistics) == 184 && offsetof(PlenovaOutputStatistics, last_error) == 56);
-static_assert(sizeof(PlenovaStreamStatistics) == 112 && offsetof(PlenovaStreamStatistics, accepted) == 72);
-static_assert(offsetof(PlenovaStatistics, outputs) == 8 && offsetof(PlenovaStatistics, streams) == 560 &&
-              offsetof(PlenovaStatistics, canvases_composed) == 4144 && sizeof(PlenovaStatistics) == 4208);
+static_assert(sizeof(PlenovaOutputStatistics) == 184 &&
+              offsetof(PlenovaOutputStatistics, last_error) == 56);
+static_assert(sizeof(PlenovaStreamStatistics) == 112 &&
+              offsetof(PlenovaStreamStatistics, accepted) == 72);
+static_assert(offsetof(PlenovaStatistics, outputs) == 8 &&
+              offsetof(PlenovaStatistics, streams) == 560 &&
+              offsetof(PlenovaStatistics, canvases_composed) == 4144 &&
+              sizeof(PlenovaStatistics) == 4208);
 
 // A host built against an older, shorter record gets what fits in it; one
 // without room for the head is refused.

@@ -27,13 +27,15 @@ class AudioEncodeBufferTest : public ::testing::Test {
            std::optional<uint32_t> tick = std::nullopt) {
     std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(first + i);
-    return buffer_.PutData(PcmBlock(pool_, samples, stamp, tick.value_or(static_cast<uint32_t>(stamp))), channels,
-                           rate, 16);
+    return buffer_.PutData(
+        PcmBlock(pool_, samples, stamp, tick.value_or(static_cast<uint32_t>(stamp))), channels,
+        rate, 16);
   }
 
   // Takes the head element, checking the state the buffer answers.
   std::unique_ptr<PoolBuffer, void (*)(PoolBuffer*)> Take(AudioEncodeBufferData::State expected,
-                                                          int32_t channels = 2, int32_t rate = 48000) {
+                                                          int32_t channels = 2,
+                                                          int32_t rate = 48000) {
     std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(channels, rate, 16);
     EXPECT_NE(r, nullptr);
     EXPECT_EQ(r ? r->state : -1, expected);
@@ -62,7 +64,8 @@ TEST_F(AudioEncodeBufferTest, MixerFramesFillElementsBackToBack) {
     ASSERT_NE(element, nullptr);
     EXPECT_EQ(element->len, 4096);
     // Consecutive audio: element e holds samples 2048 e onward.
-    for (int i = 0; i < 2048; i += 511) EXPECT_EQ(SampleAt(*element, i), static_cast<int16_t>(2048 * e + i));
+    for (int i = 0; i < 2048; i += 511)
+      EXPECT_EQ(SampleAt(*element, i), static_cast<int16_t>(2048 * e + i));
     // An element carries the time of its first sample and the tick of the
     // frame that began it.
     EXPECT_EQ(element->timestamp, 90000u + 1920u * static_cast<uint64_t>(e));

@@ -37,7 +37,8 @@ struct OpenCase {
   int32_t duration;       // 90 kHz units
   int32_t element_bytes;  // 16-bit
 };
-class AudioEncodeOpenTest : public AudioEncodeTest, public ::testing::WithParamInterface<OpenCase> {};
+class AudioEncodeOpenTest : public AudioEncodeTest,
+                            public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(AudioEncodeOpenTest, TellsFrameLengthAndElementSize) {
   const OpenCase c = GetParam();
@@ -50,15 +51,18 @@ TEST_P(AudioEncodeOpenTest, TellsFrameLengthAndElementSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AudioEncodeOpenTest,
-                         ::testing::Values(OpenCase{2, 48000, 1920, 4096}, OpenCase{1, 48000, 1920, 2048},
-                                           OpenCase{1, 16000, 5760, 2048}, OpenCase{2, 44100, 2089, 4096},
+                         ::testing::Values(OpenCase{2, 48000, 1920, 4096},
+                                           OpenCase{1, 48000, 1920, 2048},
+                                           OpenCase{1, 16000, 5760, 2048},
+                                           OpenCase{2, 44100, 2089, 4096},
                                            OpenCase{1, 8000, 11520, 2048}));
 
 TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
   AudioEncode enc(&FakeAacLibrary());
   ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 48000, 16), 0);
   for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(enc.aac_encode_frame(Element(static_cast<int16_t>(i), 100000 + 1920 * i, 500 + i), 50), 0);
+    ASSERT_EQ(
+        enc.aac_encode_frame(Element(static_cast<int16_t>(i), 100000 + 1920 * i, 500 + i), 50), 0);
   }
   // Four frames out of five inputs: the priming one frame before the first
   // element, then elements 0, 1 and 2, each with its own stamp and tick.
@@ -112,7 +116,8 @@ class AudioPathStepTest : public AudioEncodeTest {
     const uint32_t ms = 1000 / static_cast<uint32_t>(fps_);
     tick_ += ms;
     const AudioMixFrame f = MixFrame(
-        PcmBlock(pool_, std::vector<int16_t>(static_cast<size_t>(bytes / 2), tag), stamp_, tick_), "a", channels, rate);
+        PcmBlock(pool_, std::vector<int16_t>(static_cast<size_t>(bytes / 2), tag), stamp_, tick_),
+        "a", channels, rate);
     stamp_ += 90000 / static_cast<uint64_t>(fps_);
     ASSERT_TRUE(imp_.IAudioMixPushData(&f));
     imp_.Mixer().AudioMixStep(tick_);
@@ -142,7 +147,8 @@ TEST_F(AudioPathStepTest, AtTwentyFiveFramesASecondTheEncodeBufferStaysBounded) 
   const int elements = (cycles - 1) * 7680 / 4096;
   EXPECT_GE(static_cast<int>(record_.Count()), elements - 2);
   const std::vector<SynAudioFrame> frames = record_.Frames();
-  for (size_t i = 1; i < frames.size(); ++i) ASSERT_GT(frames[i].timestamp, frames[i - 1].timestamp) << i;
+  for (size_t i = 1; i < frames.size(); ++i)
+    ASSERT_GT(frames[i].timestamp, frames[i - 1].timestamp) << i;
 }
 
 TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) {
@@ -158,7 +164,8 @@ TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) 
   // Ten stereo frames were mixed: 38400 bytes make 9 full elements and a
   // tail completed with silence, and all ten went through the stereo encoder.
   size_t stereo_calls = 0;
-  while (stereo_calls < fake.encoded_samples.size() && fake.encoded_samples[stereo_calls] == 2048) ++stereo_calls;
+  while (stereo_calls < fake.encoded_samples.size() && fake.encoded_samples[stereo_calls] == 2048)
+    ++stereo_calls;
   EXPECT_EQ(stereo_calls, 10u);
   // 20 mono frames of 640 bytes make 6 complete elements of 2048 bytes.
   EXPECT_EQ(fake.encoded_samples.size() - stereo_calls, 6u);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 namespace plenova::testing {
 
 void SynRecord::Drain() {
@@ -42,7 +41,8 @@ struct FakeHandle {
   std::vector<int16_t> first_samples;  // of this encoder's calls
 };
 
-AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples, uint32_t* max_output) {
+AacLcHandle FakeOpen(uint32_t rate, uint32_t channels, uint32_t* input_samples,
+                     uint32_t* max_output) {
   g_fake.open_rates.push_back(rate);
   g_fake.open_channels.push_back(channels);
   if (g_fake.refuse_open) return nullptr;
@@ -59,7 +59,8 @@ int FakeSetConfiguration(AacLcHandle, const AacLcConfiguration* config) {
   return 1;
 }
 
-int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8_t* output, uint32_t size) {
+int FakeEncode(AacLcHandle handle, const int16_t* input, uint32_t samples, uint8_t* output,
+               uint32_t size) {
   FakeHandle* h = reinterpret_cast<FakeHandle*>(handle);
   const int call = h->calls++;
   g_fake.encoded_samples.push_back(samples);
@@ -83,8 +84,8 @@ int FakeClose(AacLcHandle handle) {
 }  // namespace
 
 const AacLcLibrary& FakeAacLibrary() {
-  static const AacLcLibrary library{FakeOpen, FakeGetConfiguration, FakeSetConfiguration, FakeEncode,
-                                    FakeClose};
+  static const AacLcLibrary library{FakeOpen, FakeGetConfiguration, FakeSetConfiguration,
+                                    FakeEncode, FakeClose};
   return library;
 }
 
@@ -92,7 +93,8 @@ FakeAacState& FakeAac() { return g_fake; }
 
 void ResetFakeAac() { g_fake = FakeAacState{}; }
 
-PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint64_t timestamp, uint32_t tick) {
+PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint64_t timestamp,
+                     uint32_t tick) {
   const int32_t bytes = static_cast<int32_t>(samples.size() * 2);
   PoolBuffer* block = pool.GetEmptyBuffer(bytes);
   std::memcpy(block->data, samples.data(), static_cast<size_t>(bytes));
@@ -102,7 +104,8 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
   return block;
 }
 
-AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate, int32_t bits) {
+AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate,
+                       int32_t bits) {
   AudioMixFrame f;
   f.buffer = block;
   f.streamId = id;

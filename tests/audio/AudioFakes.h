@@ -75,8 +75,8 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
                      uint32_t tick = 0);
 
 // A frame record of the stream `id` in the given format.
-AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2, int32_t rate = 48000,
-                       int32_t bits = 16);
+AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2,
+                       int32_t rate = 48000, int32_t bits = 16);
 
 // The fake encoder's payload: the first sample of the input a frame stands
 // for, and that input's index (-1 for the priming).

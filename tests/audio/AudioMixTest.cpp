@@ -29,8 +29,10 @@ constexpr uint64_t Ticks(uint64_t samples) { return samples * 90000 / kRate; }
 // encoder drains it.
 class MixerHarness {
  public:
-  explicit MixerHarness(std::vector<std::string> ids, int32_t fps = 50) : timeline_(kDelayMs), ids_(std::move(ids)) {
-    for (const std::string& id : ids_) infos_.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
+  explicit MixerHarness(std::vector<std::string> ids, int32_t fps = 50)
+      : timeline_(kDelayMs), ids_(std::move(ids)) {
+    for (const std::string& id : ids_)
+      infos_.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
     buffer_.InitBuffer(&pool_);
     AudioMixSetup setup = MixerSetup(infos_, &pool_, &buffer_, fps, kChannels, kRate);
     setup.timeline = &timeline_;
@@ -41,15 +43,19 @@ class MixerHarness {
 
   void Update(const std::vector<std::string>& ids, int32_t target_bits = 16) {
     std::vector<AudioStreamInfo> infos;
-    for (const std::string& id : ids) infos.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
-    AudioMixUpdateParam p{infos.data(), static_cast<int32_t>(infos.size()), kChannels, kRate, target_bits};
+    for (const std::string& id : ids)
+      infos.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
+    AudioMixUpdateParam p{infos.data(), static_cast<int32_t>(infos.size()), kChannels, kRate,
+                          target_bits};
     mix_.UpdataAudioMix(&p);
   }
 
   // Pushes interleaved stereo `samples` stamped `stamp`, arriving at `ms`
   // after kStart.
-  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t ms) {
-    const AudioMixFrame f = MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id.c_str(), kChannels, kRate);
+  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp,
+            uint32_t ms) {
+    const AudioMixFrame f =
+        MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id.c_str(), kChannels, kRate);
     return mix_.AudioMixPushdata(&f);
   }
 
@@ -57,7 +63,8 @@ class MixerHarness {
   void RunUntil(uint32_t ms) {
     while (static_cast<int32_t>(now_ - (kStart + ms)) < 0) {
       const AudioMixCycle cycle = mix_.AudioMixStep(now_);
-      const uint32_t sleep = cycle.wait == AudioMixCycle::kPoll ? AudioMix::kPollSleepMs : cycle.sleepMs;
+      const uint32_t sleep =
+          cycle.wait == AudioMixCycle::kPoll ? AudioMix::kPollSleepMs : cycle.sleepMs;
       now_ += std::min(sleep == 0 ? 0u : sleep, kStart + ms - now_);
     }
     mix_.AudioMixStep(now_);
@@ -104,11 +111,15 @@ class MixerHarness {
 // channels the same).
 std::vector<int16_t> Ramp(int n, int first) {
   std::vector<int16_t> s(static_cast<size_t>(n) * kChannels);
-  for (int i = 0; i < n; ++i) s[static_cast<size_t>(i) * 2] = s[static_cast<size_t>(i) * 2 + 1] = static_cast<int16_t>((first + i) % 30000);
+  for (int i = 0; i < n; ++i)
+    s[static_cast<size_t>(i) * 2] = s[static_cast<size_t>(i) * 2 + 1] =
+        static_cast<int16_t>((first + i) % 30000);
   return s;
 }
 
-std::vector<int16_t> Constant(int n, int16_t value) { return std::vector<int16_t>(static_cast<size_t>(n) * kChannels, value); }
+std::vector<int16_t> Constant(int n, int16_t value) {
+  return std::vector<int16_t>(static_cast<size_t>(n) * kChannels, value);
+}
 
 // --- The arithmetic ---------------------------------------------------------
 
@@ -116,7 +127,8 @@ std::vector<int16_t> Mix(const std::vector<std::vector<int16_t>>& inputs) {
   std::vector<const int16_t*> p;
   for (const auto& in : inputs) p.push_back(in.data());
   std::vector<int16_t> out(inputs[0].size());
-  AudioMix::MixSamples(p.data(), static_cast<int>(p.size()), static_cast<int32_t>(out.size()), out.data());
+  AudioMix::MixSamples(p.data(), static_cast<int>(p.size()), static_cast<int32_t>(out.size()),
+                       out.data());
   return out;
 }
 
@@ -183,7 +195,8 @@ TEST_P(AudioFrameLengthTest, FramesOfAnyLengthAreCutAndJoinedByTimestamp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, AudioFrameLengthTest,
-                         ::testing::Values(480 /* 10 ms */, 960 /* 20 ms */, 1920 /* 40 ms */, 1024, 441),
+                         ::testing::Values(480 /* 10 ms */, 960 /* 20 ms */, 1920 /* 40 ms */, 1024,
+                                           441),
                          [](const auto& info) { return std::to_string(info.param) + "samples"; });
 
 TEST(AudioMixPlacementTest, ATwoStreamMeetingMixesWhatEachDeliveredForTheSpan) {
@@ -205,7 +218,8 @@ TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
   const int jitter_ms[] = {0, 2, -1, 1, -2, 0, 1, -2};
   for (int k = 0; k < 8; ++k) {
     const int64_t stamp = k * 1800 + jitter_ms[k] * 90;
-    h.Push("a", Ramp(960, k * 960), static_cast<uint64_t>(stamp + 90000), static_cast<uint32_t>((k + 1) * 20));
+    h.Push("a", Ramp(960, k * 960), static_cast<uint64_t>(stamp + 90000),
+           static_cast<uint32_t>((k + 1) * 20));
   }
   // Then 10 ms of nothing and two more frames.
   h.Push("a", Ramp(960, 20000), 90000 + 8 * 1800 + 900, 190);
@@ -214,7 +228,8 @@ TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
   const std::vector<int16_t> left = h.Left();
   ASSERT_GE(left.size(), 10u * 960);
   for (int i = 0; i < 8 * 960; ++i) ASSERT_EQ(left[static_cast<size_t>(i)], i) << "sample " << i;
-  for (int i = 8 * 960; i < 8 * 960 + 480; ++i) ASSERT_EQ(left[static_cast<size_t>(i)], 0) << "sample " << i;
+  for (int i = 8 * 960; i < 8 * 960 + 480; ++i)
+    ASSERT_EQ(left[static_cast<size_t>(i)], 0) << "sample " << i;
   EXPECT_EQ(left[8 * 960 + 480], 20000);
 }
 
@@ -326,7 +341,9 @@ TEST_P(AudioMixStampTest, StampsFollowTheSampleCount) {
   MixerHarness h({"a"}, c.fps);
   const uint64_t origin = 5'000'000'000ull;
   const int n = h.mix_.AudioFrameSize() / 4;
-  for (int k = 0; k < 4; ++k) h.Push("a", Constant(n, static_cast<int16_t>(k)), origin + Ticks(static_cast<uint64_t>(k * n)), 0);
+  for (int k = 0; k < 4; ++k)
+    h.Push("a", Constant(n, static_cast<int16_t>(k)), origin + Ticks(static_cast<uint64_t>(k * n)),
+           0);
   h.RunUntil(4000);
   const auto mixed = h.Take();
   ASSERT_GE(mixed.size(), 4u);
@@ -338,7 +355,8 @@ TEST_P(AudioMixStampTest, StampsFollowTheSampleCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, AudioMixStampTest,
-                         ::testing::Values(StampCase{50, {1800, 3600, 5400}}, StampCase{30, {3000, 6000, 9000}},
+                         ::testing::Values(StampCase{50, {1800, 3600, 5400}},
+                                           StampCase{30, {3000, 6000, 9000}},
                                            StampCase{25, {3600, 7200, 10800}},
                                            // 6857 samples a frame at 48 kHz
                                            StampCase{7, {12857, 25714, 38571}}),

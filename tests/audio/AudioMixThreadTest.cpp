@@ -42,7 +42,8 @@ class AudioMixThreadTest : public ::testing::Test {
 
   // Pushes 20 ms of stream "a" as it arrives now.
   void Push(int16_t tag) {
-    const AudioMixFrame f = MixFrame(PcmBlock(pool_, std::vector<int16_t>(1920, tag), stamp_, clock_.NowMs()), "a");
+    const AudioMixFrame f =
+        MixFrame(PcmBlock(pool_, std::vector<int16_t>(1920, tag), stamp_, clock_.NowMs()), "a");
     stamp_ += 1800;
     imp_.IAudioMixPushData(&f);
   }
@@ -96,8 +97,9 @@ TEST_F(AudioMixThreadTest, WaitsForTheTargetDelayThenMixesSpanAfterSpanAndGoesOn
   ASSERT_TRUE(Eventually([&] { return record_.Count() >= 9; }));
   imp_.stop();
   frames = record_.Frames();
-  const auto resumed = std::find_if(frames.begin(), frames.end(),
-                                    [](const SynAudioFrame& f) { return PayloadFirstSample(f) == 7; });
+  const auto resumed = std::find_if(frames.begin(), frames.end(), [](const SynAudioFrame& f) {
+    return PayloadFirstSample(f) == 7;
+  });
   ASSERT_NE(resumed, frames.end());
   EXPECT_GE(resumed->timestamp, produced_end);
   EXPECT_LE(resumed->timestamp, produced_end + 1800);

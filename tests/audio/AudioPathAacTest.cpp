@@ -46,8 +46,9 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
     const auto begin = tone.begin() + static_cast<ptrdiff_t>(k) * frame_samples * c.channels;
     const std::vector<int16_t> pcm(begin, begin + frame_samples * c.channels);
     const auto tick = 0x7000'0000u + static_cast<uint32_t>((k + 1) * 1000 / c.fps);
-    const AudioMixFrame f = MixFrame(PcmBlock(pool, pcm, origin + static_cast<uint64_t>(k) * 90000 / c.fps, tick),
-                                     "talker", c.channels, c.rate);
+    const AudioMixFrame f =
+        MixFrame(PcmBlock(pool, pcm, origin + static_cast<uint64_t>(k) * 90000 / c.fps, tick),
+                 "talker", c.channels, c.rate);
     ASSERT_TRUE(imp.IAudioMixPushData(&f));
     imp.Mixer().AudioMixStep(tick);
     record.Drain();
@@ -67,7 +68,8 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
     ASSERT_EQ(out[i].data[0], 0xFF) << "ADTS on every frame";
     if (i > 0) {
       // Consecutive frames, 1024 samples apart (within the 90 kHz rounding).
-      ASSERT_NEAR(static_cast<double>(out[i].timestamp - out[i - 1].timestamp), 1024.0 * 90000 / c.rate, 1.0);
+      ASSERT_NEAR(static_cast<double>(out[i].timestamp - out[i - 1].timestamp),
+                  1024.0 * 90000 / c.rate, 1.0);
     }
     adts.insert(adts.end(), out[i].data.begin(), out[i].data.end());
   }
@@ -80,20 +82,26 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   EXPECT_NEAR(ToneFrequency(decoded, rate), 1000.0, 10.0);
   // Decoded sample i plays at the first frame's stamp plus i samples: the
   // tone must begin where it was pushed.
-  const auto onset = std::find_if(decoded.begin(), decoded.end(), [](float v) { return std::abs(v) > 0.15f; });
+  const auto onset =
+      std::find_if(decoded.begin(), decoded.end(), [](float v) { return std::abs(v) > 0.15f; });
   ASSERT_NE(onset, decoded.end());
-  const double onset_s = static_cast<double>(static_cast<int64_t>(out[0].timestamp) - static_cast<int64_t>(origin)) / 90000 +
-                         static_cast<double>(onset - decoded.begin()) / rate;
+  const double onset_s =
+      static_cast<double>(static_cast<int64_t>(out[0].timestamp) - static_cast<int64_t>(origin)) /
+          90000 +
+      static_cast<double>(onset - decoded.begin()) / rate;
   EXPECT_NEAR(onset_s, 0.3, 0.002);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AudioPathAacTest,
-                         ::testing::Values(PathCase{48000, 2, 50}, PathCase{48000, 2, 25}, PathCase{48000, 1, 50},
-                                           PathCase{44100, 2, 50}, PathCase{44100, 1, 25}, PathCase{16000, 1, 50},
-                                           PathCase{16000, 2, 25}, PathCase{8000, 1, 25}, PathCase{8000, 2, 50}),
+                         ::testing::Values(PathCase{48000, 2, 50}, PathCase{48000, 2, 25},
+                                           PathCase{48000, 1, 50}, PathCase{44100, 2, 50},
+                                           PathCase{44100, 1, 25}, PathCase{16000, 1, 50},
+                                           PathCase{16000, 2, 25}, PathCase{8000, 1, 25},
+                                           PathCase{8000, 2, 50}),
                          [](const auto& info) {
-                           return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.channels) +
-                                  "ch" + std::to_string(info.param.fps) + "fps";
+                           return std::to_string(info.param.rate) + "Hz" +
+                                  std::to_string(info.param.channels) + "ch" +
+                                  std::to_string(info.param.fps) + "fps";
                          });
 
 }  // namespace

@@ -24,7 +24,9 @@ class AudioStreamTableTest : public ::testing::Test {
     const AudioMixFrame f = MixFrame(PcmBlock(pool_, {1, 2, 3, 4}, stamp), id, 2, 48000, bits);
     return mix_.AudioMixPushdata(&f);
   }
-  static AudioStreamInfo S(const char* id, int32_t bits = 16) { return AudioStreamInfo{2, bits, 48000, id}; }
+  static AudioStreamInfo S(const char* id, int32_t bits = 16) {
+    return AudioStreamInfo{2, bits, 48000, id};
+  }
 
   MemoryPool pool_;
   AudioMix mix_;
@@ -93,13 +95,14 @@ TEST_P(AudioFrameSizeTest, FrameBytes) {
   EXPECT_EQ(AudioMix::FrameSize(c.channels, c.rate, c.bits, c.fps), c.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, AudioFrameSizeTest,
-                         ::testing::Values(SizeCase{2, 48000, 16, 50, 3840}, SizeCase{2, 48000, 16, 25, 7680},
-                                           SizeCase{1, 16000, 16, 50, 640}, SizeCase{2, 44100, 16, 50, 3528},
-                                           SizeCase{1, 8000, 16, 25, 640},
-                                           // Degenerate formats get fixed sizes.
-                                           SizeCase{1, 8000, 16, 0, 320}, SizeCase{1, 16000, 16, 0, 640},
-                                           SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioFrameSizeTest,
+    ::testing::Values(SizeCase{2, 48000, 16, 50, 3840}, SizeCase{2, 48000, 16, 25, 7680},
+                      SizeCase{1, 16000, 16, 50, 640}, SizeCase{2, 44100, 16, 50, 3528},
+                      SizeCase{1, 8000, 16, 25, 640},
+                      // Degenerate formats get fixed sizes.
+                      SizeCase{1, 8000, 16, 0, 320}, SizeCase{1, 16000, 16, 0, 640},
+                      SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
 
 // The queue: position order, 20 frames at most, the one furthest ahead
 // dropped; spans are read across frame boundaries.

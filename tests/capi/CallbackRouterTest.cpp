@@ -37,11 +37,13 @@ void OnMessage(const char* text, int32_t code, void* user) {
 
 void OnEvent(const plenova_event* e, void* user) {
   static_cast<Received*>(user)->events.push_back(
-      std::to_string(e->size) + " " + std::to_string(e->output) + " " + std::to_string(e->kind) + " " +
-      std::to_string(e->attempt) + " " + std::to_string(e->delay_ms) + " " + std::to_string(e->bytes) + " " +
-      e->text);
+      std::to_string(e->size) + " " + std::to_string(e->output) + " " + std::to_string(e->kind) +
+      " " + std::to_string(e->attempt) + " " + std::to_string(e->delay_ms) + " " +
+      std::to_string(e->bytes) + " " + e->text);
 }
-void Throw(const plenova_event*, void*) { throw std::runtime_error("a host's callback that throws"); }
+void Throw(const plenova_event*, void*) {
+  throw std::runtime_error("a host's callback that throws");
+}
 
 class CallbackRouterTest : public ::testing::Test {
  protected:
@@ -122,7 +124,8 @@ TEST_F(CallbackRouterTest, EventsReachTheirHandleAsTheCRecord) {
   entry(&closed, nullptr);  // no slot
   entry(&closed, CallbackRouter::EventUser(CallbackRouter::kSlots));
   const std::string size = std::to_string(sizeof(plenova_event));
-  EXPECT_EQ(b.events, (std::vector<std::string>{size + " 2 3 3 4000 0 rtmp://127.0.0.1/live/****"}));
+  EXPECT_EQ(b.events,
+            (std::vector<std::string>{size + " 2 3 3 4000 0 rtmp://127.0.0.1/live/****"}));
   EXPECT_EQ(a.events, (std::vector<std::string>{size + " 0 7 0 0 123456789012 "}));
 
   // A host's callback that throws is contained in the entry.
@@ -143,8 +146,8 @@ TEST_F(CallbackRouterTest, ClearedReleasedAndUnknownTargetsAreIgnored) {
   uint8_t pixel = 0;
   CallbackRouter::CanvasEntry(slot)(&pixel, 100);
   const Mp4RecordStateCallback mp4 = CallbackRouter::Mp4StateEntry();
-  mp4(0, 1);                                   // no handle registers 0
-  mp4(CallbackRouter::kSlots + 1, 1);          // nor past the last slot
+  mp4(0, 1);                           // no handle registers 0
+  mp4(CallbackRouter::kSlots + 1, 1);  // nor past the last slot
   mp4(-5, 1);
   router_.Release(slot);
   mp4(CallbackRouter::Mp4StreamId(slot), 2);  // released: its old target is gone
@@ -196,25 +199,27 @@ namespace {
 // are laid out by two compilers. Both must agree with the C++ interface.
 TEST(CInterfaceRecords, CConstantsAndLayoutsAreTheCxxOnes) {
   const std::vector<long> constants(plenova_c_constants, plenova_c_constants + 13);
-  EXPECT_EQ(constants, (std::vector<long>{PLENOVA_OUTPUT_MP4, PLENOVA_OUTPUT_RTMP_1, PLENOVA_OUTPUT_RTMP_2,
-                                          PLENOVA_OUTPUT_COUNT, PLENOVA_EVENT_CONNECTING, PLENOVA_EVENT_PUBLISHING,
-                                          PLENOVA_EVENT_RECONNECTING, PLENOVA_EVENT_FAILED, PLENOVA_EVENT_STOPPED,
-                                          PLENOVA_EVENT_FILE_OPENED, PLENOVA_EVENT_FILE_CLOSED,
-                                          PLENOVA_EVENT_WRITE_ERROR, PLENOVA_MAX_STREAM_STATISTICS}));
+  EXPECT_EQ(constants, (std::vector<long>{
+                           PLENOVA_OUTPUT_MP4, PLENOVA_OUTPUT_RTMP_1, PLENOVA_OUTPUT_RTMP_2,
+                           PLENOVA_OUTPUT_COUNT, PLENOVA_EVENT_CONNECTING, PLENOVA_EVENT_PUBLISHING,
+                           PLENOVA_EVENT_RECONNECTING, PLENOVA_EVENT_FAILED, PLENOVA_EVENT_STOPPED,
+                           PLENOVA_EVENT_FILE_OPENED, PLENOVA_EVENT_FILE_CLOSED,
+                           PLENOVA_EVENT_WRITE_ERROR, PLENOVA_MAX_STREAM_STATISTICS}));
   const std::vector<long> layout(plenova_c_layout, plenova_c_layout + 15);
   const auto at = [](size_t offset) { return static_cast<long>(offset); };
-  EXPECT_EQ(layout, (std::vector<long>{at(sizeof(PlenovaEvent)), at(offsetof(PlenovaEvent, bytes)),
-                                       at(offsetof(PlenovaEvent, text)), at(sizeof(PlenovaOutputStatistics)),
-                                       at(offsetof(PlenovaOutputStatistics, outage_ms)),
-                                       at(offsetof(PlenovaOutputStatistics, last_error)),
-                                       at(sizeof(PlenovaStreamStatistics)),
-                                       at(offsetof(PlenovaStreamStatistics, accepted)),
-                                       at(offsetof(PlenovaStreamStatistics, queue_depth)),
-                                       at(sizeof(PlenovaStatistics)), at(offsetof(PlenovaStatistics, outputs)),
-                                       at(offsetof(PlenovaStatistics, streams)),
-                                       at(offsetof(PlenovaStatistics, canvases_composed)),
-                                       at(offsetof(PlenovaStatistics, av_offset_ms)),
-                                       at(offsetof(PlenovaStatistics, reserved))}));
+  EXPECT_EQ(
+      layout,
+      (std::vector<long>{
+          at(sizeof(PlenovaEvent)), at(offsetof(PlenovaEvent, bytes)),
+          at(offsetof(PlenovaEvent, text)), at(sizeof(PlenovaOutputStatistics)),
+          at(offsetof(PlenovaOutputStatistics, outage_ms)),
+          at(offsetof(PlenovaOutputStatistics, last_error)), at(sizeof(PlenovaStreamStatistics)),
+          at(offsetof(PlenovaStreamStatistics, accepted)),
+          at(offsetof(PlenovaStreamStatistics, queue_depth)), at(sizeof(PlenovaStatistics)),
+          at(offsetof(PlenovaStatistics, outputs)), at(offsetof(PlenovaStatistics, streams)),
+          at(offsetof(PlenovaStatistics, canvases_composed)),
+          at(offsetof(PlenovaStatistics, av_offset_ms)),
+          at(offsetof(PlenovaStatistics, reserved))}));
 }
 
 }  // namespace

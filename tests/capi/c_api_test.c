@@ -16,12 +16,12 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 /* What one recorder's callbacks saw; each recorder has its own. */
@@ -31,8 +31,8 @@ typedef struct {
   long canvases;
   int canvas_size; /* of the last canvas */
   int events;
-  int bad_events;       /* of another output, or a record of another size */
-  int opened, closed;   /* MP4 FILE_OPENED and FILE_CLOSED events */
+  int bad_events;     /* of another output, or a record of another size */
+  int opened, closed; /* MP4 FILE_OPENED and FILE_CLOSED events */
   char opened_path[512];
   uint64_t closed_bytes;
 } Seen;
@@ -45,7 +45,8 @@ static void on_mp4_state(int32_t state, void* user) {
 static void on_event(const plenova_event* event, void* user) {
   Seen* seen = (Seen*)user;
   seen->events++;
-  if (event->size != sizeof(plenova_event) || event->output != PLENOVA_OUTPUT_MP4 || event->text == NULL) {
+  if (event->size != sizeof(plenova_event) || event->output != PLENOVA_OUTPUT_MP4 ||
+      event->text == NULL) {
     seen->bad_events++;
     return;
   }
@@ -169,13 +170,14 @@ static void push(Meeting* meetings, int count, double seconds) {
   memset(i420, 128, (size_t)i420_bytes);
   for (step = 0; step < steps; ++step) {
     const uint64_t stamp = 900000000ull + (uint64_t)step * 90000u / kMixFps;
-    for (i = 0; i < samples * kChannels; ++i) pcm[i] = (int16_t)((i / kChannels) % 48 < 24 ? 3000 : -3000);
+    for (i = 0; i < samples * kChannels; ++i)
+      pcm[i] = (int16_t)((i / kChannels) % 48 < 24 ? 3000 : -3000);
     for (m = 0; m < count; ++m) {
       CHECK(plenova_push_audio(meetings[m].recorder, "mic", kChannels, 16, kRate, pcm, pcm_bytes,
                                stamp) == PLENOVA_OK);
       if (step % 2 == 0)
-        CHECK(plenova_push_video(meetings[m].recorder, "cam", kCamW, kCamH, 25, i420, i420_bytes, stamp,
-                                 PLENOVA_ROWS_TOP_DOWN) == PLENOVA_OK);
+        CHECK(plenova_push_video(meetings[m].recorder, "cam", kCamW, kCamH, 25, i420, i420_bytes,
+                                 stamp, PLENOVA_ROWS_TOP_DOWN) == PLENOVA_OK);
     }
     sleep_until(begin + (double)(step + 1) / kMixFps);
   }
@@ -256,7 +258,8 @@ static const plenova_stream_statistics* find_stream(const plenova_statistics* st
                                                     int audio) {
   uint32_t i;
   for (i = 0; i < stats->stream_count && i < PLENOVA_MAX_STREAM_STATISTICS; ++i) {
-    if (strcmp(stats->streams[i].id, id) == 0 && stats->streams[i].audio == audio) return &stats->streams[i];
+    if (strcmp(stats->streams[i].id, id) == 0 && stats->streams[i].audio == audio)
+      return &stats->streams[i];
   }
   return NULL;
 }
@@ -290,7 +293,8 @@ static void check_statistics(plenova_t* recorder, uint64_t audio, uint64_t video
   CHECK(stats.outputs[PLENOVA_OUTPUT_MP4].packets_sent > 10);
   CHECK(stats.outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent == 0);
   printf("statistics: mic %llu accepted, cam %llu accepted, %llu canvases, mp4 %llu bytes\n",
-         (unsigned long long)(mic != NULL ? mic->accepted : 0), (unsigned long long)(cam != NULL ? cam->accepted : 0),
+         (unsigned long long)(mic != NULL ? mic->accepted : 0),
+         (unsigned long long)(cam != NULL ? cam->accepted : 0),
          (unsigned long long)stats.canvases_composed,
          (unsigned long long)stats.outputs[PLENOVA_OUTPUT_MP4].bytes_sent);
 

@@ -41,10 +41,10 @@ std::vector<uint32_t> Ramp(uint32_t n) {
 
 INSTANTIATE_TEST_SUITE_P(
     Distributions, LatencyPercentileTest,
-    ::testing::Values(PercentileCase{{}, 0, 0, 0},                  // nothing recorded
-                      PercentileCase{{70}, 70, 70, 70},             // one sample
-                      PercentileCase{Ramp(100), 50, 99, 100},       // 1..100 ms
-                      PercentileCase{Ramp(1000), 500, 990, 1000},   // 1..1000 ms
+    ::testing::Values(PercentileCase{{}, 0, 0, 0},                 // nothing recorded
+                      PercentileCase{{70}, 70, 70, 70},            // one sample
+                      PercentileCase{Ramp(100), 50, 99, 100},      // 1..100 ms
+                      PercentileCase{Ramp(1000), 500, 990, 1000},  // 1..1000 ms
                       // One slow sample in a hundred shows at p99 only.
                       PercentileCase{[] {
                                        std::vector<uint32_t> v(99, 40);

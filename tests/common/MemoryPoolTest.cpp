@@ -56,15 +56,12 @@ TEST_P(ClassChoiceTest, ChoosesNearestClassWithin64KElseOpensARoundedOne) {
   DestroyPoolBuffer(block);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Classes, ClassChoiceTest,
-    ::testing::Values(ClassCase{{65536}, 70000, 131072},
-                      ClassCase{{65536, 131072}, 65537, 131072},
-                      ClassCase{{327680}, 200000, 262144},
-                      ClassCase{{}, 131072, 131072},
-                      ClassCase{{}, 1, 65536},
-                      ClassCase{{}, 0, 65536},
-                      ClassCase{{}, -5, 65536}));
+INSTANTIATE_TEST_SUITE_P(Classes, ClassChoiceTest,
+                         ::testing::Values(ClassCase{{65536}, 70000, 131072},
+                                           ClassCase{{65536, 131072}, 65537, 131072},
+                                           ClassCase{{327680}, 200000, 262144},
+                                           ClassCase{{}, 131072, 131072}, ClassCase{{}, 1, 65536},
+                                           ClassCase{{}, 0, 65536}, ClassCase{{}, -5, 65536}));
 
 TEST_F(MemoryPoolTest, NegativeRequestIsServedAsTenBytes) {
   PoolBuffer* block = pool_.GetEmptyBuffer(-5);

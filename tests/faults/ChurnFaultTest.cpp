@@ -43,11 +43,12 @@ void PushChurnStream(IPlenova* recorder, int index, const std::atomic<bool>& sto
   for (uint64_t tick = 0; !stop; ++tick) {  // 20 ms ticks
     std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * tick));
     if (index < 3 &&
-        recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2), tick * 1800,
-                                 voice.c_str()) == 0)
+        recorder->PushAudioFrame(2, 16, 48000, pcm.data(), static_cast<int>(pcm.size() * 2),
+                                 tick * 1800, voice.c_str()) == 0)
       ++accepted;
-    if (tick % 2 == 0 && recorder->PushVideoFrame(640, 360, id.c_str(), 25, frame.data(),
-                                                  static_cast<int>(frame.size()), tick * 1800, 0) == 0)
+    if (tick % 2 == 0 &&
+        recorder->PushVideoFrame(640, 360, id.c_str(), 25, frame.data(),
+                                 static_cast<int>(frame.size()), tick * 1800, 0) == 0)
       ++accepted;
   }
 }
@@ -64,7 +65,8 @@ void DeclareChurnLayout(IPlenova* recorder, int step) {
     video.push_back({25, 360, 640, kIds[s].c_str(), 240, 426, (i % 3) * 426, (i / 3) * 240, i % 2});
   }
   std::vector<AudioStreamInfo> audio;
-  for (int i = 0; i < 1 + step % 3; ++i) audio.push_back({2, 16, 48000, kVoices[(step + i) % 3].c_str()});
+  for (int i = 0; i < 1 + step % 3; ++i)
+    audio.push_back({2, 16, 48000, kVoices[(step + i) % 3].c_str()});
   IUpdateStreamInterface* layout = recorder->GetUpdateStreamInterface();
   AudioStreamInfoUpdate a{audio.data(), static_cast<int32_t>(audio.size()), 50, 2, 48000, 16};
   VideoStreamInfoUpdate v{static_cast<int32_t>(video.size()), video.data()};
@@ -106,8 +108,8 @@ TEST(MeetingFaultTest, LayoutChurnUnderSixPushingThreadsKeepsCanvasesComing) {
   DeletePlenova(recorder);
 
   const double rate = static_cast<double>(canvases_at_end - canvases_at_two) / (seconds - 2);
-  std::printf("[ measured ] %.2f canvases a second under layout churn, %llu frames accepted\n", rate,
-              static_cast<unsigned long long>(accepted.load()));
+  std::printf("[ measured ] %.2f canvases a second under layout churn, %llu frames accepted\n",
+              rate, static_cast<unsigned long long>(accepted.load()));
   EXPECT_GT(accepted.load(), 0u);
   EXPECT_GE(rate, kMinCanvasRate);
   EXPECT_LE(rate, 26.5);

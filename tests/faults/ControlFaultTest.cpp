@@ -232,7 +232,8 @@ TEST(ControlFaultTest, SettingsTheEncoderCannotUseAreRefusedAtTheCall) {
   client.DeclareLayout();
   // The refused canvas left video refused until a good one comes.
   EXPECT_EQ(recorder->PushVideoFrame(320, 240, "cam", 25, picture.data(),
-                                     static_cast<int>(picture.size()), 0, 0), -1);
+                                     static_cast<int>(picture.size()), 0, 0),
+            -1);
   VideoParam good{400000, 240, 320, 0};
   recorder->SetVideoParam(&good);
   const std::string mp4 = folder + "/good.mp4";
@@ -327,12 +328,13 @@ TEST(ControlFaultTest, EachRecorderReportsToItsOwnCallback) {
 void DeclareLayoutOf(IPlenova* recorder, const Meeting& m) {
   std::vector<AudioStreamInfo> audio;
   for (const auto& p : m.audio) audio.push_back({p.channels, 16, p.rate, p.id.c_str()});
-  AudioStreamInfoUpdate a{audio.data(), static_cast<int32_t>(audio.size()), m.mixer_fps,
-                          m.target_channels, m.target_rate, 16};
+  AudioStreamInfoUpdate a{audio.data(),  static_cast<int32_t>(audio.size()),
+                          m.mixer_fps,   m.target_channels,
+                          m.target_rate, 16};
   std::vector<VideoStreamInfo> video;
   for (const auto& p : m.video)
-    video.push_back({p.fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy,
-                     p.videoType});
+    video.push_back(
+        {p.fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
   VideoStreamInfoUpdate v{static_cast<int32_t>(video.size()), video.data()};
   recorder->GetUpdateStreamInterface()->UpdateAudioStreamInfo(&a);
   recorder->GetUpdateStreamInterface()->UpdateVideoStreamInfo(&v);

@@ -99,9 +99,10 @@ TEST(KeyMaskFaultTest, StreamKeysReachNeitherTheLogNorTheMessagesNorTheToolsOutp
   const std::string program = std::string(bin) + "/bin/plenova-record";
   for (const std::string& base : {Base(), std::string("rtmp://127.0.0.1:1/live")}) {
     const std::string output =
-        RunCommand("cd '" + folder + "' && '" + program + "' --duration 1 --no-mp4 --participants 1 "
-                   "--canvas 320x240 --log-dir '" + folder + "/tool' --rtmp '" + base + "/" + kKey +
-                   "?token=" + kToken + "' 2>&1")
+        RunCommand("cd '" + folder + "' && '" + program +
+                   "' --duration 1 --no-mp4 --participants 1 "
+                   "--canvas 320x240 --log-dir '" +
+                   folder + "/tool' --rtmp '" + base + "/" + kKey + "?token=" + kToken + "' 2>&1")
             .output;
     EXPECT_FALSE(HoldsASecret(output)) << output;
     EXPECT_NE(output.find("/****"), std::string::npos) << output;

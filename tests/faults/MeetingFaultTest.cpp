@@ -26,7 +26,8 @@ StallRun RecordStall(bool other_voice) {
   StallRun run;
   run.stall = FaultSeconds(3, 5);
   run.after = FaultSeconds(6, 20);
-  const std::string folder = TempFolder(other_voice ? "fault_stall_one_of_two" : "fault_stall_only_voice");
+  const std::string folder =
+      TempFolder(other_voice ? "fault_stall_one_of_two" : "fault_stall_only_voice");
   const Meeting m = FlashAndBeep(other_voice);
   IPlenova* recorder = CreatePlenova(folder.c_str());
   if (recorder == nullptr) return run;
@@ -49,7 +50,8 @@ StallRun RecordStall(bool other_voice) {
 // (a loaded machine may add a picture of jitter to a flash); the fault this
 // catches is the hundreds of milliseconds of a lost sync.
 void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0.045) {
-  const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, duration - run.after + 1, 3);
+  const double worst = WorstFlashBeepDistance(run.mp4, MeetingClient::kBeepHz, 200, 200, 240, 240,
+                                              duration - run.after + 1, 3);
   std::printf("[ measured ] worst flash-to-beep distance after the stall: %.3f s\n", worst);
   EXPECT_GE(worst, 0) << "too few flashes after the stall";
   EXPECT_LE(worst, limit) << "out of sync after the stall";

@@ -76,10 +76,10 @@ enum class Op {
   kCount
 };
 
-const char* const kOpNames[] = {"audio_param", "video_param", "audio_layout", "video_layout",
-                                "picture_layout", "good_layouts", "push_audio", "push_video",
-                                "start_mp4", "stop_mp4", "start_rtmp", "stop_rtmp", "callback",
-                                "unint", "init"};
+const char* const kOpNames[] = {"audio_param",    "video_param",  "audio_layout", "video_layout",
+                                "picture_layout", "good_layouts", "push_audio",   "push_video",
+                                "start_mp4",      "stop_mp4",     "start_rtmp",   "stop_rtmp",
+                                "callback",       "unint",        "init"};
 static_assert(std::size(kOpNames) == static_cast<size_t>(Op::kCount));
 
 constexpr int kArgs = 12;
@@ -110,10 +110,10 @@ struct Call {
 
 // Values at and around the edges of what the engine takes, and beyond.
 int Edge(std::mt19937& random) {
-  static const int kEdges[] = {0,     1,      -1,     2,     3,       16,     320,  321,
-                               640,   641,    1280,   1920,  8191,    8192,   8193, -8192,
-                               -8193, 65536,  INT_MAX, INT_MIN, INT_MAX - 1, 1000, 999, 25,
-                               30,    120,    121,    48000, 44100,   16000,  8000, 96001};
+  static const int kEdges[] = {0,     1,     -1,      2,       3,           16,    320,  321,
+                               640,   641,   1280,    1920,    8191,        8192,  8193, -8192,
+                               -8193, 65536, INT_MAX, INT_MIN, INT_MAX - 1, 1000,  999,  25,
+                               30,    120,   121,     48000,   44100,       16000, 8000, 96001};
   if (random() % 3 == 0) return static_cast<int>(random() % 2000) - 500;
   return kEdges[random() % std::size(kEdges)];
 }
@@ -229,8 +229,8 @@ class Misuse {
         break;
       }
       case Op::kVideoLayout: {
-        std::vector<VideoStreamInfo> s(22, VideoStreamInfo{a[2], a[3], a[4], Text(a[1] & 7), a[5],
-                                                           a[6], a[7], a[8], a[9]});
+        std::vector<VideoStreamInfo> s(
+            22, VideoStreamInfo{a[2], a[3], a[4], Text(a[1] & 7), a[5], a[6], a[7], a[8], a[9]});
         s[0] = {25, kCamH, kCamW, "cam1", kCamH, kCamW, 0, 0, 0};
         s[1] = {25, kCamH, kCamW, "cam2", kCamH, kCamW, kCamW, 0, 1};
         VideoStreamInfoUpdate u{a[0] % 23 - 1, s.data()};
@@ -239,16 +239,14 @@ class Misuse {
         break;
       }
       case Op::kPictureLayout: {
-        std::vector<PictureStreamInfo> s(22, PictureStreamInfo{a[2], a[3], a[4], Text(a[1] & 7),
-                                                               a[5], a[6], a[7], a[8], a[9]});
+        std::vector<PictureStreamInfo> s(
+            22, PictureStreamInfo{a[2], a[3], a[4], Text(a[1] & 7), a[5], a[6], a[7], a[8], a[9]});
         PictureStreamInfoUpdate u{a[0] % 23 - 1, s.data()};
         if (a[10] % 11 == 0) u.vstreaminfo = nullptr;
         r_->GetUpdateStreamInterface()->UpdatePictureStreamInfo(a[11] % 13 == 0 ? nullptr : &u);
         break;
       }
-      case Op::kGoodLayouts:
-        GoodLayouts(a[0] % 2 == 0);
-        break;
+      case Op::kGoodLayouts: GoodLayouts(a[0] % 2 == 0); break;
       case Op::kPushAudio:
         r_->PushAudioFrame(a[2], a[3], a[4], a[0] % 7 == 0 ? nullptr : hostile_.data(),
                            std::min(a[5], kHostileBuffer), static_cast<uint64_t>(a[6]) * 90,
@@ -271,28 +269,17 @@ class Misuse {
         r_->StartMp4Record(a[0] % 6 == 0 ? nullptr : path.c_str());
         break;
       }
-      case Op::kStopMp4:
-        r_->StopMp4Record();
-        break;
-      case Op::kStartRtmp:
-        r_->StartRecord(Url(a[0]));
-        break;
-      case Op::kStopRtmp:
-        r_->StopRecord();
-        break;
-      case Op::kCallback:
-        r_->SetMp4RecordCallback(a[2], a[0] % 4 == 0 ? nullptr : &OnState);
-        break;
-      case Op::kUnint:
-        r_->PlenovaUnint();
-        break;
+      case Op::kStopMp4: r_->StopMp4Record(); break;
+      case Op::kStartRtmp: r_->StartRecord(Url(a[0])); break;
+      case Op::kStopRtmp: r_->StopRecord(); break;
+      case Op::kCallback: r_->SetMp4RecordCallback(a[2], a[0] % 4 == 0 ? nullptr : &OnState); break;
+      case Op::kUnint: r_->PlenovaUnint(); break;
       case Op::kInit:
         r_->PlenovaInit(a[0] % 2 ? reinterpret_cast<void*>(&OnCanvas) : nullptr,
                         a[1] % 2 ? reinterpret_cast<void*>(&OnSample) : nullptr,
                         a[2] % 2 ? reinterpret_cast<void*>(&OnMessage) : nullptr);
         break;
-      case Op::kCount:
-        break;
+      case Op::kCount: break;
     }
   }
 

@@ -43,7 +43,8 @@ Meeting Windows(int fps = 25) {
   m.canvas_w = 640;
   m.canvas_h = 360;
   m.video_bitrate = 600000;
-  m.video = {Participant("red", kRed, 0, 0, 320, 360), Participant("blue", kBlue, 320, 0, 320, 360)};
+  m.video = {Participant("red", kRed, 0, 0, 320, 360),
+             Participant("blue", kBlue, 320, 0, 320, 360)};
   for (auto& v : m.video) v.fps = fps;
   m.audio = {Voice("voice", 440)};
   return m;

@@ -56,7 +56,8 @@ class KilledRecordingTest : public ::testing::TestWithParam<double> {};
 
 TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
   const double after = GetParam();
-  const std::string folder = TempFolder("fault_killed_" + std::to_string(static_cast<int>(after * 10)));
+  const std::string folder =
+      TempFolder("fault_killed_" + std::to_string(static_cast<int>(after * 10)));
   const std::string mp4 = folder + "/killed.mp4";
   ASSERT_TRUE(RecordAndKill(folder, mp4, after)) << "the recording child did not run";
 
@@ -73,16 +74,17 @@ TEST_P(KilledRecordingTest, FileOpensAndDecodesUpToTheKill) {
   }
   const double video_end = decoded.picture_times.empty() ? 0 : decoded.picture_times.back();
   const Sound& sound = decoded.sound;
-  const double audio_end =
-      sound.samples.empty() ? 0
-                            : sound.start_time + static_cast<double>(sound.samples.size()) /
-                                                     (sound.rate * sound.channels);
-  std::printf("[ measured ] killed after %.1f s: video to %.2f s, audio to %.2f s\n", after, video_end,
-              audio_end);
+  const double audio_end = sound.samples.empty()
+                               ? 0
+                               : sound.start_time + static_cast<double>(sound.samples.size()) /
+                                                        (sound.rate * sound.channels);
+  std::printf("[ measured ] killed after %.1f s: video to %.2f s, audio to %.2f s\n", after,
+              video_end, audio_end);
   EXPECT_GE(video_end, after - 1.0);
   EXPECT_GE(audio_end, after - 1.0);
   if (after >= 3) {
-    const double worst = WorstFlashBeepDistance(mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, 0, 2);
+    const double worst =
+        WorstFlashBeepDistance(mp4, MeetingClient::kBeepHz, 200, 200, 240, 240, 0, 2);
     EXPECT_GE(worst, 0) << "no flashes in the recording";
     EXPECT_LE(worst, 0.040);
   }

@@ -32,7 +32,8 @@ double Since(Clock::time_point t) {
 
 Meeting TwoWindows() {
   Meeting m;
-  m.video = {Participant("red", kRed, 0, 0, 640, 720), Participant("blue", kBlue, 640, 0, 640, 720)};
+  m.video = {Participant("red", kRed, 0, 0, 640, 720),
+             Participant("blue", kBlue, 640, 0, 640, 720)};
   m.audio = {Voice("voice", 440)};
   return m;
 }
@@ -107,8 +108,9 @@ TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted)
   EXPECT_NEAR(replay.pictures[0].Y(960, 360), 41, 12);
   // Resumed publishing keeps the real-time pace to the end.
   EXPECT_GT(replay.picture_times.size(), static_cast<size_t>((left - 0.5) * 25))
-      << "the recording after the restart spans " << replay.picture_times.size() << " pictures from "
-      << replay.picture_times.front() << " s to " << replay.picture_times.back() << " s";
+      << "the recording after the restart spans " << replay.picture_times.size()
+      << " pictures from " << replay.picture_times.front() << " s to "
+      << replay.picture_times.back() << " s";
 }
 
 // The events of one recorder, with the time each came.
@@ -179,9 +181,11 @@ std::string KindName(int kind) {
 // reconnecting (with its attempt and delay) -> publishing, and its statistics
 // count the reconnect, measure the outage and send bytes again after it.
 TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
-  if (std::getenv("PLENOVA_TEST_RTMP_PORT") == nullptr && std::getenv("PLENOVA_TEST_RTMP_URL") == nullptr) {
-    GTEST_SKIP() << "no RTMP test server: scripts/test.sh sets PLENOVA_TEST_RTMP_PORT when nginx is there "
-                    "(this test starts, stops and restarts a private one on a free port)";
+  if (std::getenv("PLENOVA_TEST_RTMP_PORT") == nullptr &&
+      std::getenv("PLENOVA_TEST_RTMP_URL") == nullptr) {
+    GTEST_SKIP()
+        << "no RTMP test server: scripts/test.sh sets PLENOVA_TEST_RTMP_PORT when nginx is there "
+           "(this test starts, stops and restarts a private one on a free port)";
   }
   const std::string folder = TempFolder("fault_outage_events");
   const int port = FreeLoopbackPort();
@@ -229,7 +233,8 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
   }
   const auto back = Clock::now();
   const double downtime_ms = std::chrono::duration<double, std::milli>(back - killed).count();
-  const bool resumed = WaitFor(10, [&] { return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, back); });
+  const bool resumed =
+      WaitFor(10, [&] { return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, back); });
   const PlenovaStatistics after = Statistics(recorder);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   const PlenovaStatistics later = Statistics(recorder);
@@ -256,7 +261,8 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
     const std::string kind = KindName(e.kind);
     if (sequence.empty() || sequence.back() != kind) sequence.push_back(kind);
   }
-  EXPECT_EQ(sequence, (std::vector<std::string>{"publishing", "reconnecting", "publishing", "stopped"}));
+  EXPECT_EQ(sequence,
+            (std::vector<std::string>{"publishing", "reconnecting", "publishing", "stopped"}));
   EXPECT_GE(attempts, 1);
   EXPECT_TRUE(events.Of(PLENOVA_OUTPUT_RTMP_2).empty());
 
@@ -265,10 +271,11 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
   // flowing again afterwards.
   const PlenovaOutputStatistics& a = after.outputs[PLENOVA_OUTPUT_RTMP_1];
   const PlenovaOutputStatistics& b = later.outputs[PLENOVA_OUTPUT_RTMP_1];
-  std::printf("[ measured ] server away %.0f ms; outage %llu ms, %u reconnects, longest retry delay %d ms; "
-              "%llu bytes sent in the 2 s after publishing again\n",
-              downtime_ms, static_cast<unsigned long long>(b.outage_ms), b.reconnects, longest_delay_ms,
-              static_cast<unsigned long long>(b.bytes_sent - a.bytes_sent));
+  std::printf(
+      "[ measured ] server away %.0f ms; outage %llu ms, %u reconnects, longest retry delay %d ms; "
+      "%llu bytes sent in the 2 s after publishing again\n",
+      downtime_ms, static_cast<unsigned long long>(b.outage_ms), b.reconnects, longest_delay_ms,
+      static_cast<unsigned long long>(b.bytes_sent - a.bytes_sent));
   EXPECT_EQ(a.state, PLENOVA_EVENT_PUBLISHING);
   EXPECT_GE(b.reconnects, 1u);
   EXPECT_GE(static_cast<double>(b.outage_ms), downtime_ms - 1000);
@@ -296,8 +303,8 @@ TEST(RtmpFaultTest, AServerThatNeverReadsDoesNotHoldUpTheRecording) {
   const long rss_early = ResidentKib();
   client.Run(seconds - 3);
   const long rss_late = ResidentKib();
-  std::printf("[ measured ] resident set %ld KiB after 3 s, %ld KiB after %.0f s\n", rss_early, rss_late,
-              seconds);
+  std::printf("[ measured ] resident set %ld KiB after 3 s, %ld KiB after %.0f s\n", rss_early,
+              rss_late, seconds);
   EXPECT_EQ(client.refused(), 0);
   EXPECT_GE(deaf.accepted(), 1) << "the publisher never tried the server";
   // Raw canvases queued behind a stuck publisher would grow by tens of MB a

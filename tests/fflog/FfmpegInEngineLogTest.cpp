@@ -57,7 +57,8 @@ TEST(FfmpegInEngineLog, MessagesReachTheEngineLogAtTheirLevelAndNotStandardError
                 CountLogLines(log, 'W', {"_FFmpeg_", "secretkey42"}) +
                 CountLogLines(log, 'I', {"_FFmpeg_", "secretkey42"}),
             0);
-  for (const char* text : {"Starting second pass", "Qavg", "Connection refused", "[mp4 @", "[tcp @"})
+  for (const char* text :
+       {"Starting second pass", "Qavg", "Connection refused", "[mp4 @", "[tcp @"})
     EXPECT_EQ(err.find(text), std::string::npos) << text << " on standard error:\n" << err;
 }
 

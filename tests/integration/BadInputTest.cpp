@@ -96,7 +96,8 @@ struct Target {
     return 0;
   }
   int VideoLayout(const std::function<void(VideoStreamInfoUpdate&, VideoStreamInfo&)>& change) {
-    std::vector<VideoStreamInfo> s(21, VideoStreamInfo{25, kSideH, kSideW, "ghost", 90, 160, 0, 0, 0});
+    std::vector<VideoStreamInfo> s(21,
+                                   VideoStreamInfo{25, kSideH, kSideW, "ghost", 90, 160, 0, 0, 0});
     s[0] = {25, kSideH, kSideW, "cam", 360, 640, 0, 0, 0};
     s[1] = {25, kSideH, kSideW, "vside", 90, 160, 480, 270, 0};
     VideoStreamInfoUpdate u{3, s.data()};
@@ -105,7 +106,8 @@ struct Target {
     return 0;
   }
   int Pictures(const std::function<void(PictureStreamInfoUpdate&, PictureStreamInfo&)>& change) {
-    std::vector<PictureStreamInfo> s(21, PictureStreamInfo{25, 360, 640, nullptr, 90, 160, 0, 0, 0});
+    std::vector<PictureStreamInfo> s(21,
+                                     PictureStreamInfo{25, 360, 640, nullptr, 90, 160, 0, 0, 0});
     PictureStreamInfoUpdate u{1, s.data()};
     change(u, s[0]);
     r->GetUpdateStreamInterface()->UpdatePictureStreamInfo(&u);
@@ -120,8 +122,8 @@ struct BadCase {
   const char* name;
   Stage stage;
   std::function<int(Target&)> call;
-  int result;        // what the (last) call returns; 0 for calls returning nothing
-  const char* log;   // text of the line naming the refusal; null: none required
+  int result;       // what the (last) call returns; 0 for calls returning nothing
+  const char* log;  // text of the line naming the refusal; null: none required
   // Results of a good audio and a good video push after the call, and whether
   // the call may be fired at a running meeting without changing what it shows.
   int audio_after = 0, video_after = 0;
@@ -140,8 +142,8 @@ struct After {
 constexpr After kAudioStops{-1, 0, false};
 constexpr After kVideoStops{0, -1, false};
 
-BadCase Row(const char* name, Stage stage, std::function<int(Target&)> call, int result, const char* log,
-            After after = {0, 0, true}) {
+BadCase Row(const char* name, Stage stage, std::function<int(Target&)> call, int result,
+            const char* log, After after = {0, 0, true}) {
   return {name, stage, std::move(call), result, log, after.audio, after.video, after.interleave};
 }
 
@@ -157,6 +159,8 @@ std::vector<BadCase> Cases() {
   using VI = VideoStreamInfo;
   using PU = PictureStreamInfoUpdate;
   using PI = PictureStreamInfo;
+  // One row a line: the table reads as a table.
+  // clang-format off
   return {
       // Output settings.
       Row("AudioParamNull", kRun, [](T& t) { t.r->SetAuidoParam(nullptr); return 0; }, 0, kIllegal, kAudioStops),
@@ -316,8 +320,8 @@ std::vector<BadCase> Cases() {
       Row("UnintTwice", kRun, [](T& t) { t.r->PlenovaUnint(); return t.r->PlenovaUnint(); }, 0, "Terminate Success", {-1, -1, false}),
       Row("LayoutAfterUnint", kRun, [](T& t) { t.r->PlenovaUnint(); t.AudioLayout([](AU& u, AI&) { u.audioStreamCount = 2; }); return t.VideoLayout([](VU& u, VI&) { u.InUseStreamCount = 2; }); }, 0, "First Call", {0, 0, false}),
   };
+  // clang-format on
 }
-
 
 void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
 

@@ -34,7 +34,8 @@ constexpr double kAllowed = 0.045;
 
 std::string RtmpUrl(const std::string& stream) {
   const char* port = std::getenv("PLENOVA_TEST_RTMP_PORT");
-  return port == nullptr ? std::string() : std::string("rtmp://127.0.0.1:") + port + "/live/" + stream;
+  return port == nullptr ? std::string()
+                         : std::string("rtmp://127.0.0.1:") + port + "/live/" + stream;
 }
 
 std::string RtmpRecording(const std::string& stream) {
@@ -45,7 +46,8 @@ std::string RtmpRecording(const std::string& stream) {
 // When the flash of second `k` can first show on a 25 fps canvas: the first
 // canvas at or after the camera's first flashing frame.
 double FlashCanvas(const TimedCamera& c, int k) {
-  uint64_t n = static_cast<uint64_t>(k) * static_cast<uint64_t>(c.num) / static_cast<uint64_t>(c.den);
+  uint64_t n =
+      static_cast<uint64_t>(k) * static_cast<uint64_t>(c.num) / static_cast<uint64_t>(c.den);
   while (TimedClient::FrameStamp(c, n) < static_cast<uint64_t>(k) * 90000) ++n;
   const uint64_t stamp = TimedClient::FrameStamp(c, n);
   return static_cast<double>((stamp + 3599) / 3600 * 3600) / 90000;
@@ -98,7 +100,8 @@ SyncReading Read(const std::string& path, const TimedMeeting& m, int seconds) {
     for (int k = 1; k < seconds; ++k) {
       const std::optional<double> beep = Nearest(beeps[0], k + shift);
       const std::optional<double> flash = Nearest(flashes, k + shift);
-      if (beep && flash) row[static_cast<size_t>(k)] = *flash - (FlashCanvas(m.cameras[w], k) - k) - *beep;
+      if (beep && flash)
+        row[static_cast<size_t>(k)] = *flash - (FlashCanvas(m.cameras[w], k) - k) - *beep;
     }
     r.offsets.push_back(row);
     r.names.push_back("window " + m.cameras[w].id);
@@ -132,8 +135,10 @@ void ExpectInSync(const SyncReading& r, const std::string& what, int from, int s
       if (std::fabs(*o) > std::fabs(worst)) worst = *o;
       EXPECT_LE(std::fabs(*o), kAllowed) << what << ", " << r.names[s] << ", second " << k;
     }
-    EXPECT_EQ(found, seconds - from) << what << ", " << r.names[s] << ": a flash or beep is missing";
-    std::printf("%s, %s: worst %+.1f ms over %d seconds\n", what.c_str(), r.names[s].c_str(), worst * 1000, found);
+    EXPECT_EQ(found, seconds - from)
+        << what << ", " << r.names[s] << ": a flash or beep is missing";
+    std::printf("%s, %s: worst %+.1f ms over %d seconds\n", what.c_str(), r.names[s].c_str(),
+                worst * 1000, found);
   }
 }
 
@@ -225,8 +230,8 @@ TimedVoice Voice(const std::string& id, double pitch, int frame_ms = 20) {
 // declaring none (0): each window shows its flash with the beeps.
 TEST_F(MediaTimeTest, CamerasAtEveryRateStayWithTheVoices) {
   TimedMeeting m;
-  m.cameras = {Camera("c30", 0, 30), Camera("c15", 1, 15), Camera("c24", 2, 24), Camera("c25", 3, 25),
-               Camera("c2997", 4, 30000, 1001)};
+  m.cameras = {Camera("c30", 0, 30), Camera("c15", 1, 15), Camera("c24", 2, 24),
+               Camera("c25", 3, 25), Camera("c2997", 4, 30000, 1001)};
   m.cameras[3].declared_fps = 30;
   m.cameras[4].declared_fps = 0;
   m.voices = {Voice("low", 700), Voice("high", 2300)};

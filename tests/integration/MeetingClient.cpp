@@ -66,18 +66,20 @@ void MeetingClient::DeclareLayout() {
   audio_info_.clear();
   for (const auto& p : meeting_.audio)
     audio_info_.push_back({p.channels, 16, p.rate, p.id.c_str()});
-  AudioStreamInfoUpdate audio{audio_info_.data(), static_cast<int32_t>(audio_info_.size()),
-                              meeting_.mixer_fps, meeting_.target_channels, meeting_.target_rate, 16};
+  AudioStreamInfoUpdate audio{audio_info_.data(),   static_cast<int32_t>(audio_info_.size()),
+                              meeting_.mixer_fps,   meeting_.target_channels,
+                              meeting_.target_rate, 16};
   video_info_.clear();
   for (const auto& p : meeting_.video)
-    video_info_.push_back({p.fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy,
-                           p.videoType});
+    video_info_.push_back(
+        {p.fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
   VideoStreamInfoUpdate video{static_cast<int32_t>(video_info_.size()), video_info_.data()};
   IUpdateStreamInterface* layout = recorder_->GetUpdateStreamInterface();
   layout->UpdateAudioStreamInfo(&audio);
   layout->UpdateVideoStreamInfo(&video);
   picture_info_ = meeting_.pictures;
-  PictureStreamInfoUpdate pictures{static_cast<int32_t>(picture_info_.size()), picture_info_.data()};
+  PictureStreamInfoUpdate pictures{static_cast<int32_t>(picture_info_.size()),
+                                   picture_info_.data()};
   if (!picture_info_.empty()) layout->UpdatePictureStreamInfo(&pictures);
   video_frames_.assign(meeting_.video.size(), 0);
   audio_frames_.assign(meeting_.audio.size(), 0);
@@ -126,8 +128,10 @@ void MeetingClient::PushVideo(size_t index, double seconds) {
     std::memset(frame.data() + ysize * 5 / 4, white ? 128 : p.v, ysize / 4);
     const int r = recorder_->PushVideoFrame(p.width, p.height, p.id.c_str(), p.fps, frame.data(),
                                             static_cast<int>(frame.size()), stamp, p.orientation);
-    if (r != 0) ++refused_;
-    else ++pushed_;
+    if (r != 0)
+      ++refused_;
+    else
+      ++pushed_;
   }
 }
 
@@ -149,13 +153,16 @@ void MeetingClient::PushAudio(size_t index, double seconds) {
       } else if (p.tone > 0) {
         value = 8000 * std::sin(2 * M_PI * p.tone * t);
       }
-      for (int c = 0; c < p.channels; ++c) pcm[static_cast<size_t>(i) * p.channels + c] = static_cast<int16_t>(value);
+      for (int c = 0; c < p.channels; ++c)
+        pcm[static_cast<size_t>(i) * p.channels + c] = static_cast<int16_t>(value);
     }
     const uint64_t stamp = k * 90000 / static_cast<uint64_t>(meeting_.mixer_fps);
     const int r = recorder_->PushAudioFrame(p.channels, 16, p.rate, pcm.data(),
                                             static_cast<int>(pcm.size() * 2), stamp, p.id.c_str());
-    if (r != 0) ++refused_;
-    else ++pushed_;
+    if (r != 0)
+      ++refused_;
+    else
+      ++pushed_;
   }
 }
 

@@ -18,18 +18,18 @@ struct VideoParticipant {
   std::string id;
   int width = 640, height = 360;
   int fps = 25;
-  uint8_t y = 128, u = 128, v = 128;  // solid colour
-  uint32_t orientation = 0;           // 0 top-down, 2 bottom-up
+  uint8_t y = 128, u = 128, v = 128;                  // solid colour
+  uint32_t orientation = 0;                           // 0 top-down, 2 bottom-up
   int x = 0, yy = 0, target_w = 320, target_h = 180;  // rectangle on the canvas
-  int videoType = 0;                  // 1 letterbox, otherwise crop
-  bool flash = false;                 // white for 80 ms at every whole second
+  int videoType = 0;                                  // 1 letterbox, otherwise crop
+  bool flash = false;                                 // white for 80 ms at every whole second
 };
 
 struct AudioParticipant {
   std::string id;
   int rate = 48000, channels = 2;
-  double tone = 440;   // Hz; 0: silence
-  bool beep = false;   // a 3 kHz beep for 80 ms at every whole second instead of the tone
+  double tone = 440;  // Hz; 0: silence
+  bool beep = false;  // a 3 kHz beep for 80 ms at every whole second instead of the tone
 };
 
 // Solid colours (Y, U, V).
@@ -43,8 +43,8 @@ inline constexpr Colour kYellow{210, 16, 146};
 
 // A participant sending w x h pictures of colour `c`, shown in the canvas
 // rectangle (x, y, tw, th).
-VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int tw, int th, int w = 640,
-                             int h = 360);
+VideoParticipant Participant(const std::string& id, Colour c, int x, int y, int tw, int th,
+                             int w = 640, int h = 360);
 // A voice: a sine of `tone` Hz (0: silence), or the beep pattern.
 AudioParticipant Voice(const std::string& id, double tone = 440, bool beep = false);
 

@@ -101,7 +101,9 @@ void CheckFourWindowRecording(const std::string& path, double seconds) {
 
 class MeetingTest : public ::testing::Test {
  protected:
-  void SetUp() override { folder_ = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+  void SetUp() override {
+    folder_ = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
   std::string folder_;
 };
 

@@ -14,7 +14,8 @@ bool TimedClient::Flashes(double media_seconds) {
   return media_seconds >= 1.0 && media_seconds - std::floor(media_seconds) < kFlashSeconds;
 }
 
-bool TimedClient::Start(const TimedMeeting& meeting, const std::string& mp4, const std::string& url) {
+bool TimedClient::Start(const TimedMeeting& meeting, const std::string& mp4,
+                        const std::string& url) {
   meeting_ = meeting;
   url_ = url;
   AudioParam a{};
@@ -32,15 +33,20 @@ bool TimedClient::Start(const TimedMeeting& meeting, const std::string& mp4, con
   ok = recorder_->StartMp4Record(mp4.c_str()) == 0 && ok;
 
   audio_info_.clear();
-  for (const TimedVoice& voice : meeting_.voices) audio_info_.push_back({1, 16, 48000, voice.id.c_str()});
+  for (const TimedVoice& voice : meeting_.voices)
+    audio_info_.push_back({1, 16, 48000, voice.id.c_str()});
   video_info_.clear();
   for (const TimedCamera& c : meeting_.cameras) {
     const int fps = c.declared_fps >= 0 ? c.declared_fps : c.num / c.den;
     video_info_.push_back({fps, TimedMeeting::kWindowH, TimedMeeting::kWindowW, c.id.c_str(),
                            TimedMeeting::kWindowH, TimedMeeting::kWindowW, c.x, c.y, 0});
   }
-  AudioStreamInfoUpdate audio{audio_info_.data(), static_cast<int32_t>(audio_info_.size()),
-                              TimedMeeting::kMixerFps, 1, 48000, 16};
+  AudioStreamInfoUpdate audio{audio_info_.data(),
+                              static_cast<int32_t>(audio_info_.size()),
+                              TimedMeeting::kMixerFps,
+                              1,
+                              48000,
+                              16};
   VideoStreamInfoUpdate video{static_cast<int32_t>(video_info_.size()), video_info_.data()};
   recorder_->GetUpdateStreamInterface()->UpdateAudioStreamInfo(&audio);
   recorder_->GetUpdateStreamInterface()->UpdateVideoStreamInfo(&video);
@@ -49,8 +55,10 @@ bool TimedClient::Start(const TimedMeeting& meeting, const std::string& mp4, con
 
 void TimedClient::Run(double seconds) {
   start_ = std::chrono::steady_clock::now();
-  for (size_t i = 0; i < meeting_.cameras.size(); ++i) threads_.emplace_back([this, i, seconds] { PushCamera(i, seconds); });
-  for (size_t i = 0; i < meeting_.voices.size(); ++i) threads_.emplace_back([this, i, seconds] { PushVoice(i, seconds); });
+  for (size_t i = 0; i < meeting_.cameras.size(); ++i)
+    threads_.emplace_back([this, i, seconds] { PushCamera(i, seconds); });
+  for (size_t i = 0; i < meeting_.voices.size(); ++i)
+    threads_.emplace_back([this, i, seconds] { PushVoice(i, seconds); });
   Join();
 }
 
@@ -63,10 +71,12 @@ void TimedClient::Join() {
 
 void TimedClient::WaitUntil(const std::string& id, double stamped, double media_seconds) const {
   for (const TimedStall& stall : meeting_.stalls) {
-    if (stall.id == id && stamped >= stall.from && stamped < stall.to) media_seconds = std::max(media_seconds, stall.to);
+    if (stall.id == id && stamped >= stall.from && stamped < stall.to)
+      media_seconds = std::max(media_seconds, stall.to);
   }
   const auto machine = std::chrono::duration<double>(media_seconds / meeting_.clock_rate);
-  std::this_thread::sleep_until(start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(machine));
+  std::this_thread::sleep_until(
+      start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(machine));
 }
 
 void TimedClient::PushCamera(size_t index, double seconds) {
@@ -80,8 +90,8 @@ void TimedClient::PushCamera(size_t index, double seconds) {
     if (t >= seconds) break;
     WaitUntil(c.id, t, t);  // a camera sends a picture as it takes it
     std::memset(frame.data(), Flashes(t) ? kFlash : kDark, luma);
-    if (recorder_->PushVideoFrame(TimedMeeting::kWindowW, TimedMeeting::kWindowH, c.id.c_str(), fps, frame.data(),
-                                  static_cast<int>(frame.size()), stamp, 0) != 0) {
+    if (recorder_->PushVideoFrame(TimedMeeting::kWindowW, TimedMeeting::kWindowH, c.id.c_str(), fps,
+                                  frame.data(), static_cast<int>(frame.size()), stamp, 0) != 0) {
       ++refused_;
     }
   }
@@ -101,9 +111,11 @@ void TimedClient::PushVoice(size_t index, double seconds) {
     for (int i = 0; i < samples; ++i) {
       const double s = static_cast<double>(first + static_cast<uint64_t>(i)) / 48000;
       const bool on = s >= 1.0 && s - std::floor(s) < kBeepSeconds;
-      pcm[static_cast<size_t>(i)] = on ? static_cast<int16_t>(9000 * std::sin(2 * M_PI * v.pitch * s)) : 0;
+      pcm[static_cast<size_t>(i)] =
+          on ? static_cast<int16_t>(9000 * std::sin(2 * M_PI * v.pitch * s)) : 0;
     }
-    if (recorder_->PushAudioFrame(1, 16, 48000, pcm.data(), samples * 2, first * 90000 / 48000, v.id.c_str()) != 0) {
+    if (recorder_->PushAudioFrame(1, 16, 48000, pcm.data(), samples * 2, first * 90000 / 48000,
+                                  v.id.c_str()) != 0) {
       ++refused_;
     }
   }

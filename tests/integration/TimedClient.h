@@ -27,8 +27,8 @@ struct TimedCamera {
 
 struct TimedVoice {
   std::string id;
-  double pitch = 1000;  // Hz of the beep
-  int frame_ms = 20;    // length of a pushed frame
+  double pitch = 1000;    // Hz of the beep
+  int frame_ms = 20;      // length of a pushed frame
   bool in_pairs = false;  // frames leave the client two at a time
 };
 

@@ -19,20 +19,19 @@ namespace fs = std::filesystem;
 TEST(LogConfigTest, ReadsTheThreeSettings) {
   quillet::LogConfig config;
   std::string problem;
-  ASSERT_TRUE(quillet::ParseLogConfig(
-      "<?xml version=\"1.0\"?>\n<Log>\n <Level> debug </Level>\n"
-      " <MaxFileSize>65536</MaxFileSize><MaxFiles>3</MaxFiles>\n</Log>\n",
-      &config, &problem));
+  ASSERT_TRUE(
+      quillet::ParseLogConfig("<?xml version=\"1.0\"?>\n<Log>\n <Level> debug </Level>\n"
+                              " <MaxFileSize>65536</MaxFileSize><MaxFiles>3</MaxFiles>\n</Log>\n",
+                              &config, &problem));
   EXPECT_EQ(config.level, 0);
   EXPECT_EQ(config.max_file_size, 65536u);
   EXPECT_EQ(config.max_files, 3);
 }
 
 TEST(LogConfigTest, RefusesMalformedDocumentsAndValues) {
-  for (const char* text : {"", "<Log>", "<Log><Level>loud</Level></Log>",
-                           "<Log><MaxFiles>0</MaxFiles></Log>",
-                           "<Log><MaxFileSize>12abc</MaxFileSize></Log>",
-                           "<Log><Level>debug</Log>"}) {
+  for (const char* text :
+       {"", "<Log>", "<Log><Level>loud</Level></Log>", "<Log><MaxFiles>0</MaxFiles></Log>",
+        "<Log><MaxFileSize>12abc</MaxFileSize></Log>", "<Log><Level>debug</Log>"}) {
     quillet::LogConfig config;
     std::string problem;
     EXPECT_FALSE(quillet::ParseLogConfig(text, &config, &problem)) << text;
@@ -50,7 +49,8 @@ TEST(LogConfigTest, ReadsTheDocumentAsXml) {
   };
   for (const Case& c : {
            Case{"<Log><!-- <Level>debug</Level> --><Level>error</Level></Log>", 3},
-           Case{"<Log>\n  <!--\n  <Level>debug</Level>\n  -->\n  <Level>warning</Level>\n</Log>", 2},
+           Case{"<Log>\n  <!--\n  <Level>debug</Level>\n  -->\n  <Level>warning</Level>\n</Log>",
+                2},
            Case{"<Log><Level>error</Level><!-- <Level>debug</Level> --></Log>", 3},
            Case{"<Log><Level><![CDATA[debug]]></Level></Log>", 0},
            Case{"<Log><Level>&#100;ebug</Level></Log>", 0},
@@ -64,8 +64,8 @@ TEST(LogConfigTest, ReadsTheDocumentAsXml) {
     EXPECT_EQ(config.level, c.level) << c.text;
   }
   for (const char* text : {"<Log><Level>debug</Level><Level>error</Level></Log>",
-                           "<Log><!-- <Level>debug</Level></Log>", "<Config><Level>debug</Level></Config>",
-                           "<Log><Level>debug</Level>"}) {
+                           "<Log><!-- <Level>debug</Level></Log>",
+                           "<Config><Level>debug</Level></Config>", "<Log><Level>debug</Level>"}) {
     quillet::LogConfig config;
     std::string problem;
     EXPECT_FALSE(quillet::ParseLogConfig(text, &config, &problem)) << text;
@@ -79,9 +79,10 @@ TEST(LogConfigTest, FFmpegLogSaysWhoseFFmpegMessagesAre) {
     bool ok;
     bool to_log;
   };
-  for (const Case& c : {Case{"<Log/>", true, true}, Case{"<Log><FFmpegLog>engine</FFmpegLog></Log>", true, true},
-                        Case{"<Log><FFmpegLog> host </FFmpegLog></Log>", true, false},
-                        Case{"<Log><FFmpegLog>stderr</FFmpegLog></Log>", false, true}}) {
+  for (const Case& c :
+       {Case{"<Log/>", true, true}, Case{"<Log><FFmpegLog>engine</FFmpegLog></Log>", true, true},
+        Case{"<Log><FFmpegLog> host </FFmpegLog></Log>", true, false},
+        Case{"<Log><FFmpegLog>stderr</FFmpegLog></Log>", false, true}}) {
     quillet::LogConfig config;
     std::string problem;
     EXPECT_EQ(quillet::ParseLogConfig(c.text, &config, &problem), c.ok) << c.text;

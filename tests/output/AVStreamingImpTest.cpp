@@ -245,10 +245,8 @@ TEST_P(AacConfigTest, PublishersAnnounceTheAudioSpecificConfigOfTheRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, AacConfigTest,
-                         ::testing::Values(AacCase{48000, 0x11, 0x88},
-                                           AacCase{44100, 0x12, 0x08},
-                                           AacCase{16000, 0x14, 0x08},
-                                           AacCase{22050, 0x14, 0x08}));
+                         ::testing::Values(AacCase{48000, 0x11, 0x88}, AacCase{44100, 0x12, 0x08},
+                                           AacCase{16000, 0x14, 0x08}, AacCase{22050, 0x14, 0x08}));
 
 TEST_F(AVStreamingImpTest, PublishRecordCarriesTheOutputDescription) {
   Publish(Param(), "rtmp://10.1.1.1/app/stream-x");
@@ -292,7 +290,8 @@ TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingOnOneConnection) {
   EXPECT_EQ(fake_wendrel::CallsNamed("Start").size(), 1u);
   // The stream goes on one frame after the last picture.
   std::vector<uint64_t> times;
-  for (const auto& push : fake_wendrel::CallsNamed("PushMediaSample")) times.push_back(push.timestamp);
+  for (const auto& push : fake_wendrel::CallsNamed("PushMediaSample"))
+    times.push_back(push.timestamp);
   EXPECT_EQ(times, (std::vector<uint64_t>{0, 400000, 800000}));
 }
 

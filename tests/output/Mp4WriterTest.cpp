@@ -119,7 +119,8 @@ TEST_P(LastStateTest, TheLibrarysLastStateReachesTheClientOnce) {
   Write(writer_, true, kStamp0);
   writer_.Stop();
   Drain(writer_);
-  EXPECT_EQ(Reports::Get(), (Seen{{101, Mp4Writer::kStarted}, {101, static_cast<int>(GetParam())}}));
+  EXPECT_EQ(Reports::Get(),
+            (Seen{{101, Mp4Writer::kStarted}, {101, static_cast<int>(GetParam())}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(States, LastStateTest,
@@ -163,9 +164,7 @@ TEST_F(Mp4WriterTest, AWriteErrorEndsTheRecordingAndItsQueuedSamples) {
 // was written and what was lost.
 TEST_F(Mp4WriterTest, HostEventsAndStatisticsFollowTheRecordings) {
   struct Sink : EventSink {
-    void Report(const PlenovaEvent& e) override {
-      events.push_back({e.output, e.kind, e.text});
-    }
+    void Report(const PlenovaEvent& e) override { events.push_back({e.output, e.kind, e.text}); }
     struct Event {
       int output, kind;
       std::string text;

@@ -44,8 +44,12 @@ std::vector<std::string> Place(const std::vector<Event>& events) {
 using V = std::vector<std::string>;
 
 TEST(OutputTimeline, TheFirstKeyFrameIsZeroAndNothingComesBeforeIt) {
-  EXPECT_EQ(Place({{'a', kStart}, {'v', kStart}, {'a', kStart + 1920}, {'k', kStart + 3600},
-                 {'a', kStart + 3840}, {'v', kStart + 7200}}),
+  EXPECT_EQ(Place({{'a', kStart},
+                   {'v', kStart},
+                   {'a', kStart + 1920},
+                   {'k', kStart + 3600},
+                   {'a', kStart + 3840},
+                   {'v', kStart + 7200}}),
             (V{"h", "d", "h", "w0", "w2", "w40"}));
   // Held audio asked again after the key frame: before the zero it goes.
   OutputTimeline timeline;
@@ -66,23 +70,39 @@ TEST(OutputTimeline, VideoEvery3600TicksIsExactly40MsApart) {
 }
 
 TEST(OutputTimeline, SamplesGoingBackAreDroppedUntilAKeyFrameStartsANewTimeline) {
-  EXPECT_EQ(Place({{'k', kStart}, {'v', kStart + 3600}, {'v', kStart + 3600}, {'v', kStart},
-                 {'a', kStart + 1920}, {'a', kStart + 1920}, {'a', kStart - 1},
-                 // the engine started again with stamps from the beginning
-                 {'k', 90}, {'v', 3690}}),
+  EXPECT_EQ(Place({{'k', kStart},
+                   {'v', kStart + 3600},
+                   {'v', kStart + 3600},
+                   {'v', kStart},
+                   {'a', kStart + 1920},
+                   {'a', kStart + 1920},
+                   {'a', kStart - 1},
+                   // the engine started again with stamps from the beginning
+                   {'k', 90},
+                   {'v', 3690}}),
             (V{"w0", "w40", "d", "d", "w21", "d", "d", "w80", "w120"}));
 }
 
 TEST(OutputTimeline, ARestartHoldsAudioAndGoesOnOneFrameAfterTheLastPicture) {
-  EXPECT_EQ(Place({{'k', kStart}, {'v', kStart + 3600}, {'R', 0}, {'a', 500}, {'v', 3600},
-                 {'k', 7200}, {'a', 7200 + 1920}, {'v', 10800}}),
+  EXPECT_EQ(Place({{'k', kStart},
+                   {'v', kStart + 3600},
+                   {'R', 0},
+                   {'a', 500},
+                   {'v', 3600},
+                   {'k', 7200},
+                   {'a', 7200 + 1920},
+                   {'v', 10800}}),
             (V{"w0", "w40", "h", "d", "w80", "w101", "w120"}));
 }
 
 TEST(OutputTimeline, AJumpOfMoreThanAMinuteIsANewTimeline) {
   const uint64_t far = kStart + 3600 + 61 * 90000ull;
-  EXPECT_EQ(Place({{'k', kStart}, {'v', kStart + 3600}, {'a', far}, {'v', far}, {'k', far + 3600},
-                 {'a', far + 3600}}),
+  EXPECT_EQ(Place({{'k', kStart},
+                   {'v', kStart + 3600},
+                   {'a', far},
+                   {'v', far},
+                   {'k', far + 3600},
+                   {'a', far + 3600}}),
             (V{"w0", "w40", "d", "d", "w80", "w80"}));
 }
 

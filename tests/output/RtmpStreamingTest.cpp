@@ -127,8 +127,9 @@ TEST_F(RtmpStreamingTest, ConfiguringConnectsNothingAndTheSendThreadConnectsOnPo
   EXPECT_EQ(start.text, kUrl);
   EXPECT_EQ(start.name_arg, "room");
   EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
-  EXPECT_EQ(g_messages, (std::vector<std::string>{
-                            "Message:_Plenova_ RTMP publishing rtmp://127.0.0.1:1935/live/****#3"}));
+  EXPECT_EQ(g_messages,
+            (std::vector<std::string>{
+                "Message:_Plenova_ RTMP publishing rtmp://127.0.0.1:1935/live/****#3"}));
 }
 
 struct ConnectFailure {
@@ -181,11 +182,16 @@ TEST_P(RtmpRetryTest, AFailedConnectionIsTriedAgainBackingOffAndReportedOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, RtmpRetryTest,
-    ::testing::Values(
-        ConnectFailure{"GetFME", ScriptWith(&fake_wendrel::Script::fail_get_fme), "_Plenova_ GetFME() failed!", 1},
-        ConnectFailure{"Initialize", ScriptWith(&fake_wendrel::Script::fail_initialize), "_Plenova_ RTMP 初始化失败", 1},
-        ConnectFailure{"SetLocalIP", ScriptWith(&fake_wendrel::Script::fail_set_local_ip), "_Plenova_ Set LocalIp() failed!", 0},
-        ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start), "_Plenova_ Start() failed!", 1}),
+    ::testing::Values(ConnectFailure{"GetFME", ScriptWith(&fake_wendrel::Script::fail_get_fme),
+                                     "_Plenova_ GetFME() failed!", 1},
+                      ConnectFailure{"Initialize",
+                                     ScriptWith(&fake_wendrel::Script::fail_initialize),
+                                     "_Plenova_ RTMP 初始化失败", 1},
+                      ConnectFailure{"SetLocalIP",
+                                     ScriptWith(&fake_wendrel::Script::fail_set_local_ip),
+                                     "_Plenova_ Set LocalIp() failed!", 0},
+                      ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start),
+                                     "_Plenova_ Start() failed!", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a host sees of the same: connecting, then reconnecting with the try
@@ -371,7 +377,8 @@ TEST_F(RtmpStreamingTest, AFailedKeyFrameReconnectsAtOnceAndStartsFromTheNextKey
   SendAll();
   // The new connection's time starts at its first key frame.
   const auto times = PushTimes(false);
-  EXPECT_EQ(std::vector<uint64_t>(times.end() - 2, times.end()), (std::vector<uint64_t>{0, 400000}));
+  EXPECT_EQ(std::vector<uint64_t>(times.end() - 2, times.end()),
+            (std::vector<uint64_t>{0, 400000}));
 }
 
 TEST_F(RtmpStreamingTest, LatencyIsCountedPerMediumWhenTheLibraryTakesTheSample) {

@@ -12,10 +12,10 @@ enum NalType { kNalSlice = 1, kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8
 enum SliceType { kSliceP = 0, kSliceB = 1, kSliceI = 2 };
 
 struct NalUnit {
-  size_t start;        // offset of the start code
-  size_t start_code;   // 3 or 4 bytes
-  size_t payload;      // offset of the NAL header byte
-  size_t size;         // bytes from the header byte to the next start code
+  size_t start;       // offset of the start code
+  size_t start_code;  // 3 or 4 bytes
+  size_t payload;     // offset of the NAL header byte
+  size_t size;        // bytes from the header byte to the next start code
   int type;
 };
 

@@ -49,8 +49,10 @@ inline void MovingPicture(int width, int height, int frame, std::vector<uint8_t>
   uint8_t* v_plane = u_plane + static_cast<size_t>(cw) * ch;
   for (int row = 0; row < ch; ++row) {
     for (int col = 0; col < cw; ++col) {
-      u_plane[static_cast<size_t>(row) * cw + col] = static_cast<uint8_t>(96 + ((col + frame) & 0x3f));
-      v_plane[static_cast<size_t>(row) * cw + col] = static_cast<uint8_t>(96 + ((row + frame) & 0x3f));
+      u_plane[static_cast<size_t>(row) * cw + col] =
+          static_cast<uint8_t>(96 + ((col + frame) & 0x3f));
+      v_plane[static_cast<size_t>(row) * cw + col] =
+          static_cast<uint8_t>(96 + ((row + frame) & 0x3f));
     }
   }
 }

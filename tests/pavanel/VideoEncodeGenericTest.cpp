@@ -147,19 +147,22 @@ TEST_P(RefusedOpenTest, FailsAndChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, RefusedOpenTest,
-    ::testing::Values(
-        BadSettings{"ZeroWidth", [](VideoEncoderParam* p) { p->width = 0; }},
-        BadSettings{"ZeroHeight", [](VideoEncoderParam* p) { p->height = 0; }},
-        BadSettings{"NegativeWidth", [](VideoEncoderParam* p) { p->width = -160; }},
-        BadSettings{"OddWidth", [](VideoEncoderParam* p) { p->width = 161; }},
-        BadSettings{"OddHeight", [](VideoEncoderParam* p) { p->height = 121; }},
-        BadSettings{"HugeSize", [](VideoEncoderParam* p) { p->width = 65536; p->height = 65536; }},
-        BadSettings{"ZeroFps", [](VideoEncoderParam* p) { p->fps = 0; }},
-        BadSettings{"NegativeFps", [](VideoEncoderParam* p) { p->fps = -25; }},
-        BadSettings{"ZeroBitrate", [](VideoEncoderParam* p) { p->bitrate = 0; }},
-        BadSettings{"BitrateInKbit", [](VideoEncoderParam* p) { p->bitrate = 800; }},
-        BadSettings{"NotI420", [](VideoEncoderParam* p) { p->input_format = 2; }},
-        BadSettings{"UnknownFlags", [](VideoEncoderParam* p) { p->flags = 4; }}),
+    ::testing::Values(BadSettings{"ZeroWidth", [](VideoEncoderParam* p) { p->width = 0; }},
+                      BadSettings{"ZeroHeight", [](VideoEncoderParam* p) { p->height = 0; }},
+                      BadSettings{"NegativeWidth", [](VideoEncoderParam* p) { p->width = -160; }},
+                      BadSettings{"OddWidth", [](VideoEncoderParam* p) { p->width = 161; }},
+                      BadSettings{"OddHeight", [](VideoEncoderParam* p) { p->height = 121; }},
+                      BadSettings{"HugeSize",
+                                  [](VideoEncoderParam* p) {
+                                    p->width = 65536;
+                                    p->height = 65536;
+                                  }},
+                      BadSettings{"ZeroFps", [](VideoEncoderParam* p) { p->fps = 0; }},
+                      BadSettings{"NegativeFps", [](VideoEncoderParam* p) { p->fps = -25; }},
+                      BadSettings{"ZeroBitrate", [](VideoEncoderParam* p) { p->bitrate = 0; }},
+                      BadSettings{"BitrateInKbit", [](VideoEncoderParam* p) { p->bitrate = 800; }},
+                      BadSettings{"NotI420", [](VideoEncoderParam* p) { p->input_format = 2; }},
+                      BadSettings{"UnknownFlags", [](VideoEncoderParam* p) { p->flags = 4; }}),
     [](const ::testing::TestParamInfo<BadSettings>& info) { return std::string(info.param.name); });
 
 TEST(VideoEncodeGenericTest, OpenWithoutSettingsFails) {

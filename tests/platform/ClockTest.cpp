@@ -54,7 +54,7 @@ TEST(ClockTest, AWaitForAnEventEndsAtItsLimitOrAtOnceWhenTheEventIsSet) {
   event.Set();
   EXPECT_TRUE(clock.WaitForEvent(event, 30));
   EXPECT_EQ(static_cast<uint32_t>(clock.NowMs() - start), 30u);  // no time passed
-  EXPECT_FALSE(event.IsSet());                                  // consumed
+  EXPECT_FALSE(event.IsSet());                                   // consumed
   EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{30, 30}));
 
   // The system clock takes the same calls.

@@ -33,7 +33,7 @@ TEST(FileSystemTest, FoldersAreFoundAndCreatedOneLevel) {
   EXPECT_TRUE(DirExists(CurrentDir()));
   const std::string base = ::testing::TempDir() + "plenova_fs_test_" + std::to_string(::getpid());
   ASSERT_TRUE(CreateDir(base));
-  EXPECT_TRUE(CreateDir(base));  // already there
+  EXPECT_TRUE(CreateDir(base));            // already there
   EXPECT_FALSE(CreateDir(base + "/a/b"));  // one level only
   EXPECT_TRUE(DirExists(base));
   ::rmdir(base.c_str());

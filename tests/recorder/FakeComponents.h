@@ -117,7 +117,9 @@ class FakeSynCtl : public IAVSynCtl {
   }
   void StartSynThread() override { journal_->Add("sync.start"); }
   void StopSynThread() override { journal_->Add("sync.stop"); }
-  void SetAudioFrameDuration(int32_t d) override { journal_->Add("sync.duration " + std::to_string(d)); }
+  void SetAudioFrameDuration(int32_t d) override {
+    journal_->Add("sync.duration " + std::to_string(d));
+  }
   AVSynCtlParam last_param{};
 
  private:

@@ -50,7 +50,8 @@ CommandResult RunCommand(const std::string& command) {
   if (pipe == nullptr) return result;
   std::array<char, 4096> buffer{};
   size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    result.output.append(buffer.data(), n);
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
@@ -88,11 +89,14 @@ double ProbeResult::Number(size_t index, const std::string& key) const {
 
 ProbeResult Probe(const std::string& path) {
   ProbeResult result;
-  const std::string text = RunCommand(
-      "ffprobe -v error -show_entries "
-      "stream=codec_type,codec_name,profile,width,height,r_frame_rate,avg_frame_rate,"
-      "sample_rate,channels,nb_frames,duration,start_time:format=duration "
-      "-of default=noprint_wrappers=0 '" + path + "' 2>&1").output;
+  const std::string text =
+      RunCommand(
+          "ffprobe -v error -show_entries "
+          "stream=codec_type,codec_name,profile,width,height,r_frame_rate,avg_frame_rate,"
+          "sample_rate,channels,nb_frames,duration,start_time:format=duration "
+          "-of default=noprint_wrappers=0 '" +
+          path + "' 2>&1")
+          .output;
   std::istringstream in(text);
   std::string line;
   std::map<std::string, std::string>* current = nullptr;
@@ -121,8 +125,10 @@ ProbeResult Probe(const std::string& path) {
       continue;
     }
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (current != nullptr) (*current)[key] = value;
-    else if (in_format && key == "duration" && value != "N/A") result.duration = std::stod(value);
+    if (current != nullptr)
+      (*current)[key] = value;
+    else if (in_format && key == "duration" && value != "N/A")
+      result.duration = std::stod(value);
   }
   result.ok = !result.streams.empty();
   return result;
@@ -185,8 +191,8 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
       const double t = pts == AV_NOPTS_VALUE ? 0 : pts * av_q2d(stream->time_base);
       if (is_video) {
         out.picture_times.push_back(t);
-        const bool need = options.keep_pictures || options.probe_w > 0 || !options.pictures_at.empty() ||
-                          !options.probes.empty();
+        const bool need = options.keep_pictures || options.probe_w > 0 ||
+                          !options.pictures_at.empty() || !options.probes.empty();
         if (need) {
           Picture p = take_picture(frame.get(), t);
           if (options.probe_w > 0)
@@ -220,12 +226,13 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
           swr.reset(s);
           swr_init(swr.get());
         }
-        out.sound.segments.emplace_back(out.sound.samples.size() / static_cast<size_t>(out.sound.channels), t);
+        out.sound.segments.emplace_back(
+            out.sound.samples.size() / static_cast<size_t>(out.sound.channels), t);
         std::vector<int16_t> buf(static_cast<size_t>(frame->nb_samples) * out.sound.channels + 64);
         uint8_t* dst = reinterpret_cast<uint8_t*>(buf.data());
-        const int n = swr_convert(swr.get(), &dst, frame->nb_samples,
-                                  const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
+        const int n =
+            swr_convert(swr.get(), &dst, frame->nb_samples,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
         if (n > 0)
           out.sound.samples.insert(out.sound.samples.end(), buf.begin(),
                                    buf.begin() + static_cast<long>(n) * out.sound.channels);
@@ -285,8 +292,9 @@ double ToneShare(const Sound& sound, double frequency, double from, double to) {
 }
 
 double Sound::TimeOf(size_t index) const {
-  auto after = std::upper_bound(segments.begin(), segments.end(), index,
-                                [](size_t i, const std::pair<size_t, double>& s) { return i < s.first; });
+  auto after =
+      std::upper_bound(segments.begin(), segments.end(), index,
+                       [](size_t i, const std::pair<size_t, double>& s) { return i < s.first; });
   if (after == segments.begin()) return start_time + static_cast<double>(index) / rate;
   --after;
   return after->second + static_cast<double>(index - after->first) / rate;
@@ -303,7 +311,8 @@ std::vector<double> ToneStarts(const Sound& sound, double frequency) {
     double s1 = 0, s2 = 0;
     for (size_t i = first; i < first + window; ++i) {
       double x = 0;
-      for (int c = 0; c < sound.channels; ++c) x += sound.samples[i * static_cast<size_t>(sound.channels) + static_cast<size_t>(c)];
+      for (int c = 0; c < sound.channels; ++c)
+        x += sound.samples[i * static_cast<size_t>(sound.channels) + static_cast<size_t>(c)];
       const double s0 = x + 2 * std::cos(w) * s1 - s2;
       s2 = s1;
       s1 = s0;
@@ -328,7 +337,6 @@ std::vector<double> Rises(const std::vector<double>& times, const std::vector<do
   }
   return out;
 }
-
 
 double LargestPictureGap(const Decoded& decoded, double from) {
   double gap = 0;

@@ -27,7 +27,9 @@ class RtmpServer {
   // SIGKILL of the master and its workers, as in a crash.
   void Kill();
   std::string Url(const std::string& stream) const;
-  std::string Recording(const std::string& stream) const { return record_dir_ + "/" + stream + ".flv"; }
+  std::string Recording(const std::string& stream) const {
+    return record_dir_ + "/" + stream + ".flv";
+  }
   // nginx's access log so far: a line per ended session ("PUBLISH" for a
   // publication); empty while stopped.
   std::string AccessLog() const;

@@ -127,9 +127,9 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
     for (int c = 0; c < context->ch_layout.nb_channels; ++c) {
       auto* plane = reinterpret_cast<float*>(impl_->frame->data[c]);
       for (int i = 0; i < impl_->frame->nb_samples; ++i) {
-        plane[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 *
-                                                      static_cast<double>(impl_->sample + i) /
-                                                      context->sample_rate));
+        plane[i] = 0.5f * static_cast<float>(
+                              std::sin(2 * M_PI * 440.0 * static_cast<double>(impl_->sample + i) /
+                                       context->sample_rate));
       }
     }
     impl_->frame->pts = impl_->sample;
@@ -146,11 +146,13 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
     while (kRates[index] != context->sample_rate) ++index;
     const int channels = context->ch_layout.nb_channels;
     const int length = size + 7;
-    const uint8_t header[7] = {0xFF, 0xF1,
+    const uint8_t header[7] = {0xFF,
+                               0xF1,
                                static_cast<uint8_t>((1 << 6) | (index << 2) | (channels >> 2)),
                                static_cast<uint8_t>(((channels & 3) << 6) | (length >> 11)),
                                static_cast<uint8_t>((length >> 3) & 0xFF),
-                               static_cast<uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+                               static_cast<uint8_t>(((length & 7) << 5) | 0x1F),
+                               0xFC};
     out.assign(header, header + sizeof(header));
   }
   // Copied by hand: g++ 12 at -O3 mistakes an insert of the packet's bytes
@@ -164,9 +166,9 @@ std::vector<uint8_t> AacGenerator::Next(bool adts) {
 
 std::string TestOutputDir(const std::string& name) {
   const char* binary = std::getenv("PLENOVA_BINARY_DIR");
-  std::filesystem::path dir = binary != nullptr ? std::filesystem::path(binary) / "test-output"
-                                                : std::filesystem::temp_directory_path() /
-                                                      "plenova-test-output";
+  std::filesystem::path dir = binary != nullptr
+                                  ? std::filesystem::path(binary) / "test-output"
+                                  : std::filesystem::temp_directory_path() / "plenova-test-output";
   dir /= name;
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);

@@ -126,11 +126,8 @@ TEST_P(RefusedPutTest, QueuesNothingAndLeaksNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RefusedPutTest,
     ::testing::Values(
-        PutCase{.name = "NullData", .nullData = true},
-        PutCase{.name = "ZeroLength", .len = 0},
-        PutCase{.name = "AudioZeroLength",
-                .len = 0,
-                .streamType = kStreamTypeAudio},
+        PutCase{.name = "NullData", .nullData = true}, PutCase{.name = "ZeroLength", .len = 0},
+        PutCase{.name = "AudioZeroLength", .len = 0, .streamType = kStreamTypeAudio},
         PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257},
         PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true},
         PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true},
@@ -139,10 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                 .streamType = kStreamTypeAudio,
                 .channels = 0,
                 .result = true},
-        PutCase{.name = "AudioRate0",
-                .streamType = kStreamTypeAudio,
-                .rate = 0,
-                .result = true}),
+        PutCase{.name = "AudioRate0", .streamType = kStreamTypeAudio, .rate = 0, .result = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AVSynBufferTest, PutBeforeInitBufferIsRefused) {
@@ -242,7 +236,8 @@ struct StallCase {
   int remaining;
 };
 
-class StalledFetchTest : public SyncBufferFixture, public ::testing::WithParamInterface<StallCase> {};
+class StalledFetchTest : public SyncBufferFixture,
+                         public ::testing::WithParamInterface<StallCase> {};
 
 TEST_P(StalledFetchTest, OnlyAStalledFetchWithoutAudioTrimsVideoToTheNewest15) {
   std::vector<uint64_t> all;
@@ -301,7 +296,6 @@ TEST_F(AVSynBufferTest, ReleasedataGivesTheFirstFramesBackToThePool) {
   ASSERT_TRUE(PutVideo(18000));
   EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{14400, 18000}));
 }
-
 
 // What a stopped engine run left queued goes back to the pool, so the next
 // run's outputs begin with the next run's samples.

@@ -135,7 +135,8 @@ TEST_F(AVSynCtlTest, EachAudioSampleIsFollowedByTheFramesDueBeforeItsEnd) {
   EXPECT_EQ(writes[1].isKeyFrame, 0);
   // Written frames leave the queue and their blocks go back to the pool.
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
-  EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep), 5);  // 5 blocks: the second audio sample reused one
+  EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep),
+            5);  // 5 blocks: the second audio sample reused one
 }
 
 // --- Audio starvation -----------------------------------------------------
@@ -192,7 +193,8 @@ TEST_P(StarvationTest, VideoIsHeldToTheNewest15AfterTheWaitLimitUntilAudioReturn
        ts += c.duration) {
     ASSERT_TRUE(PutAudio(ts));
     Step();
-    for (const auto& w : out_.Writes(kStreamTypeVideo)) EXPECT_LT(w.timestamp, ts + static_cast<uint64_t>(c.duration));
+    for (const auto& w : out_.Writes(kStreamTypeVideo))
+      EXPECT_LT(w.timestamp, ts + static_cast<uint64_t>(c.duration));
   }
   EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), held);
   for (int i = 0; i < 21; ++i) {

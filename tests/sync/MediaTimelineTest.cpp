@@ -51,7 +51,8 @@ std::vector<double> Leads(double rate, int seconds, int jitter, int settle) {
     // Audio frame n covers [20n, 20n + 20) ms of media time and leaves the
     // client when captured; every other frame a video frame leaves too.
     const double media_end_ms = 20.0 * (n + 1);
-    const auto tick = static_cast<uint32_t>(kStart + static_cast<int64_t>(std::llround(media_end_ms / rate)) + random());
+    const auto tick = static_cast<uint32_t>(
+        kStart + static_cast<int64_t>(std::llround(media_end_ms / rate)) + random());
     const uint64_t stamp = kOrigin + 1800ull * static_cast<uint64_t>(n);
     t.Place(audio, stamp, 1800, tick);
     if (n % 2 == 1) t.Place(video, stamp + 1800, 0, tick);

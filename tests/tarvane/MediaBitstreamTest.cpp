@@ -9,9 +9,9 @@ using Bytes = std::vector<uint8_t>;
 
 // SPS (profile 66, level 30), PPS, IDR slice; mixed 4- and 3-byte start codes
 // and a trailing zero that belongs to the next start code.
-const Bytes kAccessUnit = {0, 0, 0, 1, 0x67, 66, 0xC0, 30, 0xAB,  //
-                           0, 0, 1, 0x68, 0xCE, 0x3C, 0x80,        //
-                           0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00};
+const Bytes kAccessUnit = {0, 0, 0, 1,    0x67, 66,   0xC0, 30,  0xAB,  //
+                           0, 0, 1, 0x68, 0xCE, 0x3C, 0x80,             //
+                           0, 0, 0, 1,    0x65, 0x88, 0x84, 0x00};
 
 TEST(MediaBitstream, SplitsMixedStartCodesAndKeepsPayloadsIntact) {
   const auto units = SplitAnnexB(kAccessUnit.data(), kAccessUnit.size());
@@ -34,8 +34,8 @@ TEST(MediaBitstream, InspectsAndConvertsAnAccessUnit) {
   EXPECT_EQ(info.pps, Bytes({0x68, 0xCE, 0x3C, 0x80}));
 
   const Bytes config = BuildAvcConfig(info.sps, info.pps);
-  const Bytes expected_config = {1, 66, 0xC0, 30, 0xFF, 0xE1, 0, 5, 0x67, 66, 0xC0, 30, 0xAB,
-                                 1, 0, 4, 0x68, 0xCE, 0x3C, 0x80};
+  const Bytes expected_config = {1,    66, 0xC0, 30, 0xFF, 0xE1, 0,    5,    0x67, 66,
+                                 0xC0, 30, 0xAB, 1,  0,    4,    0x68, 0xCE, 0x3C, 0x80};
   EXPECT_EQ(config, expected_config);
   EXPECT_TRUE(BuildAvcConfig({0x67, 66}, info.pps).empty());
 
@@ -64,10 +64,13 @@ TEST_P(AacConfigTest, BuildsAudioSpecificConfigAndParsesTheMatchingAdts) {
   // An ADTS header for a 20-byte frame of the same stream.
   const int index = AacSamplingIndex(c.rate);
   const int length = 20;
-  Bytes frame = {0xFF, 0xF1, static_cast<uint8_t>((1 << 6) | (index << 2) | (c.channels >> 2)),
+  Bytes frame = {0xFF,
+                 0xF1,
+                 static_cast<uint8_t>((1 << 6) | (index << 2) | (c.channels >> 2)),
                  static_cast<uint8_t>(((c.channels & 3) << 6) | (length >> 11)),
                  static_cast<uint8_t>((length >> 3) & 0xFF),
-                 static_cast<uint8_t>(((length & 7) << 5) | 0x1F), 0xFC};
+                 static_cast<uint8_t>(((length & 7) << 5) | 0x1F),
+                 0xFC};
   frame.resize(length, 0x21);
   AdtsHeader header;
   ASSERT_TRUE(ParseAdts(frame.data(), frame.size(), &header));

@@ -53,8 +53,11 @@ struct StateLog {
 class Feeder {
  public:
   Feeder(ITarvaneRecord* record, int rate, int channels, bool adts)
-      : record_(record), video_(kWidth, kHeight, kFps, 50), audio_(rate, channels),
-        rate_(rate), adts_(adts) {}
+      : record_(record),
+        video_(kWidth, kHeight, kFps, 50),
+        audio_(rate, channels),
+        rate_(rate),
+        adts_(adts) {}
 
   // Returns the number of calls that failed.
   int Feed(double seconds) {
@@ -75,16 +78,16 @@ class Feeder {
       if (audio_ms <= video_ms) {
         const auto frame = audio_.Next(adts_);
         const double stamp = audio_ms + jitter[audio_frames_ % 8];
-        failures += record_->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
-                                          kTarvaneTagAudio,
-                                          kClockStart + static_cast<uint64_t>(std::max(0.0, stamp))) != 0;
+        failures += record_->SendLiveData(
+                        frame.data(), static_cast<uint32_t>(frame.size()), kTarvaneTagAudio,
+                        kClockStart + static_cast<uint64_t>(std::max(0.0, stamp))) != 0;
         ++audio_frames_;
       } else {
         bool key = false;
         const auto unit = video_.Next(&key);
-        failures += record_->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()),
-                                          kTarvaneTagVideo,
-                                          kClockStart + static_cast<uint64_t>(video_ms)) != 0;
+        failures +=
+            record_->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()), kTarvaneTagVideo,
+                                  kClockStart + static_cast<uint64_t>(video_ms)) != 0;
         ++video_frames_;
       }
     }
@@ -103,7 +106,9 @@ class Feeder {
   double elapsed_ms_ = 0;
 };
 
-Mp4VideoDesc VideoDesc() { return {500000, kWidth, kHeight, kFps, kTarvaneCodecH264, kTarvanePixelI420}; }
+Mp4VideoDesc VideoDesc() {
+  return {500000, kWidth, kHeight, kFps, kTarvaneCodecH264, kTarvanePixelI420};
+}
 Mp4AudioDesc AudioDesc(int rate, int channels) {
   return {kTarvaneCodecAac, 64000, rate, channels, 16};
 }
@@ -160,8 +165,8 @@ TEST_P(Mp4RecordingTest, SixSecondsGiveAPlayableFileWithTheRightStreams) {
   EXPECT_EQ(feeder.Feed(6.0), 0);
   ASSERT_EQ(record->LiveStop(), 0);
   record->WaitUntilFinished();
-  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
-                                   {7, kTarvaneStarted}, {7, kTarvaneStopped}}));
+  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{{7, kTarvaneStarted},
+                                                                         {7, kTarvaneStopped}}));
 
   const std::string bytes = ReadFile(path);
   EXPECT_EQ(record->GetBytesWritten(), bytes.size());
@@ -309,8 +314,9 @@ TEST(Mp4Refusals, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_EQ(feeder.Feed(2.0), 0);
   // AAC of another rate and layout than the track announces would not decode.
   const auto mono = AacGenerator(16000, 1).Next(true);
-  EXPECT_NE(record->SendLiveData(mono.data(), static_cast<uint32_t>(mono.size()),
-                                 kTarvaneTagAudio, kClockStart + 1990), 0);
+  EXPECT_NE(record->SendLiveData(mono.data(), static_cast<uint32_t>(mono.size()), kTarvaneTagAudio,
+                                 kClockStart + 1990),
+            0);
   EXPECT_EQ(record->LiveStop(), 0);
   record->WaitUntilFinished();
   EXPECT_NEAR(testing::Probe(path).duration, 2.0, 0.05);
@@ -331,9 +337,10 @@ TEST(Mp4Restart, AStartRightAfterAStopGivesTwoWholeFiles) {
     ASSERT_EQ(record->LiveStop(), 0);  // the next start follows at once
   }
   record.reset();  // waits for the last file
-  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
-                                 {4, kTarvaneStarted}, {4, kTarvaneStopped},
-                                 {4, kTarvaneStarted}, {4, kTarvaneStopped}}));
+  EXPECT_EQ(
+      StateLog::Get(),
+      (std::vector<std::pair<uint32_t, uint32_t>>{
+          {4, kTarvaneStarted}, {4, kTarvaneStopped}, {4, kTarvaneStarted}, {4, kTarvaneStopped}}));
   for (const char* name : {"/first.mp4", "/second.mp4"}) {
     EXPECT_NEAR(testing::Probe(dir + name).duration, 2.0, 0.05) << name;
     EXPECT_EQ(ReadFile(dir + name).find("moof"), std::string::npos) << name;
@@ -357,7 +364,8 @@ TEST_P(AudioOffsetTest, AudioBeginningAfterTheFirstPictureKeepsItsOffset) {
   AacGenerator aac(c.rate, c.channels);
   const auto sets = h264.ParameterSets();
   ASSERT_EQ(record->SendLiveData(sets.data(), static_cast<uint32_t>(sets.size()), kTarvaneTagVideo,
-                                 kClockStart), 0);
+                                 kClockStart),
+            0);
   const double frame_ms = 1024000.0 / c.rate;
   constexpr double kOffsetMs = 100;
   int audio_frames = 0;
@@ -366,13 +374,15 @@ TEST_P(AudioOffsetTest, AudioBeginningAfterTheFirstPictureKeepsItsOffset) {
     for (double ms; (ms = kOffsetMs + audio_frames * frame_ms) < picture_ms; ++audio_frames) {
       const auto frame = aac.Next(c.adts);
       ASSERT_EQ(record->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
-                                     kTarvaneTagAudio, kClockStart + static_cast<uint64_t>(ms)), 0);
+                                     kTarvaneTagAudio, kClockStart + static_cast<uint64_t>(ms)),
+                0);
     }
     bool key = false;
     const auto unit = h264.Next(&key);
-    ASSERT_EQ(record->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()),
-                                   kTarvaneTagVideo, kClockStart + static_cast<uint64_t>(picture_ms)),
-              0);
+    ASSERT_EQ(
+        record->SendLiveData(unit.data(), static_cast<uint32_t>(unit.size()), kTarvaneTagVideo,
+                             kClockStart + static_cast<uint64_t>(picture_ms)),
+        0);
   }
   ASSERT_EQ(record->LiveStop(), 0);
   record->WaitUntilFinished();
@@ -403,12 +413,14 @@ TEST_P(NothingRecordedTest, NoKeyFrameLeavesNoFileAndSaysSo) {
   H264Generator h264(kWidth, kHeight, kFps, 50);
   const auto sets = h264.ParameterSets();
   EXPECT_EQ(record->SendLiveData(sets.data(), static_cast<uint32_t>(sets.size()), kTarvaneTagVideo,
-                                 kClockStart), 0);
+                                 kClockStart),
+            0);
   AacGenerator aac(48000, 2);
   for (int n = 0; n < audio_frames; ++n) {
     const auto frame = aac.Next(true);
     EXPECT_EQ(record->SendLiveData(frame.data(), static_cast<uint32_t>(frame.size()),
-                                   kTarvaneTagAudio, kClockStart + 21 * n), 0);
+                                   kTarvaneTagAudio, kClockStart + 21 * n),
+              0);
   }
   EXPECT_EQ(record->LiveStop(), 0);
   EXPECT_FALSE(std::ifstream(path).good());

@@ -22,7 +22,8 @@ using testing::RunCommand;
 using testing::TempDir;
 
 std::string Replace(std::string text, const std::string& key, const std::string& value) {
-  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
+  for (size_t at = text.find(key); at != std::string::npos;
+       at = text.find(key, at + value.size())) {
     text.replace(at, key.size(), value);
   }
   return text;
@@ -30,7 +31,8 @@ std::string Replace(std::string text, const std::string& key, const std::string&
 
 // Runs the program with `args` in `dir`.
 CommandResult RunRecorder(const TempDir& dir, const std::string& args) {
-  return RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args + " 2>&1");
+  return RunCommand("cd " + dir.path().string() + " && " + RecorderProgram() + " " + args +
+                    " 2>&1");
 }
 
 struct Refusal {
@@ -46,11 +48,12 @@ TEST_P(ProgramRefusal, ExitsWithAClearMessageBeforeRecording) {
   std::ofstream(dir.File("file")) << "x";
   std::ofstream(dir.File("notes.txt")) << "not media\n";
   const testing::LoopbackPort closed(false);
-  const std::string args =
-      Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}", std::to_string(closed.port()));
+  const std::string args = Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}",
+                                   std::to_string(closed.port()));
   const CommandResult r = RunRecorder(dir, args);
   EXPECT_EQ(r.status, GetParam().status) << r.output;
-  EXPECT_NE(r.output.find(Replace(GetParam().message, "{tmp}", dir.path().string())), std::string::npos)
+  EXPECT_NE(r.output.find(Replace(GetParam().message, "{tmp}", dir.path().string())),
+            std::string::npos)
       << r.output;
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "PlenovaMp4"));
 }
@@ -63,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--input {tmp}/missing.mkv", 1, "cannot read input {tmp}/missing.mkv: cannot open"},
         Refusal{"--input {tmp}/notes.txt", 1, "cannot read input {tmp}/notes.txt"},
         Refusal{"--mp4 {tmp}/file/out.mp4", 1, "MP4 output: cannot create the folder {tmp}/file"},
-        Refusal{"--no-mp4 --rtmp rtmp://127.0.0.1:{port}/live/s", 1, "is unreachable: cannot connect"},
+        Refusal{"--no-mp4 --rtmp rtmp://127.0.0.1:{port}/live/s", 1,
+                "is unreachable: cannot connect"},
         Refusal{"--help", 0, "--sync-marks"},
         Refusal{"--version", 0, "plenova-record " PLENOVA_VERSION_STRING "\n"}));
 
@@ -91,10 +95,11 @@ bool EngineRuns(const std::string& log_dir) {
   return rc == 0;
 }
 
-#define SKIP_UNLESS_ENGINE_RUNS(dir)                                                               \
-  if (!EngineRuns((dir).path().string())) {                                                        \
-    GTEST_SKIP() << "the engine refuses layouts and frames in this build (PushAudioFrame returned " \
-                    "-1 after the first layouts); this run needs the finished engine";              \
+#define SKIP_UNLESS_ENGINE_RUNS(dir)                                                       \
+  if (!EngineRuns((dir).path().string())) {                                                \
+    GTEST_SKIP()                                                                           \
+        << "the engine refuses layouts and frames in this build (PushAudioFrame returned " \
+           "-1 after the first layouts); this run needs the finished engine";              \
   }
 
 // Expected RGB of a synthetic participant's background.
@@ -124,13 +129,15 @@ void ExpectPlayableMp4(const std::string& mp4, int width, int height, double sec
 }
 
 // Two participants on a 640x360 grid: cells of 320x180 at y 90.
-constexpr const char* kTwoParticipants = "--participants 2 --canvas 640x360 --duration 3 --log-dir . ";
+constexpr const char* kTwoParticipants =
+    "--participants 2 --canvas 640x360 --duration 3 --log-dir . ";
 
 TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   TempDir dir;
   SKIP_UNLESS_ENGINE_RUNS(dir);
   const std::string mp4 = dir.File("meeting.mp4");
-  const CommandResult r = RunRecorder(dir, kTwoParticipants + std::string("--sync-marks --progress --mp4 ") + mp4);
+  const CommandResult r =
+      RunRecorder(dir, kTwoParticipants + std::string("--sync-marks --progress --mp4 ") + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("\nprogress=continue\n"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("\nprogress=end\n"), std::string::npos) << r.output;
@@ -139,7 +146,9 @@ TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   // A picture from the middle of the file shows both participants' colours
   // (away from the flash at whole seconds and from the moving bar).
   const std::string png = dir.File("frame.png");
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -ss 1.5 -i " + mp4 + " -frames:v 1 -y " + png).status, 0);
+  ASSERT_EQ(
+      RunCommand("ffmpeg -nostdin -v error -ss 1.5 -i " + mp4 + " -frames:v 1 -y " + png).status,
+      0);
   RgbImage image;
   ASSERT_TRUE(testing::DecodePng(png, &image));
   ExpectParticipantColour(image, 10, 180, 0);
@@ -150,7 +159,8 @@ TEST(Program, PreviewWritesThePngOfTheCanvasDuringARun) {
   TempDir dir;
   SKIP_UNLESS_ENGINE_RUNS(dir);
   const std::string png = dir.File("preview.png");
-  const CommandResult r = RunRecorder(dir, kTwoParticipants + std::string("--preview-interval 1 --preview ") + png);
+  const CommandResult r =
+      RunRecorder(dir, kTwoParticipants + std::string("--preview-interval 1 --preview ") + png);
   ASSERT_EQ(r.status, 0) << r.output;
   RgbImage image;
   ASSERT_TRUE(testing::DecodePng(png, &image)) << r.output;
@@ -165,13 +175,16 @@ TEST(Program, RecordsARealMediaFileBesideASyntheticParticipant) {
   TempDir dir;
   SKIP_UNLESS_ENGINE_RUNS(dir);
   const std::string input = dir.File("talk.mkv");
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
-                       "sine=frequency=440 -t 2 -c:v ffv1 -c:a pcm_s16le -y " + input)
-                .status,
-            0);
+  ASSERT_EQ(
+      RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                 "sine=frequency=440 -t 2 -c:v ffv1 -c:a pcm_s16le -y " +
+                 input)
+          .status,
+      0);
   const std::string mp4 = dir.File("with-file.mp4");
-  const CommandResult r =
-      RunRecorder(dir, "--input " + input + " --participants 1 --layout speaker --duration 3 --log-dir . --mp4 " + mp4);
+  const CommandResult r = RunRecorder(
+      dir, "--input " + input +
+               " --participants 1 --layout speaker --duration 3 --log-dir . --mp4 " + mp4);
   ASSERT_EQ(r.status, 0) << r.output;
   ExpectPlayableMp4(mp4, 1280, 720, 3.0);
 }

@@ -34,7 +34,8 @@ void ExpectInsideAndEven(const std::vector<Rect>& rects, int w, int h) {
 
 void ExpectDisjoint(const std::vector<Rect>& rects, size_t from) {
   for (size_t i = from; i < rects.size(); ++i) {
-    for (size_t j = i + 1; j < rects.size(); ++j) EXPECT_FALSE(Overlap(rects[i], rects[j])) << i << " and " << j;
+    for (size_t j = i + 1; j < rects.size(); ++j)
+      EXPECT_FALSE(Overlap(rects[i], rects[j])) << i << " and " << j;
   }
 }
 
@@ -93,11 +94,12 @@ TEST_P(LayoutGeometry, SpeakerFillsTheCanvasWithInsetsAlongTheTopRightCorner) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, LayoutGeometry,
-                         ::testing::Combine(::testing::Range(1, 21),
-                                            ::testing::Values(std::make_pair(1280, 720), std::make_pair(640, 360),
-                                                              std::make_pair(1920, 1080), std::make_pair(720, 1280),
-                                                              std::make_pair(202, 98))));
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, LayoutGeometry,
+    ::testing::Combine(::testing::Range(1, 21),
+                       ::testing::Values(std::make_pair(1280, 720), std::make_pair(640, 360),
+                                         std::make_pair(1920, 1080), std::make_pair(720, 1280),
+                                         std::make_pair(202, 98))));
 
 TEST(Layout, GridCentresAShortLastRow) {
   // Five participants: 3 columns, 2 rows; the second row of two is centred.

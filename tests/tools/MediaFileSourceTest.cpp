@@ -41,7 +41,9 @@ class MediaFile : public ::testing::Test {
 
 SourceFormat Wide() { return testing::Format(640, 360, 48000, 2); }
 
-uint8_t Luma(const std::vector<uint8_t>& i420, int width, int x, int y) { return i420[y * width + x]; }
+uint8_t Luma(const std::vector<uint8_t>& i420, int width, int x, int y) {
+  return i420[y * width + x];
+}
 
 TEST_F(MediaFile, PicturesAreLetterboxedIntoTheChosenSizeAndFollowMediaTime) {
   const SourceFormat format = Wide();
@@ -64,7 +66,8 @@ TEST_F(MediaFile, PicturesAreLetterboxedIntoTheChosenSizeAndFollowMediaTime) {
   // The pattern moves: frame 30 differs from frame 0 inside the picture.
   int changed = 0;
   for (int y = 0; y < 360; ++y) {
-    for (int x = 80; x < 560; ++x) changed += Luma(first, 640, x, y) != Luma(later, 640, x, y) ? 1 : 0;
+    for (int x = 80; x < 560; ++x)
+      changed += Luma(first, 640, x, y) != Luma(later, 640, x, y) ? 1 : 0;
   }
   EXPECT_GT(changed, 500);
   // Chroma planes of the bars are inside the buffer and black at the edges.
@@ -84,7 +87,8 @@ TEST_F(MediaFile, SoundIsConvertedToTheTargetRateAndChannelsAndTheFileLoops) {
     ASSERT_TRUE(source->FillAudio(n, frame.data()));
     if (n < 50) second_one.insert(second_one.end(), frame.begin(), frame.end());
     if (n >= 110 && n < 140) after_loop.insert(after_loop.end(), frame.begin(), frame.end());
-    for (size_t i = 0; i + 1 < frame.size(); i += 2) ASSERT_EQ(frame[i], frame[i + 1]) << "mono copied to both";
+    for (size_t i = 0; i + 1 < frame.size(); i += 2)
+      ASSERT_EQ(frame[i], frame[i + 1]) << "mono copied to both";
   }
   EXPECT_NEAR(testing::ToneFrequency(second_one, 2, 48000), 440, 3);
   EXPECT_NEAR(testing::ToneFrequency(after_loop, 2, 48000), 440, 3);
@@ -98,10 +102,12 @@ TEST_F(MediaFile, SoundIsConvertedToTheTargetRateAndChannelsAndTheFileLoops) {
 
 TEST_F(MediaFile, AFileWithoutSoundGivesPicturesAndSilence) {
   const std::string silent = dir_.File("silent.mkv");
-  ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=10 -t 1 -c:v ffv1 -y " +
-                       silent)
-                .status,
-            0);
+  ASSERT_EQ(
+      RunCommand(
+          "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=10 -t 1 -c:v ffv1 -y " +
+          silent)
+          .status,
+      0);
   std::string error;
   auto source = MediaFileSource::Open(silent, Wide(), &error);
   ASSERT_NE(source, nullptr) << error;

@@ -38,9 +38,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--participants", "-1"}, "between 0 and 20"},
         Refusal{{"--participants", "3x"}, "whole number"},
         Refusal{{"--participants", "0"}, "nothing to show"},
-        Refusal{{"--participants", "18", "--input", "a", "--input", "b", "--input", "c"}, "too many participants: 21"},
-        Refusal{{"--canvas", "1280"}, "WIDTHxHEIGHT"},
-        Refusal{{"--canvas", "1281x720"}, "even"},
+        Refusal{{"--participants", "18", "--input", "a", "--input", "b", "--input", "c"},
+                "too many participants: 21"},
+        Refusal{{"--canvas", "1280"}, "WIDTHxHEIGHT"}, Refusal{{"--canvas", "1281x720"}, "even"},
         Refusal{{"--canvas", "8x8"}, "between 16 and 4096"},
         Refusal{{"--source-size", "axb"}, "WIDTHxHEIGHT"},
         Refusal{{"--layout", "mosaic"}, "'grid' or 'speaker'"},
@@ -51,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--rtmp", "rtmp://host/live"}, "rtmp://HOST[:PORT]/APP/STREAM"},
         Refusal{{"--rtmp", "rtmp://host/live/"}, "rtmp://HOST[:PORT]/APP/STREAM"},
         Refusal{{"--rtmp", "rtmp://host:99999/live/a"}, "rtmp://HOST"},
-        Refusal{{"--rtmp", "rtmp://a/l/1", "--rtmp", "rtmp://b/l/2", "--rtmp", "rtmp://c/l/3"}, "at most twice"},
+        Refusal{{"--rtmp", "rtmp://a/l/1", "--rtmp", "rtmp://b/l/2", "--rtmp", "rtmp://c/l/3"},
+                "at most twice"},
         Refusal{{"--rtmp", "rtmp://h/" + std::string(260, 'a')}, "longer than 255"},
         Refusal{{"--video-bitrate", "0"}, "--video-bitrate must be between"},
         Refusal{{"--audio-bitrate", "1e5"}, "whole number"},
@@ -93,13 +94,43 @@ TEST(Options, InputsReplaceTheDefaultSyntheticParticipants) {
 }
 
 TEST(Options, EveryValueReachesItsField) {
-  const ParseResult r = Parse({"--participants", "5", "--sync-marks", "--layout", "speaker", "--canvas",
-                               "1920x1080", "--crop", "--source-size", "320x180", "--mp4", "out/m.mp4", "--rtmp",
-                               "rtmp://127.0.0.1/live/a", "--rtmp", "rtmp://127.0.0.1:1936/live/b",
-                               "--video-bitrate", "3000000", "--audio-bitrate", "96000", "--sample-rate", "44100",
-                               "--channels", "1", "--duration", "2.5", "--progress", "--preview", "p.png",
-                               "--preview-interval", "0.5", "--log-dir", "logs", "--local-ip", "127.0.0.1",
-                               "--local-port", "20000"});
+  const ParseResult r = Parse({"--participants",
+                               "5",
+                               "--sync-marks",
+                               "--layout",
+                               "speaker",
+                               "--canvas",
+                               "1920x1080",
+                               "--crop",
+                               "--source-size",
+                               "320x180",
+                               "--mp4",
+                               "out/m.mp4",
+                               "--rtmp",
+                               "rtmp://127.0.0.1/live/a",
+                               "--rtmp",
+                               "rtmp://127.0.0.1:1936/live/b",
+                               "--video-bitrate",
+                               "3000000",
+                               "--audio-bitrate",
+                               "96000",
+                               "--sample-rate",
+                               "44100",
+                               "--channels",
+                               "1",
+                               "--duration",
+                               "2.5",
+                               "--progress",
+                               "--preview",
+                               "p.png",
+                               "--preview-interval",
+                               "0.5",
+                               "--log-dir",
+                               "logs",
+                               "--local-ip",
+                               "127.0.0.1",
+                               "--local-port",
+                               "20000"});
   ASSERT_TRUE(r.ok) << r.error;
   const RecordOptions& o = r.options;
   EXPECT_EQ(o.participants, 5);
@@ -140,7 +171,8 @@ TEST(Options, ProgressGoesToStandardOutputADescriptorOrAFile) {
     const ParseResult r = Parse(c.args);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.progress, c.progress) << c.args[0];
-    EXPECT_DOUBLE_EQ(r.options.duration, c.args.size() > 1 && c.args.back() == "1" ? 1.0 : 0.0) << c.args[0];
+    EXPECT_DOUBLE_EQ(r.options.duration, c.args.size() > 1 && c.args.back() == "1" ? 1.0 : 0.0)
+        << c.args[0];
   }
   EXPECT_EQ(ProgressDescriptor("fd:12"), 12);
   EXPECT_EQ(ProgressDescriptor("fd:"), -1);
@@ -162,10 +194,18 @@ TEST(Options, HelpAndVersionWinOverOtherwiseBadArgumentsAndHelpNamesEveryOption)
   const ParseResult r = Parse({"--participants", "0", "--help"});
   EXPECT_TRUE(r.options.help);
   const std::string help = HelpText();
-  for (const char* name : {"--participants", "--input", "--camera-off", "--sync-marks", "--layout", "--canvas",
-                           "--fit", "--crop", "--source-size", "--mp4", "--no-mp4", "--rtmp", "--local-ip",
-                           "--local-port", "--video-bitrate", "--audio-bitrate", "--sample-rate", "--channels",
-                           "--duration", "--progress", "--preview", "--preview-interval", "--log-dir", "--help",
+  for (const char* name : {"--participants",  "--input",
+                           "--camera-off",    "--sync-marks",
+                           "--layout",        "--canvas",
+                           "--fit",           "--crop",
+                           "--source-size",   "--mp4",
+                           "--no-mp4",        "--rtmp",
+                           "--local-ip",      "--local-port",
+                           "--video-bitrate", "--audio-bitrate",
+                           "--sample-rate",   "--channels",
+                           "--duration",      "--progress",
+                           "--preview",       "--preview-interval",
+                           "--log-dir",       "--help",
                            "--version"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
@@ -190,13 +230,14 @@ TEST_P(RtmpUrl, SplitsHostAndPort) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, RtmpUrl,
-                         ::testing::Values(UrlCase{"rtmp://127.0.0.1/live/a", true, "127.0.0.1", 1935},
-                                           UrlCase{"rtmp://localhost:1936/live/a", true, "localhost", 1936},
-                                           UrlCase{"rtmp://127.0.0.1:/live", false, "", 0},
-                                           UrlCase{"rtmp:///live/a", false, "", 0},
-                                           UrlCase{"rtmps://h/live/a", false, "", 0},
-                                           UrlCase{"rtmp://h/", false, "", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Options, RtmpUrl,
+    ::testing::Values(UrlCase{"rtmp://127.0.0.1/live/a", true, "127.0.0.1", 1935},
+                      UrlCase{"rtmp://localhost:1936/live/a", true, "localhost", 1936},
+                      UrlCase{"rtmp://127.0.0.1:/live", false, "", 0},
+                      UrlCase{"rtmp:///live/a", false, "", 0},
+                      UrlCase{"rtmps://h/live/a", false, "", 0},
+                      UrlCase{"rtmp://h/", false, "", 0}));
 
 }  // namespace
 }  // namespace plenova::record

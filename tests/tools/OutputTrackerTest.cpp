@@ -62,11 +62,12 @@ TEST(OutputTracker, AnOutageRunsFromTheFirstReconnectToPublishingAgain) {
   EXPECT_FALSE(v.in_outage);
   EXPECT_EQ(OutputStateText(v), "stopped");
   EXPECT_EQ(tracker.TakeLines(),
-            (std::vector<std::string>{"RTMP 1: connecting to rtmp://h/live/****", "RTMP 1: publishing",
-                                      "RTMP 1: reconnecting (attempt 1, next in 1000 ms): connection reset",
-                                      "RTMP 1: reconnecting (attempt 2, next in 2000 ms): connection refused",
-                                      "RTMP 1: publishing again after an outage of 3.3 s",
-                                      "RTMP 1: failed: server gone", "RTMP 1: stopped"}));
+            (std::vector<std::string>{
+                "RTMP 1: connecting to rtmp://h/live/****", "RTMP 1: publishing",
+                "RTMP 1: reconnecting (attempt 1, next in 1000 ms): connection reset",
+                "RTMP 1: reconnecting (attempt 2, next in 2000 ms): connection refused",
+                "RTMP 1: publishing again after an outage of 3.3 s", "RTMP 1: failed: server gone",
+                "RTMP 1: stopped"}));
   EXPECT_TRUE(tracker.TakeLines().empty());
 }
 
@@ -85,17 +86,19 @@ TEST(OutputTracker, APublisherThatNeverConnectsIsInOutageFromItsFirstFailure) {
 
 TEST(OutputTracker, TheMp4FileIsNamedWithItsSizeAndWriteErrorsCount) {
   OutputTracker tracker;
-  Feed(tracker, {{0, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_OPENED, 0, 0, 0, "/rec/m.mp4"},
-                 {10, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_WRITE_ERROR, 0, 0, 0, "No space left on device"},
-                 {20, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0, 3 * 1024 * 1024, "/rec/m.mp4"},
-                 {30, 7, PLENOVA_EVENT_PUBLISHING},  // no such output
-                 {40, -1, PLENOVA_EVENT_PUBLISHING}});
+  Feed(tracker,
+       {{0, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_OPENED, 0, 0, 0, "/rec/m.mp4"},
+        {10, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_WRITE_ERROR, 0, 0, 0, "No space left on device"},
+        {20, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0, 3 * 1024 * 1024, "/rec/m.mp4"},
+        {30, 7, PLENOVA_EVENT_PUBLISHING},  // no such output
+        {40, -1, PLENOVA_EVENT_PUBLISHING}});
   const OutputView v = tracker.View(PLENOVA_OUTPUT_MP4, kStart + 50);
   EXPECT_EQ(v.file_bytes, 3u * 1024 * 1024);
   EXPECT_EQ(v.write_errors, 1);
   EXPECT_EQ(OutputStateWord(v, ""), "finished");
   EXPECT_EQ(tracker.TakeLines(),
-            (std::vector<std::string>{"MP4: recording to /rec/m.mp4", "MP4: write error: No space left on device",
+            (std::vector<std::string>{"MP4: recording to /rec/m.mp4",
+                                      "MP4: write error: No space left on device",
                                       "MP4: finished /rec/m.mp4 (3.0 MB)"}));
 }
 
@@ -112,7 +115,8 @@ TEST(OutputTracker, TheCallbackMasksKeysInTextsAndIgnoresNulls) {
   e.kind = PLENOVA_EVENT_STOPPED;
   OutputTracker::OnEvent(&e, &tracker);
   EXPECT_EQ(tracker.TakeLines(),
-            (std::vector<std::string>{"RTMP 1: failed: cannot publish to rtmp://h/live/****", "RTMP 1: stopped"}));
+            (std::vector<std::string>{"RTMP 1: failed: cannot publish to rtmp://h/live/****",
+                                      "RTMP 1: stopped"}));
 }
 
 }  // namespace

@@ -31,8 +31,9 @@ struct PusherFixture : public ::testing::Test {
   FakeEngine engine;
   PushCounters counters;
   std::unique_ptr<ParticipantPusher> Make(bool video = true, bool audio = true) {
-    return std::make_unique<ParticipantPusher>(&engine, std::make_unique<CountingSource>(), SmallFormat(),
-                                               "participant-1", video, audio, &counters);
+    return std::make_unique<ParticipantPusher>(&engine, std::make_unique<CountingSource>(),
+                                               SmallFormat(), "participant-1", video, audio,
+                                               &counters);
   }
   std::vector<FakeEngine::Push> Of(bool video) const {
     std::vector<FakeEngine::Push> out;
@@ -131,8 +132,8 @@ TEST(ParticipantPusherRun, PacesOnTheClockAndKeepsTheTimelineFromItsStart) {
   engine.stop = &stop;
   engine.stop_after_video = 50;  // two seconds
   PushCounters counters;
-  ParticipantPusher pusher(&engine, std::make_unique<CountingSource>(), SmallFormat(), "participant-2", true, true,
-                           &counters);
+  ParticipantPusher pusher(&engine, std::make_unique<CountingSource>(), SmallFormat(),
+                           "participant-2", true, true, &counters);
   // The shared start lies 100 ms back: the first step catches up on it.
   pusher.Run(stop, 1'000'000 - 100);
   EXPECT_EQ(counters.video_pushed.load(), 50u);

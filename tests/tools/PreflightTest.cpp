@@ -20,7 +20,9 @@ TEST(Preflight, ReachableOnlyWhenSomethingListens) {
   }
   LoopbackPort closed(false);  // bound, not listening: connections are refused
   EXPECT_FALSE(CheckTcpReachable("127.0.0.1", closed.port(), 1000, &error));
-  EXPECT_NE(error.find("cannot connect to 127.0.0.1:" + std::to_string(closed.port())), std::string::npos) << error;
+  EXPECT_NE(error.find("cannot connect to 127.0.0.1:" + std::to_string(closed.port())),
+            std::string::npos)
+      << error;
 }
 
 TEST(Preflight, OutputFolderIsCreatedOrRefusedWithItsName) {

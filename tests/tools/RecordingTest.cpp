@@ -1,6 +1,6 @@
 // A whole run of the program's client logic against a scripted engine, on
-// the manual clock: the settings handed over, the preview, what the engine's events and statistics become on the screen, in
-// the progress blocks and in the summary, and the clean stop on every way
+// the manual clock: the settings handed over, the preview, what the engine's events and statistics
+// become on the screen, in the progress blocks and in the summary, and the clean stop on every way
 // out.
 
 #include <gtest/gtest.h>
@@ -39,7 +39,7 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
 
   int push_result = 0;
   uint64_t outage_at_video = 0;  // 0: no outage; else lost at this picture, back 20 later
-  int mp4_start_state = 1;  // state reported by StartMp4Record
+  int mp4_start_state = 1;       // state reported by StartMp4Record
   std::atomic<bool>* interrupt_after_videos = nullptr;
   uint64_t videos_before_interrupt = 0;
   std::string interrupt_once_exists;  // and only once this file exists
@@ -83,8 +83,8 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
   int StopMp4Record() override {
     if (mp4_ != nullptr) {
       std::fclose(mp4_);
-      Fire(PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0, std::filesystem::file_size(mp4_path_),
-           mp4_path_.c_str());
+      Fire(PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0,
+           std::filesystem::file_size(mp4_path_), mp4_path_.c_str());
     }
     mp4_ = nullptr;
     return Log("StopMp4Record");
@@ -103,7 +103,8 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
     if (mp4_ != nullptr) std::fputc('v', mp4_);
     ++pictures_;
     if (outage_at_video != 0 && pictures_ == outage_at_video) {
-      Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_RECONNECTING, 1, 1000, 0, "connection reset by peer");
+      Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_RECONNECTING, 1, 1000, 0,
+           "connection reset by peer");
     } else if (outage_at_video != 0 && pictures_ == outage_at_video + 10) {
       Fire(PLENOVA_OUTPUT_RTMP_1, PLENOVA_EVENT_RECONNECTING, 2, 2000, 0, "connection refused");
     } else if (outage_at_video != 0 && pictures_ == outage_at_video + 20) {
@@ -151,7 +152,8 @@ class ScriptedEngine : public IPlenova, public IUpdateStreamInterface {
     s.streams[0].listed = 1;
     s.outputs[PLENOVA_OUTPUT_MP4].bytes_sent = pictures_ * 10;
     s.outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent = pictures_ * 1000;
-    s.outputs[PLENOVA_OUTPUT_RTMP_1].reconnects = outage_at_video != 0 && pictures_ > outage_at_video ? 2 : 0;
+    s.outputs[PLENOVA_OUTPUT_RTMP_1].reconnects =
+        outage_at_video != 0 && pictures_ > outage_at_video ? 2 : 0;
     std::memcpy(out, &s, std::min<size_t>(out->size, sizeof s));
     return 0;
   }
@@ -218,9 +220,7 @@ class RecordingRun : public ::testing::Test {
                             log_dir_ = log_dir != nullptr ? log_dir : "(none)";
                             return static_cast<IPlenova*>(&engine_);
                           },
-                          [this](IPlenova* engine) {
-                            destroyed_ = engine == &engine_;
-                          }};
+                          [this](IPlenova* engine) { destroyed_ = engine == &engine_; }};
     int status = 0;
     {
       Recording recording(options_, factory, &interrupted_, out, err);
@@ -234,7 +234,8 @@ class RecordingRun : public ::testing::Test {
   static std::string Read(std::FILE* file) {
     std::string text;
     std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+      text.push_back(static_cast<char>(c));
     std::fclose(file);
     return text;
   }
@@ -294,7 +295,9 @@ TEST_F(RecordingRun, HandsTheSettingsToTheEngineAndFinishesTheFileOnCtrlC) {
   EXPECT_NE(out_.find("\ncanvases="), std::string::npos) << out_;
   EXPECT_NE(out_.find("MP4: " + mp4), std::string::npos) << out_;
   EXPECT_NE(out_.find("Preview: " + options_.preview), std::string::npos) << out_;
-  EXPECT_NE(out_.find("RTMP 1: " + url.substr(0, url.rfind('/')) + "/****: published"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("RTMP 1: " + url.substr(0, url.rfind('/')) + "/****: published"),
+            std::string::npos)
+      << out_;
 }
 
 TEST_F(RecordingRun, RefusedFirstFramesStopTheEngineAndPointToTheLog) {
@@ -315,7 +318,8 @@ TEST_F(RecordingRun, AnMp4ThatCannotBeOpenedEndsTheRunWithAFailure) {
 
 // The key=value blocks of a progress stream: each line of a block is one
 // key=value pair; each block ends with "progress=...".
-std::vector<std::vector<std::pair<std::string, std::string>>> ProgressBlocks(const std::string& text) {
+std::vector<std::vector<std::pair<std::string, std::string>>> ProgressBlocks(
+    const std::string& text) {
   std::vector<std::vector<std::pair<std::string, std::string>>> blocks(1);
   std::istringstream in(text);
   std::string line;
@@ -329,7 +333,8 @@ std::vector<std::vector<std::pair<std::string, std::string>>> ProgressBlocks(con
   return blocks;
 }
 
-std::string Value(const std::vector<std::pair<std::string, std::string>>& block, const std::string& key) {
+std::string Value(const std::vector<std::pair<std::string, std::string>>& block,
+                  const std::string& key) {
   for (const auto& [k, v] : block) {
     if (k == key) return v;
   }
@@ -350,10 +355,12 @@ TEST_F(RecordingRun, EventsAndStatisticsReachTheStateLinesTheProgressBlocksAndTh
 
   // As they happen: the file, the outage and its end.
   for (const std::string& line : std::vector<std::string>{
-           "MP4: recording to " + mp4, "RTMP 1: connecting to " + app + "****", "RTMP 1: publishing",
-        "RTMP 1: reconnecting (attempt 1, next in 1000 ms): connection reset by peer",
-        "RTMP 1: reconnecting (attempt 2, next in 2000 ms): connection refused",
-        "RTMP 1: publishing again after an outage of ", "RTMP 1: stopped", "MP4: finished " + mp4}) {
+           "MP4: recording to " + mp4, "RTMP 1: connecting to " + app + "****",
+           "RTMP 1: publishing",
+           "RTMP 1: reconnecting (attempt 1, next in 1000 ms): connection reset by peer",
+           "RTMP 1: reconnecting (attempt 2, next in 2000 ms): connection refused",
+           "RTMP 1: publishing again after an outage of ", "RTMP 1: stopped",
+           "MP4: finished " + mp4}) {
     EXPECT_NE(err_.find(line), std::string::npos) << line << " in\n" << err_;
   }
 
@@ -366,7 +373,8 @@ TEST_F(RecordingRun, EventsAndStatisticsReachTheStateLinesTheProgressBlocksAndTh
   EXPECT_EQ(Value(last, "mp4_state"), "finished");
   EXPECT_EQ(Value(last, "rtmp1_state"), "stopped");
   EXPECT_EQ(Value(last, "rtmp1_reconnects"), "2");
-  EXPECT_EQ(Value(last, "stream.participant-1.video.dropped_late"), std::to_string(ScriptedEngine::kLatePictures));
+  EXPECT_EQ(Value(last, "stream.participant-1.video.dropped_late"),
+            std::to_string(ScriptedEngine::kLatePictures));
   EXPECT_EQ(Value(last, "rtmp2_state"), "(missing)") << "one publisher asked for";
   // The scripted engine composes a canvas per two pictures and sends 1000 bytes a picture.
   EXPECT_EQ(std::stoull(Value(last, "rtmp1_bytes")) / 2000, std::stoull(Value(last, "canvases")));
@@ -397,7 +405,8 @@ TEST_F(RecordingRun, ProgressGoesToAFileOrAnOpenDescriptor) {
     EXPECT_EQ(out_.find("Recorded "), 0u) << out_;
   }
   std::ifstream written(file);
-  const std::string from_file((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  const std::string from_file((std::istreambuf_iterator<char>(written)),
+                              std::istreambuf_iterator<char>());
   const std::string from_fd = Read(sink);
   for (const std::string* text : {&from_file, &from_fd}) {
     const auto blocks = ProgressBlocks(*text);
@@ -415,7 +424,8 @@ TEST_F(RecordingRun, AProgressDestinationThatCannotBeWrittenIsRefusedBeforeTheEn
   EXPECT_NE(err_.find("--progress fd:" + std::to_string(closed) + ": "), std::string::npos) << err_;
   options_.progress = dir_.File("no-such-folder/progress.txt");
   EXPECT_EQ(Run(), kExitFailure);
-  EXPECT_NE(err_.find("--progress " + options_.progress + ": No such file"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("--progress " + options_.progress + ": No such file"), std::string::npos)
+      << err_;
   EXPECT_TRUE(engine_.Calls().empty());
 }
 

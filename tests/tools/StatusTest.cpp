@@ -51,7 +51,8 @@ RunStatus Reporting() {
   out.outage_ms = 6400;
   out.latency_p50_ms = 85;
   out.latency_p99_ms = 116;
-  std::snprintf(out.last_error, sizeof out.last_error, "Connection refused\nby rtmp://127.0.0.1/live/key?t=1");
+  std::snprintf(out.last_error, sizeof out.last_error,
+                "Connection refused\nby rtmp://127.0.0.1/live/key?t=1");
   st.outputs[PLENOVA_OUTPUT_MP4].packets_sent = 280000;
   st.stream_count = 2;
   std::snprintf(st.streams[0].id, sizeof st.streams[0].id, "alice");
@@ -78,7 +79,8 @@ std::vector<std::pair<std::string, std::string>> Lines(const std::string& block)
   return out;
 }
 
-std::map<std::string, std::string> Map(const std::vector<std::pair<std::string, std::string>>& lines) {
+std::map<std::string, std::string> Map(
+    const std::vector<std::pair<std::string, std::string>>& lines) {
   return {lines.begin(), lines.end()};
 }
 
@@ -117,7 +119,7 @@ TEST(Status, ProgressBlockHasOneKeyPerLineForEachOutputAndStreamAndEndsWithProgr
 TEST(Status, WithoutEventsOrStatisticsTheBlockFallsBackToWhatTheProgramSaw) {
   RunStatus s = Busy();
   const auto kv = Map(Lines(FormatProgressBlock(s, false)));
-  EXPECT_EQ(kv.at("canvases"), "93135");  // the canvas callback's count
+  EXPECT_EQ(kv.at("canvases"), "93135");       // the canvas callback's count
   EXPECT_EQ(kv.at("mp4_state"), "recording");  // the MP4 state report
   EXPECT_EQ(kv.at("rtmp1_state"), "waiting");
   EXPECT_EQ(kv.count("rtmp2_state"), 0u);
@@ -130,8 +132,9 @@ TEST(Status, WithoutEventsOrStatisticsTheBlockFallsBackToWhatTheProgramSaw) {
 
 TEST(Status, StatusLineShowsTimeCountsSizeAndStatesOnOneLine) {
   const std::string line = FormatStatusLine(Busy());
-  for (const char* part : {"1:02:05", "canvases 93135", "video 186000 pushed (3 refused)", "audio 372000 pushed",
-                           "mp4 5.5 MB recording", "rtmp Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/****"}) {
+  for (const char* part : {"1:02:05", "canvases 93135", "video 186000 pushed (3 refused)",
+                           "audio 372000 pushed", "mp4 5.5 MB recording",
+                           "rtmp Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/****"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
   EXPECT_EQ(line.find('\n'), std::string::npos);
@@ -144,15 +147,17 @@ TEST(Status, StatusLineShowsTimeCountsSizeAndStatesOnOneLine) {
 TEST(Status, StatusLineFollowsTheEventsOfEachPublisher) {
   RunStatus s = Reporting();
   std::string line = FormatStatusLine(s);
-  for (const char* part : {"canvases 93100", "dropped 11 late, 1 full", "rtmp1 reconnecting (attempt 2, next in 2000 ms)",
-                           "rtmp2 publishing"}) {
+  for (const char* part : {"canvases 93100", "dropped 11 late, 1 full",
+                           "rtmp1 reconnecting (attempt 2, next in 2000 ms)", "rtmp2 publishing"}) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
   s.outputs[PLENOVA_OUTPUT_RTMP_1].kind = PLENOVA_EVENT_PUBLISHING;
   s.outputs[PLENOVA_OUTPUT_RTMP_2].kind = PLENOVA_EVENT_FAILED;
   s.outputs[PLENOVA_OUTPUT_RTMP_2].text = "server refused the stream";
   line = FormatStatusLine(s);
-  EXPECT_NE(line.find("rtmp1 publishing  rtmp2 failed: server refused the stream"), std::string::npos) << line;
+  EXPECT_NE(line.find("rtmp1 publishing  rtmp2 failed: server refused the stream"),
+            std::string::npos)
+      << line;
 }
 
 TEST(Status, SizesTimesAndRoundingAtUnitBoundaries) {
@@ -172,17 +177,21 @@ struct MaskCase {
 
 class UrlMask : public ::testing::TestWithParam<MaskCase> {};
 
-TEST_P(UrlMask, HidesStreamKeysQueriesAndPasswords) { EXPECT_EQ(MaskUrls(GetParam().text), GetParam().masked); }
+TEST_P(UrlMask, HidesStreamKeysQueriesAndPasswords) {
+  EXPECT_EQ(MaskUrls(GetParam().text), GetParam().masked);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Status, UrlMask,
     ::testing::Values(MaskCase{"rtmp://127.0.0.1:1935/live/key", "rtmp://127.0.0.1:1935/live/****"},
                       MaskCase{"rtmp://h/live/key?token=abc", "rtmp://h/live/****?****"},
                       MaskCase{"rtmp://h/live?token=abc", "rtmp://h/****?****"},
-                      MaskCase{"rtmps://user:pw@h/app/room/key", "rtmps://user:****@h/app/room/****"},
+                      MaskCase{"rtmps://user:pw@h/app/room/key",
+                               "rtmps://user:****@h/app/room/****"},
                       MaskCase{"rtmp://h/live/****", "rtmp://h/live/****"},
                       MaskCase{"rtmp://h", "rtmp://h"},
-                      MaskCase{"to rtmp://a/l/k1 and (rtmp://b/l/k2) failed", "to rtmp://a/l/**** and (rtmp://b/l/****) failed"},
+                      MaskCase{"to rtmp://a/l/k1 and (rtmp://b/l/k2) failed",
+                               "to rtmp://a/l/**** and (rtmp://b/l/****) failed"},
                       MaskCase{"no url here: /live/key", "no url here: /live/key"}));
 
 TEST(Status, SummaryGivesFilesBytesDropsAndEachPublishersOutages) {
@@ -204,14 +213,15 @@ TEST(Status, SummaryGivesFilesBytesDropsAndEachPublishersOutages) {
   rtmp2.kind = PLENOVA_EVENT_FAILED;
   rtmp2.text = "server refused the stream";
   const std::string text = FormatSummary(summary);
-  for (const char* line : {"Recorded 8.0 s: 93100 canvases; pushed 186000 video and 372000 audio frames "
-                           "(3 video and 2 audio refused)\n",
-                           "Dropped: 11 frames late (7 video, 4 audio), 1 for a full queue\n",
-                           "MP4: /tmp/m.mp4 (976.6 KB, 1000 kbit/s)\n",
-                           "RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, 2 outages, 6.4 s in all "
-                           "(3 reconnects)\n",
-                           "RTMP 2: rtmp://127.0.0.1/backup/****: not published (failed: server refused the stream)\n",
-                           "Preview: p.png\n"}) {
+  for (const char* line :
+       {"Recorded 8.0 s: 93100 canvases; pushed 186000 video and 372000 audio frames "
+        "(3 video and 2 audio refused)\n",
+        "Dropped: 11 frames late (7 video, 4 audio), 1 for a full queue\n",
+        "MP4: /tmp/m.mp4 (976.6 KB, 1000 kbit/s)\n",
+        "RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, 2 outages, 6.4 s in all "
+        "(3 reconnects)\n",
+        "RTMP 2: rtmp://127.0.0.1/backup/****: not published (failed: server refused the stream)\n",
+        "Preview: p.png\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
   }
   EXPECT_EQ(text.find("-key"), std::string::npos) << text;
@@ -223,11 +233,15 @@ TEST(Status, SummaryGivesFilesBytesDropsAndEachPublishersOutages) {
   rtmp2.published = true;
   rtmp2.outages = 1;
   rtmp2.outage_ms = 20000;
-  EXPECT_NE(FormatSummary(summary).find("RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, no outage (3 reconnects)"),
-            std::string::npos) << FormatSummary(summary);
-  EXPECT_NE(FormatSummary(summary).find(": published 0 B, 1 outage, 20.0 s in all; at the end reconnecting (attempt 4, "
-                                        "next in 8000 ms)\n"),
-            std::string::npos) << FormatSummary(summary);
+  EXPECT_NE(FormatSummary(summary).find(
+                "RTMP 1: rtmp://127.0.0.1/live/****: published 117.7 MB, no outage (3 reconnects)"),
+            std::string::npos)
+      << FormatSummary(summary);
+  EXPECT_NE(FormatSummary(summary).find(
+                ": published 0 B, 1 outage, 20.0 s in all; at the end reconnecting (attempt 4, "
+                "next in 8000 ms)\n"),
+            std::string::npos)
+      << FormatSummary(summary);
 
   // An engine that reports nothing: no counts are made up.
   RunSummary bare;
@@ -237,7 +251,8 @@ TEST(Status, SummaryGivesFilesBytesDropsAndEachPublishersOutages) {
   bare.rtmp_urls = {"rtmp://127.0.0.1/live/a-key"};
   const std::string quiet = FormatSummary(bare);
   EXPECT_NE(quiet.find("was not written"), std::string::npos) << quiet;
-  EXPECT_NE(quiet.find("RTMP 1: rtmp://127.0.0.1/live/****: the engine reported nothing of it"), std::string::npos)
+  EXPECT_NE(quiet.find("RTMP 1: rtmp://127.0.0.1/live/****: the engine reported nothing of it"),
+            std::string::npos)
       << quiet;
   EXPECT_EQ(quiet.find("Dropped"), std::string::npos) << quiet;
 }
@@ -271,7 +286,8 @@ TEST(EngineEvents, KeepsStateReportsAndMessages) {
   EngineEvents::OnMessage(nullptr, 2);
   EXPECT_EQ(events.mp4_state(), 3);
   EXPECT_EQ(events.Messages(),
-            (std::vector<std::string>{"Message:_Plenova_ Start() failed!rtmp://x (code 1)", "(no text) (code 2)"}));
+            (std::vector<std::string>{"Message:_Plenova_ Start() failed!rtmp://x (code 1)",
+                                      "(no text) (code 2)"}));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ struct Picture {
   Yuv At(int x, int y) const {
     const size_t luma = static_cast<size_t>(format.width) * format.height;
     const size_t chroma = static_cast<size_t>(y / 2) * (format.width / 2) + x / 2;
-    return {data[static_cast<size_t>(y) * format.width + x], data[luma + chroma], data[luma + luma / 4 + chroma]};
+    return {data[static_cast<size_t>(y) * format.width + x], data[luma + chroma],
+            data[luma + luma / 4 + chroma]};
   }
 };
 
@@ -109,8 +110,8 @@ TEST_P(SyntheticTone, HasTheParticipantsFrequencyWithoutJumpsBetweenFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Participants, SyntheticTone,
-                         ::testing::Values(ToneCase{0, 48000, 2}, ToneCase{4, 44100, 1}, ToneCase{19, 16000, 2},
-                                           ToneCase{7, 22050, 2}));
+                         ::testing::Values(ToneCase{0, 48000, 2}, ToneCase{4, 44100, 1},
+                                           ToneCase{19, 16000, 2}, ToneCase{7, 22050, 2}));
 
 TEST(SyntheticSource, FlashAndBeepStartAtTheSameMediaTimeEverySecond) {
   const SourceFormat format = Format(320, 180, 48000, 2);

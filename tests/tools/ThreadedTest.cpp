@@ -53,8 +53,8 @@ TEST(RecorderThreads, PusherOnItsOwnThreadKeepsAnUnbrokenTimelineUntilStopped) {
   SourceFormat format;
   format.width = 64;
   format.height = 36;
-  ParticipantPusher pusher(&engine, std::make_unique<SyntheticSource>(0, format, true), format, "participant-1",
-                           true, true, &counters);
+  ParticipantPusher pusher(&engine, std::make_unique<SyntheticSource>(0, format, true), format,
+                           "participant-1", true, true, &counters);
   std::atomic<bool> stop{false};
   platform::Thread thread;
   ASSERT_TRUE(thread.Start([&] { pusher.Run(stop, 5'000'000); }));

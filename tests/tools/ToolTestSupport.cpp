@@ -36,7 +36,8 @@ LoopbackPort::LoopbackPort(bool listening) {
 LoopbackPort::~LoopbackPort() { close(fd_); }
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "plenova-record-test-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "plenova-record-test-XXXXXX").string();
   char* made = mkdtemp(pattern.data());
   path_ = made != nullptr ? std::filesystem::path(made) : std::filesystem::temp_directory_path();
 }
@@ -53,21 +54,22 @@ std::string RecorderProgram() {
 
 bool DecodePng(const std::string& path, RgbImage* image) {
   std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
   if (bytes.empty()) return false;
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_PNG);
   libavptr::CodecContextPtr context(avcodec_alloc_context3(codec));
   libavptr::PacketPtr packet(av_packet_alloc());
   libavptr::FramePtr frame(av_frame_alloc());
-  if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0) return false;
+  if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0)
+    return false;
   if (av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) return false;
   std::copy(bytes.begin(), bytes.end(), packet->data);
   if (avcodec_send_packet(context.get(), packet.get()) < 0) return false;
   if (avcodec_receive_frame(context.get(), frame.get()) < 0) return false;
-  libavptr::SwsPtr sws(sws_getContext(frame->width, frame->height,
-                                      static_cast<AVPixelFormat>(frame->format), frame->width,
-                                      frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr,
-                                      nullptr));
+  libavptr::SwsPtr sws(sws_getContext(
+      frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+      frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr));
   if (!sws) return false;
   image->width = frame->width;
   image->height = frame->height;

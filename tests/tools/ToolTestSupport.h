@@ -29,7 +29,7 @@ class FakeEngine : public IPlenova, public IUpdateStreamInterface {
     std::string stream_id;
     uint64_t stamptime;
     int buflen;
-    int width;  // video: source_w; audio: channels
+    int width;   // video: source_w; audio: channels
     int height;  // video: source_h; audio: sampling_rate
     uint8_t first_byte;
   };
@@ -45,15 +45,16 @@ class FakeEngine : public IPlenova, public IUpdateStreamInterface {
   int StartMp4Record(const char*) override { return 0; }
   int StopMp4Record() override { return 0; }
   int SetMp4RecordCallback(int, Mp4RecordStateCallback) override { return 0; }
-  int PushAudioFrame(int channels, int, int sampling_rate, void* buffer, int buflen, uint64_t stamptime,
-                     const char* stream_id) override {
+  int PushAudioFrame(int channels, int, int sampling_rate, void* buffer, int buflen,
+                     uint64_t stamptime, const char* stream_id) override {
     pushes.push_back({false, stream_id, stamptime, buflen, channels, sampling_rate,
                       static_cast<uint8_t*>(buffer)[0]});
     return push_result;
   }
-  int PushVideoFrame(int source_w, int source_h, const char* stream_id, int, void* buffer, int buflen,
-                     uint64_t stamptime, uint32_t) override {
-    pushes.push_back({true, stream_id, stamptime, buflen, source_w, source_h, static_cast<uint8_t*>(buffer)[0]});
+  int PushVideoFrame(int source_w, int source_h, const char* stream_id, int, void* buffer,
+                     int buflen, uint64_t stamptime, uint32_t) override {
+    pushes.push_back(
+        {true, stream_id, stamptime, buflen, source_w, source_h, static_cast<uint8_t*>(buffer)[0]});
     return push_result;
   }
   int StopRecord() override { return 0; }

@@ -62,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Orders, PictureOrderTest, ::testing::Bool());
 TEST_F(PictureTest, RecordSizeIsNotTrustedForReading) {
   const VideoMixStreamInfo video = StreamInfo("cam", 64, 36, 0, 0, 64, 36);
   Layout({video});
-  const std::vector<uint8_t> declared = ComposePictures(mix_, {StreamInfo("", 640, 360, 40, 20, 320, 180)});
+  const std::vector<uint8_t> declared =
+      ComposePictures(mix_, {StreamInfo("", 640, 360, 40, 20, 320, 180)});
   for (auto [w, h] : {std::pair{1280, 720}, std::pair{320, 180}, std::pair{0, 0}}) {
     VideoMix other;
     ASSERT_TRUE(other.VideoMixInit(&video, 1, &pool_, &encode_, 640, 360, nullptr));

@@ -40,27 +40,26 @@ TEST_P(ScalerGeometryTest, PaintedRectangleAndCrop) {
   EXPECT_TRUE(scaler.HasContext());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FitAndCrop, ScalerGeometryTest,
-    ::testing::Values(
-        // 4:3 into 16:9, fitted: 240 wide, 40 in from the left.
-        Geometry{640, 480, 320, 180, 100, 50, 1, 140, 50, 240, 180, 0, 0},
-        // Portrait into landscape, fitted: 135 wide, centred.
-        Geometry{480, 640, 320, 180, 0, 0, 1, 92, 0, 135, 180, 0, 0},
-        // Wide into a taller box, fitted: 180 high, 30 down.
-        Geometry{640, 360, 320, 240, 10, 20, 1, 10, 50, 320, 180, 0, 0},
-        // Exact aspect: the whole target.
-        Geometry{640, 360, 320, 180, 8, 8, 1, 8, 8, 320, 180, 0, 0},
-        // 4:3 cropped to 16:9: 60 rows off each side.
-        Geometry{640, 480, 320, 180, 100, 50, 0, 100, 50, 320, 180, 640, 360},
-        // CIF cropped: 198 rounded to 196 so each side loses an even count.
-        Geometry{352, 288, 320, 180, 0, 0, 0, 0, 0, 320, 180, 352, 196},
-        // Wide source cropped to a square: 720 columns of 1280.
-        Geometry{1280, 720, 320, 320, 0, 0, 0, 0, 0, 320, 320, 720, 720},
-        // Wide source, width rounding: 675 becomes 672.
-        Geometry{1280, 720, 300, 320, 0, 0, 0, 0, 0, 300, 320, 672, 720},
-        // Same aspect: nothing cropped.
-        Geometry{1280, 720, 640, 360, 0, 0, 0, 0, 0, 640, 360, 1280, 720}));
+INSTANTIATE_TEST_SUITE_P(FitAndCrop, ScalerGeometryTest,
+                         ::testing::Values(
+                             // 4:3 into 16:9, fitted: 240 wide, 40 in from the left.
+                             Geometry{640, 480, 320, 180, 100, 50, 1, 140, 50, 240, 180, 0, 0},
+                             // Portrait into landscape, fitted: 135 wide, centred.
+                             Geometry{480, 640, 320, 180, 0, 0, 1, 92, 0, 135, 180, 0, 0},
+                             // Wide into a taller box, fitted: 180 high, 30 down.
+                             Geometry{640, 360, 320, 240, 10, 20, 1, 10, 50, 320, 180, 0, 0},
+                             // Exact aspect: the whole target.
+                             Geometry{640, 360, 320, 180, 8, 8, 1, 8, 8, 320, 180, 0, 0},
+                             // 4:3 cropped to 16:9: 60 rows off each side.
+                             Geometry{640, 480, 320, 180, 100, 50, 0, 100, 50, 320, 180, 640, 360},
+                             // CIF cropped: 198 rounded to 196 so each side loses an even count.
+                             Geometry{352, 288, 320, 180, 0, 0, 0, 0, 0, 320, 180, 352, 196},
+                             // Wide source cropped to a square: 720 columns of 1280.
+                             Geometry{1280, 720, 320, 320, 0, 0, 0, 0, 0, 320, 320, 720, 720},
+                             // Wide source, width rounding: 675 becomes 672.
+                             Geometry{1280, 720, 300, 320, 0, 0, 0, 0, 0, 300, 320, 672, 720},
+                             // Same aspect: nothing cropped.
+                             Geometry{1280, 720, 640, 360, 0, 0, 0, 0, 0, 640, 360, 1280, 720}));
 
 // A scaler and a canvas of cw x ch filled with `fill` (to see the first
 // paint blank it).
@@ -160,7 +159,8 @@ struct CutOutCase {
   bool corner_left_alone;
 };
 
-class ScalerCutOutTest : public ScalerPaintTest, public ::testing::WithParamInterface<CutOutCase> {};
+class ScalerCutOutTest : public ScalerPaintTest,
+                         public ::testing::WithParamInterface<CutOutCase> {};
 
 TEST_P(ScalerCutOutTest, BottomUpLeavesTopRightCornerAlone) {
   SetUpCanvas(640, 360);

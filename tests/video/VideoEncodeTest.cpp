@@ -153,7 +153,8 @@ struct ExtractCase {
   Bytes expected;
 };
 
-class ExtractSpsPpsTest : public VideoEncodeTest, public ::testing::WithParamInterface<ExtractCase> {};
+class ExtractSpsPpsTest : public VideoEncodeTest,
+                          public ::testing::WithParamInterface<ExtractCase> {};
 
 TEST_P(ExtractSpsPpsTest, CutsExactlyTheParameterSets) {
   auto encode = Scripted();
@@ -174,11 +175,12 @@ INSTANTIATE_TEST_SUITE_P(
     Outputs, ExtractSpsPpsTest,
     ::testing::Values(
         ExtractCase{"FourByteCodes", Join({kSps4, kPps4, kIdr4}), true, Join({kSps4, kPps4})},
-        ExtractCase{"ThreeByteCodeAtStart",
-                    Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end()),
-                          Bytes(kIdr4.begin() + 1, kIdr4.end())}),
-                    true,
-                    Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end())})},
+        ExtractCase{
+            "ThreeByteCodeAtStart",
+            Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end()),
+                  Bytes(kIdr4.begin() + 1, kIdr4.end())}),
+            true,
+            Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end())})},
         ExtractCase{"ParameterSetsOnly", Join({kSps4, kPps4}), true, Join({kSps4, kPps4})},
         ExtractCase{"NoSps", Join({kPps4, kIdr4}), false, {}},
         ExtractCase{"LongerThanTheArea", Join({kLongSps, kPps4, kIdr4}), false, {}}),
@@ -205,7 +207,8 @@ TEST_F(VideoEncodeTest, FirstOutputAnnouncesParameterSetsOnceAndKeyFlagsFollowRe
     EXPECT_EQ(node->buffer->timestamp, 3600u * (i + 1));
     EXPECT_EQ(node->buffer->tick, 1234u);
     EXPECT_EQ(node->fps, 25);
-    EXPECT_EQ(Bytes(node->spsPps.begin(), node->spsPps.begin() + node->spsPpsLen), Join({kSps4, kPps4}));
+    EXPECT_EQ(Bytes(node->spsPps.begin(), node->spsPps.begin() + node->spsPpsLen),
+              Join({kSps4, kPps4}));
   }
 }
 

@@ -143,7 +143,9 @@ TEST_P(MixRateTest, EachCanvasShowsTheNewestFrameDueByItsStamp) {
   const uint32_t t0 = clock_.NowMs();
   const uint64_t origin = 5'000'000'000ull;
   // Frame n is stamped at n x den / num seconds and carries luma 20 + n % 200.
-  auto frame_stamp = [&](uint64_t n) { return origin + n * 90000 * static_cast<uint64_t>(c.den) / static_cast<uint64_t>(c.num); };
+  auto frame_stamp = [&](uint64_t n) {
+    return origin + n * 90000 * static_cast<uint64_t>(c.den) / static_cast<uint64_t>(c.num);
+  };
   uint64_t pushed = 0;
   int most = 0;
   int canvases = 0;
@@ -166,7 +168,8 @@ TEST_P(MixRateTest, EachCanvasShowsTheNewestFrameDueByItsStamp) {
     last = out[0].stamp;
     uint64_t due = 0;
     while (frame_stamp(due + 1) <= out[0].stamp) ++due;
-    ASSERT_EQ(Canvas().Luma(160, 90), static_cast<uint8_t>(20 + due % 200)) << "canvas " << canvases;
+    ASSERT_EQ(Canvas().Luma(160, 90), static_cast<uint8_t>(20 + due % 200))
+        << "canvas " << canvases;
   }
   EXPECT_GE(canvases, 95);
   // Frames wait the target delay and no longer.
@@ -175,24 +178,28 @@ TEST_P(MixRateTest, EachCanvasShowsTheNewestFrameDueByItsStamp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, MixRateTest,
-                         ::testing::Values(RateCase{15, 1, "15"}, RateCase{24, 1, "24"}, RateCase{25, 1, "25"},
-                                           RateCase{30000, 1001, "29_97"}, RateCase{30, 1, "30"}),
+                         ::testing::Values(RateCase{15, 1, "15"}, RateCase{24, 1, "24"},
+                                           RateCase{25, 1, "25"}, RateCase{30000, 1001, "29_97"},
+                                           RateCase{30, 1, "30"}),
                          [](const auto& info) { return std::string(info.param.name) + "fps"; });
 
 TEST_F(MixTest, BeforeAnyUpdateTheThreadWaitsAPeriodPerCycleAndOutputsNothing) {
   const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
-  ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
+  ASSERT_TRUE(
+      mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
   ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
   mix_.UpdataPictureStreamInfo(&pic, 1);
   timeline_.Place(-1, 450000, 1800, clock_.NowMs());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
   EXPECT_EQ(g_canvas_calls.load(), 0);
   EXPECT_EQ(encode_.Count(), 0);
 }
 
 TEST_F(MixTest, CanvasesComposedAtRateZeroGoBackToThePool) {
   const VideoMixStreamInfo listed = kLeft;
-  ASSERT_TRUE(mix_.VideoMixInit(&listed, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
+  ASSERT_TRUE(
+      mix_.VideoMixInit(&listed, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
   ASSERT_EQ(mix_.rate(), 0);
   const int32_t canvas_class = 6 * MemoryPool::kClassStep;  // 345600 bytes
   const int idle = pool_.IdleCount(canvas_class);
@@ -271,7 +278,8 @@ TEST_F(MixTest, RefusedUpdatesLeaveTheLayout) {
 std::vector<VideoMixStreamInfo> Grid(const std::string& prefix, int count) {
   std::vector<VideoMixStreamInfo> streams;
   for (int i = 0; i < count; ++i) {
-    streams.push_back(StreamInfo(prefix + std::to_string(i), 64, 36, (i % 5) * 128, (i / 5) * 72, 128, 72));
+    streams.push_back(
+        StreamInfo(prefix + std::to_string(i), 64, 36, (i % 5) * 128, (i / 5) * 72, 128, 72));
   }
   return streams;
 }
@@ -313,11 +321,13 @@ TEST_P(MixCutOutTest, AnInsetStaysOnTopOfAWindowThatUpdatesMoreOften) {
     EXPECT_TRUE(Canvas().RectIs(480, 0, 160, 120, kBlue));
     EXPECT_TRUE(Canvas().RectIs(0, 0, 480, 300, kGreen));
     EXPECT_TRUE(Canvas().RectIs(480, 120, 160, 240, kGreen));
-    EXPECT_NEAR(Canvas().Luma(2, 302), testing::kPlaceholderGround, 4) << "the picture stays on top too";
+    EXPECT_NEAR(Canvas().Luma(2, 302), testing::kPlaceholderGround, 4)
+        << "the picture stays on top too";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, MixCutOutTest, ::testing::Values(FFmpeg_Sws_cale::kBottomUp, FFmpeg_Sws_cale::kTopDown));
+INSTANTIATE_TEST_SUITE_P(Orders, MixCutOutTest,
+                         ::testing::Values(FFmpeg_Sws_cale::kBottomUp, FFmpeg_Sws_cale::kTopDown));
 
 // A camera whose frames stop for 600 ms and then arrive at once: the stale
 // ones never show, the queue does not stand, and the next canvas shows the
@@ -327,7 +337,8 @@ TEST_F(MixTest, ABurstOfLateFramesLeavesNoDelay) {
   Layout({cam});
   const uint32_t t0 = clock_.NowMs();
   auto push = [&](int n) {
-    ASSERT_TRUE(Push(cam, testing::Yuv{static_cast<uint8_t>(20 + n), 128, 128}, 90000 + 3600 * static_cast<uint64_t>(n)));
+    ASSERT_TRUE(Push(cam, testing::Yuv{static_cast<uint8_t>(20 + n), 128, 128},
+                     90000 + 3600 * static_cast<uint64_t>(n)));
   };
   int next = 0;
   for (uint32_t ms = 0; ms < 3000; ms += 10) {

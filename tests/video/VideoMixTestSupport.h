@@ -24,7 +24,8 @@ namespace plenova::testing {
 // count is global).
 inline std::atomic<int> g_canvas_calls{0};
 inline std::atomic<int> g_canvas_size{0};
-inline std::mutex g_canvas_mutex;  // pairs with g_canvas_cv; taken by the callback and waiting tests
+inline std::mutex
+    g_canvas_mutex;  // pairs with g_canvas_cv; taken by the callback and waiting tests
 inline std::condition_variable g_canvas_cv;
 inline void CountCanvas(unsigned char*, int size) {
   g_canvas_size.store(size);
@@ -38,7 +39,8 @@ inline void CountCanvas(unsigned char*, int size) {
 // (false after a generous real-time limit, which only a hang reaches).
 inline bool WaitForCanvases(int count) {
   std::unique_lock<std::mutex> lock(g_canvas_mutex);
-  return g_canvas_cv.wait_for(lock, std::chrono::seconds(20), [&] { return g_canvas_calls.load() >= count; });
+  return g_canvas_cv.wait_for(lock, std::chrono::seconds(20),
+                              [&] { return g_canvas_calls.load() >= count; });
 }
 
 // A compositor on a manual clock with a real pool, encoder buffer and
@@ -57,8 +59,8 @@ class MixFixture : public ::testing::Test {
   }
 
   void Layout(const std::vector<VideoMixStreamInfo>& streams) {
-    ASSERT_TRUE(mix_.VideoMixInit(streams.data(), static_cast<int32_t>(streams.size()), &pool_, &encode_,
-                                  kCanvasW, kCanvasH, &CountCanvas));
+    ASSERT_TRUE(mix_.VideoMixInit(streams.data(), static_cast<int32_t>(streams.size()), &pool_,
+                                  &encode_, kCanvasW, kCanvasH, &CountCanvas));
     mix_.UpdataVideoStreamInfo(streams.data(), static_cast<int32_t>(streams.size()));
   }
 
@@ -66,10 +68,11 @@ class MixFixture : public ::testing::Test {
             std::optional<uint32_t> tick = std::nullopt) {
     return PushSized(s.streamId, s.source_w, s.source_h, s.fps, colour, stamp, extra, tick);
   }
-  bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp, uint32_t extra = 0,
-                 std::optional<uint32_t> tick = std::nullopt) {
+  bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp,
+                 uint32_t extra = 0, std::optional<uint32_t> tick = std::nullopt) {
     VideoMixFrame frame;
-    frame.frame = PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs()));
+    frame.frame =
+        PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs()));
     frame.width = w;
     frame.height = h;
     frame.streamId = id;

@@ -81,7 +81,8 @@ TEST_F(MixThreadTest, ComposesOnTheGridAndARestartGoesOnAfterWhatWasProduced) {
   const auto composed = static_cast<uint64_t>(g_canvas_calls.load() - before);
   const auto second_run = Drain();
   ASSERT_GE(second_run.size(), 1u);
-  for (size_t i = 1; i < second_run.size(); ++i) EXPECT_EQ(second_run[i].stamp, second_run[i - 1].stamp + 3600);
+  for (size_t i = 1; i < second_run.size(); ++i)
+    EXPECT_EQ(second_run[i].stamp, second_run[i - 1].stamp + 3600);
   EXPECT_EQ(second_run.back().stamp - (composed - 1) * 3600, pending);
   EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kBlue));
 }
@@ -188,8 +189,9 @@ TEST_F(MixThreadTest, PushesRaceLayoutUpdatesSafely) {
   std::thread a(pusher, kCam, kRed);
   std::thread b(pusher, other, kBlue);
   for (int i = 0; i < 60; ++i) {
-    const std::vector<VideoMixStreamInfo> layout =
-        i % 3 == 0 ? std::vector{kCam, other} : i % 3 == 1 ? std::vector{moved} : std::vector{other};
+    const std::vector<VideoMixStreamInfo> layout = i % 3 == 0   ? std::vector{kCam, other}
+                                                   : i % 3 == 1 ? std::vector{moved}
+                                                                : std::vector{other};
     mix_.UpdataVideoStreamInfo(layout.data(), static_cast<int32_t>(layout.size()));
     mix_.UpdataPictureStreamInfo(&pic, i % 2);
     Drain();

@@ -21,7 +21,8 @@ PoolBuffer* Stamped(MemoryPool& pool, uint64_t stamp) {
 // last canvas composed when they arrive.
 class StreamQueueTest : public ::testing::Test {
  protected:
-  ManageInUseBuffer_ForVideoMix::Push Push(uint64_t stamp, std::optional<uint64_t> due = std::nullopt,
+  ManageInUseBuffer_ForVideoMix::Push Push(uint64_t stamp,
+                                           std::optional<uint64_t> due = std::nullopt,
                                            int* superseded = nullptr) {
     VideoMixFrame frame;
     frame.frame = Stamped(pool_, stamp);
@@ -59,7 +60,8 @@ TEST_F(StreamQueueTest, EachCanvasTakesTheNewestFrameDueAndOlderOnesGo) {
 }
 
 TEST_F(StreamQueueTest, TwelfthFrameDropsTheOneFurthestAhead) {
-  for (uint64_t i = 0; i < 11; ++i) EXPECT_EQ(Push(i * 3000), ManageInUseBuffer_ForVideoMix::Push::kQueued);
+  for (uint64_t i = 0; i < 11; ++i)
+    EXPECT_EQ(Push(i * 3000), ManageInUseBuffer_ForVideoMix::Push::kQueued);
   EXPECT_EQ(Push(4500), ManageInUseBuffer_ForVideoMix::Push::kFull);  // 30000 goes
   EXPECT_EQ(queue_.Count(), 11);
   EXPECT_EQ(Take({4500, 27000, 30000}), (std::vector<uint64_t>{4500, 27000, 0}));

@@ -35,8 +35,10 @@ inline std::vector<uint8_t> SolidPicture(int w, int h, Yuv c) {
 // Paints rows [row0, row1) of the picture's luma and chroma in `c`.
 inline void PaintRows(std::vector<uint8_t>& p, int w, int h, int row0, int row1, Yuv c) {
   std::memset(p.data() + row0 * w, c.y, static_cast<size_t>(row1 - row0) * w);
-  std::memset(p.data() + w * h + row0 / 2 * (w / 2), c.u, static_cast<size_t>(row1 - row0) / 2 * (w / 2));
-  std::memset(p.data() + w * h * 5 / 4 + row0 / 2 * (w / 2), c.v, static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+  std::memset(p.data() + w * h + row0 / 2 * (w / 2), c.u,
+              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+  std::memset(p.data() + w * h * 5 / 4 + row0 / 2 * (w / 2), c.v,
+              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
 }
 
 // A pool block holding `picture`, stamped and oriented.
@@ -100,8 +102,8 @@ class CanvasView {
   int h_;
 };
 
-inline VideoMixStreamInfo StreamInfo(const std::string& id, int src_w, int src_h, int x, int y, int tw, int th,
-                                     int fps = 25, int videoType = 0) {
+inline VideoMixStreamInfo StreamInfo(const std::string& id, int src_w, int src_h, int x, int y,
+                                     int tw, int th, int fps = 25, int videoType = 0) {
   VideoMixStreamInfo info;
   info.source_w = src_w;
   info.source_h = src_h;

@@ -62,7 +62,8 @@ constexpr int kChannels = 2;
 // per AAC frame at 48 kHz, video clock +400000 per frame at 25 fps.
 class Publisher {
  public:
-  explicit Publisher(Wendrel* api) : api_(api), video_(kWidth, kHeight, 25, 25), audio_(kRate, kChannels) {
+  explicit Publisher(Wendrel* api)
+      : api_(api), video_(kWidth, kHeight, 25, 25), audio_(kRate, kChannels) {
     handle_ = api_->get();
   }
   ~Publisher() { api_->del(handle_); }

@@ -133,8 +133,8 @@ class PublisherTest : public ::testing::Test {
                                      40, 1, 0);
   }
   bool PushVideo(uint64_t timestamp, const Bytes& unit, bool key) {
-    return publisher.PushMediaSample(unit.data(), static_cast<uint32_t>(unit.size()), timestamp,
-                                     60, 0, key ? 1 : 0);
+    return publisher.PushMediaSample(unit.data(), static_cast<uint32_t>(unit.size()), timestamp, 60,
+                                     0, key ? 1 : 0);
   }
 };
 

@@ -65,7 +65,8 @@ void EngineEvents::Canvas(const unsigned char* canvas, int size) {
 void EngineEvents::Message(const char* text, int code) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (messages_.size() >= kMaxMessages) messages_.erase(messages_.begin());
-  messages_.push_back(std::string(text != nullptr ? text : "(no text)") + " (code " + std::to_string(code) + ")");
+  messages_.push_back(std::string(text != nullptr ? text : "(no text)") + " (code " +
+                      std::to_string(code) + ")");
 }
 
 }  // namespace plenova::record

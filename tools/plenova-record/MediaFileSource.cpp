@@ -27,8 +27,7 @@ libavptr::CodecContextPtr OpenDecoder(AVStream* stream, std::string* error) {
   int rc = avcodec_parameters_to_context(context.get(), stream->codecpar);
   if (rc >= 0) rc = avcodec_open2(context.get(), codec, nullptr);
   if (rc < 0) {
-    *error =
-        std::string("cannot open the ") + codec->name + " decoder: " + libavptr::ErrorText(rc);
+    *error = std::string("cannot open the ") + codec->name + " decoder: " + libavptr::ErrorText(rc);
     return nullptr;
   }
   return context;
@@ -166,7 +165,8 @@ void MediaFileSource::ReceiveFrames(AVCodecContext* codec, bool video) {
 void MediaFileSource::TakeVideoFrame(const AVFrame* frame) {
   const AVStream* stream = input_->streams[video_stream_];
   const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-  const int64_t pts = frame->best_effort_timestamp == AV_NOPTS_VALUE ? start : frame->best_effort_timestamp;
+  const int64_t pts =
+      frame->best_effort_timestamp == AV_NOPTS_VALUE ? start : frame->best_effort_timestamp;
   const double time = loop_offset_ + static_cast<double>(pts - start) * av_q2d(stream->time_base);
   const AVRational rate = av_guess_frame_rate(input_.get(), const_cast<AVStream*>(stream), nullptr);
   const double duration = rate.num > 0 ? av_q2d(av_inv_q(rate)) : 1.0 / kVideoFps;
@@ -176,7 +176,8 @@ void MediaFileSource::TakeVideoFrame(const AVFrame* frame) {
   // Letterbox into the output picture, keeping the source's display shape.
   const int out_w = format_.width;
   const int out_h = format_.height;
-  AVRational sar = frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio : AVRational{1, 1};
+  AVRational sar =
+      frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio : AVRational{1, 1};
   const double shape = static_cast<double>(frame->width) * av_q2d(sar) / frame->height;
   int fit_w = out_w;
   int fit_h = static_cast<int>(out_w / shape);
@@ -218,7 +219,8 @@ void MediaFileSource::TakeAudioFrame(const AVFrame* frame) {
   const AVStream* stream = input_->streams[audio_stream_];
   const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
   if (frame->pts != AV_NOPTS_VALUE) {
-    const double end = loop_offset_ + static_cast<double>(frame->pts - start) * av_q2d(stream->time_base) +
+    const double end = loop_offset_ +
+                       static_cast<double>(frame->pts - start) * av_q2d(stream->time_base) +
                        static_cast<double>(frame->nb_samples) / frame->sample_rate;
     loop_end_ = std::max(loop_end_, end);
   }

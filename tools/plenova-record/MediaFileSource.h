@@ -37,7 +37,8 @@ class MediaFileSource : public ParticipantSource {
     std::vector<uint8_t> i420;
   };
 
-  MediaFileSource(SourceFormat format, std::string path) : format_(format), path_(std::move(path)) {}
+  MediaFileSource(SourceFormat format, std::string path)
+      : format_(format), path_(std::move(path)) {}
   bool OpenDecoders(std::string* error);
   // Reads and decodes one packet; at the end of the file drains the decoders
   // and starts the next loop. False once nothing more can be read.

@@ -14,7 +14,8 @@ MeetingPlan::MeetingPlan(const RecordOptions& o) {
     p.number = i + 1;
     p.stream_id = "participant-" + std::to_string(p.number);
     if (i < static_cast<int>(o.inputs.size())) p.input = o.inputs[i];
-    p.camera_on = std::find(o.camera_off.begin(), o.camera_off.end(), p.number) == o.camera_off.end();
+    p.camera_on =
+        std::find(o.camera_off.begin(), o.camera_off.end(), p.number) == o.camera_off.end();
     p.heard = i < kMaxAudioStreams;
     p.rect = rects[i];
     participants_.push_back(p);
@@ -24,15 +25,16 @@ MeetingPlan::MeetingPlan(const RecordOptions& o) {
   for (const Participant& p : participants_) {
     if (p.heard) audio_info_.push_back({o.channels, 16, o.sample_rate, p.stream_id.c_str()});
     if (p.camera_on) {
-      video_info_.push_back({kVideoFps, o.source_h, o.source_w, p.stream_id.c_str(), p.rect.h, p.rect.w,
-                             p.rect.x, p.rect.y, video_type});
+      video_info_.push_back({kVideoFps, o.source_h, o.source_w, p.stream_id.c_str(), p.rect.h,
+                             p.rect.w, p.rect.x, p.rect.y, video_type});
     } else {
-      pictures_info_.push_back({kVideoFps, kPictureHeight, kPictureWidth, p.stream_id.c_str(), p.rect.h,
-                                p.rect.w, p.rect.x, p.rect.y, video_type});
+      pictures_info_.push_back({kVideoFps, kPictureHeight, kPictureWidth, p.stream_id.c_str(),
+                                p.rect.h, p.rect.w, p.rect.x, p.rect.y, video_type});
     }
   }
-  audio_ = {audio_info_.data(), static_cast<int32_t>(audio_info_.size()), kAudioFramesPerSecond, o.channels,
-            o.sample_rate, 16};
+  audio_ = {audio_info_.data(),    static_cast<int32_t>(audio_info_.size()),
+            kAudioFramesPerSecond, o.channels,
+            o.sample_rate,         16};
   video_ = {static_cast<int32_t>(video_info_.size()), video_info_.data()};
   pictures_ = {static_cast<int32_t>(pictures_info_.size()), pictures_info_.data()};
 }

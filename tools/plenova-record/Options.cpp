@@ -50,8 +50,7 @@ std::string ParseSize(const std::string& name, const std::string& text, int lo, 
   return {};
 }
 
-std::string IntInRange(const std::string& name, const std::string& text, int lo, int hi,
-                       int* out) {
+std::string IntInRange(const std::string& name, const std::string& text, int lo, int hi, int* out) {
   int v = 0;
   if (!ParseInt(text, &v)) return name + " takes a whole number; got '" + text + "'";
   if (v < lo || v > hi) {
@@ -76,9 +75,21 @@ struct OptionDef {
 
 std::vector<OptionDef> Definitions() {
   return {
-      {"--help", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
-      {"-h", false, [](RecordOptions& o, const std::string&) { o.help = true; return std::string(); }},
-      {"--version", false, [](RecordOptions& o, const std::string&) { o.version = true; return std::string(); }},
+      {"--help", false,
+       [](RecordOptions& o, const std::string&) {
+         o.help = true;
+         return std::string();
+       }},
+      {"-h", false,
+       [](RecordOptions& o, const std::string&) {
+         o.help = true;
+         return std::string();
+       }},
+      {"--version", false,
+       [](RecordOptions& o, const std::string&) {
+         o.version = true;
+         return std::string();
+       }},
       {"--participants", true,
        [](RecordOptions& o, const std::string& v) {
          return IntInRange("--participants", v, 0, kMaxParticipants, &o.participants);
@@ -97,7 +108,10 @@ std::vector<OptionDef> Definitions() {
          return err;
        }},
       {"--sync-marks", false,
-       [](RecordOptions& o, const std::string&) { o.sync_marks = true; return std::string(); }},
+       [](RecordOptions& o, const std::string&) {
+         o.sync_marks = true;
+         return std::string();
+       }},
       {"--layout", true,
        [](RecordOptions& o, const std::string& v) {
          if (v == "grid") {
@@ -117,15 +131,28 @@ std::vector<OptionDef> Definitions() {
        [](RecordOptions& o, const std::string& v) {
          return ParseSize("--source-size", v, 16, 3840, &o.source_w, &o.source_h);
        }},
-      {"--fit", false, [](RecordOptions& o, const std::string&) { o.crop = false; return std::string(); }},
-      {"--crop", false, [](RecordOptions& o, const std::string&) { o.crop = true; return std::string(); }},
+      {"--fit", false,
+       [](RecordOptions& o, const std::string&) {
+         o.crop = false;
+         return std::string();
+       }},
+      {"--crop", false,
+       [](RecordOptions& o, const std::string&) {
+         o.crop = true;
+         return std::string();
+       }},
       {"--mp4", true,
        [](RecordOptions& o, const std::string& v) {
-         if (v.empty() || v.size() > kMaxUrl) return std::string("--mp4 needs a path of 1 to 255 characters");
+         if (v.empty() || v.size() > kMaxUrl)
+           return std::string("--mp4 needs a path of 1 to 255 characters");
          o.mp4 = v;
          return std::string();
        }},
-      {"--no-mp4", false, [](RecordOptions& o, const std::string&) { o.no_mp4 = true; return std::string(); }},
+      {"--no-mp4", false,
+       [](RecordOptions& o, const std::string&) {
+         o.no_mp4 = true;
+         return std::string();
+       }},
       {"--rtmp", true,
        [](RecordOptions& o, const std::string& v) {
          std::string host;
@@ -134,7 +161,8 @@ std::vector<OptionDef> Definitions() {
          if (v.size() > kMaxUrl) return std::string("--rtmp URL is longer than 255 characters");
          const size_t path = v.find('/', 7);  // after "rtmp://"
          const size_t name = path == std::string::npos ? std::string::npos : v.find('/', path + 1);
-         if (!ParseRtmpHostPort(v, &host, &port) || name == std::string::npos || name + 1 >= v.size()) {
+         if (!ParseRtmpHostPort(v, &host, &port) || name == std::string::npos ||
+             name + 1 >= v.size()) {
            return "--rtmp takes rtmp://HOST[:PORT]/APP/STREAM; got '" + MaskUrl(v) + "'";
          }
          o.rtmp.push_back(v);
@@ -163,14 +191,17 @@ std::vector<OptionDef> Definitions() {
          int rate = 0;
          std::string err = IntInRange("--sample-rate", v, 8000, 48000, &rate);
          const int allowed[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000};
-         if (err.empty() && std::find(std::begin(allowed), std::end(allowed), rate) == std::end(allowed)) {
+         if (err.empty() &&
+             std::find(std::begin(allowed), std::end(allowed), rate) == std::end(allowed)) {
            err = "--sample-rate takes 8000, 16000, 22050, 24000, 32000, 44100 or 48000; got " + v;
          }
          if (err.empty()) o.sample_rate = rate;
          return err;
        }},
       {"--channels", true,
-       [](RecordOptions& o, const std::string& v) { return IntInRange("--channels", v, 1, 2, &o.channels); }},
+       [](RecordOptions& o, const std::string& v) {
+         return IntInRange("--channels", v, 1, 2, &o.channels);
+       }},
       {"--duration", true,
        [](RecordOptions& o, const std::string& v) {
          double d = 0;
@@ -219,8 +250,8 @@ std::string CheckWhole(const RecordOptions& o) {
   const int total = o.TotalParticipants();
   if (total < 1) return "nothing to show: give --participants 1 or more, or --input FILE";
   if (total > kMaxParticipants) {
-    return "too many participants: " + std::to_string(total) + " (--participants plus --input), at most " +
-           std::to_string(kMaxParticipants);
+    return "too many participants: " + std::to_string(total) +
+           " (--participants plus --input), at most " + std::to_string(kMaxParticipants);
   }
   for (int k : o.camera_off) {
     if (k > total) {
@@ -259,15 +290,16 @@ ParseResult ParseOptions(int argc, const char* const* argv) {
       arg = arg.substr(0, eq);
       has_inline = true;
     }
-    auto def = std::find_if(defs.begin(), defs.end(),
-                             [&](const OptionDef& s) { return arg == s.name; });
+    auto def =
+        std::find_if(defs.begin(), defs.end(), [&](const OptionDef& s) { return arg == s.name; });
     if (def == defs.end()) {
       result.error = arg.rfind("-", 0) == 0 ? "unknown option '" + arg + "' (see --help)"
                                             : "unexpected argument '" + arg + "' (see --help)";
       return result;
     }
     if (def->takes_value && !has_inline && def->value_optional) {
-      const bool next_is_value = i + 1 < argc && (std::string(argv[i + 1]) == "-" || argv[i + 1][0] != '-');
+      const bool next_is_value =
+          i + 1 < argc && (std::string(argv[i + 1]) == "-" || argv[i + 1][0] != '-');
       value = next_is_value ? argv[++i] : def->absent_value;
     } else if (def->takes_value && !has_inline) {
       if (i + 1 >= argc) {
@@ -292,7 +324,8 @@ ParseResult ParseOptions(int argc, const char* const* argv) {
 
 int ProgressDescriptor(const std::string& destination) {
   int fd = -1;
-  if (destination.rfind("fd:", 0) != 0 || !ParseInt(destination.substr(3), &fd) || fd < 0) return -1;
+  if (destination.rfind("fd:", 0) != 0 || !ParseInt(destination.substr(3), &fd) || fd < 0)
+    return -1;
   return fd;
 }
 

@@ -12,14 +12,14 @@ namespace plenova::record {
 enum class LayoutKind { kGrid, kSpeaker };
 
 struct RecordOptions {
-  int participants = -1;  // synthetic participants; -1: 2 when no --input is given
+  int participants = -1;            // synthetic participants; -1: 2 when no --input is given
   std::vector<std::string> inputs;  // media files, shown before the synthetic participants
   std::vector<int> camera_off;      // 1-based participant numbers shown as the placeholder
   bool sync_marks = false;          // flash-and-beep once a second
   LayoutKind layout = LayoutKind::kGrid;
   int canvas_w = 1280;
   int canvas_h = 720;
-  bool crop = false;  // false: letterbox each participant into its rectangle
+  bool crop = false;   // false: letterbox each participant into its rectangle
   int source_w = 640;  // size of the pictures pushed for each participant
   int source_h = 360;
   std::string mp4;  // empty: PlenovaMp4/plenova-<date>-<time>.mp4
@@ -35,7 +35,7 @@ struct RecordOptions {
   // Where progress blocks go: empty for nowhere, "-" for standard output,
   // "fd:N" for an open descriptor, anything else names a file.
   std::string progress;
-  std::string preview;  // PNG path; empty: no preview
+  std::string preview;          // PNG path; empty: no preview
   double preview_interval = 2;  // seconds
   std::string log_dir;          // folder that receives LiveRecordLog; empty: the program's folder
   bool help = false;

@@ -27,18 +27,18 @@ std::string EventLine(int output, const OutputView& view, int64_t ended_ms) {
       return line;
     case PLENOVA_EVENT_PUBLISHING:
       line += "publishing";
-      if (ended_ms >= 0) line += " again after an outage of " + FormatSeconds(static_cast<uint64_t>(ended_ms));
+      if (ended_ms >= 0)
+        line += " again after an outage of " + FormatSeconds(static_cast<uint64_t>(ended_ms));
       return line;
-    case PLENOVA_EVENT_FILE_OPENED:
-      return line + "recording to " + view.text;
+    case PLENOVA_EVENT_FILE_OPENED: return line + "recording to " + view.text;
     case PLENOVA_EVENT_FILE_CLOSED:
-      return line + "finished " + view.text + " (" + FormatBytes(static_cast<int64_t>(view.file_bytes)) + ")";
+      return line + "finished " + view.text + " (" +
+             FormatBytes(static_cast<int64_t>(view.file_bytes)) + ")";
     case PLENOVA_EVENT_RECONNECTING:
       line += OutputStateText(view);
       if (!view.text.empty()) line += ": " + view.text;
       return line;
-    default:
-      return line + OutputStateText(view);
+    default: return line + OutputStateText(view);
   }
 }
 
@@ -57,7 +57,8 @@ std::string OutputStateText(const OutputView& view) {
   switch (view.kind) {
     case 0: return {};
     case PLENOVA_EVENT_CONNECTING:
-      return view.attempt > 1 ? "connecting (attempt " + std::to_string(view.attempt) + ")" : "connecting";
+      return view.attempt > 1 ? "connecting (attempt " + std::to_string(view.attempt) + ")"
+                              : "connecting";
     case PLENOVA_EVENT_PUBLISHING: return "publishing";
     case PLENOVA_EVENT_RECONNECTING:
       return "reconnecting (attempt " + std::to_string(view.attempt) + ", next in " +
@@ -126,17 +127,13 @@ void OutputTracker::Report(const PlenovaEvent& event, uint32_t now_ms) {
         out.outage_start_ms = now_ms;
       }
       break;
-    case PLENOVA_EVENT_FILE_CLOSED:
-      v.file_bytes = event.bytes;
-      break;
-    case PLENOVA_EVENT_WRITE_ERROR:
-      ++v.write_errors;
-      break;
-    default:
-      break;
+    case PLENOVA_EVENT_FILE_CLOSED: v.file_bytes = event.bytes; break;
+    case PLENOVA_EVENT_WRITE_ERROR: ++v.write_errors; break;
+    default: break;
   }
   v.kind = event.kind;
-  if (event.kind == PLENOVA_EVENT_CONNECTING || event.kind == PLENOVA_EVENT_RECONNECTING) v.attempt = event.attempt;
+  if (event.kind == PLENOVA_EVENT_CONNECTING || event.kind == PLENOVA_EVENT_RECONNECTING)
+    v.attempt = event.attempt;
   if (event.kind == PLENOVA_EVENT_RECONNECTING) v.delay_ms = event.delay_ms;
   v.text = MaskUrls(event.text != nullptr ? event.text : "");
   if (lines_.size() >= kMaxLines) lines_.erase(lines_.begin());

@@ -16,10 +16,10 @@ namespace plenova::record {
 
 // One output as the events left it.
 struct OutputView {
-  int kind = 0;       // the last PlenovaEventKind; 0 before any
-  int attempt = 0;    // of the last CONNECTING or RECONNECTING
-  int delay_ms = 0;   // of the last RECONNECTING
-  std::string text;   // of the last event: a path, a masked URL or a reason
+  int kind = 0;            // the last PlenovaEventKind; 0 before any
+  int attempt = 0;         // of the last CONNECTING or RECONNECTING
+  int delay_ms = 0;        // of the last RECONNECTING
+  std::string text;        // of the last event: a path, a masked URL or a reason
   bool published = false;  // PUBLISHING was seen
   int outages = 0;         // times publishing was lost (until STOPPED)
   uint64_t outage_ms = 0;  // their length, the one under way counted to the view's time

@@ -69,10 +69,11 @@ void ParticipantPusher::PushVideo(int64_t index) {
     counters_->video_refused.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  const int rc = engine_->PushVideoFrame(format_.width, format_.height, stream_id_.c_str(), kVideoFps,
-                                         video_buffer_.data(), static_cast<int>(video_buffer_.size()),
-                                         static_cast<uint64_t>(index) * kVideoTicks, 0);
-  (rc == 0 ? counters_->video_pushed : counters_->video_refused).fetch_add(1, std::memory_order_relaxed);
+  const int rc = engine_->PushVideoFrame(
+      format_.width, format_.height, stream_id_.c_str(), kVideoFps, video_buffer_.data(),
+      static_cast<int>(video_buffer_.size()), static_cast<uint64_t>(index) * kVideoTicks, 0);
+  (rc == 0 ? counters_->video_pushed : counters_->video_refused)
+      .fetch_add(1, std::memory_order_relaxed);
 }
 
 void ParticipantPusher::PushAudio(int64_t index) {
@@ -80,10 +81,11 @@ void ParticipantPusher::PushAudio(int64_t index) {
     counters_->audio_refused.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  const int rc = engine_->PushAudioFrame(format_.channels, 16, format_.sample_rate, audio_buffer_.data(),
-                                         format_.AudioFrameBytes(), static_cast<uint64_t>(index) * kAudioTicks,
-                                         stream_id_.c_str());
-  (rc == 0 ? counters_->audio_pushed : counters_->audio_refused).fetch_add(1, std::memory_order_relaxed);
+  const int rc = engine_->PushAudioFrame(
+      format_.channels, 16, format_.sample_rate, audio_buffer_.data(), format_.AudioFrameBytes(),
+      static_cast<uint64_t>(index) * kAudioTicks, stream_id_.c_str());
+  (rc == 0 ? counters_->audio_pushed : counters_->audio_refused)
+      .fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace plenova::record

@@ -34,8 +34,9 @@ class ParticipantPusher {
   // `engine` and `counters` are borrowed and outlive the pusher. A
   // participant whose camera is off pushes no video; one past the engine's
   // five audio streams pushes no audio.
-  ParticipantPusher(IPlenova* engine, std::unique_ptr<ParticipantSource> source, SourceFormat format,
-                    std::string stream_id, bool push_video, bool push_audio, PushCounters* counters);
+  ParticipantPusher(IPlenova* engine, std::unique_ptr<ParticipantSource> source,
+                    SourceFormat format, std::string stream_id, bool push_video, bool push_audio,
+                    PushCounters* counters);
 
   // Pushes every frame due at `elapsed_ms` after the start and returns the
   // elapsed time at which the next one is due.

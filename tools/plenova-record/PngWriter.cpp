@@ -62,7 +62,8 @@ bool WriteI420AsPng(const std::string& path, const uint8_t* i420, int width, int
     *error = "cannot write " + temp;
     return false;
   }
-  const bool written = std::fwrite(packet->data, 1, packet->size, file) == static_cast<size_t>(packet->size);
+  const bool written =
+      std::fwrite(packet->data, 1, packet->size, file) == static_cast<size_t>(packet->size);
   const bool closed = std::fclose(file) == 0;
   std::error_code ec;
   if (!written || !closed) {

@@ -23,11 +23,13 @@ std::string DefaultMp4Path(std::time_t when) {
 }
 
 bool CheckOutputFolder(const std::string& folder, std::string* error) {
-  const std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : std::filesystem::path(folder);
+  const std::filesystem::path dir =
+      folder.empty() ? std::filesystem::path(".") : std::filesystem::path(folder);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir, ec)) {
-    *error = "cannot create the folder " + dir.string() + (ec ? ": " + ec.message() : std::string());
+    *error =
+        "cannot create the folder " + dir.string() + (ec ? ": " + ec.message() : std::string());
     return false;
   }
   const std::filesystem::path probe = dir / (".plenova-record-probe-" + std::to_string(getpid()));
@@ -54,7 +56,8 @@ bool CheckTcpReachable(const std::string& host, int port, int timeout_ms, std::s
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
   std::string last = "no address";
   for (addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    const int fd =
+        socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) {
       last = std::strerror(errno);
       continue;

@@ -44,9 +44,13 @@ std::string LastSegment(const std::string& url) { return url.substr(url.find_las
 
 }  // namespace
 
-Recording::Recording(const RecordOptions& options, EngineFactory factory, const std::atomic<bool>* interrupted,
-                     std::FILE* out, std::FILE* err)
-    : options_(options), factory_(std::move(factory)), interrupted_(interrupted), out_(out), err_(err),
+Recording::Recording(const RecordOptions& options, EngineFactory factory,
+                     const std::atomic<bool>* interrupted, std::FILE* out, std::FILE* err)
+    : options_(options),
+      factory_(std::move(factory)),
+      interrupted_(interrupted),
+      out_(out),
+      err_(err),
       plan_(options) {}
 
 Recording::~Recording() {
@@ -90,8 +94,9 @@ void Recording::WriteProgress(const RunStatus& status, bool last) {
   const std::string block = FormatProgressBlock(status, last);
   if (std::fputs(block.c_str(), progress_) < 0 || std::fflush(progress_) != 0) {
     progress_failed_ = true;
-    std::fprintf(err_, "\nplenova-record: writing progress to %s failed (%s); no more progress is written\n",
-                 options_.progress.c_str(), std::strerror(errno));
+    std::fprintf(
+        err_, "\nplenova-record: writing progress to %s failed (%s); no more progress is written\n",
+        options_.progress.c_str(), std::strerror(errno));
   }
 }
 
@@ -103,7 +108,8 @@ int Recording::Prepare() {
   format_.channels = options_.channels;
   for (const Participant& p : plan_.participants()) {
     if (p.input.empty()) {
-      sources_.push_back(std::make_unique<SyntheticSource>(p.number - 1, format_, options_.sync_marks));
+      sources_.push_back(
+          std::make_unique<SyntheticSource>(p.number - 1, format_, options_.sync_marks));
       continue;
     }
     std::string error;
@@ -115,12 +121,14 @@ int Recording::Prepare() {
   if (!options_.no_mp4) {
     mp4_path_ = options_.mp4.empty() ? DefaultMp4Path(std::time(nullptr)) : options_.mp4;
     mp4_path_ = fs::absolute(mp4_path_).lexically_normal().string();
-    if (mp4_path_.size() > 255) return Fail("the MP4 path " + mp4_path_ + " is longer than 255 characters");
+    if (mp4_path_.size() > 255)
+      return Fail("the MP4 path " + mp4_path_ + " is longer than 255 characters");
     if (!CheckOutputFolder(fs::path(mp4_path_).parent_path().string(), &error)) {
       return Fail("MP4 output: " + error);
     }
   }
-  if (!options_.preview.empty() && !CheckOutputFolder(fs::path(options_.preview).parent_path().string(), &error)) {
+  if (!options_.preview.empty() &&
+      !CheckOutputFolder(fs::path(options_.preview).parent_path().string(), &error)) {
     return Fail("preview: " + error);
   }
   for (const std::string& url : options_.rtmp) {
@@ -136,7 +144,8 @@ int Recording::Prepare() {
 
 int Recording::StartEngine() {
   const char* log_dir = options_.log_dir.empty() ? nullptr : options_.log_dir.c_str();
-  engine_ = std::unique_ptr<IPlenova, std::function<void(IPlenova*)>>(factory_.create(log_dir), factory_.destroy);
+  engine_ = std::unique_ptr<IPlenova, std::function<void(IPlenova*)>>(factory_.create(log_dir),
+                                                                      factory_.destroy);
   if (!engine_) return Fail("the engine could not be created (CreatePlenova returned null)");
   EngineEvents::Instance().Reset(options_.canvas_w * options_.canvas_h * 3 / 2);
   engine_->PlenovaInit(reinterpret_cast<void*>(&EngineEvents::OnCanvas), nullptr,
@@ -146,7 +155,8 @@ int Recording::StartEngine() {
   engine_->SetEventCallback(&OutputTracker::OnEvent, &tracker_);
 
   // The engine copies these strings.
-  const std::string mp4_folder = mp4_path_.empty() ? std::string() : fs::path(mp4_path_).parent_path().string();
+  const std::string mp4_folder =
+      mp4_path_.empty() ? std::string() : fs::path(mp4_path_).parent_path().string();
   const std::string url_1 = options_.rtmp.size() > 0 ? options_.rtmp[0] : std::string();
   const std::string url_2 = options_.rtmp.size() > 1 ? options_.rtmp[1] : std::string();
   const std::string name_1 = LastSegment(url_1);
@@ -166,8 +176,9 @@ int Recording::StartEngine() {
   video_param_ = {options_.video_bitrate, options_.canvas_h, options_.canvas_w, 0};
   engine_->SetVideoParam(&video_param_);
 
-  const std::string see_log = " (the engine's log is in LiveRecordLog under " +
-                              (log_dir != nullptr ? options_.log_dir : std::string("the program's folder")) + ")";
+  const std::string see_log =
+      " (the engine's log is in LiveRecordLog under " +
+      (log_dir != nullptr ? options_.log_dir : std::string("the program's folder")) + ")";
   if (!mp4_path_.empty()) {
     if (engine_->SetMp4RecordCallback(kMp4StreamId, &EngineEvents::OnMp4State) != 0) {
       return Fail("the engine refused the MP4 state callback" + see_log);
@@ -192,8 +203,9 @@ int Recording::StartEngine() {
 
   for (size_t i = 0; i < sources_.size(); ++i) {
     const Participant& p = plan_.participants()[i];
-    pushers_.push_back(std::make_unique<ParticipantPusher>(engine_.get(), std::move(sources_[i]), format_, p.stream_id,
-                                                           p.camera_on, p.heard, &counters_));
+    pushers_.push_back(std::make_unique<ParticipantPusher>(engine_.get(), std::move(sources_[i]),
+                                                           format_, p.stream_id, p.camera_on,
+                                                           p.heard, &counters_));
   }
   // The first frames go in from here, so that an engine that refuses the
   // layout is reported before any thread starts.
@@ -239,14 +251,16 @@ RunStatus Recording::Status(double elapsed) const {
 }
 
 void Recording::PrintEvents(bool tty) {
-  for (const std::string& line : tracker_.TakeLines()) std::fprintf(err_, "%s%s\n", tty ? "\n" : "", line.c_str());
+  for (const std::string& line : tracker_.TakeLines())
+    std::fprintf(err_, "%s%s\n", tty ? "\n" : "", line.c_str());
 }
 
 void Recording::WritePreview(double elapsed) {
   std::vector<uint8_t> canvas;
   if (!EngineEvents::Instance().TakeCanvas(&canvas)) return;
   std::string error;
-  if (!WriteI420AsPng(options_.preview, canvas.data(), options_.canvas_w, options_.canvas_h, &error)) {
+  if (!WriteI420AsPng(options_.preview, canvas.data(), options_.canvas_w, options_.canvas_h,
+                      &error)) {
     std::fprintf(err_, "\nplenova-record: preview at %.1f s: %s\n", elapsed, error.c_str());
     return;
   }
@@ -266,13 +280,15 @@ bool Recording::Loop() {
     if (mp4_state == kMp4WriteError || mp4_state == kMp4OpenFailed) {
       if (tty) std::fprintf(err_, "\n");
       Fail(std::string("MP4 ") +
-           (mp4_state == kMp4WriteError ? "write error, recording stopped" : "file could not be opened") + ": " +
-           mp4_path_);
+           (mp4_state == kMp4WriteError ? "write error, recording stopped"
+                                        : "file could not be opened") +
+           ": " + mp4_path_);
       return false;
     }
     const std::vector<std::string> messages = events.Messages();
     for (; messages_shown_ < messages.size(); ++messages_shown_) {
-      std::fprintf(err_, "%sRTMP: %s\n", tty ? "\n" : "", MaskUrls(messages[messages_shown_]).c_str());
+      std::fprintf(err_, "%sRTMP: %s\n", tty ? "\n" : "",
+                   MaskUrls(messages[messages_shown_]).c_str());
     }
     PrintEvents(tty);
     if (elapsed_ >= next_status) {
@@ -293,7 +309,8 @@ bool Recording::Loop() {
     platform::SleepMs(kLoopMs);
   }
   if (tty) std::fprintf(err_, "\n");
-  if (interrupted_->load()) std::fprintf(err_, "plenova-record: interrupted, finishing the recording\n");
+  if (interrupted_->load())
+    std::fprintf(err_, "plenova-record: interrupted, finishing the recording\n");
   return true;
 }
 

@@ -36,8 +36,8 @@ class Recording {
  public:
   // `interrupted` (set by the signal handler) and the streams are borrowed
   // and outlive the run. The status line goes to `err` when it is a terminal.
-  Recording(const RecordOptions& options, EngineFactory factory, const std::atomic<bool>* interrupted,
-            std::FILE* out, std::FILE* err);
+  Recording(const RecordOptions& options, EngineFactory factory,
+            const std::atomic<bool>* interrupted, std::FILE* out, std::FILE* err);
   ~Recording();
   Recording(const Recording&) = delete;
   Recording& operator=(const Recording&) = delete;
@@ -70,9 +70,10 @@ class Recording {
   std::string mp4_path_;
   std::FILE* progress_ = nullptr;  // out_, or a stream of its own (progress_owned_)
   bool progress_owned_ = false;
-  bool progress_failed_ = false;   // a write failed: no more blocks
-  OutputTracker tracker_;  // the engine's event callback reports here: outlives engine_
-  std::unique_ptr<IPlenova, std::function<void(IPlenova*)>> engine_;  // destroyed through factory_.destroy
+  bool progress_failed_ = false;  // a write failed: no more blocks
+  OutputTracker tracker_;         // the engine's event callback reports here: outlives engine_
+  std::unique_ptr<IPlenova, std::function<void(IPlenova*)>>
+      engine_;  // destroyed through factory_.destroy
   bool have_last_statistics_ = false;
   PlenovaStatistics last_statistics_{};  // taken before the engine is destroyed
   AudioParam audio_param_{};

@@ -27,8 +27,8 @@ std::string NoSpaces(std::string text) {
 std::string KeyPart(const std::string& id) {
   std::string key = id.empty() ? "_" : id;
   for (char& c : key) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                       c == '_';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
     if (!plain) c = '_';
   }
   return key;
@@ -42,7 +42,9 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-uint64_t Canvases(const RunStatus& s) { return s.have_statistics ? s.statistics.canvases_composed : s.canvases; }
+uint64_t Canvases(const RunStatus& s) {
+  return s.have_statistics ? s.statistics.canvases_composed : s.canvases;
+}
 
 std::string Mp4State(const RunStatus& s) {
   const OutputView& mp4 = s.outputs[PLENOVA_OUTPUT_MP4];
@@ -58,7 +60,9 @@ std::string RtmpState(const RunStatus& s, int output) {
 // Collects "key=value" lines.
 class Block {
  public:
-  void Add(const std::string& key, const std::string& value) { text_ += key + "=" + OneLine(value) + "\n"; }
+  void Add(const std::string& key, const std::string& value) {
+    text_ += key + "=" + OneLine(value) + "\n";
+  }
   void Add(const std::string& key, uint64_t value) { Add(key, std::to_string(value)); }
   std::string Take() { return std::move(text_); }
 
@@ -136,8 +140,8 @@ std::string MaskUrls(const std::string& text) {
 }
 
 std::string FormatStatusLine(const RunStatus& s) {
-  std::string line = FormatElapsed(s.elapsed_s) + "  canvases " + std::to_string(Canvases(s)) + "  video " +
-                     std::to_string(s.video_pushed) + " pushed";
+  std::string line = FormatElapsed(s.elapsed_s) + "  canvases " + std::to_string(Canvases(s)) +
+                     "  video " + std::to_string(s.video_pushed) + " pushed";
   if (s.video_refused > 0) line += " (" + std::to_string(s.video_refused) + " refused)";
   line += "  audio " + std::to_string(s.audio_pushed) + " pushed";
   if (s.audio_refused > 0) line += " (" + std::to_string(s.audio_refused) + " refused)";
@@ -149,7 +153,8 @@ std::string FormatStatusLine(const RunStatus& s) {
     }
   }
   if (s.mp4_enabled) {
-    line += "  mp4 " + (s.mp4_bytes >= 0 ? FormatBytes(s.mp4_bytes) + " " : std::string()) + Mp4State(s);
+    line += "  mp4 " + (s.mp4_bytes >= 0 ? FormatBytes(s.mp4_bytes) + " " : std::string()) +
+            Mp4State(s);
   }
   for (int i = 0; i < s.rtmp_count && i < 2; ++i) {
     line += s.rtmp_count == 1 ? "  rtmp " : "  rtmp" + std::to_string(i + 1) + " ";
@@ -164,8 +169,10 @@ std::string FormatProgressBlock(const RunStatus& s, bool last) {
   const uint64_t out_ms = canvases * 40;  // 25 canvases a second
   char out_time[32];
   std::snprintf(out_time, sizeof out_time, "%02llu:%02llu:%02llu.%03llu",
-                static_cast<unsigned long long>(out_ms / 3600000), static_cast<unsigned long long>(out_ms / 60000 % 60),
-                static_cast<unsigned long long>(out_ms / 1000 % 60), static_cast<unsigned long long>(out_ms % 1000));
+                static_cast<unsigned long long>(out_ms / 3600000),
+                static_cast<unsigned long long>(out_ms / 60000 % 60),
+                static_cast<unsigned long long>(out_ms / 1000 % 60),
+                static_cast<unsigned long long>(out_ms % 1000));
   const PlenovaStatistics& st = s.statistics;
   b.Add("elapsed_ms", static_cast<uint64_t>(std::llround(std::max(s.elapsed_s, 0.0) * 1000)));
   b.Add("out_time_ms", out_ms);
@@ -191,7 +198,8 @@ std::string FormatProgressBlock(const RunStatus& s, bool last) {
   };
   if (s.mp4_enabled) {
     const OutputView& mp4 = s.outputs[PLENOVA_OUTPUT_MP4];
-    b.Add("mp4_state", mp4.kind != 0 ? OutputStateWord(mp4, "") : NoSpaces(Mp4StateName(s.mp4_state)));
+    b.Add("mp4_state",
+          mp4.kind != 0 ? OutputStateWord(mp4, "") : NoSpaces(Mp4StateName(s.mp4_state)));
     b.Add("mp4_bytes", static_cast<uint64_t>(s.mp4_bytes < 0 ? 0 : s.mp4_bytes));
     output("mp4", PLENOVA_OUTPUT_MP4);
   }
@@ -204,9 +212,11 @@ std::string FormatProgressBlock(const RunStatus& s, bool last) {
     b.Add(name + "_outage_ms", st.outputs[index].outage_ms);
     output(name, index);
   }
-  for (uint32_t i = 0; s.have_statistics && i < st.stream_count && i < PLENOVA_MAX_STREAM_STATISTICS; ++i) {
+  for (uint32_t i = 0;
+       s.have_statistics && i < st.stream_count && i < PLENOVA_MAX_STREAM_STATISTICS; ++i) {
     const PlenovaStreamStatistics& stream = st.streams[i];
-    const std::string key = "stream." + KeyPart(stream.id) + (stream.audio != 0 ? ".audio." : ".video.");
+    const std::string key =
+        "stream." + KeyPart(stream.id) + (stream.audio != 0 ? ".audio." : ".video.");
     b.Add(key + "accepted", stream.accepted);
     b.Add(key + "refused", stream.refused);
     b.Add(key + "dropped_late", stream.dropped_late);
@@ -219,19 +229,20 @@ std::string FormatProgressBlock(const RunStatus& s, bool last) {
 
 std::string FormatSummary(const RunSummary& summary) {
   const RunStatus& s = summary.status;
-  std::string text = "Recorded " + Printf("%.1f", s.elapsed_s) + " s: " + std::to_string(Canvases(s)) +
-                     " canvases; pushed " + std::to_string(s.video_pushed) + " video and " +
+  std::string text = "Recorded " + Printf("%.1f", s.elapsed_s) +
+                     " s: " + std::to_string(Canvases(s)) + " canvases; pushed " +
+                     std::to_string(s.video_pushed) + " video and " +
                      std::to_string(s.audio_pushed) + " audio frames";
   if (s.video_refused + s.audio_refused > 0) {
-    text += " (" + std::to_string(s.video_refused) + " video and " + std::to_string(s.audio_refused) +
-            " audio refused)";
+    text += " (" + std::to_string(s.video_refused) + " video and " +
+            std::to_string(s.audio_refused) + " audio refused)";
   }
   text += "\n";
   if (s.have_statistics) {
     const DropTotals drops = Drops(s.statistics);
     text += "Dropped: " + std::to_string(drops.video_late + drops.audio_late) + " frames late (" +
-            std::to_string(drops.video_late) + " video, " + std::to_string(drops.audio_late) + " audio), " +
-            std::to_string(drops.full) + " for a full queue";
+            std::to_string(drops.video_late) + " video, " + std::to_string(drops.audio_late) +
+            " audio), " + std::to_string(drops.full) + " for a full queue";
     if (s.statistics.canvases_skipped > 0) {
       text += "; " + std::to_string(s.statistics.canvases_skipped) + " canvases skipped";
     }
@@ -241,7 +252,8 @@ std::string FormatSummary(const RunSummary& summary) {
     if (s.mp4_bytes > 0) {
       text += "MP4: " + summary.mp4_path + " (" + FormatBytes(s.mp4_bytes);
       if (s.elapsed_s > 0) {
-        text += ", " + Printf("%.0f", static_cast<double>(s.mp4_bytes) * 8 / s.elapsed_s / 1000) + " kbit/s";
+        text += ", " + Printf("%.0f", static_cast<double>(s.mp4_bytes) * 8 / s.elapsed_s / 1000) +
+                " kbit/s";
       }
       text += ")";
       if (s.outputs[PLENOVA_OUTPUT_MP4].write_errors > 0) text += "; " + Mp4State(s);
@@ -268,10 +280,12 @@ std::string FormatSummary(const RunSummary& summary) {
     if (view.outages == 0) {
       text += ", no outage";
     } else {
-      text += ", " + std::to_string(view.outages) + (view.outages == 1 ? " outage, " : " outages, ") +
-              FormatSeconds(view.outage_ms) + " in all";
+      text += ", " + std::to_string(view.outages) +
+              (view.outages == 1 ? " outage, " : " outages, ") + FormatSeconds(view.outage_ms) +
+              " in all";
     }
-    if (s.have_statistics && stats.reconnects > 0) text += " (" + std::to_string(stats.reconnects) + " reconnects)";
+    if (s.have_statistics && stats.reconnects > 0)
+      text += " (" + std::to_string(stats.reconnects) + " reconnects)";
     if (view.kind == PLENOVA_EVENT_FAILED || view.kind == PLENOVA_EVENT_RECONNECTING) {
       text += "; at the end " + OutputStateText(view);
     }

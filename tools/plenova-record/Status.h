@@ -22,12 +22,12 @@ struct RunStatus {
   uint64_t audio_pushed = 0;
   uint64_t audio_refused = 0;
   bool mp4_enabled = false;
-  int64_t mp4_bytes = -1;  // the file's size; -1: no file yet
-  int mp4_state = 0;       // last MP4 state report
-  int rtmp_count = 0;      // publishers asked for
-  std::string rtmp_message;  // the last publisher message; empty: none
+  int64_t mp4_bytes = -1;                    // the file's size; -1: no file yet
+  int mp4_state = 0;                         // last MP4 state report
+  int rtmp_count = 0;                        // publishers asked for
+  std::string rtmp_message;                  // the last publisher message; empty: none
   OutputView outputs[PLENOVA_OUTPUT_COUNT];  // what the events said
-  bool have_statistics = false;  // the engine filled `statistics`
+  bool have_statistics = false;              // the engine filled `statistics`
   PlenovaStatistics statistics{};
 };
 
@@ -54,7 +54,7 @@ std::string FormatStatusLine(const RunStatus& status);
 std::string FormatProgressBlock(const RunStatus& status, bool last);
 
 struct RunSummary {
-  RunStatus status;  // at the end
+  RunStatus status;      // at the end
   std::string mp4_path;  // empty: no MP4 asked for
   std::vector<std::string> rtmp_urls;
   std::vector<std::string> previews;

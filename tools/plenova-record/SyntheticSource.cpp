@@ -31,12 +31,30 @@ Yuv SyntheticSource::Colour(int index) {
   const double x = c * (1 - std::fabs(std::fmod(hue, 2.0) - 1));
   double r = 0, g = 0, b = 0;
   switch (static_cast<int>(hue)) {
-    case 0: r = c; g = x; break;
-    case 1: r = x; g = c; break;
-    case 2: g = c; b = x; break;
-    case 3: g = x; b = c; break;
-    case 4: r = x; b = c; break;
-    default: r = c; b = x; break;
+    case 0:
+      r = c;
+      g = x;
+      break;
+    case 1:
+      r = x;
+      g = c;
+      break;
+    case 2:
+      g = c;
+      b = x;
+      break;
+    case 3:
+      g = x;
+      b = c;
+      break;
+    case 4:
+      r = x;
+      b = c;
+      break;
+    default:
+      r = c;
+      b = x;
+      break;
   }
   const double m = v - c;
   r += m;

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!parsed.ok) {
-    std::fprintf(stderr, "plenova-record: %s\nTry 'plenova-record --help'.\n", parsed.error.c_str());
+    std::fprintf(stderr, "plenova-record: %s\nTry 'plenova-record --help'.\n",
+                 parsed.error.c_str());
     return kExitUsage;
   }
   InstallSignalHandlers();

@@ -53,8 +53,7 @@ class FakeRecord : public ITarvaneRecord {
   int LiveStop() override;
   uint32_t GetState() override;
   uint64_t GetBytesWritten() override { return 0; }
-  int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
-                   uint64_t timestamp) override;
+  int SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag, uint64_t timestamp) override;
   int SetStateCallback(uint32_t id, TarvaneStateCallback cb) override;
 
   // Timestamps of the writes with `tag`.

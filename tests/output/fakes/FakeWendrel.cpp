@@ -35,7 +35,6 @@ State& state() {
 
 int IdOf(void* handle) { return handle != nullptr ? static_cast<Handle*>(handle)->id : 0; }
 
-
 Call Named(const char* name, void* handle) {
   Call call;
   call.name = name;

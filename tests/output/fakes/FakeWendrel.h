@@ -19,12 +19,12 @@ constexpr const char* kLibraryName = "libwendrel_fake.so";
 
 // One call into the library, in call order.
 struct Call {
-  std::string name;       // "GetFME", "Initialize", "SetLocalIP", ...
-  int handle = 0;         // 1, 2, ... in order of GetFME; 0 for none
-  std::string text;       // SetLocalIP address, Start url
-  std::string name_arg;   // Start stream name
-  uint16_t port = 0;      // SetLocalIP
-  RtmpPublishParam param{};  // SetMediaType
+  std::string name;           // "GetFME", "Initialize", "SetLocalIP", ...
+  int handle = 0;             // 1, 2, ... in order of GetFME; 0 for none
+  std::string text;           // SetLocalIP address, Start url
+  std::string name_arg;       // Start stream name
+  uint16_t port = 0;          // SetLocalIP
+  RtmpPublishParam param{};   // SetMediaType
   std::vector<uint8_t> data;  // PushMediaSample
   uint64_t timestamp = 0;
   uint64_t kind = 0;
