@@ -413,7 +413,9 @@ if want memory; then
     # warmed up); the slope is fitted from there on, and over the second half
     # alone, which tells a leak (both slopes alike) from settling (the second
     # near zero).
-    awk '
+    # Samples from the recorder's shutdown (after the run's length) are left out.
+    awk -v until="$memory_seconds" '
+      $1 > until { next }
       function slope(from, to,   i, n, sx, sy, sxx, sxy) {
         for (i = 1; i <= count; i++) {
           if (x[i] < from || x[i] > to) continue
