@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace plenova::testing {
 
@@ -52,13 +53,25 @@ void RtmpServer::Kill() {
   pid_t master = 0;
   pid_file >> master;
   if (master > 0) {
-    std::istringstream workers(Run("ps -o pid= --ppid " + std::to_string(master)));
-    pid_t worker = 0;
-    while (workers >> worker) ::kill(worker, SIGKILL);
+    // The master is stopped first, so that it cannot start a new worker
+    // between the listing and the kill: an orphaned worker would keep the
+    // port for the next test.
+    ::kill(master, SIGSTOP);
+    std::istringstream listing(Run("ps -o pid= --ppid " + std::to_string(master)));
+    std::vector<pid_t> workers;
+    for (pid_t worker = 0; listing >> worker;) workers.push_back(worker);
+    for (pid_t worker : workers) ::kill(worker, SIGKILL);
     ::kill(master, SIGKILL);
     // The master is the script's background job, reparented to init once
-    // the script ended; wait until its port is free again.
-    for (int i = 0; i < 100 && ::kill(master, 0) == 0; ++i) ::usleep(20000);
+    // the script ended; wait until it and its workers are gone and the port
+    // is free again.
+    auto alive = [&] {
+      if (::kill(master, 0) == 0) return true;
+      for (pid_t worker : workers)
+        if (::kill(worker, 0) == 0) return true;
+      return false;
+    };
+    for (int i = 0; i < 150 && alive(); ++i) ::usleep(20000);
   }
   std::filesystem::remove_all(prefix_);
   prefix_.clear();
