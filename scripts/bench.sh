@@ -142,6 +142,16 @@ meeting_inputs() {
   done
 }
 
+# The inputs of a layout, a line each: "FILE SIZE RATE X Y W H".
+layout_inputs() {
+  local n=$1 w=$2 h=$3 k
+  if [[ "$n" == meeting ]]; then
+    meeting_inputs
+  else
+    for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done
+  fi
+}
+
 # Sets ff_args (inputs), ff_filter (to [v], the canvas at 25 fps) and
 # ff_audio (to [a]) of FFmpeg's composite of a layout.
 ffmpeg_graph() {
@@ -153,8 +163,7 @@ ffmpeg_graph() {
     stack+="[v$i]"
     layout+="${layout:+|}${x}_${y}"
     i=$((i + 1))
-  done < <(if [[ "$n" == meeting ]]; then meeting_inputs; else
-    for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done; fi)
+  done < <(layout_inputs "$n" "$w" "$h")
   local voices=$((i < 5 ? i : 5)) mix="" first=$i
   for ((k = 0; k < voices; k++)); do
     ff_args+=(-f s16le -ar 48000 -ac 2 -i "$work/in.pcm")
@@ -201,8 +210,7 @@ run_gstreamer() {
     sources+=(filesrc "location=$work/$file" ! rawvideoparse "width=${size%x*}" "height=${size#*x}"
       format=i420 "framerate=$fps/1" ! queue ! c.)
     i=$((i + 1))
-  done < <(if [[ "$n" == meeting ]]; then meeting_inputs; else
-    for ((k = 0; k < n; k++)); do echo "in.yuv 640x360 25 $(cell "$k" "$n" "$w" "$h")"; done; fi)
+  done < <(layout_inputs "$n" "$w" "$h")
   local voices=$((i < 5 ? i : 5))
   pipe+=(! "video/x-raw,width=$w,height=$h,framerate=25/1" ! x264enc speed-preset=veryfast
     tune=zerolatency "bitrate=$((rate / 1000))" key-int-max=50 vbv-buf-capacity=1000
