@@ -93,6 +93,7 @@ MediaTimeline::Placement MediaTimeline::Place(int stream, uint64_t stamp, uint64
     ++m_epoch;
     for (platform::Event* wake : m_anchorWaiters) wake->Set();
     m_windowStart = wall;
+    m_late = false;
     for (Stream& s : m_streams) {
       s.placed = false;
       s.behind = false;
@@ -139,6 +140,11 @@ MediaTimeline::Placement MediaTimeline::Place(int stream, uint64_t stamp, uint64
   // Frames more than a second late are a burst or a stream about to be
   // placed anew: they say nothing about the clocks.
   const int64_t lateness = Distance(now, placement.stamp + duration);
+  if (FollowLateMeetingLocked(lateness, wall)) {
+    placement.stamp = stamp + s.offset;
+    placement.replaced = true;
+    return placement;
+  }
   if (lateness <= kReplaceDistance) MeasureLocked(s, lateness, wall);
   return placement;
 }
@@ -153,6 +159,35 @@ void MediaTimeline::ReplaceLocked(Stream& s, uint64_t stamp, uint64_t duration, 
       "_Plenova_ stream %s placed anew on the media timeline (%s): its stamps lay %lld ms "
       "from the timeline",
       s.name.c_str(), why, static_cast<long long>(distance / kTicksPerMs));
+}
+
+bool MediaTimeline::FollowLateMeetingLocked(int64_t lateness, int64_t wallMs) {
+  if (lateness <= static_cast<int64_t>(m_activeDelayMs) * kTicksPerMs) {
+    m_late = false;
+    return false;
+  }
+  if (!m_late) {
+    m_late = true;
+    m_lateSince = wallMs;
+    return false;
+  }
+  if (wallMs - m_lateSince < kMeetingLatePatienceMs) return false;
+  // Every stream moves by the same amount, so they keep their places to
+  // each other; this frame now arrives in time, as the anchoring frame did.
+  const auto by = static_cast<uint64_t>((lateness + kMeetingMoveStep - 1) / kMeetingMoveStep *
+                                        kMeetingMoveStep);
+  m_shift += by;
+  for (Stream& s : m_streams) {
+    if (s.placed) s.offset += by;
+    s.behind = false;
+    s.measured = false;
+  }
+  m_late = false;
+  m_windowStart = wallMs;
+  m_adjustments.fetch_add(1, std::memory_order_relaxed);
+  PLN_LOG_WARNING("_Plenova_ meeting placed %lld ms later on the media timeline: all of it came late",
+                  static_cast<long long>(by / kTicksPerMs));
+  return true;
 }
 
 void MediaTimeline::MeasureLocked(Stream& s, int64_t lateness, int64_t wallMs) {

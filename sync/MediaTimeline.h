@@ -26,7 +26,9 @@ namespace plenova {
 //
 // A stream whose stamps lie more than a second away from the timeline (a
 // client that counts each stream from 0, a jump) is placed anew on its own
-// and logged; the rest of the meeting does not move.
+// and logged; the rest of the meeting does not move. When the whole meeting
+// comes late (the client stalled and goes on where it was), all of it is
+// placed later at once, so the streams keep their places to each other.
 //
 // Thread-safe: frame intake on client threads places frames, the mixing
 // and compositing threads ask what is due.
@@ -41,6 +43,15 @@ class MediaTimeline {
   // A stream that stays more than a second behind for this long is placed
   // anew; a shorter spell is a burst of late frames, which are dropped.
   static constexpr int64_t kBehindPatienceMs = 500;
+  // When every frame of the meeting has come after its time for this long
+  // (the client fell behind as a whole, after a stall of its own), all its
+  // streams are placed later at once by what the last frame lacked: output
+  // time skips the stall and the meeting goes on from its next frames,
+  // streams in their places to each other, instead of dropping them all.
+  static constexpr int64_t kMeetingLatePatienceMs = 200;
+  // ... and by whole pictures of the 25 fps canvas, so that every picture
+  // keeps its place on the canvas's grid relative to the audio.
+  static constexpr int64_t kMeetingMoveStep = kTicksPerSecond / 25;
   // The clock follower: one measurement per window, the mapping moved by
   // half the measured lateness, at most these amounts per window.
   static constexpr int64_t kWindowMs = 1000;
@@ -134,6 +145,9 @@ class MediaTimeline {
   }
   void ReplaceLocked(Stream& s, uint64_t stamp, uint64_t duration, uint64_t now, const char* why);
   void MeasureLocked(Stream& s, int64_t lateness, int64_t wallMs);
+  // Follows a meeting that comes late as a whole; true when it moved the
+  // mapping (by `lateness`, ticks).
+  bool FollowLateMeetingLocked(int64_t lateness, int64_t wallMs);
 
   // Guards everything below; taken briefly by client threads (Place), the
   // mixing and compositing threads (DueAt, MsUntil) and the control thread.
@@ -151,6 +165,8 @@ class MediaTimeline {
   bool m_produced = false;
   uint64_t m_producedEnd = 0;
   int64_t m_windowStart = 0;  // ms
+  bool m_late = false;        // every frame since `m_lateSince` came after its time
+  int64_t m_lateSince = 0;    // ms
   std::array<Stream, kMaxStreams> m_streams;
   std::vector<platform::Event*> m_anchorWaiters;  // borrowed, see AddAnchorWaiter
   std::atomic<uint64_t> m_adjustments{0};

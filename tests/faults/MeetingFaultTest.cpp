@@ -1,4 +1,4 @@
-// A participant whose audio stops for a while.
+// A participant whose audio stops for a while; a client that stops as a whole.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/Plenova.h"
@@ -92,6 +93,46 @@ TEST(AudioStallSyncTest, SyncHoldsAfterTheOnlyVoiceStalls) {
   const ProbeResult probe = Probe(run.mp4);
   ASSERT_TRUE(probe.ok) << probe.error;
   ExpectSyncAfterStall(run, probe.duration);
+}
+
+// The client's own threads stop for a while (the host was busy) and then
+// go on with the next stamps of its media clock: everything it sends after
+// the stall comes late by the stall. The meeting is placed later as a whole
+// after a moment: the output skips the stall and goes on with every frame
+// after it, in sync, instead of dropping them all.
+TEST(ClientStallTest, AClientThatStopsAsAWholeGoesOnInSync) {
+  for (const double stall : {0.6, 1.5}) {
+    SCOPED_TRACE(stall);
+    StallRun run;
+    run.before = 3;
+    run.stall = stall;
+    run.after = FaultSeconds(5, 15);
+    const std::string folder = TempFolder("fault_client_stall");
+    IPlenova* recorder = CreatePlenova(folder.c_str());
+    ASSERT_NE(recorder, nullptr);
+    MeetingClient client(recorder);
+    run.mp4 = folder + "/client_stall.mp4";
+    ASSERT_TRUE(client.Start(FlashAndBeep(true), run.mp4));
+    client.Run(run.before);
+    std::this_thread::sleep_for(std::chrono::duration<double>(stall));
+    client.Run(run.after);
+    EXPECT_EQ(recorder->StopMp4Record(), 0);
+    DeletePlenova(recorder);
+
+    const ProbeResult probe = Probe(run.mp4);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    DecodeOptions options;
+    options.audio = false;
+    const Decoded decoded = Decode(run.mp4, options);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.decode_errors, 0);
+    // All but the moment of patience after the stall is there; the output
+    // runs on from the stall, as long as what was sent and the stall.
+    EXPECT_GT(probe.duration, run.before + run.after - 0.5);
+    EXPECT_LT(probe.duration, run.before + stall + run.after + 0.5);
+    EXPECT_LT(LargestPictureGap(decoded, probe.duration - run.after + 1), 0.2);
+    ExpectSyncAfterStall(run, probe.duration);
+  }
 }
 
 }  // namespace

@@ -83,9 +83,14 @@ TEST(PublishFaultTest, AFirstConnectionThatFailsIsTriedAgainUntilTheServerIsTher
   client.Run(2.5);
   // A start while the first one keeps trying is refused: it is still on.
   EXPECT_EQ(recorder->StartRecord(url.c_str()), -1);
-  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:19391";
+  // The server comes up while the client goes on sending, as a client that
+  // knows nothing of it would.
+  bool started = false;
+  std::thread starter([&] { started = server.Start(); });
   const double after = FaultSeconds(6, 20);
   client.Run(after);
+  starter.join();
+  EXPECT_TRUE(started) << "cannot start nginx on 127.0.0.1:19391";
   EXPECT_EQ(recorder->StopRecord(), 0);
   EXPECT_EQ(recorder->StopMp4Record(), 0);
   DeletePlenova(recorder);

@@ -136,36 +136,85 @@ TEST(MediaTimelineTest, StreamsFarFromTheTimelineArePlacedAnewOnTheirOwn) {
 TEST(MediaTimelineTest, ALongBurstIsLateButAStreamThatStaysBehindIsPlacedAnew) {
   MediaTimeline t(60);
   const int s = t.OpenStream("s");
+  const int other = t.OpenStream("other");
   uint32_t tick = kStart;
   uint64_t stamp = kOrigin;
   auto on_time = [&](int frames) {
     for (int i = 0; i < frames; ++i) {
       tick += 20;
       EXPECT_FALSE(t.Place(s, stamp, 1800, tick).replaced);
+      EXPECT_FALSE(t.Place(other, stamp, 1800, tick).replaced);
       stamp += 1800;
     }
   };
   on_time(100);
   // 1.5 s of frames held back, then sent at once and followed by on-time
-  // frames: late, but the stream's place stays.
+  // frames: late, but the meeting's place stays.
   tick += 1500;
   for (int i = 0; i < 75; ++i) {
     EXPECT_FALSE(t.Place(s, stamp, 1800, tick).replaced) << i;
+    EXPECT_FALSE(t.Place(other, stamp, 1800, tick).replaced) << i;
     stamp += 1800;
   }
   on_time(10);
-  // A stream that stays two seconds behind is placed anew after a while.
-  stamp -= 2 * 90000;
+  // A stream that stays two seconds behind while the other is on time is
+  // placed anew after a while; the other stays.
   bool replaced = false;
   int frames = 0;
   while (!replaced && frames < 100) {
     tick += 20;
-    replaced = t.Place(s, stamp, 1800, tick).replaced;
+    replaced = t.Place(s, stamp - 2 * 90000, 1800, tick).replaced;
+    EXPECT_FALSE(t.Place(other, stamp, 1800, tick).replaced);
     stamp += 1800;
     ++frames;
   }
   EXPECT_TRUE(replaced);
   EXPECT_NEAR(frames * 20, MediaTimeline::kBehindPatienceMs, 40);
+}
+
+// A client that stalls as a whole and goes on where it stopped: after a
+// short patience every stream is placed later by the same amount, so they
+// keep their distance and the frames after it are on time again.
+TEST(MediaTimelineTest, AMeetingThatComesLateAsAWholeIsPlacedLaterTogether) {
+  for (const uint32_t stallMs : {300u, 700u, 2500u}) {
+    SCOPED_TRACE(stallMs);
+    MediaTimeline t(60);
+    const int voice = t.OpenStream("voice");
+    const int camera = t.OpenStream("camera");
+    uint32_t tick = kStart;
+    uint64_t stamp = kOrigin;
+    for (int i = 0; i < 50; ++i, stamp += 1800) {
+      tick += 20;
+      t.Place(voice, stamp, 1800, tick);
+      t.Place(camera, stamp + 900, 0, tick);
+    }
+    tick += stallMs;
+    int frames = 0;
+    MediaTimeline::Placement moved;
+    while (!moved.replaced && frames < 50) {
+      tick += 20;
+      moved = t.Place(voice, stamp, 1800, tick);
+      t.Place(camera, stamp + 900, 0, tick);
+      stamp += 1800;
+      ++frames;
+    }
+    ASSERT_TRUE(moved.replaced);
+    EXPECT_NEAR(frames * 20, MediaTimeline::kMeetingLatePatienceMs, 40);
+    // Both streams moved alike, by what the frames lacked in whole pictures.
+    const int64_t by = MediaTimeline::Distance(moved.stamp, stamp - 1800);
+    EXPECT_EQ(by % MediaTimeline::kMeetingMoveStep, 0);
+    EXPECT_GE(by, stallMs * 90 - 900);
+    EXPECT_LT(by, stallMs * 90 + MediaTimeline::kMeetingMoveStep);
+    const MediaTimeline::Placement picture = t.Place(camera, stamp + 900, 0, tick + 20);
+    const MediaTimeline::Placement voiceNext = t.Place(voice, stamp, 1800, tick + 20);
+    EXPECT_FALSE(voiceNext.replaced);
+    EXPECT_EQ(MediaTimeline::Distance(picture.stamp, voiceNext.stamp), 900);
+    // The frames that follow come in time to be used, with the target
+    // delay to spare, as the first frame of the meeting did.
+    const uint32_t toSpare = t.MsUntil(voiceNext.stamp + 1800, tick + 20);
+    EXPECT_GT(toSpare, 50u);
+    EXPECT_LE(toSpare, 100u);
+  }
 }
 
 TEST(MediaTimelineTest, ARestartGoesOnWhereTheOutputEnded) {
