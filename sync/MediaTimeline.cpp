@@ -185,8 +185,9 @@ bool MediaTimeline::FollowLateMeetingLocked(int64_t lateness, int64_t wallMs) {
   m_late = false;
   m_windowStart = wallMs;
   m_adjustments.fetch_add(1, std::memory_order_relaxed);
-  PLN_LOG_WARNING("_Plenova_ meeting placed %lld ms later on the media timeline: all of it came late",
-                  static_cast<long long>(by / kTicksPerMs));
+  PLN_LOG_WARNING(
+      "_Plenova_ meeting placed %lld ms later on the media timeline: all of it came late",
+      static_cast<long long>(by / kTicksPerMs));
   return true;
 }
 
