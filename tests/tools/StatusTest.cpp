@@ -130,34 +130,32 @@ TEST(Status, WithoutEventsOrStatisticsTheBlockFallsBackToWhatTheProgramSaw) {
   EXPECT_EQ(bare.count("mp4_state") + bare.count("mp4_bytes") + bare.count("rtmp1_state"), 0u);
 }
 
+// What the program saw, then the engine's events of each publisher, on one line.
 TEST(Status, StatusLineShowsTimeCountsSizeAndStatesOnOneLine) {
-  const std::string line = FormatStatusLine(Busy());
-  for (const char* part : {"1:02:05", "canvases 93135", "video 186000 pushed (3 refused)",
-                           "audio 372000 pushed", "mp4 5.5 MB recording",
-                           "rtmp Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/****"}) {
-    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  RunStatus switched = Reporting();
+  switched.outputs[PLENOVA_OUTPUT_RTMP_1].kind = PLENOVA_EVENT_PUBLISHING;
+  switched.outputs[PLENOVA_OUTPUT_RTMP_2].kind = PLENOVA_EVENT_FAILED;
+  switched.outputs[PLENOVA_OUTPUT_RTMP_2].text = "server refused the stream";
+  const struct {
+    RunStatus status;
+    std::vector<std::string> parts;
+  } cases[] = {{Busy(),
+                {"1:02:05", "canvases 93135", "video 186000 pushed (3 refused)",
+                 "audio 372000 pushed", "mp4 5.5 MB recording",
+                 "rtmp Message:_Plenova_ Start() failed! rtmp://127.0.0.1/live/****"}},
+               {Reporting(),
+                {"canvases 93100", "dropped 11 late, 1 full",
+                 "rtmp1 reconnecting (attempt 2, next in 2000 ms)", "rtmp2 publishing"}},
+               {switched, {"rtmp1 publishing  rtmp2 failed: server refused the stream"}}};
+  for (const auto& c : cases) {
+    const std::string line = FormatStatusLine(c.status);
+    for (const std::string& part : c.parts)
+      EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
   }
-  EXPECT_EQ(line.find('\n'), std::string::npos);
-  RunStatus quiet;
-  EXPECT_EQ(FormatStatusLine(quiet).find("refused"), std::string::npos);
-  EXPECT_EQ(FormatStatusLine(quiet).find("mp4"), std::string::npos);
-  EXPECT_EQ(FormatStatusLine(quiet).find("dropped"), std::string::npos);
-}
-
-TEST(Status, StatusLineFollowsTheEventsOfEachPublisher) {
-  RunStatus s = Reporting();
-  std::string line = FormatStatusLine(s);
-  for (const char* part : {"canvases 93100", "dropped 11 late, 1 full",
-                           "rtmp1 reconnecting (attempt 2, next in 2000 ms)", "rtmp2 publishing"}) {
-    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
-  }
-  s.outputs[PLENOVA_OUTPUT_RTMP_1].kind = PLENOVA_EVENT_PUBLISHING;
-  s.outputs[PLENOVA_OUTPUT_RTMP_2].kind = PLENOVA_EVENT_FAILED;
-  s.outputs[PLENOVA_OUTPUT_RTMP_2].text = "server refused the stream";
-  line = FormatStatusLine(s);
-  EXPECT_NE(line.find("rtmp1 publishing  rtmp2 failed: server refused the stream"),
-            std::string::npos)
-      << line;
+  const std::string quiet = FormatStatusLine(RunStatus{});
+  for (const char* absent : {"refused", "mp4", "dropped"})
+    EXPECT_EQ(quiet.find(absent), std::string::npos) << absent << " in " << quiet;
 }
 
 TEST(Status, SizesTimesAndRoundingAtUnitBoundaries) {
