@@ -3,12 +3,8 @@
 // to the host's standard error. One test per process: the log is opened
 // once.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "tests/fflog/ShortMeeting.h"
@@ -17,37 +13,14 @@
 namespace plenova::testing {
 namespace {
 
-// Sends the process's standard error to a file while it lives.
-class StderrToFile {
- public:
-  explicit StderrToFile(const std::string& path) {
-    std::fflush(stderr);
-    saved_ = ::dup(2);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, 2);
-    ::close(fd);
-  }
-  ~StderrToFile() {
-    std::fflush(stderr);
-    ::dup2(saved_, 2);
-    ::close(saved_);
-  }
-
- private:
-  int saved_ = -1;
-};
-
 TEST(FfmpegInEngineLog, MessagesReachTheEngineLogAtTheirLevelAndNotStandardError) {
   const std::string folder = TempFolder("ffmpeg_in_engine_log");
-  const std::string stderr_file = folder + "/stderr.txt";
-  {
-    StderrToFile redirect(stderr_file);
-    // Port 1 refuses the connection: the RTMP path logs FFmpeg's error.
-    RecordShortMeeting(folder, "<Log><Level>message</Level></Log>\n",
-                       "rtmp://127.0.0.1:1/live/secretkey42");
-  }
+  ::testing::internal::CaptureStderr();  // the process's descriptor 2, to a file
+  // Port 1 refuses the connection: the RTMP path logs FFmpeg's error.
+  RecordShortMeeting(folder, "<Log><Level>message</Level></Log>\n",
+                     "rtmp://127.0.0.1:1/live/secretkey42");
+  const std::string err = ::testing::internal::GetCapturedStderr();
   const std::string log = ReadWholeFile(folder + "/LiveRecordLog/Plenova.log");
-  const std::string err = ReadWholeFile(stderr_file);
   // The MP4 rewrite with the index in front, the AAC encoder's summary and
   // the refused TCP connection, each with FFmpeg's own prefix.
   EXPECT_GE(CountLogLines(log, 'I', {"_FFmpeg_ [mp4 @ 0x", "Starting second pass"}), 1) << log;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/FileSystem.h"
-
 namespace plenova::platform {
 namespace {
 
@@ -26,17 +24,6 @@ TEST(DynamicLibraryTest, MissingLibraryReportsTheLoaderError) {
   EXPECT_FALSE(library.Load("libdoes_not_exist_anywhere.so"));
   EXPECT_FALSE(library.Error().empty());
   EXPECT_FALSE(library.Load(""));
-}
-
-TEST(FileSystemTest, FoldersAreFoundAndCreatedOneLevel) {
-  EXPECT_TRUE(DirExists(ExecutableDir()));
-  EXPECT_TRUE(DirExists(CurrentDir()));
-  const std::string base = ::testing::TempDir() + "plenova_fs_test_" + std::to_string(::getpid());
-  ASSERT_TRUE(CreateDir(base));
-  EXPECT_TRUE(CreateDir(base));            // already there
-  EXPECT_FALSE(CreateDir(base + "/a/b"));  // one level only
-  EXPECT_TRUE(DirExists(base));
-  ::rmdir(base.c_str());
 }
 
 }  // namespace

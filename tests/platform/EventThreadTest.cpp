@@ -22,15 +22,6 @@ TEST(EventTest, AutoResetEventWakesOneWaitAndClears) {
   EXPECT_FALSE(event.WaitFor(0));  // consumed by the wait
 }
 
-TEST(EventTest, ManualResetEventStaysSignalledUntilReset) {
-  Event event(/*manual_reset=*/true);
-  event.Set();
-  EXPECT_TRUE(event.WaitFor(0));
-  EXPECT_TRUE(event.WaitFor(0));
-  event.Reset();
-  EXPECT_FALSE(event.WaitFor(0));
-}
-
 TEST(ThreadTest, DestructorJoinsARunningThreadAndStartRefusesASecondThread) {
   std::atomic<bool> run{true};
   std::atomic<bool> finished{false};

@@ -8,7 +8,6 @@ import os
 import re
 import subprocess
 import sys
-import threading
 import time
 
 import numpy
@@ -113,16 +112,24 @@ def tone(frequency, start, count, rate=48000):
     return numpy.repeat(mono, 2)  # interleaved stereo
 
 
-def test_records_a_meeting_from_numpy_bytes_and_memoryview(log_dir, tmp_path):
+def test_records_a_meeting_from_numpy_bytes_and_memoryview_with_events_and_statistics(log_dir, tmp_path):
+    """Three seconds recorded from every accepted buffer type, with a late
+    picture, a late audio frame and a picture of the wrong size: the MP4 is
+    checked with ffprobe and decoded content, the statistics count each
+    stream's frames and the MP4 output's bytes, and the events name the file
+    and its size."""
     path = str(tmp_path / "meeting.mp4")
-    states = []
-    canvases = []
+    states, canvases, events = [], [], []
+    pushed = {"tone": 0, "quiet": 0, "left": 0, "right": 0}
+    refused = []
     started = time.time()
     with plenova.Recorder(log_dir) as recorder:
         recorder.set_mp4_state_callback(states.append)
         recorder.set_canvas_callback(lambda canvas: canvases.append(canvas) if len(canvases) < 30 else None)
+        recorder.set_event_callback(events.append)
         recorder.set_output(plenova.OutputSettings(audio_bitrate=64000, wait_max_time=25))
         recorder.set_canvas(plenova.CanvasSettings(320, 180, bitrate=300000))
+        recorder.set_target_delay(100)
         recorder.start_mp4(path)
         recorder.set_audio_layout(plenova.AudioLayout([plenova.AudioStream("tone"),
                                                        plenova.AudioStream("quiet")]))
@@ -135,25 +142,58 @@ def test_records_a_meeting_from_numpy_bytes_and_memoryview(log_dir, tmp_path):
         right_bytes = bytes(i420(160, 90, BLUE))      # bytes
         right_view = memoryview(bytearray(right_bytes))
         quiet = memoryview(bytes(3840))               # a read-only memoryview
-        refused = 0
+
+        def push(stream, accepted):
+            pushed[stream] += accepted
+            return accepted
+
         begin = time.monotonic()
         for step in range(150):  # 3 s of 20 ms audio frames, a picture every 40 ms
             stamp = 900_000_000 + step * 1800
-            refused += not recorder.push_audio("tone", tone(440, step * 960, 960), stamp)
-            refused += not recorder.push_audio("quiet", quiet, stamp)
+            refused.append(not push("tone", recorder.push_audio("tone", tone(440, step * 960, 960), stamp)))
+            refused.append(not push("quiet", recorder.push_audio("quiet", quiet, stamp)))
             if step % 2 == 0:
-                refused += not recorder.push_video("left", left, 160, 90, stamp)
-                refused += not recorder.push_video("right", right_bytes if step % 4 else right_view,
-                                                   160, 90, stamp)
+                refused.append(not push("left", recorder.push_video("left", left, 160, 90, stamp)))
+                refused.append(not push("right", recorder.push_video(
+                    "right", right_bytes if step % 4 else right_view, 160, 90, stamp)))
+            if step == 60:
+                # Half a second behind what was already shown and mixed.
+                push("left", recorder.push_video("left", left, 160, 90, stamp - 45000))
+                push("tone", recorder.push_audio("tone", tone(440, 0, 960), stamp - 45000))
+                assert recorder.push_video("left", left[:-1], 160, 90, stamp) is False
             delay = begin + (step + 1) * 0.02 - time.monotonic()
             if delay > 0:
                 time.sleep(delay)
+        running = recorder.statistics()
         recorder.stop_mp4()
-    assert refused == 0
+        # Stopping returns at once; the file is final when its event comes.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not any(e.kind == plenova.EventKind.FILE_CLOSED for e in events):
+            time.sleep(0.05)
+        stopped = recorder.statistics()
+    assert not any(refused)
     assert states == [plenova.Mp4State.STARTED, plenova.Mp4State.STOPPED]
     assert len(canvases) == 30 and all(len(c) == 320 * 180 * 3 // 2 for c in canvases)
     last = numpy.frombuffer(canvases[-1], numpy.uint8)
     assert abs(int(last[90 * 320 + 80]) - RED[0]) < 12 and abs(int(last[90 * 320 + 240]) - BLUE[0]) < 12
+
+    assert running.target_delay_ms == 100
+    assert running.canvases_composed >= 25 and running.audio_frames_mixed >= 50
+    for stream_id, audio in (("tone", True), ("quiet", True), ("left", False), ("right", False)):
+        stream = running.stream(stream_id, audio)
+        assert stream is not None and stream.listed, running.streams
+        assert stream.accepted + stream.dropped_late + stream.dropped_full == pushed[stream_id], stream
+        assert stream.dropped_late >= (1 if stream_id in ("tone", "left") else 0), stream
+    assert running.stream("left", False).refused == 1
+    mp4 = running.outputs[plenova.Output.MP4]
+    assert mp4.state == plenova.EventKind.FILE_OPENED
+    assert mp4.bytes_sent > 1000 and mp4.packets_sent > 50, mp4
+    assert running.outputs[plenova.Output.RTMP_1].state is None
+    assert stopped.outputs[plenova.Output.MP4].state == plenova.EventKind.FILE_CLOSED
+    assert [(e.output, e.kind) for e in events] == [(plenova.Output.MP4, plenova.EventKind.FILE_OPENED),
+                                                   (plenova.Output.MP4, plenova.EventKind.FILE_CLOSED)], events
+    assert os.path.samefile(events[0].text, path) and os.path.samefile(events[1].text, path)
+    assert events[1].bytes == os.path.getsize(path)
 
     probe = json.loads(run_tool("ffprobe", "-v", "error", "-show_format", "-show_streams",
                                 "-of", "json", path))
@@ -194,62 +234,3 @@ def test_the_example_records_a_meeting(tmp_path):
                     "--seconds", "2", "--log-dir", str(tmp_path)], check=True, timeout=60)
     probe = json.loads(run_tool("ffprobe", "-v", "error", "-show_streams", "-of", "json", path))
     assert sorted(s["codec_name"] for s in probe["streams"]) == ["aac", "h264"]
-
-
-def test_events_and_statistics_of_a_recording(log_dir, tmp_path):
-    """Two seconds recorded with a late picture, a late audio frame and a
-    picture of the wrong size: the statistics count each stream's frames and
-    the MP4 output's bytes, and the events name the file and its size."""
-    path = str(tmp_path / "counted.mp4")
-    events = []
-    pushed = {"voice": 0, "cam": 0}
-    with plenova.Recorder(log_dir) as recorder:
-        recorder.set_event_callback(events.append)
-        recorder.set_output(plenova.OutputSettings(audio_bitrate=64000, wait_max_time=25))
-        recorder.set_canvas(plenova.CanvasSettings(320, 180, bitrate=300000))
-        recorder.set_target_delay(100)
-        recorder.start_mp4(path)
-        recorder.set_audio_layout(plenova.AudioLayout([plenova.AudioStream("voice")]))
-        recorder.set_video_layout([plenova.VideoStream("cam", 160, 90, 0, 0, 320, 180)])
-        picture = i420(160, 90, RED)
-        begin = time.monotonic()
-        for step in range(100):  # 2 s of 20 ms audio frames, a picture every 40 ms
-            stamp = 900_000_000 + step * 1800
-            pushed["voice"] += recorder.push_audio("voice", tone(440, step * 960, 960), stamp)
-            if step % 2 == 0:
-                pushed["cam"] += recorder.push_video("cam", picture, 160, 90, stamp)
-            if step == 60:
-                # Half a second behind what was already shown and mixed.
-                pushed["cam"] += recorder.push_video("cam", picture, 160, 90, stamp - 45000)
-                pushed["voice"] += recorder.push_audio("voice", tone(440, 0, 960), stamp - 45000)
-                assert recorder.push_video("cam", picture[:-1], 160, 90, stamp) is False
-            delay = begin + (step + 1) * 0.02 - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
-        running = recorder.statistics()
-        recorder.stop_mp4()
-        # Stopping returns at once; the file is final when its event comes.
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and not any(e.kind == plenova.EventKind.FILE_CLOSED for e in events):
-            time.sleep(0.05)
-        stopped = recorder.statistics()
-
-    assert running.target_delay_ms == 100
-    assert running.canvases_composed >= 25 and running.audio_frames_mixed >= 50
-    for stream_id, audio in (("voice", True), ("cam", False)):
-        stream = running.stream(stream_id, audio)
-        assert stream is not None and stream.listed, running.streams
-        assert stream.accepted + stream.dropped_late + stream.dropped_full == pushed[stream_id], stream
-        assert stream.dropped_late >= 1, stream
-    assert running.stream("cam", False).refused == 1
-
-    mp4 = running.outputs[plenova.Output.MP4]
-    assert mp4.state == plenova.EventKind.FILE_OPENED
-    assert mp4.bytes_sent > 1000 and mp4.packets_sent > 50, mp4
-    assert running.outputs[plenova.Output.RTMP_1].state is None
-    assert stopped.outputs[plenova.Output.MP4].state == plenova.EventKind.FILE_CLOSED
-
-    assert [(e.output, e.kind) for e in events] == [(plenova.Output.MP4, plenova.EventKind.FILE_OPENED),
-                                                   (plenova.Output.MP4, plenova.EventKind.FILE_CLOSED)], events
-    assert os.path.samefile(events[0].text, path) and os.path.samefile(events[1].text, path)
-    assert events[1].bytes == os.path.getsize(path)

@@ -36,7 +36,7 @@ CommandResult RunRecorder(const TempDir& dir, const std::string& args) {
 }
 
 struct Refusal {
-  std::string args;  // {tmp} and {port} are filled in
+  std::string args;  // {tmp} and {port} are filled in, here and in the message
   int status;
   std::string message;
 };
@@ -48,13 +48,13 @@ TEST_P(ProgramRefusal, ExitsWithAClearMessageBeforeRecording) {
   std::ofstream(dir.File("file")) << "x";
   std::ofstream(dir.File("notes.txt")) << "not media\n";
   const testing::LoopbackPort closed(false);
-  const std::string args = Replace(Replace(GetParam().args, "{tmp}", dir.path().string()), "{port}",
-                                   std::to_string(closed.port()));
-  const CommandResult r = RunRecorder(dir, args);
+  const auto fill = [&](const std::string& text) {
+    return Replace(Replace(text, "{tmp}", dir.path().string()), "{port}",
+                   std::to_string(closed.port()));
+  };
+  const CommandResult r = RunRecorder(dir, fill(GetParam().args));
   EXPECT_EQ(r.status, GetParam().status) << r.output;
-  EXPECT_NE(r.output.find(Replace(GetParam().message, "{tmp}", dir.path().string())),
-            std::string::npos)
-      << r.output;
+  EXPECT_NE(r.output.find(fill(GetParam().message)), std::string::npos) << r.output;
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "PlenovaMp4"));
 }
 
@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--input {tmp}/notes.txt", 1, "cannot read input {tmp}/notes.txt"},
         Refusal{"--mp4 {tmp}/file/out.mp4", 1, "MP4 output: cannot create the folder {tmp}/file"},
         Refusal{"--no-mp4 --rtmp rtmp://127.0.0.1:{port}/live/s", 1,
-                "is unreachable: cannot connect"},
+                "is unreachable: cannot connect to 127.0.0.1:{port}: "},
         Refusal{"--help", 0, "--sync-marks"},
         Refusal{"--version", 0, "plenova-record " PLENOVA_VERSION_STRING "\n"}));
 

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 
-#include "tests/support/ManualClock.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tools/plenova-record/ParticipantPusher.h"
 
@@ -107,44 +105,6 @@ TEST_F(PusherFixture, AFarLateThreadSkipsAheadInsteadOfBursting) {
   EXPECT_EQ(video.back().stamptime, 50 * 3600u);
   EXPECT_GT(counters.skipped.load(), 0u);
   EXPECT_LE(engine.pushes.size(), 40u);
-}
-
-// Stops the run loop after a number of video pushes.
-class StoppingEngine : public FakeEngine {
- public:
-  std::atomic<bool>* stop = nullptr;
-  size_t stop_after_video = 0;
-  int PushVideoFrame(int w, int h, const char* id, int fps, void* buffer, int len, uint64_t stamp,
-                     uint32_t extra) override {
-    const int rc = FakeEngine::PushVideoFrame(w, h, id, fps, buffer, len, stamp, extra);
-    size_t videos = 0;
-    for (const auto& p : pushes) videos += p.video ? 1 : 0;
-    if (videos >= stop_after_video) stop->store(true);
-    return rc;
-  }
-};
-
-TEST(ParticipantPusherRun, PacesOnTheClockAndKeepsTheTimelineFromItsStart) {
-  plenova::testing::ManualClock clock(1'000'000);
-  plenova::testing::ScopedClock installed(&clock);
-  StoppingEngine engine;
-  std::atomic<bool> stop{false};
-  engine.stop = &stop;
-  engine.stop_after_video = 50;  // two seconds
-  PushCounters counters;
-  ParticipantPusher pusher(&engine, std::make_unique<CountingSource>(), SmallFormat(),
-                           "participant-2", true, true, &counters);
-  // The shared start lies 100 ms back: the first step catches up on it.
-  pusher.Run(stop, 1'000'000 - 100);
-  EXPECT_EQ(counters.video_pushed.load(), 50u);
-  EXPECT_GE(counters.audio_pushed.load(), 98u);
-  EXPECT_LE(counters.audio_pushed.load(), 100u);
-  EXPECT_EQ(counters.skipped.load(), 0u);
-  // Fake time advanced only by sleeping, in steps no longer than a frame.
-  const uint32_t elapsed = clock.NowMs() - 1'000'000;
-  EXPECT_GE(elapsed, 1960u - 100u);
-  EXPECT_LE(elapsed, 1960u);
-  for (uint32_t sleep : clock.Sleeps()) EXPECT_LE(sleep, 20u);
 }
 
 }  // namespace

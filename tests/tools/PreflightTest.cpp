@@ -9,21 +9,7 @@
 namespace plenova::record {
 namespace {
 
-using testing::LoopbackPort;
 using testing::TempDir;
-
-TEST(Preflight, ReachableOnlyWhenSomethingListens) {
-  std::string error;
-  {
-    LoopbackPort server(true);
-    EXPECT_TRUE(CheckTcpReachable("127.0.0.1", server.port(), 1000, &error)) << error;
-  }
-  LoopbackPort closed(false);  // bound, not listening: connections are refused
-  EXPECT_FALSE(CheckTcpReachable("127.0.0.1", closed.port(), 1000, &error));
-  EXPECT_NE(error.find("cannot connect to 127.0.0.1:" + std::to_string(closed.port())),
-            std::string::npos)
-      << error;
-}
 
 TEST(Preflight, OutputFolderIsCreatedOrRefusedWithItsName) {
   TempDir dir;

@@ -45,21 +45,35 @@ TEST(RecorderThreads, RequestedCanvasArrivesWholeWhileTheCompositorKeepsPainting
   EXPECT_GE(events.canvases(), 30u);
 }
 
-TEST(RecorderThreads, PusherOnItsOwnThreadKeepsAnUnbrokenTimelineUntilStopped) {
-  plenova::testing::ManualClock clock(5'000'000);
+// Stops the run loop after a number of video pushes.
+class StoppingEngine : public testing::FakeEngine {
+ public:
+  std::atomic<bool> stop{false};
+  size_t stop_after_video = 0;
+  int PushVideoFrame(int w, int h, const char* id, int fps, void* buffer, int len, uint64_t stamp,
+                     uint32_t extra) override {
+    const int rc = FakeEngine::PushVideoFrame(w, h, id, fps, buffer, len, stamp, extra);
+    if (static_cast<size_t>(std::count_if(pushes.begin(), pushes.end(), [](const Push& p) {
+          return p.video;
+        })) >= stop_after_video)
+      stop.store(true);
+    return rc;
+  }
+};
+
+TEST(RecorderThreads, PusherOnItsOwnThreadPacesOnTheClockAndKeepsAnUnbrokenTimeline) {
+  plenova::testing::ManualClock clock(1'000'000);
   plenova::testing::ScopedClock installed(&clock);
-  testing::FakeEngine engine;
+  StoppingEngine engine;
+  engine.stop_after_video = 50;  // two seconds
   PushCounters counters;
-  SourceFormat format;
-  format.width = 64;
-  format.height = 36;
+  const SourceFormat format = testing::Format(64, 36, 16000, 1);
   ParticipantPusher pusher(&engine, std::make_unique<SyntheticSource>(0, format, true), format,
                            "participant-1", true, true, &counters);
-  std::atomic<bool> stop{false};
   platform::Thread thread;
-  ASSERT_TRUE(thread.Start([&] { pusher.Run(stop, 5'000'000); }));
-  while (counters.video_pushed.load() < 100) std::this_thread::yield();
-  stop.store(true);
+  // The shared start lies 100 ms back: the first step catches up on it.
+  ASSERT_TRUE(thread.Start([&] { pusher.Run(engine.stop, 1'000'000 - 100); }));
+  while (counters.video_pushed.load() < 50) std::this_thread::yield();
   thread.Join();
   uint64_t next_video = 0;
   uint64_t next_audio = 0;
@@ -72,8 +86,15 @@ TEST(RecorderThreads, PusherOnItsOwnThreadKeepsAnUnbrokenTimelineUntilStopped) {
       next_audio += 1800;
     }
   }
+  EXPECT_EQ(counters.video_pushed.load(), 50u);
+  EXPECT_GE(counters.audio_pushed.load(), 98u);
+  EXPECT_LE(counters.audio_pushed.load(), 100u);
   EXPECT_EQ(counters.skipped.load(), 0u);
-  EXPECT_GE(next_video / 3600, 100u);
+  // Fake time advanced only by sleeping, in steps no longer than a frame.
+  const uint32_t elapsed = clock.NowMs() - 1'000'000;
+  EXPECT_GE(elapsed, 1960u - 100u);
+  EXPECT_LE(elapsed, 1960u);
+  for (uint32_t sleep : clock.Sleeps()) EXPECT_LE(sleep, 20u);
 }
 
 }  // namespace
