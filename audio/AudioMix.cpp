@@ -84,7 +84,7 @@ int AudioMix::FirstFreeSlotLocked() const {
 
 void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel,
                               int32_t bits, int32_t rate) {
-  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>();
+  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>(m_pool);
   slot.channel = channel;
   slot.sampling_per_bits = bits;
   slot.sampling_rate = rate;
@@ -352,7 +352,7 @@ void AudioMix::AdoptEpochLocked(uint64_t epoch, uint64_t origin) {
 
 void AudioMix::FlushQueuesLocked() {
   for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.queue) slot.queue->DropBefore(INT64_MAX, m_pool);
+    if (slot.queue) slot.queue->DropBefore(INT64_MAX);
     slot.joined = false;
   }
 }
@@ -444,7 +444,7 @@ AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
                       static_cast<long long>(behind / MediaTimeline::kTicksPerMs));
       m_mixedUntil += skip;
       for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-        if (slot.queue) slot.queue->DropBefore(m_mixedUntil, m_pool);
+        if (slot.queue) slot.queue->DropBefore(m_mixedUntil);
       }
       return AudioMixCycle{AudioMixCycle::kPace, 0};
     }
@@ -501,12 +501,12 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
     if (!slot.queue) continue;
     if (!slot.isWork || slot.channel < 1 || !slot.streamId.has_value()) {
       // A stream not (yet) in the layout keeps only what is still to come.
-      slot.queue->DropBefore(position + frames, m_pool);
+      slot.queue->DropBefore(position + frames);
       continue;
     }
     int16_t* span = m_spans.data() + i * samples;
     uint32_t streamTick = 0;
-    if (slot.queue->TakeSpan(position, frames, channels, span, m_pool, &streamTick)) {
+    if (slot.queue->TakeSpan(position, frames, channels, span, &streamTick)) {
       inputs.push_back(span);
       tick = OlderTick(tick, streamTick);
     }

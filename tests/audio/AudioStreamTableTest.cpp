@@ -105,10 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
 
 // The queue: position order, 20 frames at most, the one furthest ahead
-// dropped; spans are read across frame boundaries.
+// destroyed; spans are read across frame boundaries, and the frames read
+// to their end go back to the pool.
 TEST(AudioInputQueueTest, KeepsPositionOrderAndDropsTheFurthestAheadBeyondTwenty) {
   MemoryPool pool;
-  ManageInUseBuffer_ForAudioMix queue;
+  ManageInUseBuffer_ForAudioMix queue(&pool);
   // One-channel frames of two samples, both holding `tag`.
   auto push = [&](int64_t position, int16_t tag) {
     return queue.pushdata(PcmBlock(pool, {tag, tag}, 0), position, 2);
@@ -120,16 +121,18 @@ TEST(AudioInputQueueTest, KeepsPositionOrderAndDropsTheFurthestAheadBeyondTwenty
 
   std::vector<int16_t> span(8, -1);
   uint32_t tick = 0;
-  ASSERT_TRUE(queue.TakeSpan(99, 8, 1, span.data(), &pool, &tick));
+  const int idle = pool.IdleCount(MemoryPool::kClassStep);
+  ASSERT_TRUE(queue.TakeSpan(99, 8, 1, span.data(), &tick));
   // Nothing covers sample 99; 100..106 come from three frames.
   const std::vector<int16_t> expected = {-1, 0, 0, 1, 1, 2, 2, 3};
   EXPECT_EQ(span, expected);
   // Every frame ending within the span went, the stale head (0..1) too;
   // the one reaching beyond it stays.
   EXPECT_EQ(queue.Count(), 20 - 4);
-  EXPECT_EQ(queue.DropBefore(106, &pool), 0);
+  EXPECT_EQ(pool.IdleCount(MemoryPool::kClassStep), idle + 4) << "given back to the pool";
+  EXPECT_EQ(queue.DropBefore(106), 0);
   std::vector<int16_t> tail(2, -1);
-  ASSERT_TRUE(queue.TakeSpan(107, 2, 1, tail.data(), &pool, &tick));
+  ASSERT_TRUE(queue.TakeSpan(107, 2, 1, tail.data(), &tick));
   EXPECT_EQ(tail, (std::vector<int16_t>{3, 4}));
 }
 
