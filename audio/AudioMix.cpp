@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/LatencyStats.h"
+#include "common/StreamTable.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
 
@@ -22,6 +23,9 @@ bool SameStream(const std::optional<std::string>& id, int32_t channel, int32_t b
   return id.has_value() && *id == other_id && channel == other_channel && bits == other_bits &&
          rate == other_rate;
 }
+
+// A slot that holds no stream.
+bool IsFreeSlot(const AudioMixStreamSlot& s) { return !s.streamId.has_value() && s.channel == 0; }
 
 // floor(a / b) for b > 0.
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -76,8 +80,7 @@ int AudioMix::FindSlotLocked(const char* id, int32_t channel, int32_t bits, int3
 
 int AudioMix::FirstFreeSlotLocked() const {
   for (int i = 0; i < kMaxStreams; ++i) {
-    if (!m_streaminfo_current[i].streamId.has_value() && m_streaminfo_current[i].channel == 0)
-      return i;
+    if (IsFreeSlot(m_streaminfo_current[i])) return i;
   }
   return -1;
 }
@@ -162,62 +165,56 @@ void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
 
 bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t count) {
   PLN_LOG_ERROR("_Plenova_ 开始检查当前流信息中是否有待更新流信息 ");
-  for (AudioMixStreamSlot& slot : m_streaminfo_current) slot.streamExist = false;
-
+  std::vector<AudioStreamInfo> listed;
   for (int i = 0; i < count; ++i) {
-    const AudioStreamInfo& info = streams[i];
-    if (info.streamId == nullptr) {
+    if (streams[i].streamId == nullptr) {
       PLN_LOG_ERROR("'s value is illegall");
       continue;
     }
-    const int found =
-        FindSlotLocked(info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
-    if (found >= 0) {
-      m_streaminfo_current[found].streamExist = true;
-      m_streaminfo_current[found].isWork = true;
-      continue;
-    }
-    const int free = FirstFreeSlotLocked();
-    if (free < 0) {
+    listed.push_back(streams[i]);
+  }
+  StreamTableOps ops{
+      .same =
+          [](const AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+            return SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate,
+                              info.streamId, info.channel, info.sampling_per_bits,
+                              info.sampling_rate);
+          },
+      .isFree = [](const AudioMixStreamSlot& s) { return IsFreeSlot(s); },
+      .keep = [](AudioMixStreamSlot& s, const AudioStreamInfo&) { s.isWork = true; },
+      .take =
+          [this](AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+            FillSlotLocked(s, info.streamId, info.channel, info.sampling_per_bits,
+                           info.sampling_rate);
+            s.isWork = true;
+          },
+      .holds =
+          [](const AudioMixStreamSlot& s) {
+            return s.channel >= 1 && s.streamId.has_value() && s.sampling_per_bits >= 1;
+          },
+      .retire =
+          [](AudioMixOldStream& old, AudioMixStreamSlot& s) {
+            if (s.streamId->empty()) {
+              PLN_LOG_ERROR("'s streamId is error");
+              return false;
+            }
+            old = AudioMixOldStream{s.channel, s.sampling_per_bits, s.sampling_rate, s.streamId};
+            // Its queued frames go with the queue.
+            s = AudioMixStreamSlot{};
+            return true;
+          },
+  };
+  switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old,
+                      std::span<const AudioStreamInfo>(listed), ops)) {
+    case StreamTableUpdate::kDone:
+      break;
+    case StreamTableUpdate::kNoFreeSlot:
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
       return false;
-    }
-    AudioMixStreamSlot& slot = m_streaminfo_current[free];
-    FillSlotLocked(slot, info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
-    slot.isWork = true;
-    slot.streamExist = true;
-  }
-
-  for (AudioMixOldStream& old : m_streaminfo_old) old = AudioMixOldStream{};
-
-  for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.channel < 1 || !slot.streamId.has_value() || slot.sampling_per_bits < 1 ||
-        slot.streamExist) {
-      continue;
-    }
-    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(),
-                              [](const AudioMixOldStream& o) {
-                                return o.channel == 0 && o.sampling_per_bits == 0 &&
-                                       o.sampling_rate == 0 && !o.streamId.has_value();
-                              });
-    if (entry == m_streaminfo_old.end()) {
-      PLN_LOG_ERROR("'s m_streaminfo_old is Full");
+    case StreamTableUpdate::kRetireRefused:
       PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息失败 ");
       return false;
-    }
-    if (slot.streamId->empty()) {
-      PLN_LOG_ERROR("'s streamId is error");
-      PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息失败 ");
-      return false;
-    }
-    entry->channel = slot.channel;
-    entry->sampling_per_bits = slot.sampling_per_bits;
-    entry->sampling_rate = slot.sampling_rate;
-    entry->streamId = slot.streamId;
-    // Its queued frames go with the queue.
-    slot = AudioMixStreamSlot{};
   }
-
   DumpTablesLocked();
   PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息成功(结束) ");
   return true;
