@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/AudioMixing.h"
 #include "common/LatencyStats.h"
 #include "common/StreamTable.h"
 #include "log/PlenovaLog.h"
@@ -491,7 +492,7 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   const int32_t channels = m_target_audio_channels;
   const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels);
   m_spans.assign(samples * kMaxStreams, 0);
-  std::vector<const int16_t*> inputs;
+  std::vector<std::span<const int16_t>> inputs;
   uint32_t tick = 0;
   for (size_t i = 0; i < m_streaminfo_current.size(); ++i) {
     AudioMixStreamSlot& slot = m_streaminfo_current[i];
@@ -504,7 +505,7 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
     int16_t* span = m_spans.data() + i * samples;
     uint32_t streamTick = 0;
     if (slot.queue->TakeSpan(position, frames, channels, span, &streamTick)) {
-      inputs.push_back(span);
+      inputs.emplace_back(span, samples);
       tick = OlderTick(tick, streamTick);
     }
   }
@@ -520,35 +521,8 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   return true;
 }
 
-int AudioMix::MixSamples(const int16_t* const* inputs, int count, int32_t samples, int16_t* out) {
-  if (count == 1) {
-    std::memcpy(out, inputs[0], static_cast<size_t>(samples) * sizeof(int16_t));
-    return 0;
-  }
-  int lowered = 0;
-  double gain = 1.0;
-  for (int32_t i = 0; i < samples; ++i) {
-    int32_t sum = 0;
-    for (int f = 0; f < count; ++f) sum += inputs[f][i];
-    const auto v = static_cast<int32_t>(static_cast<double>(sum) * gain);
-    if (v > 32767) {
-      out[i] = 32767;
-      gain = 32767.0 / v;
-      ++lowered;
-    } else if (v < -32768) {
-      out[i] = -32768;
-      gain = -32768.0 / v;
-      ++lowered;
-    } else {
-      out[i] = static_cast<int16_t>(v);
-    }
-    if (gain < 1.0) gain += (1.0 - gain) * 0.03125;
-  }
-  return lowered;
-}
-
-void AudioMix::AudioMixFunction(const std::vector<const int16_t*>& inputs, uint64_t stamp,
-                                uint32_t tick) {
+void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs,
+                                uint64_t stamp, uint32_t tick) {
   if (++m_mixCount % 50 == 0) PLN_LOG_ERROR("_PlenovaAudioData_  开始混音");
   if (m_target_audio_sampling_per_bits != 16 || m_pool == nullptr) {
     if (m_target_audio_sampling_per_bits == 8) PLN_RAW_MESSAGE("no deal");
@@ -561,8 +535,9 @@ void AudioMix::AudioMixFunction(const std::vector<const int16_t*>& inputs, uint6
   }
   const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
   // The pool's blocks are aligned for any sample type.
-  const int lowered = MixSamples(inputs.data(), static_cast<int>(inputs.size()), samples,
-                                 reinterpret_cast<int16_t*>(mixed->data));
+  const int lowered =
+      MixPcm16Frame(inputs, std::span<int16_t>(reinterpret_cast<int16_t*>(mixed->data),
+                                               static_cast<size_t>(samples)));
   if (lowered > 0) m_counters.gainReductions.fetch_add(1, std::memory_order_relaxed);
   mixed->len = samples * 2;
   mixed->tick = tick;

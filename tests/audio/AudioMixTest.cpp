@@ -121,45 +121,6 @@ std::vector<int16_t> Constant(int n, int16_t value) {
   return std::vector<int16_t>(static_cast<size_t>(n) * kChannels, value);
 }
 
-// --- The arithmetic ---------------------------------------------------------
-
-std::vector<int16_t> Mix(const std::vector<std::vector<int16_t>>& inputs) {
-  std::vector<const int16_t*> p;
-  for (const auto& in : inputs) p.push_back(in.data());
-  std::vector<int16_t> out(inputs[0].size());
-  AudioMix::MixSamples(p.data(), static_cast<int>(p.size()), static_cast<int32_t>(out.size()),
-                       out.data());
-  return out;
-}
-
-std::vector<int16_t> Head(std::vector<int16_t> head, size_t n = 8) {
-  head.resize(n, 0);
-  return head;
-}
-
-TEST(AudioMixArithmeticTest, OneStreamPassesUnchanged) {
-  std::vector<int16_t> in(1920);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i * 37 - 30000);
-  in[5] = 32767;
-  in[6] = -32768;
-  EXPECT_EQ(Mix({in}), in);
-}
-
-TEST(AudioMixArithmeticTest, OverloadClipsAndTheGainRecoversByOneThirtySecond) {
-  // 30000 + 10000: clipped to 32767, gain 32767/40000 then one recovery
-  // step; the next samples (10000 + 10000) are scaled by the recovering gain.
-  const auto out = Mix({Head({30000, 10000, 10000}), Head({10000, 10000, 10000})});
-  EXPECT_EQ(out[0], 32767);
-  EXPECT_EQ(out[1], 16496);  // 20000 x 0.8248258
-  EXPECT_EQ(out[2], 16605);  // 20000 x 0.8302999
-  EXPECT_EQ(out[3], 0);
-  // -20000 twice: -32768 and gain 0.8192, 0.82485 after the same sample's
-  // recovery step; 1000 + 1000 then gives 1649.
-  const auto negative = Mix({Head({-20000, 1000}), Head({-20000, 1000})});
-  EXPECT_EQ(negative[0], -32768);
-  EXPECT_EQ(negative[1], 1649);
-}
-
 // --- Placement by timestamps ---------------------------------------------------
 
 // Frames of any length, stamped by their sample count and arriving as they
