@@ -1,6 +1,7 @@
 #include "audio/AudioMix.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "audio/AudioMixing.h"
@@ -100,11 +101,9 @@ void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t 
 
 bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
   PLN_LOG_ERROR("_Plenova_ 混音初始化开始");
-  if (setup == nullptr || (setup->streams == nullptr && setup->streamCount > 0)) {
-    PLN_LOG_ERROR("'s value is illegall");
-    PLN_LOG_ERROR("_Plenova_ 混音初始化失败");
-    return false;
-  }
+  // The audio path hands on a set-up with its stream list.
+  assert(setup != nullptr && (setup->streams != nullptr || setup->streamCount <= 0));
+  if (setup == nullptr || (setup->streams == nullptr && setup->streamCount > 0)) return false;
   platform::MutexLock lock(m_mutex);
   m_encodeBuffer = setup->encodeBuffer;
   m_pool = setup->pool;
@@ -120,15 +119,10 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
                 m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
   for (int i = 0; i < setup->streamCount; ++i) {
     const AudioStreamInfo& info = setup->streams[i];
-    if (i >= kMaxStreams) {
-      // The table is full: the rest are refused as a sixth stream is.
-      PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
-      break;
-    }
-    if (info.streamId == nullptr) {
-      PLN_LOG_ERROR("'s value is illegall");
-      continue;
-    }
+    // The recorder refuses layouts of more than five streams or without ids.
+    assert(i < kMaxStreams && info.streamId != nullptr);
+    if (i >= kMaxStreams) break;
+    if (info.streamId == nullptr) continue;
     FillSlotLocked(m_streaminfo_current[i], info.streamId, info.channel, info.sampling_per_bits,
                    info.sampling_rate);
   }
@@ -138,10 +132,8 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
 
 void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
   PLN_LOG_ERROR("_Plenova_ Start");
-  if (param == nullptr || (param->streams == nullptr && param->streamCount > 0)) {
-    PLN_LOG_ERROR("'s value is illegall，更新混音失败");
-    return;
-  }
+  assert(param != nullptr && (param->streams != nullptr || param->streamCount <= 0));
+  if (param == nullptr || (param->streams == nullptr && param->streamCount > 0)) return;
   {
     platform::MutexLock lock(m_mutex);
     if (m_hasEpoch && (param->target_audio_channels != m_target_audio_channels ||
@@ -168,11 +160,9 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
   PLN_LOG_ERROR("_Plenova_ 开始检查当前流信息中是否有待更新流信息 ");
   std::vector<AudioStreamInfo> listed;
   for (int i = 0; i < count; ++i) {
-    if (streams[i].streamId == nullptr) {
-      PLN_LOG_ERROR("'s value is illegall");
-      continue;
-    }
-    listed.push_back(streams[i]);
+    // The recorder refuses layouts with a stream without id.
+    assert(streams[i].streamId != nullptr);
+    if (streams[i].streamId != nullptr) listed.push_back(streams[i]);
   }
   StreamTableOps ops{
       .same =
@@ -265,10 +255,9 @@ void AudioMix::GiveBack(PoolBuffer* buffer) {
 }
 
 bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
-  if (frame == nullptr || frame->buffer == nullptr || frame->streamId == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  // The recorder hands on only frames with a block and a stream id.
+  assert(frame != nullptr && frame->buffer != nullptr && frame->streamId != nullptr);
+  if (frame == nullptr || frame->buffer == nullptr || frame->streamId == nullptr) return false;
   platform::MutexLock lock(m_mutex);
   int slot = FindSlotLocked(frame->streamId, frame->channel, frame->sampling_per_bits,
                             frame->sampling_rate);
@@ -425,10 +414,10 @@ AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
     const uint64_t epoch = m_timeline->Epoch();
     if (!m_hasEpoch || epoch != m_epoch) AdoptEpochLocked(epoch, m_timeline->Origin());
     const int32_t frames = SpanFramesLocked();
-    if (frames < 1 || m_target_audio_frames_per_seconds < 1) {
-      PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", __FILE_NAME__, __LINE__);
+    // The recorder takes only formats of at least one sample a frame.
+    assert(frames >= 1 && m_target_audio_frames_per_seconds >= 1);
+    if (frames < 1 || m_target_audio_frames_per_seconds < 1)
       return AudioMixCycle{AudioMixCycle::kPoll, 0};
-    }
     position = m_mixedUntil;
     stamp = StampOfLocked(position);
     end = StampOfLocked(position + frames);

@@ -1,16 +1,15 @@
 #include "video/ManageInUseBuffer_ForVideoMix.h"
 
-#include "log/PlenovaLog.h"
+#include <cassert>
 
 namespace plenova {
 
 ManageInUseBuffer_ForVideoMix::Push ManageInUseBuffer_ForVideoMix::pushdata(
     const VideoMixFrame* record, std::optional<uint64_t> due, int* superseded) {
   if (superseded != nullptr) *superseded = 0;
-  if (record == nullptr || record->frame == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return Push::kSuperseded;
-  }
+  // The mixer hands on only records with a frame.
+  assert(record != nullptr && record->frame != nullptr);
+  if (record == nullptr || record->frame == nullptr) return Push::kSuperseded;
   const uint64_t stamp = record->frame->timestamp;
 
   platform::MutexLock lock(mutex_);

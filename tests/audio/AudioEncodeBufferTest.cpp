@@ -165,16 +165,5 @@ TEST_F(AudioEncodeBufferTest, FormatChangeCompletesTheOldTailWithSilence) {
   EXPECT_EQ(SampleAt(*fresh, 320), 325);
 }
 
-TEST_F(AudioEncodeBufferTest, RefusedArgumentsChangeNothing) {
-  ASSERT_TRUE(Put(100, 1, 0));
-  EXPECT_EQ(buffer_.GetData(0, 48000, 16), nullptr);
-  EXPECT_EQ(buffer_.GetData(2, 48000, 0), nullptr);
-  EXPECT_FALSE(buffer_.PutData(nullptr, 2, 48000, 16));
-  EXPECT_FALSE(buffer_.PutData(PcmBlock(pool_, {1, 2}, 5), 2, 0, 16));
-  EXPECT_EQ(buffer_.ElementCount(), 1);
-  AudioEncodeBuffer uninitialised;
-  EXPECT_FALSE(uninitialised.InitBuffer(nullptr));
-}
-
 }  // namespace
 }  // namespace plenova::testing

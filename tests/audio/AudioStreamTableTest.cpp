@@ -80,11 +80,6 @@ TEST_F(AudioStreamTableTest, SixthStreamIsRefused) {
   EXPECT_EQ(pool_.IdleCount(block->capacity), idle + 1);
 }
 
-TEST_F(AudioStreamTableTest, InitWithMoreThanFiveStreamsKeepsFive) {
-  Init({S("a"), S("b"), S("c"), S("d"), S("e"), S("f")});
-  EXPECT_EQ(mix_.Slot(4).streamId, "e");
-}
-
 struct SizeCase {
   int32_t channels, rate, bits, fps, bytes;
 };
