@@ -197,8 +197,7 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
   };
   switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old,
                       std::span<const AudioStreamInfo>(listed), ops)) {
-    case StreamTableUpdate::kDone:
-      break;
+    case StreamTableUpdate::kDone: break;
     case StreamTableUpdate::kNoFreeSlot:
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
       return false;
@@ -510,8 +509,8 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   return true;
 }
 
-void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs,
-                                uint64_t stamp, uint32_t tick) {
+void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs, uint64_t stamp,
+                                uint32_t tick) {
   if (++m_mixCount % 50 == 0) PLN_LOG_ERROR("_PlenovaAudioData_  开始混音");
   if (m_target_audio_sampling_per_bits != 16 || m_pool == nullptr) {
     if (m_target_audio_sampling_per_bits == 8) PLN_RAW_MESSAGE("no deal");
@@ -524,9 +523,9 @@ void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs
   }
   const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
   // The pool's blocks are aligned for any sample type.
-  const int lowered =
-      MixPcm16Frame(inputs, std::span<int16_t>(reinterpret_cast<int16_t*>(mixed->data),
-                                               static_cast<size_t>(samples)));
+  const int lowered = MixPcm16Frame(
+      inputs,
+      std::span<int16_t>(reinterpret_cast<int16_t*>(mixed->data), static_cast<size_t>(samples)));
   if (lowered > 0) m_counters.gainReductions.fetch_add(1, std::memory_order_relaxed);
   mixed->len = samples * 2;
   mixed->tick = tick;

@@ -38,8 +38,9 @@ class TimestampQueue {
   // Queues `block` after every entry whose key is not after `key`: equal
   // keys keep their arrival order. Returns the entry's index.
   size_t Insert(PoolBufferPtr block, Key key, int64_t length = 0) {
-    const auto at = std::upper_bound(entries_.begin(), entries_.end(), key,
-                                     [](const Key& k, const Entry& e) { return Before{}(k, e.key); });
+    const auto at =
+        std::upper_bound(entries_.begin(), entries_.end(), key,
+                         [](const Key& k, const Entry& e) { return Before{}(k, e.key); });
     const auto index = static_cast<size_t>(at - entries_.begin());
     entries_.insert(at, Entry{std::move(block), key, length});
     return index;
