@@ -55,7 +55,8 @@ TEST_P(MixPcm16FrameTest, SilenceOneStreamAndSumsWithinRangeAreExact) {
   // Streams whose sum stays in range add up exactly; a silent stream (one
   // that delivered nothing for the span) changes nothing.
   std::vector<Pcm> inputs;
-  for (int s = 0; s < c.streams; ++s) inputs.push_back(Random(random, c.samples, 32767 / c.streams));
+  for (int s = 0; s < c.streams; ++s)
+    inputs.push_back(Random(random, c.samples, 32767 / c.streams));
   Pcm sum(c.samples);
   for (size_t i = 0; i < c.samples; ++i) {
     int total = 0;
@@ -96,13 +97,14 @@ TEST_P(MixPcm16FrameTest, OverloadClipsAtBothEndsAndTheGainOnlyEverScalesDown) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, MixPcm16FrameTest,
-    ::testing::Values(MixCase{2, 1}, MixCase{2, 160}, MixCase{3, 441}, MixCase{5, 960},
-                      MixCase{2, 1920}, MixCase{4, 1920}, MixCase{5, 3840}, MixCase{3, 6857}),
-    [](const auto& info) {
-      return std::to_string(info.param.streams) + "streams" + std::to_string(info.param.samples);
-    });
+INSTANTIATE_TEST_SUITE_P(Frames, MixPcm16FrameTest,
+                         ::testing::Values(MixCase{2, 1}, MixCase{2, 160}, MixCase{3, 441},
+                                           MixCase{5, 960}, MixCase{2, 1920}, MixCase{4, 1920},
+                                           MixCase{5, 3840}, MixCase{3, 6857}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.streams) + "streams" +
+                                  std::to_string(info.param.samples);
+                         });
 
 // After an overload the gain recovers by 1/32 of its distance to 1 per
 // sample, and each frame starts again at 1.
