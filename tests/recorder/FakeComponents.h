@@ -10,9 +10,9 @@
 
 #include "audio/IAudioMix.h"
 #include "common/MemoryPool.h"
-#include "output/IAVStreaming.h"
 #include "recorder/PlenovaImp.h"
 #include "sync/IAVSynCtl.h"
+#include "tests/support/RecordingStreaming.h"
 #include "video/IVideoMix.h"
 
 namespace plenova::testing {
@@ -69,12 +69,10 @@ class FakeSynCtl : public IAVSynCtl {
   void SetAudioFrameDuration(int32_t) override {}
 };
 
-// Answers start_rtmp_result and stop_rtmp_result to the RTMP calls, and
-// takes every MP4 call.
-class FakeStreaming : public IAVStreaming {
+// Answers start_rtmp_result and stop_rtmp_result to the RTMP calls and
+// takes every MP4 call; keeps whether each output is asked for.
+class FakeStreaming : public RecordingStreaming {
  public:
-  void IAVStreamInit(const AVStreamInitParam*, MemoryPool*, void*, void*, uint8_t) override {}
-  bool UninitIAVStreaming() override { return true; }
   int StartMp4Record(const char*) override {
     mp4_requested = true;
     return 0;
@@ -83,11 +81,6 @@ class FakeStreaming : public IAVStreaming {
     mp4_requested = false;
     return 0;
   }
-  int SetMp4Url(const char*) override {
-    mp4_requested = true;
-    return 0;
-  }
-  int SetMp4RecordCallback(int32_t, Mp4RecordStateCallback) override { return 0; }
   int StartRecord(const char*) override {
     if (start_rtmp_result == 0) rtmp_requested = true;
     return start_rtmp_result;
@@ -97,16 +90,8 @@ class FakeStreaming : public IAVStreaming {
     if (stop_rtmp_result == 0) rtmp_requested = false;
     return stop_rtmp_result;
   }
-  int SetRecordUrl(const char*) override {
-    rtmp_requested = true;
-    return 0;
-  }
-  bool WriteData(const AVSample*) override { return true; }
-  void IAVStreamUpdata(const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t) override {}
-  void AVStreamingSetSpsPpsInfo(const uint8_t*, int32_t) override {}
   bool Mp4RecordRequested() override { return mp4_requested; }
   bool RtmpRequested() override { return rtmp_requested; }
-  bool TakeKeyFrameRequest() override { return false; }
 
   std::atomic<bool> mp4_requested{false};
   std::atomic<bool> rtmp_requested{false};
