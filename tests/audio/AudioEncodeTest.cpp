@@ -209,47 +209,31 @@ TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped
   EXPECT_EQ(record_.Count(), 0u);
 }
 
-// The whole path stepped by hand, on the fake encoder: one mixer frame is
-// pushed as it is captured and mixed at once (no target delay).
-class AudioPathStepTest : public AudioEncodeTest {
- protected:
-  void Init(int32_t fps, int32_t channels, int32_t rate) {
-    fps_ = fps;
-    info_ = AudioStreamInfo{channels, 16, rate, "a"};
-    ASSERT_TRUE(InitOneStreamPath(imp_, &info_, &pool_, &syn_, &ctl_, &timeline_, fps));
-  }
-  void Update(int32_t channels, int32_t rate) {
-    info_ = AudioStreamInfo{channels, 16, rate, "a"};
-    AudioMixUpdateParam u{&info_, 1, channels, rate, 16};
-    imp_.UpdataAudioMixImp(&u);
-  }
-  // Pushes one mixer frame of stream "a" and runs the pass that mixes it.
-  void Cycle(int32_t channels, int32_t rate, int16_t tag) {
-    const int32_t bytes = imp_.Mixer().AudioFrameSize();
-    const uint32_t ms = 1000 / static_cast<uint32_t>(fps_);
-    tick_ += ms;
+// The whole path stepped by hand on the fake encoder, its format changed
+// midway: one mixer frame is pushed as it is captured and mixed at once
+// (no target delay).
+TEST_F(AudioEncodeTest, APathFormatChangeDrainsOldElementsThenFollowsTheNewFormat) {
+  MediaTimeline timeline(0);
+  AudioMixImp imp(&FakeAacLibrary());
+  AudioStreamInfo info{2, 16, 48000, "a"};
+  ASSERT_TRUE(InitOneStreamPath(imp, &info, &pool_, &syn_, &ctl_, &timeline, 50));
+  uint64_t stamp = 100000;
+  uint32_t tick = 0xFFFF'FF00u;
+  auto cycle = [&](int32_t channels, int32_t rate, int16_t tag) {
+    const auto samples = static_cast<size_t>(imp.Mixer().AudioFrameSize() / 2);
+    tick += 20;
     const AudioMixFrame f = MixFrame(
-        PcmBlock(pool_, std::vector<int16_t>(static_cast<size_t>(bytes / 2), tag), stamp_, tick_),
-        "a", channels, rate);
-    stamp_ += 90000 / static_cast<uint64_t>(fps_);
-    ASSERT_TRUE(imp_.IAudioMixPushData(&f));
-    imp_.Mixer().AudioMixStep(tick_);
+        PcmBlock(pool_, std::vector<int16_t>(samples, tag), stamp, tick), "a", channels, rate);
+    stamp += 1800;
+    ASSERT_TRUE(imp.IAudioMixPushData(&f));
+    imp.Mixer().AudioMixStep(tick);
     record_.Drain();
-  }
-
-  AudioStreamInfo info_{};
-  MediaTimeline timeline_{0};
-  AudioMixImp imp_{&FakeAacLibrary()};
-  int32_t fps_ = 50;
-  uint64_t stamp_ = 100000;
-  uint32_t tick_ = 0xFFFF'FF00u;
-};
-
-TEST_F(AudioPathStepTest, FormatChangeDrainsOldElementsThenFollowsTheNewFormat) {
-  Init(50, 2, 48000);
-  for (int i = 0; i < 10; ++i) Cycle(2, 48000, static_cast<int16_t>(i + 1));
-  Update(1, 16000);
-  for (int i = 0; i < 20; ++i) Cycle(1, 16000, static_cast<int16_t>(100 + i));
+  };
+  for (int i = 0; i < 10; ++i) cycle(2, 48000, static_cast<int16_t>(i + 1));
+  info = AudioStreamInfo{1, 16, 16000, "a"};
+  const AudioMixUpdateParam update{&info, 1, 1, 16000, 16};
+  imp.UpdataAudioMixImp(&update);
+  for (int i = 0; i < 20; ++i) cycle(1, 16000, static_cast<int16_t>(100 + i));
 
   const FakeAacState& fake = FakeAac();
   ASSERT_EQ(fake.open_rates, (std::vector<uint32_t>{48000, 16000}));
