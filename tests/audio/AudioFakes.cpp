@@ -8,15 +8,14 @@ void SynRecord::Drain() {
   AVSynBuffer::ManageInUseBuffer_A* queue = syn_->AudioQueue();
   while (queue->getdata(0)) {
     const AudioSampleNode* node = queue->Current();
-    SynAudioFrame f;
-    f.data.assign(node->buffer->data, node->buffer->data + node->buffer->len);
-    f.timestamp = node->buffer->timestamp;
-    f.tick = node->buffer->tick;
-    f.channels = node->channels;
-    f.bits = node->sampling_per_bits;
-    f.rate = node->sampling_rate;
-    f.fps = node->fps;
-    frames_.push_back(std::move(f));
+    const PoolBuffer* b = node->buffer;
+    frames_.push_back(SynAudioFrame{{b->data, b->data + b->len},
+                                    b->timestamp,
+                                    b->tick,
+                                    node->channels,
+                                    node->sampling_per_bits,
+                                    node->sampling_rate,
+                                    node->fps});
     syn_->GiveBackAudio(pool_, node->buffer);
     queue->ResetCurrent();
   }
