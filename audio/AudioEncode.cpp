@@ -1,6 +1,7 @@
 #include "audio/AudioEncode.h"
 
 #include <algorithm>
+#include <cassert>
 #include <span>
 
 #include "log/PlenovaLog.h"
@@ -35,10 +36,9 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
                                      AVSynBuffer* synBuffer, MemoryPool* pool, int32_t channels,
                                      int32_t sampling_rate, int32_t sampling_per_bits) {
   PLN_LOG_ERROR("_Plenova_ 初始化开始");
-  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
-    PLN_LOG_ERROR("'s param is illegal");
-    return -1;
-  }
+  // The mixer's format, which the recorder checked.
+  assert(channels >= 1 && sampling_rate >= 1 && sampling_per_bits >= 1);
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) return -1;
   PLN_RAW_ERROR("nSampleRate = %d, nChannels = %d, nPCMBitSize = %d", sampling_rate, channels,
                 sampling_per_bits);
   platform::MutexLock lock(m_mutex);
@@ -84,10 +84,8 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
 }
 
 int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
-  if (element == nullptr || fps < 1) {
-    PLN_LOG_ERROR("'s param is illegal");
-    return -1;
-  }
+  assert(element != nullptr && fps >= 1);  // from the mixer's encoding step
+  if (element == nullptr || fps < 1) return -1;
   platform::MutexLock lock(m_mutex);
   if (m_handle != nullptr) {
     m_pending.push_back(Pending{element->timestamp, element->tick});

@@ -1,6 +1,7 @@
 #include "audio/AudioEncodeBuffer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "common/LatencyStats.h"
@@ -25,11 +26,8 @@ AudioEncodeBuffer::~AudioEncodeBuffer() {
 
 bool AudioEncodeBuffer::InitBuffer(MemoryPool* pool) {
   PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer ");
-  if (pool == nullptr) {
-    PLN_LOG_ERROR("'s param is illegal");
-    PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer失败 ");
-    return false;
-  }
+  assert(pool != nullptr);  // the audio path's owner always has one
+  if (pool == nullptr) return false;
   platform::MutexLock lock(m_mutex);
   m_pool = pool;
   PLN_LOG_ERROR("_Plenova_ 初始化音频编码Buffer成功");
@@ -68,10 +66,8 @@ bool AudioEncodeBuffer::BeginElementLocked(const PoolBuffer* frame, uint64_t tim
 
 bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate,
                                 int32_t sampling_per_bits) {
-  if (frame == nullptr) {
-    PLN_LOG_ERROR("'s param is illegal");
-    return false;
-  }
+  assert(frame != nullptr);  // the mixer hands on only blocks it got
+  if (frame == nullptr) return false;
   platform::MutexLock lock(m_mutex);
   const AudioFormat format{channels, sampling_rate, sampling_per_bits};
   const int32_t element = ElementBytesLocked(format);
@@ -131,10 +127,9 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
 std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channels,
                                                                   int32_t sampling_rate,
                                                                   int32_t sampling_per_bits) {
-  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
-    PLN_SITE_ERROR("File:%s,Line=%05d  Function: %s 's param is illegal");
-    return nullptr;
-  }
+  // The encoder's or the mixer's format, which the recorder checked.
+  assert(channels >= 1 && sampling_rate >= 1 && sampling_per_bits >= 1);
+  if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) return nullptr;
   auto result = std::make_unique<AudioEncodeBufferData>();
   platform::MutexLock lock(m_mutex);
   if (++m_get_count % 50 == 0 && !m_elements.empty()) {

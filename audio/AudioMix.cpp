@@ -1,9 +1,12 @@
 #include "audio/AudioMix.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
+#include "audio/AudioMixing.h"
 #include "common/LatencyStats.h"
+#include "common/StreamTable.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
 
@@ -22,6 +25,9 @@ bool SameStream(const std::optional<std::string>& id, int32_t channel, int32_t b
   return id.has_value() && *id == other_id && channel == other_channel && bits == other_bits &&
          rate == other_rate;
 }
+
+// A slot that holds no stream.
+bool IsFreeSlot(const AudioMixStreamSlot& s) { return !s.streamId.has_value() && s.channel == 0; }
 
 // floor(a / b) for b > 0.
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -76,15 +82,14 @@ int AudioMix::FindSlotLocked(const char* id, int32_t channel, int32_t bits, int3
 
 int AudioMix::FirstFreeSlotLocked() const {
   for (int i = 0; i < kMaxStreams; ++i) {
-    if (!m_streaminfo_current[i].streamId.has_value() && m_streaminfo_current[i].channel == 0)
-      return i;
+    if (IsFreeSlot(m_streaminfo_current[i])) return i;
   }
   return -1;
 }
 
 void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel,
                               int32_t bits, int32_t rate) {
-  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>();
+  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>(m_pool);
   slot.channel = channel;
   slot.sampling_per_bits = bits;
   slot.sampling_rate = rate;
@@ -96,11 +101,9 @@ void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t 
 
 bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
   PLN_LOG_ERROR("_Plenova_ 混音初始化开始");
-  if (setup == nullptr || (setup->streams == nullptr && setup->streamCount > 0)) {
-    PLN_LOG_ERROR("'s value is illegall");
-    PLN_LOG_ERROR("_Plenova_ 混音初始化失败");
-    return false;
-  }
+  // The audio path hands on a set-up with its stream list.
+  assert(setup != nullptr && (setup->streams != nullptr || setup->streamCount <= 0));
+  if (setup == nullptr || (setup->streams == nullptr && setup->streamCount > 0)) return false;
   platform::MutexLock lock(m_mutex);
   m_encodeBuffer = setup->encodeBuffer;
   m_pool = setup->pool;
@@ -116,15 +119,10 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
                 m_target_audio_sampling_per_bits, m_target_audio_frames_per_seconds);
   for (int i = 0; i < setup->streamCount; ++i) {
     const AudioStreamInfo& info = setup->streams[i];
-    if (i >= kMaxStreams) {
-      // The table is full: the rest are refused as a sixth stream is.
-      PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
-      break;
-    }
-    if (info.streamId == nullptr) {
-      PLN_LOG_ERROR("'s value is illegall");
-      continue;
-    }
+    // The recorder refuses layouts of more than five streams or without ids.
+    assert(i < kMaxStreams && info.streamId != nullptr);
+    if (i >= kMaxStreams) break;
+    if (info.streamId == nullptr) continue;
     FillSlotLocked(m_streaminfo_current[i], info.streamId, info.channel, info.sampling_per_bits,
                    info.sampling_rate);
   }
@@ -134,10 +132,8 @@ bool AudioMix::AudioMixInit(const AudioMixSetup* setup) {
 
 void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
   PLN_LOG_ERROR("_Plenova_ Start");
-  if (param == nullptr || (param->streams == nullptr && param->streamCount > 0)) {
-    PLN_LOG_ERROR("'s value is illegall，更新混音失败");
-    return;
-  }
+  assert(param != nullptr && (param->streams != nullptr || param->streamCount <= 0));
+  if (param == nullptr || (param->streams == nullptr && param->streamCount > 0)) return;
   {
     platform::MutexLock lock(m_mutex);
     if (m_hasEpoch && (param->target_audio_channels != m_target_audio_channels ||
@@ -162,62 +158,53 @@ void AudioMix::UpdataAudioMix(const AudioMixUpdateParam* param) {
 
 bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t count) {
   PLN_LOG_ERROR("_Plenova_ 开始检查当前流信息中是否有待更新流信息 ");
-  for (AudioMixStreamSlot& slot : m_streaminfo_current) slot.streamExist = false;
-
+  std::vector<AudioStreamInfo> listed;
   for (int i = 0; i < count; ++i) {
-    const AudioStreamInfo& info = streams[i];
-    if (info.streamId == nullptr) {
-      PLN_LOG_ERROR("'s value is illegall");
-      continue;
-    }
-    const int found =
-        FindSlotLocked(info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
-    if (found >= 0) {
-      m_streaminfo_current[found].streamExist = true;
-      m_streaminfo_current[found].isWork = true;
-      continue;
-    }
-    const int free = FirstFreeSlotLocked();
-    if (free < 0) {
+    // The recorder refuses layouts with a stream without id.
+    assert(streams[i].streamId != nullptr);
+    if (streams[i].streamId != nullptr) listed.push_back(streams[i]);
+  }
+  StreamTableOps ops{
+      .same =
+          [](const AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+            return SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate,
+                              info.streamId, info.channel, info.sampling_per_bits,
+                              info.sampling_rate);
+          },
+      .isFree = [](const AudioMixStreamSlot& s) { return IsFreeSlot(s); },
+      .keep = [](AudioMixStreamSlot& s, const AudioStreamInfo&) { s.isWork = true; },
+      .take =
+          [this](AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+            FillSlotLocked(s, info.streamId, info.channel, info.sampling_per_bits,
+                           info.sampling_rate);
+            s.isWork = true;
+          },
+      .holds =
+          [](const AudioMixStreamSlot& s) {
+            return s.channel >= 1 && s.streamId.has_value() && s.sampling_per_bits >= 1;
+          },
+      .retire =
+          [](AudioMixOldStream& old, AudioMixStreamSlot& s) {
+            if (s.streamId->empty()) {
+              PLN_LOG_ERROR("'s streamId is error");
+              return false;
+            }
+            old = AudioMixOldStream{s.channel, s.sampling_per_bits, s.sampling_rate, s.streamId};
+            // Its queued frames go with the queue.
+            s = AudioMixStreamSlot{};
+            return true;
+          },
+  };
+  switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old,
+                      std::span<const AudioStreamInfo>(listed), ops)) {
+    case StreamTableUpdate::kDone: break;
+    case StreamTableUpdate::kNoFreeSlot:
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
       return false;
-    }
-    AudioMixStreamSlot& slot = m_streaminfo_current[free];
-    FillSlotLocked(slot, info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
-    slot.isWork = true;
-    slot.streamExist = true;
-  }
-
-  for (AudioMixOldStream& old : m_streaminfo_old) old = AudioMixOldStream{};
-
-  for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.channel < 1 || !slot.streamId.has_value() || slot.sampling_per_bits < 1 ||
-        slot.streamExist) {
-      continue;
-    }
-    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(),
-                              [](const AudioMixOldStream& o) {
-                                return o.channel == 0 && o.sampling_per_bits == 0 &&
-                                       o.sampling_rate == 0 && !o.streamId.has_value();
-                              });
-    if (entry == m_streaminfo_old.end()) {
-      PLN_LOG_ERROR("'s m_streaminfo_old is Full");
+    case StreamTableUpdate::kRetireRefused:
       PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息失败 ");
       return false;
-    }
-    if (slot.streamId->empty()) {
-      PLN_LOG_ERROR("'s streamId is error");
-      PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息失败 ");
-      return false;
-    }
-    entry->channel = slot.channel;
-    entry->sampling_per_bits = slot.sampling_per_bits;
-    entry->sampling_rate = slot.sampling_rate;
-    entry->streamId = slot.streamId;
-    // Its queued frames go with the queue.
-    slot = AudioMixStreamSlot{};
   }
-
   DumpTablesLocked();
   PLN_LOG_ERROR("_Plenova_ 检查当前流信息中是否有待更新流信息成功(结束) ");
   return true;
@@ -267,10 +254,9 @@ void AudioMix::GiveBack(PoolBuffer* buffer) {
 }
 
 bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
-  if (frame == nullptr || frame->buffer == nullptr || frame->streamId == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  // The recorder hands on only frames with a block and a stream id.
+  assert(frame != nullptr && frame->buffer != nullptr && frame->streamId != nullptr);
+  if (frame == nullptr || frame->buffer == nullptr || frame->streamId == nullptr) return false;
   platform::MutexLock lock(m_mutex);
   int slot = FindSlotLocked(frame->streamId, frame->channel, frame->sampling_per_bits,
                             frame->sampling_rate);
@@ -352,7 +338,7 @@ void AudioMix::AdoptEpochLocked(uint64_t epoch, uint64_t origin) {
 
 void AudioMix::FlushQueuesLocked() {
   for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.queue) slot.queue->DropBefore(INT64_MAX, m_pool);
+    if (slot.queue) slot.queue->DropBefore(INT64_MAX);
     slot.joined = false;
   }
 }
@@ -427,10 +413,10 @@ AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
     const uint64_t epoch = m_timeline->Epoch();
     if (!m_hasEpoch || epoch != m_epoch) AdoptEpochLocked(epoch, m_timeline->Origin());
     const int32_t frames = SpanFramesLocked();
-    if (frames < 1 || m_target_audio_frames_per_seconds < 1) {
-      PLN_RAW_ERROR("File %s, Line %5d invalid param fps is 0", __FILE_NAME__, __LINE__);
+    // The recorder takes only formats of at least one sample a frame.
+    assert(frames >= 1 && m_target_audio_frames_per_seconds >= 1);
+    if (frames < 1 || m_target_audio_frames_per_seconds < 1)
       return AudioMixCycle{AudioMixCycle::kPoll, 0};
-    }
     position = m_mixedUntil;
     stamp = StampOfLocked(position);
     end = StampOfLocked(position + frames);
@@ -444,7 +430,7 @@ AudioMixCycle AudioMix::AudioMixStep(uint32_t now) {
                       static_cast<long long>(behind / MediaTimeline::kTicksPerMs));
       m_mixedUntil += skip;
       for (AudioMixStreamSlot& slot : m_streaminfo_current) {
-        if (slot.queue) slot.queue->DropBefore(m_mixedUntil, m_pool);
+        if (slot.queue) slot.queue->DropBefore(m_mixedUntil);
       }
       return AudioMixCycle{AudioMixCycle::kPace, 0};
     }
@@ -494,20 +480,20 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   const int32_t channels = m_target_audio_channels;
   const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels);
   m_spans.assign(samples * kMaxStreams, 0);
-  std::vector<const int16_t*> inputs;
+  std::vector<std::span<const int16_t>> inputs;
   uint32_t tick = 0;
   for (size_t i = 0; i < m_streaminfo_current.size(); ++i) {
     AudioMixStreamSlot& slot = m_streaminfo_current[i];
     if (!slot.queue) continue;
     if (!slot.isWork || slot.channel < 1 || !slot.streamId.has_value()) {
       // A stream not (yet) in the layout keeps only what is still to come.
-      slot.queue->DropBefore(position + frames, m_pool);
+      slot.queue->DropBefore(position + frames);
       continue;
     }
     int16_t* span = m_spans.data() + i * samples;
     uint32_t streamTick = 0;
-    if (slot.queue->TakeSpan(position, frames, channels, span, m_pool, &streamTick)) {
-      inputs.push_back(span);
+    if (slot.queue->TakeSpan(position, frames, channels, span, &streamTick)) {
+      inputs.emplace_back(span, samples);
       tick = OlderTick(tick, streamTick);
     }
   }
@@ -523,34 +509,7 @@ bool AudioMix::GetMixedData(int64_t position, uint64_t stamp) {
   return true;
 }
 
-int AudioMix::MixSamples(const int16_t* const* inputs, int count, int32_t samples, int16_t* out) {
-  if (count == 1) {
-    std::memcpy(out, inputs[0], static_cast<size_t>(samples) * sizeof(int16_t));
-    return 0;
-  }
-  int lowered = 0;
-  double gain = 1.0;
-  for (int32_t i = 0; i < samples; ++i) {
-    int32_t sum = 0;
-    for (int f = 0; f < count; ++f) sum += inputs[f][i];
-    const auto v = static_cast<int32_t>(static_cast<double>(sum) * gain);
-    if (v > 32767) {
-      out[i] = 32767;
-      gain = 32767.0 / v;
-      ++lowered;
-    } else if (v < -32768) {
-      out[i] = -32768;
-      gain = -32768.0 / v;
-      ++lowered;
-    } else {
-      out[i] = static_cast<int16_t>(v);
-    }
-    if (gain < 1.0) gain += (1.0 - gain) * 0.03125;
-  }
-  return lowered;
-}
-
-void AudioMix::AudioMixFunction(const std::vector<const int16_t*>& inputs, uint64_t stamp,
+void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs, uint64_t stamp,
                                 uint32_t tick) {
   if (++m_mixCount % 50 == 0) PLN_LOG_ERROR("_PlenovaAudioData_  开始混音");
   if (m_target_audio_sampling_per_bits != 16 || m_pool == nullptr) {
@@ -564,8 +523,9 @@ void AudioMix::AudioMixFunction(const std::vector<const int16_t*>& inputs, uint6
   }
   const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
   // The pool's blocks are aligned for any sample type.
-  const int lowered = MixSamples(inputs.data(), static_cast<int>(inputs.size()), samples,
-                                 reinterpret_cast<int16_t*>(mixed->data));
+  const int lowered = MixPcm16Frame(
+      inputs,
+      std::span<int16_t>(reinterpret_cast<int16_t*>(mixed->data), static_cast<size_t>(samples)));
   if (lowered > 0) m_counters.gainReductions.fetch_add(1, std::memory_order_relaxed);
   mixed->len = samples * 2;
   mixed->tick = tick;

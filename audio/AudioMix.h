@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -131,12 +132,6 @@ class AudioMix {
   // when it is due, then runs the encoding step. Mixing thread (or a test).
   AudioMixCycle AudioMixStep(uint32_t now);
 
-  // Mixes `count` streams' samples (each `samples` long) into `out`: one
-  // stream passes unchanged; several are summed with a gain that backs off
-  // on overload and recovers by 1/32 of its distance to 1 per sample.
-  // Returns how many samples lowered the gain.
-  static int MixSamples(const int16_t* const* inputs, int count, int32_t samples, int16_t* out);
-
   // Mixer frame bytes for a format (channels x rate x bits / fps / 8, with
   // a fixed size for degenerate formats).
   static int32_t FrameSize(int32_t channels, int32_t sampling_rate, int32_t sampling_per_bits,
@@ -166,7 +161,10 @@ class AudioMix {
   // Mixes the span that begins at sample `position` (stamped `stamp`) from
   // every active stream. Returns whether anything was produced.
   bool GetMixedData(int64_t position, uint64_t stamp);
-  void AudioMixFunction(const std::vector<const int16_t*>& inputs, uint64_t stamp, uint32_t tick);
+  // Mixes one frame from the streams' spans (see MixPcm16Frame) and hands it
+  // to the encode buffer.
+  void AudioMixFunction(std::span<const std::span<const int16_t>> inputs, uint64_t stamp,
+                        uint32_t tick);
   bool CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t count);
   void EncodeStep();
   void DumpTablesLocked();

@@ -1,5 +1,7 @@
 #include "audio/AudioMixImp.h"
 
+#include <cassert>
+
 #include "log/PlenovaLog.h"
 
 namespace plenova {
@@ -13,10 +15,8 @@ AudioMixImp::~AudioMixImp() {
 
 bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start");
-  if (param == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  assert(param != nullptr);  // the recorder's own record
+  if (param == nullptr) return false;
   m_encodeBuffer.InitBuffer(param->pool);
   AudioMixSetup setup;
   setup.streams = param->streams;
@@ -39,10 +39,8 @@ bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
 }
 
 bool AudioMixImp::IAudioMixPushData(const AudioMixFrame* frame) {
-  if (frame == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  assert(frame != nullptr);  // the recorder's own record
+  if (frame == nullptr) return false;
   // The frame belongs to the mixer from here on, whatever it answers.
   m_mix.AudioMixPushdata(frame);
   return true;
@@ -67,10 +65,8 @@ void AudioMixImp::stop() {
 
 void AudioMixImp::UpdataAudioMixImp(const AudioMixUpdateParam* param) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start ");
-  if (param == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return;
-  }
+  assert(param != nullptr);  // the recorder's own record
+  if (param == nullptr) return;
   m_mix.UpdataAudioMix(param);
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 
 #include "common/PoolBuffer.h"
+#include "common/TimestampQueue.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -20,9 +20,11 @@ class ManageInUseBuffer_ForAudioMix {
  public:
   static constexpr int kMaxFrames = 20;
 
-  ManageInUseBuffer_ForAudioMix() = default;
+  // Frames leaving the queue go back to `pool` (borrowed, outlives the
+  // queue; null: they are destroyed).
+  explicit ManageInUseBuffer_ForAudioMix(MemoryPool* pool = nullptr) : m_pool(pool) {}
   // Destroys every queued frame (storage and record).
-  ~ManageInUseBuffer_ForAudioMix();
+  ~ManageInUseBuffer_ForAudioMix() = default;
   ManageInUseBuffer_ForAudioMix(const ManageInUseBuffer_ForAudioMix&) = delete;
   ManageInUseBuffer_ForAudioMix& operator=(const ManageInUseBuffer_ForAudioMix&) = delete;
 
@@ -34,15 +36,14 @@ class ManageInUseBuffer_ForAudioMix {
 
   // Copies the samples of [from, from + count) that the queued frames hold
   // into `out` (count x channels samples, left as they are where no frame
-  // covers them), then gives every frame that ends by from + count back to
-  // `pool`. Returns whether any sample was copied; `*tick` receives the
-  // oldest arrival tick among the frames read. Where frames overlap, the
-  // later one in the queue wins. Mixing thread.
-  bool TakeSpan(int64_t from, int32_t count, int32_t channels, int16_t* out, MemoryPool* pool,
-                uint32_t* tick);
+  // covers them), then gives every frame that ends by from + count back.
+  // Returns whether any sample was copied; `*tick` receives the oldest
+  // arrival tick among the frames read. Where frames overlap, the later one
+  // in the queue wins. Mixing thread.
+  bool TakeSpan(int64_t from, int32_t count, int32_t channels, int16_t* out, uint32_t* tick);
 
   // Gives back every frame that ends by `position`; returns how many.
-  int DropBefore(int64_t position, MemoryPool* pool);
+  int DropBefore(int64_t position);
 
   // Timestamp (output time) of the first queued frame.
   std::optional<uint64_t> peekstamp();
@@ -51,16 +52,10 @@ class ManageInUseBuffer_ForAudioMix {
   int64_t TotalCapacity();
 
  private:
-  struct Frame {
-    PoolBuffer* buffer = nullptr;
-    int64_t position = 0;
-    int32_t frames = 0;
-    int64_t end() const { return position + frames; }
-  };
-
+  MemoryPool* const m_pool;  // borrowed
   // Guards m_frames; taken by client threads (push) and the mixing thread.
   platform::Mutex m_mutex;
-  std::deque<Frame> m_frames;
+  TimestampQueue<int64_t> m_frames;  // keyed by position, length in samples per channel
 };
 
 }  // namespace plenova

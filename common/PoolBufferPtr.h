@@ -6,12 +6,23 @@
 
 namespace plenova {
 
-// Destroys a pool block (storage and record) that its holder drops.
+class MemoryPool;
+
+// Gives a dropped pool block back to its pool, or destroys it (storage and
+// record) when it has none.
 struct PoolBufferDeleter {
-  void operator()(PoolBuffer* block) const { DestroyPoolBuffer(block); }
+  MemoryPool* pool = nullptr;  // borrowed; outlives every handle naming it
+  void operator()(PoolBuffer* block) const;
 };
 
-// An owned pool block; released to the pool with release() when handed on.
+// An owned pool block that gives itself back when dropped; release() when
+// handing it on as a raw block.
 using PoolBufferPtr = std::unique_ptr<PoolBuffer, PoolBufferDeleter>;
+
+// Takes ownership of `block`, which goes back to `pool` when dropped (is
+// destroyed when `pool` is null).
+inline PoolBufferPtr AdoptPoolBuffer(PoolBuffer* block, MemoryPool* pool) {
+  return PoolBufferPtr(block, PoolBufferDeleter{pool});
+}
 
 }  // namespace plenova

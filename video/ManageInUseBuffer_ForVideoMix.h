@@ -1,13 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 
+#include "common/TimestampQueue.h"
 #include "platform/Mutex.h"
+#include "sync/MediaTimeline.h"
 #include "video/IVideoMix.h"
-#include "common/PoolBufferPtr.h"
 
 namespace plenova {
 
@@ -29,7 +29,7 @@ class ManageInUseBuffer_ForVideoMix {
   // come from; both outlive the queue (`pool` may be null: frames are then
   // freed).
   ManageInUseBuffer_ForVideoMix(VideoMix* owner, MemoryPool* pool) : owner_(owner), pool_(pool) {}
-  // Frees every queued frame.
+  // Destroys every queued frame (storage and record).
   ~ManageInUseBuffer_ForVideoMix() = default;
   ManageInUseBuffer_ForVideoMix(const ManageInUseBuffer_ForVideoMix&) = delete;
   ManageInUseBuffer_ForVideoMix& operator=(const ManageInUseBuffer_ForVideoMix&) = delete;
@@ -66,8 +66,10 @@ class ManageInUseBuffer_ForVideoMix {
   VideoMix* owner() const { return owner_; }
 
  private:
-  // Gives the front `n` frames back; caller holds the mutex.
-  void GiveBackFrontLocked(size_t n);
+  // Stamps wrap modulo 2^64; their order is that of their signed distance.
+  struct StampBefore {
+    bool operator()(uint64_t a, uint64_t b) const { return MediaTimeline::Distance(a, b) < 0; }
+  };
 
   VideoMix* const owner_;   // borrowed; not used for anything but identity
   MemoryPool* const pool_;  // borrowed
@@ -75,7 +77,7 @@ class ManageInUseBuffer_ForVideoMix {
   // thread (take, peek, statistics), inside the mixer's queue lock when both
   // are held.
   platform::Mutex mutex_;
-  std::deque<PoolBufferPtr> nodes_;  // ascending stamp, head = oldest
+  TimestampQueue<uint64_t, StampBefore> nodes_;  // keyed by stamp
 };
 
 }  // namespace plenova

@@ -8,15 +8,14 @@ void SynRecord::Drain() {
   AVSynBuffer::ManageInUseBuffer_A* queue = syn_->AudioQueue();
   while (queue->getdata(0)) {
     const AudioSampleNode* node = queue->Current();
-    SynAudioFrame f;
-    f.data.assign(node->buffer->data, node->buffer->data + node->buffer->len);
-    f.timestamp = node->buffer->timestamp;
-    f.tick = node->buffer->tick;
-    f.channels = node->channels;
-    f.bits = node->sampling_per_bits;
-    f.rate = node->sampling_rate;
-    f.fps = node->fps;
-    frames_.push_back(std::move(f));
+    const PoolBuffer* b = node->buffer;
+    frames_.push_back(SynAudioFrame{{b->data, b->data + b->len},
+                                    b->timestamp,
+                                    b->tick,
+                                    node->channels,
+                                    node->sampling_per_bits,
+                                    node->sampling_rate,
+                                    node->fps});
     syn_->GiveBackAudio(pool_, node->buffer);
     queue->ResetCurrent();
   }
@@ -27,10 +26,7 @@ std::vector<SynAudioFrame> SynRecord::Frames() {
   return frames_;
 }
 
-size_t SynRecord::Count() {
-  Drain();
-  return frames_.size();
-}
+size_t SynRecord::Count() { return Frames().size(); }
 
 namespace {
 
@@ -106,13 +102,7 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
 
 AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate,
                        int32_t bits) {
-  AudioMixFrame f;
-  f.buffer = block;
-  f.streamId = id;
-  f.channel = channels;
-  f.sampling_rate = rate;
-  f.sampling_per_bits = bits;
-  return f;
+  return AudioMixFrame{block, id, channels, bits, rate, 0};
 }
 
 int32_t PayloadFirstSample(const SynAudioFrame& frame) {
@@ -123,17 +113,8 @@ int32_t PayloadFirstSample(const SynAudioFrame& frame) {
 
 bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool, AVSynBuffer* syn,
                        IAVSynCtl* ctl, MediaTimeline* timeline, int32_t fps) {
-  AudioMixInitParam p;
-  p.timeline = timeline;
-  p.streams = info;
-  p.streamCount = 1;
-  p.pool = pool;
-  p.synBuffer = syn;
-  p.synCtl = ctl;
-  p.target_audio_frames_per_seconds = fps;
-  p.target_audio_channels = info->channel;
-  p.target_audio_sampling_rate = info->sampling_rate;
-  p.target_audio_sampling_per_bits = 16;
+  const AudioMixInitParam p{
+      info, 1, pool, syn, ctl, timeline, fps, info->channel, info->sampling_rate, 16};
   if (!imp.IAudioMixInit(&p)) return false;
   AudioMixUpdateParam u{info, 1, info->channel, info->sampling_rate, 16};
   imp.UpdataAudioMixImp(&u);
@@ -142,16 +123,17 @@ bool InitOneStreamPath(AudioMixImp& imp, AudioStreamInfo* info, MemoryPool* pool
 
 AudioMixSetup MixerSetup(const std::vector<AudioStreamInfo>& streams, MemoryPool* pool,
                          AudioEncodeBuffer* buffer, int32_t fps, int32_t channels, int32_t rate) {
-  AudioMixSetup setup;
-  setup.streams = streams.data();
-  setup.streamCount = static_cast<int32_t>(streams.size());
-  setup.encodeBuffer = buffer;
-  setup.pool = pool;
-  setup.target_audio_frames_per_seconds = fps;
-  setup.target_audio_channels = channels;
-  setup.target_audio_sampling_rate = rate;
-  setup.target_audio_sampling_per_bits = 16;
-  return setup;
+  return AudioMixSetup{streams.data(),
+                       static_cast<int32_t>(streams.size()),
+                       buffer,
+                       pool,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       fps,
+                       channels,
+                       rate,
+                       16};
 }
 
 int32_t PayloadIndex(const SynAudioFrame& frame) {

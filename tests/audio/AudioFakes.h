@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "audio/AacLcLibrary.h"
@@ -24,16 +23,14 @@ struct SynAudioFrame {
 };
 
 // Takes the AAC frames out of a real sync buffer's audio queue, as the sync
-// controller does, and keeps copies. Its queue is bounded, so a test drains
-// it at least every few dozen frames. Called by the test thread only.
+// controller does, and keeps copies. The queue is bounded: drain it at least
+// every few dozen frames. Test thread only; both pointers outlive it.
 class SynRecord {
  public:
-  // Both borrowed; they outlive the record.
   SynRecord(AVSynBuffer* syn, MemoryPool* pool) : syn_(syn), pool_(pool) {}
   void Drain();
-  // Drains first.
-  std::vector<SynAudioFrame> Frames();
-  size_t Count();
+  std::vector<SynAudioFrame> Frames();  // drains first
+  size_t Count();                       // drains first
 
  private:
   AVSynBuffer* syn_;
@@ -55,11 +52,12 @@ struct FakeAacState {
   std::vector<uint32_t> encoded_samples;  // per encode call
   AacLcConfiguration config{};
 };
-
-// The fake library's table; its state is reset by ResetFakeAac.
 const AacLcLibrary& FakeAacLibrary();
 FakeAacState& FakeAac();
 void ResetFakeAac();
+// What a fake frame carries (see FakeAacState).
+int32_t PayloadIndex(const SynAudioFrame& frame);
+int32_t PayloadFirstSample(const SynAudioFrame& frame);
 
 class FakeSynCtl : public IAVSynCtl {
  public:
@@ -77,11 +75,6 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
 // A frame record of the stream `id` in the given format.
 AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2,
                        int32_t rate = 48000, int32_t bits = 16);
-
-// The fake encoder's payload: the first sample of the input a frame stands
-// for, and that input's index (-1 for the priming).
-int32_t PayloadFirstSample(const SynAudioFrame& frame);
-int32_t PayloadIndex(const SynAudioFrame& frame);
 
 // Initialises the path for the one stream `info` in the stream's own format
 // and activates it, as the recorder does on its first audio layout.

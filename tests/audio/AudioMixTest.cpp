@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/LatencyStats.h"
+#include "audio/ManageInUseBuffer_ForAudioMix.h"
 #include "sync/MediaTimeline.h"
 #include "tests/audio/AudioFakes.h"
 
@@ -23,39 +23,38 @@ constexpr int kChannels = 2;
 // 90 kHz ticks of n samples at 48 kHz.
 constexpr uint64_t Ticks(uint64_t samples) { return samples * 90000 / kRate; }
 
+AudioStreamInfo S(const char* id, int32_t bits = 16) {
+  return AudioStreamInfo{kChannels, bits, kRate, id};
+}
+
 // A mixer on a real timeline, fed by the test thread and stepped by hand on
 // a manual clock. Mixed frames land in an encode buffer whose elements are
 // exactly one mixer frame long, so each element is one mixed frame; no
 // encoder drains it.
 class MixerHarness {
  public:
-  explicit MixerHarness(std::vector<std::string> ids, int32_t fps = 50)
-      : timeline_(kDelayMs), ids_(std::move(ids)) {
-    for (const std::string& id : ids_)
-      infos_.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
+  explicit MixerHarness(const std::vector<AudioStreamInfo>& streams, int32_t fps = 50)
+      : timeline_(kDelayMs) {
     buffer_.InitBuffer(&pool_);
-    AudioMixSetup setup = MixerSetup(infos_, &pool_, &buffer_, fps, kChannels, kRate);
+    AudioMixSetup setup = MixerSetup(streams, &pool_, &buffer_, fps, kChannels, kRate);
     setup.timeline = &timeline_;
     EXPECT_TRUE(mix_.AudioMixInit(&setup));
     buffer_.SetElementFrames(mix_.AudioFrameSize() / (2 * kChannels));
-    Update(ids_);
+    Update(streams);
   }
 
-  void Update(const std::vector<std::string>& ids, int32_t target_bits = 16) {
-    std::vector<AudioStreamInfo> infos;
-    for (const std::string& id : ids)
-      infos.push_back(AudioStreamInfo{kChannels, 16, kRate, id.c_str()});
-    AudioMixUpdateParam p{infos.data(), static_cast<int32_t>(infos.size()), kChannels, kRate,
-                          target_bits};
+  void Update(std::vector<AudioStreamInfo> streams) {
+    AudioMixUpdateParam p{streams.data(), static_cast<int32_t>(streams.size()), kChannels, kRate,
+                          16};
     mix_.UpdataAudioMix(&p);
   }
 
   // Pushes interleaved stereo `samples` stamped `stamp`, arriving at `ms`
   // after kStart.
-  bool Push(const std::string& id, const std::vector<int16_t>& samples, uint64_t stamp,
-            uint32_t ms) {
+  bool Push(const char* id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t ms,
+            int32_t bits = 16) {
     const AudioMixFrame f =
-        MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id.c_str(), kChannels, kRate);
+        MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id, kChannels, kRate, bits);
     return mix_.AudioMixPushdata(&f);
   }
 
@@ -65,7 +64,7 @@ class MixerHarness {
       const AudioMixCycle cycle = mix_.AudioMixStep(now_);
       const uint32_t sleep =
           cycle.wait == AudioMixCycle::kPoll ? AudioMix::kPollSleepMs : cycle.sleepMs;
-      now_ += std::min(sleep == 0 ? 0u : sleep, kStart + ms - now_);
+      now_ += std::min(sleep, kStart + ms - now_);
     }
     mix_.AudioMixStep(now_);
   }
@@ -87,14 +86,6 @@ class MixerHarness {
       pool_.PutEmptyBuffer(r->buffer);
     }
   }
-  // The mixed samples of one channel, frame after frame.
-  std::vector<int16_t> Left() {
-    std::vector<int16_t> left;
-    for (const Mixed& m : Take()) {
-      for (size_t i = 0; i < m.samples.size(); i += kChannels) left.push_back(m.samples[i]);
-    }
-    return left;
-  }
 
   MemoryPool pool_;
   MediaTimeline timeline_;
@@ -102,8 +93,6 @@ class MixerHarness {
   AudioMix mix_;
 
  private:
-  std::vector<std::string> ids_;
-  std::vector<AudioStreamInfo> infos_;
   uint32_t now_ = kStart;
 };
 
@@ -121,99 +110,93 @@ std::vector<int16_t> Constant(int n, int16_t value) {
   return std::vector<int16_t>(static_cast<size_t>(n) * kChannels, value);
 }
 
-// --- The arithmetic ---------------------------------------------------------
-
-std::vector<int16_t> Mix(const std::vector<std::vector<int16_t>>& inputs) {
-  std::vector<const int16_t*> p;
-  for (const auto& in : inputs) p.push_back(in.data());
-  std::vector<int16_t> out(inputs[0].size());
-  AudioMix::MixSamples(p.data(), static_cast<int>(p.size()), static_cast<int32_t>(out.size()),
-                       out.data());
-  return out;
-}
-
-std::vector<int16_t> Head(std::vector<int16_t> head, size_t n = 8) {
-  head.resize(n, 0);
-  return head;
-}
-
-TEST(AudioMixArithmeticTest, OneStreamPassesUnchanged) {
-  std::vector<int16_t> in(1920);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i * 37 - 30000);
-  in[5] = 32767;
-  in[6] = -32768;
-  EXPECT_EQ(Mix({in}), in);
-}
-
-TEST(AudioMixArithmeticTest, OverloadClipsAndTheGainRecoversByOneThirtySecond) {
-  // 30000 + 10000: clipped to 32767, gain 32767/40000 then one recovery
-  // step; the next samples (10000 + 10000) are scaled by the recovering gain.
-  const auto out = Mix({Head({30000, 10000, 10000}), Head({10000, 10000, 10000})});
-  EXPECT_EQ(out[0], 32767);
-  EXPECT_EQ(out[1], 16496);  // 20000 x 0.8248258
-  EXPECT_EQ(out[2], 16605);  // 20000 x 0.8302999
-  EXPECT_EQ(out[3], 0);
-  // -20000 twice: -32768 and gain 0.8192, 0.82485 after the same sample's
-  // recovery step; 1000 + 1000 then gives 1649.
-  const auto negative = Mix({Head({-20000, 1000}), Head({-20000, 1000})});
-  EXPECT_EQ(negative[0], -32768);
-  EXPECT_EQ(negative[1], 1649);
-}
-
 // --- Placement by timestamps ---------------------------------------------------
 
-// Frames of any length, stamped by their sample count and arriving as they
-// are captured, come out as one continuous signal on the mixer's 20 ms grid.
-class AudioFrameLengthTest : public ::testing::TestWithParam<int> {};
+// Constant frames pushed on arrival (the loop runs up to each arrival
+// first); the mixed frames' stamps, first samples and (where not 0) ticks.
+struct Pushed {
+  const char* id;
+  int16_t value;
+  int samples;
+  uint64_t stamp;
+  uint32_t ms;
+};
+struct Out {
+  uint64_t stamp;
+  int16_t first;
+  uint32_t tick = 0;  // after kStart
+};
+struct SpanCase {
+  const char* name;
+  std::vector<Pushed> pushes;
+  uint32_t until;
+  std::vector<Out> expected;
+  uint64_t late = 0, silent = 0;  // at least `silent` spans without input
+};
+class AudioSpanTest : public ::testing::TestWithParam<SpanCase> {};
 
-TEST_P(AudioFrameLengthTest, FramesOfAnyLengthAreCutAndJoinedByTimestamp) {
-  const int n = GetParam();  // samples per pushed frame
-  MixerHarness h({"a"});
-  const uint64_t origin = 7'000'000'000ull;  // beyond 32 bits
-  const int total = kRate;                   // one second
-  int pushed = 0;
-  for (; pushed < total; pushed += n) {
-    const uint32_t arrival = static_cast<uint32_t>((pushed + n) * 1000 / kRate);  // when captured
-    h.RunUntil(arrival);
-    h.Push("a", Ramp(n, pushed), origin + Ticks(static_cast<uint64_t>(pushed)), arrival);
+TEST_P(AudioSpanTest, EachSpanMixesWhatTheListedStreamsDeliveredForIt) {
+  const SpanCase& c = GetParam();
+  MixerHarness h({S("a"), S("b"), S("c")});
+  for (const Pushed& p : c.pushes) {
+    h.RunUntil(p.ms);
+    h.Push(p.id, Constant(p.samples, p.value), p.stamp, p.ms);
   }
-  h.RunUntil(1000 + kDelayMs + 100);
-  const std::vector<MixerHarness::Mixed> mixed = h.Take();
-  ASSERT_GE(mixed.size(), 49u);
-  for (size_t k = 0; k < mixed.size(); ++k) {
-    ASSERT_EQ(mixed[k].timestamp, origin + k * 1800) << "frame " << k;
-  }
-  std::vector<int16_t> joined;
-  for (const MixerHarness::Mixed& m : mixed) {
-    for (size_t i = 0; i < m.samples.size(); i += kChannels) joined.push_back(m.samples[i]);
-  }
-  ASSERT_GE(joined.size(), static_cast<size_t>(total));
-  for (size_t i = 0; i < static_cast<size_t>(pushed); ++i) {
-    ASSERT_EQ(joined[i], static_cast<int16_t>(i % 30000)) << "sample " << i;
-  }
-  EXPECT_EQ(h.mix_.Counters().droppedLate.load(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, AudioFrameLengthTest,
-                         ::testing::Values(480 /* 10 ms */, 960 /* 20 ms */, 1920 /* 40 ms */, 1024,
-                                           441),
-                         [](const auto& info) { return std::to_string(info.param) + "samples"; });
-
-TEST(AudioMixPlacementTest, ATwoStreamMeetingMixesWhatEachDeliveredForTheSpan) {
-  MixerHarness h({"a", "b"});
-  // a delivers 0-40 ms, b only 20-40 ms: the first span is a alone, the
-  // second the sum; neither stream's frame count matters.
-  h.Push("a", Constant(1920, 100), 0, 40);
-  h.Push("b", Constant(960, 7), Ticks(960), 40);
-  h.RunUntil(40 + kDelayMs);
+  h.RunUntil(c.until);
   const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[0].samples[10], 100);
-  EXPECT_EQ(mixed[1].samples[10], 107);
+  ASSERT_EQ(mixed.size(), c.expected.size());
+  for (size_t k = 0; k < mixed.size(); ++k) {
+    EXPECT_EQ(mixed[k].timestamp, c.expected[k].stamp) << k;
+    EXPECT_EQ(mixed[k].samples[0], c.expected[k].first) << k;
+    EXPECT_EQ(mixed[k].samples[101], c.expected[k].first) << k;
+    if (c.expected[k].tick != 0) {
+      EXPECT_EQ(mixed[k].tick, kStart + c.expected[k].tick) << k;
+    }
+  }
+  EXPECT_EQ(h.mix_.Counters().droppedLate.load(), c.late);
+  EXPECT_GE(h.mix_.Counters().silentSpans.load(), c.silent);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, AudioSpanTest,
+    ::testing::Values(
+        // a delivers 0-40 ms, b 20-40 ms, c 0-20 ms, in frames of any count;
+        // a mixed frame carries the oldest arrival among its inputs.
+        SpanCase{"WhatEachStreamDelivered",
+                 {{"a", 100, 1920, 0, 40}, {"b", 7, 960, Ticks(960), 40}, {"c", -30, 960, 0, 40}},
+                 100,
+                 {{0, 70, 40}, {1800, 107, 40}}},
+        SpanCase{"OldestArrivalTick",
+                 {{"a", 1, 960, 0, 30}, {"b", 2, 960, 0, 20}, {"c", 4, 960, 0, 25}},
+                 100,
+                 {{0, 7, 20}}},
+        // b's frame for 0-20 ms comes after that span was mixed: dropped and
+        // counted; its frame for 20-60 ms still gives 40-60 ms.
+        SpanCase{"LateFramesAreDropped",
+                 {{"a", 1, 960, 0, 20},
+                  {"b", 2, 960, 0, 20},
+                  {"a", 10, 1920, Ticks(960), 60},
+                  {"b", 3, 960, 0, 100},
+                  {"b", 4, 1920, Ticks(960), 100}},
+                 200,
+                 {{0, 3}, {1800, 10}, {3600, 14}},
+                 1},
+        // Spans nobody delivered for produce nothing.
+        SpanCase{"SilenceProducesNothing",
+                 {{"a", 5, 960, 0, 20}, {"a", 6, 960, Ticks(960 * 15), 300}},
+                 400,
+                 {{0, 5}, {15 * 1800, 6}},
+                 0,
+                 13},
+        // A stream no layout lists is taken but never mixed.
+        SpanCase{"OnlyListedStreams",
+                 {{"stranger", 5000, 960, 0, 20}, {"a", 300, 960, 0, 20}},
+                 100,
+                 {{0, 300}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
-  MixerHarness h({"a"});
+  MixerHarness h({S("a")});
   // Each stamp is off by up to 2 ms, within the joining tolerance.
   const int jitter_ms[] = {0, 2, -1, 1, -2, 0, 1, -2};
   for (int k = 0; k < 8; ++k) {
@@ -225,7 +208,10 @@ TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
   h.Push("a", Ramp(960, 20000), 90000 + 8 * 1800 + 900, 190);
   h.Push("a", Ramp(960, 20960), 90000 + 9 * 1800 + 900, 210);
   h.RunUntil(400);
-  const std::vector<int16_t> left = h.Left();
+  std::vector<int16_t> left;  // one channel, frame after frame
+  for (const auto& m : h.Take()) {
+    for (size_t i = 0; i < m.samples.size(); i += kChannels) left.push_back(m.samples[i]);
+  }
   ASSERT_GE(left.size(), 10u * 960);
   for (int i = 0; i < 8 * 960; ++i) ASSERT_EQ(left[static_cast<size_t>(i)], i) << "sample " << i;
   for (int i = 8 * 960; i < 8 * 960 + 480; ++i)
@@ -233,40 +219,8 @@ TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
   EXPECT_EQ(left[8 * 960 + 480], 20000);
 }
 
-TEST(AudioMixPlacementTest, FramesWhoseSpanWasMixedAreDroppedAndCounted) {
-  MixerHarness h({"a", "b"});
-  h.Push("a", Constant(960, 1), 0, 20);
-  h.Push("b", Constant(960, 2), 0, 20);
-  h.Push("a", Constant(1920, 10), Ticks(960), 60);
-  h.RunUntil(20 + kDelayMs + 20);  // spans 0-20 and 20-40 ms are mixed
-  // b's frame for 0-20 ms comes 80 ms late; its frame for 20-60 ms reaches
-  // into a span still to come and is used for that part.
-  EXPECT_TRUE(h.Push("b", Constant(960, 3), 0, 100));
-  h.Push("b", Constant(1920, 4), Ticks(960), 100);
-  h.RunUntil(200);
-  const auto mixed = h.Take();
-  ASSERT_GE(mixed.size(), 3u);
-  EXPECT_EQ(mixed[0].samples[0], 3);   // 1 + 2
-  EXPECT_EQ(mixed[1].samples[0], 10);  // a alone: b's part came too late
-  EXPECT_EQ(mixed[2].samples[0], 14);  // both
-  EXPECT_EQ(h.mix_.Counters().droppedLate.load(), 1u);
-}
-
-TEST(AudioMixPlacementTest, SpansNoStreamDeliveredProduceNothing) {
-  MixerHarness h({"a"});
-  h.Push("a", Constant(960, 5), 0, 20);
-  h.RunUntil(300);
-  h.Push("a", Constant(960, 6), Ticks(960 * 15), 300);
-  h.RunUntil(400);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 2u);
-  EXPECT_EQ(mixed[0].timestamp, 0u);
-  EXPECT_EQ(mixed[1].timestamp, 15u * 1800);
-  EXPECT_GE(h.mix_.Counters().silentSpans.load(), 13u);
-}
-
 TEST(AudioMixPlacementTest, NothingIsMixedBeforeTheTargetDelayHasPassed) {
-  MixerHarness h({"a"});
+  MixerHarness h({S("a")});
   EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);  // nothing anchored
   h.Push("a", Constant(960, 1), 0, 20);
   h.Push("a", Constant(960, 1), Ticks(960), 20);
@@ -280,41 +234,8 @@ TEST(AudioMixPlacementTest, NothingIsMixedBeforeTheTargetDelayHasPassed) {
   EXPECT_EQ(h.Take().size(), 1u);
 }
 
-TEST(AudioMixPlacementTest, MixedFrameCarriesTheOldestArrivalTick) {
-  MixerHarness h({"a", "b", "c"});
-  h.Push("a", Constant(960, 0), 0, 30);
-  h.Push("b", Constant(960, 0), 0, 20);
-  h.Push("c", Constant(960, 0), 0, 25);
-  h.RunUntil(100);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 1u);
-  EXPECT_EQ(mixed[0].tick, kStart + 20);
-}
-
-TEST(AudioMixPlacementTest, OnlyListedStreamsAreMixed) {
-  MixerHarness h({"a", "b"});
-  h.Push("stranger", Constant(960, 5000), 0, 20);  // not listed: taken, never mixed
-  h.Push("a", Constant(960, 300), 0, 20);
-  h.RunUntil(100);
-  const auto mixed = h.Take();
-  ASSERT_EQ(mixed.size(), 1u);
-  EXPECT_EQ(mixed[0].samples[100], 300);
-  const AudioMix::SlotView stranger = h.mix_.Slot(2);
-  EXPECT_EQ(stranger.streamId, "stranger");
-  EXPECT_TRUE(stranger.streamExist);
-  EXPECT_FALSE(stranger.isWork);
-}
-
-TEST(AudioMixPlacementTest, OtherSampleSizesAreNotMixed) {
-  MixerHarness h({"a"});
-  h.Update({"a"}, 8);
-  h.Push("a", Constant(960, 5), 0, 20);
-  h.RunUntil(100);
-  EXPECT_EQ(h.buffer_.ElementCount(), 0);
-}
-
 TEST(AudioMixPlacementTest, AMixerHeldUpForLongSkipsToThePresent) {
-  MixerHarness h({"a"});
+  MixerHarness h({S("a")});
   h.Push("a", Constant(960, 1), 0, 20);
   h.RunUntil(100);
   h.Take();
@@ -338,7 +259,7 @@ class AudioMixStampTest : public ::testing::TestWithParam<StampCase> {};
 
 TEST_P(AudioMixStampTest, StampsFollowTheSampleCount) {
   const StampCase c = GetParam();
-  MixerHarness h({"a"}, c.fps);
+  MixerHarness h({S("a")}, c.fps);
   const uint64_t origin = 5'000'000'000ull;
   const int n = h.mix_.AudioFrameSize() / 4;
   for (int k = 0; k < 4; ++k)
@@ -361,6 +282,94 @@ INSTANTIATE_TEST_SUITE_P(Rates, AudioMixStampTest,
                                            // 6857 samples a frame at 48 kHz
                                            StampCase{7, {12857, 25714, 38571}}),
                          [](const auto& info) { return std::to_string(info.param.fps) + "fps"; });
+
+struct SizeCase {
+  int32_t channels, rate, bits, fps, bytes;
+};
+class AudioFrameSizeTest : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(AudioFrameSizeTest, FrameBytes) {
+  const SizeCase c = GetParam();
+  EXPECT_EQ(AudioMix::FrameSize(c.channels, c.rate, c.bits, c.fps), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioFrameSizeTest,
+    ::testing::Values(SizeCase{2, 48000, 16, 50, 3840}, SizeCase{2, 48000, 16, 25, 7680},
+                      SizeCase{1, 16000, 16, 50, 640}, SizeCase{2, 44100, 16, 50, 3528},
+                      SizeCase{1, 8000, 16, 25, 640},
+                      // Degenerate formats get fixed sizes.
+                      SizeCase{1, 8000, 16, 0, 320}, SizeCase{1, 16000, 16, 0, 640},
+                      SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
+
+// --- The stream table -----------------------------------------------------------
+
+TEST(AudioStreamTableTest, AnUpdateRemovesUnlistedStreamsAndDropsTheirLateFrames) {
+  MixerHarness h({S("one"), S("two")});
+  ASSERT_TRUE(h.Push("one", Constant(2, 1), 10, 0));
+  h.Update({S("two"), S("three")});
+  EXPECT_FALSE(h.mix_.Slot(0).streamId.has_value());
+  EXPECT_EQ(h.mix_.Slot(0).queued, -1) << "the queue went with its frames";
+  EXPECT_EQ(h.mix_.Slot(2).streamId, "three");  // first slot free while the list was handled
+  EXPECT_TRUE(h.mix_.Slot(2).isWork);
+  EXPECT_EQ(h.mix_.OldStreams()[0].streamId, "one");
+
+  // A late frame of "one" is dropped, a sixth stream's refused: both blocks
+  // go back to the pool.
+  auto push = [&](const char* id) {
+    PoolBuffer* block = PcmBlock(h.pool_, {1}, 30);
+    const int idle = h.pool_.IdleCount(block->capacity);
+    const AudioMixFrame f = MixFrame(block, id);
+    const bool taken = h.mix_.AudioMixPushdata(&f);
+    EXPECT_EQ(h.pool_.IdleCount(block->capacity), idle + 1) << id;
+    return taken;
+  };
+  EXPECT_TRUE(push("one"));
+  EXPECT_FALSE(h.mix_.Slot(0).streamId.has_value());
+  h.Update({S("a"), S("b"), S("c"), S("d"), S("e")});
+  EXPECT_FALSE(push("f"));
+}
+
+TEST(AudioStreamTableTest, SameIdInAnotherFormatIsAnotherStream) {
+  MixerHarness h({});
+  h.Update({S("cam", 16), S("cam", 8)});
+  EXPECT_EQ(h.mix_.Slot(0).sampling_per_bits, 16);
+  EXPECT_EQ(h.mix_.Slot(1).sampling_per_bits, 8);
+  ASSERT_TRUE(h.Push("cam", Constant(2, 1), 1, 0, 8));
+  EXPECT_EQ(h.mix_.Slot(1).queued, 1);
+  EXPECT_EQ(h.mix_.Slot(0).queued, 0);
+}
+
+// The queue: position order, 20 frames at most, the one furthest ahead
+// destroyed; spans are read across frame boundaries, and the frames read
+// to their end go back to the pool.
+TEST(AudioInputQueueTest, KeepsPositionOrderAndDropsTheFurthestAheadBeyondTwenty) {
+  MemoryPool pool;
+  ManageInUseBuffer_ForAudioMix queue(&pool);
+  // One-channel frames of two samples, both holding `tag`.
+  auto push = [&](int64_t position, int16_t tag) {
+    return queue.pushdata(PcmBlock(pool, {tag, tag}, 0), position, 2);
+  };
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(push(100 + 2 * i, static_cast<int16_t>(i)));
+  ASSERT_FALSE(push(0, 100));    // a new head: the frame at 138 goes
+  ASSERT_FALSE(push(500, 101));  // furthest ahead itself: dropped
+  EXPECT_EQ(queue.Count(), 20);
+
+  std::vector<int16_t> span(8, -1);
+  uint32_t tick = 0;
+  const int idle = pool.IdleCount(MemoryPool::kClassStep);
+  ASSERT_TRUE(queue.TakeSpan(99, 8, 1, span.data(), &tick));
+  // Nothing covers sample 99; 100..106 come from three frames.
+  EXPECT_EQ(span, (std::vector<int16_t>{-1, 0, 0, 1, 1, 2, 2, 3}));
+  // Every frame ending within the span went, the stale head (0..1) too;
+  // the one reaching beyond it stays.
+  EXPECT_EQ(queue.Count(), 20 - 4);
+  EXPECT_EQ(pool.IdleCount(MemoryPool::kClassStep), idle + 4) << "given back to the pool";
+  EXPECT_EQ(queue.DropBefore(106), 0);
+  std::vector<int16_t> tail(2, -1);
+  ASSERT_TRUE(queue.TakeSpan(107, 2, 1, tail.data(), &tick));
+  EXPECT_EQ(tail, (std::vector<int16_t>{3, 4}));
+}
 
 }  // namespace
 }  // namespace plenova::testing
