@@ -28,11 +28,8 @@ class ScalerGeometryTest : public ::testing::TestWithParam<Geometry> {};
 TEST_P(ScalerGeometryTest, PaintedRectangleAndCrop) {
   const Geometry& g = GetParam();
   FFmpeg_Sws_cale scaler;
-  scaler.init(g.src_w, g.src_h, g.tw, g.th, 1920, 1080, g.x, g.y, g.type);
-  EXPECT_EQ(scaler.real_x_position(), g.real_x);
-  EXPECT_EQ(scaler.real_y_position(), g.real_y);
-  EXPECT_EQ(scaler.real_target_w(), g.real_w);
-  EXPECT_EQ(scaler.real_target_h(), g.real_h);
+  scaler.init(g.src_w, g.src_h, Rect{g.x, g.y, g.tw, g.th}, 1920, 1080, g.type);
+  EXPECT_EQ(scaler.placed(), (Rect{g.real_x, g.real_y, g.real_w, g.real_h}));
   if (g.type != 1) {
     EXPECT_EQ(scaler.crop_width(), g.crop_w);
     EXPECT_EQ(scaler.crop_height(), g.crop_h);
@@ -72,7 +69,7 @@ class ScalerPaintTest : public ::testing::Test {
   }
   void Draw(const std::vector<uint8_t>& src, int sw, int sh, int x, int y, int tw, int th, int type,
             uint32_t orientation = FFmpeg_Sws_cale::kTopDown) {
-    scaler_.ScaleAndDraw(src.data(), canvas_.data(), sw, sh, th, tw, x, y, type, orientation);
+    scaler_.ScaleAndDraw(src.data(), canvas_.data(), sw, sh, Rect{x, y, tw, th}, type, orientation);
   }
   CanvasView View() const { return CanvasView(canvas_.data(), cw_, ch_); }
   // Everything but the rectangle is black.
@@ -96,7 +93,7 @@ class ScalerPaintTest : public ::testing::Test {
 
 TEST_F(ScalerPaintTest, FitPaintsLetterboxedRectangleOnly) {
   SetUpCanvas(640, 360);
-  scaler_.init(640, 480, 320, 180, 640, 360, 100, 50, 1);
+  scaler_.init(640, 480, Rect{100, 50, 320, 180}, 640, 360, 1);
   Draw(SolidPicture(640, 480, kRed), 640, 480, 100, 50, 320, 180, 1);
   EXPECT_EQ(View().BoxOf(kRed.y), (std::vector<int>{140, 50, 240, 180}));
   EXPECT_TRUE(View().RectIs(140, 50, 240, 180, kRed));
@@ -109,7 +106,7 @@ TEST_F(ScalerPaintTest, CropKeepsTheCentredRegion) {
   std::vector<uint8_t> src = SolidPicture(640, 480, kRed);
   testing::PaintRows(src, 640, 480, 0, 60, kGreen);
   testing::PaintRows(src, 640, 480, 420, 480, kBlue);
-  scaler_.init(640, 480, 320, 180, 640, 360, 0, 0, 0);
+  scaler_.init(640, 480, Rect{0, 0, 320, 180}, 640, 360, 0);
   Draw(src, 640, 480, 0, 0, 320, 180, 0);
   EXPECT_TRUE(View().RectIs(0, 0, 320, 180, kRed));
   EXPECT_TRUE(OnlyRectPainted(0, 0, 320, 180));
@@ -124,7 +121,7 @@ TEST_F(ScalerPaintTest, CropOfAWideSourceDropsSideColumns) {
     std::memset(src.data() + 1280 * 720 + r * 640 + 140, kRed.u, 360);
     std::memset(src.data() + 1280 * 720 * 5 / 4 + r * 640 + 140, kRed.v, 360);
   }
-  scaler_.init(1280, 720, 180, 180, 640, 360, 0, 0, 0);
+  scaler_.init(1280, 720, Rect{0, 0, 180, 180}, 640, 360, 0);
   Draw(src, 1280, 720, 0, 0, 180, 180, 0);
   EXPECT_TRUE(View().RectIs(0, 0, 180, 180, kRed));
 }
@@ -141,7 +138,7 @@ TEST_P(ScalerOrientationTest, RowOrder) {
   SetUpCanvas(320, 180);
   std::vector<uint8_t> src = SolidPicture(320, 180, kBlue);
   testing::PaintRows(src, 320, 180, 0, 90, kRed);
-  scaler_.init(320, 180, 320, 180, 320, 180, 0, 0, 0);
+  scaler_.init(320, 180, Rect{0, 0, 320, 180}, 320, 180, 0);
   Draw(src, 320, 180, 0, 0, 320, 180, 0, GetParam().orientation);
   const Yuv top = GetParam().top_is_red ? kRed : kBlue;
   const Yuv bottom = GetParam().top_is_red ? kBlue : kRed;
@@ -164,7 +161,7 @@ class ScalerCutOutTest : public ScalerPaintTest,
 
 TEST_P(ScalerCutOutTest, BottomUpLeavesTopRightCornerAlone) {
   SetUpCanvas(640, 360);
-  scaler_.init(640, 360, 640, 360, 640, 360, 0, 0, 0);
+  scaler_.init(640, 360, Rect{0, 0, 640, 360}, 640, 360, 0);
   scaler_.SetDrawLimitParam(480, 120, true);
   Draw(SolidPicture(640, 360, kRed), 640, 360, 0, 0, 640, 360, 0, GetParam().orientation);
   if (GetParam().corner_left_alone) {
@@ -183,8 +180,8 @@ INSTANTIATE_TEST_SUITE_P(Orders, ScalerCutOutTest,
 TEST_F(ScalerPaintTest, CutOutBoundAboveTheRectangleLeavesNoBand) {
   SetUpCanvas(640, 360);
   // Fitted 640x360 into 640x480 at y 0: painted from row 60; bound at row 30.
-  scaler_.init(640, 360, 640, 480, 640, 360, 0, 0, 1);
-  ASSERT_EQ(scaler_.real_y_position(), 60);
+  scaler_.init(640, 360, Rect{0, 0, 640, 480}, 640, 360, 1);
+  ASSERT_EQ(scaler_.placed().y, 60);
   scaler_.SetDrawLimitParam(320, 30, true);
   // The fitted rectangle is taller than the canvas allows below row 60: the
   // rows past the bottom are clipped.
@@ -203,7 +200,7 @@ class ScalerClipTest : public ScalerPaintTest, public ::testing::WithParamInterf
 TEST_P(ScalerClipTest, OnlyTheVisiblePartIsPainted) {
   const ClipCase& c = GetParam();
   SetUpCanvas(320, 180);
-  scaler_.init(160, 90, c.w, c.h, 320, 180, c.x, c.y, 0);
+  scaler_.init(160, 90, Rect{c.x, c.y, c.w, c.h}, 320, 180, 0);
   for (uint32_t orientation : {FFmpeg_Sws_cale::kTopDown, FFmpeg_Sws_cale::kBottomUp}) {
     Draw(SolidPicture(160, 90, kRed), 160, 90, c.x, c.y, c.w, c.h, 0, orientation);
     const int vis_w = std::max(0, std::min(c.x + c.w, 320) - c.x);
@@ -223,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(PastTheEdges, ScalerClipTest,
 TEST_F(ScalerPaintTest, MovingKeepsTheCanvasResizingBlanksIt) {
   SetUpCanvas(640, 360);
   const std::vector<uint8_t> red = SolidPicture(320, 180, kRed);
-  scaler_.init(320, 180, 160, 90, 640, 360, 0, 0, 0);
+  scaler_.init(320, 180, Rect{0, 0, 160, 90}, 640, 360, 0);
   Draw(red, 320, 180, 0, 0, 160, 90, 0);
   Draw(red, 320, 180, 200, 0, 160, 90, 0);  // moved: the old picture stays
   EXPECT_TRUE(View().RectIs(0, 0, 160, 90, kRed));
@@ -235,30 +232,30 @@ TEST_F(ScalerPaintTest, MovingKeepsTheCanvasResizingBlanksIt) {
 }
 
 TEST_F(ScalerPaintTest, RefusedSetUpChangesNothing) {
-  scaler_.init(640, 480, 320, 180, 640, 360, 100, 50, 1);
-  scaler_.init(640, 480, 320, 180, 640, 360, -4, 50, 1);
-  scaler_.init(640, 480, 0, 180, 640, 360, 10, 50, 1);
-  scaler_.Pictureinit(640, 360, 320, 180, 0, 360, 10, 50, 1);
-  EXPECT_EQ(scaler_.real_x_position(), 140);
-  EXPECT_EQ(scaler_.real_target_w(), 240);
+  scaler_.init(640, 480, Rect{100, 50, 320, 180}, 640, 360, 1);
+  scaler_.init(640, 480, Rect{-4, 50, 320, 180}, 640, 360, 1);
+  scaler_.init(640, 480, Rect{10, 50, 0, 180}, 640, 360, 1);
+  scaler_.Pictureinit(640, 360, Rect{10, 50, 320, 180}, 0, 360, 1);
+  EXPECT_EQ(scaler_.placed().x, 140);
+  EXPECT_EQ(scaler_.placed().w, 240);
   scaler_.SetDrawLimitParam(-1, 10, true);
   EXPECT_EQ(scaler_.draw_limit_y(), 0);
 }
 
 TEST(ScalerLibraryTest, MissingLibraryBlanksButNeverPaints) {
   FFmpeg_Sws_cale scaler("libswscale-missing.so.0");
-  scaler.init(320, 180, 320, 180, 320, 180, 0, 0, 0);
+  scaler.init(320, 180, Rect{0, 0, 320, 180}, 320, 180, 0);
   EXPECT_FALSE(scaler.HasContext());
   std::vector<uint8_t> canvas(320 * 180 * 3 / 2, 0x55);
   const std::vector<uint8_t> red = SolidPicture(320, 180, kRed);
-  scaler.ScaleAndDraw(red.data(), canvas.data(), 320, 180, 180, 320, 0, 0, 0, 0);
+  scaler.ScaleAndDraw(red.data(), canvas.data(), 320, 180, Rect{0, 0, 320, 180}, 0, 0);
   EXPECT_TRUE(CanvasView(canvas.data(), 320, 180).RectIs(0, 0, 320, 180, kBlack));
 }
 
 TEST(ScalerLibraryTest, LoadsTheInstalledVersionByFileName) {
   EXPECT_EQ(FFmpeg_Sws_cale::DefaultLibraryName().rfind("libswscale.so.", 0), 0u);
   FFmpeg_Sws_cale scaler;
-  scaler.init(320, 180, 160, 90, 320, 180, 0, 0, 0);
+  scaler.init(320, 180, Rect{0, 0, 160, 90}, 320, 180, 0);
   EXPECT_TRUE(scaler.HasContext());
 }
 

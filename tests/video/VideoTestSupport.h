@@ -107,10 +107,7 @@ inline VideoMixStreamInfo StreamInfo(const std::string& id, int src_w, int src_h
   VideoMixStreamInfo info;
   info.source_w = src_w;
   info.source_h = src_h;
-  info.x_position = x;
-  info.y_position = y;
-  info.target_w = tw;
-  info.target_h = th;
+  info.target = Rect{x, y, tw, th};
   info.fps = fps;
   info.videoType = videoType;
   std::strncpy(info.streamId, id.c_str(), sizeof(info.streamId) - 1);
