@@ -17,7 +17,7 @@ void SynRecord::Drain() {
     f.rate = node->sampling_rate;
     f.fps = node->fps;
     frames_.push_back(std::move(f));
-    syn_->GiveBackAudio(pool_, node->buffer);
+    syn_->GiveBackAudio(node->buffer);
     queue->ResetCurrent();
   }
 }

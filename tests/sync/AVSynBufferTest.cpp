@@ -161,15 +161,14 @@ TEST_F(AVSynBufferTest, StatusIsNeverFilledBeforeAnyPutAndNoAudioAfterAVideoOnly
   SyncResult result = Fetch();
   EXPECT_EQ(result->status, kSynNoAudio);
   EXPECT_EQ(result->audio, nullptr);
-  EXPECT_EQ(result->video, nullptr);
+  EXPECT_TRUE(result->video.empty());
   EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600}));  // video waits for audio
 
   ASSERT_TRUE(PutAudio(1920));
   result = Fetch();
   EXPECT_EQ(result->status, kSynAudioReleased);
   ASSERT_NE(result->audio, nullptr);
-  EXPECT_EQ(result->audio->buffer->timestamp, 1920u);
-  pool_.PutEmptyBuffer(result->audio->buffer);
+  EXPECT_EQ(result->audioBlock->timestamp, 1920u);
 }
 
 TEST_F(AVSynBufferTest, OneAudioSampleReleasesTheFramesOfTheRateStampedBeforeItsEnd) {
@@ -184,17 +183,16 @@ TEST_F(AVSynBufferTest, OneAudioSampleReleasesTheFramesOfTheRateStampedBeforeIts
   EXPECT_EQ(result->audio->state, kSampleReleased);
   EXPECT_EQ(result->audio->channels, kChannels);
   EXPECT_EQ(result->audio->sampling_rate, kRate);
-  ASSERT_NE(result->video, nullptr);
-  EXPECT_EQ(result->videoCount, 3);
-  EXPECT_EQ(result->video, buffer_.VideoQueue()->Head());
-  EXPECT_EQ(result->video->isKeyFrame, 1);
+  ASSERT_FALSE(result->video.empty());
+  EXPECT_EQ(result->video.count(), 3);
+  EXPECT_EQ(result->video.first(), buffer_.VideoQueue()->Head());
+  EXPECT_EQ(result->video.first()->isKeyFrame, 1);
   EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{2, 2, 2, 3}));
   EXPECT_EQ(QueuedVideo(), (std::vector<uint64_t>{3600, 7200, 10800, 14400}));
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 0);
-  pool_.PutEmptyBuffer(result->audio->buffer);
 
-  // The frames stay queued until the controller releases them.
-  buffer_.VideoQueue()->releasedata(3);
+  // The frames stay queued until the result's handles are dropped.
+  result.reset();
   EXPECT_EQ(buffer_.VideoQueue()->Count(), 1);
   EXPECT_EQ(pool_.IdleCount(kClass), 4);
 }
@@ -216,10 +214,9 @@ TEST_P(RateWalkTest, AFrameOfAnotherRateStopsTheWalk) {
   ASSERT_TRUE(PutAudio(ts));
   SyncResult result = Fetch(25);
   ASSERT_EQ(result->status, kSynAudioReleased);
-  EXPECT_EQ(result->videoCount, GetParam().released);
-  EXPECT_EQ(result->video, GetParam().released > 0 ? buffer_.VideoQueue()->Head() : nullptr);
+  EXPECT_EQ(result->video.count(), GetParam().released);
+  EXPECT_EQ(result->video.first(), GetParam().released > 0 ? buffer_.VideoQueue()->Head() : nullptr);
   EXPECT_EQ(VideoStates(), GetParam().states);
-  pool_.PutEmptyBuffer(result->audio->buffer);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -249,7 +246,6 @@ TEST_P(StalledFetchTest, OnlyAStalledFetchWithoutAudioTrimsVideoToTheNewest15) {
     ASSERT_TRUE(PutAudio(1920));
   }
   SyncResult result = Fetch(25, GetParam().stalled);
-  if (result->audio != nullptr) pool_.PutEmptyBuffer(result->audio->buffer);
   const std::vector<uint64_t> newest(all.end() - GetParam().remaining, all.end());
   EXPECT_EQ(QueuedVideo(), newest);
 }
@@ -261,17 +257,17 @@ INSTANTIATE_TEST_SUITE_P(Stall, StalledFetchTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AVSynBufferTest, PeekGivesTheOldestAudioTimestampAndRemovesNothing) {
-  SyncResult peek(buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0));
+  SyncResult peek = buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0);
   EXPECT_EQ(peek->hasTimestamp, 0);
 
   ASSERT_TRUE(PutAudio(500000));
   ASSERT_TRUE(PutAudio(501920));
   ASSERT_TRUE(PutVideo(500000));
-  peek.reset(buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0));
+  peek = buffer_.GetData(1, kChannels, kD, kBits, kRate, 0, 25, 0);
   EXPECT_EQ(peek->hasTimestamp, 1);
   EXPECT_EQ(peek->headTimestamp, 500000u);
   EXPECT_EQ(peek->audio, nullptr);
-  EXPECT_EQ(peek->video, nullptr);
+  EXPECT_TRUE(peek->video.empty());
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 2);
   EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{kSampleQueued}));
 }

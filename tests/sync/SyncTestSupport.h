@@ -43,10 +43,7 @@ inline AVSynCtlParam SyncParam(AVSynBuffer* buffer, IAVStreaming* streaming, int
   return param;
 }
 
-struct SyncDeleter {
-  void operator()(SynGetResult* result) const { delete result; }
-};
-using SyncResult = std::unique_ptr<SynGetResult, SyncDeleter>;
+using SyncResult = std::unique_ptr<SynGetResult>;
 
 class SyncBufferFixture : public ::testing::Test {
  protected:
@@ -80,7 +77,7 @@ class SyncBufferFixture : public ::testing::Test {
     return buffer_.PutVideo(sample);
   }
   SyncResult Fetch(int32_t fps = 25, uint8_t stalled = 0) {
-    return SyncResult(buffer_.GetData(0, kChannels, kD, kBits, kRate, 0, fps, stalled));
+    return buffer_.GetData(0, kChannels, kD, kBits, kRate, 0, fps, stalled);
   }
 
   // Timestamps of the queued video frames, oldest first.
