@@ -1,6 +1,7 @@
 #include "video/VideoMix.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -247,10 +248,9 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
   for (VideoMixStreamSlot& slot : m_streaminfo_current) {
     if (slot.source_h < 1 || !slot.streamId || slot.fps < 1 || slot.streamExist) continue;
     auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), IsFreeOld);
-    if (entry == m_streaminfo_old.end()) {
-      PLN_LOG_ERROR("'s m_streaminfo_old is Full");
-      return false;
-    }
+    // As many entries as slots, cleared above: one is always free.
+    assert(entry != m_streaminfo_old.end());
+    if (entry == m_streaminfo_old.end()) return false;
     entry->target = slot.target;
     entry->source_h = slot.source_h;
     entry->source_w = slot.source_w;
@@ -555,10 +555,8 @@ void VideoMix::stop() {
 }
 
 int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
-  if (mix == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return 0;
-  }
+  assert(mix != nullptr);  // start() passes itself
+  if (mix == nullptr) return 0;
   MediaTimeline* timeline;
   {
     platform::MutexLock lock(mix->m_mutex);
