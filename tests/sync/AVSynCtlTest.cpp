@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/sync/SyncTestSupport.h"
@@ -13,8 +10,6 @@
 
 namespace plenova::testing {
 namespace {
-
-using Ticks = std::vector<uint64_t>;
 
 // The controller's cycles are driven one by one through Step, on times that
 // start just before the 32-bit wrap of the millisecond counter.
@@ -55,8 +50,6 @@ class AVSynCtlTest : public SyncBufferFixture {
   RecordingStreaming out_;
   AVSynCtl ctl_;
 };
-
-// --- Stamps ----------------------------------------------------------------
 
 // The samples carry the meeting's media stamps: they leave as they came,
 // gaps included, whatever the frame duration.
@@ -113,8 +106,6 @@ TEST_F(AVSynCtlTest, AWaitForAudioCutShortByAPutEndsAtTheSameLimit) {
   EXPECT_EQ(out_.Order(), "A");
 }
 
-// --- Video behind audio ---------------------------------------------------
-
 // Each audio sample is followed by the frames stamped before its end; the
 // frames after it wait for the audio that covers them.
 TEST_F(AVSynCtlTest, EachAudioSampleIsFollowedByTheFramesDueBeforeItsEnd) {
@@ -138,8 +129,6 @@ TEST_F(AVSynCtlTest, EachAudioSampleIsFollowedByTheFramesDueBeforeItsEnd) {
   EXPECT_EQ(pool_.IdleCount(MemoryPool::kClassStep),
             5);  // 5 blocks: the second audio sample reused one
 }
-
-// --- Audio starvation -----------------------------------------------------
 
 struct StallCase {
   const char* name;
@@ -215,8 +204,6 @@ INSTANTIATE_TEST_SUITE_P(Limits, StarvationTest,
                                            StallCase{"NoWait", 0, 1920, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// --- Frame-rate handover --------------------------------------------------
-
 struct HandoverCase {
   const char* name;
   int32_t controllerFps;
@@ -266,48 +253,26 @@ INSTANTIATE_TEST_SUITE_P(
                       HandoverCase{"ThereAndBack", 30, {30, 25, 30}, "AVUVUV"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AVSynCtlTest, FramesAt25BehindAControllerAt30AreAllWrittenAfterOneUpdate) {
-  Init(30);
-  // The encoder's frames at 25 per second, each queued before the audio
-  // sample that covers it.
-  Ticks video;
-  for (int i = 0; i < 10; ++i) video.push_back(100000 + 3600 * i);
-  size_t put = 0;
-  for (uint64_t k = 0; k < 20; ++k) {
-    const uint64_t audio = 100000 + kD * k;
-    if (k > 0) {
-      ASSERT_TRUE(PutAudio(audio));
-    }
-    for (; put < video.size() && video[put] <= audio; ++put) {
-      ASSERT_TRUE(PutVideo(video[put], 25, put == 0));
-    }
-    Step();
-  }
-
-  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), video);
-  EXPECT_EQ(out_.UpdateCount(), 1);
-  const std::string order = out_.Order();
-  EXPECT_EQ(order.find('U'), 1u) << order;  // right behind the first audio sample
-  EXPECT_EQ(order.find('V'), 2u) << order;
-}
-
-// --- Set-up ---------------------------------------------------------------
-
 struct InitCase {
   const char* name;
   void (*spoil)(AVSynCtlParam&);
+  bool durationKnown = true;
 };
 
 class RefusedInitTest : public AVSynCtlTest, public ::testing::WithParamInterface<InitCase> {};
 
 TEST_P(RefusedInitTest, LeavesTheControllerUnusable) {
+  AVSynCtl fresh;
+  if (GetParam().durationKnown) fresh.SetAudioFrameDuration(kD);
+  fresh.SetAudioFrameDuration(0);  // refused: changes nothing
   AVSynCtlParam param = SyncParam(&buffer_, &out_);
   GetParam().spoil(param);
-  ctl_.InitIAVSynCtl(&param, &pool_);
+  fresh.InitIAVSynCtl(&param, &pool_);
+  fresh.InitIAVSynCtl(nullptr, &pool_);
 
-  ctl_.StartSynThread();
+  fresh.StartSynThread();
   ASSERT_TRUE(PutAudio(100000));
-  Steps(3);
+  for (uint32_t i = 0; i < 3; ++i) fresh.Step(now_ + i);
   EXPECT_TRUE(out_.Events().empty());
   EXPECT_EQ(buffer_.AudioQueue()->Count(), 1);
 }
@@ -318,20 +283,9 @@ INSTANTIATE_TEST_SUITE_P(
                       InitCase{"NoDispatcher", [](AVSynCtlParam& p) { p.streaming = nullptr; }},
                       InitCase{"Channels0", [](AVSynCtlParam& p) { p.channels = 0; }},
                       InitCase{"Fps0", [](AVSynCtlParam& p) { p.fps = 0; }},
-                      InitCase{"NegativeWait", [](AVSynCtlParam& p) { p.waitMaxTime = -1; }}),
+                      InitCase{"NegativeWait", [](AVSynCtlParam& p) { p.waitMaxTime = -1; }},
+                      InitCase{"NoFrameDuration", [](AVSynCtlParam&) {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(AVSynCtlTest, InitBeforeTheFrameDurationIsKnownIsRefused) {
-  AVSynCtl fresh;
-  const AVSynCtlParam param = SyncParam(&buffer_, &out_);
-  fresh.InitIAVSynCtl(&param, &pool_);
-  fresh.InitIAVSynCtl(nullptr, &pool_);
-  fresh.SetAudioFrameDuration(0);
-  ASSERT_TRUE(PutAudio(100000));
-  fresh.Step(now_);
-  fresh.Step(now_ + 2);
-  EXPECT_TRUE(out_.Events().empty());
-}
 
 }  // namespace
 }  // namespace plenova::testing

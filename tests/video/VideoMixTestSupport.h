@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <algorithm>
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,23 +21,9 @@ namespace plenova::testing {
 // count is global).
 inline std::atomic<int> g_canvas_calls{0};
 inline std::atomic<int> g_canvas_size{0};
-inline std::mutex
-    g_canvas_mutex;  // pairs with g_canvas_cv; taken by the callback and waiting tests
-inline std::condition_variable g_canvas_cv;
 inline void CountCanvas(unsigned char*, int size) {
   g_canvas_size.store(size);
-  {
-    std::lock_guard<std::mutex> lock(g_canvas_mutex);
-    g_canvas_calls.fetch_add(1);
-  }
-  g_canvas_cv.notify_all();
-}
-// Waits for the compositing thread to have called back `count` times in all
-// (false after a generous real-time limit, which only a hang reaches).
-inline bool WaitForCanvases(int count) {
-  std::unique_lock<std::mutex> lock(g_canvas_mutex);
-  return g_canvas_cv.wait_for(lock, std::chrono::seconds(20),
-                              [&] { return g_canvas_calls.load() >= count; });
+  g_canvas_calls.fetch_add(1);
 }
 
 // A compositor on a manual clock with a real pool, encoder buffer and
@@ -99,6 +82,8 @@ class MixFixture : public ::testing::Test {
     canvas_ = mix_.CanvasCopy();
     return CanvasView(canvas_.data(), kCanvasW, kCanvasH);
   }
+  // Whether the canvas shows `c` all over `r`.
+  bool Shows(const Rect& r, Yuv c) { return Canvas().RectIs(r.x, r.y, r.w, r.h, c); }
 
   struct Out {
     uint64_t stamp;

@@ -32,13 +32,13 @@ inline std::vector<uint8_t> SolidPicture(int w, int h, Yuv c) {
   return p;
 }
 
-// Paints rows [row0, row1) of the picture's luma and chroma in `c`.
-inline void PaintRows(std::vector<uint8_t>& p, int w, int h, int row0, int row1, Yuv c) {
-  std::memset(p.data() + row0 * w, c.y, static_cast<size_t>(row1 - row0) * w);
-  std::memset(p.data() + w * h + row0 / 2 * (w / 2), c.u,
-              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
-  std::memset(p.data() + w * h * 5 / 4 + row0 / 2 * (w / 2), c.v,
-              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+// Paints the rectangle `r` (even corners and sizes) of a w x h I420 picture.
+inline void PaintRect(std::vector<uint8_t>& p, int w, int h, const Rect& r, Yuv c) {
+  for (int y = r.y; y < r.Bottom(); ++y) std::memset(p.data() + y * w + r.x, c.y, r.w);
+  for (int y = r.y / 2; y < r.Bottom() / 2; ++y) {
+    std::memset(p.data() + w * h + y * (w / 2) + r.x / 2, c.u, r.w / 2);
+    std::memset(p.data() + w * h * 5 / 4 + y * (w / 2) + r.x / 2, c.v, r.w / 2);
+  }
 }
 
 // A pool block holding `picture`, stamped and oriented.
@@ -80,8 +80,8 @@ class CanvasView {
     return true;
   }
   // The bounding box of the luma samples within the scaler's rounding of
-  // `luma` as {x, y, w, h}; all zero when none.
-  std::vector<int> BoxOf(uint8_t luma) const {
+  // `luma`; all zero when none.
+  Rect BoxOf(uint8_t luma) const {
     int x0 = w_, y0 = h_, x1 = -1, y1 = -1;
     for (int r = 0; r < h_; ++r) {
       for (int c = 0; c < w_; ++c) {
@@ -92,8 +92,8 @@ class CanvasView {
         y1 = std::max(y1, r);
       }
     }
-    if (x1 < 0) return {0, 0, 0, 0};
-    return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+    if (x1 < 0) return Rect{};
+    return Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
   }
 
  private:
