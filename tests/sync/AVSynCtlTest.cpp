@@ -253,39 +253,5 @@ INSTANTIATE_TEST_SUITE_P(
                       HandoverCase{"ThereAndBack", 30, {30, 25, 30}, "AVUVUV"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct InitCase {
-  const char* name;
-  void (*spoil)(AVSynCtlParam&);
-  bool durationKnown = true;
-};
-
-class RefusedInitTest : public AVSynCtlTest, public ::testing::WithParamInterface<InitCase> {};
-
-TEST_P(RefusedInitTest, LeavesTheControllerUnusable) {
-  AVSynCtl fresh;
-  if (GetParam().durationKnown) fresh.SetAudioFrameDuration(kD);
-  fresh.SetAudioFrameDuration(0);  // refused: changes nothing
-  AVSynCtlParam param = SyncParam(&buffer_, &out_);
-  GetParam().spoil(param);
-  fresh.InitIAVSynCtl(&param, &pool_);
-  fresh.InitIAVSynCtl(nullptr, &pool_);
-
-  fresh.StartSynThread();
-  ASSERT_TRUE(PutAudio(100000));
-  for (uint32_t i = 0; i < 3; ++i) fresh.Step(now_ + i);
-  EXPECT_TRUE(out_.Events().empty());
-  EXPECT_EQ(buffer_.AudioQueue()->Count(), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Params, RefusedInitTest,
-    ::testing::Values(InitCase{"NoBuffer", [](AVSynCtlParam& p) { p.synBuffer = nullptr; }},
-                      InitCase{"NoDispatcher", [](AVSynCtlParam& p) { p.streaming = nullptr; }},
-                      InitCase{"Channels0", [](AVSynCtlParam& p) { p.channels = 0; }},
-                      InitCase{"Fps0", [](AVSynCtlParam& p) { p.fps = 0; }},
-                      InitCase{"NegativeWait", [](AVSynCtlParam& p) { p.waitMaxTime = -1; }},
-                      InitCase{"NoFrameDuration", [](AVSynCtlParam&) {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 }  // namespace
 }  // namespace plenova::testing

@@ -12,7 +12,6 @@ namespace {
 
 using testing::CanvasView;
 using testing::kBlack;
-using testing::kBlue;
 using testing::kGreen;
 using testing::kRed;
 using testing::SolidPicture;
@@ -131,50 +130,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {0, 0, 180, 180}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct OrientationCase {
-  uint32_t orientation;
-  bool top_is_red;
-};
-class ScalerOrientationTest : public ScalerPaintTest,
-                              public ::testing::WithParamInterface<OrientationCase> {};
-
-TEST_P(ScalerOrientationTest, RowOrder) {
-  SetUpCanvas(320, 180);
-  std::vector<uint8_t> src = SolidPicture(320, 180, kBlue);
-  testing::PaintRect(src, 320, 180, {0, 0, 320, 90}, kRed);
-  scaler_.init(320, 180, {0, 0, 320, 180}, 320, 180, 0);
-  Draw(src, 320, 180, {0, 0, 320, 180}, 0, GetParam().orientation);
-  const Yuv top = GetParam().top_is_red ? kRed : kBlue;
-  const Yuv bottom = GetParam().top_is_red ? kBlue : kRed;
-  EXPECT_TRUE(View().RectIs(0, 0, 320, 80, top, 1));
-  EXPECT_TRUE(View().RectIs(0, 100, 320, 80, bottom, 1));
-}
-
-// Unknown row orders are painted top-down rather than dropped.
-INSTANTIATE_TEST_SUITE_P(Orders, ScalerOrientationTest,
-                         ::testing::Values(OrientationCase{0, true}, OrientationCase{2, false},
-                                           OrientationCase{1, true}, OrientationCase{7, true}));
-
-class ScalerCutOutTest : public ScalerPaintTest, public ::testing::WithParamInterface<uint32_t> {};
-
-// Only a bottom-up picture leaves the cut-out (the top-right corner) alone.
-TEST_P(ScalerCutOutTest, BottomUpLeavesTopRightCornerAlone) {
-  SetUpCanvas(640, 360);
-  scaler_.init(640, 360, {0, 0, 640, 360}, 640, 360, 0);
-  scaler_.SetDrawLimitParam(480, 120, true);
-  Draw(SolidPicture(640, 360, kRed), 640, 360, {0, 0, 640, 360}, 0, GetParam());
-  if (GetParam() == FFmpeg_Sws_cale::kBottomUp) {
-    EXPECT_TRUE(View().RectIs(480, 0, 160, 120, kBlack));
-    EXPECT_TRUE(View().RectIs(0, 0, 480, 120, kRed));
-    EXPECT_TRUE(View().RectIs(0, 120, 640, 240, kRed));
-  } else {
-    EXPECT_TRUE(View().RectIs(0, 0, 640, 360, kRed));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Orders, ScalerCutOutTest,
-                         ::testing::Values(FFmpeg_Sws_cale::kBottomUp, FFmpeg_Sws_cale::kTopDown));
-
 TEST_F(ScalerPaintTest, CutOutBoundAboveTheRectangleLeavesNoBand) {
   SetUpCanvas(640, 360);
   // Fitted 640x360 into 640x480 at y 0: painted from row 60; bound at row 30.
@@ -219,16 +174,6 @@ TEST_F(ScalerPaintTest, MovingKeepsTheCanvasResizingBlanksIt) {
 
   Draw(red, 320, 180, {200, 100, 80, 44}, 0);  // resized: the canvas is blanked once
   EXPECT_TRUE(OnlyRectPainted({200, 100, 80, 44}));
-}
-
-TEST_F(ScalerPaintTest, RefusedSetUpChangesNothing) {
-  scaler_.init(640, 480, {100, 50, 320, 180}, 640, 360, 1);
-  scaler_.init(640, 480, {-4, 50, 320, 180}, 640, 360, 1);
-  scaler_.init(640, 480, {10, 50, 0, 180}, 640, 360, 1);
-  scaler_.Pictureinit(640, 360, {10, 50, 320, 180}, 0, 360, 1);
-  EXPECT_EQ(scaler_.placed(), (Rect{140, 50, 240, 180}));
-  scaler_.SetDrawLimitParam(-1, 10, true);
-  EXPECT_EQ(scaler_.draw_limit_y(), 0);
 }
 
 TEST(ScalerLibraryTest, MissingLibraryBlanksButNeverPaints) {

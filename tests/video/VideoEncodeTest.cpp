@@ -66,27 +66,17 @@ class ScriptedEncoder : public VideoEncodeGeneric {
   int speed_ = 0;
 };
 
-// Counts the parameter sets handed over besides recording the writes.
-class CountingStreaming : public testing::RecordingStreaming {
+// Asks for a key frame when a test says so, besides recording the writes.
+class KeyFrameStreaming : public testing::RecordingStreaming {
  public:
-  void AVStreamingSetSpsPpsInfo(const uint8_t* data, int32_t len) override {
-    last.assign(data, data + len);
-    ++calls;
-    if (sync != nullptr) queuedBefore = sync->VideoQueue()->Count();
-  }
   bool TakeKeyFrameRequest() override { return key_frame_wanted.exchange(false); }
-  std::atomic<int> calls{0};
   std::atomic<bool> key_frame_wanted{false};
-  Bytes last;
-  AVSynBuffer* sync = nullptr;  // pictures queued when the sets came
-  int queuedBefore = -1;
 };
 
 class VideoEncodeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sync_.InitBuffer(&pool_));
-    streaming_.sync = &sync_;
   }
 
   std::unique_ptr<VideoEncode> Scripted() {
@@ -104,7 +94,7 @@ class VideoEncodeTest : public ::testing::Test {
   MemoryPool pool_;
   AVSynBuffer sync_;
   VideoEncodeBuffer buffer_;
-  CountingStreaming streaming_;
+  KeyFrameStreaming streaming_;
   ScriptedEncoder::Script script_;
 };
 
@@ -177,32 +167,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractCase{"NoSps", Join({kPps4, kIdr4}), false, {}},
         ExtractCase{"LongerThanTheArea", Join({kLongSps, kPps4, kIdr4}), false, {}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(VideoEncodeTest, FirstOutputAnnouncesParameterSetsOnceAndKeyFlagsFollowResults) {
-  script_.outputs = {Join({kSps4, kPps4, kIdr4}), kSlice4, Join({kSps4, kPps4, kIdr4})};
-  script_.results = {0, 1, 0};
-  auto encode = Scripted();
-  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
-  for (uint64_t i = 0; i < 3; ++i) encode->VideoEncodeFunc(Canvas(3600 * (i + 1)));
-  encode.reset();
-  EXPECT_EQ(streaming_.calls, 1);
-  EXPECT_EQ(streaming_.last, Join({kSps4, kPps4}));
-  EXPECT_EQ(streaming_.queuedBefore, 0);  // before the first picture
-
-  auto& video = *sync_.VideoQueue();
-  ASSERT_EQ(video.Count(), 3);
-  VideoSampleNode* node = video.Head();
-  const std::vector<uint8_t> keys = {1, 0, 1};
-  for (int i = 0; i < 3; ++i, node = node->next) {
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->isKeyFrame, keys[i]) << i;
-    EXPECT_EQ(node->buffer->timestamp, 3600u * (i + 1));
-    EXPECT_EQ(node->buffer->tick, 1234u);
-    EXPECT_EQ(node->fps, 25);
-    EXPECT_EQ(Bytes(node->spsPps.begin(), node->spsPps.begin() + node->spsPpsLen),
-              Join({kSps4, kPps4}));
-  }
-}
 
 // An output that has just begun asks for a key frame; the next picture is one.
 TEST_F(VideoEncodeTest, AnOutputThatBeginsGetsAKeyFrameAtOnce) {

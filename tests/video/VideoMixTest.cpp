@@ -179,34 +179,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, MixRateTest,
                                            RateCase{30, 1, "30"}),
                          [](const auto& info) { return std::string(info.param.name) + "fps"; });
 
-// A camera whose frames stop for 600 ms and then arrive at once: the stale
-// ones never show, the queue does not stand, and the next canvas shows the
-// frame due by its time.
-TEST_F(MixTest, ABurstOfLateFramesLeavesNoDelay) {
-  const VideoMixStreamInfo cam = StreamInfo("cam", 320, 180, 0, 0, 320, 180);
-  Layout({cam});
-  const uint32_t t0 = clock_.NowMs();
-  int next = 0;
-  for (uint32_t ms = 0; ms < 3000; ms += 10) {
-    clock_.Set(t0 + ms);
-    const bool paused = ms >= 1000 && ms < 1600;
-    for (; !paused && next * 40 <= static_cast<int>(ms); ++next) {
-      ASSERT_TRUE(Push(cam, Yuv{static_cast<uint8_t>(20 + next), 128, 128},
-                       90000 + 3600 * static_cast<uint64_t>(next)));
-    }
-    mix_.VideoMixStep(clock_.NowMs());
-    for (const Out& o : Drain()) {
-      const uint64_t at_ms = (o.stamp - 90000) / 90;
-      // Canvases composed during the pause keep the last frame before it;
-      // from the burst on, the frame due shows again.
-      const uint64_t shown = at_ms >= 1000 && at_ms + kDelayMs < 1600 ? 24 : at_ms / 40;
-      EXPECT_EQ(Canvas().Luma(160, 90), 20 + shown) << "canvas at " << at_ms << " ms";
-    }
-    ASSERT_LE(Queued(cam), 3);
-  }
-  EXPECT_GE(mix_.Counters().droppedLate.load() + mix_.Counters().skipped.load(), 10u);
-}
-
 // Before any layout update the rate is 0: the thread waits a period per
 // cycle and outputs nothing, and a canvas composed anyway goes back to the
 // pool after its callback.
@@ -268,16 +240,6 @@ TEST_F(MixTest, RemovedStreamsFramesReturnToThePoolAndAMovedWindowsAreDiscarded)
   EXPECT_TRUE(Push(kRight, kBlue, 4600));
   EXPECT_EQ(Queued(kRight), -1);
   EXPECT_EQ(pool_.IdleCount(frame_class), idle + 1);
-}
-
-TEST_F(MixTest, OddSizedStreamIsRefusedPainting) {
-  const VideoMixStreamInfo odd = StreamInfo("odd", 321, 181, 0, 0, 320, 180);
-  Layout({odd});
-  for (uint64_t stamp : {1000, 4600}) ASSERT_TRUE(PushSized("odd", 321, 181, 25, kRed, stamp));
-  Compose();
-  Compose();
-  EXPECT_TRUE(Shows({0, 0, kCanvasW, kCanvasH}, kBlack));
-  EXPECT_EQ(Queued(odd), 0);  // taken and given back all the same
 }
 
 TEST_F(MixTest, UpdateReplacingTwentyStreamsOverflowsAndKeepsTheOldOnes) {
