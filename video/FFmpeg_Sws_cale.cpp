@@ -151,8 +151,8 @@ void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, const Rect& target, int32_
   BuildScaler(videoType);
 }
 
-bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h,
-                            const Rect& target, int32_t cvs_w, int32_t cvs_h, int32_t videoType) {
+bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, const Rect& target,
+                            int32_t cvs_w, int32_t cvs_h, int32_t videoType) {
   PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ Parames Info", kModule, __LINE__,
                 function);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceWidth=%d", function, src_w);
@@ -182,8 +182,8 @@ void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, const Rect& target, int
   SetUp("FFmpeg_Sws_cale::init", src_w, src_h, target, cvs_w, cvs_h, videoType);
 }
 
-void FFmpeg_Sws_cale::Pictureinit(int32_t src_w, int32_t src_h, const Rect& target,
-                                  int32_t cvs_w, int32_t cvs_h, int32_t videoType) {
+void FFmpeg_Sws_cale::Pictureinit(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
+                                  int32_t cvs_h, int32_t videoType) {
   if (!GeometryFits(src_w, src_h, target, cvs_w, cvs_h)) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
@@ -205,9 +205,9 @@ void FFmpeg_Sws_cale::CallEqualProPorTionFunction(int32_t videoType) {
       m_real_target = Rect{static_cast<int32_t>((int64_t{target_w} - fit_w) / 2 + m_target.x),
                            m_target.y, fit_w, target_h};
     } else {
-      m_real_target = Rect{m_target.x,
-                           static_cast<int32_t>((int64_t{target_h} - fit_h) / 2 + m_target.y),
-                           target_w, fit_h};
+      m_real_target =
+          Rect{m_target.x, static_cast<int32_t>((int64_t{target_h} - fit_h) / 2 + m_target.y),
+               target_w, fit_h};
     }
   } else {
     // Centred crop to the target's aspect ratio; the cropped-away size is

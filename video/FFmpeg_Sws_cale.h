@@ -45,8 +45,8 @@ class FFmpeg_Sws_cale {
   // cvs_w x cvs_h canvas. Invalid values are logged and change nothing.
   void init(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w, int32_t cvs_h,
             int32_t videoType);
-  void Pictureinit(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
-                   int32_t cvs_h, int32_t videoType);
+  void Pictureinit(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w, int32_t cvs_h,
+                   int32_t videoType);
 
   // Cut-out bounds on the canvas: the part of the painted rectangle right of
   // `x` and above `y` is left alone when a bottom-up frame is painted.
@@ -107,8 +107,8 @@ class FFmpeg_Sws_cale {
   using ScaleFn = int (*)(SwsContext*, const uint8_t* const[], const int[], int, int,
                           uint8_t* const[], const int[]);
 
-  bool SetUp(const char* function, int32_t src_w, int32_t src_h, const Rect& target,
-             int32_t cvs_w, int32_t cvs_h, int32_t videoType);
+  bool SetUp(const char* function, int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
+             int32_t cvs_h, int32_t videoType);
   // Stores new sizes and position, then rebuilds buffers, placement and
   // context.
   void Rebuild(int32_t sw, int32_t sh, const Rect& target, int32_t videoType);

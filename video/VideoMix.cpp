@@ -14,19 +14,15 @@
 namespace plenova {
 namespace {
 
-
 const char* BoolText(bool value) { return value ? "true" : "false"; }
-
-
 
 bool SameId(const std::optional<std::string>& id, const char* other) {
   return id.has_value() && other != nullptr && *id == other;
 }
 
 bool SameGeometry(const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-  return slot.target == info.target &&
-         slot.source_h == info.source_h && slot.source_w == info.source_w && slot.fps == info.fps &&
-         slot.videoType == info.videoType;
+  return slot.target == info.target && slot.source_h == info.source_h &&
+         slot.source_w == info.source_w && slot.fps == info.fps && slot.videoType == info.videoType;
 }
 
 void StorePlacement(VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
@@ -651,9 +647,8 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
   };
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
     if (!painted_picture(slot)) continue;
-    blank |=
-        slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target,
-                                 slot.videoType);
+    blank |= slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight,
+                                      slot.target, slot.videoType);
   }
   if (blank)
     FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w,

@@ -32,7 +32,7 @@ struct VideoMixStreamSlot {
   std::unique_ptr<FFmpeg_Sws_cale> scaler;
   int32_t source_h = 0;
   int32_t source_w = 0;
-  Rect target;  // on the canvas
+  Rect target;                          // on the canvas
   bool iswork = false;                  // in the current layout and painted
   bool streamExist = false;             // the slot holds a stream
   std::optional<std::string> streamId;  // none in a free slot and for pictures

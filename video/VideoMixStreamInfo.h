@@ -14,7 +14,7 @@ struct VideoMixStreamInfo {
 
   int32_t source_h = 0;
   int32_t source_w = 0;
-  Rect target;  // on the canvas
+  Rect target;                        // on the canvas
   char streamId[kStreamIdSize] = {};  // NUL-terminated, at most 255 characters
   int32_t fps = 0;
   int32_t videoType = 0;  // 1 letterbox fit, otherwise centred crop

@@ -21,7 +21,8 @@ struct CapacityCase {
   bool audio;
   int capacity;
 };
-class CapacityTest : public SyncBufferFixture, public ::testing::WithParamInterface<CapacityCase> {};
+class CapacityTest : public SyncBufferFixture,
+                     public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(CapacityTest, PutIntoAFullQueueDiscardsTheIncomingSampleAndDestroysIt) {
   const CapacityCase& c = GetParam();
@@ -80,7 +81,8 @@ TEST_P(RefusedPutTest, QueuesNothingAndLeaksNothing) {
   } else {
     result = buffer_.PutVideo(
         {bytes, 5000, c.fps, false,
-         c.nullSpsPps ? std::span<const uint8_t>() : std::span<const uint8_t>(sps, c.spsPpsLen), 0});
+         c.nullSpsPps ? std::span<const uint8_t>() : std::span<const uint8_t>(sps, c.spsPpsLen),
+         0});
   }
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(buffer_.AudioQueue()->Count() + buffer_.VideoQueue()->Count(), 0);
@@ -100,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true},
                       PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true},
                       PutCase{.name = "VideoRate0", .fps = 0, .result = true},
-                      PutCase{.name = "AudioChannels0", .audio = true, .channels = 0, .result = true},
+                      PutCase{
+                          .name = "AudioChannels0", .audio = true, .channels = 0, .result = true},
                       PutCase{.name = "AudioRate0", .audio = true, .rate = 0, .result = true}),
     Named);
 

@@ -122,11 +122,16 @@ TEST_P(ScalerPaintCaseTest, OnlyTheKeptPartLandsInThePaintedRectangle) {
 INSTANTIATE_TEST_SUITE_P(
     Sources, ScalerPaintCaseTest,
     ::testing::Values(
-        PaintCase{"Letterbox", 640, 480, {0, 0, 640, 480}, {100, 50, 320, 180}, 1,
-                  {140, 50, 240, 180}},
-        PaintCase{"CropDropsRows", 640, 480, {0, 60, 640, 360}, {0, 0, 320, 180}, 0,
-                  {0, 0, 320, 180}},
-        PaintCase{"CropDropsColumns", 1280, 720, {280, 0, 720, 720}, {0, 0, 180, 180}, 0,
+        PaintCase{
+            "Letterbox", 640, 480, {0, 0, 640, 480}, {100, 50, 320, 180}, 1, {140, 50, 240, 180}},
+        PaintCase{
+            "CropDropsRows", 640, 480, {0, 60, 640, 360}, {0, 0, 320, 180}, 0, {0, 0, 320, 180}},
+        PaintCase{"CropDropsColumns",
+                  1280,
+                  720,
+                  {280, 0, 720, 720},
+                  {0, 0, 180, 180},
+                  0,
                   {0, 0, 180, 180}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -75,9 +75,7 @@ class KeyFrameStreaming : public testing::RecordingStreaming {
 
 class VideoEncodeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(sync_.InitBuffer(&pool_));
-  }
+  void SetUp() override { ASSERT_TRUE(sync_.InitBuffer(&pool_)); }
 
   std::unique_ptr<VideoEncode> Scripted() {
     return std::make_unique<VideoEncode>(std::make_unique<ScriptedEncoder>(&script_));
