@@ -1,5 +1,6 @@
 #include "sync/AVSynCtl.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <memory>
@@ -155,7 +156,9 @@ void AVSynCtl::OnNoAudio() {
   } else {
     const uint64_t ms = static_cast<uint32_t>(m_lastLoopTime - m_starvationStart);
     const uint64_t elapsed = ms * kTicksPerMs;
-    m_starvationElapsed = elapsed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed);
+    // At least 1 while the timer runs: 0 means it does not.
+    m_starvationElapsed =
+        elapsed > UINT32_MAX ? UINT32_MAX : std::max<uint32_t>(1, static_cast<uint32_t>(elapsed));
   }
   // While stalled, every fetch without audio trims the video queue.
   if (m_starvationElapsed >= static_cast<uint32_t>(m_waitLimit)) audioStalled = true;

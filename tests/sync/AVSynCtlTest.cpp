@@ -97,6 +97,10 @@ TEST_F(AVSynCtlTest, AWaitForAudioCutShortByAPutEndsAtTheSameLimit) {
   ASSERT_TRUE(PutAudio(1920));
   EXPECT_EQ(ctl_.Step(kStart), 0u);
   EXPECT_EQ(ctl_.Step(kStart), 218u);
+  // A frame in the same millisecond the wait began leaves the limit where
+  // it was: the wait does not turn into one for work only.
+  ASSERT_TRUE(PutVideo(1800));
+  EXPECT_EQ(ctl_.Step(kStart), 218u);
   // A frame comes 100 ms into the wait: audio is still missing, and the
   // controller waits for the rest of the limit (across the counter's wrap).
   ASSERT_TRUE(PutVideo(3600));
