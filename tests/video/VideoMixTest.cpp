@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/video/VideoMixTestSupport.h"
+#include "tests/video/VideoTestSupport.h"
 #include "video/CameraOffPicture.h"
 
 namespace plenova {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/video/VideoMixTestSupport.h"
+#include "tests/video/VideoTestSupport.h"
 
 namespace plenova {
 namespace {
