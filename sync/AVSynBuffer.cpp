@@ -1,5 +1,6 @@
 #include "sync/AVSynBuffer.h"
 
+#include <cassert>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -80,6 +81,7 @@ AVSynBuffer::ManageInUseBuffer_A::~ManageInUseBuffer_A() {
 void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBuffer* buffer, int32_t channels,
                                                int32_t sampling_per_bits, int32_t sampling_rate,
                                                int32_t fps) {
+  assert(buffer != nullptr);  // PutData always has a block
   if (buffer == nullptr || channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
     PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_A::putdata", "'s param invalid");
     GiveBack(m_pool, buffer);
@@ -147,6 +149,7 @@ AVSynBuffer::ManageInUseBuffer_V::~ManageInUseBuffer_V() {
 
 void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame,
                                                int32_t spsPpsLen, const uint8_t* spsPps) {
+  assert(buffer != nullptr);  // PutData always has a block
   if (buffer == nullptr || fps < 1 || spsPpsLen < 1 ||
       spsPpsLen > VideoSampleNode::kSpsPpsCapacity || spsPps == nullptr) {
     PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_V::putdata", "'s param invalid");
@@ -168,8 +171,7 @@ void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps, 
   AppendBounded(m_nodes, std::move(node), kCapacity);
 }
 
-VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t limit,
-                                                           int32_t* released) {
+ReleasedVideo AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t limit) {
   platform::MutexLock lock(m_mutex);
   ++m_getCount;
   LogStatistics(m_getCount, m_nodes, limit,
@@ -186,8 +188,8 @@ VideoSampleNode* AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t
     node->state = kSampleReleased;
     ++marked;
   }
-  if (released != nullptr) *released = marked;
-  return marked > 0 ? m_nodes.front().get() : nullptr;
+  if (marked == 0) return ReleasedVideo();
+  return ReleasedVideo(this, m_nodes.front().get(), marked);
 }
 
 void AVSynBuffer::ManageInUseBuffer_V::ReleaseFrontLocked(int n) {
@@ -296,14 +298,17 @@ bool AVSynBuffer::PutData(std::span<const uint8_t> data, uint64_t timestamp, uin
   return true;
 }
 
-SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
-                                   int32_t sampling_per_bits, int32_t sampling_rate,
-                                   uint64_t target, int32_t fps, uint8_t audioStalled) {
+std::unique_ptr<SynGetResult> AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels,
+                                                   int32_t duration, int32_t sampling_per_bits,
+                                                   int32_t sampling_rate, uint64_t target,
+                                                   int32_t fps, uint8_t audioStalled) {
+  // The controller validated its settings before it could fetch.
+  assert(channels >= 1 && sampling_per_bits >= 1 && sampling_rate >= 1 && fps >= 1 &&
+         duration >= 0);
   if (channels < 1 || sampling_per_bits < 1 || sampling_rate < 1 || fps < 1 || duration < 0) {
-    PLN_LOG_ERROR("'s value is illegall");
     return nullptr;
   }
-  auto* result = new (std::nothrow) SynGetResult;
+  std::unique_ptr<SynGetResult> result(new (std::nothrow) SynGetResult);
   if (result == nullptr) return nullptr;
 
   platform::MutexLock lock(m_mutex);
@@ -322,7 +327,10 @@ SynGetResult* AVSynBuffer::GetData(uint8_t peekOnly, int32_t channels, int32_t d
     result->status = current->state;
     // Video is due up to where this audio sample ends.
     const uint64_t limit = current->buffer->timestamp + static_cast<uint64_t>(duration);
-    result->video = m_video.getdata(fps, limit, &result->videoCount);
+    // The block leaves the record: the result's handle owns it now.
+    result->audioBlock = ReleasedAudioBlock(current->buffer, ReleasedAudioDeleter{this});
+    current->buffer = nullptr;
+    result->video = m_video.getdata(fps, limit);
     return result;
   }
   result->status = m_neverFilled ? kSynNeverFilled : kSynNoAudio;
@@ -334,10 +342,38 @@ void AVSynBuffer::WaitForData(uint32_t ms) { platform::WaitForEvent(m_work, ms);
 
 void AVSynBuffer::Wake() { m_work.Set(); }
 
-void AVSynBuffer::GiveBackAudio(MemoryPool* pool, PoolBuffer* block) {
-  if (pool == nullptr || block == nullptr) return;
+void AVSynBuffer::GiveBackAudio(PoolBuffer* block) {
+  if (block == nullptr) return;
   platform::MutexLock lock(m_mutex);
-  pool->PutEmptyBuffer(block);
+  // A block was handed out, so InitBuffer set the pool.
+  assert(m_pool != nullptr);
+  GiveBack(m_pool, block);
+}
+
+void ReleasedAudioDeleter::operator()(PoolBuffer* block) const {
+  assert(owner != nullptr);
+  if (owner != nullptr) {
+    owner->GiveBackAudio(block);
+  } else {
+    DestroyPoolBuffer(block);
+  }
+}
+
+ReleasedVideo& ReleasedVideo::operator=(ReleasedVideo&& other) noexcept {
+  if (this != &other) {
+    reset();
+    m_queue = std::exchange(other.m_queue, nullptr);
+    m_first = std::exchange(other.m_first, nullptr);
+    m_count = std::exchange(other.m_count, 0);
+  }
+  return *this;
+}
+
+void ReleasedVideo::reset() {
+  if (m_queue != nullptr && m_count > 0) m_queue->releasedata(m_count);
+  m_queue = nullptr;
+  m_first = nullptr;
+  m_count = 0;
 }
 
 }  // namespace plenova

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 
 #include "common/MemoryPool.h"
 #include "common/PoolBuffer.h"
@@ -53,19 +54,18 @@ struct VideoSampleNode {
   VideoSampleNode* next = nullptr;  // towards newer; null at the tail
 };
 
-// Result of AVSynBuffer::GetData; created on the heap, deleted by the caller.
-// The records it points to stay owned by the queues and stay valid until the
-// next GetData (only the controller removes released samples).
-struct SynGetResult {
-  AudioSampleNode* audio = nullptr;  // the audio queue's current record, or null
-  VideoSampleNode* video = nullptr;  // first video node released by this fetch, or null
-  // Video nodes released by this fetch: `video` and the count - 1 behind it.
-  // Walk by this count; the `next` of the last one may be written by a put.
-  int32_t videoCount = 0;
-  uint64_t headTimestamp = 0;  // peek only: oldest queued audio timestamp
-  uint8_t hasTimestamp = 0;    // peek only: headTimestamp is valid
-  uint32_t status = kSynNoAudio;
+class AVSynBuffer;
+struct SynGetResult;
+
+// Gives a released audio block back to the sync buffer's pool.
+struct ReleasedAudioDeleter {
+  AVSynBuffer* owner = nullptr;  // borrowed; outlives every block it hands out
+  void operator()(PoolBuffer* block) const;
 };
+// An audio sample's block released by a fetch; back to the pool when dropped.
+using ReleasedAudioBlock = std::unique_ptr<PoolBuffer, ReleasedAudioDeleter>;
+
+class ReleasedVideo;
 
 // The meeting point of the two encoders and the sync controller: two bounded
 // FIFO queues of encoded samples copied into pool blocks. Audio leads: each
@@ -141,9 +141,9 @@ class AVSynBuffer {
 
     // Marks 2 every frame of rate `fps` stamped before `limit`, from the head
     // up to the first frame at or after the limit (left as it is) or of
-    // another rate (marked 0); either ends the walk. Returns the head when
-    // it was marked 2, else null; `*released` receives the number marked 2.
-    VideoSampleNode* getdata(int32_t fps, uint64_t limit, int32_t* released);
+    // another rate (marked 0); either ends the walk. Returns the frames
+    // marked 2 (from the head on), given back when the handle is dropped.
+    ReleasedVideo getdata(int32_t fps, uint64_t limit);
 
     // Gives the first `n` frames back to the pool and unlinks them; n <= 0
     // does nothing. Controller thread.
@@ -187,9 +187,15 @@ class AVSynBuffer {
   bool PutVideo(const EncodedVideoSample& sample);
   bool PutAudio(const EncodedAudioSample& sample);
 
-  SynGetResult* GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
-                        int32_t sampling_per_bits, int32_t sampling_rate, uint64_t target,
-                        int32_t fps, uint8_t audioStalled);
+  // One fetch of the controller (the only caller; its settings are valid).
+  // Peek: the oldest audio timestamp, nothing taken. Otherwise the oldest
+  // audio sample and the video frames of rate `fps` stamped before its end
+  // (its stamp + `duration`); without audio, a stalled fetch keeps only the
+  // newest kStalledKeep frames. What it releases travels in the result's
+  // handles. Null only when no memory is left.
+  std::unique_ptr<SynGetResult> GetData(uint8_t peekOnly, int32_t channels, int32_t duration,
+                                        int32_t sampling_per_bits, int32_t sampling_rate,
+                                        uint64_t target, int32_t fps, uint8_t audioStalled);
 
   // Waits until a sample is put or Wake is called (either since the last
   // wait), or until `ms` of the installed clock have passed
@@ -199,9 +205,10 @@ class AVSynBuffer {
   // Any thread.
   void Wake();
 
-  // Gives a released audio block back to `pool` under the buffer mutex, so
-  // that it never interleaves with a put. Controller thread.
-  void GiveBackAudio(MemoryPool* pool, PoolBuffer* block);
+  // Gives a released audio block back to the pool under the buffer mutex,
+  // so that it never interleaves with a put. Called by the block's handle
+  // (ReleasedAudioBlock). Controller thread.
+  void GiveBackAudio(PoolBuffer* block);
 
   // Gives back what an engine run left queued when it stopped: its samples
   // belong to that run's encoders (another canvas, perhaps) and must not
@@ -232,6 +239,45 @@ class AVSynBuffer {
   // Set by each accepted put (after m_mutex) and by Wake; the controller's
   // thread waits on it (auto reset: each wait consumes what came before it).
   platform::Event m_work;
+};
+
+// The video frames one fetch released: the first `count()` frames of the
+// video queue, still linked there. Dropping the handle gives them back to
+// the pool and unlinks them. Walk by the count: the `next` of the last one
+// may be written by a put. Drop it before the next fetch. Controller thread.
+class ReleasedVideo {
+ public:
+  ReleasedVideo() = default;
+  ReleasedVideo(AVSynBuffer::ManageInUseBuffer_V* queue, VideoSampleNode* first, int32_t count)
+      : m_queue(queue), m_first(first), m_count(count) {}
+  ~ReleasedVideo() { reset(); }
+  ReleasedVideo(ReleasedVideo&& other) noexcept { *this = std::move(other); }
+  ReleasedVideo& operator=(ReleasedVideo&& other) noexcept;
+  ReleasedVideo(const ReleasedVideo&) = delete;
+  ReleasedVideo& operator=(const ReleasedVideo&) = delete;
+
+  VideoSampleNode* first() const { return m_first; }
+  int32_t count() const { return m_count; }
+  bool empty() const { return m_count == 0; }
+  // Gives the frames back now.
+  void reset();
+
+ private:
+  AVSynBuffer::ManageInUseBuffer_V* m_queue = nullptr;  // borrowed; outlives the handle
+  VideoSampleNode* m_first = nullptr;
+  int32_t m_count = 0;
+};
+
+// Result of AVSynBuffer::GetData. `audio` points to the audio queue's
+// current record (its format), valid until the next fetch; the sample's
+// block and the released video travel in the owning handles.
+struct SynGetResult {
+  AudioSampleNode* audio = nullptr;  // the audio queue's current record, or null
+  ReleasedAudioBlock audioBlock{nullptr, ReleasedAudioDeleter{}};  // with `audio`
+  ReleasedVideo video;         // frames released behind the audio sample
+  uint64_t headTimestamp = 0;  // peek only: oldest queued audio timestamp
+  uint8_t hasTimestamp = 0;    // peek only: headTimestamp is valid
+  uint32_t status = kSynNoAudio;
 };
 
 }  // namespace plenova

@@ -1,5 +1,7 @@
 #include "sync/AVSynCtl.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <memory>
 
@@ -16,11 +18,6 @@ constexpr uint64_t kTicksPerMs = 90;
 
 // The sync thread's success lines carry the module and line but no function.
 #define PLN_SYNC_DEBUG(text) PLN_RAW_DEBUG("File:%s,Line=%05d " text, "AVSynCtl", __LINE__)
-
-struct ResultDeleter {
-  void operator()(SynGetResult* result) const { delete result; }
-};
-using ResultPtr = std::unique_ptr<SynGetResult, ResultDeleter>;
 
 }  // namespace
 
@@ -111,13 +108,13 @@ uint32_t AVSynCtl::Step(uint32_t now) {
   const uint32_t duration = m_audioFrameDuration.load();
   if (!m_begun) {
     // Nothing leaves before the first audio sample, and only a put brings it.
-    ResultPtr peek(Fetch(1, duration));
+    const std::unique_ptr<SynGetResult> peek = Fetch(1, duration);
     if (peek == nullptr || peek->hasTimestamp == 0) return kWaitForWork;
     m_begun = true;
   }
   m_lastLoopTime = now;
   const bool wasStalled = audioStalled;
-  ResultPtr result(Fetch(0, duration));
+  const std::unique_ptr<SynGetResult> result = Fetch(0, duration);
   if (Process(result.get())) return 0;
   return NextWait(wasStalled);
 }
@@ -134,19 +131,19 @@ uint32_t AVSynCtl::NextWait(bool wasStalled) const {
   return limitMs > waited ? static_cast<uint32_t>(limitMs - waited) : 0;
 }
 
-SynGetResult* AVSynCtl::Fetch(uint8_t peekOnly, uint32_t duration) {
+std::unique_ptr<SynGetResult> AVSynCtl::Fetch(uint8_t peekOnly, uint32_t duration) {
   return m_synBuffer->GetData(peekOnly, m_channels, static_cast<int32_t>(duration),
                               m_samplingPerBits, m_samplingRate, m_lastAudioOut, m_fps,
                               audioStalled ? 1 : 0);
 }
 
-bool AVSynCtl::Process(const SynGetResult* result) {
+bool AVSynCtl::Process(SynGetResult* result) {
   // A refused fetch counts as a fetch without audio.
   const uint32_t status = result != nullptr ? result->status : kSynNoAudio;
   if (status == kSynNoAudio) {
     OnNoAudio();
   } else if (status == kSynAudioReleased) {
-    OnAudio(result);
+    OnAudio(*result);
     return true;
   }
   return false;
@@ -159,34 +156,42 @@ void AVSynCtl::OnNoAudio() {
   } else {
     const uint64_t ms = static_cast<uint32_t>(m_lastLoopTime - m_starvationStart);
     const uint64_t elapsed = ms * kTicksPerMs;
-    m_starvationElapsed = elapsed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed);
+    // At least 1 while the timer runs: 0 means it does not.
+    m_starvationElapsed =
+        elapsed > UINT32_MAX ? UINT32_MAX : std::max<uint32_t>(1, static_cast<uint32_t>(elapsed));
   }
   // While stalled, every fetch without audio trims the video queue.
   if (m_starvationElapsed >= static_cast<uint32_t>(m_waitLimit)) audioStalled = true;
 }
 
-void AVSynCtl::OnAudio(const SynGetResult* result) {
+void AVSynCtl::OnAudio(SynGetResult& result) {
   audioStalled = false;
   m_starvationElapsed = 0;
   m_starvationStart = 0;
 
-  PoolBuffer* block = result->audio->buffer;
-  const uint64_t ts = block->timestamp;
-  m_writeRecord.streamType = kStreamTypeAudio;
-  m_writeRecord.isKeyFrame = 0;  // no key frames in audio; never carry a video flag over
-  m_writeRecord.buffer = block;
-  m_lastAudioOut = ts;
-  m_streaming->WriteData(&m_writeRecord);
-  m_writeRecord.buffer = nullptr;
-  m_synBuffer->GiveBackAudio(m_pool, block);
+  uint64_t ts = 0;
+  {
+    // The block goes back to the pool when the write is done.
+    const ReleasedAudioBlock block = std::move(result.audioBlock);
+    assert(block != nullptr);  // a released sample always has its block
+    if (block == nullptr) return;
+    ts = block->timestamp;
+    m_writeRecord.streamType = kStreamTypeAudio;
+    m_writeRecord.isKeyFrame = 0;  // no key frames in audio; never carry a video flag over
+    m_writeRecord.buffer = block.get();
+    m_lastAudioOut = ts;
+    m_streaming->WriteData(&m_writeRecord);
+    m_writeRecord.buffer = nullptr;
+  }
   PLN_SYNC_DEBUG("_Plenova_ ASYnCtl Get Audio data success");
 
   AVSynBuffer::ManageInUseBuffer_V* queue = m_synBuffer->VideoQueue();
-  if (result->video != nullptr) PLN_SYNC_DEBUG("_Plenova_ ASYnCtl Get Video data success");
-  VideoSampleNode* first = result->video;
-  int32_t count = result->videoCount;
+  if (!result.video.empty()) PLN_SYNC_DEBUG("_Plenova_ ASYnCtl Get Video data success");
+  ReleasedVideo released = std::move(result.video);
   for (;;) {
-    queue->releasedata(WriteVideo(first, count));
+    WriteVideo(released);
+    // The written frames go back to the pool before the head is looked at.
+    released.reset();
     // Frame-rate handover: when the walk stopped at a frame of another rate,
     // that frame now heads the queue. Its rate and parameter sets are taken
     // over and reach the dispatcher before the frame itself, which is then
@@ -195,13 +200,14 @@ void AVSynCtl::OnAudio(const SynGetResult* result) {
     if (head == nullptr || head->state != kSampleRateChange) break;
     AdoptVideoFormat(*head);
     const uint64_t limit = ts + m_audioFrameDuration.load();
-    first = queue->getdata(m_fps, limit, &count);
-    if (first == nullptr) break;
+    released = queue->getdata(m_fps, limit);
+    if (released.empty()) break;
   }
 }
 
-int32_t AVSynCtl::WriteVideo(VideoSampleNode* first, int32_t count) {
-  VideoSampleNode* node = first;
+void AVSynCtl::WriteVideo(const ReleasedVideo& released) {
+  const int32_t count = released.count();
+  VideoSampleNode* node = released.first();
   int32_t written = 0;
   while (node != nullptr && written < count && node->state == kSampleReleased) {
     m_writeRecord.streamType = kStreamTypeVideo;
@@ -218,7 +224,8 @@ int32_t AVSynCtl::WriteVideo(VideoSampleNode* first, int32_t count) {
     // The last released node's link may be written by a concurrent put.
     node = written < count ? node->next : nullptr;
   }
-  return written;
+  // The queue marks the frames it releases in one unbroken run.
+  assert(written == count);
 }
 
 int32_t AVSynCtl::AvOffsetMs() { return m_avOffsetMs.load(std::memory_order_relaxed); }

@@ -67,13 +67,13 @@ class AVSynCtl : public IAVSynCtl {
   // The wait after a cycle that wrote no audio; `wasStalled` is the stall
   // state the cycle's fetch was made with.
   uint32_t NextWait(bool wasStalled) const;
-  SynGetResult* Fetch(uint8_t peekOnly, uint32_t duration);
-  // True when an audio sample was written.
-  bool Process(const SynGetResult* result);
+  std::unique_ptr<SynGetResult> Fetch(uint8_t peekOnly, uint32_t duration);
+  // True when an audio sample was written. Takes what the result releases.
+  bool Process(SynGetResult* result);
   void OnNoAudio();
-  void OnAudio(const SynGetResult* result);
-  // Writes `count` released frames from `first` on; returns how many.
-  int32_t WriteVideo(VideoSampleNode* first, int32_t count);
+  void OnAudio(SynGetResult& result);
+  // Writes the released frames, oldest first.
+  void WriteVideo(const ReleasedVideo& released);
   // Takes over the rate and parameter sets of `node` and tells the
   // dispatcher.
   void AdoptVideoFormat(const VideoSampleNode& node);

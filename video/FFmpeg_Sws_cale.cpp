@@ -59,11 +59,10 @@ void CopyPlane(uint8_t* dst, int32_t dst_w, int32_t dst_h, int32_t x, int32_t y,
   }
 }
 
-bool GeometryFits(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
-                  int32_t cvs_h, int32_t x, int32_t y) {
-  for (int32_t side : {src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h})
+bool GeometryFits(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w, int32_t cvs_h) {
+  for (int32_t side : {src_w, src_h, target.w, target.h, cvs_w, cvs_h})
     if (side <= 0 || side > kMaxSide) return false;
-  return x >= 0 && y >= 0 && x <= kMaxPosition && y <= kMaxPosition;
+  return target.x >= 0 && target.y >= 0 && target.x <= kMaxPosition && target.y <= kMaxPosition;
 }
 
 }  // namespace
@@ -101,7 +100,9 @@ void FFmpeg_Sws_cale::AllocateScaled() {
   scaled_y.reset();
   scaled_u.reset();
   scaled_v.reset();
-  // Luma target_w x target_h; chroma rounded up for odd sizes.
+  // Luma of the target's size; chroma rounded up for odd sizes.
+  const int32_t target_w = m_target.w;
+  const int32_t target_h = m_target.h;
   const size_t luma = static_cast<size_t>(target_w) * static_cast<size_t>(target_h);
   const size_t chroma =
       static_cast<size_t>((target_w + 1) / 2) * static_cast<size_t>((target_h + 1) / 2);
@@ -133,93 +134,80 @@ void FFmpeg_Sws_cale::BuildScaler(int32_t videoType) {
   background_mode = kBackgroundBlack;
   if (!scaled_y) return;  // no buffers to scale into
   if (videoType == 1) {
-    CreateSws(m_src_w, m_src_h, m_real_target_w, m_real_target_h);
+    CreateSws(m_src_w, m_src_h, m_real_target.w, m_real_target.h);
   } else {
-    CreateSws(crop_w, crop_h, m_real_target_w, m_real_target_h);
+    CreateSws(crop_w, crop_h, m_real_target.w, m_real_target.h);
   }
 }
 
-void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
-                              int32_t videoType) {
+void FFmpeg_Sws_cale::Rebuild(int32_t sw, int32_t sh, const Rect& target, int32_t videoType) {
   FreeContext();
   m_src_w = sw;
   m_src_h = sh;
-  target_w = tw;
-  target_h = th;
-  x_position = x;
-  y_position = y;
-  m_real_target_w = tw;
-  m_real_target_h = th;
-  m_real_x_position = x;
-  m_real_y_position = y;
+  m_target = target;
+  m_real_target = target;
   has_picture_ = false;
   AllocateScaled();
   BuildScaler(videoType);
 }
 
-bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, int32_t tgt_w,
-                            int32_t tgt_h, int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y,
-                            int32_t videoType) {
+bool FFmpeg_Sws_cale::SetUp(const char* function, int32_t src_w, int32_t src_h, const Rect& target,
+                            int32_t cvs_w, int32_t cvs_h, int32_t videoType) {
   PLN_RAW_ERROR("File:%s,Line=%05d  Function: %s _Plenova_ Parames Info", kModule, __LINE__,
                 function);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceWidth=%d", function, src_w);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceHeight=%d", function, src_h);
-  PLN_RAW_ERROR("Function: %s _Plenova_ SourceTargetWidth=%d", function, tgt_w);
-  PLN_RAW_ERROR("Function: %s _Plenova_ SourceTargetHeight=%d", function, tgt_h);
+  PLN_RAW_ERROR("Function: %s _Plenova_ SourceTargetWidth=%d", function, target.w);
+  PLN_RAW_ERROR("Function: %s _Plenova_ SourceTargetHeight=%d", function, target.h);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceCanvasWidth=%d", function, cvs_w);
   PLN_RAW_ERROR("Function: %s _Plenova_ SourceCanvasHeight=%d", function, cvs_h);
-  PLN_RAW_ERROR("Function: %s _Plenova_ x_position=%d", function, x);
-  PLN_RAW_ERROR("Function: %s _Plenova_ y_position=%d", function, y);
+  PLN_RAW_ERROR("Function: %s _Plenova_ x_position=%d", function, target.x);
+  PLN_RAW_ERROR("Function: %s _Plenova_ y_position=%d", function, target.y);
   PLN_RAW_ERROR("Function: %s _Plenova_ videoType=%d", function, videoType);
 
   canvas_w = cvs_w;
   canvas_h = cvs_h;
-  Rebuild(src_w, src_h, tgt_w, tgt_h, x, y, videoType);
+  Rebuild(src_w, src_h, target, videoType);
   PLN_RAW_ERROR("%s, src_w[%d], src_h[%d],m_real_target_w[%d],m_real_target_h[%d]", function,
-                m_src_w, m_src_h, m_real_target_w, m_real_target_h);
+                m_src_w, m_src_h, m_real_target.w, m_real_target.h);
   return true;
 }
 
-void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
-                           int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y, int32_t videoType) {
-  if (!GeometryFits(src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y) || videoType < 0) {
+void FFmpeg_Sws_cale::init(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
+                           int32_t cvs_h, int32_t videoType) {
+  if (!GeometryFits(src_w, src_h, target, cvs_w, cvs_h) || videoType < 0) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
-  SetUp("FFmpeg_Sws_cale::init", src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y, videoType);
+  SetUp("FFmpeg_Sws_cale::init", src_w, src_h, target, cvs_w, cvs_h, videoType);
 }
 
-void FFmpeg_Sws_cale::Pictureinit(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
-                                  int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y,
-                                  int32_t videoType) {
-  if (!GeometryFits(src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y)) {
+void FFmpeg_Sws_cale::Pictureinit(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
+                                  int32_t cvs_h, int32_t videoType) {
+  if (!GeometryFits(src_w, src_h, target, cvs_w, cvs_h)) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
-  SetUp("FFmpeg_Sws_cale::Pictureinit", src_w, src_h, tgt_w, tgt_h, cvs_w, cvs_h, x, y, videoType);
+  SetUp("FFmpeg_Sws_cale::Pictureinit", src_w, src_h, target, cvs_w, cvs_h, videoType);
 }
 
 void FFmpeg_Sws_cale::CallEqualProPorTionFunction(int32_t videoType) {
+  const int32_t target_w = m_target.w;
+  const int32_t target_h = m_target.h;
   if (m_src_w <= 0 || m_src_h <= 0 || target_w <= 0 || target_h <= 0) return;
   if (videoType == 1) {
     // Letterbox: the whole source, as large as fits in the target.
     const int32_t fit_w = static_cast<int32_t>(int64_t{m_src_w} * target_h / m_src_h);
     const int32_t fit_h = static_cast<int32_t>(int64_t{target_w} * m_src_h / m_src_w);
     if (fit_h == target_h) {
-      m_real_target_w = target_w;
-      m_real_target_h = target_h;
-      m_real_x_position = x_position;
-      m_real_y_position = y_position;
+      m_real_target = m_target;
     } else if (fit_h > target_h) {
-      m_real_target_h = target_h;
-      m_real_target_w = fit_w;
-      m_real_y_position = y_position;
-      m_real_x_position = static_cast<int32_t>((int64_t{target_w} - fit_w) / 2 + x_position);
+      m_real_target = Rect{static_cast<int32_t>((int64_t{target_w} - fit_w) / 2 + m_target.x),
+                           m_target.y, fit_w, target_h};
     } else {
-      m_real_target_w = target_w;
-      m_real_target_h = fit_h;
-      m_real_x_position = x_position;
-      m_real_y_position = static_cast<int32_t>((int64_t{target_h} - fit_h) / 2 + y_position);
+      m_real_target =
+          Rect{m_target.x, static_cast<int32_t>((int64_t{target_h} - fit_h) / 2 + m_target.y),
+               target_w, fit_h};
     }
   } else {
     // Centred crop to the target's aspect ratio; the cropped-away size is
@@ -240,10 +228,7 @@ void FFmpeg_Sws_cale::CallEqualProPorTionFunction(int32_t videoType) {
       crop_w = m_src_w;
       crop_h = m_src_h;
     }
-    m_real_target_w = target_w;
-    m_real_target_h = target_h;
-    m_real_x_position = x_position;
-    m_real_y_position = y_position;
+    m_real_target = m_target;
   }
   PLN_LOG_ERROR("_Plenova_调整后的显示位置：m_src_w=%d  m_src_h=%d 目标宽=%d 高=%d", m_src_w,
                 m_src_h, crop_w, crop_h);
@@ -254,58 +239,55 @@ void FFmpeg_Sws_cale::SetDrawLimitParam(int32_t x, int32_t y, bool enable) {
     PLN_LOG_ERROR("_Plenova_ param illegall");
     return;
   }
-  if (int64_t{x_position} + target_w > canvas_w) {
-    target_w = canvas_w >= x_position ? canvas_w - x_position : 0;
+  if (m_target.Right() > canvas_w) {
+    m_target.w = canvas_w >= m_target.x ? canvas_w - m_target.x : 0;
   }
-  const int64_t right =
-      m_real_target_w > 0 ? int64_t{m_real_x_position} + m_real_target_w : int64_t{canvas_w};
+  const int64_t right = m_real_target.w > 0 ? m_real_target.Right() : int64_t{canvas_w};
   drawlimit_x = static_cast<int32_t>(std::min<int64_t>(x, right));
-  drawlimit_y =
-      static_cast<int32_t>(std::min<int64_t>(y, int64_t{m_real_y_position} + m_real_target_h));
+  drawlimit_y = static_cast<int32_t>(std::min<int64_t>(y, m_real_target.Bottom()));
   cutout_enabled = enable;
   PLN_RAW_ERROR("dramlimit_x=%d", x);
-  PLN_RAW_ERROR("m_real_x_position=%d", m_real_x_position);
-  PLN_RAW_ERROR("m_real_target_w=%d", m_real_target_w);
+  PLN_RAW_ERROR("m_real_x_position=%d", m_real_target.x);
+  PLN_RAW_ERROR("m_real_target_w=%d", m_real_target.w);
   PLN_RAW_ERROR("该图在画布中抠图的右下脚位置X:=%d", drawlimit_x);
   PLN_RAW_ERROR("drawlimit_y=%d", y);
-  PLN_RAW_ERROR("m_real_y_position=%d", m_real_y_position);
-  PLN_RAW_ERROR("m_real_target_h=%d", m_real_target_h);
+  PLN_RAW_ERROR("m_real_y_position=%d", m_real_target.y);
+  PLN_RAW_ERROR("m_real_target_h=%d", m_real_target.h);
   PLN_RAW_ERROR("改图在画布中抠图的右下脚位置Y:=%d", drawlimit_y);
 }
 
-bool FFmpeg_Sws_cale::ResetIfChanged(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x,
-                                     int32_t y, int32_t videoType) {
-  if (sw == m_src_w && sh == m_src_h && tw == target_w && th == target_h) {
-    if (x != x_position || y != y_position) {
+bool FFmpeg_Sws_cale::ResetIfChanged(int32_t sw, int32_t sh, const Rect& target,
+                                     int32_t videoType) {
+  if (sw == m_src_w && sh == m_src_h && target.w == m_target.w && target.h == m_target.h) {
+    if (target.x != m_target.x || target.y != m_target.y) {
       // A move alone keeps the context and the canvas; only the placement
       // follows.
-      x_position = x;
-      y_position = y;
-      m_real_x_position = x;
-      m_real_y_position = y;
+      m_target.x = target.x;
+      m_target.y = target.y;
+      m_real_target.x = target.x;
+      m_real_target.y = target.y;
       CallEqualProPorTionFunction(videoType);
     }
     return false;
   }
-  Rebuild(sw, sh, tw, th, x, y, videoType);
+  Rebuild(sw, sh, target, videoType);
   return true;
 }
 
 void FFmpeg_Sws_cale::ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32_t sw, int32_t sh,
-                                   int32_t th, int32_t tw, int32_t x, int32_t y, int32_t videoType,
-                                   uint32_t orientation) {
-  if (source == nullptr || canvas == nullptr || sh < 1 || sw < 1 || tw < 1 || th < 1) return;
-  if (PrepareDraw(sw, sh, th, tw, x, y, videoType))
+                                   const Rect& target, int32_t videoType, uint32_t orientation) {
+  if (source == nullptr || canvas == nullptr || sh < 1 || sw < 1 || target.w < 1 || target.h < 1)
+    return;
+  if (PrepareDraw(sw, sh, target, videoType))
     FillBackground(background_mode, canvas, canvas_w, canvas_h);
   Draw(source, canvas, videoType, orientation);
 }
 
-bool FFmpeg_Sws_cale::PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x,
-                                  int32_t y, int32_t videoType) {
-  if (sh < 1 || sw < 1 || tw < 1 || th < 1) return false;
+bool FFmpeg_Sws_cale::PrepareDraw(int32_t sw, int32_t sh, const Rect& target, int32_t videoType) {
+  if (sh < 1 || sw < 1 || target.w < 1 || target.h < 1) return false;
   bool blank = first_draw;
   first_draw = false;
-  if (ResetIfChanged(sw, sh, tw, th, x, y, videoType)) blank = true;
+  if (ResetIfChanged(sw, sh, target, videoType)) blank = true;
   return blank;
 }
 
@@ -341,14 +323,14 @@ void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t video
     }
   }
   uint8_t* const dst[3] = {scaled_y.get(), scaled_u.get(), scaled_v.get()};
-  const int dst_strides[3] = {m_real_target_w, m_real_target_w / 2, m_real_target_w / 2};
+  const int dst_strides[3] = {m_real_target.w, m_real_target.w / 2, m_real_target.w / 2};
 #if defined(PLENOVA_HAVE_LIBYUV)
   // libyuv's box filter: as sharp as libswscale's bicubic at the ratios a
   // meeting uses and several times faster (bench/video/ScalerQualityBench).
   const int32_t slice_w = videoType != 1 ? crop_w : w;
   if (libyuv::I420Scale(planes[0], src_strides[0], planes[1], src_strides[1], planes[2],
                         src_strides[2], slice_w, slice_h, dst[0], dst_strides[0], dst[1],
-                        dst_strides[1], dst[2], dst_strides[2], m_real_target_w, m_real_target_h,
+                        dst_strides[1], dst[2], dst_strides[2], m_real_target.w, m_real_target.h,
                         libyuv::kFilterBox) == 0) {
     has_picture_ = true;
     last_orientation_ = orientation;
@@ -357,7 +339,7 @@ void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t video
   }
 #endif
   const int rows = sws_scale_(context_, planes, src_strides, 0, slice_h, dst, dst_strides);
-  if (rows != m_real_target_h) {
+  if (rows != m_real_target.h) {
     if (videoType == 0) {
       PLN_RAW_ERROR("video m_sws_scale failed %d", rows);
     } else {
@@ -371,10 +353,10 @@ void FFmpeg_Sws_cale::Draw(const uint8_t* source, uint8_t* canvas, int32_t video
 }
 
 void FFmpeg_Sws_cale::MapImage(uint8_t* canvas, uint32_t orientation) {
-  const int32_t rw = m_real_target_w;
-  const int32_t rh = m_real_target_h;
-  const int32_t rx = m_real_x_position;
-  const int32_t ry = m_real_y_position;
+  const int32_t rw = m_real_target.w;
+  const int32_t rh = m_real_target.h;
+  const int32_t rx = m_real_target.x;
+  const int32_t ry = m_real_target.y;
   const int32_t cw = canvas_w;
   if (canvas == nullptr || rh > canvas_h || rw > cw) {
     PLN_LOG_ERROR("_Plenova Params Inllegal,dest_w=%d dest_h=%d Merage_w=%d Merage_h=%d", rw, rh,

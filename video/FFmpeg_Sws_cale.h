@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Rect.h"
 #include "platform/DynamicLibrary.h"
 
 struct SwsContext;
@@ -40,11 +41,12 @@ class FFmpeg_Sws_cale {
   FFmpeg_Sws_cale& operator=(const FFmpeg_Sws_cale&) = delete;
 
   // Geometry of a stream slot (init) or a picture slot (Pictureinit, which
-  // does not check videoType). Invalid values are logged and change nothing.
-  void init(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
-            int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
-  void Pictureinit(int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h, int32_t cvs_w,
-                   int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
+  // does not check videoType): a src_w x src_h source into `target` on a
+  // cvs_w x cvs_h canvas. Invalid values are logged and change nothing.
+  void init(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w, int32_t cvs_h,
+            int32_t videoType);
+  void Pictureinit(int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w, int32_t cvs_h,
+                   int32_t videoType);
 
   // Cut-out bounds on the canvas: the part of the painted rectangle right of
   // `x` and above `y` is left alone when a bottom-up frame is painted.
@@ -61,15 +63,14 @@ class FFmpeg_Sws_cale {
   // paints it onto `canvas` (canvas_w x canvas_h I420). The first call blanks
   // the whole canvas; a change of source or target size rebuilds the context
   // and blanks it again. Nothing outside the canvas is ever written.
-  void ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32_t sw, int32_t sh, int32_t th,
-                    int32_t tw, int32_t x, int32_t y, int32_t videoType, uint32_t orientation);
+  void ScaleAndDraw(const uint8_t* source, uint8_t* canvas, int32_t sw, int32_t sh,
+                    const Rect& target, int32_t videoType, uint32_t orientation);
 
   // ScaleAndDraw in steps, for an owner painting several slots onto one
   // canvas: PrepareDraw applies a first paint or a size change and returns
   // whether the canvas must be blanked before anything is painted on it;
   // Draw then scales `source` (read as PrepareDraw's sw x sh) and paints it.
-  bool PrepareDraw(int32_t sw, int32_t sh, int32_t th, int32_t tw, int32_t x, int32_t y,
-                   int32_t videoType);
+  bool PrepareDraw(int32_t sw, int32_t sh, const Rect& target, int32_t videoType);
   void Draw(const uint8_t* source, uint8_t* canvas, int32_t videoType, uint32_t orientation);
 
   // Paints the last scaled picture again (after the canvas was blanked);
@@ -78,8 +79,7 @@ class FFmpeg_Sws_cale {
 
   // Rebuilds for new sizes; true when it did. A new position alone moves the
   // painted rectangle without rebuilding or blanking.
-  bool ResetIfChanged(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
-                      int32_t videoType);
+  bool ResetIfChanged(int32_t sw, int32_t sh, const Rect& target, int32_t videoType);
 
   // Copies the scaled picture into the canvas, clipped to the canvas.
   void MapImage(uint8_t* canvas, uint32_t orientation);
@@ -93,10 +93,8 @@ class FFmpeg_Sws_cale {
   bool HasPicture() const { return has_picture_; }
   int32_t canvas_width() const { return canvas_w; }
   int32_t canvas_height() const { return canvas_h; }
-  int32_t real_target_w() const { return m_real_target_w; }
-  int32_t real_target_h() const { return m_real_target_h; }
-  int32_t real_x_position() const { return m_real_x_position; }
-  int32_t real_y_position() const { return m_real_y_position; }
+  // The rectangle of the canvas the scaled picture covers (before clipping).
+  const Rect& placed() const { return m_real_target; }
   int32_t crop_width() const { return crop_w; }
   int32_t crop_height() const { return crop_h; }
   int32_t draw_limit_x() const { return drawlimit_x; }
@@ -109,31 +107,24 @@ class FFmpeg_Sws_cale {
   using ScaleFn = int (*)(SwsContext*, const uint8_t* const[], const int[], int, int,
                           uint8_t* const[], const int[]);
 
-  bool SetUp(const char* function, int32_t src_w, int32_t src_h, int32_t tgt_w, int32_t tgt_h,
-             int32_t cvs_w, int32_t cvs_h, int32_t x, int32_t y, int32_t videoType);
+  bool SetUp(const char* function, int32_t src_w, int32_t src_h, const Rect& target, int32_t cvs_w,
+             int32_t cvs_h, int32_t videoType);
   // Stores new sizes and position, then rebuilds buffers, placement and
   // context.
-  void Rebuild(int32_t sw, int32_t sh, int32_t tw, int32_t th, int32_t x, int32_t y,
-               int32_t videoType);
+  void Rebuild(int32_t sw, int32_t sh, const Rect& target, int32_t videoType);
   void BuildScaler(int32_t videoType);
   void AllocateScaled();
   void FreeContext();
 
   int32_t m_src_w = 0;
   int32_t m_src_h = 0;
-  int32_t target_w = 0;
-  int32_t target_h = 0;
-  int32_t x_position = 0;
-  int32_t y_position = 0;
+  Rect m_target;  // the slot's rectangle as the layout gives it
   int32_t drawlimit_x = 0;
   int32_t drawlimit_y = 0;
   bool cutout_enabled = false;
   int32_t canvas_w = 0;
   int32_t canvas_h = 0;
-  int32_t m_real_target_w = 0;
-  int32_t m_real_target_h = 0;
-  int32_t m_real_x_position = 0;
-  int32_t m_real_y_position = 0;
+  Rect m_real_target;  // the part of m_target the picture covers (letterbox)
   int32_t crop_w = 0;
   int32_t crop_h = 0;
   SwsContext* context_ = nullptr;

@@ -1,6 +1,7 @@
 #include "video/VideoEncode.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <span>
 
@@ -148,10 +149,8 @@ void VideoEncode::StopThread() {
 }
 
 bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
-  if (canvas == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  assert(canvas != nullptr);  // the encoding cycle passes only canvases it took
+  if (canvas == nullptr) return false;
   {
     platform::MutexLock lock(m_encoder_mutex);
     // A canvas of another size than the encoder's would be read past its

@@ -53,7 +53,8 @@ class VideoEncode {
   // Clears the run flag and joins the thread; harmless when not running.
   void StopThread();
 
-  // Encodes one canvas and gives it back to the pool. False for a null canvas.
+  // Encodes one canvas and gives it back to the pool. `canvas` is not null
+  // (asserted; false otherwise).
   bool VideoEncodeFunc(PoolBuffer* canvas);
 
   // Cuts the SPS and PPS (with their start codes) out of the first output

@@ -1,6 +1,7 @@
 #include "video/VideoEncodeBuffer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 #include "log/PlenovaLog.h"
@@ -8,10 +9,9 @@
 namespace plenova {
 
 bool VideoEncodeBuffer::PutData(PoolBuffer* canvas, int32_t rate) {
-  if (canvas == nullptr || rate < 1) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  // The compositor puts only canvases it holds, at the rate it runs at.
+  assert(canvas != nullptr && rate >= 1);
+  if (canvas == nullptr || rate < 1) return false;
   Node node{PoolBufferPtr(canvas), rate};
   const uint64_t stamp = canvas->timestamp;
 

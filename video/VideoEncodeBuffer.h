@@ -36,8 +36,8 @@ class VideoEncodeBuffer {
   VideoEncodeBuffer& operator=(const VideoEncodeBuffer&) = delete;
 
   // Queues `canvas` (taking ownership) composed at `rate` canvases per
-  // second. A null canvas or a rate below 1 is refused and the canvas stays
-  // with the caller. Compositing thread.
+  // second. The canvas must not be null and the rate at least 1 (asserted;
+  // otherwise false with the canvas left to the caller). Compositing thread.
   bool PutData(PoolBuffer* canvas, int32_t rate);
 
   // Takes the oldest canvas when it was composed at `expected_rate`;

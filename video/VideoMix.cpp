@@ -1,6 +1,7 @@
 #include "video/VideoMix.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -13,39 +14,19 @@
 namespace plenova {
 namespace {
 
-struct Box {
-  int32_t x = 0, y = 0, w = 0, h = 0;
-};
-
 const char* BoolText(bool value) { return value ? "true" : "false"; }
-
-// A rectangle of the canvas a scaler paints: x, y, w, h.
-Box BoxOf(const FFmpeg_Sws_cale& scaler) {
-  return Box{scaler.real_x_position(), scaler.real_y_position(), scaler.real_target_w(),
-             scaler.real_target_h()};
-}
-
-bool Overlap(const Box& a, const Box& b) {
-  return int64_t{a.x} < int64_t{b.x} + b.w && int64_t{b.x} < int64_t{a.x} + a.w &&
-         int64_t{a.y} < int64_t{b.y} + b.h && int64_t{b.y} < int64_t{a.y} + a.h;
-}
 
 bool SameId(const std::optional<std::string>& id, const char* other) {
   return id.has_value() && other != nullptr && *id == other;
 }
 
 bool SameGeometry(const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-  return slot.target_h == info.target_h && slot.target_w == info.target_w &&
-         slot.x_position == info.x_position && slot.y_position == info.y_position &&
-         slot.source_h == info.source_h && slot.source_w == info.source_w && slot.fps == info.fps &&
-         slot.videoType == info.videoType;
+  return slot.target == info.target && slot.source_h == info.source_h &&
+         slot.source_w == info.source_w && slot.fps == info.fps && slot.videoType == info.videoType;
 }
 
 void StorePlacement(VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-  slot.target_h = info.target_h;
-  slot.target_w = info.target_w;
-  slot.x_position = info.x_position;
-  slot.y_position = info.y_position;
+  slot.target = info.target;
   slot.videoType = info.videoType;
 }
 
@@ -68,7 +49,7 @@ void SetId(VideoMixStreamInfo& info, const std::string& id) {
 }
 
 bool IsFreeOld(const VideoMixStreamInfo& info) {
-  return info.source_h == 0 && info.target_h == 0 && info.x_position == 0 && info.target_w == 0;
+  return info.source_h == 0 && info.target.h == 0 && info.target.x == 0 && info.target.w == 0;
 }
 
 // Cuts a layout count at the table size, with a log line.
@@ -136,8 +117,8 @@ bool VideoMix::VideoMixInit(const VideoMixStreamInfo* list, int32_t count, Memor
     EnsureClockLocked(slot);
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
     if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
-    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, canvas_w,
-                      canvas_h, info.x_position, info.y_position, info.videoType);
+    slot.scaler->init(info.source_w, info.source_h, info.target, canvas_w, canvas_h,
+                      info.videoType);
   }
   ApplyCutOuts();
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
@@ -165,15 +146,15 @@ void VideoMix::UpdataVideoStreamInfo(const VideoMixStreamInfo* list, int32_t cou
 
 bool VideoMix::IsPaintable(const VideoMixStreamSlot& slot) const {
   return slot.iswork && slot.streamExist && slot.m_ManageInUseBuffer && slot.scaler &&
-         slot.streamId.has_value() && slot.source_h >= 1 && slot.target_h >= 1;
+         slot.streamId.has_value() && slot.source_h >= 1 && slot.target.h >= 1;
 }
 
 void VideoMix::ClearStreamSlot(VideoMixStreamSlot& slot) {
   slot.iswork = false;
   slot.m_ManageInUseBuffer.reset();
   slot.scaler.reset();
-  slot.source_h = slot.source_w = slot.target_h = slot.target_w = 0;
-  slot.x_position = slot.y_position = slot.fps = slot.videoType = 0;
+  slot.source_h = slot.source_w = slot.fps = slot.videoType = 0;
+  slot.target = Rect{};
   slot.streamExist = false;
   slot.streamId.reset();
   slot.clock = TimelineStream();
@@ -229,13 +210,13 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
                                 return SameId(s.streamId, id.c_str()) && SameGeometry(s, info);
                               });
     if (found != m_streaminfo_current.end()) {
-      const int32_t previous_target_h = found->target_h;
+      const int32_t previous_target_h = found->target.h;
       found->streamExist = true;
       found->iswork = true;
       StorePlacement(*found, info);
       if (previous_target_h < 1 && found->scaler) {
-        found->scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w,
-                            m_canvas_h, info.x_position, info.y_position, info.videoType);
+        found->scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                            info.videoType);
       }
       continue;
     }
@@ -249,8 +230,8 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
     VideoMixStreamSlot& slot = *free_slot;
     if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-    slot.scaler->init(info.source_w, info.source_h, info.target_w, info.target_h, m_canvas_w,
-                      m_canvas_h, info.x_position, info.y_position, info.videoType);
+    slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                      info.videoType);
     slot.iswork = true;
     slot.streamExist = true;
     StoreAll(slot, info);
@@ -263,16 +244,12 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
   for (VideoMixStreamSlot& slot : m_streaminfo_current) {
     if (slot.source_h < 1 || !slot.streamId || slot.fps < 1 || slot.streamExist) continue;
     auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), IsFreeOld);
-    if (entry == m_streaminfo_old.end()) {
-      PLN_LOG_ERROR("'s m_streaminfo_old is Full");
-      return false;
-    }
-    entry->target_h = slot.target_h;
-    entry->target_w = slot.target_w;
+    // As many entries as slots, cleared above: one is always free.
+    assert(entry != m_streaminfo_old.end());
+    if (entry == m_streaminfo_old.end()) return false;
+    entry->target = slot.target;
     entry->source_h = slot.source_h;
     entry->source_w = slot.source_w;
-    entry->x_position = slot.x_position;
-    entry->y_position = slot.y_position;
     entry->fps = slot.fps;
     entry->videoType = slot.videoType;
     if (slot.streamId->empty()) {
@@ -303,10 +280,10 @@ void VideoMix::LogSlot(int i) {
   PLN_RAW_MESSAGE("m_streaminfo_current[%d].streamExist=%s", i, BoolText(s.streamExist));
   PLN_RAW_MESSAGE("m_streaminfo_current[%d].source_w=%d", i, s.source_w);
   PLN_RAW_MESSAGE("m_streaminfo_current[%d].source_h=%d", i, s.source_h);
-  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_w=%d", i, s.target_w);
-  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_h=%d", i, s.target_h);
-  PLN_RAW_MESSAGE("m_streaminfo_current[%d].x_position=%d", i, s.x_position);
-  PLN_RAW_MESSAGE("m_streaminfo_current[%d].y_position=%d", i, s.y_position);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_w=%d", i, s.target.w);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].target_h=%d", i, s.target.h);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].x_position=%d", i, s.target.x);
+  PLN_RAW_MESSAGE("m_streaminfo_current[%d].y_position=%d", i, s.target.y);
   PLN_RAW_MESSAGE("m_streaminfo_current[%d].fps=%d", i, s.fps);
   PLN_RAW_MESSAGE("m_streaminfo_current[%d].videoType=%d", i, s.videoType);
 }
@@ -320,22 +297,22 @@ VideoMix::CutOut VideoMix::CalcCutOutPosition(int i) {
   for (int j = 0; j < kMaxStreams; ++j) {
     const VideoMixStreamSlot& b = m_streaminfo_current[j];
     if (j == i || !IsPaintable(b)) continue;
-    const bool overlaps = a.x_position < b.x_position && b.x_position < a.x_position + a.target_w &&
-                          a.y_position < b.y_position + b.target_h &&
-                          b.y_position < a.y_position + a.target_h;
+    const bool overlaps = a.target.x < b.target.x && b.target.x < a.target.x + a.target.w &&
+                          a.target.y < b.target.y + b.target.h &&
+                          b.target.y < a.target.y + a.target.h;
     if (!overlaps) continue;
     PLN_RAW_MESSAGE("画面重叠条件满足：");
-    PLN_RAW_MESSAGE("target_w=%d", b.target_w);
-    PLN_RAW_MESSAGE("target_h=%d", b.target_h);
-    PLN_RAW_MESSAGE("x_position=%d", b.x_position);
-    PLN_RAW_MESSAGE("y_position=%d", b.y_position);
-    const int32_t bottom = b.y_position + b.target_h;
+    PLN_RAW_MESSAGE("target_w=%d", b.target.w);
+    PLN_RAW_MESSAGE("target_h=%d", b.target.h);
+    PLN_RAW_MESSAGE("x_position=%d", b.target.x);
+    PLN_RAW_MESSAGE("y_position=%d", b.target.y);
+    const int32_t bottom = b.target.y + b.target.h;
     if (!cut.found) {
-      cut = CutOut{b.x_position, bottom, true};
+      cut = CutOut{b.target.x, bottom, true};
       PLN_RAW_MESSAGE("第一次更新，更新后的抠图位置：");
     } else {
       const CutOut before = cut;
-      cut.x = std::min(cut.x, b.x_position);
+      cut.x = std::min(cut.x, b.target.x);
       cut.y = std::max(cut.y, bottom);
       if (cut.x == before.x && cut.y == before.y) continue;
       PLN_RAW_MESSAGE("非第一次更新，更新后的抠图位置：");
@@ -349,7 +326,7 @@ VideoMix::CutOut VideoMix::CalcCutOutPosition(int i) {
 void VideoMix::PrintStreamInfo() {
   int valid = 0;
   for (const VideoMixStreamSlot& s : m_streaminfo_current) {
-    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 &&
+    if (s.iswork && s.streamExist && s.streamId && s.target.h > 0 && s.target.w > 0 &&
         s.source_w > 0 && s.source_h > 0 && s.fps > 0) {
       ++valid;
     }
@@ -357,14 +334,14 @@ void VideoMix::PrintStreamInfo() {
   PLN_RAW_MESSAGE("_Plenova_ VideoMix m_streaminfo_current中有效流条数=%d", valid);
   for (int i = 0; i < kMaxStreams; ++i) {
     const VideoMixStreamSlot& s = m_streaminfo_current[i];
-    if (s.iswork && s.streamExist && s.streamId && s.target_h > 0 && s.target_w > 0 &&
+    if (s.iswork && s.streamExist && s.streamId && s.target.h > 0 && s.target.w > 0 &&
         s.source_w > 0 && s.source_h > 0 && s.fps > 0) {
       LogSlot(i);
     }
   }
   int old = 0;
   for (const VideoMixStreamInfo& e : m_streaminfo_old) {
-    if (e.fps >= 1 && e.streamId[0] != '\0' && e.target_h > 0 && e.target_w > 0 && e.source_w > 0 &&
+    if (e.fps >= 1 && e.streamId[0] != '\0' && e.target.h > 0 && e.target.w > 0 && e.source_w > 0 &&
         e.source_h > 0) {
       ++old;
     }
@@ -488,9 +465,8 @@ bool VideoMix::PictureMixInit(const VideoMixStreamInfo* list, int32_t count, int
     StoreAll(slot, info);
     if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
     // The placeholder is always read with its own size, whatever the record says.
-    slot.scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w,
-                             info.target_h, canvas_w, canvas_h, info.x_position, info.y_position,
-                             info.videoType);
+    slot.scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target,
+                             canvas_w, canvas_h, info.videoType);
   }
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
@@ -523,7 +499,7 @@ bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t cou
     bool set_up = false;
     if (found != m_pictureinfo.end()) {
       slot = &*found;
-      set_up = found->target_h < 1;
+      set_up = found->target.h < 1;
       StorePlacement(*slot, info);
     } else {
       auto free_slot = std::find_if(m_pictureinfo.begin(), m_pictureinfo.end(),
@@ -540,9 +516,8 @@ bool VideoMix::CheckPictureInfoExist(const VideoMixStreamInfo* list, int32_t cou
     slot->iswork = true;
     if (!slot->scaler) slot->scaler = std::make_unique<FFmpeg_Sws_cale>();
     if (set_up) {
-      slot->scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target_w,
-                                info.target_h, m_canvas_w, m_canvas_h, info.x_position,
-                                info.y_position, info.videoType);
+      slot->scaler->Pictureinit(CameraOffPicture::kWidth, CameraOffPicture::kHeight, info.target,
+                                m_canvas_w, m_canvas_h, info.videoType);
     }
   }
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
@@ -576,10 +551,8 @@ void VideoMix::stop() {
 }
 
 int VideoMix::VideoMixThreadFunc(VideoMix* mix) {
-  if (mix == nullptr) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return 0;
-  }
+  assert(mix != nullptr);  // start() passes itself
+  if (mix == nullptr) return 0;
   MediaTimeline* timeline;
   {
     platform::MutexLock lock(mix->m_mutex);
@@ -666,8 +639,7 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
       continue;
     }
     draw[i] = true;
-    blank |= window.scaler->PrepareDraw(window.source_w, window.source_h, window.target_h,
-                                        window.target_w, window.x_position, window.y_position,
+    blank |= window.scaler->PrepareDraw(window.source_w, window.source_h, window.target,
                                         window.videoType);
   }
   auto painted_picture = [this](const VideoMixStreamSlot& slot) {
@@ -675,9 +647,8 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
   };
   for (VideoMixStreamSlot& slot : m_pictureinfo) {
     if (!painted_picture(slot)) continue;
-    blank |=
-        slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight, slot.target_h,
-                                 slot.target_w, slot.x_position, slot.y_position, slot.videoType);
+    blank |= slot.scaler->PrepareDraw(CameraOffPicture::kWidth, CameraOffPicture::kHeight,
+                                      slot.target, slot.videoType);
   }
   if (blank)
     FFmpeg_Sws_cale::FillBackground(FFmpeg_Sws_cale::kBackgroundBlack, canvas, m_canvas_w,
@@ -686,10 +657,10 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
   // A window painted this tick covers the windows below it; those above it
   // that overlap are painted again from their last picture, so that what
   // lies on top stays on top. Only new frames are scaled.
-  std::array<Box, kMaxStreams> painted{};
+  std::array<Rect, kMaxStreams> painted{};
   int painted_count = 0;
   auto overlaps_painted = [&](const FFmpeg_Sws_cale& scaler) {
-    const Box mine = BoxOf(scaler);
+    const Rect& mine = scaler.placed();
     for (int k = 0; k < painted_count; ++k) {
       if (Overlap(mine, painted[static_cast<size_t>(k)])) return true;
     }
@@ -705,7 +676,7 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
     } else {
       continue;
     }
-    painted[static_cast<size_t>(painted_count++)] = BoxOf(*window.scaler);
+    painted[static_cast<size_t>(painted_count++)] = window.scaler->placed();
   }
   // Pictures are still: scaled once, then copied again whenever something
   // may have been painted over them.
@@ -741,10 +712,7 @@ void VideoMix::TakeWindowsLocked(uint64_t stamp, PaintWindows* windows) {
     window.scaler = slot.scaler.get();
     window.source_w = slot.source_w;
     window.source_h = slot.source_h;
-    window.target_w = slot.target_w;
-    window.target_h = slot.target_h;
-    window.x_position = slot.x_position;
-    window.y_position = slot.y_position;
+    window.target = slot.target;
     window.videoType = slot.videoType;
     window.iswork = slot.iswork;
     if (!slot.m_ManageInUseBuffer) continue;

@@ -30,12 +30,9 @@ struct VideoMixStreamSlot {
   std::unique_ptr<ManageInUseBuffer_ForVideoMix>
       m_ManageInUseBuffer;  // queued frames (streams only)
   std::unique_ptr<FFmpeg_Sws_cale> scaler;
-  int32_t target_h = 0;
-  int32_t target_w = 0;
   int32_t source_h = 0;
   int32_t source_w = 0;
-  int32_t x_position = 0;
-  int32_t y_position = 0;
+  Rect target;                          // on the canvas
   bool iswork = false;                  // in the current layout and painted
   bool streamExist = false;             // the slot holds a stream
   std::optional<std::string> streamId;  // none in a free slot and for pictures
@@ -203,10 +200,7 @@ class VideoMix {
     FFmpeg_Sws_cale* scaler = nullptr;  // the slot's; the layout lock keeps it alive
     int32_t source_w = 0;
     int32_t source_h = 0;
-    int32_t target_w = 0;
-    int32_t target_h = 0;
-    int32_t x_position = 0;
-    int32_t y_position = 0;
+    Rect target;
     int32_t videoType = 0;
     bool iswork = false;
   };

@@ -30,10 +30,8 @@ int32_t VideoMixImp::Convert(const VideoMixInitParam& param, bool with_ids, Tabl
     out.fps = in[i].fps;
     out.source_h = in[i].source_h;
     out.source_w = in[i].source_w;
-    out.target_h = in[i].target_h;
-    out.target_w = in[i].target_w;
-    out.x_position = in[i].x_position_in_target_frame;
-    out.y_position = in[i].y_position_in_target_frame;
+    out.target = Rect{in[i].x_position_in_target_frame, in[i].y_position_in_target_frame,
+                      in[i].target_w, in[i].target_h};
     out.videoType = in[i].videoType;
     if (with_ids && in[i].streamId != nullptr)
       std::strncpy(out.streamId, in[i].streamId, sizeof(out.streamId) - 1);

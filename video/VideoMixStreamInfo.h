@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/Rect.h"
+
 namespace plenova {
 
 // One element of a video or picture layout as the compositor takes it: the
@@ -10,12 +12,9 @@ namespace plenova {
 struct VideoMixStreamInfo {
   static constexpr int kStreamIdSize = 256;
 
-  int32_t target_h = 0;
-  int32_t target_w = 0;
   int32_t source_h = 0;
   int32_t source_w = 0;
-  int32_t x_position = 0;
-  int32_t y_position = 0;
+  Rect target;                        // on the canvas
   char streamId[kStreamIdSize] = {};  // NUL-terminated, at most 255 characters
   int32_t fps = 0;
   int32_t videoType = 0;  // 1 letterbox fit, otherwise centred crop

@@ -65,7 +65,7 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
     }
     // Take the AAC frames out as the sync controller would.
     while (syn.AudioQueue()->getdata(0)) {
-      syn.GiveBackAudio(&pool, syn.AudioQueue()->Current()->buffer);
+      syn.GiveBackAudio(syn.AudioQueue()->Current()->buffer);
       syn.AudioQueue()->ResetCurrent();
     }
   }

@@ -35,10 +35,7 @@ void CompositingTick(benchmark::State& state) {
     VideoMixStreamInfo& s = layout[static_cast<size_t>(i)];
     s.source_w = kSrcW;
     s.source_h = kSrcH;
-    s.target_w = cell_w;
-    s.target_h = cell_h;
-    s.x_position = (i % columns) * cell_w;
-    s.y_position = (i / columns) * cell_h;
+    s.target = Rect{(i % columns) * cell_w, (i / columns) * cell_h, cell_w, cell_h};
     s.fps = 25;
     s.videoType = i % 2;  // half fitted, half cropped
     ids.push_back("stream" + std::to_string(i));

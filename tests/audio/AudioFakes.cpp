@@ -16,7 +16,7 @@ void SynRecord::Drain() {
                                     node->sampling_per_bits,
                                     node->sampling_rate,
                                     node->fps});
-    syn_->GiveBackAudio(pool_, node->buffer);
+    syn_->GiveBackAudio(node->buffer);
     queue->ResetCurrent();
   }
 }

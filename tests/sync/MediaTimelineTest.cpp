@@ -86,28 +86,6 @@ INSTANTIATE_TEST_SUITE_P(Clocks, MediaClockDriftTest,
                                            DriftCase{"Same", 1.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MediaTimelineTest, OneStreamsBurstDoesNotMoveTheTimeline) {
-  MediaTimeline t(60);
-  const int steady = t.OpenStream("steady");
-  const int bursty = t.OpenStream("bursty");
-  std::vector<uint64_t> late;
-  for (int n = 0; n < 500; ++n) {  // 10 s of 20 ms frames
-    const uint32_t tick = kStart + static_cast<uint32_t>(20 * (n + 1));
-    const uint64_t stamp = kOrigin + 1800ull * static_cast<uint64_t>(n);
-    t.Place(steady, stamp, 1800, tick);
-    // The bursty stream's frames from 4 s to 4.6 s arrive at once at 4.6 s.
-    if (n >= 200 && n < 230) {
-      late.push_back(stamp);
-      continue;
-    }
-    for (uint64_t held : late) t.Place(bursty, held, 1800, tick);
-    late.clear();
-    t.Place(bursty, stamp, 1800, tick);
-  }
-  // The mapping is where the steady stream's frames put it.
-  EXPECT_NEAR(static_cast<double>(t.DueAt(kStart + 10000) - kOrigin) / 90.0, 10000.0 - 60.0, 3.0);
-}
-
 TEST(MediaTimelineTest, StreamsFarFromTheTimelineArePlacedAnewOnTheirOwn) {
   MediaTimeline t(60);
   const int voice = t.OpenStream("voice");

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "common/MemoryPool.h"
@@ -17,10 +18,11 @@
 
 namespace plenova::testing {
 
+using Ticks = std::vector<uint64_t>;
+
 constexpr int32_t kChannels = 2;
 constexpr int32_t kBits = 16;
 constexpr int32_t kRate = 48000;
-constexpr int32_t kAudioFps = 25;
 constexpr uint32_t kD = 1920;  // one AAC frame at 48 kHz, 90 kHz units
 
 // The parameter sets a frame of rate `fps` carries: distinct per rate.
@@ -43,61 +45,44 @@ inline AVSynCtlParam SyncParam(AVSynBuffer* buffer, IAVStreaming* streaming, int
   return param;
 }
 
-struct SyncDeleter {
-  void operator()(SynGetResult* result) const { delete result; }
-};
-using SyncResult = std::unique_ptr<SynGetResult, SyncDeleter>;
-
 class SyncBufferFixture : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(buffer_.InitBuffer(&pool_)); }
 
   // Payload: the timestamp's bytes, so a written sample can be told apart.
   bool PutAudio(uint64_t ts) {
-    uint8_t bytes[sizeof ts];
-    std::memcpy(bytes, &ts, sizeof ts);
     EncodedAudioSample sample;
-    sample.data = bytes;
+    sample.data = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&ts), sizeof ts);
     sample.timestamp = ts;
     sample.channels = kChannels;
     sample.bitsPerSample = kBits;
     sample.samplingRate = kRate;
-    sample.framesPerSecond = kAudioFps;
-    sample.tick = 7;
+    sample.framesPerSecond = 25;
     return buffer_.PutAudio(sample);
   }
   bool PutVideo(uint64_t ts, int32_t fps = 25, bool key = false) {
-    uint8_t bytes[sizeof ts];
-    std::memcpy(bytes, &ts, sizeof ts);
     const std::vector<uint8_t> sps = SpsPpsFor(fps);
     EncodedVideoSample sample;
-    sample.data = bytes;
+    sample.data = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&ts), sizeof ts);
     sample.timestamp = ts;
     sample.fps = fps;
     sample.isKeyFrame = key;
     sample.parameterSets = sps;
-    sample.tick = 9;
     return buffer_.PutVideo(sample);
   }
-  SyncResult Fetch(int32_t fps = 25, uint8_t stalled = 0) {
-    return SyncResult(buffer_.GetData(0, kChannels, kD, kBits, kRate, 0, fps, stalled));
+  std::unique_ptr<SynGetResult> Fetch(int32_t fps = 25, uint8_t stalled = 0, uint8_t peek = 0) {
+    return buffer_.GetData(peek, kChannels, kD, kBits, kRate, 0, fps, stalled);
   }
 
-  // Timestamps of the queued video frames, oldest first.
-  std::vector<uint64_t> QueuedVideo() {
-    std::vector<uint64_t> out;
-    const int n = buffer_.VideoQueue()->Count();
-    VideoSampleNode* node = buffer_.VideoQueue()->Head();
-    for (int i = 0; i < n && node != nullptr; ++i, node = node->next)
-      out.push_back(node->buffer->timestamp);
+  // Timestamps and states of the queued video frames, oldest first.
+  Ticks QueuedVideo() {
+    Ticks out;
+    for (const VideoSampleNode* node : Nodes()) out.push_back(node->buffer->timestamp);
     return out;
   }
-  // States of the queued video frames, oldest first.
   std::vector<uint32_t> VideoStates() {
     std::vector<uint32_t> out;
-    const int n = buffer_.VideoQueue()->Count();
-    VideoSampleNode* node = buffer_.VideoQueue()->Head();
-    for (int i = 0; i < n && node != nullptr; ++i, node = node->next) out.push_back(node->state);
+    for (const VideoSampleNode* node : Nodes()) out.push_back(node->state);
     return out;
   }
 
@@ -105,6 +90,15 @@ class SyncBufferFixture : public ::testing::Test {
   ScopedClock scoped_{&clock_};
   MemoryPool pool_;
   AVSynBuffer buffer_;
+
+ private:
+  std::vector<const VideoSampleNode*> Nodes() {
+    std::vector<const VideoSampleNode*> out;
+    const int n = buffer_.VideoQueue()->Count();
+    const VideoSampleNode* node = buffer_.VideoQueue()->Head();
+    for (int i = 0; i < n && node != nullptr; ++i, node = node->next) out.push_back(node);
+    return out;
+  }
 };
 
 }  // namespace plenova::testing

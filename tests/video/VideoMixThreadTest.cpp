@@ -4,19 +4,18 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
-#include "tests/video/VideoMixTestSupport.h"
+#include "tests/video/VideoTestSupport.h"
 
 namespace plenova {
 namespace {
 
-using testing::g_canvas_calls;
 using testing::kBlack;
 using testing::kBlue;
 using testing::kGreen;
 using testing::kRed;
 using testing::StreamInfo;
-using testing::WaitForCanvases;
 
 using MixThreadTest = testing::MixFixture;
 
@@ -47,57 +46,6 @@ class Event {
   std::condition_variable cv_;
   bool set_ = false;
 };
-
-// Runs the thread on a clock that moves with its sleeps until it has
-// produced `canvases` more canvases, then stops it.
-void RunThread(VideoMix& mix, int canvases) {
-  const int before = g_canvas_calls.load();
-  ASSERT_TRUE(mix.start());
-  ASSERT_TRUE(WaitForCanvases(before + canvases));
-  mix.stop();
-}
-
-TEST_F(MixThreadTest, ComposesOnTheGridAndARestartGoesOnAfterWhatWasProduced) {
-  Layout({kCam});
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Push(kCam, kRed, 450000 + i * 3600));
-  const int first = g_canvas_calls.load();
-  RunThread(mix_, 3);
-  // On a clock that moves with the thread's sleeps the compositor may run
-  // well ahead before the stop lands, and the encoder buffer then keeps only
-  // the newest canvases: count back from the last one by every canvas
-  // composed.
-  const auto first_composed = static_cast<uint64_t>(g_canvas_calls.load() - first);
-  const auto first_run = Drain();
-  ASSERT_GE(first_run.size(), 1u);
-  for (size_t i = 1; i < first_run.size(); ++i)
-    EXPECT_EQ(first_run[i].stamp, first_run[i - 1].stamp + 3600);
-  EXPECT_EQ(first_run.back().stamp - (first_composed - 1) * 3600, 450000u);
-  const uint64_t pending = mix_.next_stamp();
-  EXPECT_EQ(pending, first_run.back().stamp + 3600);
-
-  // A restart: the client's clock went on by a minute meanwhile.
-  timeline_.Restart();
-  const int before = g_canvas_calls.load();
-  ASSERT_TRUE(mix_.start());
-  ASSERT_TRUE(Push(kCam, kBlue, 450000 + 90000 * 60));
-  ASSERT_TRUE(WaitForCanvases(before + 1));
-  mix_.stop();
-  const auto composed = static_cast<uint64_t>(g_canvas_calls.load() - before);
-  const auto second_run = Drain();
-  ASSERT_GE(second_run.size(), 1u);
-  for (size_t i = 1; i < second_run.size(); ++i)
-    EXPECT_EQ(second_run[i].stamp, second_run[i - 1].stamp + 3600);
-  EXPECT_EQ(second_run.back().stamp - (composed - 1) * 3600, pending);
-  EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kBlue));
-}
-
-TEST_F(MixThreadTest, StartTwiceIsRefused) {
-  Layout({kCam});
-  ASSERT_TRUE(mix_.start());
-  EXPECT_FALSE(mix_.start());
-  mix_.stop();
-  mix_.stop();  // harmless
-}
 
 // A paint held open: a client's push of a listed stream and one of an
 // unknown stream (which opens a hidden slot) complete without waiting for
@@ -175,37 +123,6 @@ TEST_F(MixThreadTest, ALayoutUpdateWaitsForAPaintInProgress) {
   EXPECT_TRUE(Canvas().RectIs(320, 180, 320, 180, kBlue));
   EXPECT_TRUE(Canvas().RectIs(0, 0, 320, 180, kBlack));
   EXPECT_EQ(Drain().size(), 2u);
-}
-
-// Client threads push while the layout changes and the thread composes;
-// the sanitizers check that no push meets a queue being destroyed.
-TEST_F(MixThreadTest, PushesRaceLayoutUpdatesSafely) {
-  const VideoMixStreamInfo other = StreamInfo("other", 64, 36, 320, 0, 320, 180);
-  const VideoMixStreamInfo moved = StreamInfo("cam", 64, 36, 100, 100, 160, 90);
-  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 180, 160, 90);
-  Layout({kCam, other});
-  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
-  ASSERT_TRUE(mix_.start());
-  std::atomic<bool> pushing{true};
-  auto pusher = [&](const VideoMixStreamInfo& s, testing::Yuv colour) {
-    for (uint64_t n = 0; pushing.load(); ++n) Push(s, colour, 90000 + n * 3600);
-  };
-  std::thread a(pusher, kCam, kRed);
-  std::thread b(pusher, other, kBlue);
-  for (int i = 0; i < 60; ++i) {
-    const std::vector<VideoMixStreamInfo> layout = i % 3 == 0   ? std::vector{kCam, other}
-                                                   : i % 3 == 1 ? std::vector{moved}
-                                                                : std::vector{other};
-    mix_.UpdataVideoStreamInfo(layout.data(), static_cast<int32_t>(layout.size()));
-    mix_.UpdataPictureStreamInfo(&pic, i % 2);
-    Drain();
-  }
-  ASSERT_TRUE(WaitForCanvases(1));
-  pushing.store(false);
-  a.join();
-  b.join();
-  mix_.stop();
-  EXPECT_GT(g_canvas_calls.load(), 0);
 }
 
 }  // namespace

@@ -1,13 +1,24 @@
 #pragma once
 
+// Shared pieces of the video tests: solid I420 pictures and a canvas reader
+// for the scaler and the mixer, and a compositor on a manual clock.
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/MemoryPool.h"
+#include "sync/MediaTimeline.h"
+#include "tests/support/ManualClock.h"
+#include "video/VideoEncodeBuffer.h"
+#include "video/VideoMix.h"
 #include "video/VideoMixStreamInfo.h"
 
 namespace plenova::testing {
@@ -32,13 +43,13 @@ inline std::vector<uint8_t> SolidPicture(int w, int h, Yuv c) {
   return p;
 }
 
-// Paints rows [row0, row1) of the picture's luma and chroma in `c`.
-inline void PaintRows(std::vector<uint8_t>& p, int w, int h, int row0, int row1, Yuv c) {
-  std::memset(p.data() + row0 * w, c.y, static_cast<size_t>(row1 - row0) * w);
-  std::memset(p.data() + w * h + row0 / 2 * (w / 2), c.u,
-              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
-  std::memset(p.data() + w * h * 5 / 4 + row0 / 2 * (w / 2), c.v,
-              static_cast<size_t>(row1 - row0) / 2 * (w / 2));
+// Paints the rectangle `r` (even corners and sizes) of a w x h I420 picture.
+inline void PaintRect(std::vector<uint8_t>& p, int w, int h, const Rect& r, Yuv c) {
+  for (int y = r.y; y < r.Bottom(); ++y) std::memset(p.data() + y * w + r.x, c.y, r.w);
+  for (int y = r.y / 2; y < r.Bottom() / 2; ++y) {
+    std::memset(p.data() + w * h + y * (w / 2) + r.x / 2, c.u, r.w / 2);
+    std::memset(p.data() + w * h * 5 / 4 + y * (w / 2) + r.x / 2, c.v, r.w / 2);
+  }
 }
 
 // A pool block holding `picture`, stamped and oriented.
@@ -80,8 +91,8 @@ class CanvasView {
     return true;
   }
   // The bounding box of the luma samples within the scaler's rounding of
-  // `luma` as {x, y, w, h}; all zero when none.
-  std::vector<int> BoxOf(uint8_t luma) const {
+  // `luma`; all zero when none.
+  Rect BoxOf(uint8_t luma) const {
     int x0 = w_, y0 = h_, x1 = -1, y1 = -1;
     for (int r = 0; r < h_; ++r) {
       for (int c = 0; c < w_; ++c) {
@@ -92,8 +103,8 @@ class CanvasView {
         y1 = std::max(y1, r);
       }
     }
-    if (x1 < 0) return {0, 0, 0, 0};
-    return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+    if (x1 < 0) return Rect{};
+    return Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
   }
 
  private:
@@ -107,14 +118,105 @@ inline VideoMixStreamInfo StreamInfo(const std::string& id, int src_w, int src_h
   VideoMixStreamInfo info;
   info.source_w = src_w;
   info.source_h = src_h;
-  info.x_position = x;
-  info.y_position = y;
-  info.target_w = tw;
-  info.target_h = th;
+  info.target = Rect{x, y, tw, th};
   info.fps = fps;
   info.videoType = videoType;
   std::strncpy(info.streamId, id.c_str(), sizeof(info.streamId) - 1);
   return info;
 }
+
+// Canvases seen by the canvas callback (a plain function pointer, so the
+// count is global).
+inline std::atomic<int> g_canvas_calls{0};
+inline std::atomic<int> g_canvas_size{0};
+inline void CountCanvas(unsigned char*, int size) {
+  g_canvas_size.store(size);
+  g_canvas_calls.fetch_add(1);
+}
+
+// A compositor on a manual clock with a real pool, encoder buffer and
+// timeline (target delay kDelayMs). Frames arrive at the clock's time
+// unless a test says otherwise.
+class MixFixture : public ::testing::Test {
+ protected:
+  static constexpr int kCanvasW = 640;
+  static constexpr int kCanvasH = 360;
+  static constexpr uint32_t kDelayMs = 60;
+
+  void SetUp() override {
+    g_canvas_calls.store(0);
+    g_canvas_size.store(0);
+    mix_.SetTimeline(&timeline_);
+  }
+
+  void Layout(const std::vector<VideoMixStreamInfo>& streams) {
+    ASSERT_TRUE(mix_.VideoMixInit(streams.data(), static_cast<int32_t>(streams.size()), &pool_,
+                                  &encode_, kCanvasW, kCanvasH, &CountCanvas));
+    mix_.UpdataVideoStreamInfo(streams.data(), static_cast<int32_t>(streams.size()));
+  }
+
+  bool Push(const VideoMixStreamInfo& s, Yuv colour, uint64_t stamp, uint32_t extra = 0,
+            std::optional<uint32_t> tick = std::nullopt) {
+    return PushSized(s.streamId, s.source_w, s.source_h, s.fps, colour, stamp, extra, tick);
+  }
+  bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp,
+                 uint32_t extra = 0, std::optional<uint32_t> tick = std::nullopt) {
+    VideoMixFrame frame;
+    frame.frame =
+        PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs()));
+    frame.width = w;
+    frame.height = h;
+    frame.streamId = id;
+    frame.fps = fps;
+    return mix_.PushYuvBeforeMixedData(&frame);
+  }
+  int Queued(const VideoMixStreamInfo& s) {
+    return mix_.QueuedFrames(s.streamId, s.source_w, s.source_h, s.fps);
+  }
+
+  void Compose() {
+    mix_.GetMixedData(stamp_);
+    stamp_ += 3600;
+  }
+  // Runs the compositing loop on the manual clock for `ms`.
+  void RunFor(uint32_t ms) {
+    const uint32_t end = clock_.NowMs() + ms;
+    while (static_cast<int32_t>(clock_.NowMs() - end) < 0) {
+      const uint32_t wait = mix_.VideoMixStep(clock_.NowMs());
+      clock_.Advance(std::min(std::max(wait, 1u), end - clock_.NowMs()));
+    }
+  }
+  CanvasView Canvas() {
+    canvas_ = mix_.CanvasCopy();
+    return CanvasView(canvas_.data(), kCanvasW, kCanvasH);
+  }
+  // Whether the canvas shows `c` all over `r`.
+  bool Shows(const Rect& r, Yuv c) { return Canvas().RectIs(r.x, r.y, r.w, r.h, c); }
+
+  struct Out {
+    uint64_t stamp;
+    uint32_t tick;
+  };
+  // Takes every canvas out of the encoder buffer.
+  std::vector<Out> Drain() {
+    std::vector<Out> out;
+    for (;;) {
+      VideoEncodeBuffer::Result r = encode_.GetData(VideoMix::kOutputRate);
+      if (r.state != VideoEncodeBuffer::kTaken) break;
+      out.push_back({r.canvas->timestamp, r.canvas->tick});
+      pool_.PutEmptyBuffer(r.canvas);
+    }
+    return out;
+  }
+
+  ManualClock clock_;
+  ScopedClock scoped_{&clock_};
+  MemoryPool pool_;
+  MediaTimeline timeline_{kDelayMs};
+  VideoEncodeBuffer encode_;
+  VideoMix mix_;
+  uint64_t stamp_ = 3600;
+  std::vector<uint8_t> canvas_;
+};
 
 }  // namespace plenova::testing
