@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <span>
 #include <utility>
 
 #include "common/LatencyStats.h"
 #include "common/MemoryPool.h"
+#include "common/StreamTable.h"
 #include "log/PlenovaLog.h"
 #include "platform/Clock.h"
 #include "video/CameraOffPicture.h"
@@ -196,71 +198,67 @@ uint64_t VideoMix::next_stamp() {
 }
 
 bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t count) {
-  for (VideoMixStreamSlot& slot : m_streaminfo_current) slot.streamExist = false;
-
-  for (int32_t e = 0; e < count; ++e) {
-    const VideoMixStreamInfo& info = list[e];
-    const std::string id = IdOf(info);
+  const std::span<const VideoMixStreamInfo> entries(list, static_cast<size_t>(count));
+  for (const VideoMixStreamInfo& info : entries) {
     if (info.source_w % 2 != 0 || info.source_h % 2 != 0) {
-      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted", id.c_str(),
-                    info.source_w, info.source_h);
+      PLN_LOG_ERROR("_Plenova_ stream %s has an odd size %dx%d and is not painted",
+                    IdOf(info).c_str(), info.source_w, info.source_h);
     }
-    auto found = std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                              [&](const VideoMixStreamSlot& s) {
-                                return SameId(s.streamId, id.c_str()) && SameGeometry(s, info);
-                              });
-    if (found != m_streaminfo_current.end()) {
-      const int32_t previous_target_h = found->target.h;
-      found->streamExist = true;
-      found->iswork = true;
-      StorePlacement(*found, info);
-      if (previous_target_h < 1 && found->scaler) {
-        found->scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
-                            info.videoType);
-      }
-      continue;
-    }
-    auto free_slot =
-        std::find_if(m_streaminfo_current.begin(), m_streaminfo_current.end(),
-                     [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
-    if (free_slot == m_streaminfo_current.end()) {
+  }
+  StreamTableOps ops{
+      .same =
+          [](const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+            return SameId(slot.streamId, IdOf(info).c_str()) && SameGeometry(slot, info);
+          },
+      .isFree = [](const VideoMixStreamSlot& slot) { return !slot.streamId && slot.source_h == 0; },
+      .keep =
+          [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+            const int32_t previous_target_h = slot.target.h;
+            slot.iswork = true;
+            StorePlacement(slot, info);
+            if (previous_target_h < 1 && slot.scaler) {
+              slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                                info.videoType);
+            }
+          },
+      .take =
+          [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+            if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
+            if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+            slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                              info.videoType);
+            slot.iswork = true;
+            StoreAll(slot, info);
+            slot.streamId = IdOf(info);
+            EnsureClockLocked(slot);
+          },
+      .holds =
+          [](const VideoMixStreamSlot& slot) {
+            return slot.source_h >= 1 && slot.streamId.has_value() && slot.fps >= 1;
+          },
+      .retire =
+          [this](VideoMixStreamInfo& old, VideoMixStreamSlot& slot) {
+            if (slot.streamId->empty()) {
+              PLN_LOG_ERROR("'s streamId is error");
+              return false;
+            }
+            old.target = slot.target;
+            old.source_h = slot.source_h;
+            old.source_w = slot.source_w;
+            old.fps = slot.fps;
+            old.videoType = slot.videoType;
+            SetId(old, *slot.streamId);
+            ClearStreamSlot(slot);
+            return true;
+          },
+  };
+  switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old, entries, ops)) {
+    case StreamTableUpdate::kDone: break;
+    case StreamTableUpdate::kNoFreeSlot:
       PLN_LOG_ERROR("'s stream count Overflowed，Updata Error");
       return false;
-    }
-    VideoMixStreamSlot& slot = *free_slot;
-    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
-    if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-    slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
-                      info.videoType);
-    slot.iswork = true;
-    slot.streamExist = true;
-    StoreAll(slot, info);
-    slot.streamId = id;
-    EnsureClockLocked(slot);
+    case StreamTableUpdate::kRetireRefused: return false;
   }
-
-  for (VideoMixStreamInfo& old : m_streaminfo_old) old = VideoMixStreamInfo{};
-
-  for (VideoMixStreamSlot& slot : m_streaminfo_current) {
-    if (slot.source_h < 1 || !slot.streamId || slot.fps < 1 || slot.streamExist) continue;
-    auto entry = std::find_if(m_streaminfo_old.begin(), m_streaminfo_old.end(), IsFreeOld);
-    // As many entries as slots, cleared above: one is always free.
-    assert(entry != m_streaminfo_old.end());
-    if (entry == m_streaminfo_old.end()) return false;
-    entry->target = slot.target;
-    entry->source_h = slot.source_h;
-    entry->source_w = slot.source_w;
-    entry->fps = slot.fps;
-    entry->videoType = slot.videoType;
-    if (slot.streamId->empty()) {
-      *entry = VideoMixStreamInfo{};
-      PLN_LOG_ERROR("'s streamId is error");
-      return false;
-    }
-    SetId(*entry, *slot.streamId);
-    ClearStreamSlot(slot);
-  }
-
   ApplyCutOuts();
   PrintStreamInfo();
   return true;
