@@ -20,7 +20,7 @@ class RtmpDataQueueTest : public ::testing::Test {
     while (auto unit = queue_.GetData(1)) {
       out.push_back(unit->buffer->data[0]);
       EXPECT_EQ(unit->buffer->timestamp, unit->buffer->data[0]);
-      pool_.PutEmptyBuffer(unit->buffer);
+      pool_.PutEmptyBuffer(unit->buffer.release());
     }
     return out;
   }
@@ -75,7 +75,7 @@ TEST_F(RtmpDataQueueTest, CopiesTheCallersBytesWithKeyFlagAndTick) {
   EXPECT_EQ(unit->buffer->timestamp, 1234u);
   EXPECT_EQ(unit->buffer->tick, 55u);
   EXPECT_EQ(unit->isKeyFrame, 1);
-  pool_.PutEmptyBuffer(unit->buffer);
+  pool_.PutEmptyBuffer(unit->buffer.release());
 }
 
 TEST(RtmpDataQueueNoPoolTest, PutWithoutPoolFailsAndQueueDestroysLeftovers) {
