@@ -117,16 +117,8 @@ namespace {
 
 ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc* audio) {
   if (registry().fail_create) return nullptr;
-  if (registry().open_fails.count(path) != 0) {
-    auto record = std::make_unique<FakeRecord>();
-    record->live_start_result = -1;
-    record->create_path = path;
-    record->video = *video;
-    record->audio = *audio;
-    registry().records.push_back(std::move(record));
-    return registry().records.back().get();
-  }
   auto record = std::make_unique<FakeRecord>();
+  if (registry().open_fails.count(path) != 0) record->live_start_result = -1;
   record->create_path = path;
   record->video = *video;
   record->audio = *audio;
