@@ -188,28 +188,5 @@ TEST_F(Mp4WriterTest, DestructionFinishesTheRunningFile) {
   EXPECT_EQ(Reports::Get().back(), std::make_pair(103, static_cast<int>(Mp4Writer::kStopped)));
 }
 
-// A disk that stops answering: the writer's thread waits on it, nothing
-// else does. The queue fills, the recording ends with a write error at
-// once, and the file is finished once the disk answers again.
-TEST(Mp4WriterThread, ADiskThatStopsNeverHoldsUpTheCaller) {
-  fake_tarvane::Reset();
-  Reports::Clear();
-  MemoryPool pool;
-  Mp4Writer writer(fake_tarvane::Api());
-  writer.SetStateCallback(4, &Reports::First);
-  ASSERT_EQ(writer.Start("/tmp/slow.mp4", Video(), Audio()), 0);
-  fake_tarvane::FakeRecord& record = *fake_tarvane::registry().records.at(0);
-  record.Hold();
-  Write(writer, pool, false, kStamp0, true);
-  record.WaitUntilBlocked();
-  for (size_t n = 1; n <= Mp4Writer::kMaxQueuedItems + 10; ++n)
-    Write(writer, pool, false, kStamp0 + 3600 * n);
-  EXPECT_FALSE(writer.IsRecording());
-  EXPECT_EQ(Reports::Get(), (Seen{{104, Mp4Writer::kStarted}, {104, Mp4Writer::kWriteError}}));
-  // Another file can start while the disk is still stuck.
-  ASSERT_EQ(writer.Start("/tmp/next.mp4", Video(), Audio()), 0);
-  record.Release();
-}
-
 }  // namespace
 }  // namespace plenova

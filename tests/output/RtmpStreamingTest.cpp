@@ -12,6 +12,7 @@
 #include "common/MemoryPool.h"
 #include "tests/output/fakes/FakeWendrel.h"
 #include "tests/support/ManualClock.h"
+#include "tests/support/PublishParam.h"
 
 namespace plenova {
 namespace {
@@ -28,18 +29,7 @@ const uint8_t kSpsPps[] = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE};
 constexpr uint64_t kStamp0 = 900'000'000;
 
 RtmpPublishParam Settings(const char* url) {
-  RtmpPublishParam p{};
-  p.video_width = 640;
-  p.video_height = 360;
-  p.fps = 25;
-  p.video_bitrate = 800000;
-  p.video_kind = 3;
-  p.channels = 2;
-  p.sampling_per_bits = 16;
-  p.sampling_rate = 48000;
-  p.audio_kind = 2;
-  p.audio_bitrate = 64000;
-  p.audio_format = 2;
+  RtmpPublishParam p = testing::MakePublishParam(640, 360, {}, 48000, 2);
   std::strcpy(p.url, url);
   std::strcpy(p.stream_name, "room");
   return p;

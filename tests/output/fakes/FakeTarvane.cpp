@@ -49,14 +49,8 @@ int FakeRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
   int result;
   bool error;
   {
-    std::unique_lock lock(mutex);
+    std::lock_guard lock(mutex);
     writes.push_back(Write{tag, timestamp, std::vector<uint8_t>(data, data + length)});
-    if (hold_) {
-      blocked_ = true;
-      changed_.notify_all();
-      changed_.wait(lock, [&] { return !hold_; });
-      blocked_ = false;
-    }
     result = tag == kTarvaneTagVideo ? video_write_result : 0;
     error = result != 0 && video_failure_is_write_error;
   }
@@ -88,22 +82,6 @@ size_t FakeRecord::WriteCount() {
 int FakeRecord::Stops() {
   std::lock_guard lock(mutex);
   return stops;
-}
-
-void FakeRecord::Hold() {
-  std::lock_guard lock(mutex);
-  hold_ = true;
-}
-
-void FakeRecord::Release() {
-  std::lock_guard lock(mutex);
-  hold_ = false;
-  changed_.notify_all();
-}
-
-void FakeRecord::WaitUntilBlocked() {
-  std::unique_lock lock(mutex);
-  changed_.wait(lock, [&] { return blocked_; });
 }
 
 Registry& registry() {

@@ -4,7 +4,6 @@
 // dispatcher as its CreateRecord/DestroyRecord pair. Records stay in the
 // registry after DestroyRecord so tests can read what they were given.
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,20 +60,10 @@ class FakeRecord : public ITarvaneRecord {
   size_t WriteCount();
   int Stops();
 
-  // A disk that stops: writes block from now until Release.
-  void Hold();
-  void Release();
-  // Waits until a write is blocked by Hold.
-  void WaitUntilBlocked();
-
   std::mutex mutex;
 
  private:
   void Report(uint32_t new_state);
-
-  std::condition_variable changed_;  // hold_ or blocked_ changed
-  bool hold_ = false;
-  bool blocked_ = false;
 };
 
 // Filled by the engine's threads through Create; the test reads it once
