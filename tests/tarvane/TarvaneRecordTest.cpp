@@ -299,33 +299,5 @@ TEST_P(AudioOffsetTest, AudioBeginningAfterTheFirstPictureKeepsItsOffset) {
 INSTANTIATE_TEST_SUITE_P(Rates, AudioOffsetTest,
                          ::testing::Values(RecordCase{48000, 2, true}, RecordCase{8000, 1, false}));
 
-// A recording that never saw a key frame has nothing to play: no file, and
-// its own state, whatever else arrived.
-class NothingRecordedTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(NothingRecordedTest, NoKeyFrameLeavesNoFileAndSaysSo) {
-  const int audio_frames = GetParam();
-  StateLog::Clear();
-  const std::string path =
-      testing::TestOutputDir("mp4_empty_" + std::to_string(audio_frames)) + "/empty.mp4";
-  const Mp4VideoDesc video = VideoDesc();
-  const Mp4AudioDesc audio = AudioDesc(48000, 2);
-  auto record = TarvaneRecord::Create(path.c_str(), &video, &audio);
-  record->SetStateCallback(6, &StateLog::Callback);
-  ASSERT_EQ(record->LiveStart(nullptr), 0);
-  H264Generator h264(kWidth, kHeight, kFps, 50);
-  EXPECT_EQ(Send(record.get(), h264.ParameterSets(), kTarvaneTagVideo, 0), 0);
-  AacGenerator aac(48000, 2);
-  for (int n = 0; n < audio_frames; ++n)
-    EXPECT_EQ(Send(record.get(), aac.Next(true), kTarvaneTagAudio, 21 * n), 0);
-  EXPECT_EQ(record->LiveStop(), 0);
-  EXPECT_FALSE(std::ifstream(path).good());
-  EXPECT_EQ(record->GetState(), kTarvaneNothingRecorded);
-  EXPECT_EQ(StateLog::Get(), (std::vector<std::pair<uint32_t, uint32_t>>{
-                                 {6, kTarvaneStarted}, {6, kTarvaneNothingRecorded}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(AudioFrames, NothingRecordedTest, ::testing::Values(0, 1, 40));
-
 }  // namespace
 }  // namespace plenova

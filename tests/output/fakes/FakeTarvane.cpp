@@ -15,11 +15,10 @@ void FakeRecord::Report(uint32_t new_state) {
   if (report != nullptr) report(id, new_state);
 }
 
-int FakeRecord::LiveStart(const char* path) {
+int FakeRecord::LiveStart(const char*) {
   int result;
   {
     std::lock_guard lock(mutex);
-    starts.emplace_back(path);
     result = live_start_result;
   }
   Report(result == 0 ? kTarvaneStarted : kTarvaneOpenFailed);
@@ -27,16 +26,12 @@ int FakeRecord::LiveStart(const char* path) {
 }
 
 int FakeRecord::LiveStop() {
-  int result;
-  uint32_t final_state;
   {
     std::lock_guard lock(mutex);
     ++stops;
-    result = live_stop_result;
-    final_state = stop_state;
   }
-  if (result == 0) Report(final_state);
-  return result;
+  Report(kTarvaneStopped);
+  return 0;
 }
 
 uint32_t FakeRecord::GetState() {
@@ -60,7 +55,6 @@ int FakeRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
 
 int FakeRecord::SetStateCallback(uint32_t id, TarvaneStateCallback cb) {
   std::lock_guard lock(mutex);
-  if (set_callback_result != 0) return set_callback_result;
   stream_id = id;
   callback = cb;
   return 0;
@@ -93,13 +87,11 @@ void Reset() { registry() = Registry{}; }
 
 namespace {
 
-ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc* audio) {
+ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc*) {
   if (registry().fail_create) return nullptr;
   auto record = std::make_unique<FakeRecord>();
   if (registry().open_fails.count(path) != 0) record->live_start_result = -1;
-  record->create_path = path;
   record->video = *video;
-  record->audio = *audio;
   registry().records.push_back(std::move(record));
   return registry().records.back().get();
 }

@@ -28,19 +28,12 @@ class FakeRecord : public ITarvaneRecord {
  public:
   // Results to answer with.
   int live_start_result = 0;
-  int live_stop_result = 0;
   int video_write_result = 0;
-  int set_callback_result = 0;
   // A failed video write is a write error (reported, GetState says so).
   bool video_failure_is_write_error = false;
-  // Reported by a successful LiveStop.
-  uint32_t stop_state = kTarvaneStopped;
 
   // What the recorder was given.
-  std::string create_path;
   Mp4VideoDesc video{};
-  Mp4AudioDesc audio{};
-  std::vector<std::string> starts;
   int stops = 0;
   std::vector<Write> writes;
   uint32_t stream_id = 0;
