@@ -209,28 +209,6 @@ TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndRetried) {
   EXPECT_EQ(missing.state(), RtmpStreaming::State::kStopped);
 }
 
-// Samples queued while no connection could be made: a new connection begins
-// at the newest key frame among them, so the older ones neither go out nor
-// take the room the samples coming in meanwhile need.
-TEST_F(RtmpStreamingTest, ANewConnectionBeginsAtTheNewestHeldKeyFrame) {
-  StartWith(ScriptWith(&fake_wendrel::Script::fail_start));
-  clock_.Advance(Step());
-  for (int i = 0; i < 6; ++i) {
-    PushVideo(kStamp0 + 3600 * i, i % 3 == 0);  // key frames at 0 and 3
-    PushAudio(kStamp0 + 1920 * i);
-  }
-  PushAudio(kStamp0 + 10800 + 100);
-  EXPECT_EQ(publisher_.QueuedVideo(), 6u);
-  fake_wendrel::SetScript(fake_wendrel::Script{});
-  SendAll();
-  ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
-  EXPECT_EQ(PushTimes(false), (Times{0, 400000, 800000}));
-  EXPECT_EQ(PushTimes(true).size(), 1u);
-  PlenovaOutputStatistics stats{};
-  publisher_.CollectStatistics(&stats);
-  EXPECT_EQ(stats.dropped, 9u);  // 3 pictures and 6 AAC frames from before it
-}
-
 TEST_F(RtmpStreamingTest, NothingIsSentBeforeTheMediaAreAnnounced) {
   ASSERT_TRUE(Configure(Settings(kUrl)));
   publisher_.startRtmp();
@@ -305,19 +283,6 @@ INSTANTIATE_TEST_SUITE_P(Media, GridTest,
                                                     {0, 1800, 5400, 7200, 9000, 10 * 3600 + 900},
                                                     {0, 1, 2, 3, 4, 10}}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(RtmpStreamingTest, AdtsHeaderIsSkippedAndRawAacPassesWhole) {
-  Publish();
-  PushVideo(kStamp0, true);
-  const uint8_t adts[9] = {0xFF, 0xF1, 0x50, 0x80, 0x01, 0x3F, 0xFC, 0xAA, 0xBB};
-  publisher_.PushRtmpData(adts, sizeof(adts), kStamp0 + 10, 1, 0, 0);
-  PushAudio(kStamp0 + 2000);
-  SendAll();
-  const auto pushes = CallsNamed("PushMediaSample");
-  ASSERT_EQ(pushes.size(), 3u);
-  EXPECT_EQ(pushes[1].data, (std::vector<uint8_t>{0xAA, 0xBB}));
-  EXPECT_EQ(pushes[2].data.size(), 4u);
-}
 
 TEST_F(RtmpStreamingTest, AFailedKeyFrameReconnectsAtOnceAndStartsFromTheNextKeyFrame) {
   Publish();
