@@ -1,5 +1,6 @@
 #include "output/AVStreamingImp.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "log/PlenovaLog.h"
@@ -52,6 +53,8 @@ AVStreamingImp::~AVStreamingImp() {
 void AVStreamingImp::IAVStreamInit(const AVStreamInitParam* param, MemoryPool* pool, void* p2,
                                    void* p3, uint8_t reinit) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s Start ");
+  // The recorder always hands in its description and pool.
+  assert(param != nullptr && pool != nullptr);
   if (param == nullptr || pool == nullptr || param->video.fps < 1) {
     PLN_LOG_ERROR("'s value is illegall");
     PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
@@ -141,6 +144,9 @@ void AVStreamingImp::CollectStatistics(PlenovaOutputStatistics* outputs, int cou
 }
 
 bool AVStreamingImp::WriteData(const AVSample* sample) {
+  // The sync stage always hands in a sample with its block; the bytes are
+  // media, checked here.
+  assert(sample != nullptr && sample->buffer != nullptr);
   if (sample == nullptr || sample->buffer == nullptr || sample->buffer->data == nullptr ||
       sample->buffer->len < 1) {
     PLN_LOG_ERROR("'s value is illegall");

@@ -286,7 +286,8 @@ void StateCallback(int, int) {}
 TEST_F(AVStreamingImpTest, BadCallsAreRefusedAndChangeNothing) {
   const std::string overlong(AVStreamingImp::kMaxText, 'x');
   const char* const tooLong = overlong.c_str();
-  AVSample empty{kStreamTypeAudio, 0, nullptr};
+  PoolBuffer noBytes;  // a block without storage or length
+  AVSample empty{kStreamTypeAudio, 0, &noBytes};
   using Call = std::function<int(AVStreamingImp&)>;
   const std::vector<std::pair<const char*, Call>> refused = {
       {"plain name", [](auto& d) { return d.StartRecord("plainname"); }},
@@ -301,7 +302,6 @@ TEST_F(AVStreamingImpTest, BadCallsAreRefusedAndChangeNothing) {
       {"overlong path set", [&](auto& d) { return d.SetMp4Url(tooLong); }},
       {"callback id 0", [](auto& d) { return d.SetMp4RecordCallback(0, &StateCallback); }},
       {"no callback", [](auto& d) { return d.SetMp4RecordCallback(3, nullptr); }},
-      {"no sample", [](auto& d) { return d.WriteData(nullptr) ? 0 : -1; }},
       {"empty sample", [&](auto& d) { return d.WriteData(&empty) ? 0 : -1; }},
   };
   Init();
