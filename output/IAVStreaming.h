@@ -20,6 +20,7 @@ class IAVStreaming : public IVideoEncoderOutputs {
  public:
   virtual ~IAVStreaming() = default;
   // Stores the output description and starts outputs requested earlier.
+  // `param` and `pool` are never null.
   // `p2`/`p3` are the client's sample hook and message callback. `reinit`
   // marks a re-initialisation after a URL change.
   virtual void IAVStreamInit(const AVStreamInitParam* param, MemoryPool* pool, void* p2, void* p3,
@@ -32,8 +33,9 @@ class IAVStreaming : public IVideoEncoderOutputs {
   virtual int StartRecord(const char* url) = 0;
   virtual int StopRecord() = 0;
   virtual int SetRecordUrl(const char* url) = 0;
-  // Routes one sample to every active output; the caller keeps the sample
-  // and its buffer. Sync controller thread.
+  // Routes one sample (never null, with its buffer) to every active output;
+  // the caller keeps the sample and its buffer. Refused (false) without
+  // bytes. Sync controller thread.
   virtual bool WriteData(const AVSample* sample) = 0;
   // A change of the video parameter sets or rates. Sync controller thread.
   virtual void IAVStreamUpdata(const uint8_t* spsPps, int32_t len, int32_t channels,

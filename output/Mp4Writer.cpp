@@ -1,6 +1,7 @@
 #include "output/Mp4Writer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <filesystem>
 #include <unordered_map>
@@ -195,9 +196,11 @@ void Mp4Writer::DropSamplesLocked(const Recording* recording) {
 
 int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4AudioDesc& audio) {
   std::lock_guard control(m_controlMutex);
+  assert(path != nullptr && path[0] != '\0');
   if (path == nullptr || path[0] == '\0') return -1;
-  ITarvaneRecord* record =
-      m_api.CreateRecord != nullptr ? m_api.CreateRecord(path, &video, &audio) : nullptr;
+  TarvaneRecordPtr record(
+      m_api.CreateRecord != nullptr ? m_api.CreateRecord(path, &video, &audio) : nullptr,
+      TarvaneRecordDeleter{m_api.DestroyRecord});
   if (record == nullptr) {
     PLN_LOG_ERROR("'s _Plenvoa_ no MP4 recorder could be created for %s", path);
     SetState(nullptr, kOpenFailed);
@@ -207,7 +210,7 @@ int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4Audio
   Recording* recording = owned.get();
   recording->writer = this;
   recording->opening = true;
-  recording->record = record;
+  recording->record = std::move(record);
   recording->path = path;
   recording->width = video.width;
   recording->height = video.height;
@@ -221,12 +224,13 @@ int Mp4Writer::Start(const char* path, const Mp4VideoDesc& video, const Mp4Audio
     std::lock_guard lock(m_mutex);
     m_recordings.push_back(std::move(owned));
   }
-  if (record->SetStateCallback(recording->token, &Mp4Writer::OnLibraryState) != 0) {
+  ITarvaneRecord& library = *recording->record;
+  if (library.SetStateCallback(recording->token, &Mp4Writer::OnLibraryState) != 0) {
     PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SetStateCallback failed");
     SetState(recording, kOpenFailed);
   } else {
     PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->SetStateCallback Success");
-    if (record->LiveStart(path) != 0) {
+    if (library.LiveStart(path) != 0) {
       PLN_LOG_ERROR("'s _Plenvoa_ m_Mp4_korvo->LiveStart failed");
       // The library reported it; one that did not is reported here.
       SetState(recording, kOpenFailed);
@@ -295,6 +299,9 @@ bool Mp4Writer::RecordingCanvas(int32_t* width, int32_t* height) const {
 
 void Mp4Writer::Write(const AVSample& sample, MemoryPool* pool) {
   const PoolBuffer* in = sample.buffer;
+  // The dispatcher checked the sample; the pool is missing only before the
+  // engine gave one.
+  assert(in != nullptr && in->data != nullptr && in->len >= 1);
   if (in == nullptr || in->data == nullptr || in->len < 1 || pool == nullptr) return;
   Recording* failed = nullptr;
   {
@@ -338,6 +345,8 @@ void Mp4Writer::Write(const AVSample& sample, MemoryPool* pool) {
 }
 
 void Mp4Writer::SetParameterSets(const uint8_t* data, int32_t len) {
+  // The dispatcher checked them.
+  assert(data != nullptr && len >= 1);
   if (data == nullptr || len < 1) return;
   {
     std::lock_guard lock(m_mutex);
@@ -535,7 +544,7 @@ void Mp4Writer::Reap(bool all) {
   }
   for (auto& recording : done) {
     // Waits for the library's last report of this recording.
-    if (m_api.DestroyRecord != nullptr) m_api.DestroyRecord(recording->record);
+    recording->record.reset();
     std::lock_guard lock(g_registryMutex);
     g_registry.erase(recording->token);
   }

@@ -33,6 +33,15 @@ struct Mp4RecorderApi {
   DestroyFn DestroyRecord = nullptr;
 };
 
+// Gives a recorder object back through the library that made it.
+struct TarvaneRecordDeleter {
+  Mp4RecorderApi::DestroyFn destroy = nullptr;
+  void operator()(ITarvaneRecord* record) const {
+    if (destroy != nullptr) destroy(record);
+  }
+};
+using TarvaneRecordPtr = std::unique_ptr<ITarvaneRecord, TarvaneRecordDeleter>;
+
 // MP4 recording on a thread of its own, so that a slow disk never holds up
 // the sync thread or the live outputs. Write queues a copy of each sample in
 // a bounded queue; the writer thread places it (OutputTimeline) and hands it to
@@ -90,6 +99,7 @@ class Mp4Writer {
   // Opens `path` now and records into it from the next sample on; a running
   // recording is finished first, behind the samples already queued for it.
   // 0, or -1 when the file could not be opened (kOpenFailed is reported).
+  // `path` is a non-empty string (the dispatcher checked it).
   // Client threads.
   int Start(const char* path, const Mp4VideoDesc& video, const Mp4AudioDesc& audio);
   // Finishes the running recording behind its queued samples and returns at
@@ -142,7 +152,7 @@ class Mp4Writer {
   struct Recording {
     Mp4Writer* writer = nullptr;
     uint32_t token = 0;
-    ITarvaneRecord* record = nullptr;  // owned; given back through the API
+    TarvaneRecordPtr record;  // given back (waiting for the library's last report) by Reap
     std::string path;
     int32_t width = 0, height = 0;
     // Guarded by m_mutex.

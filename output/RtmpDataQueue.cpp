@@ -1,5 +1,6 @@
 #include "output/RtmpDataQueue.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "common/MemoryPool.h"
@@ -10,8 +11,12 @@ namespace plenova {
 
 RtmpDataQueue::~RtmpDataQueue() {
   platform::MutexLock lock(mutex_);
-  for (RtmpDataUnit& unit : units_) DestroyPoolBuffer(unit.buffer);
-  units_.clear();
+  units_.clear();  // the blocks free their storage
+}
+
+void RtmpDataQueue::GiveBackLocked(RtmpDataUnit& unit) {
+  if (pool_ != nullptr) pool_->PutEmptyBuffer(unit.buffer.release());
+  unit.buffer.reset();
 }
 
 void RtmpDataQueue::SetPool(MemoryPool* pool) {
@@ -21,19 +26,14 @@ void RtmpDataQueue::SetPool(MemoryPool* pool) {
 
 bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp,
                             uint8_t isKeyFrame, uint32_t tick, bool keepNewest) {
-  if (data == nullptr || len < 1) {
-    PLN_LOG_ERROR("'s value is illegall");
-    return false;
-  }
+  // The publisher checked the sample.
+  assert(data != nullptr && len > 0);
+  if (data == nullptr || len < 1) return false;
   platform::MutexLock lock(mutex_);
   if (units_.size() >= kMaxUnits && keepNewest) {
-    RtmpDataUnit oldest = units_.front();
+    GiveBackLocked(units_.front());
     units_.pop_front();
     dropped_.fetch_add(1, std::memory_order_relaxed);
-    if (pool_ != nullptr)
-      pool_->PutEmptyBuffer(oldest.buffer);
-    else
-      DestroyPoolBuffer(oldest.buffer);
   }
   if (units_.size() >= kMaxUnits) {
     // The send side is not keeping up (or not sending yet): the newest sample
@@ -42,9 +42,9 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
       PLN_RAW_ERROR("delete audio data");
     return true;
   }
-  PoolBuffer* buffer = pool_ != nullptr ? pool_->GetEmptyBuffer(len) : nullptr;
+  PoolBufferPtr buffer(pool_ != nullptr ? pool_->GetEmptyBuffer(len) : nullptr);
   if (buffer == nullptr || buffer->data == nullptr) {
-    if (buffer != nullptr) pool_->PutEmptyBuffer(buffer);
+    if (buffer != nullptr) pool_->PutEmptyBuffer(buffer.release());
     PLN_LOG_ERROR("Get memory failed");
     return false;
   }
@@ -52,7 +52,7 @@ bool RtmpDataQueue::PutData(const uint8_t* data, int32_t len, uint64_t timestamp
   buffer->timestamp = timestamp;
   buffer->tick = tick;
   std::memcpy(buffer->data, data, static_cast<size_t>(len));
-  units_.push_back(RtmpDataUnit{buffer, isKeyFrame});
+  units_.push_back(RtmpDataUnit{std::move(buffer), isKeyFrame});
   depth_.store(units_.size(), std::memory_order_relaxed);
   return true;
 }
@@ -68,7 +68,7 @@ std::unique_ptr<RtmpDataUnit> RtmpDataQueue::GetData(uint8_t sending) {
   }
   platform::MutexLock lock(mutex_);
   if (units_.empty()) return nullptr;
-  auto unit = std::make_unique<RtmpDataUnit>(units_.front());
+  auto unit = std::make_unique<RtmpDataUnit>(std::move(units_.front()));
   units_.pop_front();
   depth_.store(units_.size(), std::memory_order_relaxed);
   return unit;
@@ -88,14 +88,9 @@ bool RtmpDataQueue::NewestKeyStamp(uint64_t* stamp) const {
 void RtmpDataQueue::DropBefore(uint64_t stamp) {
   platform::MutexLock lock(mutex_);
   while (!units_.empty() && units_.front().buffer->timestamp < stamp) {
-    PoolBuffer* buffer = units_.front().buffer;
+    GiveBackLocked(units_.front());
     units_.pop_front();
     dropped_.fetch_add(1, std::memory_order_relaxed);
-    if (pool_ != nullptr) {
-      pool_->PutEmptyBuffer(buffer);
-    } else {
-      DestroyPoolBuffer(buffer);
-    }
   }
   depth_.store(units_.size(), std::memory_order_relaxed);
 }

@@ -5,7 +5,7 @@
 #include <deque>
 #include <memory>
 
-#include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -13,9 +13,11 @@ namespace plenova {
 class MemoryPool;
 
 // One queued sample. Whoever takes a unit from the queue owns it and its
-// buffer: it gives the buffer back to the pool once the sample is pushed.
+// buffer: it hands the buffer back to the pool once the sample is pushed
+// (release() into MemoryPool::PutEmptyBuffer); a unit dropped otherwise
+// frees its storage.
 struct RtmpDataUnit {
-  PoolBuffer* buffer = nullptr;  // bytes (`data`, `len`), `timestamp` and `tick`
+  PoolBufferPtr buffer;  // bytes (`data`, `len`), `timestamp` and `tick`
   uint8_t isKeyFrame = 0;
 };
 
@@ -42,11 +44,13 @@ class RtmpDataQueue {
   // it alive. Set before the first put.
   void SetPool(MemoryPool* pool);
 
-  // Copies `len` bytes into a pool block and appends them. A full queue
+  // Copies `len` (> 0) bytes of `data` (not null) into a pool block and
+  // appends them. A full queue
   // discards the incoming sample ("delete audio data"), or with
   // `keepNewest` its oldest one (for a publisher that is not sending yet,
-  // whose connection should begin with what is recent). False for bad
-  // arguments or when no storage is available; true also when a sample was
+  // whose connection should begin with what is recent). False when no
+  // storage is available (or for bad arguments, which the publisher never
+  // gives); true also when a sample was
   // discarded. Sync thread.
   bool PutData(const uint8_t* data, int32_t len, uint64_t timestamp, uint8_t isKeyFrame,
                uint32_t tick, bool keepNewest = false);
@@ -67,6 +71,10 @@ class RtmpDataQueue {
   size_t Depth() const { return depth_.load(std::memory_order_relaxed); }
 
  private:
+  // Gives a unit's block back to the pool, or frees it without one. Caller
+  // holds mutex_.
+  void GiveBackLocked(RtmpDataUnit& unit);
+
   // Guards `pool_` and `units_`; taken by the sync thread (put), the send
   // thread (take) and the owner (SetPool, destruction).
   mutable platform::Mutex mutex_;

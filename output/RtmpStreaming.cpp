@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -197,11 +198,9 @@ bool RtmpStreaming::InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings,
                              const char* localIp, uint16_t localPort, void* p2, void* p3,
                              uint8_t full) {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Start ");
-  if (pool == nullptr || settings == nullptr) {
-    PLN_LOG_ERROR("'s invalid param");
-    PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish ");
-    return false;
-  }
+  // The dispatcher starts publishers only once it has its pool.
+  assert(pool != nullptr && settings != nullptr);
+  if (pool == nullptr || settings == nullptr) return false;
   platform::MutexLock lock(m_mutex);
   // The parameter sets are this publisher's own; a record without them
   // keeps the ones it has.
@@ -256,10 +255,9 @@ void RtmpStreaming::StoreMediaLocked(const uint8_t* spsPps, int32_t len) {
 }
 
 int RtmpStreaming::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) {
-  if (spsPps == nullptr || len < 1 || len > static_cast<int32_t>(sizeof(m_settings.sps_pps))) {
-    PLN_LOG_ERROR("'s value is illegall");
+  assert(spsPps != nullptr && len >= 1 && len <= static_cast<int32_t>(sizeof(m_settings.sps_pps)));
+  if (spsPps == nullptr || len < 1 || len > static_cast<int32_t>(sizeof(m_settings.sps_pps)))
     return -1;
-  }
   {
     platform::MutexLock lock(m_mutex);
     StoreMediaLocked(spsPps, len);
@@ -270,11 +268,10 @@ int RtmpStreaming::AVStreamingSetSpsPpsInfo(const uint8_t* spsPps, int32_t len) 
 
 void RtmpStreaming::UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, int32_t channels,
                                int32_t bits, int32_t rate) {
-  if (spsPps == nullptr || len < 1 || fps < 1 || channels < 1 || bits < 1 || rate < 1 ||
-      len > static_cast<int32_t>(sizeof(m_settings.sps_pps))) {
-    PLN_LOG_ERROR("'s invalid param");
-    return;
-  }
+  const bool valid = spsPps != nullptr && len >= 1 && fps >= 1 && channels >= 1 && bits >= 1 &&
+                     rate >= 1 && len <= static_cast<int32_t>(sizeof(m_settings.sps_pps));
+  assert(valid);
+  if (!valid) return;
   {
     platform::MutexLock lock(m_mutex);
     if (fps == m_settings.fps && len == m_settings.sps_pps_len && channels == m_settings.channels &&
@@ -294,10 +291,9 @@ void RtmpStreaming::UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, 
 }
 
 void RtmpStreaming::startRtmp() {
-  if (m_started) {
-    PLN_LOG_ERROR("'s _Plenova_ start Rtmp failed");
-    return;
-  }
+  // The dispatcher stops a running session before it starts another.
+  assert(!m_started);
+  if (m_started) return;
   // A new run: the first connection is due at once, counted from zero.
   m_attempt = 0;
   m_retryAt = platform::TimeGetTime();
@@ -344,10 +340,8 @@ void RtmpStreaming::RequestStop() {
 }
 
 void RtmpStreaming::stopRtmp() {
-  if (!m_started) {
-    PLN_LOG_ERROR("'s _Plenova_ stop Rtmp failed");
-    return;
-  }
+  assert(m_started);
+  if (!m_started) return;
   RequestStop();
   if (m_thread) {
     m_thread.reset();  // joins; the thread finishes sending
@@ -399,10 +393,8 @@ void RtmpStreaming::ReturnUnit(Unit unit) {
     platform::MutexLock lock(m_mutex);
     pool = m_pool;
   }
-  if (pool != nullptr)
-    pool->PutEmptyBuffer(unit->buffer);
-  else
-    DestroyPoolBuffer(unit->buffer);
+  // Without a pool the block frees its storage with the unit.
+  if (pool != nullptr) pool->PutEmptyBuffer(unit->buffer.release());
 }
 
 bool RtmpStreaming::Connect(Failure* failure) {

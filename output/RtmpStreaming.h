@@ -83,7 +83,8 @@ class RtmpStreaming {
   // none). `full` also keeps `pool` (borrowed; outlives the publisher), the
   // hooks p2 (PlenovaSampleCallback) and p3 (PlenovaMessageCallback) and the
   // local address and port. False when the URL is the placeholder (see
-  // HasValidUrl). Connects nothing. Client threads.
+  // HasValidUrl). Connects nothing. `pool` and `settings` are never null.
+  // Client threads.
   bool InitRtmp(MemoryPool* pool, const RtmpPublishParam* settings, const char* localIp,
                 uint16_t localPort, void* p2, void* p3, uint8_t full);
 
@@ -93,17 +94,19 @@ class RtmpStreaming {
 
   // A change of the parameter sets or rates: stored and announced again on
   // the running connection, which is kept. Nothing when fps, length,
-  // channels, bits and rate are all unchanged. Sync thread.
+  // channels, bits and rate are all unchanged. Arguments as checked by the
+  // dispatcher. Sync thread.
   void UpdateRtmp(const uint8_t* spsPps, int32_t len, int32_t fps, int32_t channels, int32_t bits,
                   int32_t rate);
 
-  // Starts the send thread (harmless when it runs).
+  // Starts the send thread; not while started.
   void startRtmp();
   // Asks the send thread to end and interrupts a connection being made or a
   // send in progress; does not wait. stopRtmp does the rest.
   void RequestStop();
   // Ends publishing: RequestStop, then joins the thread, which disconnects.
-  // Returns within about half a second whatever the server does.
+  // Returns within about half a second whatever the server does. Only while
+  // started.
   void stopRtmp();
 
   // The engine's timeline starts again: the stream goes on from the next
@@ -168,7 +171,8 @@ class RtmpStreaming {
     WendrelDeleteFME DeleteFME = nullptr;
     WendrelGetFME GetFME = nullptr;
   };
-  // A sample taken from a queue; its buffer goes back through ReturnUnit.
+  // A sample taken from a queue; ReturnUnit hands its block back to the
+  // pool, and a unit dropped otherwise frees it.
   using Unit = std::unique_ptr<RtmpDataUnit>;
   // What one step of sending did.
   enum class Sent { kSome, kNone, kConnectionLost };

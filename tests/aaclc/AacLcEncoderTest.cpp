@@ -124,19 +124,19 @@ TEST(AacLcConfigurationTest, DefaultsAreAdtsLowComplexityAt64kPerChannelAndABitR
   // encoding applies.
   EXPECT_NEAR(static_cast<double>(BytesPerSecond(0)), 16000.0, 16000.0 * 0.25);
   EXPECT_NEAR(static_cast<double>(BytesPerSecond(32000)), 8000.0, 8000.0 * 0.25);
-}
 
-TEST(AacLcConfigurationTest, RefusedConfigurationChangesNothing) {
-  Encoder enc(48000, 2);
-  AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());
-  config.aacObjectType = kAacLcMain;
-  config.bitRate = 96000;
-  EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &config), 0);
+  // A configuration it cannot encode is refused and changes nothing.
+  AacLcConfiguration refused = *config;
+  refused.aacObjectType = kAacLcMain;
+  refused.bitRate = 96000;
+  EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &refused), 0);
   EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->bitRate, 64000u);
   EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->aacObjectType, kAacLcLow);
 }
 
-TEST(AacLcOpenTest, RefusesFormatsItCannotEncode) {
+// Formats it cannot encode, more samples than a frame, an output smaller
+// than a frame and calls without an encoder are refused.
+TEST(AacLcOpenTest, RefusesWhatItCannotEncode) {
   uint32_t samples = 7, max_out = 7;
   for (const Format f : {Format{11111, 2}, Format{48000, 0}, Format{48000, 3}, Format{0, 1}}) {
     EXPECT_EQ(aacLcEncOpen(f.rate, f.channels, &samples, &max_out), nullptr)
@@ -145,9 +145,7 @@ TEST(AacLcOpenTest, RefusesFormatsItCannotEncode) {
   EXPECT_EQ(samples, 7u);
   EXPECT_EQ(aacLcEncEncode(nullptr, nullptr, 0, nullptr, 0), -1);
   EXPECT_EQ(aacLcEncClose(nullptr), -1);
-}
 
-TEST(AacLcOpenTest, RefusesMoreSamplesThanAFrameOrASmallOutput) {
   Encoder enc(48000, 2);
   std::vector<int16_t> pcm(4096);
   std::vector<uint8_t> out(enc.max_output());

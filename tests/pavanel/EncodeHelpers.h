@@ -28,9 +28,8 @@ inline Encoded EncodeOne(VideoEncodeGeneric* encoder, const std::vector<uint8_t>
   Encoded encoded;
   encoded.result = encoder->Encode(picture.data(), &output, 1);
   encoded.count = output.count;
-  if (output.count > 0 && output.data != nullptr) {
+  if (output.count > 0 && output.data != nullptr)
     encoded.bytes.assign(output.data, output.data + output.length);
-  }
   return encoded;
 }
 

@@ -37,18 +37,14 @@ TEST(VideoEncodeThreadTest, ControlCallsDuringEncodingAreSafe) {
       }
       const std::vector<NalUnit> units = SplitAnnexB(encoded.bytes.data(), encoded.bytes.size());
       const bool key_shape = units.size() >= 3 && units[0].type == kNalSps;
-      if (encoded.count <= 0 || (encoded.result == 0) != key_shape) {
-        ++malformed;
-      }
+      if (encoded.count <= 0 || (encoded.result == 0) != key_shape) ++malformed;
       encoder->FramesEncoded();
     }
     done = true;
   });
   for (int round = 0; !done; ++round) {
     encoder->RequestKeyFrame();
-    if (round % 3 == 2) {
-      encoder->Close();
-    }
+    if (round % 3 == 2) encoder->Close();
     // EXPECT, not ASSERT: the encoding thread must be joined either way.
     EXPECT_EQ(encoder->Open(round % 2 ? &at15 : &at25, 0), 0);
     std::this_thread::yield();

@@ -15,11 +15,10 @@ void FakeRecord::Report(uint32_t new_state) {
   if (report != nullptr) report(id, new_state);
 }
 
-int FakeRecord::LiveStart(const char* path) {
+int FakeRecord::LiveStart(const char*) {
   int result;
   {
     std::lock_guard lock(mutex);
-    starts.emplace_back(path);
     result = live_start_result;
   }
   Report(result == 0 ? kTarvaneStarted : kTarvaneOpenFailed);
@@ -27,16 +26,12 @@ int FakeRecord::LiveStart(const char* path) {
 }
 
 int FakeRecord::LiveStop() {
-  int result;
-  uint32_t final_state;
   {
     std::lock_guard lock(mutex);
     ++stops;
-    result = live_stop_result;
-    final_state = stop_state;
   }
-  if (result == 0) Report(final_state);
-  return result;
+  Report(kTarvaneStopped);
+  return 0;
 }
 
 uint32_t FakeRecord::GetState() {
@@ -49,14 +44,8 @@ int FakeRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
   int result;
   bool error;
   {
-    std::unique_lock lock(mutex);
+    std::lock_guard lock(mutex);
     writes.push_back(Write{tag, timestamp, std::vector<uint8_t>(data, data + length)});
-    if (hold_) {
-      blocked_ = true;
-      changed_.notify_all();
-      changed_.wait(lock, [&] { return !hold_; });
-      blocked_ = false;
-    }
     result = tag == kTarvaneTagVideo ? video_write_result : 0;
     error = result != 0 && video_failure_is_write_error;
   }
@@ -66,7 +55,6 @@ int FakeRecord::SendLiveData(const uint8_t* data, uint32_t length, uint32_t tag,
 
 int FakeRecord::SetStateCallback(uint32_t id, TarvaneStateCallback cb) {
   std::lock_guard lock(mutex);
-  if (set_callback_result != 0) return set_callback_result;
   stream_id = id;
   callback = cb;
   return 0;
@@ -90,22 +78,6 @@ int FakeRecord::Stops() {
   return stops;
 }
 
-void FakeRecord::Hold() {
-  std::lock_guard lock(mutex);
-  hold_ = true;
-}
-
-void FakeRecord::Release() {
-  std::lock_guard lock(mutex);
-  hold_ = false;
-  changed_.notify_all();
-}
-
-void FakeRecord::WaitUntilBlocked() {
-  std::unique_lock lock(mutex);
-  changed_.wait(lock, [&] { return blocked_; });
-}
-
 Registry& registry() {
   static Registry r;
   return r;
@@ -115,21 +87,11 @@ void Reset() { registry() = Registry{}; }
 
 namespace {
 
-ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc* audio) {
+ITarvaneRecord* Create(const char* path, const Mp4VideoDesc* video, const Mp4AudioDesc*) {
   if (registry().fail_create) return nullptr;
-  if (registry().open_fails.count(path) != 0) {
-    auto record = std::make_unique<FakeRecord>();
-    record->live_start_result = -1;
-    record->create_path = path;
-    record->video = *video;
-    record->audio = *audio;
-    registry().records.push_back(std::move(record));
-    return registry().records.back().get();
-  }
   auto record = std::make_unique<FakeRecord>();
-  record->create_path = path;
+  if (registry().open_fails.count(path) != 0) record->live_start_result = -1;
   record->video = *video;
-  record->audio = *audio;
   registry().records.push_back(std::move(record));
   return registry().records.back().get();
 }

@@ -4,7 +4,6 @@
 // dispatcher as its CreateRecord/DestroyRecord pair. Records stay in the
 // registry after DestroyRecord so tests can read what they were given.
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,19 +28,12 @@ class FakeRecord : public ITarvaneRecord {
  public:
   // Results to answer with.
   int live_start_result = 0;
-  int live_stop_result = 0;
   int video_write_result = 0;
-  int set_callback_result = 0;
   // A failed video write is a write error (reported, GetState says so).
   bool video_failure_is_write_error = false;
-  // Reported by a successful LiveStop.
-  uint32_t stop_state = kTarvaneStopped;
 
   // What the recorder was given.
-  std::string create_path;
   Mp4VideoDesc video{};
-  Mp4AudioDesc audio{};
-  std::vector<std::string> starts;
   int stops = 0;
   std::vector<Write> writes;
   uint32_t stream_id = 0;
@@ -61,20 +53,10 @@ class FakeRecord : public ITarvaneRecord {
   size_t WriteCount();
   int Stops();
 
-  // A disk that stops: writes block from now until Release.
-  void Hold();
-  void Release();
-  // Waits until a write is blocked by Hold.
-  void WaitUntilBlocked();
-
   std::mutex mutex;
 
  private:
   void Report(uint32_t new_state);
-
-  std::condition_variable changed_;  // hold_ or blocked_ changed
-  bool hold_ = false;
-  bool blocked_ = false;
 };
 
 // Filled by the engine's threads through Create; the test reads it once

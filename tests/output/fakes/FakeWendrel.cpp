@@ -69,6 +69,13 @@ std::vector<Call> CallsNamed(const std::string& name) {
   return out;
 }
 
+std::vector<uint64_t> PushTimes(bool audio) {
+  std::vector<uint64_t> out;
+  for (const Call& call : CallsNamed("PushMediaSample"))
+    if ((call.is_audio == 1) == audio) out.push_back(call.timestamp);
+  return out;
+}
+
 int LiveHandles() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().live;
@@ -157,18 +164,16 @@ WENDREL_API void Stop(void* handle) {
 }
 
 WENDREL_API bool PushMediaSample(void* handle, const uint8_t* data, uint32_t length,
-                                 uint64_t timestamp, uint64_t kind, uint32_t is_audio,
+                                 uint64_t timestamp, uint64_t /*kind*/, uint32_t is_audio,
                                  uint8_t key_frame) {
   auto& s = fake_wendrel::state();
   std::lock_guard<std::mutex> lock(s.mutex);
   Call call = fake_wendrel::Named("PushMediaSample", handle);
   call.data.assign(data, data + length);
   call.timestamp = timestamp;
-  call.kind = kind;
   call.is_audio = is_audio;
   call.key = key_frame;
   s.calls.push_back(std::move(call));
-  if (s.script.fail_all_pushes) return false;
   if (is_audio == 0 && key_frame != 0)
     return s.script.failing_key_pushes.count(++s.key_pushes) == 0;
   return true;

@@ -27,7 +27,6 @@ struct Call {
   RtmpPublishParam param{};   // SetMediaType
   std::vector<uint8_t> data;  // PushMediaSample
   uint64_t timestamp = 0;
-  uint64_t kind = 0;
   uint32_t is_audio = 0;
   uint8_t key = 0;
 };
@@ -39,7 +38,6 @@ struct Script {
   bool fail_set_local_ip = false;
   bool fail_start = false;
   bool fail_set_media_type = false;
-  bool fail_all_pushes = false;
   // Key-frame video pushes that fail, numbered from 1 since the last Reset.
   std::set<int> failing_key_pushes;
   // Start blocks, like a server that takes the connection and never
@@ -52,6 +50,8 @@ FAKE_WENDREL_API void SetScript(const Script& script);
 FAKE_WENDREL_API std::vector<Call> Calls();
 // Calls with this name, in order.
 FAKE_WENDREL_API std::vector<Call> CallsNamed(const std::string& name);
+// Timestamps (100 ns) of the audio or video pushes, in order.
+FAKE_WENDREL_API std::vector<uint64_t> PushTimes(bool audio);
 // Handles from GetFME not yet given back through DeleteFME.
 FAKE_WENDREL_API int LiveHandles();
 // Starts blocked in block_start at the moment.
