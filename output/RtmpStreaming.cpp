@@ -524,8 +524,21 @@ uint32_t RtmpStreaming::SendStep(uint32_t now) {
     if (due > 0) return static_cast<uint32_t>(due);
     Failure failure;
     if (!Connect(&failure)) return m_running ? ScheduleRetry(now, failure) : kWaitForWork;
-    m_attempt = 0;
     m_announced = false;
+    // A server that takes the connection but refuses the media description
+    // has not been published to: it is tried again on the same schedule as
+    // one that cannot be reached, and the client hears nothing new. (Without
+    // parameter sets yet, the description goes out once they come.)
+    bool haveSets;
+    {
+      platform::MutexLock lock(m_mutex);
+      haveSets = m_settings.sps_pps_len > 0;
+    }
+    if (haveSets && !Announce()) {
+      Disconnect();
+      return ScheduleRetry(now, {"_Plenova_ SetMediaType() Failed!", kMessageSetMediaTypeFailed});
+    }
+    m_attempt = 0;
     m_flowing = false;
     // What the queues held while there was no connection begins at the
     // newest key frame among it, or at the one asked for below: the older

@@ -161,10 +161,11 @@ TEST_P(RtmpRetryTest, AFailedConnectionIsTriedAgainBackingOffAndReportedOnce) {
                                std::to_string(GetParam().code));
 
   fake_wendrel::SetScript(fake_wendrel::Script{});
+  const size_t announced = CallsNamed("SetMediaType").size();
   EXPECT_EQ(Step(), RtmpStreaming::kWaitForWork);  // connected, nothing to send
   EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
   EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-  EXPECT_EQ(CallsNamed("SetMediaType").size(), 1u);
+  EXPECT_EQ(CallsNamed("SetMediaType").size(), announced + 1);
   ASSERT_EQ(g_messages.size(), 2u);
   EXPECT_NE(g_messages[1].find("RTMP publishing"), std::string::npos);
   // The first try of a run binds port + 1, every later one 13 more.
@@ -176,27 +177,19 @@ TEST_P(RtmpRetryTest, AFailedConnectionIsTriedAgainBackingOffAndReportedOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, RtmpRetryTest,
-    ::testing::Values(ConnectFailure{"GetFME", ScriptWith(&fake_wendrel::Script::fail_get_fme),
-                                     "_Plenova_ GetFME() failed!", 1},
-                      ConnectFailure{"Initialize",
-                                     ScriptWith(&fake_wendrel::Script::fail_initialize),
-                                     "_Plenova_ RTMP 初始化失败", 1},
-                      ConnectFailure{"SetLocalIP",
-                                     ScriptWith(&fake_wendrel::Script::fail_set_local_ip),
-                                     "_Plenova_ Set LocalIp() failed!", 0},
-                      ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start),
-                                     "_Plenova_ Start() failed!", 1}),
+    ::testing::Values(
+        ConnectFailure{"GetFME", ScriptWith(&fake_wendrel::Script::fail_get_fme),
+                       "_Plenova_ GetFME() failed!", 1},
+        ConnectFailure{"Initialize", ScriptWith(&fake_wendrel::Script::fail_initialize),
+                       "_Plenova_ RTMP 初始化失败", 1},
+        ConnectFailure{"SetLocalIP", ScriptWith(&fake_wendrel::Script::fail_set_local_ip),
+                       "_Plenova_ Set LocalIp() failed!", 0},
+        ConnectFailure{"Start", ScriptWith(&fake_wendrel::Script::fail_start),
+                       "_Plenova_ Start() failed!", 1},
+        // The server takes the connection, refuses the media.
+        ConnectFailure{"SetMediaType", ScriptWith(&fake_wendrel::Script::fail_set_media_type),
+                       "_Plenova_ SetMediaType() Failed!", 2}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(RtmpStreamingTest, ARefusedAnnouncementDropsTheConnectionAndTriesAgain) {
-  StartWith(ScriptWith(&fake_wendrel::Script::fail_set_media_type));
-  EXPECT_EQ(Step(), 500u);
-  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting);
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
-  EXPECT_NE(std::find(g_messages.begin(), g_messages.end(),
-                      "Message:_Plenova_ SetMediaType() Failed!rtmp://127.0.0.1:1935/live/****#2"),
-            g_messages.end());
-}
 
 TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndRetried) {
   RtmpStreaming missing("libwendrel_missing_for_test.so", RtmpStreaming::Mode::kCallerDrives);
