@@ -27,8 +27,8 @@
  *    both sides know, so an older client keeps working with a newer library.
  */
 
-#include <stddef.h>
-#include <stdint.h>
+#include <stddef.h>  // NOLINT(modernize-deprecated-headers): a C header
+#include <stdint.h>  // NOLINT(modernize-deprecated-headers)
 
 #include "PlenovaVersion.h"
 

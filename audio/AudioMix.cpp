@@ -164,37 +164,30 @@ bool AudioMix::CheckStreamInfoExist(const AudioStreamInfo* streams, int32_t coun
     assert(streams[i].streamId != nullptr);
     if (streams[i].streamId != nullptr) listed.push_back(streams[i]);
   }
-  StreamTableOps ops{
-      .same =
-          [](const AudioMixStreamSlot& s, const AudioStreamInfo& info) {
-            return SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate,
-                              info.streamId, info.channel, info.sampling_per_bits,
-                              info.sampling_rate);
-          },
-      .isFree = [](const AudioMixStreamSlot& s) { return IsFreeSlot(s); },
-      .keep = [](AudioMixStreamSlot& s, const AudioStreamInfo&) { s.isWork = true; },
-      .take =
-          [this](AudioMixStreamSlot& s, const AudioStreamInfo& info) {
-            FillSlotLocked(s, info.streamId, info.channel, info.sampling_per_bits,
-                           info.sampling_rate);
-            s.isWork = true;
-          },
-      .holds =
-          [](const AudioMixStreamSlot& s) {
-            return s.channel >= 1 && s.streamId.has_value() && s.sampling_per_bits >= 1;
-          },
-      .retire =
-          [](AudioMixOldStream& old, AudioMixStreamSlot& s) {
-            if (s.streamId->empty()) {
-              PLN_LOG_ERROR("'s streamId is error");
-              return false;
-            }
-            old = AudioMixOldStream{s.channel, s.sampling_per_bits, s.sampling_rate, s.streamId};
-            // Its queued frames go with the queue.
-            s = AudioMixStreamSlot{};
-            return true;
-          },
+  const auto same = [](const AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+    return SameStream(s.streamId, s.channel, s.sampling_per_bits, s.sampling_rate, info.streamId,
+                      info.channel, info.sampling_per_bits, info.sampling_rate);
   };
+  const auto isFree = [](const AudioMixStreamSlot& s) { return IsFreeSlot(s); };
+  const auto keep = [](AudioMixStreamSlot& s, const AudioStreamInfo&) { s.isWork = true; };
+  const auto take = [this](AudioMixStreamSlot& s, const AudioStreamInfo& info) {
+    FillSlotLocked(s, info.streamId, info.channel, info.sampling_per_bits, info.sampling_rate);
+    s.isWork = true;
+  };
+  const auto holds = [](const AudioMixStreamSlot& s) {
+    return s.channel >= 1 && s.streamId.has_value() && s.sampling_per_bits >= 1;
+  };
+  const auto retire = [](AudioMixOldStream& old, AudioMixStreamSlot& s) {
+    if (s.streamId->empty()) {
+      PLN_LOG_ERROR("'s streamId is error");
+      return false;
+    }
+    old = AudioMixOldStream{s.channel, s.sampling_per_bits, s.sampling_rate, s.streamId};
+    // Its queued frames go with the queue.
+    s = AudioMixStreamSlot{};
+    return true;
+  };
+  StreamTableOps ops{same, isFree, keep, take, holds, retire};
   switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old,
                       std::span<const AudioStreamInfo>(listed), ops)) {
     case StreamTableUpdate::kDone: break;

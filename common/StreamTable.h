@@ -15,7 +15,7 @@ enum class StreamTableUpdate {
 };
 
 // How one mixer's slots and layout entries are read and written; an
-// aggregate of callables, built with designated initialisers.
+// aggregate of callables, given in this order.
 //   same(slot, entry)    the slot holds the entry's stream
 //   isFree(slot)         the slot holds no stream
 //   keep(slot, entry)    the entry lists the slot's stream again
@@ -33,6 +33,10 @@ struct StreamTableOps {
   Holds holds;
   Retire retire;
 };
+template <typename Same, typename IsFree, typename Keep, typename Take, typename Holds,
+          typename Retire>
+StreamTableOps(Same, IsFree, Keep, Take, Holds, Retire)
+    -> StreamTableOps<Same, IsFree, Keep, Take, Holds, Retire>;
 
 // Applies a layout to the two tables a mixer keeps of its input streams:
 // `current`, one slot per stream of the layout (or arrived by itself, not

@@ -18,7 +18,7 @@ class MemoryPool;
 // those of the encoder's view of the outputs.
 class IAVStreaming : public IVideoEncoderOutputs {
  public:
-  virtual ~IAVStreaming() = default;
+  ~IAVStreaming() override = default;
   // Stores the output description and starts outputs requested earlier.
   // `param` and `pool` are never null.
   // `p2`/`p3` are the client's sample hook and message callback. `reinit`

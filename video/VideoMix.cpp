@@ -205,53 +205,49 @@ bool VideoMix::CheckStreamInfoExist(const VideoMixStreamInfo* list, int32_t coun
                     IdOf(info).c_str(), info.source_w, info.source_h);
     }
   }
-  StreamTableOps ops{
-      .same =
-          [](const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-            return SameId(slot.streamId, IdOf(info).c_str()) && SameGeometry(slot, info);
-          },
-      .isFree = [](const VideoMixStreamSlot& slot) { return !slot.streamId && slot.source_h == 0; },
-      .keep =
-          [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-            const int32_t previous_target_h = slot.target.h;
-            slot.iswork = true;
-            StorePlacement(slot, info);
-            if (previous_target_h < 1 && slot.scaler) {
-              slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
-                                info.videoType);
-            }
-          },
-      .take =
-          [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
-            if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
-            if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
-            slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
-                              info.videoType);
-            slot.iswork = true;
-            StoreAll(slot, info);
-            slot.streamId = IdOf(info);
-            EnsureClockLocked(slot);
-          },
-      .holds =
-          [](const VideoMixStreamSlot& slot) {
-            return slot.source_h >= 1 && slot.streamId.has_value() && slot.fps >= 1;
-          },
-      .retire =
-          [this](VideoMixStreamInfo& old, VideoMixStreamSlot& slot) {
-            if (slot.streamId->empty()) {
-              PLN_LOG_ERROR("'s streamId is error");
-              return false;
-            }
-            old.target = slot.target;
-            old.source_h = slot.source_h;
-            old.source_w = slot.source_w;
-            old.fps = slot.fps;
-            old.videoType = slot.videoType;
-            SetId(old, *slot.streamId);
-            ClearStreamSlot(slot);
-            return true;
-          },
+  const auto same = [](const VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+    return SameId(slot.streamId, IdOf(info).c_str()) && SameGeometry(slot, info);
   };
+  const auto isFree = [](const VideoMixStreamSlot& slot) {
+    return !slot.streamId && slot.source_h == 0;
+  };
+  const auto keep = [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+    const int32_t previous_target_h = slot.target.h;
+    slot.iswork = true;
+    StorePlacement(slot, info);
+    if (previous_target_h < 1 && slot.scaler) {
+      slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                        info.videoType);
+    }
+  };
+  const auto take = [this](VideoMixStreamSlot& slot, const VideoMixStreamInfo& info) {
+    if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
+    if (!slot.scaler) slot.scaler = std::make_unique<FFmpeg_Sws_cale>();
+    slot.scaler->init(info.source_w, info.source_h, info.target, m_canvas_w, m_canvas_h,
+                      info.videoType);
+    slot.iswork = true;
+    StoreAll(slot, info);
+    slot.streamId = IdOf(info);
+    EnsureClockLocked(slot);
+  };
+  const auto holds = [](const VideoMixStreamSlot& slot) {
+    return slot.source_h >= 1 && slot.streamId.has_value() && slot.fps >= 1;
+  };
+  const auto retire = [this](VideoMixStreamInfo& old, VideoMixStreamSlot& slot) {
+    if (slot.streamId->empty()) {
+      PLN_LOG_ERROR("'s streamId is error");
+      return false;
+    }
+    old.target = slot.target;
+    old.source_h = slot.source_h;
+    old.source_w = slot.source_w;
+    old.fps = slot.fps;
+    old.videoType = slot.videoType;
+    SetId(old, *slot.streamId);
+    ClearStreamSlot(slot);
+    return true;
+  };
+  StreamTableOps ops{same, isFree, keep, take, holds, retire};
   switch (ApplyLayout(m_streaminfo_current, m_streaminfo_old, entries, ops)) {
     case StreamTableUpdate::kDone: break;
     case StreamTableUpdate::kNoFreeSlot:
@@ -697,9 +693,9 @@ void VideoMix::LogBufferStatistics() {
     const int64_t size = slot.m_ManageInUseBuffer->TotalCapacity();
     total += size;
     PLN_RAW_MESSAGE("VideoMixBuffer (%d)  Total ElementsNums=%d  Size=%f KB", i,
-                    slot.m_ManageInUseBuffer->Count(), static_cast<double>(size / 1024));
+                    slot.m_ManageInUseBuffer->Count(), static_cast<double>(size) / 1024);
   }
-  PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total / 1024));
+  PLN_RAW_DEBUG("VideoMixBuffer TotalSize=%f KB", static_cast<double>(total) / 1024);
 }
 
 void VideoMix::TakeWindowsLocked(uint64_t stamp, PaintWindows* windows) {

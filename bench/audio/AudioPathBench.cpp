@@ -42,8 +42,9 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
                                         std::vector<int16_t>(static_cast<size_t>(samples)));
   for (int s = 0; s < streams; ++s) {
     for (int i = 0; i < samples; ++i) {
+      const int frame = i / channels;  // both channels of a frame carry the same sample
       pcm[static_cast<size_t>(s)][static_cast<size_t>(i)] =
-          static_cast<int16_t>(8000 * std::sin(0.01 * (s + 1) * static_cast<double>(i / channels)));
+          static_cast<int16_t>(8000 * std::sin(0.01 * (s + 1) * static_cast<double>(frame)));
     }
   }
   uint64_t stamp = 90000;
