@@ -43,6 +43,14 @@ echo "== Release build"
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DPLENOVA_BUILD_BENCH=OFF "$werror"
 cmake --build build-release -j"$jobs"
 ctest --test-dir build-release -LE slow --output-on-failure -j"$jobs" || status=1
+# A Debug tree, where the engine's internal assertions are live: its unit
+# tests and the bad-input rows must never reach one.
+echo "== Debug build"
+cmake -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug -DPLENOVA_BUILD_BENCH=OFF "$werror"
+mapfile -t unit < <(ctest --test-dir build-debug -N -LE slow | sed -n 's/^ *Test *#[0-9]*: //p')
+cmake --build build-debug -j"$jobs" --target "${unit[@]}" bad_input_test plenova wendrel tarvane
+ctest --test-dir build-debug -R "^($(IFS='|'; echo "${unit[*]} bad_input_test" | tr ' ' '|'))$" \
+  --output-on-failure -j"$jobs" || status=1
 echo "== ThreadSanitizer: threaded tests"
 ctest --test-dir build-tsan -L threaded --output-on-failure -j"$jobs" || status=1
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
