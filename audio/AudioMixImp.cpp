@@ -1,6 +1,7 @@
 #include "audio/AudioMixImp.h"
 
 #include <cassert>
+#include <utility>
 
 #include "log/PlenovaLog.h"
 
@@ -38,11 +39,11 @@ bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
   return true;
 }
 
-bool AudioMixImp::IAudioMixPushData(const AudioMixFrame* frame) {
-  assert(frame != nullptr);  // the recorder's own record
-  if (frame == nullptr) return false;
+bool AudioMixImp::IAudioMixPushData(AudioMixFrame frame) {
+  assert(frame.buffer != nullptr);  // the recorder's own record
+  if (frame.buffer == nullptr) return false;
   // The frame belongs to the mixer from here on, whatever it answers.
-  m_mix.AudioMixPushdata(frame);
+  m_mix.AudioMixPushdata(std::move(frame));
   return true;
 }
 

@@ -56,8 +56,9 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
                     static_cast<size_t>(samples) * 2);
         block->len = samples * 2;
         block->timestamp = stamp;
-        AudioMixFrame f{block, ids[static_cast<size_t>(s)].c_str(), channels, 16, rate, 0};
-        imp.IAudioMixPushData(&f);
+        imp.IAudioMixPushData(AudioMixFrame{AdoptPoolBuffer(block, &pool),
+                                            ids[static_cast<size_t>(s)].c_str(), channels, 16, rate,
+                                            0});
       }
       stamp += 90000 / fps;
       imp.Mixer().AudioMixStep(now);

@@ -222,10 +222,10 @@ TEST_F(AudioEncodeTest, APathFormatChangeDrainsOldElementsThenFollowsTheNewForma
   auto cycle = [&](int32_t channels, int32_t rate, int16_t tag) {
     const auto samples = static_cast<size_t>(imp.Mixer().AudioFrameSize() / 2);
     tick += 20;
-    const AudioMixFrame f = MixFrame(
-        PcmBlock(pool_, std::vector<int16_t>(samples, tag), stamp, tick), "a", channels, rate);
+    PoolBuffer* block = PcmBlock(pool_, std::vector<int16_t>(samples, tag), stamp, tick);
     stamp += 1800;
-    ASSERT_TRUE(imp.IAudioMixPushData(&f));
+    ASSERT_TRUE(
+        imp.IAudioMixPushData(MixFrame(AdoptPoolBuffer(block, &pool_), "a", channels, rate)));
     imp.Mixer().AudioMixStep(tick);
     record_.Drain();
   };

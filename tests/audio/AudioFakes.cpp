@@ -1,6 +1,7 @@
 #include "tests/audio/AudioFakes.h"
 
 #include <cstring>
+#include <utility>
 
 namespace plenova::testing {
 
@@ -100,9 +101,9 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
   return block;
 }
 
-AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate,
+AudioMixFrame MixFrame(PoolBufferPtr block, const char* id, int32_t channels, int32_t rate,
                        int32_t bits) {
-  return AudioMixFrame{block, id, channels, bits, rate, 0};
+  return AudioMixFrame{std::move(block), id, channels, bits, rate, 0};
 }
 
 int32_t PayloadFirstSample(const SynAudioFrame& frame) {

@@ -24,38 +24,30 @@ class StreamQueueTest : public ::testing::Test {
   ManageInUseBuffer_ForVideoMix::Push Push(uint64_t stamp,
                                            std::optional<uint64_t> due = std::nullopt,
                                            int* superseded = nullptr) {
-    VideoMixFrame frame;
-    frame.frame = Stamped(pool_, stamp);
-    frame.width = 16;
-    frame.height = 16;
-    frame.streamId = "cam";
-    frame.fps = 25;
-    return queue_.pushdata(&frame, due, superseded);
+    return queue_.pushdata(AdoptPoolBuffer(Stamped(pool_, stamp), &pool_), due, superseded);
   }
   // Takes, canvas by canvas, the frame due at each of `canvases`; 0 when none.
   std::vector<uint64_t> Take(const std::vector<uint64_t>& canvases) {
     std::vector<uint64_t> shown;
     for (uint64_t c : canvases) {
-      PoolBuffer* b = queue_.TakeDue(c, nullptr);
+      const PoolBufferPtr b = queue_.TakeDue(c, nullptr);
       shown.push_back(b != nullptr ? b->timestamp : 0);
-      if (b != nullptr) pool_.PutEmptyBuffer(b);
     }
     return shown;
   }
 
   MemoryPool pool_;
-  ManageInUseBuffer_ForVideoMix queue_{nullptr, &pool_};
+  ManageInUseBuffer_ForVideoMix queue_{nullptr};
 };
 
 TEST_F(StreamQueueTest, EachCanvasTakesTheNewestFrameDueAndOlderOnesGo) {
   for (uint64_t s : {3600, 100, 7200, 1800, 1800}) Push(s);
   EXPECT_EQ(queue_.peekstamp().value_or(0), 100u);
   int skipped = 0;
-  PoolBuffer* b = queue_.TakeDue(3599, &skipped);
+  const PoolBufferPtr b = queue_.TakeDue(3599, &skipped);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->timestamp, 1800u);  // the later of the two equal stamps
   EXPECT_EQ(skipped, 2);
-  pool_.PutEmptyBuffer(b);
   EXPECT_EQ(Take({3599, 3600, 5000, 7200}), (std::vector<uint64_t>{0, 3600, 0, 7200}));
 }
 
