@@ -66,7 +66,7 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
     }
     // Take the AAC frames out as the sync controller would.
     while (syn.AudioQueue()->getdata(0)) {
-      syn.GiveBackAudio(syn.AudioQueue()->Current()->buffer);
+      syn.GiveBackAudio(syn.AudioQueue()->Current()->buffer.release());
       syn.AudioQueue()->ResetCurrent();
     }
   }

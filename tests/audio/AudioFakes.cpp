@@ -9,7 +9,7 @@ void SynRecord::Drain() {
   AVSynBuffer::ManageInUseBuffer_A* queue = syn_->AudioQueue();
   while (queue->getdata(0)) {
     const AudioSampleNode* node = queue->Current();
-    const PoolBuffer* b = node->buffer;
+    const PoolBuffer* b = node->buffer.get();
     frames_.push_back(SynAudioFrame{{b->data, b->data + b->len},
                                     b->timestamp,
                                     b->tick,
@@ -17,7 +17,7 @@ void SynRecord::Drain() {
                                     node->sampling_per_bits,
                                     node->sampling_rate,
                                     node->fps});
-    syn_->GiveBackAudio(node->buffer);
+    syn_->GiveBackAudio(queue->Current()->buffer.release());
     queue->ResetCurrent();
   }
 }
