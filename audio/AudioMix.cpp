@@ -450,14 +450,11 @@ void AudioMix::EncodeStep() {
     if (head->state == AudioEncodeBufferData::kFormatDiffers) {
       PLN_LOG_ERROR("_PlenovaAudioData_ _PlenovaAudioData_ 音频编码参数改变！");
       m_encoder->aac_encode_close();
-      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, nullptr, head->channels,
-                                 head->sampling_rate, head->sampling_per_bits);
+      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, head->channels, head->sampling_rate,
+                                 head->sampling_per_bits);
       continue;
     }
-    // A refused element goes back to the pool.
-    if (m_encoder->aac_encode_frame(head->buffer, fps) != 0) {
-      AdoptPoolBuffer(head->buffer, m_pool).reset();
-    }
+    m_encoder->aac_encode_frame(std::move(head->buffer), fps);
   }
 }
 
@@ -504,11 +501,8 @@ void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs
     if (m_target_audio_sampling_per_bits == 8) PLN_RAW_MESSAGE("no deal");
     return;
   }
-  PoolBuffer* mixed = m_pool->GetEmptyBuffer(2 * m_audio_frame_size);
-  if (mixed == nullptr || mixed->data == nullptr || mixed->capacity < m_audio_frame_size) {
-    if (mixed != nullptr) m_pool->PutEmptyBuffer(mixed);
-    return;
-  }
+  PoolBufferPtr mixed = AdoptPoolBuffer(m_pool->GetEmptyBuffer(2 * m_audio_frame_size), m_pool);
+  if (mixed == nullptr || mixed->data == nullptr || mixed->capacity < m_audio_frame_size) return;
   const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
   // The pool's blocks are aligned for any sample type.
   const int lowered = MixPcm16Frame(
@@ -521,10 +515,8 @@ void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs
   m_counters.mixed.fetch_add(1, std::memory_order_relaxed);
   if (m_encodeBuffer != nullptr) {
     // Takes the mixed frame whatever it answers.
-    m_encodeBuffer->PutData(mixed, m_target_audio_channels, m_target_audio_sampling_rate,
+    m_encodeBuffer->PutData(std::move(mixed), m_target_audio_channels, m_target_audio_sampling_rate,
                             m_target_audio_sampling_per_bits);
-  } else {
-    m_pool->PutEmptyBuffer(mixed);
   }
 }
 

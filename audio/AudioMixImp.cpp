@@ -32,7 +32,7 @@ bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
   setup.target_audio_sampling_rate = param->target_audio_sampling_rate;
   setup.target_audio_sampling_per_bits = param->target_audio_sampling_per_bits;
   m_mix.AudioMixInit(&setup);
-  m_encode.aac_encode_init(param->synCtl, &m_encodeBuffer, param->synBuffer, param->pool,
+  m_encode.aac_encode_init(param->synCtl, &m_encodeBuffer, param->synBuffer,
                            param->target_audio_channels, param->target_audio_sampling_rate,
                            param->target_audio_sampling_per_bits);
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");

@@ -746,15 +746,13 @@ void VideoMix::GetMixedData(uint64_t stamp) {
 
   // The canvas leaves as a pool copy: the callback and the encoder see one
   // stable picture while the next tick paints the canvas again.
-  PoolBuffer* out = m_pool->GetEmptyBuffer(m_mixedsize);
+  PoolBufferPtr out = AdoptPoolBuffer(m_pool->GetEmptyBuffer(m_mixedsize), m_pool);
   if (out != nullptr && (out->data == nullptr || out->capacity < m_mixedsize)) {
-    DestroyPoolBuffer(out);
-    out = nullptr;
+    DestroyPoolBuffer(out.release());
   }
   if (out != nullptr) std::memcpy(out->data, m_mixedbuf.data(), static_cast<size_t>(m_mixedsize));
   const PlenovaCanvasCallback callback = m_callback;
   VideoEncodeBuffer* const encode = m_encodebuffer;
-  MemoryPool* const pool = m_pool;
   const int32_t size = m_mixedsize;
   const int32_t rate = m_rate.load();
   lock.unlock();
@@ -771,10 +769,8 @@ void VideoMix::GetMixedData(uint64_t stamp) {
   out->len = size;
   out->timestamp = stamp;
   // Before the first layout the rate is 0 and the encoder takes nothing.
-  if (rate < 1 || !encode->PutData(out, rate)) {
-    pool->PutEmptyBuffer(out);
-    return;
-  }
+  // A canvas the encoder does not take goes back to the pool.
+  if (rate < 1 || !encode->PutData(std::move(out), rate)) return;
   m_counters.composed.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -83,7 +83,6 @@ class MixerHarness {
               r->buffer->tick};
       std::memcpy(m.samples.data(), r->buffer->data, m.samples.size() * 2);
       out.push_back(std::move(m));
-      pool_.PutEmptyBuffer(r->buffer);
     }
   }
 

@@ -80,7 +80,6 @@ class EncodeBufferTest : public ::testing::Test {
       VideoEncodeBuffer::Result r = buffer_.GetData(rate);
       if (r.state != VideoEncodeBuffer::kTaken) break;
       out.push_back(r.canvas->timestamp);
-      pool_.PutEmptyBuffer(r.canvas);
     }
     return out;
   }
@@ -90,7 +89,8 @@ class EncodeBufferTest : public ::testing::Test {
 };
 
 TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
-  for (uint64_t i = 1; i <= 26; ++i) ASSERT_TRUE(buffer_.PutData(Stamped(pool_, i * 3600), 25));
+  for (uint64_t i = 1; i <= 26; ++i)
+    ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, i * 3600), &pool_), 25));
   const std::vector<uint64_t> out = Drain();
   ASSERT_EQ(out.size(), 25u);
   EXPECT_EQ(out.front(), 2u * 3600);
@@ -100,24 +100,21 @@ TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
 TEST_F(EncodeBufferTest, EqualStampsKeepArrivalOrderAndLateOnesAreSorted) {
   PoolBuffer* first = Stamped(pool_, 7200);
   PoolBuffer* second = Stamped(pool_, 7200);
-  ASSERT_TRUE(buffer_.PutData(first, 25));
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 10800), 25));
-  ASSERT_TRUE(buffer_.PutData(second, 25));
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 3600), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(first, &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 10800), &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(second, &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
   VideoEncodeBuffer::Result r = buffer_.GetData(25);
   EXPECT_EQ(r.canvas->timestamp, 3600u);
-  pool_.PutEmptyBuffer(r.canvas);
   r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas, first);
-  pool_.PutEmptyBuffer(r.canvas);
+  EXPECT_EQ(r.canvas.get(), first);
   r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas, second);
-  pool_.PutEmptyBuffer(r.canvas);
+  EXPECT_EQ(r.canvas.get(), second);
   EXPECT_EQ(Drain(), (std::vector<uint64_t>{10800}));
 }
 
 TEST_F(EncodeBufferTest, RateMismatchReportsTheHeadRateAndKeepsIt) {
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 3600), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
   VideoEncodeBuffer::Result r = buffer_.GetData(15);
   EXPECT_EQ(r.state, VideoEncodeBuffer::kRateDiffers);
   EXPECT_EQ(r.rate, 25);

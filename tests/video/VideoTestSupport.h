@@ -206,7 +206,6 @@ class MixFixture : public ::testing::Test {
       VideoEncodeBuffer::Result r = encode_.GetData(VideoMix::kOutputRate);
       if (r.state != VideoEncodeBuffer::kTaken) break;
       out.push_back({r.canvas->timestamp, r.canvas->tick});
-      pool_.PutEmptyBuffer(r.canvas);
     }
     return out;
   }
