@@ -33,7 +33,7 @@ AudioEncode::~AudioEncode() {
 }
 
 int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encodeBuffer,
-                                     AVSynBuffer* synBuffer, MemoryPool* pool, int32_t channels,
+                                     AVSynBuffer* synBuffer, int32_t channels,
                                      int32_t sampling_rate, int32_t sampling_per_bits) {
   PLN_LOG_ERROR("_Plenova_ 初始化开始");
   // The mixer's format, which the recorder checked.
@@ -43,7 +43,6 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
                 sampling_per_bits);
   platform::MutexLock lock(m_mutex);
   if (synBuffer != nullptr) m_synBuffer = synBuffer;
-  if (pool != nullptr) m_pool = pool;
   CloseLocked();
   m_format = AudioFormat{channels, sampling_rate, sampling_per_bits};
 
@@ -83,7 +82,7 @@ int32_t AudioEncode::aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encod
   return 0;
 }
 
-int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
+int32_t AudioEncode::aac_encode_frame(PoolBufferPtr element, int32_t fps) {
   assert(element != nullptr && fps >= 1);  // from the mixer's encoding step
   if (element == nullptr || fps < 1) return -1;
   platform::MutexLock lock(m_mutex);
@@ -122,11 +121,6 @@ int32_t AudioEncode::aac_encode_frame(PoolBuffer* element, int32_t fps) {
       m_pending.pop_back();
       PLN_LOG_ERROR("_PlenovaAudioData_ aac encode failed");
     }
-  }
-  if (m_pool != nullptr) {
-    m_pool->PutEmptyBuffer(element);
-  } else {
-    DestroyPoolBuffer(element);
   }
   return 0;
 }

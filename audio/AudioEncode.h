@@ -6,7 +6,7 @@
 
 #include "audio/AacLcLibrary.h"
 #include "audio/AudioEncodeBuffer.h"
-#include "common/MemoryPool.h"
+#include "common/PoolBufferPtr.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -34,12 +34,12 @@ class AudioEncode {
   // is then closed, but remembers the format it was asked for, so elements
   // of that format are taken and dropped instead of piling up).
   int32_t aac_encode_init(IAVSynCtl* synCtl, AudioEncodeBuffer* encodeBuffer,
-                          AVSynBuffer* synBuffer, MemoryPool* pool, int32_t channels,
-                          int32_t sampling_rate, int32_t sampling_per_bits);
-  // Encodes one element and gives its block back to the pool (or destroys it
-  // without a pool). -1 for a null element or fps below 1, which leaves the
-  // element with the caller. Mixing thread.
-  int32_t aac_encode_frame(PoolBuffer* element, int32_t fps);
+                          AVSynBuffer* synBuffer, int32_t channels, int32_t sampling_rate,
+                          int32_t sampling_per_bits);
+  // Encodes one element; its block goes back to its pool when the handle
+  // drops. -1 for a null element or fps below 1 (nothing encoded). Mixing
+  // thread.
+  int32_t aac_encode_frame(PoolBufferPtr element, int32_t fps);
   // 0, or -1 when no encoder is open. Frames still in the encoder's delay are
   // dropped.
   int32_t aac_encode_close();
@@ -52,8 +52,7 @@ class AudioEncode {
 
   const AacLcLibrary* m_library;  // borrowed; outlives the object
   // Guards every member below; taken by the mixing thread and the control
-  // thread (initialisation). Held while the sync buffer and the pool are
-  // called.
+  // thread (initialisation). Held while the sync buffer is called.
   platform::Mutex m_mutex;
   // The elements inside the encoder, oldest first, and the one whose audio
   // the next frame out carries.
@@ -65,7 +64,6 @@ class AudioEncode {
   bool m_hasPrevious = false;
   Pending m_previous;
   AVSynBuffer* m_synBuffer = nullptr;  // borrowed
-  MemoryPool* m_pool = nullptr;        // borrowed
   AudioFormat m_format;
   uint32_t m_max_output_bytes = 0;
   std::vector<uint8_t> m_output;

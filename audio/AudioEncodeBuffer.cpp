@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
@@ -18,7 +19,7 @@ AudioEncodeBuffer::~AudioEncodeBuffer() {
   PLN_LOG_ERROR("_Plenova_ 开始调用析构函数 ");
   {
     platform::MutexLock lock(m_mutex);
-    for (Element& e : m_elements) DestroyPoolBuffer(e.buffer);
+    for (Element& e : m_elements) DestroyPoolBuffer(e.buffer.release());
     m_elements.clear();
   }
   PLN_LOG_ERROR("_Plenova_ 调用析构函数结束成功 ");
@@ -51,20 +52,16 @@ int32_t AudioEncodeBuffer::ElementBytesLocked(const AudioFormat& format) const {
 
 bool AudioEncodeBuffer::BeginElementLocked(const PoolBuffer* frame, uint64_t timestamp,
                                            const AudioFormat& format, int32_t bytes) {
-  PoolBuffer* block = m_pool->GetEmptyBuffer(bytes);
-  if (block == nullptr) return false;
-  if (block->data == nullptr || block->capacity < bytes) {
-    m_pool->PutEmptyBuffer(block);
-    return false;
-  }
+  PoolBufferPtr block = AdoptPoolBuffer(m_pool->GetEmptyBuffer(bytes), m_pool);
+  if (block == nullptr || block->data == nullptr || block->capacity < bytes) return false;
   block->len = bytes;
   block->timestamp = timestamp;
   block->tick = frame->tick;
-  m_elements.push_back(Element{block, format, 0});
+  m_elements.push_back(Element{std::move(block), format, 0});
   return true;
 }
 
-bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate,
+bool AudioEncodeBuffer::PutData(PoolBufferPtr frame, int32_t channels, int32_t sampling_rate,
                                 int32_t sampling_per_bits) {
   assert(frame != nullptr);  // the mixer hands on only blocks it got
   if (frame == nullptr) return false;
@@ -74,11 +71,6 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
   if (channels < 1 || sampling_rate < 1 || sampling_per_bits < 1 || m_pool == nullptr ||
       element < 1 || frame->len < 0 || frame->len > frame->capacity) {
     PLN_LOG_ERROR("'s param is illegal");
-    if (m_pool != nullptr) {
-      m_pool->PutEmptyBuffer(frame);
-    } else {
-      DestroyPoolBuffer(frame);
-    }
     return false;
   }
 
@@ -107,7 +99,7 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
     if (m_elements.empty() || m_elements.back().used >= m_elements.back().buffer->len) {
       const uint64_t stamp =
           frame->timestamp + static_cast<uint64_t>(offset / bytesPerFrame) * 90000u / rate;
-      if (!BeginElementLocked(frame, stamp, format, element)) {
+      if (!BeginElementLocked(frame.get(), stamp, format, element)) {
         ok = false;
         break;
       }
@@ -120,7 +112,6 @@ bool AudioEncodeBuffer::PutData(PoolBuffer* frame, int32_t channels, int32_t sam
     offset += n;
   }
   if (!ok) PLN_LOG_ERROR("MemoryPol alloc memory failed");
-  m_pool->PutEmptyBuffer(frame);
   return ok;
 }
 
@@ -144,7 +135,7 @@ std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channe
     result->state = AudioEncodeBufferData::kNotReady;
     return result;
   }
-  const Element& head = m_elements.front();
+  Element& head = m_elements.front();
   result->channels = head.format.channels;
   result->sampling_rate = head.format.sampling_rate;
   result->sampling_per_bits = head.format.sampling_per_bits;
@@ -153,7 +144,7 @@ std::unique_ptr<AudioEncodeBufferData> AudioEncodeBuffer::GetData(int32_t channe
     return result;
   }
   result->state = AudioEncodeBufferData::kReady;
-  result->buffer = head.buffer;
+  result->buffer = std::move(head.buffer);
   m_elements.pop_front();
   return result;
 }

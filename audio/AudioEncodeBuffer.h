@@ -6,6 +6,7 @@
 
 #include "common/MemoryPool.h"
 #include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
@@ -21,8 +22,8 @@ struct AudioFormat {
 // Answer of AudioEncodeBuffer::GetData.
 struct AudioEncodeBufferData {
   enum State : int32_t { kFormatDiffers = 0, kNotReady = 1, kReady = 2 };
-  PoolBuffer* buffer = nullptr;  // the head element's block with kReady; the caller owns it
-  int32_t channels = 0;          // format of the head element (kFormatDiffers, kReady)
+  PoolBufferPtr buffer;  // the head element's block with kReady
+  int32_t channels = 0;  // format of the head element (kFormatDiffers, kReady)
   int32_t sampling_per_bits = 0;
   int32_t sampling_rate = 0;
   State state = kNotReady;
@@ -55,11 +56,11 @@ class AudioEncodeBuffer {
   int32_t ElementBytes(const AudioFormat& format);
 
   // Appends the frame's `len` bytes of the given format. A partly filled
-  // tail of another format is completed with silence first. Takes the frame
-  // in every case (back to the pool, or destroyed before InitBuffer). False
-  // when refused for its arguments or when the pool has no block (what was
-  // appended before stays). Mixing thread.
-  bool PutData(PoolBuffer* frame, int32_t channels, int32_t sampling_rate,
+  // tail of another format is completed with silence first. The frame goes
+  // back to its pool in every case. False when refused for its arguments,
+  // before InitBuffer, or when the pool has no block (what was appended
+  // before stays). Mixing thread.
+  bool PutData(PoolBufferPtr frame, int32_t channels, int32_t sampling_rate,
                int32_t sampling_per_bits);
 
   // The head element once it is complete and its format is the one asked
@@ -72,7 +73,7 @@ class AudioEncodeBuffer {
 
  private:
   struct Element {
-    PoolBuffer* buffer = nullptr;  // `len` is the element's size
+    PoolBufferPtr buffer;  // `len` is the element's size
     AudioFormat format;
     int32_t used = 0;  // bytes written
   };

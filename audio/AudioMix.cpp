@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "audio/AudioMixing.h"
 #include "common/LatencyStats.h"
@@ -89,7 +90,7 @@ int AudioMix::FirstFreeSlotLocked() const {
 
 void AudioMix::FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel,
                               int32_t bits, int32_t rate) {
-  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>(m_pool);
+  if (!slot.queue) slot.queue = std::make_unique<ManageInUseBuffer_ForAudioMix>();
   slot.channel = channel;
   slot.sampling_per_bits = bits;
   slot.sampling_rate = rate;
@@ -237,57 +238,42 @@ void AudioMix::DumpTablesLocked() {
   }
 }
 
-void AudioMix::GiveBack(PoolBuffer* buffer) {
-  if (buffer == nullptr) return;
-  if (m_pool != nullptr) {
-    m_pool->PutEmptyBuffer(buffer);
-  } else {
-    DestroyPoolBuffer(buffer);
-  }
-}
-
-bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
+bool AudioMix::AudioMixPushdata(AudioMixFrame frame) {
   // The recorder hands on only frames with a block and a stream id.
-  assert(frame != nullptr && frame->buffer != nullptr && frame->streamId != nullptr);
-  if (frame == nullptr || frame->buffer == nullptr || frame->streamId == nullptr) return false;
+  assert(frame.buffer != nullptr && frame.streamId != nullptr);
+  if (frame.buffer == nullptr || frame.streamId == nullptr) return false;
   platform::MutexLock lock(m_mutex);
-  int slot = FindSlotLocked(frame->streamId, frame->channel, frame->sampling_per_bits,
-                            frame->sampling_rate);
+  int slot =
+      FindSlotLocked(frame.streamId, frame.channel, frame.sampling_per_bits, frame.sampling_rate);
   if (slot < 0) {
     for (const AudioMixOldStream& old : m_streaminfo_old) {
       if (SameStream(old.streamId, old.channel, old.sampling_per_bits, old.sampling_rate,
-                     frame->streamId, frame->channel, frame->sampling_per_bits,
-                     frame->sampling_rate)) {
+                     frame.streamId, frame.channel, frame.sampling_per_bits, frame.sampling_rate)) {
         // A late frame of a stream the last update removed.
-        GiveBack(frame->buffer);
         return true;
       }
     }
     slot = FirstFreeSlotLocked();
     if (slot < 0) {
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
-      GiveBack(frame->buffer);
       m_counters.refused.fetch_add(1, std::memory_order_relaxed);
       return false;
     }
     AudioMixStreamSlot& fresh = m_streaminfo_current[static_cast<size_t>(slot)];
-    FillSlotLocked(fresh, frame->streamId, frame->channel, frame->sampling_per_bits,
-                   frame->sampling_rate);
+    FillSlotLocked(fresh, frame.streamId, frame.channel, frame.sampling_per_bits,
+                   frame.sampling_rate);
     fresh.streamExist = true;
     fresh.isWork = false;
   }
   AudioMixStreamSlot& s = m_streaminfo_current[static_cast<size_t>(slot)];
-  PoolBuffer* buffer = frame->buffer;
+  PoolBufferPtr& buffer = frame.buffer;
 
   // Frames are read in the mixer's format, sample index by sample index.
   const int32_t channels = m_target_audio_channels;
   const int32_t rate = m_target_audio_sampling_rate;
   const int32_t frames =
       channels >= 1 ? std::min(buffer->len, buffer->capacity) / (2 * channels) : 0;
-  if (rate < 1 || frames < 1) {
-    GiveBack(buffer);
-    return true;
-  }
+  if (rate < 1 || frames < 1) return true;
   const uint64_t duration = static_cast<uint64_t>(frames) * 90000u / static_cast<uint64_t>(rate);
   const MediaTimeline::Placement placed = s.clock.Place(buffer->timestamp, duration, buffer->tick);
   if (!m_hasEpoch || placed.epoch != m_epoch) AdoptEpochLocked(placed.epoch, placed.origin);
@@ -305,13 +291,12 @@ bool AudioMix::AudioMixPushdata(const AudioMixFrame* frame) {
   s.joined = true;
   if (end <= m_mixedUntil) {
     // Its span has been mixed already.
-    GiveBack(buffer);
     m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
     ++s.counters.droppedLate;
     return true;
   }
   buffer->timestamp = placed.stamp;
-  if (s.queue->pushdata(buffer, position, frames)) {
+  if (s.queue->pushdata(std::move(buffer), position, frames)) {
     m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
     ++s.counters.accepted;
   } else {
@@ -458,11 +443,11 @@ void AudioMix::EncodeStep() {
     if (head->state == AudioEncodeBufferData::kFormatDiffers) {
       PLN_LOG_ERROR("_PlenovaAudioData_ _PlenovaAudioData_ 音频编码参数改变！");
       m_encoder->aac_encode_close();
-      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, nullptr, head->channels,
-                                 head->sampling_rate, head->sampling_per_bits);
+      m_encoder->aac_encode_init(nullptr, nullptr, nullptr, head->channels, head->sampling_rate,
+                                 head->sampling_per_bits);
       continue;
     }
-    if (m_encoder->aac_encode_frame(head->buffer, fps) != 0) GiveBack(head->buffer);
+    m_encoder->aac_encode_frame(std::move(head->buffer), fps);
   }
 }
 
@@ -509,11 +494,8 @@ void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs
     if (m_target_audio_sampling_per_bits == 8) PLN_RAW_MESSAGE("no deal");
     return;
   }
-  PoolBuffer* mixed = m_pool->GetEmptyBuffer(2 * m_audio_frame_size);
-  if (mixed == nullptr || mixed->data == nullptr || mixed->capacity < m_audio_frame_size) {
-    if (mixed != nullptr) m_pool->PutEmptyBuffer(mixed);
-    return;
-  }
+  PoolBufferPtr mixed = AdoptPoolBuffer(m_pool->GetEmptyBuffer(2 * m_audio_frame_size), m_pool);
+  if (mixed == nullptr || mixed->data == nullptr || mixed->capacity < m_audio_frame_size) return;
   const int32_t samples = SpanFramesLocked() * m_target_audio_channels;
   // The pool's blocks are aligned for any sample type.
   const int lowered = MixPcm16Frame(
@@ -526,10 +508,8 @@ void AudioMix::AudioMixFunction(std::span<const std::span<const int16_t>> inputs
   m_counters.mixed.fetch_add(1, std::memory_order_relaxed);
   if (m_encodeBuffer != nullptr) {
     // Takes the mixed frame whatever it answers.
-    m_encodeBuffer->PutData(mixed, m_target_audio_channels, m_target_audio_sampling_rate,
+    m_encodeBuffer->PutData(std::move(mixed), m_target_audio_channels, m_target_audio_sampling_rate,
                             m_target_audio_sampling_per_bits);
-  } else {
-    m_pool->PutEmptyBuffer(mixed);
   }
 }
 

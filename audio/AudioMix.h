@@ -113,13 +113,13 @@ class AudioMix {
   // active, streams no longer listed are removed with their queued frames.
   // Client thread.
   void UpdataAudioMix(const AudioMixUpdateParam* param);
-  // Places one frame on the timeline by its timestamp and queues it
-  // (ownership of its buffer passes). Frames of a stream the last update
-  // removed are dropped; frames of an unknown stream take a free slot and
-  // wait there until an update lists the stream; frames whose span has
-  // already been mixed are dropped. False for a missing frame, or when no
-  // slot is free (the buffer goes back to the pool). Client thread.
-  bool AudioMixPushdata(const AudioMixFrame* frame);
+  // Places one frame on the timeline by its timestamp and queues it. Frames
+  // of a stream the last update removed are dropped; frames of an unknown
+  // stream take a free slot and wait there until an update lists the
+  // stream; frames whose span has already been mixed are dropped (a dropped
+  // frame's buffer goes back to its pool). False for a frame without a
+  // buffer or stream id, or when no slot is free. Client thread.
+  bool AudioMixPushdata(AudioMixFrame frame);
   void AudioMixUnint();
 
   // Starts and stops the mixing thread; stop returns when it has ended.
@@ -169,7 +169,6 @@ class AudioMix {
   void EncodeStep();
   void DumpTablesLocked();
   void LogQueueStatisticsLocked();
-  void GiveBack(PoolBuffer* buffer);
   int FindSlotLocked(const char* id, int32_t channel, int32_t bits, int32_t rate) const;
   int FirstFreeSlotLocked() const;
   void FillSlotLocked(AudioMixStreamSlot& slot, const char* id, int32_t channel, int32_t bits,

@@ -1,6 +1,7 @@
 #include "audio/AudioMixImp.h"
 
 #include <cassert>
+#include <utility>
 
 #include "log/PlenovaLog.h"
 
@@ -31,18 +32,18 @@ bool AudioMixImp::IAudioMixInit(const AudioMixInitParam* param) {
   setup.target_audio_sampling_rate = param->target_audio_sampling_rate;
   setup.target_audio_sampling_per_bits = param->target_audio_sampling_per_bits;
   m_mix.AudioMixInit(&setup);
-  m_encode.aac_encode_init(param->synCtl, &m_encodeBuffer, param->synBuffer, param->pool,
+  m_encode.aac_encode_init(param->synCtl, &m_encodeBuffer, param->synBuffer,
                            param->target_audio_channels, param->target_audio_sampling_rate,
                            param->target_audio_sampling_per_bits);
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
   return true;
 }
 
-bool AudioMixImp::IAudioMixPushData(const AudioMixFrame* frame) {
-  assert(frame != nullptr);  // the recorder's own record
-  if (frame == nullptr) return false;
+bool AudioMixImp::IAudioMixPushData(AudioMixFrame frame) {
+  assert(frame.buffer != nullptr);  // the recorder's own record
+  if (frame.buffer == nullptr) return false;
   // The frame belongs to the mixer from here on, whatever it answers.
-  m_mix.AudioMixPushdata(frame);
+  m_mix.AudioMixPushdata(std::move(frame));
   return true;
 }
 

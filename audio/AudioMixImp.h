@@ -19,7 +19,7 @@ class AudioMixImp : public IAudioMix {
   AudioMixImp& operator=(const AudioMixImp&) = delete;
 
   bool IAudioMixInit(const AudioMixInitParam* param) override;
-  bool IAudioMixPushData(const AudioMixFrame* frame) override;
+  bool IAudioMixPushData(AudioMixFrame frame) override;
   void IAudioMixUnint() override;
   void start() override;
   void stop() override;

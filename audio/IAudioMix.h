@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "api/Plenova.h"
-#include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "common/StreamStatistics.h"
 
 namespace plenova {
@@ -15,8 +15,7 @@ class MemoryPool;
 
 // One pushed PCM frame handed from the recorder to the audio mixer.
 struct AudioMixFrame {
-  PoolBuffer* buffer =
-      nullptr;  // len, timestamp (90 kHz) and tick set; ownership passes with the call
+  PoolBufferPtr buffer;            // len, timestamp (90 kHz) and tick set
   const char* streamId = nullptr;  // the mixer copies what it keeps
   int32_t channel = 0;
   int32_t sampling_per_bits = 0;
@@ -54,8 +53,8 @@ class IAudioMix {
   // The mixing thread must have been stopped.
   virtual ~IAudioMix() = default;
   virtual bool IAudioMixInit(const AudioMixInitParam* param) = 0;
-  // Takes ownership of the frame's buffer. True whenever `frame` is given.
-  virtual bool IAudioMixPushData(const AudioMixFrame* frame) = 0;
+  // Takes the frame and its buffer. True whenever the frame holds a buffer.
+  virtual bool IAudioMixPushData(AudioMixFrame frame) = 0;
   virtual void IAudioMixUnint() = 0;
   virtual void start() = 0;
   // Returns when the mixing thread has ended.

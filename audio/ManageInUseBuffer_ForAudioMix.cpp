@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/LatencyStats.h"
 
 namespace plenova {
 
-bool ManageInUseBuffer_ForAudioMix::pushdata(PoolBuffer* buffer, int64_t position, int32_t frames) {
+bool ManageInUseBuffer_ForAudioMix::pushdata(PoolBufferPtr buffer, int64_t position,
+                                             int32_t frames) {
   if (buffer == nullptr) return false;
   platform::MutexLock lock(m_mutex);
-  m_frames.Insert(AdoptPoolBuffer(buffer, m_pool), position, frames);
+  m_frames.Insert(std::move(buffer), position, frames);
   return m_frames.DestroyBeyond(kMaxFrames) == 0;
 }
 

@@ -3,36 +3,33 @@
 #include <cstdint>
 #include <optional>
 
-#include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "common/TimestampQueue.h"
 #include "platform/Mutex.h"
 
 namespace plenova {
 
-class MemoryPool;
-
 // The input queue of one audio stream: frames placed on the mixer's sample
 // timeline, in ascending position, at most kMaxFrames of them; when a push
-// makes one too many, the frame that lies furthest ahead is destroyed. The
+// makes one too many, the frame that lies furthest ahead is destroyed.
+// Frames leaving the queue otherwise go back to their pool. The
 // mixer reads any span of the timeline out of it, whatever the frames'
 // lengths.
 class ManageInUseBuffer_ForAudioMix {
  public:
   static constexpr int kMaxFrames = 20;
 
-  // Frames leaving the queue go back to `pool` (borrowed, outlives the
-  // queue; null: they are destroyed).
-  explicit ManageInUseBuffer_ForAudioMix(MemoryPool* pool = nullptr) : m_pool(pool) {}
+  ManageInUseBuffer_ForAudioMix() = default;
   // Destroys every queued frame (storage and record).
   ~ManageInUseBuffer_ForAudioMix() = default;
   ManageInUseBuffer_ForAudioMix(const ManageInUseBuffer_ForAudioMix&) = delete;
   ManageInUseBuffer_ForAudioMix& operator=(const ManageInUseBuffer_ForAudioMix&) = delete;
 
-  // Queues `buffer` (ownership passes) whose first sample lies at `position`
-  // and which holds `frames` samples per channel. False when the queue was
-  // full (a frame was destroyed: this one or one further ahead). Client
+  // Queues `buffer`, whose first sample lies at `position` and which holds
+  // `frames` samples per channel. False for a null buffer, or when the queue
+  // was full (a frame was destroyed: this one or one further ahead). Client
   // thread, under the mixer's lock.
-  bool pushdata(PoolBuffer* buffer, int64_t position, int32_t frames);
+  bool pushdata(PoolBufferPtr buffer, int64_t position, int32_t frames);
 
   // Copies the samples of [from, from + count) that the queued frames hold
   // into `out` (count x channels samples, left as they are where no frame
@@ -52,7 +49,6 @@ class ManageInUseBuffer_ForAudioMix {
   int64_t TotalCapacity();
 
  private:
-  MemoryPool* const m_pool;  // borrowed
   // Guards m_frames; taken by client threads (push) and the mixing thread.
   platform::Mutex m_mutex;
   TimestampQueue<int64_t> m_frames;  // keyed by position, length in samples per channel

@@ -5,9 +5,10 @@
 namespace plenova {
 
 // One block of frame storage from the MemoryPool, and the record that carries
-// every frame and sample through the engine. Whoever holds a block owns it
-// until it gives it back (MemoryPool::PutEmptyBuffer) or destroys it
-// (DestroyPoolBuffer).
+// every frame and sample through the engine. A block travels in a
+// PoolBufferPtr (common/PoolBufferPtr.h), which gives it back to its pool
+// when dropped; a raw block is owned by its holder until it gives it back
+// (MemoryPool::PutEmptyBuffer) or destroys it (DestroyPoolBuffer).
 struct PoolBuffer {
   uint8_t* data = nullptr;  // `capacity` bytes, not initialised; null only without storage
   int32_t len = 0;          // bytes in use; written by the holder

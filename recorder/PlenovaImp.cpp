@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "common/LatencyStats.h"
 #include "log/PlenovaLog.h"
@@ -705,7 +706,7 @@ int PlenovaImp::QueueAudioFrame(int channels, int sampling_per_bits, int samplin
 
   platform::MutexLock lock(m_audio_layout_lock);
   if (!m_running) return -1;  // stopped while this call waited for the lock
-  PoolBuffer* block = m_pool.GetEmptyBuffer(buflen);
+  PoolBufferPtr block = AdoptPoolBuffer(m_pool.GetEmptyBuffer(buflen), &m_pool);
   if (block == nullptr) {
     PLN_LOG_ERROR("'s GetEmptyBuffer failed ");
     return -1;
@@ -722,8 +723,8 @@ int PlenovaImp::QueueAudioFrame(int channels, int sampling_per_bits, int samplin
   block->timestamp = stamptime;
   block->tick = ArrivalTick(platform::TimeGetTime());
   std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
-  const AudioMixFrame frame{block, streamId, channels, sampling_per_bits, sampling_rate, 0};
-  m_audioMix->IAudioMixPushData(&frame);
+  m_audioMix->IAudioMixPushData(
+      AudioMixFrame{std::move(block), streamId, channels, sampling_per_bits, sampling_rate, 0});
   return 0;
 }
 
@@ -769,7 +770,7 @@ int PlenovaImp::QueueVideoFrame(int source_w, int source_h, const char* streamId
 
   platform::MutexLock lock(m_video_layout_lock);
   if (!m_running) return -1;
-  PoolBuffer* block = m_pool.GetEmptyBuffer(buflen);
+  PoolBufferPtr block = AdoptPoolBuffer(m_pool.GetEmptyBuffer(buflen), &m_pool);
   if (block == nullptr) {
     PLN_LOG_ERROR("'s GetEmptyBuffer failed ");
     return -1;
@@ -786,8 +787,8 @@ int PlenovaImp::QueueVideoFrame(int source_w, int source_h, const char* streamId
   block->extra = extra;
   block->tick = ArrivalTick(platform::TimeGetTime());
   std::memcpy(block->data, buffer, static_cast<size_t>(buflen));
-  const VideoMixFrame frame{block, source_h, source_w, streamId, fps, 0};
-  m_videoMix->PushVideoMixData(&frame);
+  m_videoMix->PushVideoMixData(
+      VideoMixFrame{std::move(block), source_h, source_w, streamId, fps, 0});
   return 0;
 }
 

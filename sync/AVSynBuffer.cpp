@@ -38,12 +38,13 @@ void LogStatistics(uint64_t calls, const Nodes& nodes, uint64_t timestamp, const
 
 // Appends `node` behind the tail of `nodes`, linked from it, unless the
 // queue already holds `capacity` nodes: a put into a full queue discards the
-// incoming sample and destroys its block, the older ones keep their order.
+// incoming sample and destroys its block (storage and record, not back to
+// the pool), the older ones keep their order.
 template <typename Node>
 void AppendBounded(std::deque<std::unique_ptr<Node>>& nodes, std::unique_ptr<Node> node,
                    int capacity) {
   if (static_cast<int>(nodes.size()) >= capacity) {
-    DestroyPoolBuffer(node->buffer);
+    DestroyPoolBuffer(node->buffer.release());
     return;
   }
   Node* raw = node.get();
@@ -51,21 +52,12 @@ void AppendBounded(std::deque<std::unique_ptr<Node>>& nodes, std::unique_ptr<Nod
   nodes.push_back(std::move(node));
 }
 
-// Destroys every queued block (storage and record, not back to any pool).
+// Destroys every queued block (storage and record, not back to any pool),
+// so that tearing a queue down never depends on its pool.
 template <typename Node>
 void DestroyAll(std::deque<std::unique_ptr<Node>>& nodes) {
-  for (auto& node : nodes) DestroyPoolBuffer(node->buffer);
+  for (auto& node : nodes) DestroyPoolBuffer(node->buffer.release());
   nodes.clear();
-}
-
-// Gives a refused sample's block back to the pool (or frees it without one).
-void GiveBack(MemoryPool* pool, PoolBuffer* buffer) {
-  if (buffer == nullptr) return;
-  if (pool != nullptr) {
-    pool->PutEmptyBuffer(buffer);
-  } else {
-    DestroyPoolBuffer(buffer);
-  }
 }
 
 }  // namespace
@@ -76,19 +68,19 @@ void GiveBack(MemoryPool* pool, PoolBuffer* buffer) {
 AVSynBuffer::ManageInUseBuffer_A::~ManageInUseBuffer_A() {
   platform::MutexLock lock(m_mutex);
   DestroyAll(m_nodes);
+  DestroyPoolBuffer(m_current.buffer.release());
 }
 
-void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBuffer* buffer, int32_t channels,
+void AVSynBuffer::ManageInUseBuffer_A::putdata(PoolBufferPtr buffer, int32_t channels,
                                                int32_t sampling_per_bits, int32_t sampling_rate,
                                                int32_t fps) {
   assert(buffer != nullptr);  // PutData always has a block
   if (buffer == nullptr || channels < 1 || sampling_rate < 1 || sampling_per_bits < 1) {
     PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_A::putdata", "'s param invalid");
-    GiveBack(m_pool, buffer);
     return;
   }
   auto node = std::make_unique<AudioSampleNode>();
-  node->buffer = buffer;
+  node->buffer = std::move(buffer);
   node->channels = channels;
   node->fps = fps;
   node->sampling_per_bits = sampling_per_bits;
@@ -108,10 +100,9 @@ bool AVSynBuffer::ManageInUseBuffer_A::getdata(uint64_t timestamp) {
     m_current.state = kSampleNoneNow;
     return false;
   }
-  m_current = *m_nodes.front();
+  m_current = std::move(*m_nodes.front());
   m_current.state = kSampleReleased;
   m_current.next = nullptr;
-  // The block now belongs to the current record's reader.
   m_nodes.pop_front();
   return true;
 }
@@ -120,7 +111,6 @@ void AVSynBuffer::ManageInUseBuffer_A::ResetCurrent() { m_current = AudioSampleN
 
 void AVSynBuffer::ManageInUseBuffer_A::Clear() {
   platform::MutexLock lock(m_mutex);
-  for (auto& node : m_nodes) GiveBack(m_pool, node->buffer);
   m_nodes.clear();
 }
 
@@ -147,17 +137,17 @@ AVSynBuffer::ManageInUseBuffer_V::~ManageInUseBuffer_V() {
   DestroyAll(m_nodes);
 }
 
-void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame,
-                                               int32_t spsPpsLen, const uint8_t* spsPps) {
+void AVSynBuffer::ManageInUseBuffer_V::putdata(PoolBufferPtr buffer, int32_t fps,
+                                               uint8_t isKeyFrame, int32_t spsPpsLen,
+                                               const uint8_t* spsPps) {
   assert(buffer != nullptr);  // PutData always has a block
   if (buffer == nullptr || fps < 1 || spsPpsLen < 1 ||
       spsPpsLen > VideoSampleNode::kSpsPpsCapacity || spsPps == nullptr) {
     PLN_QUEUE_ERROR("AVSynBuffer::ManageInUseBuffer_V::putdata", "'s param invalid");
-    GiveBack(m_pool, buffer);
     return;
   }
   auto node = std::make_unique<VideoSampleNode>();
-  node->buffer = buffer;
+  node->buffer = std::move(buffer);
   node->fps = fps;
   node->isKeyFrame = isKeyFrame;
   node->spsPpsLen = spsPpsLen;
@@ -193,10 +183,7 @@ ReleasedVideo AVSynBuffer::ManageInUseBuffer_V::getdata(int32_t fps, uint64_t li
 }
 
 void AVSynBuffer::ManageInUseBuffer_V::ReleaseFrontLocked(int n) {
-  for (; n > 0 && !m_nodes.empty(); --n) {
-    GiveBack(m_pool, m_nodes.front()->buffer);
-    m_nodes.pop_front();
-  }
+  for (; n > 0 && !m_nodes.empty(); --n) m_nodes.pop_front();
 }
 
 void AVSynBuffer::ManageInUseBuffer_V::Clear() {
@@ -244,30 +231,28 @@ bool AVSynBuffer::InitBuffer(MemoryPool* pool) {
   }
   platform::MutexLock lock(m_mutex);
   m_pool = pool;
-  m_audio.SetPool(pool);
-  m_video.SetPool(pool);
   PLN_LOG_WARNING("MeetingMessage end");
   return true;
 }
 
 bool AVSynBuffer::PutVideo(const EncodedVideoSample& sample) {
   return PutData(sample.data, sample.timestamp, sample.tick, sample.parameterSets.size(),
-                 [&](PoolBuffer* block) {
-                   m_video.putdata(block, sample.fps, sample.isKeyFrame ? 1 : 0,
+                 [&](PoolBufferPtr block) {
+                   m_video.putdata(std::move(block), sample.fps, sample.isKeyFrame ? 1 : 0,
                                    static_cast<int32_t>(sample.parameterSets.size()),
                                    sample.parameterSets.data());
                  });
 }
 
 bool AVSynBuffer::PutAudio(const EncodedAudioSample& sample) {
-  return PutData(sample.data, sample.timestamp, sample.tick, 0, [&](PoolBuffer* block) {
-    m_audio.putdata(block, sample.channels, sample.bitsPerSample, sample.samplingRate,
+  return PutData(sample.data, sample.timestamp, sample.tick, 0, [&](PoolBufferPtr block) {
+    m_audio.putdata(std::move(block), sample.channels, sample.bitsPerSample, sample.samplingRate,
                     sample.framesPerSecond);
   });
 }
 
 bool AVSynBuffer::PutData(std::span<const uint8_t> data, uint64_t timestamp, uint32_t tick,
-                          size_t parameterSets, const std::function<void(PoolBuffer*)>& queue) {
+                          size_t parameterSets, const std::function<void(PoolBufferPtr)>& queue) {
   // Parameter sets longer than a node's area are refused here, before any
   // block is taken; the queue refuses missing ones.
   if (data.data() == nullptr || data.empty() || data.size() > INT32_MAX ||
@@ -282,7 +267,7 @@ bool AVSynBuffer::PutData(std::span<const uint8_t> data, uint64_t timestamp, uin
       PLN_LOG_ERROR("'s pool is not set,call InitBuffer first");
       return false;
     }
-    PoolBuffer* block = m_pool->GetEmptyBuffer(len);
+    PoolBufferPtr block = AdoptPoolBuffer(m_pool->GetEmptyBuffer(len), m_pool);
     if (block == nullptr) {
       PLN_LOG_ERROR("MemoryPol alloc memory failed");
       return false;
@@ -291,7 +276,7 @@ bool AVSynBuffer::PutData(std::span<const uint8_t> data, uint64_t timestamp, uin
     block->len = len;
     block->timestamp = timestamp;
     block->tick = tick;
-    queue(block);
+    queue(std::move(block));
     m_neverFilled = false;
   }
   m_work.Set();
@@ -328,8 +313,7 @@ std::unique_ptr<SynGetResult> AVSynBuffer::GetData(uint8_t peekOnly, int32_t cha
     // Video is due up to where this audio sample ends.
     const uint64_t limit = current->buffer->timestamp + static_cast<uint64_t>(duration);
     // The block leaves the record: the result's handle owns it now.
-    result->audioBlock = ReleasedAudioBlock(current->buffer, ReleasedAudioDeleter{this});
-    current->buffer = nullptr;
+    result->audioBlock = ReleasedAudioBlock(current->buffer.release(), ReleasedAudioDeleter{this});
     result->video = m_video.getdata(fps, limit);
     return result;
   }
@@ -347,7 +331,7 @@ void AVSynBuffer::GiveBackAudio(PoolBuffer* block) {
   platform::MutexLock lock(m_mutex);
   // A block was handed out, so InitBuffer set the pool.
   assert(m_pool != nullptr);
-  GiveBack(m_pool, block);
+  AdoptPoolBuffer(block, m_pool).reset();
 }
 
 void ReleasedAudioDeleter::operator()(PoolBuffer* block) const {

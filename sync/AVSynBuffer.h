@@ -12,6 +12,7 @@
 
 #include "common/MemoryPool.h"
 #include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "output/AVSample.h"
 #include "platform/Event.h"
 #include "platform/Mutex.h"
@@ -33,7 +34,7 @@ constexpr uint32_t kSynNeverFilled = 4;    // nothing was ever put
 // One queued AAC frame, and the audio queue's current record.
 struct AudioSampleNode {
   uint32_t state = kSampleQueued;
-  PoolBuffer* buffer = nullptr;  // owned by the queue while queued
+  PoolBufferPtr buffer;  // null in the current record once a fetch handed it on
   int32_t channels = 0;
   int32_t fps = 0;  // mixer frames per second
   int32_t sampling_per_bits = 0;
@@ -45,8 +46,8 @@ struct AudioSampleNode {
 struct VideoSampleNode {
   static constexpr int32_t kSpsPpsCapacity = 256;
 
-  PoolBuffer* buffer = nullptr;  // owned by the queue
-  int32_t fps = 0;               // rate at which the encoder produced the frame
+  PoolBufferPtr buffer;
+  int32_t fps = 0;  // rate at which the encoder produced the frame
   uint8_t isKeyFrame = 0;
   uint32_t state = kSampleQueued;
   int32_t spsPpsLen = 0;
@@ -80,24 +81,25 @@ class AVSynBuffer {
     static constexpr int kCapacity = 51;
 
     ManageInUseBuffer_A() = default;
+    // Destroys the queued blocks and one left in the current record (storage
+    // and record, not back to the pool).
     ~ManageInUseBuffer_A();
     ManageInUseBuffer_A(const ManageInUseBuffer_A&) = delete;
     ManageInUseBuffer_A& operator=(const ManageInUseBuffer_A&) = delete;
 
-    void SetPool(MemoryPool* pool) { m_pool = pool; }
-
-    // Takes ownership of `buffer`. A sample with bad parameters is logged and
-    // its block goes back to the pool; a sample beyond the capacity is
-    // destroyed.
-    void putdata(PoolBuffer* buffer, int32_t channels, int32_t sampling_per_bits,
+    // Queues `buffer`. A sample with bad parameters is logged and its block
+    // goes back to its pool; a sample beyond the capacity is destroyed.
+    void putdata(PoolBufferPtr buffer, int32_t channels, int32_t sampling_per_bits,
                  int32_t sampling_rate, int32_t fps);
 
-    // Moves the oldest sample into the current record (state 2); false with
-    // the record's state 1 when the queue is empty. `timestamp` is logged only.
+    // Moves the oldest sample, block and all, into the current record
+    // (state 2); false with the record's state 1 when the queue is empty.
+    // `timestamp` is logged only.
     bool getdata(uint64_t timestamp);
 
     // The record that receives the sample taken last.
     AudioSampleNode* Current() { return &m_current; }
+    // Empties the current record; a block still in it goes back to its pool.
     void ResetCurrent();
 
     bool Empty();
@@ -115,7 +117,6 @@ class AVSynBuffer {
     std::deque<std::unique_ptr<AudioSampleNode>> m_nodes;
     // Written only by the controller's fetch, under the buffer mutex.
     AudioSampleNode m_current;
-    MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
     uint64_t m_getCount = 0;
   };
 
@@ -127,16 +128,15 @@ class AVSynBuffer {
     static constexpr int kStalledKeep = 15;
 
     ManageInUseBuffer_V() = default;
+    // Destroys the queued blocks (storage and record, not back to the pool).
     ~ManageInUseBuffer_V();
     ManageInUseBuffer_V(const ManageInUseBuffer_V&) = delete;
     ManageInUseBuffer_V& operator=(const ManageInUseBuffer_V&) = delete;
 
-    void SetPool(MemoryPool* pool) { m_pool = pool; }
-
-    // Takes ownership of `buffer` and copies `spsPpsLen` bytes of `spsPps`. A
-    // frame without parameter sets or frame rate is logged and its block goes
-    // back to the pool; a frame beyond the capacity is destroyed.
-    void putdata(PoolBuffer* buffer, int32_t fps, uint8_t isKeyFrame, int32_t spsPpsLen,
+    // Queues `buffer` and copies `spsPpsLen` bytes of `spsPps`. A frame
+    // without parameter sets or frame rate is logged and its block goes back
+    // to its pool; a frame beyond the capacity is destroyed.
+    void putdata(PoolBufferPtr buffer, int32_t fps, uint8_t isKeyFrame, int32_t spsPpsLen,
                  const uint8_t* spsPps);
 
     // Marks 2 every frame of rate `fps` stamped before `limit`, from the head
@@ -145,7 +145,7 @@ class AVSynBuffer {
     // marked 2 (from the head on), given back when the handle is dropped.
     ReleasedVideo getdata(int32_t fps, uint64_t limit);
 
-    // Gives the first `n` frames back to the pool and unlinks them; n <= 0
+    // Gives the first `n` frames back to their pool and unlinks them; n <= 0
     // does nothing. Controller thread.
     void releasedata(int n);
     // Keeps only the newest kStalledKeep frames. Controller thread.
@@ -165,7 +165,6 @@ class AVSynBuffer {
     platform::Mutex m_mutex;
     // Oldest first; each node's `next` links to the one behind it.
     std::deque<std::unique_ptr<VideoSampleNode>> m_nodes;
-    MemoryPool* m_pool = nullptr;  // borrowed; the recorder's pool outlives the buffer
     uint64_t m_getCount = 0;
     uint64_t m_putCount = 0;
   };
@@ -222,10 +221,10 @@ class AVSynBuffer {
  private:
   // The common path of PutVideo and PutAudio: refuses `data` when empty or
   // when `parameterSets` bytes would not fit a node, copies it into a block
-  // stamped `timestamp` and `tick` and hands the block to `queue` (which
-  // owns it from then on) under m_mutex.
+  // stamped `timestamp` and `tick` and hands the block to `queue` under
+  // m_mutex.
   bool PutData(std::span<const uint8_t> data, uint64_t timestamp, uint32_t tick,
-               size_t parameterSets, const std::function<void(PoolBuffer*)>& queue);
+               size_t parameterSets, const std::function<void(PoolBufferPtr)>& queue);
 
   ManageInUseBuffer_A m_audio;
   ManageInUseBuffer_V m_video;

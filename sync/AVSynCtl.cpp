@@ -212,7 +212,7 @@ void AVSynCtl::WriteVideo(const ReleasedVideo& released) {
   while (node != nullptr && written < count && node->state == kSampleReleased) {
     m_writeRecord.streamType = kStreamTypeVideo;
     m_writeRecord.isKeyFrame = node->isKeyFrame;
-    m_writeRecord.buffer = node->buffer;
+    m_writeRecord.buffer = node->buffer.get();
     m_lastVideoOut = node->buffer->timestamp;
     m_videoWritten = true;
     m_avOffsetMs.store(

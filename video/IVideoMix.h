@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "api/Plenova.h"
-#include "common/PoolBuffer.h"
+#include "common/PoolBufferPtr.h"
 #include "common/StreamStatistics.h"
 
 namespace plenova {
@@ -15,8 +15,7 @@ class MemoryPool;
 
 // One pushed I420 frame handed from the recorder to the video mixer.
 struct VideoMixFrame {
-  PoolBuffer* frame =
-      nullptr;  // len, timestamp (90 kHz), tick and extra (row order) set; ownership passes
+  PoolBufferPtr frame;  // len, timestamp (90 kHz), tick and extra (row order) set
   int32_t height = 0;
   int32_t width = 0;
   const char* streamId = nullptr;  // the mixer copies what it keeps
@@ -48,8 +47,8 @@ class IVideoMix {
   virtual bool IPictureMixInit(const VideoMixInitParam* param) = 0;
   virtual void IVideoMixUnint() = 0;
   virtual void IPictureMixUnint() = 0;
-  // Takes ownership of the frame's buffer. Always false.
-  virtual bool PushVideoMixData(const VideoMixFrame* frame) = 0;
+  // Takes the frame and its buffer. Always false.
+  virtual bool PushVideoMixData(VideoMixFrame frame) = 0;
   virtual void StartVideoMixThread() = 0;
   // Stops compositing, then encoding; returns when both threads have ended.
   virtual void StopVideoMixThread() = 0;

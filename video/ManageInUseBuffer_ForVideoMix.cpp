@@ -1,21 +1,22 @@
 #include "video/ManageInUseBuffer_ForVideoMix.h"
 
 #include <cassert>
+#include <utility>
 
 namespace plenova {
 
 ManageInUseBuffer_ForVideoMix::Push ManageInUseBuffer_ForVideoMix::pushdata(
-    const VideoMixFrame* record, std::optional<uint64_t> due, int* superseded) {
+    PoolBufferPtr frame, std::optional<uint64_t> due, int* superseded) {
   if (superseded != nullptr) *superseded = 0;
   // The mixer hands on only records with a frame.
-  assert(record != nullptr && record->frame != nullptr);
-  if (record == nullptr || record->frame == nullptr) return Push::kSuperseded;
-  const uint64_t stamp = record->frame->timestamp;
+  assert(frame != nullptr);
+  if (frame == nullptr) return Push::kSuperseded;
+  const uint64_t stamp = frame->timestamp;
 
   platform::MutexLock lock(mutex_);
   // After every frame whose stamp is not greater: equal stamps keep their
   // arrival order, and the later of two equal ones is the one shown.
-  const size_t pushed = nodes_.Insert(AdoptPoolBuffer(record->frame, pool_), stamp);
+  const size_t pushed = nodes_.Insert(std::move(frame), stamp);
 
   Push result = Push::kQueued;
   if (due.has_value()) {
@@ -32,14 +33,14 @@ ManageInUseBuffer_ForVideoMix::Push ManageInUseBuffer_ForVideoMix::pushdata(
   return result;
 }
 
-PoolBuffer* ManageInUseBuffer_ForVideoMix::TakeDue(uint64_t stamp, int* skipped) {
+PoolBufferPtr ManageInUseBuffer_ForVideoMix::TakeDue(uint64_t stamp, int* skipped) {
   if (skipped != nullptr) *skipped = 0;
   platform::MutexLock lock(mutex_);
   const size_t due = nodes_.CountUpTo(stamp);
   if (due == 0) return nullptr;
   nodes_.DropFront(due - 1);
   if (skipped != nullptr) *skipped = static_cast<int>(due - 1);
-  return nodes_.TakeFront().release();
+  return nodes_.TakeFront();
 }
 
 int ManageInUseBuffer_ForVideoMix::DropSuperseded(uint64_t stamp) {

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #include "log/PlenovaLog.h"
 #include "sync/AVSynBuffer.h"
@@ -58,7 +59,6 @@ bool VideoEncode::VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, 
   platform::MutexLock lock(m_encoder_mutex);
   m_encodeBuffer = encodeBuffer;
   m_synBuffer = synBuffer;
-  m_pool = pool;
   m_streaming = streaming;
   m_bitrate = bitrate;
   m_rate = rate;
@@ -99,9 +99,9 @@ void VideoEncode::CloseLocked() {
 
 VideoEncode::Cycle VideoEncode::EncodeCycle() {
   if (m_encodeBuffer == nullptr) return Cycle::kIdle;
-  const VideoEncodeBuffer::Result result = m_encodeBuffer->GetData(m_rate);
+  VideoEncodeBuffer::Result result = m_encodeBuffer->GetData(m_rate);
   if (result.state == VideoEncodeBuffer::kTaken) {
-    VideoEncodeFunc(result.canvas);
+    VideoEncodeFunc(std::move(result.canvas));
     return Cycle::kEncoded;
   }
   if (result.state == VideoEncodeBuffer::kRateDiffers && result.rate > 0) {
@@ -148,7 +148,7 @@ void VideoEncode::StopThread() {
   m_thread.Join();
 }
 
-bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
+bool VideoEncode::VideoEncodeFunc(PoolBufferPtr canvas) {
   assert(canvas != nullptr);  // the encoding cycle passes only canvases it took
   if (canvas == nullptr) return false;
   {
@@ -188,7 +188,7 @@ bool VideoEncode::VideoEncodeFunc(PoolBuffer* canvas) {
       }
     }
   }
-  m_pool->PutEmptyBuffer(canvas);
+  canvas.reset();
   if (m_encodeBuffer != nullptr) FollowBacklog(m_encodeBuffer->Count());
   return true;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/MemoryPool.h"
+#include "common/PoolBufferPtr.h"
 #include "pavanel/VideoEncodeGeneric.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
@@ -33,9 +34,10 @@ class VideoEncode {
   VideoEncode(const VideoEncode&) = delete;
   VideoEncode& operator=(const VideoEncode&) = delete;
 
-  // Stores the borrowed pointers (they outlive this object), and opens the
-  // encoder at `rate` (25 when `rate` is 0, so that a layout that declares no
-  // rate still records). False only when refused; an open failure leaves the
+  // Stores the borrowed pointers (they outlive this object; `pool`, the one
+  // the canvases come from, is only checked: each canvas names its pool), and
+  // opens the encoder at `rate` (25 when `rate` is 0, so that a layout that
+  // declares no rate still records). False only when refused; an open failure leaves the
   // encoder closed and is logged.
   bool VideoEncodeInit(int32_t bitrate, int32_t rate, int32_t width, int32_t height,
                        VideoEncodeBuffer* encodeBuffer, AVSynBuffer* synBuffer, MemoryPool* pool,
@@ -53,9 +55,9 @@ class VideoEncode {
   // Clears the run flag and joins the thread; harmless when not running.
   void StopThread();
 
-  // Encodes one canvas and gives it back to the pool. `canvas` is not null
-  // (asserted; false otherwise).
-  bool VideoEncodeFunc(PoolBuffer* canvas);
+  // Encodes one canvas, which goes back to its pool when the handle drops.
+  // `canvas` is not null (asserted; false otherwise).
+  bool VideoEncodeFunc(PoolBufferPtr canvas);
 
   // Cuts the SPS and PPS (with their start codes) out of the first output
   // and, when a picture follows them in it, hands them to the outputs.
@@ -109,7 +111,6 @@ class VideoEncode {
   // Borrowed; their owner (the recorder) outlives this object.
   VideoEncodeBuffer* m_encodeBuffer = nullptr;
   AVSynBuffer* m_synBuffer = nullptr;
-  MemoryPool* m_pool = nullptr;
   IVideoEncoderOutputs* m_streaming = nullptr;
 
   std::atomic<bool> m_run{false};

@@ -3,17 +3,33 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <utility>
 
 #include "log/PlenovaLog.h"
 
 namespace plenova {
 
-bool VideoEncodeBuffer::PutData(PoolBuffer* canvas, int32_t rate) {
+namespace {
+
+// Frees the canvas of `node` instead of giving it back.
+template <typename Node>
+void Destroy(Node& node) {
+  DestroyPoolBuffer(node.canvas.release());
+}
+
+}  // namespace
+
+VideoEncodeBuffer::~VideoEncodeBuffer() {
+  platform::MutexLock lock(mutex_);
+  for (Node& node : nodes_) Destroy(node);
+}
+
+bool VideoEncodeBuffer::PutData(PoolBufferPtr canvas, int32_t rate) {
   // The compositor puts only canvases it holds, at the rate it runs at.
   assert(canvas != nullptr && rate >= 1);
   if (canvas == nullptr || rate < 1) return false;
-  Node node{PoolBufferPtr(canvas), rate};
   const uint64_t stamp = canvas->timestamp;
+  Node node{std::move(canvas), rate};
 
   platform::MutexLock lock(mutex_);
   if (nodes_.empty() || stamp >= nodes_.back().canvas->timestamp) {
@@ -27,6 +43,7 @@ bool VideoEncodeBuffer::PutData(PoolBuffer* canvas, int32_t rate) {
   const int excess = static_cast<int>(nodes_.size()) - kCapacity;
   if (excess > 0) {
     PLN_RAW_WARNING("_Plenova_ VideoEncodeBuffer is Full,discard frames:%d", excess);
+    std::for_each(nodes_.begin(), nodes_.begin() + excess, Destroy<Node>);
     nodes_.erase(nodes_.begin(), nodes_.begin() + excess);
   }
   {
@@ -56,7 +73,7 @@ VideoEncodeBuffer::Result VideoEncodeBuffer::GetData(int32_t expected_rate) {
     result.state = kRateDiffers;
     return result;
   }
-  result.canvas = nodes_.front().canvas.release();
+  result.canvas = std::move(nodes_.front().canvas);
   result.state = kTaken;
   nodes_.pop_front();
   std::lock_guard wake(wake_mutex_);

@@ -24,21 +24,22 @@ class VideoEncodeBuffer {
   static constexpr int32_t kTaken = 2;
 
   struct Result {
-    PoolBuffer* canvas = nullptr;  // owned by the caller when state is kTaken
-    int32_t rate = 0;              // rate of the head canvas (0 when empty)
+    PoolBufferPtr canvas;  // the head canvas when state is kTaken
+    int32_t rate = 0;      // rate of the head canvas (0 when empty)
     int32_t state = kEmpty;
   };
 
   VideoEncodeBuffer() = default;
-  // Frees every queued canvas.
-  ~VideoEncodeBuffer() = default;
+  // Frees every queued canvas (storage and record, not back to the pool).
+  ~VideoEncodeBuffer();
   VideoEncodeBuffer(const VideoEncodeBuffer&) = delete;
   VideoEncodeBuffer& operator=(const VideoEncodeBuffer&) = delete;
 
-  // Queues `canvas` (taking ownership) composed at `rate` canvases per
-  // second. The canvas must not be null and the rate at least 1 (asserted;
-  // otherwise false with the canvas left to the caller). Compositing thread.
-  bool PutData(PoolBuffer* canvas, int32_t rate);
+  // Queues `canvas`, composed at `rate` canvases per second; canvases the
+  // bound drops are freed (storage and record, not back to the pool). The
+  // canvas must not be null and the rate at least 1 (asserted; otherwise
+  // false and the canvas goes back to its pool). Compositing thread.
+  bool PutData(PoolBufferPtr canvas, int32_t rate);
 
   // Takes the oldest canvas when it was composed at `expected_rate`;
   // otherwise reports its rate and leaves it queued. Encoding thread.

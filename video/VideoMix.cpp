@@ -165,7 +165,7 @@ void VideoMix::ClearStreamSlot(VideoMixStreamSlot& slot) {
 }
 
 std::unique_ptr<ManageInUseBuffer_ForVideoMix> VideoMix::MakeQueueLocked() {
-  return std::make_unique<ManageInUseBuffer_ForVideoMix>(this, m_pool);
+  return std::make_unique<ManageInUseBuffer_ForVideoMix>(this);
 }
 
 void VideoMix::EnsureClockLocked(VideoMixStreamSlot& slot) {
@@ -352,31 +352,22 @@ int VideoMix::FindSlotLocked(const char* streamId, int32_t width, int32_t height
   return -1;
 }
 
-bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
-  if (frame == nullptr || frame->frame == nullptr || frame->streamId == nullptr) {
+bool VideoMix::PushYuvBeforeMixedData(VideoMixFrame frame) {
+  if (frame.frame == nullptr || frame.streamId == nullptr) {
     PLN_LOG_ERROR("'s value is illegall");
-    if (frame != nullptr) DestroyPoolBuffer(frame->frame);
     return false;
   }
   // The queue lock, held across the queue's own push, so that an update
   // cannot destroy the queue between the lookup and the push. A paint does
   // not hold it.
   platform::MutexLock lock(m_mutex);
-  auto give_back = [&] {
-    if (m_pool != nullptr) {
-      m_pool->PutEmptyBuffer(frame->frame);
-    } else {
-      DestroyPoolBuffer(frame->frame);
-    }
-  };
-  int index = FindSlotLocked(frame->streamId, frame->width, frame->height, frame->fps);
+  int index = FindSlotLocked(frame.streamId, frame.width, frame.height, frame.fps);
   if (index < 0) {
     for (const VideoMixStreamInfo& old : m_streaminfo_old) {
       if (IsFreeOld(old)) continue;
-      if (IdOf(old) == frame->streamId && old.source_h == frame->height &&
-          old.source_w == frame->width && old.fps == frame->fps) {
+      if (IdOf(old) == frame.streamId && old.source_h == frame.height &&
+          old.source_w == frame.width && old.fps == frame.fps) {
         // A stream the latest layout removed: its late frames are dropped quietly.
-        give_back();
         return true;
       }
     }
@@ -385,18 +376,17 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
                      [](const VideoMixStreamSlot& s) { return !s.streamId && s.source_h == 0; });
     if (free_slot == m_streaminfo_current.end()) {
       PLN_LOG_ERROR("'s stream count is larger than _VIDEOMIX_MAX_FRAME_COUNT_");
-      give_back();
       m_counters.refused.fetch_add(1, std::memory_order_relaxed);
       return false;
     }
     VideoMixStreamSlot& fresh = *free_slot;
     if (!fresh.scaler) fresh.scaler = std::make_unique<FFmpeg_Sws_cale>();
     fresh.iswork = false;
-    fresh.source_h = frame->height;
-    fresh.source_w = frame->width;
-    fresh.fps = frame->fps;
+    fresh.source_h = frame.height;
+    fresh.source_w = frame.width;
+    fresh.fps = frame.fps;
     fresh.streamExist = true;
-    fresh.streamId = std::string(frame->streamId);
+    fresh.streamId = std::string(frame.streamId);
     fresh.hasShown = false;
     EnsureClockLocked(fresh);
     index = static_cast<int>(free_slot - m_streaminfo_current.begin());
@@ -404,7 +394,7 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
   VideoMixStreamSlot& slot = m_streaminfo_current[index];
   if (!slot.m_ManageInUseBuffer) slot.m_ManageInUseBuffer = MakeQueueLocked();
 
-  PoolBuffer* block = frame->frame;
+  PoolBuffer* const block = frame.frame.get();
   const MediaTimeline::Placement placed = slot.clock.Place(block->timestamp, 0, block->tick);
   if (m_timeline != nullptr && (!m_hasEpoch || placed.epoch != m_epoch)) {
     AdoptEpochLocked(placed.epoch, placed.origin);
@@ -412,14 +402,13 @@ bool VideoMix::PushYuvBeforeMixedData(const VideoMixFrame* frame) {
   if (placed.replaced) slot.hasShown = false;
   if (slot.hasShown && MediaTimeline::Distance(placed.stamp, slot.shownStamp) <= 0) {
     // Older than the picture the stream already shows.
-    give_back();
     m_counters.droppedLate.fetch_add(1, std::memory_order_relaxed);
     ++slot.counters.droppedLate;
     return true;
   }
   block->timestamp = placed.stamp;
   int superseded = 0;
-  switch (slot.m_ManageInUseBuffer->pushdata(frame, m_composed, &superseded)) {
+  switch (slot.m_ManageInUseBuffer->pushdata(std::move(frame.frame), m_composed, &superseded)) {
     case ManageInUseBuffer_ForVideoMix::Push::kQueued:
       m_counters.accepted.fetch_add(1, std::memory_order_relaxed);
       ++slot.counters.accepted;
@@ -623,7 +612,7 @@ void VideoMix::PaintLocked(const PaintWindows& windows) {
   std::array<bool, kMaxStreams> draw{};
   for (int i = 0; i < kMaxStreams; ++i) {
     const PaintWindow& window = windows[i];
-    const PoolBuffer* frame = window.frame;
+    const PoolBuffer* frame = window.frame.get();
     if (frame == nullptr || window.scaler == nullptr || !PaintsOnCanvas(*window.scaler)) continue;
     // Only whole I420 frames of even size are read: an odd size has no
     // chroma plane of w * h / 4 bytes.
@@ -745,25 +734,21 @@ void VideoMix::GetMixedData(uint64_t stamp) {
   }
   if (m_paint_hook) m_paint_hook();
   PaintLocked(windows);
-  std::array<PoolBuffer*, kMaxStreams> frames{};
-  for (int i = 0; i < kMaxStreams; ++i) frames[i] = windows[i].frame;
+  std::array<const PoolBuffer*, kMaxStreams> frames{};
+  for (int i = 0; i < kMaxStreams; ++i) frames[i] = windows[i].frame.get();
   const uint32_t arrival_tick = OldestTick(frames.data(), frames.size());
-  for (PoolBuffer* frame : frames) {
-    if (frame == nullptr) continue;
-    m_pool->PutEmptyBuffer(frame);
-  }
+  // The painted frames go back before the canvas copy takes a block.
+  for (PaintWindow& window : windows) window.frame.reset();
 
   // The canvas leaves as a pool copy: the callback and the encoder see one
   // stable picture while the next tick paints the canvas again.
-  PoolBuffer* out = m_pool->GetEmptyBuffer(m_mixedsize);
+  PoolBufferPtr out = AdoptPoolBuffer(m_pool->GetEmptyBuffer(m_mixedsize), m_pool);
   if (out != nullptr && (out->data == nullptr || out->capacity < m_mixedsize)) {
-    DestroyPoolBuffer(out);
-    out = nullptr;
+    DestroyPoolBuffer(out.release());
   }
   if (out != nullptr) std::memcpy(out->data, m_mixedbuf.data(), static_cast<size_t>(m_mixedsize));
   const PlenovaCanvasCallback callback = m_callback;
   VideoEncodeBuffer* const encode = m_encodebuffer;
-  MemoryPool* const pool = m_pool;
   const int32_t size = m_mixedsize;
   const int32_t rate = m_rate.load();
   lock.unlock();
@@ -780,10 +765,8 @@ void VideoMix::GetMixedData(uint64_t stamp) {
   out->len = size;
   out->timestamp = stamp;
   // Before the first layout the rate is 0 and the encoder takes nothing.
-  if (rate < 1 || !encode->PutData(out, rate)) {
-    pool->PutEmptyBuffer(out);
-    return;
-  }
+  // A canvas the encoder does not take goes back to the pool.
+  if (rate < 1 || !encode->PutData(std::move(out), rate)) return;
   m_counters.composed.fetch_add(1, std::memory_order_relaxed);
 }
 

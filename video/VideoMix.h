@@ -119,13 +119,13 @@ class VideoMix {
   // thread starts.
   void SetTimeline(MediaTimeline* timeline);
 
-  // Places one frame on the timeline by its stamp and queues it (ownership
-  // passes with the call, whatever the result). A frame older than what its
-  // stream already showed is dropped. A frame of an unknown stream opens a
-  // hidden slot that is not painted. False for a null record or when no
-  // slot is free (the frame then goes back to the pool). Client threads;
-  // takes the queue lock only, so it never waits for a paint.
-  bool PushYuvBeforeMixedData(const VideoMixFrame* frame);
+  // Places one frame on the timeline by its stamp and queues it. A frame
+  // older than what its stream already showed is dropped (a dropped frame
+  // goes back to its pool). A frame of an unknown stream opens a hidden slot
+  // that is not painted. False for a record without a frame or stream id,
+  // or when no slot is free. Client threads; takes the queue lock only, so
+  // it never waits for a paint.
+  bool PushYuvBeforeMixedData(VideoMixFrame frame);
 
   // Registers list element i in picture slot i (at most 20); the slots are
   // painted once an update confirms them. Layout thread.
@@ -196,7 +196,7 @@ class VideoMix {
   // together with the tick's frame: a push may open a hidden slot while the
   // paint runs.
   struct PaintWindow {
-    PoolBuffer* frame = nullptr;        // the tick's new frame, or none; owned by the tick
+    PoolBufferPtr frame;                // the tick's new frame, or none
     FFmpeg_Sws_cale* scaler = nullptr;  // the slot's; the layout lock keeps it alive
     int32_t source_w = 0;
     int32_t source_h = 0;

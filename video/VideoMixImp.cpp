@@ -85,8 +85,8 @@ void VideoMixImp::IPictureMixUnint() {
   PLN_SITE_ERROR("File:%s,Line=%05d  _Plenova_ Function: %s  Finish Success ");
 }
 
-bool VideoMixImp::PushVideoMixData(const VideoMixFrame* frame) {
-  m_mix.PushYuvBeforeMixedData(frame);
+bool VideoMixImp::PushVideoMixData(VideoMixFrame frame) {
+  m_mix.PushYuvBeforeMixedData(std::move(frame));
   return false;
 }
 

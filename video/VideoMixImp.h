@@ -29,7 +29,7 @@ class VideoMixImp : public IVideoMix {
   bool IPictureMixInit(const VideoMixInitParam* param) override;
   void IVideoMixUnint() override;
   void IPictureMixUnint() override;
-  bool PushVideoMixData(const VideoMixFrame* frame) override;
+  bool PushVideoMixData(VideoMixFrame frame) override;
   // Refused (with a log line) while the threads run.
   void StartVideoMixThread() override;
   void StopVideoMixThread() override;

@@ -57,8 +57,9 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
                     static_cast<size_t>(samples) * 2);
         block->len = samples * 2;
         block->timestamp = stamp;
-        AudioMixFrame f{block, ids[static_cast<size_t>(s)].c_str(), channels, 16, rate, 0};
-        imp.IAudioMixPushData(&f);
+        imp.IAudioMixPushData(AudioMixFrame{AdoptPoolBuffer(block, &pool),
+                                            ids[static_cast<size_t>(s)].c_str(), channels, 16, rate,
+                                            0});
       }
       stamp += 90000 / fps;
       imp.Mixer().AudioMixStep(now);
@@ -66,7 +67,7 @@ void BM_AudioPathOneSecond(benchmark::State& state) {
     }
     // Take the AAC frames out as the sync controller would.
     while (syn.AudioQueue()->getdata(0)) {
-      syn.GiveBackAudio(syn.AudioQueue()->Current()->buffer);
+      syn.GiveBackAudio(syn.AudioQueue()->Current()->buffer.release());
       syn.AudioQueue()->ResetCurrent();
     }
   }

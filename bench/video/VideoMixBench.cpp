@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/MemoryPool.h"
@@ -53,7 +54,7 @@ void CompositingTick(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < streams; ++i) {
       VideoMixFrame frame;
-      frame.frame = pool.GetEmptyBuffer(kFrameSize);
+      frame.frame = AdoptPoolBuffer(pool.GetEmptyBuffer(kFrameSize), &pool);
       if (stamp == 90000) std::memcpy(frame.frame->data, picture.data(), picture.size());
       frame.frame->len = kFrameSize;
       frame.frame->timestamp = stamp;
@@ -62,11 +63,11 @@ void CompositingTick(benchmark::State& state) {
       frame.height = kSrcH;
       frame.streamId = ids[static_cast<size_t>(i)].c_str();
       frame.fps = 25;
-      mix.PushYuvBeforeMixedData(&frame);
+      mix.PushYuvBeforeMixedData(std::move(frame));
     }
     mix.GetMixedData(stamp);
-    VideoEncodeBuffer::Result r = encode.GetData(VideoMix::kOutputRate);
-    if (r.canvas != nullptr) pool.PutEmptyBuffer(r.canvas);
+    // A taken canvas goes back to the pool as its handle drops.
+    encode.GetData(VideoMix::kOutputRate);
     stamp += 3600;
   }
 }

@@ -35,9 +35,9 @@ class AudioEncodeTest : public ::testing::Test {
            std::optional<uint32_t> tick = std::nullopt) {
     std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(first + i);
-    return buffer_.PutData(
-        PcmBlock(pool_, samples, stamp, tick.value_or(static_cast<uint32_t>(stamp))), channels,
-        rate, 16);
+    PoolBuffer* block =
+        PcmBlock(pool_, samples, stamp, tick.value_or(static_cast<uint32_t>(stamp)));
+    return buffer_.PutData(AdoptPoolBuffer(block, &pool_), channels, rate, 16);
   }
 
   // Takes the head element, checking the state the buffer answers.
@@ -47,7 +47,7 @@ class AudioEncodeTest : public ::testing::Test {
     std::unique_ptr<AudioEncodeBufferData> r = buffer_.GetData(channels, rate, 16);
     EXPECT_NE(r, nullptr);
     EXPECT_EQ(r ? r->state : -1, expected);
-    return {r ? r->buffer : nullptr, DestroyPoolBuffer};
+    return {r ? r->buffer.release() : nullptr, DestroyPoolBuffer};
   }
 
   static int16_t SampleAt(const PoolBuffer& b, int i) {
@@ -170,14 +170,17 @@ INSTANTIATE_TEST_SUITE_P(
 // time of the audio in them.
 TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
   AudioEncode enc(&FakeAacLibrary());
-  ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 48000, 16), 0);
+  ASSERT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, 2, 48000, 16), 0);
   EXPECT_EQ(ctl_.durations, std::vector<int32_t>{1920});
   EXPECT_EQ(buffer_.ElementBytes(AudioFormat{2, 48000, 16}), 4096);
   EXPECT_EQ(FakeAac().config.aacObjectType, kAacLcLow);
   EXPECT_EQ(FakeAac().config.inputFormat, kAacLcInput16Bit);
   for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(
-        enc.aac_encode_frame(Element(static_cast<int16_t>(i), 100000 + 1920 * i, 500 + i), 50), 0);
+        enc.aac_encode_frame(
+            AdoptPoolBuffer(Element(static_cast<int16_t>(i), 100000 + 1920 * i, 500 + i), &pool_),
+            50),
+        0);
   }
   // Four frames out of five inputs: the priming one frame before the first
   // element, then elements 0, 1 and 2, each with its own stamp and tick.
@@ -200,12 +203,13 @@ TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
 TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped) {
   FakeAac().refuse_open = true;
   AudioEncode enc(&FakeAacLibrary());
-  EXPECT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, &pool_, 2, 22222, 16), -1);
+  EXPECT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, 2, 22222, 16), -1);
   EXPECT_TRUE(ctl_.durations.empty());
   PoolBuffer* element = Element(1, 1, 1);
-  const int idle = pool_.IdleCount(element->capacity);
-  EXPECT_EQ(enc.aac_encode_frame(element, 50), 0);
-  EXPECT_EQ(pool_.IdleCount(element->capacity), idle + 1);
+  const int32_t capacity = element->capacity;
+  const int idle = pool_.IdleCount(capacity);
+  EXPECT_EQ(enc.aac_encode_frame(AdoptPoolBuffer(element, &pool_), 50), 0);
+  EXPECT_EQ(pool_.IdleCount(capacity), idle + 1);
   EXPECT_EQ(record_.Count(), 0u);
 }
 
@@ -222,10 +226,10 @@ TEST_F(AudioEncodeTest, APathFormatChangeDrainsOldElementsThenFollowsTheNewForma
   auto cycle = [&](int32_t channels, int32_t rate, int16_t tag) {
     const auto samples = static_cast<size_t>(imp.Mixer().AudioFrameSize() / 2);
     tick += 20;
-    const AudioMixFrame f = MixFrame(
-        PcmBlock(pool_, std::vector<int16_t>(samples, tag), stamp, tick), "a", channels, rate);
+    PoolBuffer* block = PcmBlock(pool_, std::vector<int16_t>(samples, tag), stamp, tick);
     stamp += 1800;
-    ASSERT_TRUE(imp.IAudioMixPushData(&f));
+    ASSERT_TRUE(
+        imp.IAudioMixPushData(MixFrame(AdoptPoolBuffer(block, &pool_), "a", channels, rate)));
     imp.Mixer().AudioMixStep(tick);
     record_.Drain();
   };

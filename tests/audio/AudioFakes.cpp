@@ -1,6 +1,7 @@
 #include "tests/audio/AudioFakes.h"
 
 #include <cstring>
+#include <utility>
 
 namespace plenova::testing {
 
@@ -8,7 +9,7 @@ void SynRecord::Drain() {
   AVSynBuffer::ManageInUseBuffer_A* queue = syn_->AudioQueue();
   while (queue->getdata(0)) {
     const AudioSampleNode* node = queue->Current();
-    const PoolBuffer* b = node->buffer;
+    const PoolBuffer* b = node->buffer.get();
     frames_.push_back(SynAudioFrame{{b->data, b->data + b->len},
                                     b->timestamp,
                                     b->tick,
@@ -16,7 +17,7 @@ void SynRecord::Drain() {
                                     node->sampling_per_bits,
                                     node->sampling_rate,
                                     node->fps});
-    syn_->GiveBackAudio(node->buffer);
+    syn_->GiveBackAudio(queue->Current()->buffer.release());
     queue->ResetCurrent();
   }
 }
@@ -100,9 +101,9 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
   return block;
 }
 
-AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels, int32_t rate,
+AudioMixFrame MixFrame(PoolBufferPtr block, const char* id, int32_t channels, int32_t rate,
                        int32_t bits) {
-  return AudioMixFrame{block, id, channels, bits, rate, 0};
+  return AudioMixFrame{std::move(block), id, channels, bits, rate, 0};
 }
 
 int32_t PayloadFirstSample(const SynAudioFrame& frame) {

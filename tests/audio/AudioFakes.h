@@ -73,7 +73,7 @@ PoolBuffer* PcmBlock(MemoryPool& pool, const std::vector<int16_t>& samples, uint
                      uint32_t tick = 0);
 
 // A frame record of the stream `id` in the given format.
-AudioMixFrame MixFrame(PoolBuffer* block, const char* id, int32_t channels = 2,
+AudioMixFrame MixFrame(PoolBufferPtr block, const char* id, int32_t channels = 2,
                        int32_t rate = 48000, int32_t bits = 16);
 
 // Initialises the path for the one stream `info` in the stream's own format

@@ -53,9 +53,9 @@ class MixerHarness {
   // after kStart.
   bool Push(const char* id, const std::vector<int16_t>& samples, uint64_t stamp, uint32_t ms,
             int32_t bits = 16) {
-    const AudioMixFrame f =
-        MixFrame(PcmBlock(pool_, samples, stamp, kStart + ms), id, kChannels, kRate, bits);
-    return mix_.AudioMixPushdata(&f);
+    PoolBuffer* block = PcmBlock(pool_, samples, stamp, kStart + ms);
+    return mix_.AudioMixPushdata(
+        MixFrame(AdoptPoolBuffer(block, &pool_), id, kChannels, kRate, bits));
   }
 
   // Runs the mixing loop on the manual clock until `ms` after kStart.
@@ -83,7 +83,6 @@ class MixerHarness {
               r->buffer->tick};
       std::memcpy(m.samples.data(), r->buffer->data, m.samples.size() * 2);
       out.push_back(std::move(m));
-      pool_.PutEmptyBuffer(r->buffer);
     }
   }
 
@@ -318,10 +317,10 @@ TEST(AudioStreamTableTest, AnUpdateRemovesUnlistedStreamsAndDropsTheirLateFrames
   // go back to the pool.
   auto push = [&](const char* id) {
     PoolBuffer* block = PcmBlock(h.pool_, {1}, 30);
-    const int idle = h.pool_.IdleCount(block->capacity);
-    const AudioMixFrame f = MixFrame(block, id);
-    const bool taken = h.mix_.AudioMixPushdata(&f);
-    EXPECT_EQ(h.pool_.IdleCount(block->capacity), idle + 1) << id;
+    const int32_t capacity = block->capacity;
+    const int idle = h.pool_.IdleCount(capacity);
+    const bool taken = h.mix_.AudioMixPushdata(MixFrame(AdoptPoolBuffer(block, &h.pool_), id));
+    EXPECT_EQ(h.pool_.IdleCount(capacity), idle + 1) << id;
     return taken;
   };
   EXPECT_TRUE(push("one"));
@@ -345,10 +344,10 @@ TEST(AudioStreamTableTest, SameIdInAnotherFormatIsAnotherStream) {
 // to their end go back to the pool.
 TEST(AudioInputQueueTest, KeepsPositionOrderAndDropsTheFurthestAheadBeyondTwenty) {
   MemoryPool pool;
-  ManageInUseBuffer_ForAudioMix queue(&pool);
+  ManageInUseBuffer_ForAudioMix queue;
   // One-channel frames of two samples, both holding `tag`.
   auto push = [&](int64_t position, int16_t tag) {
-    return queue.pushdata(PcmBlock(pool, {tag, tag}, 0), position, 2);
+    return queue.pushdata(AdoptPoolBuffer(PcmBlock(pool, {tag, tag}, 0), &pool), position, 2);
   };
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(push(100 + 2 * i, static_cast<int16_t>(i)));
   ASSERT_FALSE(push(0, 100));    // a new head: the frame at 138 goes

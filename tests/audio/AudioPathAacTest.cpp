@@ -46,10 +46,10 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
     const auto begin = tone.begin() + static_cast<ptrdiff_t>(k) * frame_samples * c.channels;
     const std::vector<int16_t> pcm(begin, begin + frame_samples * c.channels);
     const auto tick = 0x7000'0000u + static_cast<uint32_t>((k + 1) * 1000 / c.fps);
-    const AudioMixFrame f =
-        MixFrame(PcmBlock(pool, pcm, origin + static_cast<uint64_t>(k) * 90000 / c.fps, tick),
-                 "talker", c.channels, c.rate);
-    ASSERT_TRUE(imp.IAudioMixPushData(&f));
+    PoolBuffer* block =
+        PcmBlock(pool, pcm, origin + static_cast<uint64_t>(k) * 90000 / c.fps, tick);
+    ASSERT_TRUE(imp.IAudioMixPushData(
+        MixFrame(AdoptPoolBuffer(block, &pool), "talker", c.channels, c.rate)));
     imp.Mixer().AudioMixStep(tick);
     record.Drain();
   }

@@ -20,15 +20,12 @@ namespace plenova::testing {
 class FakeAudioMix : public IAudioMix {
  public:
   bool IAudioMixInit(const AudioMixInitParam*) override { return true; }
-  bool IAudioMixPushData(const AudioMixFrame* frame) override {
-    pool->PutEmptyBuffer(frame->buffer);
-    return true;
-  }
+  // The frame's buffer goes back to the recorder's pool.
+  bool IAudioMixPushData(AudioMixFrame) override { return true; }
   void IAudioMixUnint() override {}
   void start() override {}
   void stop() override {}
   void UpdataAudioMixImp(const AudioMixUpdateParam*) override {}
-  MemoryPool* pool = nullptr;
 };
 
 class FakeVideoMix : public IVideoMix {
@@ -43,10 +40,7 @@ class FakeVideoMix : public IVideoMix {
   }
   void IVideoMixUnint() override {}
   void IPictureMixUnint() override {}
-  bool PushVideoMixData(const VideoMixFrame* frame) override {
-    pool->PutEmptyBuffer(frame->frame);
-    return false;
-  }
+  bool PushVideoMixData(VideoMixFrame) override { return false; }
   void StartVideoMixThread() override {}
   void StopVideoMixThread() override {}
   void UpdataVideoMixParam(const VideoMixInitParam* p) override { last_record = *p; }
@@ -58,7 +52,6 @@ class FakeVideoMix : public IVideoMix {
   VideoMixInitParam last_picture_record{};
   std::vector<int32_t> picture_inits;  // each one's picture count
   int picture_updates = 0;
-  MemoryPool* pool = nullptr;
 };
 
 class FakeSynCtl : public IAVSynCtl {
@@ -108,17 +101,13 @@ struct FakeRecorder {
 
   FakeRecorder() {
     PlenovaComponents c;
-    auto audio = std::make_unique<FakeAudioMix>();
-    FakeAudioMix* audio_mix = audio.get();
-    c.audio = std::move(audio);
+    c.audio = std::make_unique<FakeAudioMix>();
     c.streaming = std::make_unique<FakeStreaming>();
     c.synCtl = std::make_unique<FakeSynCtl>();
     c.video = std::make_unique<FakeVideoMix>();
     video = static_cast<FakeVideoMix*>(c.video.get());
     out = static_cast<FakeStreaming*>(c.streaming.get());
     recorder = std::make_unique<PlenovaImp>(std::move(c));
-    audio_mix->pool = &recorder->pool();
-    video->pool = &recorder->pool();
   }
 };
 

@@ -38,7 +38,7 @@ TEST_P(CapacityTest, PutIntoAFullQueueDiscardsTheIncomingSampleAndDestroysIt) {
   Ticks queued;
   if (c.audio) {
     while (buffer_.AudioQueue()->getdata(0)) {
-      PoolBuffer* block = buffer_.AudioQueue()->Current()->buffer;
+      PoolBuffer* block = buffer_.AudioQueue()->Current()->buffer.release();
       queued.push_back(block->timestamp);
       buffer_.GiveBackAudio(block);
     }

@@ -170,11 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(VideoEncodeTest, AnOutputThatBeginsGetsAKeyFrameAtOnce) {
   auto encode = Scripted();
   ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
-  encode->VideoEncodeFunc(Canvas(3600));
+  encode->VideoEncodeFunc(AdoptPoolBuffer(Canvas(3600), &pool_));
   EXPECT_EQ(script_.key_frame_requests, 0);
   streaming_.key_frame_wanted = true;
-  encode->VideoEncodeFunc(Canvas(7200));
-  encode->VideoEncodeFunc(Canvas(10800));
+  encode->VideoEncodeFunc(AdoptPoolBuffer(Canvas(7200), &pool_));
+  encode->VideoEncodeFunc(AdoptPoolBuffer(Canvas(10800), &pool_));
   EXPECT_EQ(script_.key_frame_requests, 1);
 }
 
@@ -186,7 +186,7 @@ TEST_F(VideoEncodeTest, WithTheEncoderNeverOpenedEveryCanvasReturnsToThePool) {
   std::vector<PoolBuffer*> canvases;
   for (int i = 0; i < 3; ++i) canvases.push_back(Canvas(3600 * (i + 1)));
   const int idle_before = pool_.IdleCount(65536);
-  for (PoolBuffer* c : canvases) ASSERT_TRUE(buffer_.PutData(c, 25));
+  for (PoolBuffer* c : canvases) ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(c, &pool_), 25));
   while (encode->EncodeCycle() != VideoEncode::Cycle::kIdle) {
   }
   EXPECT_EQ(pool_.IdleCount(65536), idle_before + 3);

@@ -24,38 +24,30 @@ class StreamQueueTest : public ::testing::Test {
   ManageInUseBuffer_ForVideoMix::Push Push(uint64_t stamp,
                                            std::optional<uint64_t> due = std::nullopt,
                                            int* superseded = nullptr) {
-    VideoMixFrame frame;
-    frame.frame = Stamped(pool_, stamp);
-    frame.width = 16;
-    frame.height = 16;
-    frame.streamId = "cam";
-    frame.fps = 25;
-    return queue_.pushdata(&frame, due, superseded);
+    return queue_.pushdata(AdoptPoolBuffer(Stamped(pool_, stamp), &pool_), due, superseded);
   }
   // Takes, canvas by canvas, the frame due at each of `canvases`; 0 when none.
   std::vector<uint64_t> Take(const std::vector<uint64_t>& canvases) {
     std::vector<uint64_t> shown;
     for (uint64_t c : canvases) {
-      PoolBuffer* b = queue_.TakeDue(c, nullptr);
+      const PoolBufferPtr b = queue_.TakeDue(c, nullptr);
       shown.push_back(b != nullptr ? b->timestamp : 0);
-      if (b != nullptr) pool_.PutEmptyBuffer(b);
     }
     return shown;
   }
 
   MemoryPool pool_;
-  ManageInUseBuffer_ForVideoMix queue_{nullptr, &pool_};
+  ManageInUseBuffer_ForVideoMix queue_{nullptr};
 };
 
 TEST_F(StreamQueueTest, EachCanvasTakesTheNewestFrameDueAndOlderOnesGo) {
   for (uint64_t s : {3600, 100, 7200, 1800, 1800}) Push(s);
   EXPECT_EQ(queue_.peekstamp().value_or(0), 100u);
   int skipped = 0;
-  PoolBuffer* b = queue_.TakeDue(3599, &skipped);
+  const PoolBufferPtr b = queue_.TakeDue(3599, &skipped);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->timestamp, 1800u);  // the later of the two equal stamps
   EXPECT_EQ(skipped, 2);
-  pool_.PutEmptyBuffer(b);
   EXPECT_EQ(Take({3599, 3600, 5000, 7200}), (std::vector<uint64_t>{0, 3600, 0, 7200}));
 }
 
@@ -88,7 +80,6 @@ class EncodeBufferTest : public ::testing::Test {
       VideoEncodeBuffer::Result r = buffer_.GetData(rate);
       if (r.state != VideoEncodeBuffer::kTaken) break;
       out.push_back(r.canvas->timestamp);
-      pool_.PutEmptyBuffer(r.canvas);
     }
     return out;
   }
@@ -98,7 +89,8 @@ class EncodeBufferTest : public ::testing::Test {
 };
 
 TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
-  for (uint64_t i = 1; i <= 26; ++i) ASSERT_TRUE(buffer_.PutData(Stamped(pool_, i * 3600), 25));
+  for (uint64_t i = 1; i <= 26; ++i)
+    ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, i * 3600), &pool_), 25));
   const std::vector<uint64_t> out = Drain();
   ASSERT_EQ(out.size(), 25u);
   EXPECT_EQ(out.front(), 2u * 3600);
@@ -108,24 +100,21 @@ TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
 TEST_F(EncodeBufferTest, EqualStampsKeepArrivalOrderAndLateOnesAreSorted) {
   PoolBuffer* first = Stamped(pool_, 7200);
   PoolBuffer* second = Stamped(pool_, 7200);
-  ASSERT_TRUE(buffer_.PutData(first, 25));
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 10800), 25));
-  ASSERT_TRUE(buffer_.PutData(second, 25));
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 3600), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(first, &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 10800), &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(second, &pool_), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
   VideoEncodeBuffer::Result r = buffer_.GetData(25);
   EXPECT_EQ(r.canvas->timestamp, 3600u);
-  pool_.PutEmptyBuffer(r.canvas);
   r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas, first);
-  pool_.PutEmptyBuffer(r.canvas);
+  EXPECT_EQ(r.canvas.get(), first);
   r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas, second);
-  pool_.PutEmptyBuffer(r.canvas);
+  EXPECT_EQ(r.canvas.get(), second);
   EXPECT_EQ(Drain(), (std::vector<uint64_t>{10800}));
 }
 
 TEST_F(EncodeBufferTest, RateMismatchReportsTheHeadRateAndKeepsIt) {
-  ASSERT_TRUE(buffer_.PutData(Stamped(pool_, 3600), 25));
+  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
   VideoEncodeBuffer::Result r = buffer_.GetData(15);
   EXPECT_EQ(r.state, VideoEncodeBuffer::kRateDiffers);
   EXPECT_EQ(r.rate, 25);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/MemoryPool.h"
@@ -162,13 +163,14 @@ class MixFixture : public ::testing::Test {
   bool PushSized(const char* id, int w, int h, int fps, Yuv colour, uint64_t stamp,
                  uint32_t extra = 0, std::optional<uint32_t> tick = std::nullopt) {
     VideoMixFrame frame;
-    frame.frame =
-        PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs()));
+    frame.frame = AdoptPoolBuffer(
+        PoolFrame(pool_, SolidPicture(w, h, colour), stamp, extra, tick.value_or(clock_.NowMs())),
+        &pool_);
     frame.width = w;
     frame.height = h;
     frame.streamId = id;
     frame.fps = fps;
-    return mix_.PushYuvBeforeMixedData(&frame);
+    return mix_.PushYuvBeforeMixedData(std::move(frame));
   }
   int Queued(const VideoMixStreamInfo& s) {
     return mix_.QueuedFrames(s.streamId, s.source_w, s.source_h, s.fps);
@@ -204,7 +206,6 @@ class MixFixture : public ::testing::Test {
       VideoEncodeBuffer::Result r = encode_.GetData(VideoMix::kOutputRate);
       if (r.state != VideoEncodeBuffer::kTaken) break;
       out.push_back({r.canvas->timestamp, r.canvas->tick});
-      pool_.PutEmptyBuffer(r.canvas);
     }
     return out;
   }
