@@ -62,7 +62,7 @@ class AudioEncodeTest : public ::testing::Test {
 
   MemoryPool pool_;
   AVSynBuffer syn_;
-  SynRecord record_{&syn_, &pool_};
+  SynRecord record_{&syn_};
   AudioEncodeBuffer buffer_;
   FakeSynCtl ctl_;
 };

@@ -24,17 +24,16 @@ struct SynAudioFrame {
 
 // Takes the AAC frames out of a real sync buffer's audio queue, as the sync
 // controller does, and keeps copies. The queue is bounded: drain it at least
-// every few dozen frames. Test thread only; both pointers outlive it.
+// every few dozen frames. Test thread only; the buffer outlives it.
 class SynRecord {
  public:
-  SynRecord(AVSynBuffer* syn, MemoryPool* pool) : syn_(syn), pool_(pool) {}
+  explicit SynRecord(AVSynBuffer* syn) : syn_(syn) {}
   void Drain();
   std::vector<SynAudioFrame> Frames();  // drains first
   size_t Count();                       // drains first
 
  private:
   AVSynBuffer* syn_;
-  MemoryPool* pool_;
   std::vector<SynAudioFrame> frames_;
 };
 

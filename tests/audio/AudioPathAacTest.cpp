@@ -26,7 +26,7 @@ TEST_P(AudioPathAacTest, ToneComesOutAsDecodableAac) {
   MemoryPool pool;
   AVSynBuffer syn;
   syn.InitBuffer(&pool);
-  SynRecord record(&syn, &pool);
+  SynRecord record(&syn);
   FakeSynCtl ctl;
   MediaTimeline timeline(0);
   AudioMixImp imp;
