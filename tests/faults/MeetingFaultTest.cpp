@@ -58,19 +58,26 @@ void ExpectSyncAfterStall(const StallRun& run, double duration, double limit = 0
   EXPECT_LE(worst, limit) << "out of sync after the stall";
 }
 
+// A stall run's file: it probes, and its pictures decode without errors.
+void ReadRecording(const std::string& mp4, ProbeResult* probe, Decoded* pictures) {
+  *probe = Probe(mp4);
+  ASSERT_TRUE(probe->ok) << probe->error;
+  DecodeOptions options;
+  options.audio = false;
+  *pictures = Decode(mp4, options);
+  ASSERT_TRUE(pictures->ok) << pictures->error;
+  EXPECT_EQ(pictures->decode_errors, 0);
+}
+
 class AudioStallTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(AudioStallTest, VideoFlowsAsTheStallRulesSay) {
   const bool other_voice = GetParam();
   const StallRun run = RecordStall(other_voice);
   ASSERT_FALSE(run.mp4.empty());
-  const ProbeResult probe = Probe(run.mp4);
-  ASSERT_TRUE(probe.ok) << probe.error;
-  DecodeOptions options;
-  options.audio = false;
-  const Decoded decoded = Decode(run.mp4, options);
-  ASSERT_TRUE(decoded.ok) << decoded.error;
-  EXPECT_EQ(decoded.decode_errors, 0);
+  ProbeResult probe;
+  Decoded decoded;
+  ASSERT_NO_FATAL_FAILURE(ReadRecording(run.mp4, &probe, &decoded));
   // While another voice goes on nothing is held; with the only voice gone
   // the video is held too, and flows again once the voice is back (the
   // pictures that would go out before video already written are dropped at
@@ -111,13 +118,9 @@ TEST(ClientStallTest, AClientThatStopsAsAWholeGoesOnInSync) {
     EXPECT_EQ(recorder->StopMp4Record(), 0);
     DeletePlenova(recorder);
 
-    const ProbeResult probe = Probe(run.mp4);
-    ASSERT_TRUE(probe.ok) << probe.error;
-    DecodeOptions options;
-    options.audio = false;
-    const Decoded decoded = Decode(run.mp4, options);
-    ASSERT_TRUE(decoded.ok) << decoded.error;
-    EXPECT_EQ(decoded.decode_errors, 0);
+    ProbeResult probe;
+    Decoded decoded;
+    ASSERT_NO_FATAL_FAILURE(ReadRecording(run.mp4, &probe, &decoded));
     // All but the moment of patience after the stall is there; the output
     // runs on from the stall, as long as what was sent and the stall.
     EXPECT_GT(probe.duration, run.before + run.after - 0.5);
