@@ -92,48 +92,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, AacLcFormatTest,
                                   std::to_string(info.param.channels) + "ch";
                          });
 
-// Bytes of one second of a tone at the given per-channel bit rate (0: the
-// default configuration).
-size_t BytesPerSecond(uint32_t bit_rate_per_channel) {
-  Encoder enc(48000, 2);
-  if (bit_rate_per_channel != 0) {
-    AacLcConfiguration config = *aacLcEncGetCurrentConfiguration(enc.handle());
-    config.bitRate = bit_rate_per_channel;
-    EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &config), 1);
-  }
-  // A rich signal, so the encoder spends its whole budget.
-  std::vector<int16_t> pcm = SineTone(440.0, 48000, 2, 48000 * 2, 6000.0);
-  const std::vector<int16_t> high = SineTone(7350.0, 48000, 2, 48000 * 2, 6000.0);
-  uint32_t noise = 12345;
-  for (size_t i = 0; i < pcm.size(); ++i) {
-    noise = noise * 1664525u + 1013904223u;
-    pcm[i] = static_cast<int16_t>(pcm[i] + high[i] + static_cast<int16_t>(noise >> 20) - 2048);
-  }
-  return enc.EncodeAll(pcm).bytes.size() / 2;
-}
-
-TEST(AacLcConfigurationTest, DefaultsAreAdtsLowComplexityAt64kPerChannelAndABitRateApplies) {
-  Encoder enc(48000, 2);
-  const AacLcConfiguration* config = aacLcEncGetCurrentConfiguration(enc.handle());
-  ASSERT_NE(config, nullptr);
-  EXPECT_EQ(config->aacObjectType, kAacLcLow);
-  EXPECT_EQ(config->inputFormat, kAacLcInput16Bit);
-  EXPECT_EQ(config->outputFormat, kAacLcAdts);
-  EXPECT_EQ(config->bitRate, 64000u);
-  // 128 kbit/s for stereo is 16000 bytes a second; a rate set before
-  // encoding applies.
-  EXPECT_NEAR(static_cast<double>(BytesPerSecond(0)), 16000.0, 16000.0 * 0.25);
-  EXPECT_NEAR(static_cast<double>(BytesPerSecond(32000)), 8000.0, 8000.0 * 0.25);
-
-  // A configuration it cannot encode is refused and changes nothing.
-  AacLcConfiguration refused = *config;
-  refused.aacObjectType = kAacLcMain;
-  refused.bitRate = 96000;
-  EXPECT_EQ(aacLcEncSetConfiguration(enc.handle(), &refused), 0);
-  EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->bitRate, 64000u);
-  EXPECT_EQ(aacLcEncGetCurrentConfiguration(enc.handle())->aacObjectType, kAacLcLow);
-}
-
 // Formats it cannot encode, more samples than a frame, an output smaller
 // than a frame and calls without an encoder are refused.
 TEST(AacLcOpenTest, RefusesWhatItCannotEncode) {

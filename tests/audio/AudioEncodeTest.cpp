@@ -69,100 +69,6 @@ class AudioEncodeTest : public ::testing::Test {
 
 // --- The encode buffer: mixed frames re-cut into AAC input elements ----------
 
-// Frames put in order, then the elements taken in order: each is first
-// asked for in another format (the buffer names the element's format and
-// keeps it), then in its own. `left` elements stay (an incomplete tail).
-struct Frame {
-  int32_t bytes;
-  uint64_t stamp;
-  int16_t first;                                // the frame's samples count on from here
-  std::optional<uint32_t> tick = std::nullopt;  // its stamp unless given
-  int32_t channels = 2, rate = 48000;
-};
-struct Cut {
-  uint64_t stamp;
-  std::vector<std::pair<int, int>> samples;  // index, value
-  uint32_t tick = 0;                         // 0: not checked
-  int32_t channels = 2, rate = 48000, len = 4096;
-};
-struct CutCase {
-  const char* name;
-  std::vector<Frame> frames;
-  std::vector<Cut> elements;
-  int left;
-};
-class AudioEncodeBufferTest : public AudioEncodeTest,
-                              public ::testing::WithParamInterface<CutCase> {};
-
-TEST_P(AudioEncodeBufferTest, ElementsHoldConsecutiveAudioStampedByTheirFirstSample) {
-  const CutCase& c = GetParam();
-  for (const Frame& f : c.frames)
-    ASSERT_TRUE(Put(f.bytes, f.stamp, f.first, f.channels, f.rate, f.tick));
-  for (size_t k = 0; k < c.elements.size(); ++k) {
-    const Cut& e = c.elements[k];
-    std::unique_ptr<AudioEncodeBufferData> other = buffer_.GetData(3 - e.channels, 32000, 16);
-    ASSERT_NE(other, nullptr);
-    EXPECT_EQ(other->state, AudioEncodeBufferData::kFormatDiffers) << k;
-    EXPECT_EQ(other->channels, e.channels) << k;
-    EXPECT_EQ(other->sampling_rate, e.rate) << k;
-    auto element = Take(AudioEncodeBufferData::kReady, e.channels, e.rate);
-    ASSERT_NE(element, nullptr) << k;
-    EXPECT_EQ(element->len, e.len) << k;
-    EXPECT_EQ(element->timestamp, e.stamp) << k;
-    if (e.tick != 0) {
-      EXPECT_EQ(element->tick, e.tick) << k;
-    }
-    for (const auto& [i, value] : e.samples)
-      EXPECT_EQ(SampleAt(*element, i), value) << k << "@" << i;
-  }
-  EXPECT_EQ(buffer_.ElementCount(), c.left);
-  if (c.left > 0) Take(AudioEncodeBufferData::kNotReady);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, AudioEncodeBufferTest,
-    ::testing::Values(
-        // 3840-byte frames (1920 samples each) into 4096-byte elements:
-        // 3840, then 256 + 3584, then 512 + 3328; an element carries the
-        // tick of the frame that began it.
-        CutCase{"BackToBack",
-                {{3840, 90000, 0}, {3840, 91800, 1920}, {3840, 93600, 3840}, {3840, 95400, 5760}},
-                {{90000, {{0, 0}, {1533, 1533}, {2047, 2047}}, 90000},
-                 {91920, {{0, 2048}, {2047, 4095}}, 91800},
-                 {93840, {{0, 4096}, {2047, 6143}}, 93600}},
-                1},
-        // Nothing was mixed for 60 ms: the tail is completed with silence and
-        // the next frame begins an element with its own stamp.
-        CutCase{"AGapCompletesTheTailWithSilence",
-                {{3840, 90000, 100}, {3840, 97200, 5000}, {3840, 99000, 6920}},
-                {{90000, {{1919, 2019}, {1920, 0}, {2047, 0}}}, {97200, {{0, 5000}, {2047, 7047}}}},
-                1},
-        // The oldest arrival tick of the frames an element holds, also when a
-        // later frame arrived first; an unknown tick is skipped.
-        CutCase{"OldestTick",
-                {{2048, 1000, 0, 500u},
-                 {2048, 1960, 1024, 420u},
-                 {2048, 2920, 2048, kUnknownTick},
-                 {2048, 3880, 3072, 610u},
-                 {2048, 4840, 4096, 700u}},
-                {{1000, {}, 420}, {2920, {}, 610}},
-                1},
-        // 25 frames a second: a 7680-byte frame spans two elements, each
-        // stamped 1920 ticks after the one before.
-        CutCase{"LongFramesAreSplit",
-                {{7680, 90000, 0}, {7680, 93600, 3840}},
-                {{90000, {{0, 0}}}, {91920, {{0, 2048}}}, {93840, {{0, 4096}}}},
-                1},
-        // A format change completes the old tail with silence; 16000 Hz mono
-        // elements are 2048 bytes and fill from their start.
-        CutCase{
-            "AFormatChangeCompletesTheOldTail",
-            {{3840, 90000, 100}, {640, 91800, 5, {}, 1, 16000}, {1408, 93600, 325, {}, 1, 16000}},
-            {{90000, {{1919, 2019}, {1920, 0}, {2047, 0}}},
-             {91800, {{0, 5}, {320, 325}}, 0, 1, 16000, 2048}},
-            0}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // --- The encoder ---------------------------------------------------------------
 
 // Opening tells the sync controller the frame length and the buffer the
@@ -198,19 +104,6 @@ TEST_F(AudioEncodeTest, FramesAreStampedWithTheTimeOfTheAudioTheyCarry) {
     EXPECT_EQ(f.fps, 50);
   }
   EXPECT_EQ(FakeAac().encoded_samples, std::vector<uint32_t>(5, 2048));
-}
-
-TEST_F(AudioEncodeTest, RefusedFormatLeavesTheEncoderClosedAndElementsAreDropped) {
-  FakeAac().refuse_open = true;
-  AudioEncode enc(&FakeAacLibrary());
-  EXPECT_EQ(enc.aac_encode_init(&ctl_, &buffer_, &syn_, 2, 22222, 16), -1);
-  EXPECT_TRUE(ctl_.durations.empty());
-  PoolBuffer* element = Element(1, 1, 1);
-  const int32_t capacity = element->capacity;
-  const int idle = pool_.IdleCount(capacity);
-  EXPECT_EQ(enc.aac_encode_frame(AdoptPoolBuffer(element, &pool_), 50), 0);
-  EXPECT_EQ(pool_.IdleCount(capacity), idle + 1);
-  EXPECT_EQ(record_.Count(), 0u);
 }
 
 // The whole path stepped by hand on the fake encoder, its format changed

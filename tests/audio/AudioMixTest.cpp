@@ -218,21 +218,6 @@ TEST(AudioMixPlacementTest, JitteredStampsStillJoinButARealGapIsSilence) {
   EXPECT_EQ(left[8 * 960 + 480], 20000);
 }
 
-TEST(AudioMixPlacementTest, NothingIsMixedBeforeTheTargetDelayHasPassed) {
-  MixerHarness h({S("a")});
-  EXPECT_EQ(h.mix_.AudioMixStep(kStart).wait, AudioMixCycle::kPoll);  // nothing anchored
-  h.Push("a", Constant(960, 1), 0, 20);
-  h.Push("a", Constant(960, 1), Ticks(960), 20);
-  // The first span [0, 20 ms) ends when the frame arrived: it is due the
-  // target delay later.
-  const AudioMixCycle first = h.mix_.AudioMixStep(kStart + 20);
-  EXPECT_EQ(first.wait, AudioMixCycle::kPace);
-  EXPECT_EQ(first.sleepMs, kDelayMs);
-  EXPECT_EQ(h.buffer_.ElementCount(), 0);
-  h.mix_.AudioMixStep(kStart + 20 + kDelayMs);
-  EXPECT_EQ(h.Take().size(), 1u);
-}
-
 TEST(AudioMixPlacementTest, AMixerHeldUpForLongSkipsToThePresent) {
   MixerHarness h({S("a")});
   h.Push("a", Constant(960, 1), 0, 20);
@@ -247,59 +232,6 @@ TEST(AudioMixPlacementTest, AMixerHeldUpForLongSkipsToThePresent) {
   ASSERT_FALSE(mixed.empty());
   EXPECT_EQ(mixed.back().samples[0], 9);
 }
-
-// Stamps of the mixed frames at other mixer rates: frame k after the origin
-// carries origin + ceil(k x samples per frame x 90000 / rate).
-struct StampCase {
-  int32_t fps;
-  std::vector<uint64_t> offsets;  // of frames 1, 2, 3
-};
-class AudioMixStampTest : public ::testing::TestWithParam<StampCase> {};
-
-TEST_P(AudioMixStampTest, StampsFollowTheSampleCount) {
-  const StampCase c = GetParam();
-  MixerHarness h({S("a")}, c.fps);
-  const uint64_t origin = 5'000'000'000ull;
-  const int n = h.mix_.AudioFrameSize() / 4;
-  for (int k = 0; k < 4; ++k)
-    h.Push("a", Constant(n, static_cast<int16_t>(k)), origin + Ticks(static_cast<uint64_t>(k * n)),
-           0);
-  h.RunUntil(4000);
-  const auto mixed = h.Take();
-  ASSERT_GE(mixed.size(), 4u);
-  EXPECT_EQ(mixed[0].timestamp, origin);
-  for (size_t k = 1; k < 4; ++k) {
-    EXPECT_EQ(mixed[k].timestamp, origin + c.offsets[k - 1]) << "frame " << k;
-    EXPECT_EQ(mixed[k].samples[0], static_cast<int16_t>(k));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, AudioMixStampTest,
-                         ::testing::Values(StampCase{50, {1800, 3600, 5400}},
-                                           StampCase{30, {3000, 6000, 9000}},
-                                           StampCase{25, {3600, 7200, 10800}},
-                                           // 6857 samples a frame at 48 kHz
-                                           StampCase{7, {12857, 25714, 38571}}),
-                         [](const auto& info) { return std::to_string(info.param.fps) + "fps"; });
-
-struct SizeCase {
-  int32_t channels, rate, bits, fps, bytes;
-};
-class AudioFrameSizeTest : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(AudioFrameSizeTest, FrameBytes) {
-  const SizeCase c = GetParam();
-  EXPECT_EQ(AudioMix::FrameSize(c.channels, c.rate, c.bits, c.fps), c.bytes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, AudioFrameSizeTest,
-    ::testing::Values(SizeCase{2, 48000, 16, 50, 3840}, SizeCase{2, 48000, 16, 25, 7680},
-                      SizeCase{1, 16000, 16, 50, 640}, SizeCase{2, 44100, 16, 50, 3528},
-                      SizeCase{1, 8000, 16, 25, 640},
-                      // Degenerate formats get fixed sizes.
-                      SizeCase{1, 8000, 16, 0, 320}, SizeCase{1, 16000, 16, 0, 640},
-                      SizeCase{1, 48000, 16, 0, 1920}, SizeCase{1, 11025, 16, 0, 320}));
 
 // --- The stream table -----------------------------------------------------------
 
@@ -327,16 +259,6 @@ TEST(AudioStreamTableTest, AnUpdateRemovesUnlistedStreamsAndDropsTheirLateFrames
   EXPECT_FALSE(h.mix_.Slot(0).streamId.has_value());
   h.Update({S("a"), S("b"), S("c"), S("d"), S("e")});
   EXPECT_FALSE(push("f"));
-}
-
-TEST(AudioStreamTableTest, SameIdInAnotherFormatIsAnotherStream) {
-  MixerHarness h({});
-  h.Update({S("cam", 16), S("cam", 8)});
-  EXPECT_EQ(h.mix_.Slot(0).sampling_per_bits, 16);
-  EXPECT_EQ(h.mix_.Slot(1).sampling_per_bits, 8);
-  ASSERT_TRUE(h.Push("cam", Constant(2, 1), 1, 0, 8));
-  EXPECT_EQ(h.mix_.Slot(1).queued, 1);
-  EXPECT_EQ(h.mix_.Slot(0).queued, 0);
 }
 
 // The queue: position order, 20 frames at most, the one furthest ahead

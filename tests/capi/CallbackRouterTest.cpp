@@ -129,39 +129,6 @@ TEST_F(CallbackRouterTest, EventsReachTheirHandleAsTheCRecord) {
   EXPECT_EQ(b.events.size(), 1u);
 }
 
-TEST_F(CallbackRouterTest, ClearedReleasedAndUnknownTargetsAreIgnored) {
-  Received a;
-  const int slot = Handle(&a);
-  router_.SetCanvas(slot, nullptr, nullptr);
-  uint8_t pixel = 0;
-  CallbackRouter::CanvasEntry(slot)(&pixel, 100);
-  const Mp4RecordStateCallback mp4 = CallbackRouter::Mp4StateEntry();
-  mp4(0, 1);                           // no handle registers 0
-  mp4(CallbackRouter::kSlots + 1, 1);  // nor past the last slot
-  mp4(-5, 1);
-  router_.Release(slot);
-  mp4(CallbackRouter::Mp4StreamId(slot), 2);  // released: its old target is gone
-  CallbackRouter::MessageEntry(slot)("late", 0);
-  EXPECT_TRUE(a.canvas_sizes.empty());
-  EXPECT_TRUE(a.states.empty());
-  EXPECT_TRUE(a.messages.empty());
-  // A claimed slot starts with no callbacks.
-  const int again = Claim();
-  CallbackRouter::CanvasEntry(again)(&pixel, 1);
-  EXPECT_TRUE(a.canvas_sizes.empty());
-}
-
-TEST_F(CallbackRouterTest, ClaimsRunOutAndAReleasedSlotIsClaimedAgain) {
-  std::vector<int> slots;
-  for (int slot = Claim(); slot >= 0; slot = Claim()) slots.push_back(slot);
-  EXPECT_EQ(slots.size(), static_cast<size_t>(CallbackRouter::kSlots));
-  EXPECT_EQ(Claim(), -1);
-  router_.Release(slots[5]);
-  EXPECT_EQ(Claim(), slots[5]);
-  EXPECT_EQ(CallbackRouter::CanvasEntry(CallbackRouter::kSlots), nullptr);
-  EXPECT_EQ(CallbackRouter::CanvasEntry(-1), nullptr);
-}
-
 // A setter on a client thread and the forwarding on an engine thread
 // (checked under ThreadSanitizer): every call reaches one whole target.
 TEST_F(CallbackRouterTest, CallbacksChangeWhileAnEngineThreadCalls) {

@@ -81,43 +81,6 @@ TEST_F(MemoryPoolTest, IdleBlocksAreTrimmedToTheLimitPerClass) {
   DestroyPoolBuffer(taken);
 }
 
-// A compositor tick gives back one picture per window (up to 20) at once;
-// the next pushes must get those blocks back, not fresh allocations.
-TEST_F(MemoryPoolTest, ABurstOfTwentyGivenBackIsReusedWhole) {
-  std::vector<PoolBuffer*> blocks;
-  for (int i = 0; i < 20; ++i) blocks.push_back(pool_.GetEmptyBuffer(640 * 360 * 3 / 2));
-  for (PoolBuffer* b : blocks) pool_.PutEmptyBuffer(b);
-  for (PoolBuffer* expected : blocks) {
-    PoolBuffer* got = pool_.GetEmptyBuffer(640 * 360 * 3 / 2);
-    EXPECT_EQ(got, expected);
-    DestroyPoolBuffer(got);
-  }
-}
-
-TEST_F(MemoryPoolTest, BlockWithoutLenIsDestroyedInsteadOfReused) {
-  PoolBuffer* a = pool_.GetEmptyBuffer(100);
-  PoolBuffer* b = pool_.GetEmptyBuffer(100);
-  a->len = 0;
-  pool_.PutEmptyBuffer(a);
-  pool_.PutEmptyBuffer(b);
-  EXPECT_EQ(pool_.GetEmptyBuffer(100), b);
-  EXPECT_EQ(pool_.IdleCount(65536), 0);
-  DestroyPoolBuffer(b);
-}
-
-TEST_F(MemoryPoolTest, NoReleaseWithinTheFirst30Seconds) {
-  PoolBuffer* block = pool_.GetEmptyBuffer(100);  // first use starts the period
-  pool_.PutEmptyBuffer(block);
-  for (int i = 0; i < 29; ++i) {
-    clock_.Advance(1000);
-    pool_.PutEmptyBuffer(pool_.GetEmptyBuffer(100));
-  }
-  clock_.Advance(999);
-  PoolBuffer* other = pool_.GetEmptyBuffer(200000);
-  EXPECT_EQ(pool_.IdleCount(65536), 1);
-  DestroyPoolBuffer(other);
-}
-
 TEST_F(MemoryPoolTest, UnchangedClassIsReleasedAtTheSecondPassChangedClassIsKept) {
   PoolBuffer* keep = pool_.GetEmptyBuffer(200000);  // first use, class 262144
   PoolBuffer* idle = pool_.GetEmptyBuffer(100);     // class 65536

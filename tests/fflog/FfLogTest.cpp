@@ -79,47 +79,6 @@ class FfLogTest : public ::testing::Test {
   FakeMuxer muxer_{&class_};
 };
 
-TEST_F(FfLogTest, EachLevelArrivesAtTheEngineLevelAndDetailIsDropped) {
-  Route(0);
-  av_log(&muxer_, AV_LOG_PANIC, "panic\n");
-  av_log(&muxer_, AV_LOG_FATAL, "fatal\n");
-  av_log(&muxer_, AV_LOG_ERROR, "Connection refused\n");
-  av_log(&muxer_, AV_LOG_WARNING, "warning %d\n", 7);
-  av_log(&muxer_, AV_LOG_INFO, "Starting second pass: moving the moov atom\n");
-  av_log(&muxer_, AV_LOG_VERBOSE, "verbose\n");
-  av_log(&muxer_, AV_LOG_DEBUG, "debug\n");
-  av_log(&muxer_, AV_LOG_TRACE, "trace\n");
-  av_log(nullptr, AV_LOG_INFO, "Qavg: %.3f\n", 123.25);
-  EXPECT_EQ(Lines(), (std::vector<Line>{{3, "[mp4] panic"},
-                                        {3, "[mp4] fatal"},
-                                        {3, "[mp4] Connection refused"},
-                                        {2, "[mp4] warning 7"},
-                                        {1, "[mp4] Starting second pass: moving the moov atom"},
-                                        {1, "Qavg: 123.250"}}));
-}
-
-TEST_F(FfLogTest, LinesBelowTheEngineLevelAreDropped) {
-  Route(3);
-  av_log(&muxer_, AV_LOG_INFO, "info\n");
-  av_log(&muxer_, AV_LOG_WARNING, "warning\n");
-  av_log(&muxer_, AV_LOG_ERROR, "error\n");
-  EXPECT_EQ(Lines(), (std::vector<Line>{{3, "[mp4] error"}}));
-}
-
-TEST_F(FfLogTest, PiecesMakeOneLineAndOneCallMayHoldSeveral) {
-  Route(0);
-  av_log(&muxer_, AV_LOG_INFO, "frame=%d ", 12);
-  av_log(&muxer_, AV_LOG_INFO, "size=%d", 34);
-  av_log(&muxer_, AV_LOG_INFO, "\n");
-  av_log(&muxer_, AV_LOG_WARNING, "first\r\nsecond\n\n");
-  const std::string long_text(3000, 'x');
-  av_log(&muxer_, AV_LOG_ERROR, "%s end\n", long_text.c_str());
-  EXPECT_EQ(Lines(), (std::vector<Line>{{1, "[mp4] frame=12 size=34"},
-                                        {2, "[mp4] first"},
-                                        {2, "second"},
-                                        {3, "[mp4] " + long_text + " end"}}));
-}
-
 TEST_F(FfLogTest, ThreadsDoNotMixTheirPieces) {
   Route(0);
   std::vector<std::thread> threads;

@@ -121,16 +121,6 @@ TEST_F(AVStreamingImpTest, AnEngineRestartGoesOnInTheFileUnlessTheCanvasChanges)
   EXPECT_EQ(next.video.fps, 25);
 }
 
-TEST_F(AVStreamingImpTest, UninitFinishesTheFile) {
-  Init();
-  auto& record = StartMp4();
-  EXPECT_TRUE(dispatcher_->UninitIAVStreaming());
-  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
-  Drive();
-  EXPECT_EQ(record.Stops(), 1);
-  EXPECT_TRUE(record.destroyed);
-}
-
 // A new file and a new connection each start from a key frame made for
 // them, not from the next one of the stream's two-second cadence.
 TEST_F(AVStreamingImpTest, ANewFileOrConnectionAsksTheEncoderForAKeyFrameOnce) {
@@ -148,45 +138,6 @@ TEST_F(AVStreamingImpTest, ANewFileOrConnectionAsksTheEncoderForAKeyFrameOnce) {
 }
 
 // --- RTMP publishing --------------------------------------------------------
-
-struct AacCase {
-  int32_t rate;
-  uint8_t byte0;
-  uint8_t byte1;
-};
-
-class AacConfigTest : public AVStreamingImpTest, public ::testing::WithParamInterface<AacCase> {};
-
-TEST_P(AacConfigTest, PublishersAnnounceTheAudioSpecificConfigOfTheRate) {
-  Publish(Param(GetParam().rate));
-  Drive();
-  const auto announce = CallsNamed("SetMediaType").at(0);
-  EXPECT_EQ(announce.param.aac_config[0], GetParam().byte0);
-  EXPECT_EQ(announce.param.aac_config[1], GetParam().byte1);
-  EXPECT_EQ(announce.param.sampling_rate, GetParam().rate);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, AacConfigTest,
-                         ::testing::Values(AacCase{48000, 0x11, 0x88}, AacCase{44100, 0x12, 0x08},
-                                           AacCase{16000, 0x14, 0x08}, AacCase{22050, 0x14, 0x08}));
-
-TEST_F(AVStreamingImpTest, PublishRecordCarriesTheOutputDescription) {
-  Publish(Param(), "rtmp://10.1.1.1/app/stream-x");
-  // The connection is made by the publisher's thread, not by the caller.
-  EXPECT_TRUE(CallsNamed("Start").empty());
-  Drive();
-  const auto start = CallsNamed("Start").at(0);
-  EXPECT_EQ(start.text, "rtmp://10.1.1.1/app/stream-x");
-  EXPECT_EQ(start.name_arg, "stream-x");
-  EXPECT_EQ(CallsNamed("SetLocalIP").at(0).port, 7001);
-  const RtmpPublishParam p = CallsNamed("SetMediaType").at(0).param;
-  EXPECT_EQ((std::vector<int32_t>{p.video_width, p.video_height, p.fps, p.video_bitrate, p.channels,
-                                  p.sampling_per_bits, p.audio_bitrate}),
-            (std::vector<int32_t>{1280, 720, 25, 1500000, 2, 16, 64000}));
-  EXPECT_EQ(std::memcmp(p.sps_pps, kSpsPps, sizeof(kSpsPps)), 0);
-  EXPECT_STREQ(p.url, "rtmp://10.1.1.1/app/stream-x");
-  EXPECT_STREQ(p.stream_name, "stream-x");
-}
 
 TEST_F(AVStreamingImpTest, EngineRestartKeepsPublishingOnOneConnection) {
   ASSERT_EQ(dispatcher_->SetRecordUrl(kUrl1), 0);
@@ -219,32 +170,6 @@ TEST_F(AVStreamingImpTest, UrlChangeWhilePublishingRestartsOnTheNewUrls) {
   EXPECT_EQ(fake_wendrel::LiveHandles(), 2);
 }
 
-// New parameter sets or a new rate are announced on the running connection:
-// nothing connects again.
-TEST_F(AVStreamingImpTest, AnUpdateIsAnnouncedWithoutReconnecting) {
-  Publish();
-  Drive();
-  dispatcher_->IAVStreamUpdata(kSpsPps, sizeof(kSpsPps), 2, 16, 48000, 30);
-  Drive();
-  EXPECT_EQ(CallsNamed("Start").size(), 1u);
-  EXPECT_EQ(CallsNamed("GetFME").size(), 1u);
-  const auto announced = CallsNamed("SetMediaType");
-  ASSERT_EQ(announced.size(), 2u);
-  EXPECT_EQ(announced[1].param.fps, 30);
-  EXPECT_EQ(announced[1].handle, announced[0].handle);
-}
-
-TEST_F(AVStreamingImpTest, SecondParameterSetsOfOneEngineRunAreIgnored) {
-  Init();
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  const uint8_t other[] = {0, 0, 0, 1, 0x67, 0x64};
-  dispatcher_->AVStreamingSetSpsPpsInfo(other, sizeof(other));
-  ASSERT_EQ(dispatcher_->StartRecord(kUrl1), 0);
-  Drive();
-  EXPECT_EQ(CallsNamed("SetMediaType").at(0).param.sps_pps_len,
-            static_cast<int32_t>(sizeof(kSpsPps)));
-}
-
 int g_hooked = 0;
 void CountSample(unsigned char*, int) { ++g_hooked; }
 
@@ -265,16 +190,6 @@ TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
   ASSERT_EQ(pushes.size(), 4u);
   EXPECT_NE(pushes[0].handle, pushes[2].handle);
   EXPECT_EQ(g_hooked, 1) << "the sample hook sees each video sample once";
-}
-
-TEST_F(AVStreamingImpTest, UnconfiguredSecondDestinationIsNotConnectedAndFailsTheWrite) {
-  Publish();
-  Drive();
-  EXPECT_EQ(CallsNamed("Start").size(), 1u);
-  EXPECT_FALSE(WriteAudio());
-  EXPECT_EQ(dispatcher_->StopRecord(), 0);
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 0);
-  EXPECT_TRUE(WriteAudio()) << "no output active";
 }
 
 // --- Refusals ----------------------------------------------------------------

@@ -85,23 +85,6 @@ TEST_F(Mp4WriterTest, SamplesGoOutByTheirStampsFromTheFirstKeyFrame) {
   EXPECT_EQ(Reports::Get(), (Seen{{101, Mp4Writer::kStarted}}));
 }
 
-// Stop returns at once; the file is finished behind what was queued for it,
-// and its last state comes from the library.
-TEST_F(Mp4WriterTest, StopFinishesBehindTheQueuedSamples) {
-  ASSERT_EQ(writer_.Start("/tmp/a.mp4", Video(), Audio()), 0);
-  Write(false, kStamp0, true);
-  Write(false, kStamp0 + 3600);
-  EXPECT_EQ(writer_.Stop(), 0);
-  EXPECT_FALSE(writer_.IsRecording());
-  EXPECT_EQ(writer_.Stop(), -1);
-  EXPECT_EQ(Record().Stops(), 0);
-  Drain();
-  EXPECT_EQ(Record().Times(kTarvaneTagVideo).size(), 2u);
-  EXPECT_EQ(Record().Stops(), 1);
-  EXPECT_TRUE(Record().destroyed);
-  EXPECT_EQ(Reports::Get(), (Seen{{101, Mp4Writer::kStarted}, {101, Mp4Writer::kStopped}}));
-}
-
 // What a host and the client see of recordings: an event for each file
 // opened and closed (with its path), failures (no recorder object, a file
 // that cannot be opened) with their reason, and statistics counting what
@@ -173,19 +156,6 @@ TEST_F(Mp4WriterTest, AWriteErrorEndsTheRecordingAndItsQueuedSamples) {
   // The next recording is a new file with a recorder of its own.
   EXPECT_EQ(writer_.Start("/tmp/b.mp4", Video(), Audio()), 0);
   EXPECT_EQ(fake_tarvane::registry().records.size(), 2u);
-}
-
-TEST_F(Mp4WriterTest, DestructionFinishesTheRunningFile) {
-  {
-    Mp4Writer writer(fake_tarvane::Api(), Mp4Writer::Mode::kCallerDrives);
-    writer.SetStateCallback(3, &Reports::First);
-    ASSERT_EQ(writer.Start("/tmp/a.mp4", Video(), Audio()), 0);
-    plenova::Write(writer, pool_, false, kStamp0, true);
-  }
-  EXPECT_EQ(Record().WriteCount(), 1u);
-  EXPECT_EQ(Record().Stops(), 1);
-  EXPECT_TRUE(Record().destroyed);
-  EXPECT_EQ(Reports::Get().back(), std::make_pair(103, static_cast<int>(Mp4Writer::kStopped)));
 }
 
 }  // namespace

@@ -59,16 +59,6 @@ TEST(OutputTimeline, TheFirstKeyFrameIsZeroAndNothingComesBeforeIt) {
   EXPECT_EQ(timeline.Audio(kStart + 3600), Verdict::kWrite);
 }
 
-TEST(OutputTimeline, VideoEvery3600TicksIsExactly40MsApart) {
-  std::vector<Event> events;
-  V expected;
-  for (int n = 0; n < 500; ++n) {
-    events.push_back({n == 0 ? 'k' : 'v', kStart + 3600u * n});
-    expected.push_back("w" + std::to_string(40 * n));
-  }
-  EXPECT_EQ(Place(events), expected);
-}
-
 TEST(OutputTimeline, SamplesGoingBackAreDroppedUntilAKeyFrameStartsANewTimeline) {
   EXPECT_EQ(Place({{'k', kStart},
                    {'v', kStart + 3600},
@@ -93,17 +83,6 @@ TEST(OutputTimeline, ARestartHoldsAudioAndGoesOnOneFrameAfterTheLastPicture) {
                    {'a', 7200 + 1920},
                    {'v', 10800}}),
             (V{"w0", "w40", "h", "d", "w80", "w101", "w120"}));
-}
-
-TEST(OutputTimeline, AJumpOfMoreThanAMinuteIsANewTimeline) {
-  const uint64_t far = kStart + 3600 + 61 * 90000ull;
-  EXPECT_EQ(Place({{'k', kStart},
-                   {'v', kStart + 3600},
-                   {'a', far},
-                   {'v', far},
-                   {'k', far + 3600},
-                   {'a', far + 3600}}),
-            (V{"w0", "w40", "d", "d", "w80", "w80"}));
 }
 
 }  // namespace

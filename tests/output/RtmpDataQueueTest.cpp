@@ -51,40 +51,5 @@ TEST_F(RtmpDataQueueTest, KeepingTheNewestDropsTheOldestOfAFullQueue) {
   EXPECT_EQ(Drain(), expected);
 }
 
-TEST_F(RtmpDataQueueTest, TakesWhileNotSendingAreRefusedAndLoseNothing) {
-  ASSERT_TRUE(Put(1));
-  for (int take = 1; take <= 70; ++take) EXPECT_EQ(queue_.GetData(0), nullptr);
-  EXPECT_EQ(Drain(), std::vector<uint8_t>{1});
-}
-
-TEST_F(RtmpDataQueueTest, CopiesTheCallersBytesWithKeyFlagAndTick) {
-  uint8_t bytes[3] = {9, 8, 7};
-  ASSERT_TRUE(queue_.PutData(bytes, 3, 1234, 1, 55));
-  bytes[0] = 0;  // the caller's storage is its own again
-  auto unit = queue_.GetData(1);
-  ASSERT_NE(unit, nullptr);
-  EXPECT_EQ(unit->buffer->len, 3);
-  EXPECT_EQ(unit->buffer->data[0], 9);
-  EXPECT_EQ(unit->buffer->timestamp, 1234u);
-  EXPECT_EQ(unit->buffer->tick, 55u);
-  EXPECT_EQ(unit->isKeyFrame, 1);
-  pool_.PutEmptyBuffer(unit->buffer.release());
-}
-
-TEST(RtmpDataQueueNoPoolTest, PutWithoutPoolFailsAndQueueDestroysLeftovers) {
-  {
-    RtmpDataQueue queue;
-    const uint8_t byte = 1;
-    EXPECT_FALSE(queue.PutData(&byte, 1, 0, 0, 0));
-  }
-  // Units left at destruction are freed (the sanitizer reports a leak
-  // otherwise).
-  MemoryPool pool;
-  RtmpDataQueue queue;
-  queue.SetPool(&pool);
-  const uint8_t byte = 2;
-  EXPECT_TRUE(queue.PutData(&byte, 1, 0, 0, 0));
-}
-
 }  // namespace
 }  // namespace plenova

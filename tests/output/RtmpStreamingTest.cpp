@@ -191,33 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
                        "_Plenova_ SetMediaType() Failed!", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RtmpStreamingTest, MissingLibraryIsReportedAndRetried) {
-  RtmpStreaming missing("libwendrel_missing_for_test.so", RtmpStreaming::Mode::kCallerDrives);
-  RtmpPublishParam settings = Settings(kUrl);
-  EXPECT_TRUE(missing.InitRtmp(&pool_, &settings, kLocalIp, kPort, nullptr, nullptr, 1));
-  missing.startRtmp();
-  EXPECT_EQ(missing.SendStep(clock_.NowMs()), 500u);
-  EXPECT_EQ(missing.state(), RtmpStreaming::State::kReconnecting);
-  missing.stopRtmp();
-  EXPECT_EQ(missing.state(), RtmpStreaming::State::kStopped);
-}
-
-TEST_F(RtmpStreamingTest, NothingIsSentBeforeTheMediaAreAnnounced) {
-  ASSERT_TRUE(Configure(Settings(kUrl)));
-  publisher_.startRtmp();
-  Step();
-  ASSERT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
-  PushVideo(kStamp0, true);
-  PushAudio(kStamp0);
-  EXPECT_EQ(Step(), RtmpStreaming::kWaitForWork);
-  EXPECT_TRUE(CallsNamed("PushMediaSample").empty());
-  ASSERT_EQ(publisher_.AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps)), 0);
-  SendAll();
-  EXPECT_EQ(CallsNamed("SetMediaType").at(0).param.sps_pps_len,
-            static_cast<int32_t>(sizeof(kSpsPps)));
-  EXPECT_EQ(CallsNamed("PushMediaSample").size(), 2u);
-}
-
 // Samples go out on the timeline of their own stamps, counted from the first
 // key frame of the connection; what comes before it is not sent.
 TEST_F(RtmpStreamingTest, SamplesAreTimedByTheirStampsFromTheFirstKeyFrame) {
@@ -235,47 +208,6 @@ TEST_F(RtmpStreamingTest, SamplesAreTimedByTheirStampsFromTheFirstKeyFrame) {
   // Audio on its frame grid: 1024 samples at 48 kHz apart.
   EXPECT_EQ(PushTimes(true), (Times{0, 213333, 426666}));
 }
-
-struct GridCase {
-  const char* name;
-  bool audio;
-  std::vector<uint64_t> stamps;  // 90 kHz after kStamp0
-  std::vector<uint64_t> frames;  // where each goes, in frames of its medium
-};
-
-class GridTest : public RtmpStreamingTest, public ::testing::WithParamInterface<GridCase> {};
-
-// Samples whose stamps jitter or come too close together still go out back
-// to back on their medium's frame grid (1024 AAC samples, 40 ms pictures),
-// as in the MP4 file; a real gap stays a gap of whole frames.
-TEST_P(GridTest, SamplesGoOutOnTheirFrameGrid) {
-  const GridCase& c = GetParam();
-  Publish();
-  if (c.audio) PushVideo(kStamp0, true);
-  for (uint64_t stamp : c.stamps) {
-    if (c.audio)
-      PushAudio(kStamp0 + stamp);
-    else
-      PushVideo(kStamp0 + stamp, stamp == 0);
-  }
-  SendAll();
-  Times expected;
-  for (uint64_t frame : c.frames)
-    expected.push_back(c.audio ? frame * 1024ull * 10000000 / 48000 : frame * 400000ull);
-  EXPECT_EQ(PushTimes(c.audio), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Media, GridTest,
-                         ::testing::Values(GridCase{"Audio",
-                                                    true,
-                                                    {0, 1800, 3600, 5400, 7680, 9000,
-                                                     9000 + 10 * 1920},
-                                                    {0, 1, 2, 3, 4, 5, 15}},
-                                           GridCase{"Video",
-                                                    false,
-                                                    {0, 1800, 5400, 7200, 9000, 10 * 3600 + 900},
-                                                    {0, 1, 2, 3, 4, 10}}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RtmpStreamingTest, AFailedKeyFrameReconnectsAtOnceAndStartsFromTheNextKeyFrame) {
   Publish();

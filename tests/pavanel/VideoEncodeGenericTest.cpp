@@ -82,30 +82,6 @@ TEST(VideoEncodeGenericTest, RequestedKeyFrameRestartsTheTwoSecondCount) {
   }
 }
 
-TEST(VideoEncodeGenericTest, ReopeningStartsANewStreamAtTheNewRate) {
-  EncoderPtr encoder(VideoEncodeGeneric::Create());
-  std::vector<uint8_t> picture;
-  const VideoEncoderParam at15 = LiveParam(160, 120, 15);
-  ASSERT_EQ(encoder->Open(&at15, 0), 0);
-  for (int i = 0; i < 7; ++i) {
-    MovingPicture(160, 120, i, &picture);
-    EncodeOne(encoder.get(), picture);
-  }
-  // Reopened without a Close, as on a rate change, then closed and opened.
-  const VideoEncoderParam at25 = LiveParam(160, 120, 25);
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    ASSERT_EQ(encoder->Open(&at25, 0), 0);
-    EXPECT_EQ(encoder->FramesEncoded(), 0);
-    for (int i = 0; i < 51; ++i) {
-      MovingPicture(160, 120, i, &picture);
-      ExpectPicture(EncodeOne(encoder.get(), picture), i % 50 == 0, i);
-    }
-    encoder->Close();
-    EXPECT_EQ(EncodeOne(encoder.get(), picture).result, -1);
-  }
-}
-
 struct BadSettings {
   const char* name;
   std::function<void(VideoEncoderParam*)> spoil;

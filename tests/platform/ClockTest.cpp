@@ -63,36 +63,5 @@ TEST(ClockTest, AWaitForAnEventEndsAtItsLimitOrAtOnceWhenTheEventIsSet) {
   EXPECT_FALSE(SystemClock().WaitForEvent(event, 0));
 }
 
-TEST(ClockTest, SteppedWaitEndsWhenTheEventIsSetBeforeItsDeadline) {
-  ManualClock clock(ManualClock::kDefaultStart, /*auto_advance=*/false);
-  ScopedClock scoped(&clock);
-  Event event;
-  std::atomic<int> result{-1};
-  std::thread waiter([&] { result = WaitForEvent(event, 100) ? 1 : 0; });
-  ASSERT_TRUE(clock.WaitForSleepers(1));
-  clock.Advance(99);
-  ASSERT_TRUE(clock.WaitForSleepers(1));
-  EXPECT_EQ(result, -1);
-  event.Set();
-  waiter.join();
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(static_cast<uint32_t>(clock.NowMs() - ManualClock::kDefaultStart), 99u);
-}
-
-TEST(ClockTest, AWaitWithoutLimitIsEndedOnlyByTheEventWhateverTheTime) {
-  ManualClock clock;  // auto-advance: a limited wait would return at once
-  ScopedClock scoped(&clock);
-  Event event;
-  std::atomic<int> result{-1};
-  std::thread waiter([&] { result = WaitForEvent(event, kWaitForever) ? 1 : 0; });
-  ASSERT_TRUE(clock.WaitForSleepers(1));
-  clock.Advance(1000000);
-  ASSERT_TRUE(clock.WaitForSleepers(1));
-  EXPECT_EQ(result, -1);
-  event.Set();
-  waiter.join();
-  EXPECT_EQ(result, 1);
-}
-
 }  // namespace
 }  // namespace plenova::platform

@@ -107,13 +107,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PutCase{.name = "AudioRate0", .audio = true, .rate = 0, .result = true}),
     Named);
 
-TEST_F(AVSynBufferTest, PutBeforeInitBufferIsRefused) {
-  AVSynBuffer fresh;
-  const uint8_t data[4] = {1, 2, 3, 4};
-  EXPECT_FALSE(fresh.PutAudio({data, 0, 2, 16, 48000, 25, 0}));
-  EXPECT_FALSE(fresh.InitBuffer(nullptr));
-}
-
 // Audio leads: video waits for it, and one audio sample releases the frames
 // of the rate stamped before its end. Both travel in handles that give the
 // blocks back when the result is dropped.
@@ -144,33 +137,6 @@ TEST_F(AVSynBufferTest, OneAudioSampleReleasesTheFramesStampedBeforeItsEnd) {
   EXPECT_EQ(pool_.IdleCount(kClass), 4);
 }
 
-struct WalkCase {
-  const char* name;
-  std::vector<int32_t> rates;  // of the queued frames, oldest first
-  std::vector<uint32_t> states;
-  int32_t released;
-};
-class RateWalkTest : public SyncBufferFixture, public ::testing::WithParamInterface<WalkCase> {};
-
-TEST_P(RateWalkTest, AFrameOfAnotherRateStopsTheWalk) {
-  uint64_t ts = 3600;
-  for (int32_t rate : GetParam().rates) ASSERT_TRUE(PutVideo(ts += 3600, rate));
-  ASSERT_TRUE(PutAudio(ts));
-  std::unique_ptr<SynGetResult> result = Fetch(25);
-  ASSERT_EQ(result->status, kSynAudioReleased);
-  EXPECT_EQ(result->video.count(), GetParam().released);
-  EXPECT_EQ(result->video.first(),
-            GetParam().released > 0 ? buffer_.VideoQueue()->Head() : nullptr);
-  EXPECT_EQ(VideoStates(), GetParam().states);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rates, RateWalkTest,
-    ::testing::Values(WalkCase{"ChangeInTheMiddle", {25, 25, 30, 25}, {2, 2, 0, 3}, 2},
-                      WalkCase{"ChangeAtTheHead", {30, 25}, {0, 3}, 0},
-                      WalkCase{"AllOfTheRate", {25, 25}, {2, 2}, 2}),
-    Named);
-
 struct StallCase {
   const char* name;
   uint8_t stalled;
@@ -198,33 +164,6 @@ INSTANTIATE_TEST_SUITE_P(Stall, StalledFetchTest,
                                            StallCase{"NotStalled", 0, false, 21},
                                            StallCase{"StalledButAudioCame", 1, true, 21}),
                          Named);
-
-TEST_F(AVSynBufferTest, PeekGivesTheOldestAudioTimestampAndRemovesNothing) {
-  EXPECT_EQ(Fetch(25, 0, 1)->hasTimestamp, 0);
-  ASSERT_TRUE(PutAudio(500000));
-  ASSERT_TRUE(PutAudio(501920));
-  ASSERT_TRUE(PutVideo(500000));
-  const std::unique_ptr<SynGetResult> peek = Fetch(25, 0, 1);
-  EXPECT_EQ(peek->hasTimestamp, 1);
-  EXPECT_EQ(peek->headTimestamp, 500000u);
-  EXPECT_EQ(peek->audioBlock, nullptr);
-  EXPECT_TRUE(peek->video.empty());
-  EXPECT_EQ(buffer_.AudioQueue()->Count(), 2);
-  EXPECT_EQ(VideoStates(), (std::vector<uint32_t>{kSampleQueued}));
-}
-
-// What a stopped engine run left queued goes back to the pool, so the next
-// run's outputs begin with the next run's samples.
-TEST_F(AVSynBufferTest, ClearGivesEverySampleBackAndTheQueuesWorkOn) {
-  for (uint64_t ts : {3600, 7200}) ASSERT_TRUE(PutVideo(ts));
-  for (uint64_t ts : {1000, 2920, 4840}) ASSERT_TRUE(PutAudio(ts));
-  buffer_.Clear();
-  EXPECT_EQ(buffer_.VideoQueue()->Count() + buffer_.AudioQueue()->Count(), 0);
-  EXPECT_EQ(pool_.IdleCount(kClass), 5);
-  ASSERT_TRUE(PutVideo(90000));
-  ASSERT_TRUE(PutVideo(93600));
-  EXPECT_EQ(QueuedVideo(), (Ticks{90000, 93600}));
-}
 
 }  // namespace
 }  // namespace plenova::testing

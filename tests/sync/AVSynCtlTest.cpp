@@ -51,15 +51,6 @@ class AVSynCtlTest : public SyncBufferFixture {
   AVSynCtl ctl_;
 };
 
-// The samples carry the meeting's media stamps: they leave as they came,
-// gaps included, whatever the frame duration.
-TEST_F(AVSynCtlTest, AudioLeavesWithItsOwnStamps) {
-  Init();
-  EXPECT_EQ(RunAudio({100000, 101920, 103840, 109600}), (Ticks{100000, 101920, 103840, 109600}));
-  ctl_.SetAudioFrameDuration(2048);
-  EXPECT_EQ(RunAudio({111648, 113696}), (Ticks{100000, 101920, 103840, 109600, 111648, 113696}));
-}
-
 TEST_F(AVSynCtlTest, WaitsForPutsAndRunsAgainAtOnceOnlyWhileAudioIsWritten) {
   Init();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), AVSynCtl::kWaitForWork);
@@ -207,55 +198,6 @@ INSTANTIATE_TEST_SUITE_P(Limits, StarvationTest,
                                            StallCase{"FiveFramesOf2048", 5, 2048, 117},
                                            StallCase{"NoWait", 0, 1920, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-struct HandoverCase {
-  const char* name;
-  int32_t controllerFps;
-  std::vector<int32_t> frameRates;  // queued behind one audio sample
-  std::string order;
-};
-
-class HandoverTest : public AVSynCtlTest, public ::testing::WithParamInterface<HandoverCase> {};
-
-TEST_P(HandoverTest, EveryFrameIsWrittenAndEachRateChangeIsAnnouncedBeforeIt) {
-  Init(GetParam().controllerFps);
-  ASSERT_TRUE(PutAudio(100000));
-  Ticks expected;
-  uint64_t ts = 96000;
-  for (int32_t rate : GetParam().frameRates) {
-    ASSERT_TRUE(PutVideo(ts, rate));
-    expected.push_back(ts);
-    ts += 1000;
-  }
-  Steps(2);
-  EXPECT_EQ(out_.Order(), GetParam().order);
-  EXPECT_EQ(out_.Timestamps(kStreamTypeVideo), expected);
-  EXPECT_EQ(buffer_.VideoQueue()->Count(), 0);
-
-  // Each update carries the rate and parameter sets of the frame after it.
-  size_t nextFrame = 0;
-  for (const auto& event : out_.Events()) {
-    if (event.kind == RecordingStreaming::Kind::kWrite) {
-      if (event.streamType == kStreamTypeVideo) ++nextFrame;
-      continue;
-    }
-    ASSERT_LT(nextFrame, GetParam().frameRates.size());
-    const int32_t rate = GetParam().frameRates[nextFrame];
-    EXPECT_EQ(event.fps, rate);
-    EXPECT_EQ(event.spsPps, SpsPpsFor(rate));
-    EXPECT_EQ(event.channels, kChannels);
-    EXPECT_EQ(event.sampling_per_bits, kBits);
-    EXPECT_EQ(event.sampling_rate, kRate);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rates, HandoverTest,
-    ::testing::Values(HandoverCase{"SameRate", 25, {25, 25}, "AVV"},
-                      HandoverCase{"ChangeAtTheHead", 30, {25, 25, 25}, "AUVVV"},
-                      HandoverCase{"ChangeBehindOldFrames", 25, {25, 25, 30, 30}, "AVVUVV"},
-                      HandoverCase{"ThereAndBack", 30, {30, 25, 30}, "AVUVUV"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace plenova::testing

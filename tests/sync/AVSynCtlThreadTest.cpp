@@ -44,46 +44,6 @@ class AVSynCtlThreadTest : public SyncBufferFixture {
   std::unique_ptr<AVSynCtl> ctl_ = std::make_unique<AVSynCtl>();
 };
 
-TEST_F(AVSynCtlThreadTest, SleepsUntilAPutOrTheWaitLimitAndStopsAtOnce) {
-  // Time moves only when the test moves it: whatever the thread does before
-  // then, a put or the stop made it do.
-  clock_.SetAutoAdvance(false);
-  const uint32_t start = clock_.NowMs();
-  ctl_->StartSynThread();
-  ASSERT_TRUE(clock_.WaitForSleepers(1));
-  EXPECT_EQ(clock_.Sleeps(), (std::vector<uint32_t>{AVSynCtl::kWaitForWork}));
-  EXPECT_TRUE(out_.Events().empty());
-
-  ASSERT_TRUE(PutVideo(100000));
-  ASSERT_TRUE(PutAudio(100000));
-  ASSERT_TRUE(out_.WaitForWrites(2));
-  EXPECT_EQ(out_.Order(), "AV");
-
-  // Audio is missing now: the frames that come are held, and the controller
-  // waits for the wait limit (10 frames, 218 ms from the cycle after the
-  // write) on the clock. Only once it has passed are the held frames cut
-  // to the newest 15.
-  WaitUntil([&] {
-    const std::vector<uint32_t> sleeps = clock_.Sleeps();
-    return std::find(sleeps.begin(), sleeps.end(), 218u) != sleeps.end();
-  });
-  for (int i = 1; i <= 20; ++i) ASSERT_TRUE(PutVideo(100000 + 3600 * i));
-  clock_.Advance(217);
-  EXPECT_EQ(buffer_.VideoQueue()->Count(), 20);  // the limit cannot have passed
-  // A wait begun after a put may count from a later time: time moves on
-  // until the limit is seen.
-  while (buffer_.VideoQueue()->Count() != 15) {
-    clock_.Advance(1);
-    std::this_thread::yield();
-  }
-  EXPECT_EQ(QueuedVideo().front(), 100000u + 3600 * 6);
-  EXPECT_EQ(out_.Order(), "AV");
-
-  // Nothing but the stop ends the wait that follows.
-  ctl_->StopSynThread();
-  EXPECT_GE(static_cast<uint32_t>(clock_.NowMs() - start), 218u);
-}
-
 TEST_F(AVSynCtlThreadTest, ConcurrentProducersAreWrittenCompleteAndInOrder) {
   constexpr int kAudio = 300;
   constexpr int kVideo = 150;

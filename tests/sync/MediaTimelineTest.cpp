@@ -217,17 +217,5 @@ TEST(MediaTimelineTest, ARestartGoesOnWhereTheOutputEnded) {
   EXPECT_EQ(t.Epoch(), epoch + 1);
 }
 
-TEST(MediaTimelineTest, TheDelayIsBoundedAndTakenAtTheNextAnchor) {
-  MediaTimeline t(60);
-  EXPECT_FALSE(t.SetDelayMs(MediaTimeline::kMaxDelayMs + 1));
-  EXPECT_EQ(t.DelayMs(), 60u);
-  t.Place(-1, kOrigin, 0, kStart);
-  EXPECT_TRUE(t.SetDelayMs(200));
-  EXPECT_EQ(t.MsUntil(kOrigin, kStart), 60u);  // this anchoring keeps its delay
-  t.Restart();
-  t.Place(-1, kOrigin, 0, kStart);
-  EXPECT_EQ(t.MsUntil(kOrigin, kStart), 200u);
-}
-
 }  // namespace
 }  // namespace plenova

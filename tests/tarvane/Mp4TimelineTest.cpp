@@ -28,29 +28,6 @@ int64_t Video(Mp4Timeline& timeline, uint64_t ms) {
 
 class AudioGridTest : public ::testing::TestWithParam<int> {};
 
-TEST_P(AudioGridTest, MillisecondTimesGiveExactFrameDurations) {
-  const int rate = GetParam();
-  Mp4Timeline timeline(rate);
-  timeline.SetZero(kZero);
-  // The first frame 10 frames after the zero (audio waited for the key frame).
-  const int64_t first = Audio(timeline, FrameMs(rate, 10));
-  EXPECT_NEAR(first, 10 * 1024, rate / 1000 + 1);
-  for (int n = 11; n < 2000; ++n) {
-    ASSERT_EQ(Audio(timeline, FrameMs(rate, n)), first + int64_t{n - 10} * 1024) << "frame " << n;
-  }
-}
-
-TEST_P(AudioGridTest, AGapStaysAWholeNumberOfFrames) {
-  const int rate = GetParam();
-  Mp4Timeline timeline(rate);
-  timeline.SetZero(kZero);
-  const int64_t first = Audio(timeline, FrameMs(rate, 0));
-  Audio(timeline, FrameMs(rate, 1));
-  // Frames 2 to 99 never came.
-  EXPECT_EQ(Audio(timeline, FrameMs(rate, 100)), first + 100 * 1024);
-  EXPECT_EQ(Audio(timeline, FrameMs(rate, 101)), first + 101 * 1024);
-}
-
 TEST_P(AudioGridTest, JitterOfLessThanAFrameKeepsFramesBackToBack) {
   const int rate = GetParam();
   const int64_t frame_ms = 1024 * 1000 / rate;
@@ -65,25 +42,6 @@ TEST_P(AudioGridTest, JitterOfLessThanAFrameKeepsFramesBackToBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, AudioGridTest, ::testing::Values(8000, 16000, 44100, 48000, 96000));
-
-TEST(Mp4Timeline, NothingIsPlacedBeforeTheZero) {
-  Mp4Timeline timeline(48000);
-  int64_t position = 0;
-  EXPECT_FALSE(timeline.PlaceAudio(kZero, &position));
-  EXPECT_FALSE(timeline.PlaceVideo(kZero, &position));
-  timeline.SetZero(kZero + 100);
-  timeline.SetZero(kZero + 200);  // only the first counts
-  EXPECT_FALSE(timeline.PlaceAudio(kZero + 99, &position));
-  EXPECT_FALSE(timeline.PlaceVideo(kZero + 99, &position));
-  EXPECT_EQ(Video(timeline, kZero + 100), 0);
-  EXPECT_EQ(Audio(timeline, kZero + 100), 0);
-}
-
-TEST(Mp4Timeline, VideoOnA40MsGridStaysExact) {
-  Mp4Timeline timeline(48000);
-  timeline.SetZero(kZero);
-  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Video(timeline, kZero + 40 * n), int64_t{n} * 3600);
-}
 
 // Pictures whose times come too close together (20 ms steps among the 40 ms
 // ones) still last 40 ms each, and a real gap stays whole pictures.
@@ -113,20 +71,6 @@ TEST(Mp4Timeline, EachTrackStrictlyIncreasesWhateverItsTimes) {
   }
   // Back on time once the times move ahead again.
   EXPECT_EQ(Video(timeline, kZero + 400), 400 * 90);
-}
-
-TEST(Mp4Timeline, AJumpBeyondAnHourIsNotPlaced) {
-  Mp4Timeline timeline(48000);
-  timeline.SetZero(kZero);
-  Video(timeline, kZero);
-  Audio(timeline, kZero);
-  int64_t position = 0;
-  const uint64_t far = kZero + Mp4Timeline::kMaxStepMs + 1000;
-  EXPECT_FALSE(timeline.PlaceVideo(far, &position));
-  EXPECT_FALSE(timeline.PlaceAudio(far, &position));
-  EXPECT_FALSE(timeline.PlaceAudio(UINT64_MAX, &position));
-  EXPECT_EQ(Video(timeline, kZero + 40), 3600);
-  EXPECT_EQ(Audio(timeline, kZero + 21), 1024);
 }
 
 }  // namespace

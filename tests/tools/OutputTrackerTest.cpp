@@ -71,53 +71,5 @@ TEST(OutputTracker, AnOutageRunsFromTheFirstReconnectToPublishingAgain) {
   EXPECT_TRUE(tracker.TakeLines().empty());
 }
 
-TEST(OutputTracker, APublisherThatNeverConnectsIsInOutageFromItsFirstFailure) {
-  OutputTracker tracker;
-  Feed(tracker, {{0, PLENOVA_OUTPUT_RTMP_2, PLENOVA_EVENT_CONNECTING, 1},
-                 {100, PLENOVA_OUTPUT_RTMP_2, PLENOVA_EVENT_RECONNECTING, 1, 500, 0, "refused"},
-                 {600, PLENOVA_OUTPUT_RTMP_2, PLENOVA_EVENT_CONNECTING, 2}});
-  const OutputView v = tracker.View(PLENOVA_OUTPUT_RTMP_2, kStart + 1100);
-  EXPECT_FALSE(v.published);
-  EXPECT_EQ(v.outages, 1);
-  EXPECT_EQ(v.outage_ms, 1000u);
-  EXPECT_EQ(OutputStateText(v), "connecting (attempt 2)");
-  EXPECT_EQ(tracker.View(kRtmp1, kStart).kind, 0) << "the other publisher saw nothing";
-}
-
-TEST(OutputTracker, TheMp4FileIsNamedWithItsSizeAndWriteErrorsCount) {
-  OutputTracker tracker;
-  Feed(tracker,
-       {{0, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_OPENED, 0, 0, 0, "/rec/m.mp4"},
-        {10, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_WRITE_ERROR, 0, 0, 0, "No space left on device"},
-        {20, PLENOVA_OUTPUT_MP4, PLENOVA_EVENT_FILE_CLOSED, 0, 0, 3 * 1024 * 1024, "/rec/m.mp4"},
-        {30, 7, PLENOVA_EVENT_PUBLISHING},  // no such output
-        {40, -1, PLENOVA_EVENT_PUBLISHING}});
-  const OutputView v = tracker.View(PLENOVA_OUTPUT_MP4, kStart + 50);
-  EXPECT_EQ(v.file_bytes, 3u * 1024 * 1024);
-  EXPECT_EQ(v.write_errors, 1);
-  EXPECT_EQ(OutputStateWord(v, ""), "finished");
-  EXPECT_EQ(tracker.TakeLines(),
-            (std::vector<std::string>{"MP4: recording to /rec/m.mp4",
-                                      "MP4: write error: No space left on device",
-                                      "MP4: finished /rec/m.mp4 (3.0 MB)"}));
-}
-
-TEST(OutputTracker, TheCallbackMasksKeysInTextsAndIgnoresNulls) {
-  OutputTracker tracker;
-  PlenovaEvent e{};
-  e.output = kRtmp1;
-  e.kind = PLENOVA_EVENT_FAILED;
-  e.text = "cannot publish to rtmp://h/live/secret";
-  OutputTracker::OnEvent(&e, &tracker);
-  OutputTracker::OnEvent(nullptr, &tracker);
-  OutputTracker::OnEvent(&e, nullptr);
-  e.text = nullptr;
-  e.kind = PLENOVA_EVENT_STOPPED;
-  OutputTracker::OnEvent(&e, &tracker);
-  EXPECT_EQ(tracker.TakeLines(),
-            (std::vector<std::string>{"RTMP 1: failed: cannot publish to rtmp://h/live/****",
-                                      "RTMP 1: stopped"}));
-}
-
 }  // namespace
 }  // namespace plenova::record

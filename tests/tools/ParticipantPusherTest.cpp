@@ -69,29 +69,6 @@ TEST_F(PusherFixture, TimestampsComeFromFrameCountsAndFramesAreDueOnTheirPeriod)
   EXPECT_EQ(counters.audio_pushed.load(), 6u);
 }
 
-TEST_F(PusherFixture, RefusedFramesAreCountedAndNotRetried) {
-  auto pusher = Make();
-  engine.push_result = -1;
-  pusher->Step(40);
-  engine.push_result = 0;
-  pusher->Step(40);
-  EXPECT_EQ(counters.video_refused.load(), 2u);
-  EXPECT_EQ(counters.audio_refused.load(), 3u);
-  EXPECT_EQ(counters.video_pushed.load() + counters.audio_pushed.load(), 0u);
-}
-
-TEST_F(PusherFixture, CameraOffPushesOnlySoundAndSilentParticipantOnlyPictures) {
-  auto sound_only = Make(false, true);
-  sound_only->Step(200);
-  EXPECT_TRUE(Of(true).empty());
-  EXPECT_EQ(Of(false).size(), 11u);
-  engine.pushes.clear();
-  auto picture_only = Make(true, false);
-  EXPECT_EQ(picture_only->Step(200), 240u);
-  EXPECT_TRUE(Of(false).empty());
-  EXPECT_EQ(Of(true).size(), 6u);
-}
-
 TEST_F(PusherFixture, AFarLateThreadSkipsAheadInsteadOfBursting) {
   auto pusher = Make();
   pusher->Step(0);

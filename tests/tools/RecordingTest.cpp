@@ -358,43 +358,5 @@ TEST_F(RecordingRun, EventsAndStatisticsReachTheStateLinesTheProgressBlocksAndTh
   EXPECT_EQ((out_ + err_).find("secret-key-123"), std::string::npos);
 }
 
-// --progress FILE and --progress fd:N get the same blocks; standard output
-// gets only the summary.
-TEST_F(RecordingRun, ProgressGoesToAFileOrAnOpenDescriptor) {
-  const std::string file = dir_.File("progress.txt");
-  std::FILE* sink = std::tmpfile();
-  ASSERT_NE(sink, nullptr);
-  for (const std::string& where : {file, "fd:" + std::to_string(fileno(sink))}) {
-    SCOPED_TRACE(where);
-    options_.progress = where;
-    ASSERT_EQ(Run(), 0) << err_;
-    EXPECT_EQ(out_.find("progress="), std::string::npos) << out_;
-    EXPECT_EQ(out_.find("Recorded "), 0u) << out_;
-  }
-  std::ifstream written(file);
-  const std::string from_file((std::istreambuf_iterator<char>(written)),
-                              std::istreambuf_iterator<char>());
-  const std::string from_fd = Read(sink);
-  for (const std::string* text : {&from_file, &from_fd}) {
-    const auto blocks = ProgressBlocks(*text);
-    ASSERT_FALSE(blocks.empty()) << *text;
-    EXPECT_EQ(blocks.back().back().second, "end");
-    EXPECT_EQ(text->substr(text->size() - 13), "progress=end\n");
-  }
-}
-
-TEST_F(RecordingRun, AProgressDestinationThatCannotBeWrittenIsRefusedBeforeTheEngineStarts) {
-  const int closed = 987;  // far above what the run itself opens
-  ASSERT_EQ(::fcntl(closed, F_GETFD), -1);
-  options_.progress = "fd:" + std::to_string(closed);
-  EXPECT_EQ(Run(), kExitFailure);
-  EXPECT_NE(err_.find("--progress fd:" + std::to_string(closed) + ": "), std::string::npos) << err_;
-  options_.progress = dir_.File("no-such-folder/progress.txt");
-  EXPECT_EQ(Run(), kExitFailure);
-  EXPECT_NE(err_.find("--progress " + options_.progress + ": No such file"), std::string::npos)
-      << err_;
-  EXPECT_TRUE(log_dir_.empty()) << "the engine was made";
-}
-
 }  // namespace
 }  // namespace plenova::record

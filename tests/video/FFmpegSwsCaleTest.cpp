@@ -135,17 +135,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {0, 0, 180, 180}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ScalerPaintTest, CutOutBoundAboveTheRectangleLeavesNoBand) {
-  SetUpCanvas(640, 360);
-  // Fitted 640x360 into 640x480 at y 0: painted from row 60; bound at row 30.
-  scaler_.init(640, 360, {0, 0, 640, 480}, 640, 360, 1);
-  ASSERT_EQ(scaler_.placed(), (Rect{0, 60, 640, 360}));
-  scaler_.SetDrawLimitParam(320, 30, true);
-  // The rows past the canvas's bottom are clipped.
-  Draw(SolidPicture(640, 360, kRed), 640, 360, {0, 0, 640, 480}, 1, FFmpeg_Sws_cale::kBottomUp);
-  EXPECT_TRUE(OnlyRectPainted({0, 60, 640, 300}));
-}
-
 class ScalerClipTest : public ScalerPaintTest, public ::testing::WithParamInterface<Rect> {};
 
 // Run under ASan: the canvas is sized exactly, so any write past it shows.
@@ -179,16 +168,6 @@ TEST_F(ScalerPaintTest, MovingKeepsTheCanvasResizingBlanksIt) {
 
   Draw(red, 320, 180, {200, 100, 80, 44}, 0);  // resized: the canvas is blanked once
   EXPECT_TRUE(OnlyRectPainted({200, 100, 80, 44}));
-}
-
-TEST(ScalerLibraryTest, MissingLibraryBlanksButNeverPaints) {
-  FFmpeg_Sws_cale scaler("libswscale-missing.so.0");
-  scaler.init(320, 180, {0, 0, 320, 180}, 320, 180, 0);
-  EXPECT_FALSE(scaler.HasContext());
-  std::vector<uint8_t> canvas(320 * 180 * 3 / 2, 0x55);
-  const std::vector<uint8_t> red = SolidPicture(320, 180, kRed);
-  scaler.ScaleAndDraw(red.data(), canvas.data(), 320, 180, {0, 0, 320, 180}, 0, 0);
-  EXPECT_TRUE(CanvasView(canvas.data(), 320, 180).RectIs(0, 0, 320, 180, kBlack));
 }
 
 }  // namespace

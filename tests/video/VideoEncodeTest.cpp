@@ -15,16 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const Bytes kSps4 = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1f, 0xaa};
-const Bytes kPps4 = {0, 0, 0, 1, 0x68, 0xce, 0x3c, 0x80};
-const Bytes kIdr4 = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x21, 0xa0};
 const Bytes kSlice4 = {0, 0, 0, 1, 0x41, 0x9a, 0x02};
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 // An encoder whose outputs and open results a test scripts.
 class ScriptedEncoder : public VideoEncodeGeneric {
@@ -126,46 +117,6 @@ TEST_F(VideoEncodeTest, ABacklogMakesTheEncoderFasterStepByStepAndRoomSlowerAgai
   EXPECT_EQ(encode->speed(), 0);
 }
 
-struct ExtractCase {
-  const char* name;
-  Bytes output;
-  bool ok;
-  Bytes expected;
-};
-
-class ExtractSpsPpsTest : public VideoEncodeTest,
-                          public ::testing::WithParamInterface<ExtractCase> {};
-
-TEST_P(ExtractSpsPpsTest, CutsExactlyTheParameterSets) {
-  auto encode = Scripted();
-  const ExtractCase& c = GetParam();
-  EXPECT_EQ(encode->ExtractSpsPps(c.output.data(), static_cast<int32_t>(c.output.size())), c.ok);
-  if (c.ok) {
-    EXPECT_EQ(Bytes(encode->sps_pps(), encode->sps_pps() + encode->sps_pps_len()), c.expected);
-  }
-}
-
-const Bytes kLongSps = [] {
-  Bytes b = {0, 0, 0, 1, 0x67};
-  b.resize(b.size() + 260, 0x11);
-  return b;
-}();
-
-INSTANTIATE_TEST_SUITE_P(
-    Outputs, ExtractSpsPpsTest,
-    ::testing::Values(
-        ExtractCase{"FourByteCodes", Join({kSps4, kPps4, kIdr4}), true, Join({kSps4, kPps4})},
-        ExtractCase{
-            "ThreeByteCodeAtStart",
-            Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end()),
-                  Bytes(kIdr4.begin() + 1, kIdr4.end())}),
-            true,
-            Join({Bytes(kSps4.begin() + 1, kSps4.end()), Bytes(kPps4.begin() + 1, kPps4.end())})},
-        ExtractCase{"ParameterSetsOnly", Join({kSps4, kPps4}), true, Join({kSps4, kPps4})},
-        ExtractCase{"NoSps", Join({kPps4, kIdr4}), false, {}},
-        ExtractCase{"LongerThanTheArea", Join({kLongSps, kPps4, kIdr4}), false, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // An output that has just begun asks for a key frame; the next picture is one.
 TEST_F(VideoEncodeTest, AnOutputThatBeginsGetsAKeyFrameAtOnce) {
   auto encode = Scripted();
@@ -176,22 +127,6 @@ TEST_F(VideoEncodeTest, AnOutputThatBeginsGetsAKeyFrameAtOnce) {
   encode->VideoEncodeFunc(AdoptPoolBuffer(Canvas(7200), &pool_));
   encode->VideoEncodeFunc(AdoptPoolBuffer(Canvas(10800), &pool_));
   EXPECT_EQ(script_.key_frame_requests, 1);
-}
-
-TEST_F(VideoEncodeTest, WithTheEncoderNeverOpenedEveryCanvasReturnsToThePool) {
-  script_.open_result = -1;
-  auto encode = Scripted();
-  ASSERT_TRUE(encode->VideoEncodeInit(500000, 25, 64, 32, &buffer_, &sync_, &pool_, &streaming_));
-  EXPECT_FALSE(encode->ready());
-  std::vector<PoolBuffer*> canvases;
-  for (int i = 0; i < 3; ++i) canvases.push_back(Canvas(3600 * (i + 1)));
-  const int idle_before = pool_.IdleCount(65536);
-  for (PoolBuffer* c : canvases) ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(c, &pool_), 25));
-  while (encode->EncodeCycle() != VideoEncode::Cycle::kIdle) {
-  }
-  EXPECT_EQ(pool_.IdleCount(65536), idle_before + 3);
-  EXPECT_EQ(script_.encodes, 0);
-  EXPECT_EQ(sync_.VideoQueue()->Count(), 0);
 }
 
 }  // namespace

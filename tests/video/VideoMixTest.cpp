@@ -88,24 +88,6 @@ TEST_F(MixTest, CanvasesLieOnTheGridFromTheMeetingsFirstFrame) {
   EXPECT_TRUE(Shows(kRightFitted, kBlue));
 }
 
-// A canvas carries the oldest arrival tick among the frames newly consumed
-// for it; one made only of repeated pictures carries the unknown tick.
-TEST_F(MixTest, CanvasCarriesTheOldestArrivalTickOfItsNewFrames) {
-  Layout({kLeft, kRight});
-  const uint32_t late = 0xFFFFFFF0u;  // the ticks straddle the timer's wrap
-  ASSERT_TRUE(Push(kLeft, kRed, 1000, 0, late));
-  ASSERT_TRUE(Push(kRight, kBlue, 1000, 0, 25));
-  Compose();
-  ASSERT_TRUE(Push(kRight, kBlue, 4600, 0, 60));
-  Compose();  // the left picture is repeated and does not count
-  Compose();  // nothing new at all
-  const auto out = Drain();
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].tick, late);
-  EXPECT_EQ(out[1].tick, 60u);
-  EXPECT_EQ(out[2].tick, 0u);
-}
-
 TEST_F(MixTest, ALayoutUpdateChangesNothingInTiming) {
   Layout({kLeft});
   ASSERT_TRUE(Push(kLeft, kRed, 90000));
@@ -179,39 +161,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, MixRateTest,
                                            RateCase{30, 1, "30"}),
                          [](const auto& info) { return std::string(info.param.name) + "fps"; });
 
-// Before any layout update the rate is 0: the thread waits a period per
-// cycle and outputs nothing, and a canvas composed anyway goes back to the
-// pool after its callback.
-TEST_F(MixTest, AtRateZeroNothingReachesTheEncoder) {
-  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 320, 180);
-  ASSERT_TRUE(
-      mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, &testing::CountCanvas));
-  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, kCanvasW, kCanvasH));
-  mix_.UpdataPictureStreamInfo(&pic, 1);
-  timeline_.Place(-1, 450000, 1800, clock_.NowMs());
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kZeroRateSleepMs);
-  EXPECT_EQ(g_canvas_calls.load(), 0);
-  ASSERT_EQ(mix_.rate(), 0);
-  const int32_t canvas_class = 6 * MemoryPool::kClassStep;  // 345600 bytes
-  const int idle = pool_.IdleCount(canvas_class);
-  Compose();
-  EXPECT_EQ(g_canvas_calls.load(), 1);
-  EXPECT_EQ(encode_.Count(), 0);
-  EXPECT_EQ(pool_.IdleCount(canvas_class), idle + 1);
-}
-
-TEST_F(MixTest, RegisteredStreamIsNotPaintedUntilAnUpdateConfirmsIt) {
-  ASSERT_TRUE(mix_.VideoMixInit(&kLeft, 1, &pool_, &encode_, kCanvasW, kCanvasH, nullptr));
-  ASSERT_TRUE(Push(kLeft, kRed, 1000));
-  Compose();
-  EXPECT_TRUE(Shows({0, 0, kCanvasW, kCanvasH}, kBlack));
-  EXPECT_EQ(Queued(kLeft), 1);
-  mix_.UpdataVideoStreamInfo(&kLeft, 1);
-  Compose();
-  EXPECT_TRUE(Shows(kLeftRect, kRed));
-}
-
 TEST_F(MixTest, FrameOfAnUndeclaredSizeWaitsHiddenAndGoesWithTheNextUpdate) {
   Layout({kLeft});
   ASSERT_TRUE(PushSized("left", 640, 360, 25, kRed, 1000));
@@ -240,22 +189,6 @@ TEST_F(MixTest, RemovedStreamsFramesReturnToThePoolAndAMovedWindowsAreDiscarded)
   EXPECT_TRUE(Push(kRight, kBlue, 4600));
   EXPECT_EQ(Queued(kRight), -1);
   EXPECT_EQ(pool_.IdleCount(frame_class), idle + 1);
-}
-
-TEST_F(MixTest, UpdateReplacingTwentyStreamsOverflowsAndKeepsTheOldOnes) {
-  auto grid = [](const std::string& prefix) {
-    std::vector<VideoMixStreamInfo> streams;
-    for (int i = 0; i < VideoMix::kMaxStreams; ++i) {
-      streams.push_back(
-          StreamInfo(prefix + std::to_string(i), 64, 36, (i % 5) * 128, (i / 5) * 72, 128, 72));
-    }
-    return streams;
-  };
-  Layout(grid("s"));
-  const std::vector<VideoMixStreamInfo> others = grid("t");
-  mix_.UpdataVideoStreamInfo(others.data(), VideoMix::kMaxStreams);
-  EXPECT_TRUE(mix_.IsStreamActive("s0", 64, 36, 25));
-  EXPECT_FALSE(mix_.IsStreamActive("t0", 64, 36, 25));
 }
 
 class MixCutOutTest : public testing::MixFixture, public ::testing::WithParamInterface<uint32_t> {};
@@ -316,20 +249,6 @@ TEST_P(PictureOrderTest, HigherSlotOnTopAndBothAboveVideo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, PictureOrderTest, ::testing::Bool());
-
-// The placeholder is read with its own size whatever the record declares.
-TEST_F(MixTest, PictureRecordSizeIsNotTrustedForReading) {
-  const VideoMixStreamInfo video = StreamInfo("cam", 64, 36, 0, 0, 64, 36);
-  Layout({video});
-  const std::vector<uint8_t> declared =
-      ComposePictures(mix_, {StreamInfo("", 640, 360, 40, 20, 320, 180)});
-  for (auto [w, h] : {std::pair{1280, 720}, std::pair{320, 180}, std::pair{0, 0}}) {
-    VideoMix other;
-    ASSERT_TRUE(other.VideoMixInit(&video, 1, &pool_, &encode_, 640, 360, nullptr));
-    other.UpdataVideoStreamInfo(&video, 1);
-    EXPECT_EQ(ComposePictures(other, {StreamInfo("", w, h, 40, 20, 320, 180)}), declared) << w;
-  }
-}
 
 // A listed picture shows once an update confirms it, without any video once
 // the meeting runs (audio alone anchors the timeline); an empty update

@@ -97,32 +97,5 @@ TEST_F(EncodeBufferTest, TwentySixthCanvasDropsTheOldest) {
   EXPECT_EQ(out.back(), 26u * 3600);
 }
 
-TEST_F(EncodeBufferTest, EqualStampsKeepArrivalOrderAndLateOnesAreSorted) {
-  PoolBuffer* first = Stamped(pool_, 7200);
-  PoolBuffer* second = Stamped(pool_, 7200);
-  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(first, &pool_), 25));
-  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 10800), &pool_), 25));
-  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(second, &pool_), 25));
-  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
-  VideoEncodeBuffer::Result r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas->timestamp, 3600u);
-  r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas.get(), first);
-  r = buffer_.GetData(25);
-  EXPECT_EQ(r.canvas.get(), second);
-  EXPECT_EQ(Drain(), (std::vector<uint64_t>{10800}));
-}
-
-TEST_F(EncodeBufferTest, RateMismatchReportsTheHeadRateAndKeepsIt) {
-  ASSERT_TRUE(buffer_.PutData(AdoptPoolBuffer(Stamped(pool_, 3600), &pool_), 25));
-  VideoEncodeBuffer::Result r = buffer_.GetData(15);
-  EXPECT_EQ(r.state, VideoEncodeBuffer::kRateDiffers);
-  EXPECT_EQ(r.rate, 25);
-  EXPECT_EQ(r.canvas, nullptr);
-  EXPECT_EQ(buffer_.Count(), 1);
-  EXPECT_EQ(Drain(25).size(), 1u);
-  EXPECT_EQ(buffer_.GetData(25).state, VideoEncodeBuffer::kEmpty);
-}
-
 }  // namespace
 }  // namespace plenova

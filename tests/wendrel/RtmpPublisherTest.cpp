@@ -118,46 +118,6 @@ class PublisherTest : public ::testing::Test {
   }
 };
 
-struct AudioCase {
-  int rate;
-  int channels;
-};
-
-class AnnouncementTest : public PublisherTest, public ::testing::WithParamInterface<AudioCase> {};
-
-TEST_P(AnnouncementTest, HeadersAnnounceTheRecordsAudioAndVideo) {
-  const AudioCase c = GetParam();
-  const RtmpPublishParam param = Param(c.rate, c.channels);
-  ASSERT_TRUE(publisher.Start("rtmp://127.0.0.1:1935/live", "room"));
-  ASSERT_TRUE(publisher.SetMediaType(&param));
-  const std::vector<Tag> tags = ParseFlv(wire.bytes);
-  ASSERT_EQ(tags.size(), 3u);
-
-  EXPECT_EQ(tags[0].type, flv::kTagScript);
-  const std::string script(tags[0].payload.begin(), tags[0].payload.end());
-  EXPECT_NE(script.find("onMetaData"), std::string::npos);
-  // "stereo" then the boolean marker and its value.
-  const auto stereo = script.find("stereo");
-  ASSERT_NE(stereo, std::string::npos);
-  EXPECT_EQ(tags[0].payload[stereo + 7], c.channels > 1 ? 1 : 0);
-
-  EXPECT_EQ(tags[1].type, flv::kTagVideo);
-  Bytes expected_video = {0x17, 0, 0, 0, 0};
-  const Bytes config = bitstream::BuildAvcConfig(kSps, kPps);
-  expected_video.insert(expected_video.end(), config.begin(), config.end());
-  EXPECT_EQ(tags[1].payload, expected_video);
-
-  EXPECT_EQ(tags[2].type, flv::kTagAudio);
-  std::array<uint8_t, 2> asc{};
-  ASSERT_TRUE(bitstream::BuildAacConfig(c.rate, c.channels, &asc));
-  EXPECT_EQ(tags[2].payload,
-            Bytes({static_cast<uint8_t>(c.channels > 1 ? 0xAF : 0xAE), 0, asc[0], asc[1]}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Formats, AnnouncementTest,
-                         ::testing::Values(AudioCase{48000, 2}, AudioCase{44100, 2},
-                                           AudioCase{16000, 1}, AudioCase{8000, 1}));
-
 TEST_F(PublisherTest, SamplesGetMillisecondTimestampsFromTheStartOfTheConnection) {
   const RtmpPublishParam param = Param(48000, 2);
   ASSERT_TRUE(publisher.SetMediaType(&param));  // before Start: kept for later
@@ -185,26 +145,6 @@ TEST_F(PublisherTest, SamplesGetMillisecondTimestampsFromTheStartOfTheConnection
   EXPECT_EQ(tags[7].timestamp, 40u);
   EXPECT_EQ(tags[7].payload[0], 0x27);
   EXPECT_EQ(tags[8].timestamp, 40u);
-}
-
-TEST_F(PublisherTest, NewParameterSetsInBandAreAnnouncedBeforeTheirFrame) {
-  RtmpPublishParam param = Param(48000, 2);
-  param.sps_pps_len = 0;  // video announced without parameter sets
-  ASSERT_TRUE(publisher.Start("rtmp://127.0.0.1/live", "room"));
-  ASSERT_TRUE(publisher.SetMediaType(&param));
-  EXPECT_FALSE(PushVideo(10'000'000, AnnexB({{0x41, 0x9A}}), false));  // nothing to decode it with
-  ASSERT_TRUE(PushVideo(10'400'000, AnnexB({kSps, kPps, {0x65, 0x88}}), true));
-  ASSERT_TRUE(PushVideo(10'800'000, AnnexB({kSps, kPps, {0x65, 0x89}}), true));
-  ASSERT_TRUE(PushVideo(11'200'000, AnnexB({kOtherSps, kPps, {0x65, 0x8A}}), true));
-
-  std::vector<Bytes> headers;
-  for (const Tag& tag : ParseFlv(wire.bytes)) {
-    if (tag.type == flv::kTagVideo && tag.payload[1] == 0) {
-      headers.emplace_back(tag.payload.begin() + 5, tag.payload.end());
-    }
-  }
-  EXPECT_EQ(headers, (std::vector<Bytes>{bitstream::BuildAvcConfig(kSps, kPps),
-                                         bitstream::BuildAvcConfig(kOtherSps, kPps)}));
 }
 
 TEST_F(PublisherTest, ANewMediaTypeWhilePublishingIsAnnouncedAtTheCurrentTime) {
@@ -290,24 +230,6 @@ TEST_F(PublisherTest, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_EQ(wire.bytes.size(), announced);
   // The good announcement still holds.
   EXPECT_TRUE(PushAudio(0));
-}
-
-TEST(RtmpPublisherUrl, TheStreamNameIsAppendedOnce) {
-  EXPECT_EQ(RtmpPublisher::JoinUrl("rtmp://h/live", "s"), "rtmp://h/live/s");
-  EXPECT_EQ(RtmpPublisher::JoinUrl("rtmp://h/live/", "s"), "rtmp://h/live/s");
-  EXPECT_EQ(RtmpPublisher::JoinUrl("rtmp://h/live/s", "s"), "rtmp://h/live/s");
-  EXPECT_EQ(RtmpPublisher::JoinUrl("rtmp://h/live/ss", "s"), "rtmp://h/live/ss/s");
-  EXPECT_EQ(RtmpPublisher::JoinUrl("rtmp://h/live/s", ""), "rtmp://h/live/s");
-}
-
-TEST(RtmpPublisherLocalIp, OnlyDottedIpv4OrEmptyIsAccepted) {
-  for (const char* good : {"", "127.0.0.1", "0.0.0.0", "192.168.10.254"}) {
-    EXPECT_TRUE(RtmpPublisher::ValidLocalIp(good)) << good;
-  }
-  EXPECT_TRUE(RtmpPublisher::ValidLocalIp(nullptr));
-  for (const char* bad : {"256.1.1.1", "1.2.3", "localhost", "::1", "1.2.3.4 ", "1.2.3.4:80"}) {
-    EXPECT_FALSE(RtmpPublisher::ValidLocalIp(bad)) << bad;
-  }
 }
 
 }  // namespace
