@@ -1,10 +1,6 @@
 #include "tests/faults/FaultSupport.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -28,22 +24,6 @@ bool FullFaults() {
 
 double FaultSeconds(double short_value, double full_value) {
   return FullFaults() ? full_value : short_value;
-}
-
-int FreeLoopbackPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (s < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(s);
-  return port;
 }
 
 long long FileSize(const std::string& path) {

@@ -19,9 +19,6 @@ bool FullFaults();
 // `short_value` normally, `full_value` in the long form.
 double FaultSeconds(double short_value, double full_value);
 
-// A TCP port on 127.0.0.1 that was free a moment ago (bound, read back and
-// released); 0 when none could be had.
-int FreeLoopbackPort();
 
 // The size of a file, 0 when it does not exist.
 long long FileSize(const std::string& path);

@@ -1,17 +1,11 @@
 // Network faults while a meeting is published and recorded: the server dies
 // and comes back, or accepts the connection and never reads.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,67 +46,6 @@ void ExpectContinuousMp4(const std::string& path, double seconds) {
   EXPECT_LT(LargestPictureGap(decoded), 0.2);
 }
 
-TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted) {
-  const std::string folder = TempFolder("fault_server_killed");
-  RtmpServer server(19371, folder + "/records");
-  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:19371";
-  const std::string stream = "killed";
-  const std::string url = server.Url(stream);
-  const double before = FaultSeconds(4, 20), down = FaultSeconds(3, 5), after = FaultSeconds(6, 20);
-  const double total = before + down + after;
-
-  IPlenova* recorder = CreatePlenova(folder.c_str());
-  ASSERT_NE(recorder, nullptr);
-  MeetingClient client(recorder);
-  const std::string mp4 = folder + "/killed.mp4";
-  ASSERT_TRUE(client.Start(TwoWindows(), mp4, url));
-  const auto started = Clock::now();
-  std::thread pusher([&] { client.Run(total); });
-
-  std::this_thread::sleep_for(std::chrono::duration<double>(before));
-  EXPECT_GT(FileSize(server.Recording(stream)), 10000) << "nothing published before the kill";
-  server.Kill();
-  std::remove(server.Recording(stream).c_str());
-  std::this_thread::sleep_for(std::chrono::duration<double>(down));
-  ASSERT_TRUE(server.Start());
-  const auto back = Clock::now();
-  double resume = -1, left = 0;  // seconds of the meeting left when publishing resumed
-  while (Since(started) < total - 0.5) {
-    if (FileSize(server.Recording(stream)) > 4096) {
-      resume = Since(back);
-      left = total - Since(started);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::printf("[ measured ] publishing resumed %.2f s after the server came back\n", resume);
-  pusher.join();
-  EXPECT_GE(resume, 0) << "publishing never resumed";
-  EXPECT_LE(resume, 3.0);
-  EXPECT_EQ(client.refused(), 0);
-  EXPECT_EQ(recorder->StopMp4Record(), 0);
-  EXPECT_EQ(recorder->StopRecord(), 0);
-  DeletePlenova(recorder);
-  server.Stop();
-
-  ExpectContinuousMp4(mp4, total);
-  // What the server recorded after it came back plays from its first byte:
-  // sequence headers, then a key frame, then the two windows.
-  DecodeOptions options;
-  options.pictures_at = {0};
-  const Decoded replay = Decode(server.Recording(stream), options);
-  ASSERT_TRUE(replay.ok) << replay.error;
-  EXPECT_EQ(replay.decode_errors, 0);
-  ASSERT_FALSE(replay.pictures.empty());
-  EXPECT_NEAR(replay.pictures[0].Y(320, 360), 81, 12);
-  EXPECT_NEAR(replay.pictures[0].Y(960, 360), 41, 12);
-  // Resumed publishing keeps the real-time pace to the end.
-  EXPECT_GT(replay.picture_times.size(), static_cast<size_t>((left - 0.5) * 25))
-      << "the recording after the restart spans " << replay.picture_times.size()
-      << " pictures from " << replay.picture_times.front() << " s to "
-      << replay.picture_times.back() << " s";
-}
-
 // The events of one recorder, with the time each came.
 class EventLog {
  public:
@@ -136,13 +69,6 @@ class EventLog {
     return out;
   }
 
-  // Whether `output` published at or after `since`.
-  bool PublishedSince(int output, Clock::time_point since) {
-    for (const Entry& e : Of(output))
-      if (e.kind == PLENOVA_EVENT_PUBLISHING && e.at >= since) return true;
-    return false;
-  }
-
  private:
   std::mutex mutex_;  // guards entries_; taken by engine threads and the test
   std::vector<Entry> entries_;
@@ -153,17 +79,6 @@ PlenovaStatistics Statistics(IPlenova* recorder) {
   s.size = sizeof s;
   EXPECT_EQ(recorder->GetStatistics(&s), 0);
   return s;
-}
-
-// Polls `done` every 50 ms for up to `seconds`.
-template <typename Done>
-bool WaitFor(double seconds, Done&& done) {
-  const auto until = Clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
 }
 
 std::string KindName(int kind) {
@@ -177,72 +92,83 @@ std::string KindName(int kind) {
   }
 }
 
-// What a host sees of an outage: the publisher's events go publishing ->
+// The server dies and comes back while a meeting is published and recorded.
+// Publishing resumes by itself from a key frame and the MP4 goes on without a
+// hole. The host sees the outage: the publisher's events go publishing ->
 // reconnecting (with its attempt and delay) -> publishing, and its statistics
 // count the reconnect, measure the outage and send bytes again after it.
-TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
-  if (std::getenv("PLENOVA_TEST_RTMP_PORT") == nullptr &&
-      std::getenv("PLENOVA_TEST_RTMP_URL") == nullptr) {
-    GTEST_SKIP()
-        << "no RTMP test server: scripts/test.sh sets PLENOVA_TEST_RTMP_PORT when nginx is there "
-           "(this test starts, stops and restarts a private one on a free port)";
-  }
-  const std::string folder = TempFolder("fault_outage_events");
-  const int port = FreeLoopbackPort();
-  ASSERT_GT(port, 0);
-  RtmpServer server(port, folder + "/records");
-  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:" << port;
-  const std::string stream = "outage-key";
-  const double down = FaultSeconds(4, 8);
+TEST(RtmpFaultTest, PublishingResumesByItselfAfterTheServerIsKilledAndRestarted) {
+  const std::string folder = TempFolder("fault_server_killed");
+  RtmpServer server(19371, folder + "/records");
+  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:19371";
+  const std::string stream = "killed-key";
+  const double before = FaultSeconds(4, 20), down = FaultSeconds(3, 5), after = FaultSeconds(6, 20);
+  const double total = before + down + after;
 
   IPlenova* recorder = CreatePlenova(folder.c_str());
   ASSERT_NE(recorder, nullptr);
   EventLog events;
   ASSERT_EQ(recorder->SetEventCallback(&EventLog::On, &events), 0);
   MeetingClient client(recorder);
-  ASSERT_TRUE(client.Start(TwoWindows(), folder + "/outage.mp4", server.Url(stream)));
-  std::atomic<bool> done{false};
-  std::thread pusher([&] {
-    while (!done) client.Run(0.5);  // media time runs on across the calls
-  });
-  const auto finish = [&] {
-    done = true;
-    pusher.join();
-    recorder->StopMp4Record();
-    recorder->StopRecord();
-    DeletePlenova(recorder);
-    server.Stop();
-  };
+  const std::string mp4 = folder + "/killed.mp4";
+  ASSERT_TRUE(client.Start(TwoWindows(), mp4, server.Url(stream)));
+  const auto started = Clock::now();
+  std::thread pusher([&] { client.Run(total); });
 
-  const bool publishing = WaitFor(10, [&] {
-    return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, Clock::time_point{}) &&
-           Statistics(recorder).outputs[PLENOVA_OUTPUT_RTMP_1].bytes_sent > 20000;
-  });
-  if (!publishing) {
-    finish();
-    FAIL() << "never published, or no bytes counted, within 10 s";
-  }
+  std::this_thread::sleep_for(std::chrono::duration<double>(before));
+  EXPECT_GT(FileSize(server.Recording(stream)), 10000) << "nothing published before the kill";
   // Taken before the kill: the publisher may notice the loss while Kill
   // still waits for the server's processes to go.
   const auto killed = Clock::now();
   server.Kill();
+  std::remove(server.Recording(stream).c_str());
   std::this_thread::sleep_for(std::chrono::duration<double>(down));
-  if (!server.Start()) {
-    finish();
-    FAIL() << "cannot start nginx again on 127.0.0.1:" << port;
-  }
+  const bool restarted = server.Start();
   const auto back = Clock::now();
   const double downtime_ms = std::chrono::duration<double, std::milli>(back - killed).count();
-  const bool resumed =
-      WaitFor(10, [&] { return events.PublishedSince(PLENOVA_OUTPUT_RTMP_1, back); });
-  const PlenovaStatistics after = Statistics(recorder);
+  double resume = -1, left = 0;  // seconds of the meeting left when publishing resumed
+  while (restarted && Since(started) < total - 0.5) {
+    if (FileSize(server.Recording(stream)) > 4096) {
+      resume = Since(back);
+      left = total - Since(started);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const PlenovaStatistics resumed = Statistics(recorder);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   const PlenovaStatistics later = Statistics(recorder);
-  finish();
-  ASSERT_TRUE(resumed) << "no publishing event within 10 s of the server coming back";
+  std::printf("[ measured ] publishing resumed %.2f s after the server came back\n", resume);
+  pusher.join();
+  EXPECT_EQ(client.refused(), 0);
+  EXPECT_EQ(recorder->StopMp4Record(), 0);
+  EXPECT_EQ(recorder->StopRecord(), 0);
+  DeletePlenova(recorder);
+  server.Stop();
+  ASSERT_TRUE(restarted) << "cannot start nginx again on 127.0.0.1:19371";
+  EXPECT_GE(resume, 0) << "publishing never resumed";
+  EXPECT_LE(resume, 3.0);
+
+  ExpectContinuousMp4(mp4, total);
+  // What the server recorded after it came back plays from its first byte:
+  // sequence headers, then a key frame, then the two windows.
+  DecodeOptions options;
+  options.pictures_at = {0};
+  const Decoded replay = Decode(server.Recording(stream), options);
+  ASSERT_TRUE(replay.ok) << replay.error;
+  EXPECT_EQ(replay.decode_errors, 0);
+  ASSERT_FALSE(replay.pictures.empty());
+  EXPECT_NEAR(replay.pictures[0].Y(320, 360), 81, 12);
+  EXPECT_NEAR(replay.pictures[0].Y(960, 360), 41, 12);
+  // Resumed publishing keeps the real-time pace to the end.
+  EXPECT_GT(replay.picture_times.size(), static_cast<size_t>((left - 0.5) * 25))
+      << "the recording after the restart spans " << replay.picture_times.size()
+      << " pictures from " << replay.picture_times.front() << " s to "
+      << replay.picture_times.back() << " s";
 
   // The events: publishing, then reconnecting with attempts counted up from 1
-  // and a delay after each failed try, then publishing again; no failure; the key never shown.
+  // and a delay after each failed try, then publishing again; no failure; the
+  // key never shown.
   std::vector<std::string> sequence;
   int attempts = 0;
   int longest_delay_ms = 0;
@@ -269,7 +195,7 @@ TEST(RtmpFaultTest, EventsAndStatisticsFollowAnOutageOfTheServer) {
   // The statistics: one reconnect at least, an outage about as long as the
   // server was away (at most a retry delay and a key frame more), and bytes
   // flowing again afterwards.
-  const PlenovaOutputStatistics& a = after.outputs[PLENOVA_OUTPUT_RTMP_1];
+  const PlenovaOutputStatistics& a = resumed.outputs[PLENOVA_OUTPUT_RTMP_1];
   const PlenovaOutputStatistics& b = later.outputs[PLENOVA_OUTPUT_RTMP_1];
   std::printf(
       "[ measured ] server away %.0f ms; outage %llu ms, %u reconnects, longest retry delay %d ms; "
