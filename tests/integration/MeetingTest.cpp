@@ -127,37 +127,6 @@ TEST_F(MeetingTest, FourWindowsToMp4AndRtmpAtOnce) {
   CheckFourWindowRecording(RtmpRecording("meeting_four"), 10);
 }
 
-// Each flash of the sync participant in a recording has its beep within 40 ms.
-void CheckSync(const std::string& path, int x, int y, int w, int h) {
-  const double worst = WorstFlashBeepDistance(path, MeetingClient::kBeepHz, x, y, w, h, 0, 4);
-  EXPECT_GE(worst, 0) << "fewer than 4 flashes in " << path;
-  EXPECT_LE(worst, 0.040) << path;
-}
-
-TEST_F(MeetingTest, FlashAndBeepStayWithin40Milliseconds) {
-  const std::string url = RtmpUrl("meeting_sync");
-  IPlenova* recorder = CreatePlenova(folder_.c_str());
-  ASSERT_NE(recorder, nullptr);
-  Meeting m;
-  VideoParticipant flash = Participant("flash", Colour{60, 128, 128}, 0, 0, 640, 360);
-  flash.flash = true;
-  m.video = {flash, Participant("still", kBlue, 640, 0, 640, 360)};
-  m.audio = {Voice("beep", 0, /*beep=*/true)};
-  MeetingClient client(recorder);
-  const std::string mp4 = folder_ + "/sync.mp4";
-  ASSERT_TRUE(client.Start(m, mp4, url));
-  client.Run(8);
-  recorder->StopMp4Record();
-  if (!url.empty()) recorder->StopRecord();
-  DeletePlenova(recorder);
-
-  CheckSync(mp4, 200, 100, 240, 160);
-  if (!url.empty()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    CheckSync(RtmpRecording("meeting_sync"), 200, 100, 240, 160);
-  }
-}
-
 TEST_F(MeetingTest, RecordingGoesOnAcrossARestart) {
   IPlenova* recorder = CreatePlenova(folder_.c_str());
   ASSERT_NE(recorder, nullptr);
@@ -188,39 +157,6 @@ TEST_F(MeetingTest, RecordingGoesOnAcrossARestart) {
   ASSERT_EQ(decoded.pictures.size(), 2u);
   ExpectColour(decoded.pictures[0], 640, 360, kRed, "first part");
   ExpectColour(decoded.pictures[1], 640, 360, kGreen, "second part");
-}
-
-TEST_F(MeetingTest, TwoRecordersRecordTwoMeetingsAtOnce) {
-  IPlenova* a = CreatePlenova(folder_.c_str());
-  IPlenova* b = CreatePlenova(folder_.c_str());
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  Meeting red, blue;
-  red.canvas_w = blue.canvas_w = 640;
-  red.canvas_h = blue.canvas_h = 360;
-  red.video = {Participant("p", kRed, 0, 0, 640, 360)};
-  blue.video = {Participant("p", kBlue, 0, 0, 640, 360)};
-  red.audio = blue.audio = {Voice("voice")};
-  MeetingClient ca(a), cb(b);
-  const std::string mp4a = folder_ + "/a.mp4", mp4b = folder_ + "/b.mp4";
-  ASSERT_TRUE(ca.Start(red, mp4a));
-  ASSERT_TRUE(cb.Start(blue, mp4b));
-  std::thread ta([&] { ca.Run(4); });
-  std::thread tb([&] { cb.Run(4); });
-  ta.join();
-  tb.join();
-  a->StopMp4Record();
-  b->StopMp4Record();
-  DeletePlenova(a);
-  DeletePlenova(b);
-
-  for (const auto& [path, colour] : {std::pair{mp4a, kRed}, std::pair{mp4b, kBlue}}) {
-    DecodeOptions options;
-    options.pictures_at = {2.0};
-    const Decoded decoded = Decode(path, options);
-    ASSERT_EQ(decoded.pictures.size(), 1u) << path;
-    ExpectColour(decoded.pictures[0], 320, 180, colour, path);
-  }
 }
 
 }  // namespace

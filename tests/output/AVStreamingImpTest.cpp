@@ -192,54 +192,5 @@ TEST_F(AVStreamingImpTest, BothConfiguredDestinationsPublish) {
   EXPECT_EQ(g_hooked, 1) << "the sample hook sees each video sample once";
 }
 
-// --- Refusals ----------------------------------------------------------------
-
-void StateCallback(int, int) {}
-
-// Calls with bad input are refused and change nothing: no connection, no
-// file, nothing requested, and the parameter sets still to come.
-TEST_F(AVStreamingImpTest, BadCallsAreRefusedAndChangeNothing) {
-  const std::string overlong(AVStreamingImp::kMaxText, 'x');
-  const char* const tooLong = overlong.c_str();
-  PoolBuffer noBytes;  // a block without storage or length
-  AVSample empty{kStreamTypeAudio, 0, &noBytes};
-  using Call = std::function<int(AVStreamingImp&)>;
-  const std::vector<std::pair<const char*, Call>> refused = {
-      {"plain name", [](auto& d) { return d.StartRecord("plainname"); }},
-      {"http", [](auto& d) { return d.StartRecord("http://example.com/live/x"); }},
-      {"empty url", [](auto& d) { return d.StartRecord(""); }},
-      {"one slash", [](auto& d) { return d.StartRecord("rtmp:/x"); }},
-      {"null url", [](auto& d) { return d.StartRecord(nullptr); }},
-      {"overlong url", [&](auto& d) { return d.StartRecord(tooLong); }},
-      {"file url set", [](auto& d) { return d.SetRecordUrl("file:///etc/passwd"); }},
-      {"overlong url set", [&](auto& d) { return d.SetRecordUrl(tooLong); }},
-      {"overlong path", [&](auto& d) { return d.StartMp4Record(tooLong); }},
-      {"overlong path set", [&](auto& d) { return d.SetMp4Url(tooLong); }},
-      {"callback id 0", [](auto& d) { return d.SetMp4RecordCallback(0, &StateCallback); }},
-      {"no callback", [](auto& d) { return d.SetMp4RecordCallback(3, nullptr); }},
-      {"empty sample", [&](auto& d) { return d.WriteData(&empty) ? 0 : -1; }},
-  };
-  Init();
-  for (const auto& [name, call] : refused) EXPECT_EQ(call(*dispatcher_), -1) << name;
-  dispatcher_->IAVStreamUpdata(kSpsPps, sizeof(kSpsPps), 2, 16, 48000, 0);
-  dispatcher_->AVStreamingSetSpsPpsInfo(nullptr, 3);
-  Drive();
-  EXPECT_TRUE(fake_wendrel::Calls().empty());
-  EXPECT_TRUE(fake_tarvane::registry().records.empty());
-  EXPECT_FALSE(dispatcher_->RtmpRequested());
-  EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
-
-  // What just fits, and an rtmps:// URL, are taken; the parameter sets are
-  // the first good ones, at the first rate.
-  EXPECT_EQ(dispatcher_->SetMp4Url(std::string(AVStreamingImp::kMaxText - 1, 'y').c_str()), 0);
-  dispatcher_->AVStreamingSetSpsPpsInfo(kSpsPps, sizeof(kSpsPps));
-  EXPECT_EQ(dispatcher_->StartRecord("rtmps://127.0.0.1:1936/live/x"), 0);
-  EXPECT_TRUE(dispatcher_->RtmpRequested());
-  Drive();
-  const RtmpPublishParam announced = CallsNamed("SetMediaType").at(0).param;
-  EXPECT_EQ(announced.sps_pps_len, static_cast<int32_t>(sizeof(kSpsPps)));
-  EXPECT_EQ(announced.fps, 25);
-}
-
 }  // namespace
 }  // namespace plenova

@@ -70,18 +70,6 @@ TEST_P(StreamShapeTest, KeyFramesEveryTwoSecondsWithParameterSets) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, StreamShapeTest, ::testing::Values(25, 15, 30));
 
-TEST(VideoEncodeGenericTest, RequestedKeyFrameRestartsTheTwoSecondCount) {
-  EncoderPtr encoder(VideoEncodeGeneric::Create());
-  const VideoEncoderParam param = LiveParam(160, 120);
-  ASSERT_EQ(encoder->Open(&param, 0), 0);
-  std::vector<uint8_t> picture;
-  for (int i = 0; i < 72; ++i) {
-    if (i == 12) encoder->RequestKeyFrame();
-    MovingPicture(160, 120, i, &picture);
-    ExpectPicture(EncodeOne(encoder.get(), picture), i == 0 || i == 12 || i == 62, i);
-  }
-}
-
 struct BadSettings {
   const char* name;
   std::function<void(VideoEncoderParam*)> spoil;

@@ -63,23 +63,6 @@ class RecorderTest : public ::testing::Test {
   Layout layout_;
 };
 
-// An MP4 file keeps one canvas: a change is refused while a recording is
-// asked for (the settings stay), a new bit rate alone is taken.
-TEST_F(RecorderTest, TheCanvasCannotChangeWhileRecording) {
-  Start();
-  ASSERT_EQ(imp().StartMp4Record("/tmp/a.mp4"), 0);
-  VideoParam other{1500000, 360, 640, 0};
-  imp().SetVideoParam(&other);
-  EXPECT_TRUE(imp().video_param_ok());
-  EXPECT_EQ(imp().stream_param().video.video_width, 1280);
-  VideoParam bitrate{900000, 720, 1280, 0};
-  imp().SetVideoParam(&bitrate);
-  EXPECT_EQ(imp().stream_param().video.video_bitrate, 900000);
-  ASSERT_EQ(imp().StopMp4Record(), 0);
-  imp().SetVideoParam(&other);
-  EXPECT_EQ(imp().stream_param().video.video_width, 640);
-}
-
 TEST_F(RecorderTest, TargetSizesAreMadeEvenTowardZeroInTheClientsArray) {
   layout_.video[0].target_w = 641;
   layout_.video[0].target_h = -3;

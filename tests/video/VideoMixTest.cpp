@@ -63,31 +63,6 @@ TEST_F(MixTest, EachStreamInItsRectangleKeepsItsLastPicture) {
   EXPECT_EQ(Drain().size(), 5u);
 }
 
-// Nothing before the first frame; then the first canvas, at the first
-// frame's time, waits out the target delay and the next ones follow every
-// 40 ms, each called back once.
-TEST_F(MixTest, CanvasesLieOnTheGridFromTheMeetingsFirstFrame) {
-  Layout({kLeft, kRight});
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kIdleSleepMs);
-  EXPECT_EQ(g_canvas_calls.load(), 0);
-  EXPECT_TRUE(Drain().empty());
-
-  ASSERT_TRUE(Push(kLeft, kRed, 900000));
-  ASSERT_TRUE(Push(kRight, kBlue, 897000));
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), kDelayMs);
-  clock_.Advance(kDelayMs);
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
-  clock_.Advance(40);
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), 40u);
-  const auto out = Drain();
-  ASSERT_EQ(out.size(), 2u);
-  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].stamp, 900000u + 3600 * i);
-  EXPECT_EQ(g_canvas_calls.load(), 2);
-  EXPECT_EQ(testing::g_canvas_size.load(), kCanvasW * kCanvasH * 3 / 2);
-  EXPECT_TRUE(Shows(kLeftRect, kRed));
-  EXPECT_TRUE(Shows(kRightFitted, kBlue));
-}
-
 TEST_F(MixTest, ALayoutUpdateChangesNothingInTiming) {
   Layout({kLeft});
   ASSERT_TRUE(Push(kLeft, kRed, 90000));
