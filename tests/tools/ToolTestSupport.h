@@ -20,6 +20,7 @@ using plenova::testing::Probe;
 using plenova::testing::ProbeResult;
 using plenova::testing::RunCommand;
 using plenova::testing::ToneFrequency;
+using plenova::testing::WorstFlashBeepDistance;
 
 // Records every push; answers pushes with `push_result`.
 class FakeEngine : public IPlenova, public IUpdateStreamInterface {
