@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "api/Plenova.h"
+#include "tests/support/RtmpServer.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tools/plenova-record/SyntheticSource.h"
 
@@ -142,6 +144,41 @@ TEST(Program, PreviewWritesThePngOfTheCanvasDuringARun) {
   ExpectParticipantColour(image, 10, 180, 0);
   // The default MP4 went to the time-stamped file under PlenovaMp4.
   EXPECT_FALSE(std::filesystem::is_empty(dir.path() / "PlenovaMp4"));
+}
+
+// Published to a real server and ended by Ctrl-C: the state lines, the
+// progress blocks and the summary follow the outputs, the stream key shows
+// nowhere, and both the file and the publication are finished.
+TEST(Program, PublishesUntilCtrlCAndFinishesTheFileAndTheStream) {
+  TempDir dir;
+  plenova::testing::RtmpServer server(19397, dir.File("records"));
+  ASSERT_TRUE(server.Start()) << "cannot start nginx on 127.0.0.1:19397";
+  const std::string key = "secret-key-5531";
+  const std::string mp4 = dir.File("meeting.mp4");
+  const std::string log = dir.File("run.log");
+  // The interrupt comes after a few seconds of the run, as a user's would.
+  const CommandResult r = RunCommand(
+      "cd " + dir.path().string() + " && { " + RecorderProgram() + " " + kTwoParticipants +
+      "--duration 60 --progress --mp4 " + mp4 + " --rtmp " + server.Url(key) + " > " + log +
+      " 2>&1 & p=$!; sleep 4; kill -INT $p; wait $p; echo \"exit=$?\"; }");
+  server.Stop();
+  std::ifstream in(log);
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(r.output, "exit=0\n") << output;
+  const std::string masked = server.Url("****");
+  for (const std::string& line : std::vector<std::string>{
+           "MP4: recording to " + mp4, "RTMP 1: connecting to " + masked, "RTMP 1: publishing",
+        "interrupted, finishing the recording", "RTMP 1: stopped", "MP4: finished " + mp4,
+        "\nrtmp1_state=publishing\n", "\nprogress=end\n", "RTMP 1: " + masked + ": published "}) {
+    EXPECT_NE(output.find(line), std::string::npos) << line << " in\n" << output;
+  }
+  EXPECT_EQ(output.find(key), std::string::npos) << output;
+  const testing::ProbeResult probe = testing::Probe(mp4);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_GT(probe.duration, 1.0);
+  EXPECT_EQ(testing::DecodeErrors(mp4), "");
+  EXPECT_EQ(testing::DecodeErrors(server.Recording(key)), "");
+  EXPECT_GT(testing::Probe(server.Recording(key)).duration, 1.0);
 }
 
 TEST(Program, RecordsARealMediaFileBesideASyntheticParticipant) {

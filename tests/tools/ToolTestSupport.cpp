@@ -12,15 +12,6 @@
 
 namespace plenova::record::testing {
 
-SourceFormat Format(int width, int height, int sample_rate, int channels) {
-  SourceFormat f;
-  f.width = width;
-  f.height = height;
-  f.sample_rate = sample_rate;
-  f.channels = channels;
-  return f;
-}
-
 LoopbackPort::LoopbackPort(bool listening) {
   fd_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
