@@ -18,7 +18,6 @@
 
 #include "api/Plenova.h"
 #include "tests/integration/MeetingClient.h"
-#include "tests/integration/TimedClient.h"
 #include "tests/support/MediaInspect.h"
 
 namespace plenova::testing {
@@ -45,11 +44,11 @@ std::string RtmpRecording(const std::string& stream) {
 
 // When the flash of second `k` can first show on a 25 fps canvas: the first
 // canvas at or after the camera's first flashing frame.
-double FlashCanvas(const TimedCamera& c, int k) {
+double FlashCanvas(const VideoParticipant& c, int k) {
   uint64_t n =
-      static_cast<uint64_t>(k) * static_cast<uint64_t>(c.num) / static_cast<uint64_t>(c.den);
-  while (TimedClient::FrameStamp(c, n) < static_cast<uint64_t>(k) * 90000) ++n;
-  const uint64_t stamp = TimedClient::FrameStamp(c, n);
+      static_cast<uint64_t>(k) * static_cast<uint64_t>(c.fps) / static_cast<uint64_t>(c.fps_den);
+  while (MeetingClient::FrameStamp(c, n) < static_cast<uint64_t>(k) * 90000) ++n;
+  const uint64_t stamp = MeetingClient::FrameStamp(c, n);
   return static_cast<double>((stamp + 3599) / 3600 * 3600) / 90000;
 }
 
@@ -75,10 +74,10 @@ std::optional<double> Nearest(const std::vector<double>& onsets, double to) {
   return best;
 }
 
-SyncReading Read(const std::string& path, const TimedMeeting& m, int seconds) {
+SyncReading Read(const std::string& path, const Meeting& m, int seconds) {
   SyncReading r;
   DecodeOptions options;
-  for (const TimedCamera& c : m.cameras) options.probes.push_back({c.x + 40, c.y + 20, 80, 50});
+  for (const VideoParticipant& c : m.video) options.probes.push_back({c.x + 40, c.yy + 20, 80, 50});
   const Decoded decoded = Decode(path, options);
   if (!decoded.ok) {
     r.error = decoded.error;
@@ -87,26 +86,26 @@ SyncReading Read(const std::string& path, const TimedMeeting& m, int seconds) {
   r.decode_errors = decoded.decode_errors;
   r.picture_times = decoded.picture_times;
   std::vector<std::vector<double>> beeps;
-  for (const TimedVoice& v : m.voices) beeps.push_back(ToneStarts(decoded.sound, v.pitch));
+  for (const AudioParticipant& v : m.audio) beeps.push_back(ToneStarts(decoded.sound, v.beep_hz));
   if (beeps.empty() || beeps[0].empty()) {
     r.error = "no beeps in " + path;
     return r;
   }
   // Where the first beep lies tells where media second 1 lies in the file.
   const double shift = beeps[0][0] - 1.0;
-  for (size_t w = 0; w < m.cameras.size(); ++w) {
+  for (size_t w = 0; w < m.video.size(); ++w) {
     const std::vector<double> flashes = Rises(decoded.picture_times, decoded.probes_luma[w], 150);
     std::vector<std::optional<double>> row(static_cast<size_t>(seconds));
     for (int k = 1; k < seconds; ++k) {
       const std::optional<double> beep = Nearest(beeps[0], k + shift);
       const std::optional<double> flash = Nearest(flashes, k + shift);
       if (beep && flash)
-        row[static_cast<size_t>(k)] = *flash - (FlashCanvas(m.cameras[w], k) - k) - *beep;
+        row[static_cast<size_t>(k)] = *flash - (FlashCanvas(m.video[w], k) - k) - *beep;
     }
     r.offsets.push_back(row);
-    r.names.push_back("window " + m.cameras[w].id);
+    r.names.push_back("window " + m.video[w].id);
   }
-  for (size_t v = 0; v < m.voices.size(); ++v) {
+  for (size_t v = 0; v < m.audio.size(); ++v) {
     std::vector<std::optional<double>> row(static_cast<size_t>(seconds));
     for (int k = 1; k < seconds; ++k) {
       const std::optional<double> first = Nearest(beeps[0], k + shift);
@@ -114,7 +113,7 @@ SyncReading Read(const std::string& path, const TimedMeeting& m, int seconds) {
       if (first && own) row[static_cast<size_t>(k)] = *own - *first;
     }
     r.offsets.push_back(row);
-    r.names.push_back("voice " + m.voices[v].id);
+    r.names.push_back("voice " + m.audio[v].id);
   }
   r.ok = true;
   return r;
@@ -173,7 +172,7 @@ class MediaTimeTest : public ::testing::Test {
 
   // Records `m` for `seconds` to MP4 and, with a local server, to RTMP;
   // checks sync in both from second `from` on.
-  void Record(const TimedMeeting& m, int seconds, int from = 1, bool rtmp = true) {
+  void Record(const Meeting& m, int seconds, int from = 1, bool rtmp = true) {
     const std::string stream = "timing_" + name_;
     const std::string url = rtmp ? RtmpUrl(stream) : std::string();
     IPlenova* recorder = CreatePlenova(folder_.c_str());
@@ -181,7 +180,7 @@ class MediaTimeTest : public ::testing::Test {
     ASSERT_EQ(recorder->SetTargetDelay(kTestDelayMs), 0);
     const std::string mp4 = folder_ + "/meeting.mp4";
     {
-      TimedClient client(recorder);
+      MeetingClient client(recorder);
       ASSERT_TRUE(client.Start(m, mp4, url));
       client.Run(seconds + 0.5);
       EXPECT_EQ(client.refused(), 0);
@@ -206,21 +205,31 @@ class MediaTimeTest : public ::testing::Test {
   std::string folder_;
 };
 
-// Windows in a row on the canvas, one per camera.
-TimedCamera Camera(const std::string& id, int index, int num, int den = 1) {
-  TimedCamera c;
-  c.id = id;
-  c.num = num;
-  c.den = den;
-  c.x = (index % 4) * 160;
-  c.y = (index / 4) * 90;
+// A meeting on a 640x360 canvas whose cameras flash and voices beep from
+// media second 1 on.
+Meeting Timed() {
+  Meeting m;
+  m.canvas_w = 640;
+  m.canvas_h = 360;
+  m.video_bitrate = 800000;
+  m.marks_from = 1;
+  return m;
+}
+
+// 160x90 windows in rows on the canvas, one per camera; dark between flashes.
+VideoParticipant Camera(const std::string& id, int index, int fps, int fps_den = 1) {
+  VideoParticipant c =
+      Participant(id, Colour{60, 128, 128}, (index % 4) * 160, (index / 4) * 90, 160, 90, 160, 90);
+  c.fps = fps;
+  c.fps_den = fps_den;
+  c.flash = true;
   return c;
 }
 
-TimedVoice Voice(const std::string& id, double pitch, int frame_ms = 20) {
-  TimedVoice v;
-  v.id = id;
-  v.pitch = pitch;
+// A voice silent but for its beeps at `pitch`.
+AudioParticipant Beeper(const std::string& id, double pitch, int frame_ms = 20) {
+  AudioParticipant v = Voice(id, 0, /*beep=*/true);
+  v.beep_hz = pitch;
   v.frame_ms = frame_ms;
   return v;
 }
@@ -229,12 +238,12 @@ TimedVoice Voice(const std::string& id, double pitch, int frame_ms = 20) {
 // rate a client sends, one declaring a rate it does not keep and one
 // declaring none (0): each window shows its flash with the beeps.
 TEST_F(MediaTimeTest, CamerasAtEveryRateStayWithTheVoices) {
-  TimedMeeting m;
-  m.cameras = {Camera("c30", 0, 30), Camera("c15", 1, 15), Camera("c24", 2, 24),
-               Camera("c25", 3, 25), Camera("c2997", 4, 30000, 1001)};
-  m.cameras[3].declared_fps = 30;
-  m.cameras[4].declared_fps = 0;
-  m.voices = {Voice("low", 700), Voice("high", 2300)};
+  Meeting m = Timed();
+  m.video = {Camera("c30", 0, 30), Camera("c15", 1, 15), Camera("c24", 2, 24),
+             Camera("c25", 3, 25), Camera("c2997", 4, 30000, 1001)};
+  m.video[3].declared_fps = 30;
+  m.video[4].declared_fps = 0;
+  m.audio = {Beeper("low", 700), Beeper("high", 2300)};
   Record(m, 8);
 }
 
@@ -242,19 +251,19 @@ TEST_F(MediaTimeTest, CamerasAtEveryRateStayWithTheVoices) {
 // once; another's audio frames leave in pairs every 40 ms. No lasting delay
 // for anybody.
 TEST_F(MediaTimeTest, ALateBurstAndPairedFramesLeaveNoLastingDelay) {
-  TimedMeeting m;
-  m.cameras = {Camera("anna", 0, 25), Camera("ben", 1, 30)};
-  m.voices = {Voice("anna", 700), Voice("ben", 2300)};
-  m.voices[1].in_pairs = true;
+  Meeting m = Timed();
+  m.video = {Camera("anna", 0, 25), Camera("ben", 1, 30)};
+  m.audio = {Beeper("anna", 700), Beeper("ben", 2300)};
+  m.audio[1].in_pairs = true;
   m.stalls = {{"anna", 3.3, 3.9}};
   Record(m, 8);
 }
 
 // Voices in 10 ms and 40 ms frames into a mixer of 20 ms frames.
 TEST_F(MediaTimeTest, AudioFramesOfOtherLengthsAreCutAndJoinedByTimestamp) {
-  TimedMeeting m;
-  m.cameras = {Camera("cam", 0, 25)};
-  m.voices = {Voice("short", 700, 10), Voice("long", 2300, 40)};
+  Meeting m = Timed();
+  m.video = {Camera("cam", 0, 25)};
+  m.audio = {Beeper("short", 700, 10), Beeper("long", 2300, 40)};
   Record(m, 6);
 }
 
@@ -272,9 +281,9 @@ int DriftSeconds() {
 }
 
 TEST_P(MediaClockTest, ADriftingClientStaysInStepForAMinute) {
-  TimedMeeting m;
-  m.cameras = {Camera("cam", 0, 30)};
-  m.voices = {Voice("voice", 1000)};
+  Meeting m = Timed();
+  m.video = {Camera("cam", 0, 30)};
+  m.audio = {Beeper("voice", 1000)};
   m.clock_rate = GetParam();
   const int seconds = DriftSeconds();
   Record(m, seconds, 1, /*rtmp=*/false);

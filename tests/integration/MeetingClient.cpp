@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -70,9 +71,11 @@ void MeetingClient::DeclareLayout() {
                               meeting_.mixer_fps,   meeting_.target_channels,
                               meeting_.target_rate, 16};
   video_info_.clear();
-  for (const auto& p : meeting_.video)
+  for (const auto& p : meeting_.video) {
+    const int fps = p.declared_fps >= 0 ? p.declared_fps : p.fps / p.fps_den;
     video_info_.push_back(
-        {p.fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
+        {fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
+  }
   VideoStreamInfoUpdate video{static_cast<int32_t>(video_info_.size()), video_info_.data()};
   IUpdateStreamInterface* layout = recorder_->GetUpdateStreamInterface();
   layout->UpdateAudioStreamInfo(&audio);
@@ -93,15 +96,22 @@ bool MeetingClient::Start(const Meeting& meeting, const std::string& mp4, const 
   return rtmp && file;
 }
 
+uint64_t MeetingClient::FrameStamp(const VideoParticipant& p, uint64_t n) {
+  return n * 90000 * static_cast<uint64_t>(p.fps_den) / static_cast<uint64_t>(p.fps);
+}
+
 void MeetingClient::Run(double seconds) {
   Stop();
   if (video_frames_.size() != meeting_.video.size()) video_frames_.assign(meeting_.video.size(), 0);
   if (audio_frames_.size() != meeting_.audio.size()) audio_frames_.assign(meeting_.audio.size(), 0);
+  run_start_ = std::chrono::steady_clock::now();
+  const double until = run_from_ + seconds;
   for (size_t i = 0; i < meeting_.video.size(); ++i)
-    threads_.emplace_back([this, i, seconds] { PushVideo(i, seconds); });
+    threads_.emplace_back([this, i, until] { PushVideo(i, until); });
   for (size_t i = 0; i < meeting_.audio.size(); ++i)
-    threads_.emplace_back([this, i, seconds] { PushAudio(i, seconds); });
+    threads_.emplace_back([this, i, until] { PushAudio(i, until); });
   Stop();
+  run_from_ = until;
 }
 
 void MeetingClient::Stop() {
@@ -110,23 +120,36 @@ void MeetingClient::Stop() {
   threads_.clear();
 }
 
-void MeetingClient::PushVideo(size_t index, double seconds) {
+bool MeetingClient::Marked(double t, double seconds) const {
+  return t >= meeting_.marks_from && t - std::floor(t) < seconds;
+}
+
+void MeetingClient::WaitUntil(const std::string& id, double stamped, double media_seconds) const {
+  for (const Stall& stall : meeting_.stalls) {
+    if (stall.id == id && stamped >= stall.from && stamped < stall.to)
+      media_seconds = std::max(media_seconds, stall.to);
+  }
+  const auto machine = std::chrono::duration<double>((media_seconds - run_from_) / meeting_.clock_rate);
+  std::this_thread::sleep_until(
+      run_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(machine));
+}
+
+void MeetingClient::PushVideo(size_t index, double until) {
   const VideoParticipant& p = meeting_.video[index];
+  const int declared = p.declared_fps >= 0 ? p.declared_fps : p.fps / p.fps_den;
   const size_t ysize = static_cast<size_t>(p.width) * p.height;
   std::vector<uint8_t> frame(ysize * 3 / 2);
-  const auto start = std::chrono::steady_clock::now();
-  const auto period = std::chrono::microseconds(1000000 / p.fps);
-  const auto count = static_cast<uint64_t>(seconds * p.fps);
-  for (uint64_t n = 0; n < count; ++n) {
-    std::this_thread::sleep_until(start + n * period);
-    const uint64_t k = video_frames_[index]++;
-    const uint64_t stamp = k * 90000 / static_cast<uint64_t>(p.fps);
-    const double t = static_cast<double>(k) / p.fps;
-    const bool white = p.flash && (t - std::floor(t)) < 0.08;
+  for (;;) {
+    const uint64_t stamp = FrameStamp(p, video_frames_[index]);
+    const double t = static_cast<double>(stamp) / 90000;
+    if (t >= until) break;
+    ++video_frames_[index];
+    WaitUntil(p.id, t, t);  // a camera sends a picture as it takes it
+    const bool white = p.flash && Marked(t, 0.08);
     std::memset(frame.data(), white ? 235 : p.y, ysize);
     std::memset(frame.data() + ysize, white ? 128 : p.u, ysize / 4);
     std::memset(frame.data() + ysize * 5 / 4, white ? 128 : p.v, ysize / 4);
-    const int r = recorder_->PushVideoFrame(p.width, p.height, p.id.c_str(), p.fps, frame.data(),
+    const int r = recorder_->PushVideoFrame(p.width, p.height, p.id.c_str(), declared, frame.data(),
                                             static_cast<int>(frame.size()), stamp, p.orientation);
     if (r != 0)
       ++refused_;
@@ -135,30 +158,34 @@ void MeetingClient::PushVideo(size_t index, double seconds) {
   }
 }
 
-void MeetingClient::PushAudio(size_t index, double seconds) {
+void MeetingClient::PushAudio(size_t index, double until) {
   const AudioParticipant& p = meeting_.audio[index];
-  const int samples = p.rate / meeting_.mixer_fps;  // per channel, one mixer frame
+  const int samples = p.frame_ms > 0 ? p.rate * p.frame_ms / 1000 : p.rate / meeting_.mixer_fps;
   std::vector<int16_t> pcm(static_cast<size_t>(samples) * p.channels);
-  const auto start = std::chrono::steady_clock::now();
-  const auto period = std::chrono::microseconds(1000000 / meeting_.mixer_fps);
-  const auto count = static_cast<uint64_t>(seconds * meeting_.mixer_fps);
-  for (uint64_t n = 0; n < count; ++n) {
-    std::this_thread::sleep_until(start + n * period);
-    const uint64_t k = audio_frames_[index]++;
+  for (;;) {
+    const uint64_t n = audio_frames_[index];
+    const uint64_t first = n * static_cast<uint64_t>(samples);
+    const double t = static_cast<double>(first) / p.rate;
+    if (t >= until) break;
+    ++audio_frames_[index];
+    // A frame leaves once captured; in pairs, the first waits for the second.
+    const uint64_t captured = p.in_pairs ? (n | 1) + 1 : n + 1;
+    WaitUntil(p.id, t, static_cast<double>(captured * static_cast<uint64_t>(samples)) / p.rate);
     for (int i = 0; i < samples; ++i) {
-      const double t = static_cast<double>(k * samples + i) / p.rate;
+      const double s = static_cast<double>(first + static_cast<uint64_t>(i)) / p.rate;
       double value = 0;
       if (p.beep) {
-        if (t - std::floor(t) < 0.08) value = 12000 * std::sin(2 * M_PI * kBeepHz * t);
+        if (Marked(s, 0.08)) value = 12000 * std::sin(2 * M_PI * p.beep_hz * s);
       } else if (p.tone > 0) {
-        value = 8000 * std::sin(2 * M_PI * p.tone * t);
+        value = 8000 * std::sin(2 * M_PI * p.tone * s);
       }
       for (int c = 0; c < p.channels; ++c)
         pcm[static_cast<size_t>(i) * p.channels + c] = static_cast<int16_t>(value);
     }
-    const uint64_t stamp = k * 90000 / static_cast<uint64_t>(meeting_.mixer_fps);
     const int r = recorder_->PushAudioFrame(p.channels, 16, p.rate, pcm.data(),
-                                            static_cast<int>(pcm.size() * 2), stamp, p.id.c_str());
+                                            static_cast<int>(pcm.size() * 2),
+                                            first * 90000 / static_cast<uint64_t>(p.rate),
+                                            p.id.c_str());
     if (r != 0)
       ++refused_;
     else
