@@ -138,41 +138,6 @@ TEST(PublishFaultTest, OnePublicationWhateverRateTheCamerasDeclare) {
   ExpectRecordingPlays(server.Recording("rate30"), 4, 0.6);
 }
 
-// A server that takes the connection and never answers: starting and
-// stopping publishing on a running engine return at once all the same,
-// and the recording goes on.
-TEST(PublishFaultTest, StartAndStopRecordNeverWaitForTheServer) {
-  const std::string folder = TempFolder("fault_deaf_start_stop");
-  DeafServer deaf;
-  ASSERT_GT(deaf.port(), 0);
-  const std::string url = "rtmp://127.0.0.1:" + std::to_string(deaf.port()) + "/live/deaf";
-  IPlenova* recorder = CreatePlenova(folder.c_str());
-  ASSERT_NE(recorder, nullptr);
-  MeetingClient client(recorder);
-  ASSERT_TRUE(client.Start(Windows(), folder + "/deaf.mp4"));
-  client.Run(1);
-  using Clock = std::chrono::steady_clock;
-  const auto seconds_since = [](Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-  };
-  for (int round = 0; round < 3; ++round) {
-    const auto starting = Clock::now();
-    ASSERT_EQ(recorder->StartRecord(url.c_str()), 0);
-    const double start_s = seconds_since(starting);
-    client.Run(1.5);
-    const auto stopping = Clock::now();
-    EXPECT_EQ(recorder->StopRecord(), 0);
-    const double stop_s = seconds_since(stopping);
-    std::printf("[ measured ] StartRecord %.3f s, StopRecord %.3f s\n", start_s, stop_s);
-    EXPECT_LT(start_s, 1.0);
-    EXPECT_LT(stop_s, 1.0);
-  }
-  EXPECT_GE(deaf.accepted(), 3);
-  EXPECT_EQ(client.refused(), 0);
-  EXPECT_EQ(recorder->StopMp4Record(), 0);
-  DeletePlenova(recorder);
-}
-
 // Publishing over rtmps:// to a server behind stunnel.
 TEST(PublishFaultTest, PublishesOverRtmps) {
   const std::string folder = TempFolder("fault_rtmps");

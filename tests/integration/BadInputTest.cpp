@@ -396,26 +396,5 @@ TEST(BadInputMeetingTest, BadCallsDoNotDisturbARunningMeeting) {
   EXPECT_GT(ToneShare(decoded.sound, 440, 1, kSeconds - 0.5), 0.5);
 }
 
-// Recorders share the process: one stopping or going away leaves the other
-// accepting frames.
-TEST(BadInputMeetingTest, AnotherRecorderStoppingAndGoingLeavesThisOneRunning) {
-  const std::string folder = TempFolder("bad_two");
-  Target a, b;
-  a.r = CreatePlenova(folder.c_str());
-  b.r = CreatePlenova(folder.c_str());
-  MeetingClient ca(a.r), cb(b.r);
-  for (MeetingClient* c : {&ca, &cb}) {
-    c->Configure(SideMeeting());
-    c->DeclareLayout();
-  }
-  EXPECT_EQ(b.Audio(), 0);
-  EXPECT_EQ(b.r->PlenovaUnint(), 0);
-  EXPECT_EQ(b.Audio(), -1);
-  DeletePlenova(b.r);
-  EXPECT_EQ(a.Audio(), 0);
-  EXPECT_EQ(a.Video(), 0);
-  DeletePlenova(a.r);
-}
-
 }  // namespace
 }  // namespace plenova::testing

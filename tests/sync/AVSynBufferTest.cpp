@@ -53,60 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Queues, CapacityTest,
                                            CapacityCase{"Video", false, 21}),
                          Named);
 
-struct PutCase {
-  const char* name;
-  bool nullData = false;
-  size_t len = 8;
-  bool audio = false;
-  int32_t fps = 25;
-  size_t spsPpsLen = 4;
-  bool nullSpsPps = false;
-  int32_t channels = 2;
-  int32_t rate = 48000;
-  // The put refuses (false, no block taken) or the queue drops the sample
-  // (true, its block back in the pool).
-  bool result = false;
-};
-class RefusedPutTest : public SyncBufferFixture, public ::testing::WithParamInterface<PutCase> {};
-
-TEST_P(RefusedPutTest, QueuesNothingAndLeaksNothing) {
-  const PutCase& c = GetParam();
-  const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  const uint8_t sps[300] = {0, 0, 0, 1, 0x67};
-  const std::span<const uint8_t> bytes =
-      c.nullData ? std::span<const uint8_t>() : std::span<const uint8_t>(data, c.len);
-  bool result;
-  if (c.audio) {
-    result = buffer_.PutAudio({bytes, 5000, c.channels, 16, c.rate, 25, 0});
-  } else {
-    result = buffer_.PutVideo(
-        {bytes, 5000, c.fps, false,
-         c.nullSpsPps ? std::span<const uint8_t>() : std::span<const uint8_t>(sps, c.spsPpsLen),
-         0});
-  }
-  EXPECT_EQ(result, c.result);
-  EXPECT_EQ(buffer_.AudioQueue()->Count() + buffer_.VideoQueue()->Count(), 0);
-  if (c.result) {
-    EXPECT_EQ(pool_.IdleCount(kClass), 1);
-  } else {
-    EXPECT_TRUE(pool_.Classes().empty());
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, RefusedPutTest,
-    ::testing::Values(PutCase{.name = "NullData", .nullData = true},
-                      PutCase{.name = "ZeroLength", .len = 0},
-                      PutCase{.name = "AudioZeroLength", .len = 0, .audio = true},
-                      PutCase{.name = "SpsPpsLongerThanItsArea", .spsPpsLen = 257},
-                      PutCase{.name = "VideoWithoutSpsPps", .spsPpsLen = 0, .result = true},
-                      PutCase{.name = "VideoNullSpsPps", .nullSpsPps = true, .result = true},
-                      PutCase{.name = "VideoRate0", .fps = 0, .result = true},
-                      PutCase{
-                          .name = "AudioChannels0", .audio = true, .channels = 0, .result = true},
-                      PutCase{.name = "AudioRate0", .audio = true, .rate = 0, .result = true}),
-    Named);
-
 // Audio leads: video waits for it, and one audio sample releases the frames
 // of the rate stamped before its end. Both travel in handles that give the
 // blocks back when the result is dropped.

@@ -172,29 +172,6 @@ TEST_F(PublisherTest, ANewMediaTypeWhilePublishingIsAnnouncedAtTheCurrentTime) {
   EXPECT_EQ(tags[8].payload[0], 0xAE);
 }
 
-TEST_F(PublisherTest, AFailedSendFailsEveryPushUntilTheNextStart) {
-  const RtmpPublishParam param = Param(48000, 2);
-  ASSERT_TRUE(publisher.Start("rtmp://127.0.0.1/live", "room"));
-  ASSERT_TRUE(publisher.SetMediaType(&param));
-  wire.fail_after_writes = wire.writes + 1;
-  EXPECT_TRUE(PushAudio(1000));
-  EXPECT_FALSE(PushAudio(214333));
-  const int writes = wire.writes;
-  EXPECT_FALSE(PushVideo(400000, AnnexB({{0x65, 0x88}}), true));
-  EXPECT_EQ(wire.writes, writes);  // no more attempts on a broken connection
-
-  wire.fail_after_writes = -1;
-  ASSERT_TRUE(publisher.Start("rtmp://127.0.0.1/live", "room"));
-  EXPECT_EQ(wire.closes, 1);
-  EXPECT_TRUE(PushAudio(5'000'000));
-  // The new connection starts over: file header, announcements, sample at 0.
-  const Bytes& bytes = wire.bytes;
-  const Bytes tail(bytes.end() - 11 - 5 - 4, bytes.end());
-  EXPECT_EQ(tail[4], 0);  // timestamp of the last tag
-  EXPECT_EQ(tail[5], 0);
-  EXPECT_EQ(tail[6], 0);
-}
-
 TEST_F(PublisherTest, BadCallsAreRefusedAndChangeNothing) {
   EXPECT_FALSE(PushAudio(0));  // not publishing
   EXPECT_FALSE(publisher.Start(nullptr, "room"));
