@@ -4,10 +4,12 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "common/MemoryPool.h"
 #include "tests/output/TestSample.h"
-#include "tests/output/fakes/FakeTarvane.h"
 #include "tests/output/fakes/FakeWendrel.h"
 #include "tests/support/ManualClock.h"
 
@@ -15,6 +17,54 @@ namespace plenova {
 namespace {
 
 using fake_wendrel::CallsNamed;
+
+// The MP4 recorder library as the dispatcher sees it. Each record keeps what
+// it was given and lives to the end of the test; everything runs on the
+// test's thread.
+struct FakeRecord : ITarvaneRecord {
+  Mp4VideoDesc video{};
+  int stops = 0;
+  std::vector<std::pair<uint32_t, uint64_t>> writes;  // tag, timestamp
+  TarvaneStateCallback callback = nullptr;
+  uint32_t id = 0;
+  uint32_t state = 0;
+
+  int LiveStart(const char*) override { return Report(kTarvaneStarted); }
+  int LiveStop() override {
+    ++stops;
+    return Report(kTarvaneStopped);
+  }
+  uint32_t GetState() override { return state; }
+  uint64_t GetBytesWritten() override { return 0; }
+  int SendLiveData(const uint8_t*, uint32_t, uint32_t tag, uint64_t timestamp) override {
+    writes.emplace_back(tag, timestamp);
+    return 0;
+  }
+  int SetStateCallback(uint32_t i, TarvaneStateCallback cb) override {
+    id = i;
+    callback = cb;
+    return 0;
+  }
+  int Report(uint32_t s) {
+    state = s;
+    if (callback != nullptr) callback(id, s);
+    return 0;
+  }
+  std::vector<uint64_t> Times(uint32_t tag) const {
+    std::vector<uint64_t> out;
+    for (const auto& [t, stamp] : writes)
+      if (t == tag) out.push_back(stamp);
+    return out;
+  }
+};
+
+std::vector<std::unique_ptr<FakeRecord>> g_records;
+ITarvaneRecord* CreateFake(const char*, const Mp4VideoDesc* video, const Mp4AudioDesc*) {
+  g_records.push_back(std::make_unique<FakeRecord>());
+  g_records.back()->video = *video;
+  return g_records.back().get();
+}
+void DestroyFake(ITarvaneRecord*) {}
 
 constexpr uint32_t kClockStart = 2000000;
 constexpr const char* kUrl1 = "rtmp://127.0.0.1:1935/live/one";
@@ -47,8 +97,9 @@ class AVStreamingImpTest : public ::testing::Test {
  protected:
   AVStreamingImpTest() : clock_(kClockStart), scoped_(&clock_) {
     fake_wendrel::Reset();
-    fake_tarvane::Reset();
-    dispatcher_ = std::make_unique<AVStreamingImp>(fake_tarvane::Api(), fake_wendrel::kLibraryName,
+    g_records.clear();
+    dispatcher_ = std::make_unique<AVStreamingImp>(Mp4RecorderApi{&CreateFake, &DestroyFake},
+                                                   fake_wendrel::kLibraryName,
                                                    AVStreamingImp::Threads::kCallerDrives);
   }
   ~AVStreamingImpTest() override { dispatcher_.reset(); }
@@ -70,9 +121,9 @@ class AVStreamingImpTest : public ::testing::Test {
     return dispatcher_->WriteData(&testing::TestSample(pool_, true, false, stamp).get());
   }
   // Starts MP4 recording into the fake recorder and returns it.
-  fake_tarvane::FakeRecord& StartMp4(const char* path = "/tmp/a.mp4") {
+  FakeRecord& StartMp4(const char* path = "/tmp/a.mp4") {
     EXPECT_EQ(dispatcher_->StartMp4Record(path), 0);
-    return *fake_tarvane::registry().records.back();
+    return *g_records.back();
   }
   // Runs the MP4 writer and the publishers until none has work.
   void Drive() {
@@ -113,7 +164,7 @@ TEST_F(AVStreamingImpTest, AnEngineRestartGoesOnInTheFileUnlessTheCanvasChanges)
   Init(smaller);
   EXPECT_FALSE(dispatcher_->Mp4RecordRequested());
   Drive();
-  EXPECT_EQ(record.Stops(), 1);
+  EXPECT_EQ(record.stops, 1);
   // The next file describes the new canvas.
   auto& next = StartMp4("/tmp/b.mp4");
   EXPECT_EQ(next.video.width, 640);

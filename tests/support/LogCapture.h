@@ -18,17 +18,13 @@ class LogCapture {
   // Lines containing `text`.
   int Count(const std::string& text);
   bool Contains(const std::string& text) { return Count(text) > 0; }
-  // Level (0 debug .. 3 error) of the first line containing `text`, or -1.
-  int LevelOf(const std::string& text);
-  std::vector<std::string> Lines();
-  void Clear();
 
  private:
   static void Hook(int level, const char* line, void* context);
 
   // Guards `lines_`; taken by writing threads and the test thread.
   std::mutex mutex_;
-  std::vector<std::pair<int, std::string>> lines_;
+  std::vector<std::string> lines_;
 };
 
 }  // namespace plenova::testing

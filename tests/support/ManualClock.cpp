@@ -89,9 +89,4 @@ std::vector<uint32_t> ManualClock::Sleeps() {
   return sleeps_;
 }
 
-void ManualClock::ClearSleeps() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sleeps_.clear();
-}
-
 }  // namespace plenova::testing

@@ -41,7 +41,6 @@ class ManualClock : public platform::Clock {
 
   // Every duration passed to SleepMs or WaitForEvent, in call order.
   std::vector<uint32_t> Sleeps();
-  void ClearSleeps();
 
  private:
   // Guards every member; taken by the test thread, by sleeping threads and

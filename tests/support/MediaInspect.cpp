@@ -63,30 +63,6 @@ std::string DecodeErrors(const std::string& path) {
   return run.output;
 }
 
-double ToneFrequency(const std::vector<int16_t>& pcm, int channels, int sample_rate) {
-  int crossings = 0;
-  const size_t frames = pcm.size() / channels;
-  for (size_t i = 1; i < frames; ++i) {
-    if ((pcm[(i - 1) * channels] < 0) != (pcm[i * channels] < 0)) ++crossings;
-  }
-  return frames > 1 ? crossings / 2.0 * sample_rate / static_cast<double>(frames) : 0;
-}
-
-std::string ProbeResult::Get(size_t index, const std::string& key) const {
-  if (index >= streams.size()) return "";
-  const auto it = streams[index].find(key);
-  return it != streams[index].end() ? it->second : "";
-}
-
-double ProbeResult::Number(size_t index, const std::string& key) const {
-  const std::string value = Get(index, key);
-  if (value.empty() || value == "N/A") return NAN;
-  const auto slash = value.find('/');
-  if (slash == std::string::npos) return std::atof(value.c_str());
-  const double den = std::atof(value.c_str() + slash + 1);
-  return den != 0 ? std::atof(value.c_str()) / den : NAN;
-}
-
 ProbeResult Probe(const std::string& path) {
   ProbeResult result;
   const std::string text =
@@ -191,13 +167,8 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
       const double t = pts == AV_NOPTS_VALUE ? 0 : pts * av_q2d(stream->time_base);
       if (is_video) {
         out.picture_times.push_back(t);
-        const bool need = options.keep_pictures || options.probe_w > 0 ||
-                          !options.pictures_at.empty() || !options.probes.empty();
-        if (need) {
+        if (!options.pictures_at.empty() || !options.probes.empty()) {
           Picture p = take_picture(frame.get(), t);
-          if (options.probe_w > 0)
-            out.probe_luma.push_back(
-                p.MeanY(options.probe_x, options.probe_y, options.probe_w, options.probe_h));
           out.probes_luma.resize(options.probes.size());
           for (size_t i = 0; i < options.probes.size(); ++i) {
             const auto& r = options.probes[i];
@@ -210,7 +181,6 @@ Decoded Decode(const std::string& path, const DecodeOptions& options) {
               candidates[i] = p;
             }
           }
-          if (options.keep_pictures) out.pictures.push_back(std::move(p));
         }
       } else {
         if (!audio_started) {
@@ -349,16 +319,13 @@ double LargestPictureGap(const Decoded& decoded, double from) {
 double WorstFlashBeepDistance(const std::string& path, double beep_hz, int x, int y, int w, int h,
                               double from, size_t min_flashes) {
   DecodeOptions options;
-  options.probe_x = x;
-  options.probe_y = y;
-  options.probe_w = w;
-  options.probe_h = h;
+  options.probes = {{x, y, w, h}};
   const Decoded decoded = Decode(path, options);
   if (!decoded.ok) return -1;
   const std::vector<double> beeps = ToneStarts(decoded.sound, beep_hz);
   double worst = 0;
   size_t flashes = 0;
-  for (double f : Rises(decoded.picture_times, decoded.probe_luma, 160)) {
+  for (double f : Rises(decoded.picture_times, decoded.probes_luma[0], 160)) {
     if (f < from) continue;
     ++flashes;
     double nearest = 1e9;

@@ -25,10 +25,6 @@ struct ProbeResult {
 
   // The first stream of `type` ("video" or "audio"), or null.
   const std::map<std::string, std::string>* Stream(const std::string& type) const;
-  // `key` of stream `index`: empty when absent; Number reads "num/den" as
-  // their ratio and is NaN when absent.
-  std::string Get(size_t index, const std::string& key) const;
-  double Number(size_t index, const std::string& key) const;
 };
 ProbeResult Probe(const std::string& path);
 
@@ -64,22 +60,18 @@ struct Decoded {
   bool ok = false;
   std::string error;
   int decode_errors = 0;
-  std::vector<Picture> pictures;  // every picture when keep_pictures, else none
+  std::vector<Picture> pictures;  // those of DecodeOptions::pictures_at
   std::vector<double> picture_times;
-  // Mean luma of `probe_rect` in every picture, in presentation order.
-  std::vector<double> probe_luma;
-  // The same for each of DecodeOptions::probes.
+  // Mean luma of each of DecodeOptions::probes in every picture, in
+  // presentation order.
   std::vector<std::vector<double>> probes_luma;
   Sound sound;
 };
 
 struct DecodeOptions {
-  bool keep_pictures = false;
-  // Keep only the picture nearest each of these times (seconds).
+  // Keep the picture nearest each of these times (seconds).
   std::vector<double> pictures_at;
-  // Rectangle whose mean luma is measured in every picture (w = 0: none).
-  int probe_x = 0, probe_y = 0, probe_w = 0, probe_h = 0;
-  // More such rectangles: x, y, w, h.
+  // Rectangles (x, y, w, h) whose mean luma is measured in every picture.
   std::vector<std::array<int, 4>> probes;
   bool audio = true;
 };
@@ -122,9 +114,5 @@ CommandResult RunCommand(const std::string& command);
 // (libavcodec conceals some damage without returning an error), a note
 // when ffmpeg could not run.
 std::string DecodeErrors(const std::string& path);
-
-// Zero crossings per second of channel 0 divided by two: the frequency of
-// a pure tone.
-double ToneFrequency(const std::vector<int16_t>& interleaved, int channels, int sample_rate);
 
 }  // namespace plenova::testing

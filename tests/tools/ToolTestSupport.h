@@ -18,7 +18,6 @@ using plenova::testing::DecodeErrors;
 using plenova::testing::Probe;
 using plenova::testing::ProbeResult;
 using plenova::testing::RunCommand;
-using plenova::testing::ToneFrequency;
 using plenova::testing::WorstFlashBeepDistance;
 
 // A TCP socket bound to a free loopback port, listening when asked; a port
