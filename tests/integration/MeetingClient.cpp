@@ -77,13 +77,15 @@ void MeetingClient::DeclareLayout() {
         {fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
   }
   VideoStreamInfoUpdate video{static_cast<int32_t>(video_info_.size()), video_info_.data()};
-  IUpdateStreamInterface* layout = recorder_->GetUpdateStreamInterface();
-  layout->UpdateAudioStreamInfo(&audio);
-  layout->UpdateVideoStreamInfo(&video);
   picture_info_ = meeting_.pictures;
   PictureStreamInfoUpdate pictures{static_cast<int32_t>(picture_info_.size()),
                                    picture_info_.data()};
+  // Pictures before the video layout, as a client may send them: they wait
+  // for the canvas the video layout brings.
+  IUpdateStreamInterface* layout = recorder_->GetUpdateStreamInterface();
+  layout->UpdateAudioStreamInfo(&audio);
   if (!picture_info_.empty()) layout->UpdatePictureStreamInfo(&pictures);
+  layout->UpdateVideoStreamInfo(&video);
   video_frames_.assign(meeting_.video.size(), 0);
   audio_frames_.assign(meeting_.audio.size(), 0);
 }

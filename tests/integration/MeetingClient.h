@@ -91,8 +91,8 @@ class MeetingClient {
 
   // Output settings: MP4 on, RTMP on with `url` when not empty.
   void Configure(const Meeting& meeting, const std::string& rtmp_url = {});
-  // The audio and video layouts (the second of the first two starts the
-  // engine) and the pictures.
+  // The audio layout, the pictures and the video layout (the second of the
+  // first two layouts starts the engine).
   void DeclareLayout();
   // Configure, RTMP (when `url` is not empty) and MP4 to `mp4` asked for
   // before the engine runs, then DeclareLayout; false when a start is refused.

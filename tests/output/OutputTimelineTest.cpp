@@ -43,22 +43,6 @@ std::vector<std::string> Place(const std::vector<Event>& events) {
 
 using V = std::vector<std::string>;
 
-TEST(OutputTimeline, TheFirstKeyFrameIsZeroAndNothingComesBeforeIt) {
-  EXPECT_EQ(Place({{'a', kStart},
-                   {'v', kStart},
-                   {'a', kStart + 1920},
-                   {'k', kStart + 3600},
-                   {'a', kStart + 3840},
-                   {'v', kStart + 7200}}),
-            (V{"h", "d", "h", "w0", "w2", "w40"}));
-  // Held audio asked again after the key frame: before the zero it goes.
-  OutputTimeline timeline;
-  EXPECT_EQ(timeline.Audio(kStart), Verdict::kHold);
-  EXPECT_EQ(timeline.Video(kStart + 3600, true), Verdict::kWrite);
-  EXPECT_EQ(timeline.Audio(kStart), Verdict::kDrop);
-  EXPECT_EQ(timeline.Audio(kStart + 3600), Verdict::kWrite);
-}
-
 TEST(OutputTimeline, SamplesGoingBackAreDroppedUntilAKeyFrameStartsANewTimeline) {
   EXPECT_EQ(Place({{'k', kStart},
                    {'v', kStart + 3600},

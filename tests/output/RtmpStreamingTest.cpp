@@ -18,7 +18,6 @@ namespace plenova {
 namespace {
 
 using fake_wendrel::CallsNamed;
-using fake_wendrel::PushTimes;
 using Times = std::vector<uint64_t>;
 
 constexpr uint16_t kPort = 6000;
@@ -190,47 +189,6 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectFailure{"SetMediaType", ScriptWith(&fake_wendrel::Script::fail_set_media_type),
                        "_Plenova_ SetMediaType() Failed!", 2}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Samples go out on the timeline of their own stamps, counted from the first
-// key frame of the connection; what comes before it is not sent.
-TEST_F(RtmpStreamingTest, SamplesAreTimedByTheirStampsFromTheFirstKeyFrame) {
-  Publish();
-  PushAudio(kStamp0 - 1920);
-  PushVideo(kStamp0 - 3600, false);  // before any key frame
-  PushAudio(kStamp0);
-  PushAudio(kStamp0 + 1920);
-  PushVideo(kStamp0, true);
-  PushAudio(kStamp0 + 3840);
-  PushVideo(kStamp0 + 3600, false);
-  PushVideo(kStamp0 + 7200, false);
-  SendAll();
-  EXPECT_EQ(PushTimes(false), (Times{0, 400000, 800000}));
-  // Audio on its frame grid: 1024 samples at 48 kHz apart.
-  EXPECT_EQ(PushTimes(true), (Times{0, 213333, 426666}));
-}
-
-TEST_F(RtmpStreamingTest, AFailedKeyFrameReconnectsAtOnceAndStartsFromTheNextKeyFrame) {
-  Publish();
-  fake_wendrel::Script script;
-  script.failing_key_pushes = {2};
-  fake_wendrel::SetScript(script);
-  PushVideo(kStamp0, true);
-  PushVideo(kStamp0 + 3600, false);
-  PushVideo(kStamp0 + 7200, true);  // fails: the connection is gone
-  EXPECT_EQ(Step(), 0u);
-  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kReconnecting);
-  Step();
-  EXPECT_EQ(publisher_.state(), RtmpStreaming::State::kPublishing);
-  EXPECT_EQ(Ports(), (std::vector<uint16_t>{kPort + 1, kPort + 14}));
-  EXPECT_EQ(fake_wendrel::LiveHandles(), 1);
-  PushVideo(kStamp0 + 10800, false);
-  PushVideo(kStamp0 + 14400, true);
-  PushVideo(kStamp0 + 18000, false);
-  SendAll();
-  // The new connection's time starts at its first key frame.
-  const auto times = PushTimes(false);
-  EXPECT_EQ(Times(times.end() - 2, times.end()), (Times{0, 400000}));
-}
 
 // The send thread itself: it sleeps on nothing but its wake-up, so samples
 // pushed while it waits go out although the (stepped) clock never moves,

@@ -9,7 +9,6 @@
 namespace pavanel_test {
 
 enum NalType { kNalSlice = 1, kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8 };
-enum SliceType { kSliceP = 0, kSliceB = 1, kSliceI = 2 };
 
 struct NalUnit {
   size_t start;       // offset of the start code
@@ -25,8 +24,5 @@ std::vector<NalUnit> SplitAnnexB(const uint8_t* data, size_t length);
 
 // The types of the units, in order.
 std::vector<int> NalTypes(const std::vector<NalUnit>& units);
-
-// slice_type modulo 5 of a slice unit, or -1 when the header is cut short.
-int SliceTypeOf(const uint8_t* data, const NalUnit& unit);
 
 }  // namespace pavanel_test

@@ -18,7 +18,6 @@ namespace {
 
 using testing::CommandResult;
 using testing::RecorderProgram;
-using testing::RgbImage;
 using testing::RunCommand;
 using testing::TempDir;
 
@@ -72,17 +71,22 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--help", 0, "--sync-marks"},
         Refusal{"--version", 0, "plenova-record " PLENOVA_VERSION_STRING "\n"}));
 
-// Expected RGB of a synthetic participant's background.
-void ExpectParticipantColour(const RgbImage& image, int x, int y, int participant) {
+// Whether `picture` shows participant `participant`'s background at x, y.
+void ExpectParticipantColour(const plenova::testing::Picture& picture, int x, int y, int participant) {
   const Yuv c = SyntheticSource::Colour(participant);
-  const double yy = 1.164 * (c.y - 16);
-  const double r = yy + 1.596 * (c.v - 128);
-  const double g = yy - 0.392 * (c.u - 128) - 0.813 * (c.v - 128);
-  const double b = yy + 2.017 * (c.u - 128);
-  const uint8_t* p = image.At(x, y);
-  EXPECT_NEAR(p[0], std::clamp(r, 0.0, 255.0), 30) << "red at " << x << "," << y;
-  EXPECT_NEAR(p[1], std::clamp(g, 0.0, 255.0), 30) << "green at " << x << "," << y;
-  EXPECT_NEAR(p[2], std::clamp(b, 0.0, 255.0), 30) << "blue at " << x << "," << y;
+  EXPECT_NEAR(picture.Y(x, y), c.y, 12) << "luma at " << x << "," << y;
+  EXPECT_NEAR(picture.U(x, y), c.u, 12) << "blue difference at " << x << "," << y;
+  EXPECT_NEAR(picture.V(x, y), c.v, 12) << "red difference at " << x << "," << y;
+}
+
+// The picture of `path` (an MP4 or a PNG) nearest `seconds`.
+plenova::testing::Picture PictureAt(const std::string& path, double seconds) {
+  plenova::testing::DecodeOptions options;
+  options.pictures_at = {seconds};
+  options.audio = false;
+  const plenova::testing::Decoded decoded = plenova::testing::Decode(path, options);
+  EXPECT_TRUE(decoded.ok) << decoded.error;
+  return decoded.pictures.empty() ? plenova::testing::Picture{} : decoded.pictures[0];
 }
 
 // H.264 of the canvas size and AAC, about `seconds` long, as ffprobe sees it.
@@ -114,14 +118,10 @@ TEST(Program, RecordsThreeSecondsOfTwoParticipantsToAPlayableMp4) {
   ExpectPlayableMp4(mp4, 640, 360, 3.0);
   // A picture from the middle of the file shows both participants' colours
   // (away from the flash at whole seconds and from the moving bar).
-  const std::string png = dir.File("frame.png");
-  ASSERT_EQ(
-      RunCommand("ffmpeg -nostdin -v error -ss 1.5 -i " + mp4 + " -frames:v 1 -y " + png).status,
-      0);
-  RgbImage image;
-  ASSERT_TRUE(testing::DecodePng(png, &image));
-  ExpectParticipantColour(image, 10, 180, 0);
-  ExpectParticipantColour(image, 330, 180, 1);
+  const plenova::testing::Picture middle = PictureAt(mp4, 1.5);
+  ASSERT_EQ(middle.width, 640);
+  ExpectParticipantColour(middle, 10, 180, 0);
+  ExpectParticipantColour(middle, 330, 180, 1);
   // The sync marks: each participant's white frame and its beep land
   // together in the file.
   const double worst = testing::WorstFlashBeepDistance(mp4, SyntheticSource::kBeepHz, 0, 90, 320,
@@ -137,11 +137,10 @@ TEST(Program, PreviewWritesThePngOfTheCanvasDuringARun) {
   const CommandResult r =
       RunRecorder(dir, kTwoParticipants + std::string("--preview-interval 1 --preview ") + png);
   ASSERT_EQ(r.status, 0) << r.output;
-  RgbImage image;
-  ASSERT_TRUE(testing::DecodePng(png, &image)) << r.output;
-  EXPECT_EQ(image.width, 640);
-  EXPECT_EQ(image.height, 360);
-  ExpectParticipantColour(image, 10, 180, 0);
+  const plenova::testing::Picture preview = PictureAt(png, 0);
+  EXPECT_EQ(preview.width, 640) << r.output;
+  EXPECT_EQ(preview.height, 360);
+  if (preview.width == 640) ExpectParticipantColour(preview, 10, 180, 0);
   // The default MP4 went to the time-stamped file under PlenovaMp4.
   EXPECT_FALSE(std::filesystem::is_empty(dir.path() / "PlenovaMp4"));
 }

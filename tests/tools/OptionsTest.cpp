@@ -80,25 +80,6 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
-TEST(Options, DefaultsRecordTwoSyntheticParticipantsToMp4AndInputsReplaceThem) {
-  const ParseResult r = Parse({});
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.options.TotalParticipants(), 2);
-  EXPECT_EQ(r.options.layout, LayoutKind::kGrid);
-  EXPECT_EQ(r.options.canvas_w * 10000 + r.options.canvas_h, 1280 * 10000 + 720);
-  EXPECT_FALSE(r.options.crop || r.options.no_mp4);
-  EXPECT_TRUE(r.options.rtmp.empty());
-  EXPECT_EQ(r.options.duration, 0);
-  const ParseResult only_file = Parse({"--input", "a.mkv"});
-  ASSERT_TRUE(only_file.ok) << only_file.error;
-  EXPECT_EQ(only_file.options.SyntheticCount(), 0);
-  EXPECT_EQ(only_file.options.TotalParticipants(), 1);
-  const ParseResult both = Parse({"--input=a.mkv", "--participants=3", "--camera-off", "4"});
-  ASSERT_TRUE(both.ok) << both.error;
-  EXPECT_EQ(both.options.TotalParticipants(), 4);
-  EXPECT_EQ(both.options.camera_off, std::vector<int>{4});
-}
-
 TEST(Options, EveryValueReachesItsField) {
   const ParseResult r = Parse(Words(
       "--participants 5 --sync-marks --layout speaker --canvas 1920x1080 --crop --source-size "

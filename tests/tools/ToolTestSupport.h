@@ -50,14 +50,4 @@ class TempDir {
 // The plenova-record program of this build.
 std::string RecorderProgram();
 
-struct RgbImage {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgb;  // packed RGB24, rows top-down
-  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-};
-
-// Decodes a PNG file with libavcodec; false when it cannot.
-bool DecodePng(const std::string& path, RgbImage* image);
-
 }  // namespace plenova::record::testing

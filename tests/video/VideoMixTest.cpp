@@ -136,20 +136,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, MixRateTest,
                                            RateCase{30, 1, "30"}),
                          [](const auto& info) { return std::string(info.param.name) + "fps"; });
 
-TEST_F(MixTest, FrameOfAnUndeclaredSizeWaitsHiddenAndGoesWithTheNextUpdate) {
-  Layout({kLeft});
-  ASSERT_TRUE(PushSized("left", 640, 360, 25, kRed, 1000));
-  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), 1);
-  EXPECT_FALSE(mix_.IsStreamActive("left", 640, 360, 25));
-  Compose();
-  EXPECT_EQ(Canvas().BoxOf(kRed.y), Rect{});
-  mix_.UpdataVideoStreamInfo(&kLeft, 1);
-  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), -1);
-  // Its late frames now go quietly back to the pool.
-  EXPECT_TRUE(PushSized("left", 640, 360, 25, kRed, 4600));
-  EXPECT_EQ(mix_.QueuedFrames("left", 640, 360, 25), -1);
-}
-
 TEST_F(MixTest, RemovedStreamsFramesReturnToThePoolAndAMovedWindowsAreDiscarded) {
   Layout({kLeft, kRight});
   ASSERT_TRUE(Push(kRight, kBlue, 1000));
@@ -224,30 +210,6 @@ TEST_P(PictureOrderTest, HigherSlotOnTopAndBothAboveVideo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, PictureOrderTest, ::testing::Bool());
-
-// A listed picture shows once an update confirms it, without any video once
-// the meeting runs (audio alone anchors the timeline); an empty update
-// blanks the canvas.
-TEST_F(MixTest, PicturesShowOnceConfirmedEvenWithoutVideo) {
-  const VideoMixStreamInfo video = StreamInfo("cam", 64, 36, 0, 0, 64, 36);
-  Layout({video});
-  const VideoMixStreamInfo pic = StreamInfo("", 640, 360, 0, 0, 640, 360);
-  ASSERT_TRUE(mix_.PictureMixInit(&pic, 1, 640, 360));
-  EXPECT_EQ(mix_.VideoMixStep(clock_.NowMs()), VideoMix::kIdleSleepMs);
-  timeline_.Place(-1, 450000, 1800, clock_.NowMs());
-  clock_.Advance(mix_.VideoMixStep(clock_.NowMs()));
-  mix_.VideoMixStep(clock_.NowMs());
-  EXPECT_NE(Canvas().Luma(10, 10), kPlaceholderGround);
-  mix_.UpdataPictureStreamInfo(&pic, 1);
-  clock_.Advance(40);
-  mix_.VideoMixStep(clock_.NowMs());
-  EXPECT_EQ(Canvas().Luma(10, 10), kPlaceholderGround);
-  EXPECT_EQ(Drain().size(), 2u);
-  mix_.UpdataPictureStreamInfo(&pic, 0);
-  EXPECT_TRUE(Shows({0, 0, 640, 360}, kBlack));
-  mix_.GetMixedData(mix_.next_stamp());
-  EXPECT_TRUE(Shows({0, 0, 640, 360}, kBlack));
-}
 
 }  // namespace
 }  // namespace plenova

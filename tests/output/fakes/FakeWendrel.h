@@ -5,7 +5,6 @@
 // script and call log these functions reach.
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -38,8 +37,6 @@ struct Script {
   bool fail_set_local_ip = false;
   bool fail_start = false;
   bool fail_set_media_type = false;
-  // Key-frame video pushes that fail, numbered from 1 since the last Reset.
-  std::set<int> failing_key_pushes;
   // Start blocks, like a server that takes the connection and never
   // answers, until Stop is called on its handle (then it fails).
   bool block_start = false;
