@@ -26,7 +26,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 // How the engine is made and destroyed: CreatePlenova and DeletePlenova in
-// the program, a scripted engine in tests.
+// the program.
 struct EngineFactory {
   std::function<IPlenova*(const char* log_dir)> create;
   std::function<void(IPlenova*)> destroy;
