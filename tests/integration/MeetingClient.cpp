@@ -72,9 +72,8 @@ void MeetingClient::DeclareLayout() {
                               meeting_.target_rate, 16};
   video_info_.clear();
   for (const auto& p : meeting_.video) {
-    const int fps = p.declared_fps >= 0 ? p.declared_fps : p.fps / p.fps_den;
-    video_info_.push_back(
-        {fps, p.height, p.width, p.id.c_str(), p.target_h, p.target_w, p.x, p.yy, p.videoType});
+    video_info_.push_back({p.DeclaredFps(), p.height, p.width, p.id.c_str(), p.target_h, p.target_w,
+                           p.x, p.yy, p.videoType});
   }
   VideoStreamInfoUpdate video{static_cast<int32_t>(video_info_.size()), video_info_.data()};
   picture_info_ = meeting_.pictures;
@@ -122,8 +121,8 @@ void MeetingClient::Stop() {
   threads_.clear();
 }
 
-bool MeetingClient::Marked(double t, double seconds) const {
-  return t >= meeting_.marks_from && t - std::floor(t) < seconds;
+bool MeetingClient::Marked(double t) const {
+  return t >= meeting_.marks_from && t - std::floor(t) < kMarkSeconds;
 }
 
 void MeetingClient::WaitUntil(const std::string& id, double stamped, double media_seconds) const {
@@ -131,14 +130,14 @@ void MeetingClient::WaitUntil(const std::string& id, double stamped, double medi
     if (stall.id == id && stamped >= stall.from && stamped < stall.to)
       media_seconds = std::max(media_seconds, stall.to);
   }
-  const auto machine = std::chrono::duration<double>((media_seconds - run_from_) / meeting_.clock_rate);
+  const auto machine =
+      std::chrono::duration<double>((media_seconds - run_from_) / meeting_.clock_rate);
   std::this_thread::sleep_until(
       run_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(machine));
 }
 
 void MeetingClient::PushVideo(size_t index, double until) {
   const VideoParticipant& p = meeting_.video[index];
-  const int declared = p.declared_fps >= 0 ? p.declared_fps : p.fps / p.fps_den;
   const size_t ysize = static_cast<size_t>(p.width) * p.height;
   std::vector<uint8_t> frame(ysize * 3 / 2);
   for (;;) {
@@ -147,12 +146,13 @@ void MeetingClient::PushVideo(size_t index, double until) {
     if (t >= until) break;
     ++video_frames_[index];
     WaitUntil(p.id, t, t);  // a camera sends a picture as it takes it
-    const bool white = p.flash && Marked(t, 0.08);
+    const bool white = p.flash && Marked(t);
     std::memset(frame.data(), white ? 235 : p.y, ysize);
     std::memset(frame.data() + ysize, white ? 128 : p.u, ysize / 4);
     std::memset(frame.data() + ysize * 5 / 4, white ? 128 : p.v, ysize / 4);
-    const int r = recorder_->PushVideoFrame(p.width, p.height, p.id.c_str(), declared, frame.data(),
-                                            static_cast<int>(frame.size()), stamp, p.orientation);
+    const int r =
+        recorder_->PushVideoFrame(p.width, p.height, p.id.c_str(), p.DeclaredFps(), frame.data(),
+                                  static_cast<int>(frame.size()), stamp, p.orientation);
     if (r != 0)
       ++refused_;
     else
@@ -177,17 +177,16 @@ void MeetingClient::PushAudio(size_t index, double until) {
       const double s = static_cast<double>(first + static_cast<uint64_t>(i)) / p.rate;
       double value = 0;
       if (p.beep) {
-        if (Marked(s, 0.08)) value = 12000 * std::sin(2 * M_PI * p.beep_hz * s);
+        if (Marked(s)) value = 12000 * std::sin(2 * M_PI * p.beep_hz * s);
       } else if (p.tone > 0) {
         value = 8000 * std::sin(2 * M_PI * p.tone * s);
       }
       for (int c = 0; c < p.channels; ++c)
         pcm[static_cast<size_t>(i) * p.channels + c] = static_cast<int16_t>(value);
     }
-    const int r = recorder_->PushAudioFrame(p.channels, 16, p.rate, pcm.data(),
-                                            static_cast<int>(pcm.size() * 2),
-                                            first * 90000 / static_cast<uint64_t>(p.rate),
-                                            p.id.c_str());
+    const int r = recorder_->PushAudioFrame(
+        p.channels, 16, p.rate, pcm.data(), static_cast<int>(pcm.size() * 2),
+        first * 90000 / static_cast<uint64_t>(p.rate), p.id.c_str());
     if (r != 0)
       ++refused_;
     else

@@ -23,23 +23,25 @@ namespace plenova::testing {
 struct VideoParticipant {
   std::string id;
   int width = 640, height = 360;
-  int fps = 25, fps_den = 1;  // frames per second, fps / fps_den
-  int declared_fps = -1;      // what the layout and the pushes declare; -1: fps / fps_den
-  uint8_t y = 128, u = 128, v = 128;                  // solid colour
-  uint32_t orientation = 0;                           // 0 top-down, 2 bottom-up
+  int fps = 25, fps_den = 1;          // frames per second, fps / fps_den
+  int declared_fps = -1;              // what the layout and the pushes declare; -1: fps / fps_den
+  uint8_t y = 128, u = 128, v = 128;  // solid colour
+  uint32_t orientation = 0;           // 0 top-down, 2 bottom-up
   int x = 0, yy = 0, target_w = 320, target_h = 180;  // rectangle on the canvas
   int videoType = 0;                                  // 1 letterbox, otherwise crop
   bool flash = false;  // white for 80 ms at every whole second (see Meeting::marks_from)
+
+  int DeclaredFps() const { return declared_fps >= 0 ? declared_fps : fps / fps_den; }
 };
 
 struct AudioParticipant {
   std::string id;
   int rate = 48000, channels = 2;
-  double tone = 440;       // Hz; 0: silence
-  bool beep = false;       // a beep for 80 ms at every whole second instead of the tone
-  double beep_hz = 3000;   // the beep's pitch
-  int frame_ms = 0;        // length of a pushed frame; 0: one mixer frame
-  bool in_pairs = false;   // frames leave the client two at a time
+  double tone = 440;      // Hz; 0: silence
+  bool beep = false;      // a beep for 80 ms at every whole second instead of the tone
+  double beep_hz = 3000;  // the beep's pitch
+  int frame_ms = 0;       // length of a pushed frame; 0: one mixer frame
+  bool in_pairs = false;  // frames leave the client two at a time
 };
 
 // Frames of stream `id` stamped in [from, to) seconds of media time are held
@@ -85,6 +87,8 @@ struct Meeting {
 class MeetingClient {
  public:
   static constexpr double kBeepHz = 3000;
+  // How long a flash or a beep lasts from each whole second.
+  static constexpr double kMarkSeconds = 0.08;
 
   explicit MeetingClient(IPlenova* recorder) : recorder_(recorder) {}
   ~MeetingClient() { Stop(); }
@@ -112,8 +116,8 @@ class MeetingClient {
  private:
   void PushVideo(size_t index, double until);
   void PushAudio(size_t index, double until);
-  // Whether media time `t` lies in a flash or beep of `seconds`.
-  bool Marked(double t, double seconds) const;
+  // Whether media time `t` lies in a flash or a beep.
+  bool Marked(double t) const;
   // Sleeps until the client's clock reads `media_seconds`, or until a stall
   // of `id` that holds the moment `stamped` ends.
   void WaitUntil(const std::string& id, double stamped, double media_seconds) const;
